@@ -1,0 +1,3 @@
+#include "base/Globals.h"
+
+bool g_bDebugMode = false;
