@@ -1,0 +1,55 @@
+#pragma once
+
+// The segment list through which a note's rich text becomes HTML: the note
+// text cut into pieces with ready markup between them, all placed by offset.
+//
+// Offsets count UTF-8 characters of the text plus one position per picture.
+// A text segment covers as many positions as it has characters, a picture's
+// markup covers one, every other markup covers none.
+//
+// Insertion is done in batches (one batch per pass: pictures, links,
+// formatting, anchors) by one merging sweep, so a pass costs time linear in
+// the list, the batch and the text bytes it has to cut, however many items
+// land in one text segment.
+
+#include <string>
+#include <vector>
+
+struct tSegment {
+  tSegment() = default;
+  tSegment(std::string t, bool isText, int len) : text(std::move(t)), bText(isText), nLen(len) {}
+
+  std::string text;  // note text (UTF-8, not yet escaped) or ready markup
+  bool bText = false;
+  int nLen = -1;  // positions covered; -1 = not yet known
+};
+
+typedef std::vector<tSegment> tSegmentList;
+
+// One markup item waiting to be placed.
+struct tSegmentInsert {
+  int nOffset;
+  int nLen;  // 1 for a picture, 0 for everything else
+  std::string markup;
+};
+
+namespace quillery {
+
+// Fills a missing nLen: the character count of a text segment; for markup 1
+// when it starts with "<IMG" (any case), else 0.
+void CalcSegmentLength(tSegment& seg);
+
+// Total positions the list covers.
+long SegmentListPositions(tSegmentList& segs);
+
+// Places a batch of markup items. Items are taken in order of offset (a
+// stable sort: equal offsets keep their batch order) and each goes before the
+// first positioned piece (text character or picture) at its offset, so after
+// all zero-length markup already standing there. An item at exactly the end
+// is appended; an item beyond the end is dropped. A picture's item shifts
+// the offsets of what follows it, as the offsets of later items already
+// count it. A second picture at an offset already taken by one of the same
+// batch is placed right after it.
+void MergeIntoSegmentList(tSegmentList& segs, std::vector<tSegmentInsert>& items);
+
+}  // namespace quillery

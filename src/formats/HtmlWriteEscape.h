@@ -1,0 +1,24 @@
+#pragma once
+
+// Escaping for the HTML writer. Each routine appends to an output string in
+// one pass over its input.
+
+#include <string>
+
+namespace quillery {
+
+// Appends value as an attribute value between double quotes: a double quote
+// becomes "&quot;", nothing else changes (so URLs with query strings keep
+// their bytes and their hashes).
+void AppendAttrValue(std::string& out, const std::string& value);
+
+// Appends value inside an HTML comment: every "-->" becomes "--&gt;", so the
+// comment cannot end early. Nothing else changes.
+void AppendCommentValue(std::string& out, const std::string& value);
+
+// Appends note text: the four characters '"', '&', '<', '>' become entities;
+// "\r\n" and "\n" become "<BR>\n" (a lone "\r" stays), or, with dropBreaks,
+// every "\r" and "\n" is removed.
+void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBreaks);
+
+}  // namespace quillery
