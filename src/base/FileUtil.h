@@ -1,0 +1,60 @@
+#pragma once
+
+// Path and folder helpers. Paths are UTF-8 byte strings handed to the file
+// system unchanged. Pure string helpers never touch the disk; the folder
+// helpers (CheckFileWriteAccess, EnsureDirExists) do.
+
+#include <string>
+
+// True when the path may be written (access W_OK); otherwise logs at level 5
+// "File not writeable: %s\n" and returns false.
+bool CheckFileWriteAccess(const std::string& path);
+
+// Creates the folder and every missing parent with mode 0777 (minus umask).
+// True when the folder exists afterwards.
+bool EnsureDirExists(const std::string& path);
+
+// Appends sep when the path is empty or ends in neither '/' nor '\\'.
+void EnsureTerminated(std::string& path, char sep);
+
+// The folder part with sep at its end; one trailing sep of the path is
+// ignored, and only sep separates. "/a/b/c.txt" -> "/a/b/", "/a/b/" -> "/a/",
+// "x" -> "/", "" -> "/".
+std::string GetParentDir(const std::string& path, char sep = '/');
+
+// Up to and including the last '/' or '\\'; unchanged without either.
+std::string GetFileDir(const std::string& path);
+
+// The last component ('/' or '\\' separate; one trailing separator ignored).
+std::string GetBaseName(const std::string& path);
+
+// The last component without its last extension: "/x/y.tar.gz" -> "y.tar".
+std::string GetTitleName(const std::string& path);
+
+// The last component's extension from its last '.', dot included; "" if none.
+std::string GetFileExt(const std::string& path);
+
+// Non-empty and starting with "/".
+bool IsAbsolutePath(const std::string& path);
+
+// Longer than 7 bytes and starting with "file:///" or "lua:///".
+bool IsAbsoluteLocalPathURL(const std::string& url);
+
+// Puts base (with a slash) in front of a relative path, turns backslashes into
+// slashes, then resolves the path component by component: "." components go,
+// ".." removes the component before it (never above the root of an absolute
+// path). An already absolute path is only normalised. Returns true.
+bool ConvertToAbsolutePath(std::string& path, const std::string& base);
+
+// Rewrites an absolute path relative to the folder of the absolute base path,
+// comparing whole components case-sensitively: "/d/img/a.png" against
+// "/d/docs/page.html" gives "../img/a.png". False, path unchanged, when
+// either path is not absolute.
+bool ConvertToRelativePath(std::string& path, const std::string& base);
+
+// .jpg, .jpeg, .png or .gif in any letter case.
+bool IsImageFile(const std::string& path);
+
+// One of this system's own document extensions (.qyd, .qye, .qydb, .qyde,
+// .qyz) in any letter case.
+bool is_main_format(const std::string& path);
