@@ -1,6 +1,7 @@
 #include "base/Base64.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -13,12 +14,14 @@ struct DecodeTable {
   unsigned char v[256];
   DecodeTable() {
     memset(v, 0, sizeof(v));
-    for (int i = 0; i < 64; ++i) v[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
-    v['-'] = v['.'] = 62;
-    v['_'] = v[','] = 63;
-    v[' '] = v['\t'] = v['\n'] = v['\v'] = v['\f'] = v['\r'] = 64;
-    v['='] = 65;
+    for (int i = 0; i < 64; ++i) Set(kAlphabet[i], i);
+    for (char c : {'-', '.'}) Set(c, 62);
+    for (char c : {'_', ','}) Set(c, 63);
+    for (char c : {' ', '\t', '\n', '\v', '\f', '\r'}) Set(c, 64);
+    Set('=', 65);
   }
+  // Indexes by the byte's unsigned value (a plain char may be signed).
+  void Set(char c, int value) { v[static_cast<unsigned char>(c)] = static_cast<unsigned char>(value); }
 };
 
 }  // namespace
