@@ -11,16 +11,14 @@
 #include <string>
 #include <unordered_map>
 
-struct HtmlEntity
-{
-    uint32_t code;    // Unicode code point
-    const char* name; // without "&" and ";"
+struct HtmlEntity {
+  uint32_t code;     // Unicode code point
+  const char* name;  // without "&" and ";"
 };
 
-struct HtmlMinimalEntity
-{
-    uint32_t code;
-    const char* escaped; // "&quot;" and friends, with "&" and ";"
+struct HtmlMinimalEntity {
+  uint32_t code;
+  const char* escaped;  // "&quot;" and friends, with "&" and ";"
 };
 
 // HTML 4.01 names, except that "nbsp" gives a plain blank (32) and "apos" is added.

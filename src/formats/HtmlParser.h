@@ -24,91 +24,90 @@
 #include <cstdint>
 #include <string>
 
-class HTMLParser
-{
-public:
-    HTMLParser();
-    virtual ~HTMLParser();
-    HTMLParser(const HTMLParser&) = delete;
-    HTMLParser& operator=(const HTMLParser&) = delete;
+class HTMLParser {
+ public:
+  HTMLParser();
+  virtual ~HTMLParser();
+  HTMLParser(const HTMLParser&) = delete;
+  HTMLParser& operator=(const HTMLParser&) = delete;
 
-    virtual void OnTagBegin(const char* tag, const char* params, bool selfClosing) = 0;
-    virtual void OnTagEnd(const char* tag) = 0;
-    virtual void OnComment(const char* text) = 0;
-    virtual void OnText(std::string& text) = 0;
+  virtual void OnTagBegin(const char* tag, const char* params, bool selfClosing) = 0;
+  virtual void OnTagEnd(const char* tag) = 0;
+  virtual void OnComment(const char* text) = 0;
+  virtual void OnText(std::string& text) = 0;
 
-    // Forgets any unfinished construct and resets the tokenizer (tag, quote, CDATA and
-    // PRE state, code page). The cumulative offset keeps counting.
-    void Clear();
-    // Consumes one chunk; a length below 1 does nothing.
-    void Parse(const char* data, int length);
-    // Ends the input: pending text goes to `OnText`, an unfinished tag or comment is
-    // dropped (and logged), and the tokenizer is reset as by `Clear`.
-    void Finalize();
+  // Forgets any unfinished construct and resets the tokenizer (tag, quote, CDATA and
+  // PRE state, code page). The cumulative offset keeps counting.
+  void Clear();
+  // Consumes one chunk; a length below 1 does nothing.
+  void Parse(const char* data, int length);
+  // Ends the input: pending text goes to `OnText`, an unfinished tag or comment is
+  // dropped (and logged), and the tokenizer is reset as by `Clear`.
+  void Finalize();
 
-    // Byte offset, in everything given to `Parse` since construction, of the byte being
-    // examined; during a callback, the "<" or ">" that triggered it.
-    int GetCurrentCumulativeOffset() const;
+  // Byte offset, in everything given to `Parse` since construction, of the byte being
+  // examined; during a callback, the "<" or ">" that triggered it.
+  int GetCurrentCumulativeOffset() const;
 
-    // Converts `text` from `m_strCodePage` to UTF-8 (none for an empty code page or for
-    // "UTF-8"/"UTF8" in any case), then makes sure it is valid UTF-8 without NUL bytes,
-    // unless `m_bMakeValidUtf8` is off. Bytes the code page does not define become
-    // U+FFFD.
-    void ConvertCodePage(std::string& text) const;
+  // Converts `text` from `m_strCodePage` to UTF-8 (none for an empty code page or for
+  // "UTF-8"/"UTF8" in any case), then makes sure it is valid UTF-8 without NUL bytes,
+  // unless `m_bMakeValidUtf8` is off. Bytes the code page does not define become
+  // U+FFFD.
+  void ConvertCodePage(std::string& text) const;
 
-    bool IsInPre() const { return m_bInPre; }
+  bool IsInPre() const { return m_bInPre; }
 
-    // The quoted value of attribute `name` (exact case) in a tag's parameter text,
-    // trimmed and entity-decoded. Names are matched only where an attribute name can
-    // stand, never inside another attribute's value. Unquoted values do not count.
-    static bool ExtractParam(const std::string& params, const char* name, std::string& value);
-    // One property ("name:value;") of a style text, trimmed, not decoded.
-    static bool ExtractParamValue(const std::string& style, const char* name, std::string& value);
+  // The quoted value of attribute `name` (exact case) in a tag's parameter text,
+  // trimmed and entity-decoded. Names are matched only where an attribute name can
+  // stand, never inside another attribute's value. Unquoted values do not count.
+  static bool ExtractParam(const std::string& params, const char* name, std::string& value);
+  // One property ("name:value;") of a style text, trimmed, not decoded.
+  static bool ExtractParamValue(const std::string& style, const char* name, std::string& value);
 
-    // '"', '&', '<', '>' to their entities; the apostrophe stays.
-    static void EscapeChars(std::string& text);
-    // Decodes named (the entity table) and numeric references. A reference that does
-    // not decode stays as written.
-    static void UnescapeChars(std::string& text);
-    // Every byte outside letters, digits and "-._~" to %XX.
-    static void EscapeURI(std::string& text);
-    // %XX to bytes; a malformed escape or an escaped NUL leaves the text unchanged.
-    static void UnescapeURI(std::string& text);
-    // Folds runs of blanks to one blank and drops a blank that follows a line feed.
-    static void StripExtraWhiteSpace(std::string& text);
+  // '"', '&', '<', '>' to their entities; the apostrophe stays.
+  static void EscapeChars(std::string& text);
+  // Decodes named (the entity table) and numeric references. A reference that does
+  // not decode stays as written.
+  static void UnescapeChars(std::string& text);
+  // Every byte outside letters, digits and "-._~" to %XX.
+  static void EscapeURI(std::string& text);
+  // %XX to bytes; a malformed escape or an escaped NUL leaves the text unchanged.
+  static void UnescapeURI(std::string& text);
+  // Folds runs of blanks to one blank and drops a blank that follows a line feed.
+  static void StripExtraWhiteSpace(std::string& text);
 
-    // Settings (not reset by Clear or Finalize).
-    bool m_bRawPre;          // inside PRE, tags other than PRE are reported as text
-    bool m_bStripWhiteSpace; // text runs pass through StripExtraWhiteSpace
-    bool m_bMakeValidUtf8;   // on by default; off for a reader that converts text itself
-    std::string m_strCodePage; // input code page; set by the reader from a META charset
+  // Settings (not reset by Clear or Finalize).
+  bool m_bRawPre;             // inside PRE, tags other than PRE are reported as text
+  bool m_bStripWhiteSpace;    // text runs pass through StripExtraWhiteSpace
+  bool m_bMakeValidUtf8;      // on by default; off for a reader that converts text itself
+  std::string m_strCodePage;  // input code page; set by the reader from a META charset
 
-protected:
-    bool m_bInTag;
-    bool m_bInQuote;
-    int m_nQuoteChar;
-    std::string m_strBuffer; // pending text, or the content of the tag being read
-    bool m_bInPre;
-    bool m_bInCData;
-    int64_t m_nOffsetBase; // bytes given to Parse in earlier calls
-    int m_nPos;            // index of the byte being examined in the current chunk
+ protected:
+  bool m_bInTag;
+  bool m_bInQuote;
+  int m_nQuoteChar;
+  std::string m_strBuffer;  // pending text, or the content of the tag being read
+  bool m_bInPre;
+  bool m_bInCData;
+  int64_t m_nOffsetBase;  // bytes given to Parse in earlier calls
+  int m_nPos;             // index of the byte being examined in the current chunk
 
-private:
-    void ResetTokenizer();
-    void FlushText();
-    // Handles the ">" that ends m_strBuffer; false when the ">" belongs to the content
-    // (inside a comment or CDATA section) and the construct goes on.
-    bool CloseConstruct();
-    void HandleTag();
-    void KeepAsText(); // a "<" that opened no tag: its content stays as text
-    void TextCallback(std::string& text);
-    void ReleaseBuffer();
-    // Makes a callback string of [p, p+len): points into the buffer when it is clean,
-    // else a converted copy kept in `scratch`.
-    const char* CleanString(char* p, size_t len, std::string& scratch) const;
+ private:
+  void ResetTokenizer();
+  void FlushText();
+  // Handles the ">" that ends m_strBuffer; false when the ">" belongs to the content
+  // (inside a comment or CDATA section) and the construct goes on.
+  bool CloseConstruct();
+  void HandleTag();
+  void KeepAsText();  // a "<" that opened no tag: its content stays as text
+  void TextCallback(std::string& text);
+  void ReleaseBuffer();
+  // Makes a callback string of [p, p+len): points into the buffer when it is clean,
+  // else a converted copy kept in `scratch`.
+  const char* CleanString(char* p, size_t len, std::string& scratch) const;
 
-    struct Converter; // cached iconv descriptor for m_strCodePage
-    mutable Converter* m_pConverter;
-    std::string m_strScratchTag;
-    std::string m_strScratchParams;
+  struct Converter;  // cached iconv descriptor for m_strCodePage
+  mutable Converter* m_pConverter;
+  std::string m_strScratchTag;
+  std::string m_strScratchParams;
 };

@@ -9,48 +9,46 @@
 #include <string>
 #include <unordered_map>
 
-enum HtmlTokenId : unsigned int
-{
-    HTML_TOKEN_UNKNOWN = 0,
-    HTML_TOKEN_DL = 1,
-    HTML_TOKEN_DT = 2,
-    HTML_TOKEN_DD = 3,
-    HTML_TOKEN_A = 4,
-    HTML_TOKEN_BR = 5,
-    HTML_TOKEN_IMG = 6,
-    HTML_TOKEN_B = 7,
-    HTML_TOKEN_I = 8,
-    HTML_TOKEN_U = 9,
-    HTML_TOKEN_S = 10,
-    HTML_TOKEN_FONT = 11,
-    HTML_TOKEN_META = 12,
-    HTML_TOKEN_UL = 13,
-    HTML_TOKEN_LI = 14,
-    HTML_TOKEN_SPAN = 15,
-    HTML_TOKEN_TITLE = 16,
-    HTML_TOKEN_P = 17,
-    HTML_TOKEN_SUP = 18,
-    HTML_TOKEN_SUB = 19,
-    HTML_TOKEN_TR = 20,
-    HTML_TOKEN_TD = 21,
-    HTML_TOKEN_H1 = 22,
-    HTML_TOKEN_H2 = 23,
-    HTML_TOKEN_H3 = 24,
-    HTML_TOKEN_H4 = 25,
-    HTML_TOKEN_H5 = 26,
-    HTML_TOKEN_H6 = 27,
-    HTML_TOKEN_DIV = 28,
-    HTML_TOKEN_BODY = 29,
-    HTML_TOKEN_PRE = 30,
-    HTML_TOKEN_HTML = 31,
-    HTML_TOKEN_HEAD = 32,
-    HTML_TOKEN_OL = 33,
+enum HtmlTokenId : unsigned int {
+  HTML_TOKEN_UNKNOWN = 0,
+  HTML_TOKEN_DL = 1,
+  HTML_TOKEN_DT = 2,
+  HTML_TOKEN_DD = 3,
+  HTML_TOKEN_A = 4,
+  HTML_TOKEN_BR = 5,
+  HTML_TOKEN_IMG = 6,
+  HTML_TOKEN_B = 7,
+  HTML_TOKEN_I = 8,
+  HTML_TOKEN_U = 9,
+  HTML_TOKEN_S = 10,
+  HTML_TOKEN_FONT = 11,
+  HTML_TOKEN_META = 12,
+  HTML_TOKEN_UL = 13,
+  HTML_TOKEN_LI = 14,
+  HTML_TOKEN_SPAN = 15,
+  HTML_TOKEN_TITLE = 16,
+  HTML_TOKEN_P = 17,
+  HTML_TOKEN_SUP = 18,
+  HTML_TOKEN_SUB = 19,
+  HTML_TOKEN_TR = 20,
+  HTML_TOKEN_TD = 21,
+  HTML_TOKEN_H1 = 22,
+  HTML_TOKEN_H2 = 23,
+  HTML_TOKEN_H3 = 24,
+  HTML_TOKEN_H4 = 25,
+  HTML_TOKEN_H5 = 26,
+  HTML_TOKEN_H6 = 27,
+  HTML_TOKEN_DIV = 28,
+  HTML_TOKEN_BODY = 29,
+  HTML_TOKEN_PRE = 30,
+  HTML_TOKEN_HTML = 31,
+  HTML_TOKEN_HEAD = 32,
+  HTML_TOKEN_OL = 33,
 };
 
-struct HtmlTokenRow
-{
-    const char* name; // upper case
-    unsigned int token;
+struct HtmlTokenRow {
+  const char* name;  // upper case
+  unsigned int token;
 };
 
 extern const HtmlTokenRow _HtmlTokens[];

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "formats/IOLayerBase.h"
-
 #include <string>
+
+#include "formats/IOLayerBase.h"
 
 // IOLayerString: an in-memory end of a chain. Write mode appends everything it gets to
 // its buffer, which the owner reads with GetBuffer() (HTML into a string). Read mode

@@ -1,8 +1,8 @@
 #include "formats/IOLayerZlib.h"
 
-#include "base/Log.h"
-
 #include <cstring>
+
+#include "base/Log.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "formats/IOLayerBase.h"
-
 #include <zlib.h>
+
+#include "formats/IOLayerBase.h"
 
 // IOLayerZlib: deflate (write mode, level 4, zlib header) or inflate (read mode, with
 // the zlib header or raw) between two stages. Output leaves in pieces of up to 4,096

@@ -1,8 +1,8 @@
 #include "formats/IOProcess.h"
 
-#include "formats/IOLayerBase.h"
-
 #include <cstring>
+
+#include "formats/IOLayerBase.h"
 
 IOProcess::IOProcess(int mode) : m_nReadTotal(0), m_nMode(mode) {}
 

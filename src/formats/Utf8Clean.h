@@ -16,4 +16,4 @@ void DropNulBytes(std::string& text);
 // Removes NUL bytes and replaces every invalid sequence by U+FFFD.
 void MakeValidUtf8(std::string& text);
 
-} // namespace quillery
+}  // namespace quillery

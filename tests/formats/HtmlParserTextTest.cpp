@@ -1,9 +1,8 @@
 // The parser's text routines: entities, URI escaping, white space, attribute and style
 // extraction, trimming; and that each stays linear on one long line.
 
-#include <gtest/gtest.h>
-
 #include <glib.h>
+#include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
@@ -75,15 +74,30 @@ TEST(HtmlText, UnescapeRules) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"&nbsp;", " "},       {"&#13;", "\n"},        {"&#65;", "A"},
-      {"&#x41;", "A"},       {"&#x4a;&#x4A;", "JJ"}, {"&#X41;", "&#X41;"},
-      {"&amp;lt;", "&lt;"},  {"a & b", "a & b"},     {"&;", "&;"},
-      {"&#;", "&#;"},        {"&#x;", "&#x;"},       {"&#65 foo;", "&#65 foo;"},
-      {"&#x0;", "&#x0;"},    {"&#0;", "&#0;"},       {"&#xD800;", "&#xD800;"},
-      {"&#1114112;", "&#1114112;"},                  {"&#x10FFFF;", "\xF4\x8F\xBF\xBF"},
+      {"&nbsp;", " "},
+      {"&#13;", "\n"},
+      {"&#65;", "A"},
+      {"&#x41;", "A"},
+      {"&#x4a;&#x4A;", "JJ"},
+      {"&#X41;", "&#X41;"},
+      {"&amp;lt;", "&lt;"},
+      {"a & b", "a & b"},
+      {"&;", "&;"},
+      {"&#;", "&#;"},
+      {"&#x;", "&#x;"},
+      {"&#65 foo;", "&#65 foo;"},
+      {"&#x0;", "&#x0;"},
+      {"&#0;", "&#0;"},
+      {"&#xD800;", "&#xD800;"},
+      {"&#1114112;", "&#1114112;"},
+      {"&#x10FFFF;", "\xF4\x8F\xBF\xBF"},
       {"&#99999999999999999999;", "&#99999999999999999999;"},
-      {"&#x4g;", "&#x4g;"},  {"x&&amp;y", "x&&y"},   {"&quot;&apos;&euro;", "\"'\xE2\x82\xAC"},
-      {"&lt&gt;", "&lt>"},   {"tail&", "tail&"},     {"&#x41", "&#x41"},
+      {"&#x4g;", "&#x4g;"},
+      {"x&&amp;y", "x&&y"},
+      {"&quot;&apos;&euro;", "\"'\xE2\x82\xAC"},
+      {"&lt&gt;", "&lt>"},
+      {"tail&", "tail&"},
+      {"&#x41", "&#x41"},
   };
   for (const auto& c : cases) EXPECT_EQ(Unescaped(c.in), c.out) << c.in;
   EXPECT_TRUE(cap.Lines().empty());
@@ -145,7 +159,7 @@ TEST(HtmlText, StripExtraWhiteSpace) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"a  b   c", "a b c"}, {"a\n  b", "a\nb"}, {"  a", " a"},
+      {"a  b   c", "a b c"},           {"a\n  b", "a\nb"}, {"  a", " a"},
       {"a \n b\t\t c", "a \nb\t\t c"}, {"\n \n ", "\n\n"}, {"", ""},
   };
   for (const auto& c : cases) {

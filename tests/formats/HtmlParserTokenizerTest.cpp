@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "HtmlParserTestUtil.h"
 #include "base/Log.h"
 #include "formats/HtmlParser.h"
 #include "formats/HtmlTokens.h"
-#include "HtmlParserTestUtil.h"
 
 using quillery_test::ParseWhole;
 using quillery_test::TraceParser;
@@ -44,8 +44,7 @@ TEST(HtmlTokenizer, Table) {
       {"<![CDATA[a<b]]>", {"T:a<b"}, false},
       {"<![CDATA[&amp;]]>", {"T:&amp;"}, false},
       {"<![CDATA[]]>x", {"T:x"}, false},
-      {"<PRE>x<B>y</B></PRE>",
-       {"B:PRE|", "T:x", "T:<B>", "T:y", "T:</B>", "E:PRE"}, true},
+      {"<PRE>x<B>y</B></PRE>", {"B:PRE|", "T:x", "T:<B>", "T:y", "T:</B>", "E:PRE"}, true},
       {"<pre>x<b>y</pre >z<B>", {"B:pre|", "T:x", "T:<b>", "T:y", "E:pre", "T:z", "B:B|"}, true},
       {"<PRE>x<B>y</B></PRE>", {"B:PRE|", "T:x", "B:B|", "T:y", "E:B", "E:PRE"}, false},
       {"a<B>tail", {"T:a", "B:B|", "T:tail"}, false},
@@ -64,8 +63,7 @@ TEST(HtmlTokenizer, Table) {
       {"<IMG\tsrc=\"a\">", {"B:IMG|src=\"a\""}, false},
       {"<IMG\fsrc=\"a\"/>", {"B:IMG|src=\"a\"|/"}, false},
       {"<a href=/x/>", {"B:a|href=/x|/"}, false},
-      {"<!DOCTYPE Quillery-File>\n<HTML>",
-       {"B:!DOCTYPE|Quillery-File", "T:\n", "B:HTML|"}, false},
+      {"<!DOCTYPE Quillery-File>\n<HTML>", {"B:!DOCTYPE|Quillery-File", "T:\n", "B:HTML|"}, false},
       {"<p title=\"a\">\"q\" > 'r'</p>", {"B:p|title=\"a\"", "T:\"q\" > 'r'", "E:p"}, false},
   };
   for (const Case& c : cases) {
@@ -103,8 +101,8 @@ TEST(HtmlTokenizer, BadLengthsAndUnfinishedInput) {
 
   // An input that ends inside a quote, a comment or CDATA leaves nothing behind:
   // the next input reads exactly as with a fresh parser.
-  const char* unfinished[] = {"<p title=\"open>x", "<!-- open", "<![CDATA[ open",
-                              "<PRE>raw<I>", "<p title='x>"};
+  const char* unfinished[] = {"<p title=\"open>x", "<!-- open", "<![CDATA[ open", "<PRE>raw<I>",
+                              "<p title='x>"};
   const std::string next = "<B>one</B>two \"q\" <I x='y'>";
   for (const char* u : unfinished) {
     for (bool viaClear : {false, true}) {
@@ -124,8 +122,12 @@ TEST(HtmlTokenizer, BadLengthsAndUnfinishedInput) {
 }
 
 TEST(HtmlTokenizer, NulBytesAreDroppedAndUtf8IsMadeValid) {
-  std::string in = Bytes("a\0b<A title=\"x\0y\">c\xff" "d<!--\xe9-->");
-  EXPECT_EQ(ParseWhole(in), Trace({"T:ab", "B:A|title=\"xy\"", "T:c\xEF\xBF\xBD" "d",
+  std::string in = Bytes(
+      "a\0b<A title=\"x\0y\">c\xff"
+      "d<!--\xe9-->");
+  EXPECT_EQ(ParseWhole(in), Trace({"T:ab", "B:A|title=\"xy\"",
+                                   "T:c\xEF\xBF\xBD"
+                                   "d",
                                    "C:\xEF\xBF\xBD"}));
   // Valid UTF-8 passes unchanged.
   EXPECT_EQ(ParseWhole("<B t=\"\xC3\xA9\">\xE2\x82\xAC"),
@@ -200,7 +202,8 @@ TEST(HtmlTokenizer, LargeConstructGivesMemoryBack) {
 // Every construct, cut at every place: the callbacks must not depend on where the
 // chunk boundaries fall.
 const char* const kCorpus[] = {
-    "<!DOCTYPE Quillery-File>\n<!--LastNote:3-->\n<HTML>\n<HEAD>\n<META http-equiv=\"Content-Type\" "
+    "<!DOCTYPE Quillery-File>\n<!--LastNote:3-->\n<HTML>\n<HEAD>\n<META "
+    "http-equiv=\"Content-Type\" "
     "content=\"text/html; charset=UTF-8\">\n<TITLE>Doc &amp; co</TITLE>\n</HEAD>\n<BODY>\n<DL>\n"
     "<DT><A name=\"id1\"></A>Title 1</DT>\n<!--property:date_created=1700000000-->\n<DD>Line "
     "one<BR>\n<B>bold</B> <FONT style=\"color:#ff0000\">red</FONT><BR>\n</DD>\n</DL>\n</BODY>\n"
