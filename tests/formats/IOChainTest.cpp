@@ -77,16 +77,21 @@ struct ReadResult {
 };
 
 // Reads `path` through File -> Zlib -> Redirect with `request` bytes per Read, into a
-// zeroed buffer with slack, as the containers do.
+// zeroed buffer with slack, as the containers do. The sink collects into `out` unless
+// another callback is given.
 ReadResult DecompressFile(const std::string& path, int request = 1024, bool header = true,
-                          int64_t limit = -1) {
+                          int64_t limit = -1, IOLayerRedirect::Callback sinkFn = nullptr,
+                          void* user = nullptr) {
   ReadResult r;
   IOProcess chain(kRead);
   auto* file = new IOLayerFile64;
   EXPECT_TRUE(file->GetFile().Open(path, 37));
   auto* zlib = new IOLayerZlib(header);
   auto* sink = new IOLayerRedirect;
-  sink->SetCallback(Collect, &r.out);
+  if (sinkFn)
+    sink->SetCallback(sinkFn, user);
+  else
+    sink->SetCallback(Collect, &r.out);
   chain.PushLayer(file);
   chain.PushLayer(zlib);
   chain.PushLayer(sink);
@@ -285,40 +290,16 @@ TEST(IOChain, ParseAndDumpRedirectors) {
   CompressToFile(path, html);
 
   quillery_test::TraceParser parser;
-  {
-    IOProcess chain(kRead);
-    auto* file = new IOLayerFile64;
-    ASSERT_TRUE(file->GetFile().Open(path, 37));
-    auto* sink = new IOLayerRedirect;
-    sink->SetCallback(ParseRedirector, static_cast<HTMLParser*>(&parser));
-    chain.PushLayer(file);
-    chain.PushLayer(new IOLayerZlib(true));
-    chain.PushLayer(sink);
-    char buf[1032] = {0};
-    bool more = true;
-    while (more) chain.Read(buf, 1024, more);
-    EXPECT_EQ(chain.Finalize(), 0);
-    parser.Finalize();
-  }
+  ReadResult parsed =
+      DecompressFile(path, 1024, true, -1, ParseRedirector, static_cast<HTMLParser*>(&parser));
+  EXPECT_FALSE(parsed.error);
+  parser.Finalize();
   EXPECT_EQ(parser.trace, quillery_test::ParseWhole(html));
 
   const std::string dumpPath = dir / "dump.html";
   File64 dump;
   ASSERT_TRUE(dump.Open(dumpPath, 54));
-  {
-    IOProcess chain(kRead);
-    auto* file = new IOLayerFile64;
-    ASSERT_TRUE(file->GetFile().Open(path, 37));
-    auto* sink = new IOLayerRedirect;
-    sink->SetCallback(DumpRedirector, &dump);
-    chain.PushLayer(file);
-    chain.PushLayer(new IOLayerZlib(true));
-    chain.PushLayer(sink);
-    char buf[1032] = {0};
-    bool more = true;
-    while (more) chain.Read(buf, 1024, more);
-    EXPECT_EQ(chain.Finalize(), 0);
-  }
+  EXPECT_FALSE(DecompressFile(path, 1024, true, -1, DumpRedirector, &dump).error);
   EXPECT_TRUE(dump.Close());
   EXPECT_EQ(ReadFile(dumpPath), html);
 }
