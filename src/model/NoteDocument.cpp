@@ -1,0 +1,277 @@
+#include "model/NoteDocument.h"
+
+#include <glib.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "base/Log.h"
+#include "formats/FormatIO_Base.h"
+#include "sqlite/FormatIO_DynamicBase.h"
+
+namespace {
+
+GuiControllerBase& DefaultController() {
+  static GuiControllerBase controller;
+  return controller;
+}
+
+const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Base64 of 16 bytes without padding: 22 characters.
+std::string EncodeId(const unsigned char* b) {
+  std::string out;
+  out.reserve(22);
+  for (int i = 0; i < 16; i += 3) {
+    const unsigned v = (b[i] << 16) | ((i + 1 < 16 ? b[i + 1] : 0) << 8) | (i + 2 < 16 ? b[i + 2] : 0);
+    out.push_back(kB64[(v >> 18) & 63]);
+    out.push_back(kB64[(v >> 12) & 63]);
+    if (i + 1 < 16) out.push_back(kB64[(v >> 6) & 63]);
+    if (i + 2 < 16) out.push_back(kB64[v & 63]);
+  }
+  return out;
+}
+
+}  // namespace
+
+NoteDocument::NoteDocument() : m_pGuiController(&DefaultController()) {}
+
+NoteDocument::~NoteDocument() {
+  delete m_pLoader;
+  m_pLoader = nullptr;
+}
+
+void NoteDocument::SetGuiController(GuiControllerBase* controller) {
+  m_pGuiController = controller ? controller : &DefaultController();
+}
+
+void NoteDocument::SetModified(bool modified) {
+  m_bModified = modified;
+  if (modified) ++m_nModifications;
+}
+
+bool NoteDocument::IsEncrypted() const {
+  if (!m_pLoader) return false;
+  const int f = m_pLoader->GetFormat();
+  return f == FORMAT_QYE || f == FORMAT_QYDE;
+}
+
+FormatIO_DynamicBase* NoteDocument::GetDynamicLoader() const {
+  if (!m_pLoader || !m_pLoader->IsDynamic()) return nullptr;
+  return dynamic_cast<FormatIO_DynamicBase*>(m_pLoader);
+}
+
+void NoteDocument::ClearContents() {
+  m_lstNodes.clear();
+  m_mapIdToIdx.clear();
+  m_mapPidSibToIdx.clear();
+  m_mapChildCount.clear();
+  m_mapRecursiveIdx.clear();
+  m_bRecursiveMapDirty = true;
+  m_bBlockMapRecalc = false;
+  m_nNodeCounter = 0;
+  m_mapClones.clear();
+  m_lstBookmarks.Clear();
+  m_mapDeletedNotes.clear();
+  m_mapDeletedAttachments.clear();
+  m_mapTagUseCount.clear();
+  m_mapCustomPropNameCount.clear();
+  m_lstCustomProperties.clear();
+  m_mapAnchors.clear();
+  m_mapCloneConversion.clear();
+  m_mapIDSubstitution.clear();
+  m_lstCustomIcons.Clear();
+  m_nCustomIconCounter = 0;
+  m_mapNoteIcon.clear();
+  m_nLastNoteIdx = -1;
+  m_nCurrentNoteIdx = -1;
+  m_nStartNoteIdx = -1;
+  m_nPropModifiedTime = 0;
+}
+
+void NoteDocument::Close() {
+  // The loader goes first: a database format rolls back what was not saved.
+  delete m_pLoader;
+  m_pLoader = nullptr;
+  ClearContents();
+  m_strPath.clear();
+  m_strTitle.clear();
+  m_strAuthor.clear();
+  m_strUID.clear();
+  m_strPassword.clear();
+  m_bReadOnly = false;
+  m_bModified = false;
+  m_nModifications = 0;
+  m_nCloneMode = 0;
+  m_nCloneConversionAnswer = 0;
+}
+
+void NoteDocument::ReserveNotesMemory(int /*count*/) {
+  // The note list is a deque: it neither needs nor offers a reservation, and
+  // a count read from a file cannot make it allocate anything up front.
+}
+
+// ---------------------------------------------------------------------------
+// Tree maps
+
+void NoteDocument::AddToMaps(int idx) {
+  const NoteNode& n = m_lstNodes[idx];
+  if (!n.m_strID.empty()) m_mapIdToIdx[n.m_strID] = idx;
+  m_mapPidSibToIdx[PidSibKey(n.m_strParentID, n.m_nSibling)] = idx;
+}
+
+int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool updateMaps, bool notifyLoader) {
+  const int count = GetChildCountOf(parentID);
+  if (sibling < 0 || sibling > count) sibling = count;
+  // Later siblings move up by one, from the last down, so that no key is
+  // overwritten while it is still needed.
+  if (sibling < count) {
+    for (int s = count - 1; s >= sibling; --s) {
+      auto it = m_mapPidSibToIdx.find(PidSibKey(parentID, s));
+      if (it == m_mapPidSibToIdx.end()) continue;
+      const int idx = it->second;
+      m_mapPidSibToIdx.erase(it);
+      m_lstNodes[idx].m_nSibling = s + 1;
+      m_mapPidSibToIdx[PidSibKey(parentID, s + 1)] = idx;
+    }
+  }
+  NoteNode note;
+  GenerateUniqueNodeID(note.m_strID);
+  note.m_strParentID = parentID;
+  note.m_nSibling = sibling;
+  m_lstNodes.push_back(std::move(note));
+  const int idx = GetNodeCount() - 1;
+  ++m_nNodeCounter;
+  ++m_mapChildCount[PidSibKey::HashString(parentID, 0)];
+  if (updateMaps) AddToMaps(idx);
+  m_bRecursiveMapDirty = true;
+
+  if (notifyLoader) {
+    if (FormatIO_DynamicBase* dyn = GetDynamicLoader()) {
+      NoteNode& n = m_lstNodes[idx];
+      dyn->OnNodeInsert(n, true);
+      dyn->OnNodeUpdate(n, NIF_TEXT | NIF_PROPERTIES, false, nullptr);
+    }
+  }
+  return idx;
+}
+
+void NoteDocument::NodeInitID(int idx, const std::string& id) {
+  if (idx < 0 || idx >= GetNodeCount()) return;
+  NoteNode& n = m_lstNodes[idx];
+  const std::string oldID = n.m_strID;
+  if (oldID == id) return;
+  auto it = m_mapIdToIdx.find(oldID);
+  if (it != m_mapIdToIdx.end() && it->second == idx) m_mapIdToIdx.erase(it);
+  n.m_strID = id;
+  if (!id.empty()) m_mapIdToIdx[id] = idx;
+
+  // The note's children follow it: their parent ID, their (parent, sibling)
+  // keys and the child count move to the new ID.
+  const uint64_t oldKey = PidSibKey::HashString(oldID, 0);
+  auto cc = m_mapChildCount.find(oldKey);
+  if (cc != m_mapChildCount.end() && !oldID.empty()) {
+    const int children = cc->second;
+    m_mapChildCount.erase(cc);
+    m_mapChildCount[PidSibKey::HashString(id, 0)] += children;
+    for (int s = 0; s < children; ++s) {
+      auto ps = m_mapPidSibToIdx.find(PidSibKey(oldID, s));
+      if (ps == m_mapPidSibToIdx.end()) continue;
+      const int child = ps->second;
+      m_mapPidSibToIdx.erase(ps);
+      m_lstNodes[child].m_strParentID = id;
+      m_mapPidSibToIdx[PidSibKey(id, s)] = child;
+    }
+  }
+  if (FormatIO_DynamicBase* dyn = GetDynamicLoader()) dyn->ModifyNoteID(oldID, id);
+}
+
+void NoteDocument::PushNode(const NoteNode& note) {
+  m_lstNodes.push_back(note);
+  ++m_mapChildCount[PidSibKey::HashString(note.m_strParentID, 0)];
+  ++m_nNodeCounter;
+  m_bRecursiveMapDirty = true;
+}
+
+void NoteDocument::RebuildMap() {
+  m_nNodeCounter = GetNodeCount();
+  m_mapIdToIdx.clear();
+  m_mapPidSibToIdx.clear();
+  m_mapChildCount.clear();
+  m_mapIdToIdx.reserve(m_lstNodes.size());
+  m_mapPidSibToIdx.reserve(m_lstNodes.size());
+  for (int i = 0; i < GetNodeCount(); ++i) {
+    AddToMaps(i);
+    ++m_mapChildCount[PidSibKey::HashString(m_lstNodes[i].m_strParentID, 0)];
+  }
+  m_bRecursiveMapDirty = true;
+}
+
+void NoteDocument::BlockMapRecalc(bool block) {
+  m_bBlockMapRecalc = block;
+  if (!block) {
+    RebuildMap();
+    RebuildRecursiveMap();
+  }
+}
+
+void NoteDocument::RebuildRecursiveMap() {
+  m_mapRecursiveIdx.clear();
+  m_mapRecursiveIdx.reserve(m_lstNodes.size());
+  // Children per parent, in sibling order, built once: O(n log n).
+  std::unordered_map<std::string, std::vector<std::pair<int, int>>> children;
+  for (int i = 0; i < GetNodeCount(); ++i)
+    children[m_lstNodes[i].m_strParentID].emplace_back(m_lstNodes[i].m_nSibling, i);
+  for (auto& c : children) std::sort(c.second.begin(), c.second.end());
+  std::vector<int> stack;
+  std::vector<char> seen(m_lstNodes.size(), 0);
+  auto pushChildren = [&](const std::string& pid) {
+    auto it = children.find(pid);
+    if (it == children.end()) return;
+    for (auto r = it->second.rbegin(); r != it->second.rend(); ++r) stack.push_back(r->second);
+  };
+  pushChildren("");
+  int pos = 0;
+  while (!stack.empty()) {
+    const int idx = stack.back();
+    stack.pop_back();
+    if (seen[idx]) continue;  // a cycle in corrupt input
+    seen[idx] = 1;
+    m_mapRecursiveIdx[idx] = pos++;
+    if (!m_lstNodes[idx].m_strID.empty()) pushChildren(m_lstNodes[idx].m_strID);
+  }
+  m_bRecursiveMapDirty = false;
+}
+
+int NoteDocument::GetRecursiveIdx(int idx) {
+  if (m_bRecursiveMapDirty && !m_bBlockMapRecalc) RebuildRecursiveMap();
+  auto it = m_mapRecursiveIdx.find(idx);
+  return it == m_mapRecursiveIdx.end() ? -1 : it->second;
+}
+
+void NoteDocument::GenerateUniqueNodeID(std::string& out) {
+  FormatIO_DynamicBase* dyn = GetDynamicLoader();
+  for (;;) {
+    // MD5 of fresh random data gives the 16 bytes of the ID.
+    unsigned char seed[32];
+    if (RAND_bytes(seed, sizeof(seed)) != 1) {
+      // Practically never; fall back to a weaker source rather than fail.
+      for (unsigned char& b : seed) b = static_cast<unsigned char>(g_random_int());
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (EVP_Digest(seed, sizeof(seed), digest, &len, EVP_md5(), nullptr) != 1 || len < 16)
+      memcpy(digest, seed, 16);
+    out = EncodeId(digest);
+    if (m_mapIdToIdx.count(out)) continue;
+    if (dyn) {
+      NoteNode probe;
+      probe.m_strID = out;
+      if (dyn->HasNote(probe)) continue;
+    }
+    return;
+  }
+}

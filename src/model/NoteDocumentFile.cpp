@@ -1,0 +1,346 @@
+// NoteDocument: format identification, Load and Save.
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+#include "base/File64.h"
+#include "base/FileUtil.h"
+#include "base/Log.h"
+#include "formats/FileFormatFactory.h"
+#include "formats/FormatIO_Base.h"
+#include "model/DocumentBackup.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+#include "sqlite/FormatIO_DynamicBase.h"
+
+namespace {
+
+struct ExtEntry {
+  const char* ext;
+  int id;
+  bool exactCase;
+};
+
+// Tested in order; the first match wins.
+const ExtEntry kExtensions[] = {
+    {"qyd", 2, false},      {"hqy", 1, false},   {"qye", 3, false},   {"gjots2", 4, false}, {"xml", 5, false},
+    {"html", 7, false},     {"txt", 6, false},   {"MM", 8, true},     {"kno", 10, false},   {"knt", 11, false},
+    {"hjt", 12, false},     {"tux", 13, false},  {"mm", 14, true},    {"qydb", 15, false},  {"qyde", 16, false},
+    {"note", 17, false},    {"vlt", 18, false},  {"vltxml", 19, false}, {"rtf", 20, false}, {"tab", 21, false},
+    {"opml", 22, false},    {"qyz", 23, false},  {"otl", 24, false},  {"htm", 7, false},    {"palm", 25, false},
+    {"nbk", 26, false},     {"xmind", 27, false}, {"ndb", 28, false}, {"csv", 29, false},   {"mmap", 31, false},
+    {"baskets", 32, false}, {"htmao", 33, false}, {"leo", 34, false}, {"toodledo", 35, false}, {"phat", 36, false},
+    {"psi", 37, false},     {"tex", 38, false},  {"psicsv", 39, false}, {"enex", 40, false}, {"md", 42, false},
+    {"epub", 43, false},    {"ctb", 44, false},
+};
+
+bool IsDatabaseFormat(int format) { return format == FORMAT_QYDB || format == FORMAT_QYDE; }
+
+// Same file: same device and inode (two spellings of one path count as one,
+// two files with equal names in different places do not).
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Forces written data to the disk before a rename makes it the document.
+bool SyncFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
+int ClampInt(int64_t v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
+
+}  // namespace
+
+int NoteDocument::GetFormatFromFileName(const char* path) {
+  if (!path) return -1;
+  const char* dot = strrchr(path, '.');
+  if (!dot) return -1;
+  const char* ext = dot + 1;
+  for (const ExtEntry& e : kExtensions) {
+    const bool match = e.exactCase ? strcmp(ext, e.ext) == 0 : strcasecmp(ext, e.ext) == 0;
+    if (match) return e.id;
+  }
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Load
+
+int NoteDocument::Load(const char* path, const char* password, int format, bool enableSharing, bool merge,
+                       int parentIdx) {
+  if (!merge) Close();
+  if (!path || access(path, F_OK) != 0) return DOC_LOAD_NOT_FOUND;
+  if (access(path, R_OK) != 0) return DOC_LOAD_PERMISSIONS;
+
+  if (format == 0) format = GetFormatFromFileName(path);
+  if (format < 1) return DOC_LOAD_UNKNOWN_FORMAT;
+
+  // A merged file's password belongs to that file, not to the document.
+  std::string filePassword;
+  if (!merge) m_strPassword.clear();
+  FormatIO_Base* fmt = FileFormatFactory::Get().CreateFileFormat(format);
+  if (!fmt) return DOC_LOAD_UNKNOWN_FORMAT;
+  if (fmt->IsEncrypted() && password) filePassword = password;
+  if (!merge) m_strPassword = filePassword;
+
+  // Per-format preparation follows the identifier asked for: one class may
+  // serve several identifiers.
+  if (format == FORMAT_HTML) fmt->SetContentsOnly(true);
+  else if (format == FORMAT_HQY) fmt->SetRawText(true);
+  else if (format == FORMAT_QYE || format == FORMAT_QYDE) fmt->SetPassword(filePassword.c_str());
+
+  fmt->m_bReportProgress = m_bReportProgress;
+  fmt->SetDoc(*this);
+  if (!merge) m_strPath = path;
+  FormatIO_Base::SetEnableSharing(enableSharing);
+
+  const int firstNew = GetNodeCount();
+  m_bLoading = true;
+  const int result = fmt->Load(path, *this, merge ? parentIdx : -1);
+  m_bLoading = false;
+
+  if (result != DOC_LOAD_OK) {
+    if (!merge) {
+      m_strPassword.clear();
+      m_strPath.clear();
+    }
+  } else {
+    if (!merge) m_bModified = false;
+    const std::string gen = fmt->GetGenerator();
+    const std::string genVer = fmt->GetGeneratorVersion();
+    const std::string fmtVer = fmt->GetFormatVersion();
+    if (!gen.empty() || !genVer.empty() || !fmtVer.empty())
+      xLog(LOG_INFO, "Loaded [%s]: generator [%s %s], format version [%s]\n", path, gen.c_str(), genVer.c_str(),
+           fmtVer.c_str());
+    if (m_strUID.empty()) GenerateUniqueNodeID(m_strUID);
+  }
+
+  if (merge) {
+    // A dynamic format reads note contents on demand from its file; once it
+    // is gone they could not be read any more, so a document that does not
+    // keep them in a file of its own takes them now.
+    if (result == DOC_LOAD_OK && fmt->IsDynamic() && !GetDynamicLoader()) {
+      if (FormatIO_DynamicBase* dyn = dynamic_cast<FormatIO_DynamicBase*>(fmt))
+        for (int i = firstNew; i < GetNodeCount(); ++i) dyn->FetchNodeInfo(m_lstNodes[i], NIF_ALL);
+    }
+    delete fmt;
+  } else {
+    delete m_pLoader;
+    m_pLoader = fmt;
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Save
+
+int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
+                       const char* backupDir, const char* password, int format, int cloneMode, bool keepID) {
+  m_nCloneMode = cloneMode;
+  m_mapCloneConversion.clear();
+  return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID);
+}
+
+int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
+                                 const char* backupDir, const char* password, int format, bool keepID) {
+  if (!path || !*path) return DOC_SAVE_ERROR;
+  const std::string target = path;
+
+  // 1. The format.
+  if (format == 0) format = GetFormatFromFileName(path);
+  if (format < 1) {
+    xLog(LOG_INFO, "Unsupported save file format %d for file: %s\n", format, path);
+    return DOC_SAVE_UNKNOWN_FORMAT;
+  }
+  // 2. An existing target is replaced by a finished ".part" file; the
+  //    database formats write in place.
+  const bool targetExists = File64::PathExists(target);
+  const bool usePart = targetExists && !IsDatabaseFormat(format);
+  const std::string savePath = usePart ? target + ".part" : target;
+  // Whether the target is this document's own file (decided before the save
+  // changes anything).
+  const bool ownFile = SameFile(target, m_strPath);
+
+  // 3. The format object.
+  FormatIO_Base* fmt = FileFormatFactory::Get().CreateFileFormat(format);
+  if (!fmt) {
+    xLog(LOG_INFO, "Unsupported save file format %d for file: %s (no loader registered)\n", format, path);
+    return DOC_SAVE_UNKNOWN_FORMAT;
+  }
+  bool usingLoader = false;
+  auto release = [&]() {
+    if (!usingLoader) delete fmt;
+    fmt = nullptr;
+  };
+
+  // 4. The password of an encrypted target.
+  std::string savePassword = m_strPassword;
+  if (fmt->IsEncrypted() && (m_strPassword.empty() || !ownFile)) {
+    if (password) {
+      savePassword = password;
+    } else {
+      GuiControllerBase* gui = GetGuiController();
+      if (!gui) {
+        release();
+        return DOC_SAVE_ERROR;
+      }
+      const char* answer = gui->GetPassword(path, true);
+      if (!answer) {
+        release();
+        return DOC_SAVE_ABORTED;
+      }
+      savePassword = answer;
+    }
+    if (savePassword.empty()) {
+      release();
+      return DOC_SAVE_ERROR;
+    }
+  }
+
+  // 5. Per-format preparation, by the identifier asked for.
+  if (format == FORMAT_QYE || format == FORMAT_QYDE) fmt->SetPassword(savePassword.c_str());
+  else if (format == FORMAT_HQY) fmt->SetRawText(true);
+  else if (format == FORMAT_HTML) fmt->SetExport(true, bExportLinkWarning);
+  if (IsDatabaseFormat(format) && m_pLoader && m_pLoader->GetFormat() == format && ownFile) {
+    // The open database is the target: its loader commits in place.
+    delete fmt;
+    fmt = m_pLoader;
+    usingLoader = true;
+  } else if (format == FORMAT_QYDB && walker.GetType() == WALK_ALL && m_pLoader &&
+             m_pLoader->GetFormat() == FORMAT_QYDB && m_pLoader->IsDynamic()) {
+    // A whole database to another path: copy the open one.
+    FormatIO_DynamicBase* dyn = dynamic_cast<FormatIO_DynamicBase*>(m_pLoader);
+    if (dyn && !targetExists && dyn->BackupTo(path)) {
+      release();
+      if (switchToNew) {
+        const bool progress = m_bReportProgress;
+        const int r = Load(path, nullptr, FORMAT_QYDB, FormatIO_Base::_bEnableSharing);
+        m_bReportProgress = progress;
+        if (r != DOC_LOAD_OK) return DOC_SAVE_ERROR;
+      }
+      return DOC_SAVE_OK;
+    }
+  }
+
+  // 6. Free space, then (without a ".part" file) backups and deletion of the
+  //    old target. The live database is never deleted nor copied byte-wise.
+  fmt->SetDoc(*this);
+  const int64_t need = fmt->GetFileSize();
+  if (need > 0) {
+    const std::string dir = target.rfind('/') == std::string::npos ? "." : target.substr(0, target.rfind('/') + 1);
+    const int64_t freeSpace = File64::DriveFreeSize(dir);
+    if (freeSpace < 0) {
+      xLog(LOG_INFO, "Save: free space of [%s] unknown\n", dir.c_str());
+    } else if (freeSpace < need) {
+      xLog(LOG_ERROR, "Save: Low free space %d detected!\n", ClampInt(freeSpace));
+      release();
+      return DOC_SAVE_WRITE_ERROR;
+    }
+  }
+  if (targetExists && !usePart && !usingLoader) {
+    quillery::MakeBackups(target, backupCount, backupDir);
+    if (unlink(path) != 0) {
+      xLog(LOG_ERROR, "Save: Error - failed deleting file to be overwritten\n");
+      release();
+      return DOC_SAVE_RENAME_FAILED;
+    }
+  }
+
+  // 7. A copy under a new name gets its own document ID.
+  const bool newID = !ownFile && is_main_format(target) && !keepID;
+  const std::string oldUID = m_strUID;
+  std::map<std::string, int> oldDeletedNotes, oldDeletedAtts;
+  if (newID) {
+    xLog(LOG_INFO, "Saving file under a new name, generate new document ID\n");
+    oldDeletedNotes.swap(m_mapDeletedNotes);
+    oldDeletedAtts.swap(m_mapDeletedAttachments);
+    GenerateUniqueNodeID(m_strUID);
+  }
+  auto restoreID = [&]() {
+    if (!newID) return;
+    m_strUID = oldUID;
+    m_mapDeletedNotes.swap(oldDeletedNotes);
+    m_mapDeletedAttachments.swap(oldDeletedAtts);
+  };
+
+  fmt->m_bReportProgress = m_bReportProgress;
+  const int result = fmt->Save(savePath.c_str(), walker);
+  if (result == DOC_SAVE_OK && !IsDatabaseFormat(format) && !SyncFile(savePath)) {
+    xLog(LOG_ERROR, "Save: flushing [%s] to disk failed\n", savePath.c_str());
+    restoreID();
+    release();
+    if (usePart) unlink(savePath.c_str());
+    return DOC_SAVE_WRITE_ERROR;
+  }
+  if (result != DOC_SAVE_OK) {
+    // Never leave a half-written ".part" behind, whatever the failure.
+    if (!usingLoader) fmt->ReleaseFile();
+    restoreID();
+    release();
+    if (usePart) unlink(savePath.c_str());
+    return result;
+  }
+
+  // Backups of the replaced file. A live database is copied through its own
+  // backup (consistent pages), never byte by byte.
+  if (usePart) {
+    quillery::MakeBackups(target, backupCount, backupDir);
+  } else if (usingLoader && backupCount > 0) {
+    if (FormatIO_DynamicBase* dyn = dynamic_cast<FormatIO_DynamicBase*>(fmt)) {
+      for (int n = backupCount; n >= 2; --n)
+        std::rename(quillery::BackupName(target, backupDir, n - 1).c_str(),
+                    quillery::BackupName(target, backupDir, n).c_str());
+      const std::string b1 = quillery::BackupName(target, backupDir, 1);
+      std::remove(b1.c_str());
+      if (!dyn->BackupTo(b1.c_str())) xLog(LOG_WARNING, "Save: backup of [%s] failed\n", path);
+    }
+  }
+
+  // The object that keeps the saved file: the new loader under switch, or
+  // the document's own loader when the target is its own file.
+  FormatIO_Base* keeper = nullptr;
+  if (switchToNew) {
+    if (!usingLoader) {
+      delete m_pLoader;
+      m_pLoader = fmt;
+    }
+    keeper = fmt;
+    m_strPath = target;
+    m_strPassword = savePassword;
+    m_bModified = false;
+  } else {
+    release();
+    if (ownFile) keeper = m_pLoader;
+  }
+  fmt = nullptr;
+
+  if (usePart) {
+    if (keeper && !keeper->IsDynamic()) keeper->ReleaseFile();
+    if (rename(savePath.c_str(), path) != 0) {
+      xLog(LOG_ERROR, "Save: Error - rename operation failed\n");
+      unlink(savePath.c_str());
+      // The old target is still in place: keep holding it, and the document
+      // still differs from it.
+      if (keeper && !keeper->IsDynamic()) keeper->KeepFile(path);
+      if (switchToNew) m_bModified = true;
+      restoreID();
+      return DOC_SAVE_RENAME_FAILED;
+    }
+    if (keeper && !keeper->IsDynamic()) keeper->KeepFile(path);
+  }
+  chmod(path, 0664);
+  if (!switchToNew) restoreID();
+  return DOC_SAVE_OK;
+}

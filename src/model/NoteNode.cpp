@@ -1,0 +1,336 @@
+#include "model/NoteNode.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "base/Sha1.h"
+#include "formats/FormatIO_Base.h"
+#include "sqlite/FormatIO_DynamicBase.h"
+
+NoteNode::NoteNode() : m_clrTxt{0, 0, 0, 0}, m_clrBkg{0, 0, 0, 0}, m_clrNoteBkg{0, 0, 0, 0} {}
+
+void NoteNode::CalcDataHash(const char* data, size_t len, std::string& out) {
+  out = CSHA1::HexDigest(data ? data : "", data ? len : 0);
+}
+
+void NoteNode::CalcDataHash(const std::string& input, std::string& out) {
+  CalcDataHash(input.data(), input.size(), out);
+}
+
+void NoteNode::SetText(const char* text, const char* hash, const char* htmlHash, bool compute) {
+  m_objText.SetText(text ? std::string(text) : std::string());
+  if (hash && *hash) m_strHash = hash;
+  else if (compute) CalcDataHash(GetText(), m_strHash);
+  else m_strHash.clear();
+  if (htmlHash && *htmlHash) m_strHashHtml = htmlHash;
+  else if (compute) CalcDataHash(RichText2Html(*this, true), m_strHashHtml);
+  else m_strHashHtml.clear();
+}
+
+void NoteNode::Clear(bool keepSelection) {
+  m_objText.Clear();
+  m_lstAttachments.clear();
+  m_objLink.Clear();
+  if (!keepSelection) {
+    m_nSelStart = 0;
+    m_nSelEnd = 0;
+    m_nScrollPos = 0;
+  }
+}
+
+void NoteNode::CopyData(const NoteNode& other) {
+  if (this == &other) return;
+  const std::string id = m_strID;
+  const std::string pid = m_strParentID;
+  const int sib = m_nSibling;
+  *this = other;
+  m_strID = id;
+  m_strParentID = pid;
+  m_nSibling = sib;
+}
+
+void tag_list_quote(std::string& tags) {
+  if (tags.empty()) return;
+  if (tags.front() != ';') tags.insert(tags.begin(), ';');
+  if (tags.back() != ';') tags.push_back(';');
+}
+
+// ---------------------------------------------------------------------------
+// FixFormatting
+
+namespace {
+
+// Matches begin and end tags and rebuilds the list by the rules in the
+// header, one group of equal offsets at a time:
+//   A. closings: the group's ends, and kinds that a begin of the group finds
+//      already open, innermost first;
+//   B. reopening of ranges that A interrupted (lifted spans, outer ranges of
+//      a kind whose inner range ended);
+//   C. the group's begins.
+// Returns true when the result differs from the input.
+class FormattingRepair {
+ public:
+  explicit FormattingRepair(int totalLen) : m_total(totalLen) {}
+
+  bool Run(FmtInfoList& list) {
+    std::vector<FmtInfo> in;
+    in.reserve(list.GetSize());
+    for (const FmtInfo& f : list.Items()) {
+      const bool known = f.nFormatTag >= 0 && f.nFormatTag <= FMT_TAG_MAX;
+      if (known && f.nOffset >= 0 && f.nOffset <= m_total) in.push_back(f);
+    }
+    auto byOffset = [](const FmtInfo& a, const FmtInfo& b) { return a.nOffset < b.nOffset; };
+    if (!std::is_sorted(in.begin(), in.end(), byOffset)) std::stable_sort(in.begin(), in.end(), byOffset);
+
+    for (size_t i = 0; i < in.size();) {
+      size_t j = i;
+      while (j < in.size() && in[j].nOffset == in[i].nOffset) ++j;
+      DoGroup(in, i, j);
+      i = j;
+    }
+    for (const Open& o : m_open) m_out[o.outIdx].dropped = true;  // begins without an end
+
+    std::vector<FmtInfo> result;
+    result.reserve(m_out.size());
+    for (const Out& o : m_out)
+      if (!o.dropped) result.push_back(o.info);
+    if (SameList(result, list.Items())) return false;
+    list.Items().swap(result);
+    return true;
+  }
+
+ private:
+  struct Out {
+    FmtInfo info;
+    bool dropped;
+  };
+  // An open range. outer: ranges of the same kind it interrupted, outermost
+  // first; the innermost is reopened when this range ends.
+  struct Open {
+    int kind;
+    size_t outIdx;
+    FmtInfo begin;
+    std::vector<FmtInfo> outer;
+  };
+  struct Reopen {
+    FmtInfo begin;
+    std::vector<FmtInfo> outer;
+  };
+
+  static bool SameList(const std::vector<FmtInfo>& a, const std::vector<FmtInfo>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (a[i].nFormatTag != b[i].nFormatTag || a[i].nOffset != b[i].nOffset) return false;
+    return true;
+  }
+
+  int FindOpen(int kind) const {
+    for (int k = static_cast<int>(m_open.size()) - 1; k >= 0; --k)
+      if (m_open[k].kind == kind) return k;
+    return -1;
+  }
+
+  void EmitBegin(const FmtInfo& begin, int offset, std::vector<FmtInfo> outer) {
+    FmtInfo b = begin;
+    b.nOffset = offset;
+    m_out.push_back(Out{b, false});
+    m_open.push_back(Open{b.GetKind(), m_out.size() - 1, b, std::move(outer)});
+  }
+
+  // Ends the range at stack position k at offset and removes it from the
+  // stack; an empty range is dropped with its begin.
+  Open EndRange(size_t k, int offset) {
+    Open o = std::move(m_open[k]);
+    m_open.erase(m_open.begin() + k);
+    if (m_out[o.outIdx].info.nOffset == offset) {
+      m_out[o.outIdx].dropped = true;
+    } else {
+      FmtInfo e = o.begin;
+      e.nFormatTag = o.begin.nFormatTag + 1;
+      e.nOffset = offset;
+      m_out.push_back(Out{e, false});
+    }
+    return o;
+  }
+
+  // Closes stack position k; span kinds opened after a span kind are closed
+  // first and queued for reopening, so spans never cross.
+  Open Close(size_t k, int offset, std::vector<Reopen>& reopen) {
+    if (FmtInfo::IsSpanKind(m_open[k].kind)) {
+      std::vector<Reopen> lifted;
+      for (size_t t = m_open.size(); t-- > k + 1;) {
+        if (!FmtInfo::IsSpanKind(m_open[t].kind)) continue;
+        Open l = EndRange(t, offset);
+        lifted.insert(lifted.begin(), Reopen{l.begin, std::move(l.outer)});
+      }
+      for (Reopen& r : lifted) reopen.push_back(std::move(r));
+    }
+    return EndRange(k, offset);
+  }
+
+  void DoGroup(const std::vector<FmtInfo>& in, size_t from, size_t to) {
+    const int offset = in[from].nOffset;
+    std::vector<bool> beginKind(FMT_TAG_MAX / 2 + 2, false);
+    for (size_t i = from; i < to; ++i)
+      if (in[i].IsBegin()) beginKind[in[i].GetKind()] = true;
+
+    // A. Closing requests: (kind, true for an end tag / false for a begin
+    //    that finds its kind open).
+    std::vector<std::pair<int, bool>> req;
+    for (size_t i = from; i < to; ++i)
+      if (in[i].IsEnd()) req.emplace_back(in[i].GetKind(), true);
+    for (int kind = 1; kind < static_cast<int>(beginKind.size()); ++kind)
+      if (beginKind[kind] && FindOpen(kind) >= 0) req.emplace_back(kind, false);
+
+    std::vector<Reopen> reopen;
+    std::vector<std::vector<FmtInfo>> outerFor(beginKind.size());  // for the group's begins
+    while (!req.empty()) {
+      int best = -1, bestPos = -1;
+      for (size_t n = 0; n < req.size(); ++n) {
+        const int k = FindOpen(req[n].first);
+        if (k > bestPos) {
+          bestPos = k;
+          best = static_cast<int>(n);
+        }
+      }
+      if (best < 0) {
+        // Nothing open for the rest: an end may still close a range queued
+        // for reopening here (its reopened part would be empty).
+        for (const auto& r : req) {
+          if (!r.second) continue;
+          for (size_t q = reopen.size(); q-- > 0;) {
+            if (reopen[q].begin.GetKind() != r.first) continue;
+            Reopen cancelled = std::move(reopen[q]);
+            reopen.erase(reopen.begin() + q);
+            if (!cancelled.outer.empty()) {
+              FmtInfo b = cancelled.outer.back();
+              cancelled.outer.pop_back();
+              reopen.push_back(Reopen{b, std::move(cancelled.outer)});
+            }
+            break;
+          }
+        }
+        break;
+      }
+      const std::pair<int, bool> r = req[best];
+      req.erase(req.begin() + best);
+      Open closed = Close(static_cast<size_t>(bestPos), offset, reopen);
+      if (r.second) {  // its end: the innermost interrupted range resumes
+        if (!closed.outer.empty()) {
+          FmtInfo b = closed.outer.back();
+          closed.outer.pop_back();
+          reopen.push_back(Reopen{b, std::move(closed.outer)});
+        }
+      } else {  // interrupted by a new begin of its kind
+        std::vector<FmtInfo>& o = outerFor[closed.kind];
+        o.insert(o.end(), closed.outer.begin(), closed.outer.end());
+        o.push_back(closed.begin);
+      }
+    }
+
+    // B. Reopen what A interrupted, unless a begin of the same kind follows
+    //    here: then it waits behind that begin.
+    for (Reopen& r : reopen) {
+      const int kind = r.begin.GetKind();
+      if (beginKind[kind]) {
+        std::vector<FmtInfo>& o = outerFor[kind];
+        o.insert(o.end(), r.outer.begin(), r.outer.end());
+        o.push_back(r.begin);
+      } else {
+        EmitBegin(r.begin, offset, std::move(r.outer));
+      }
+    }
+
+    // C. Begins in list order. A second begin of a kind at this offset
+    //    replaces the first (whose range would be empty); the first waits.
+    for (size_t i = from; i < to; ++i) {
+      const FmtInfo& f = in[i];
+      if (f.IsEnd()) continue;
+      if (!f.IsBegin()) {  // FMT_REMOVE_FORMATTING stays where it stands
+        m_out.push_back(Out{f, false});
+        continue;
+      }
+      const int kind = f.GetKind();
+      std::vector<FmtInfo> outer;
+      outer.swap(outerFor[kind]);
+      const int k = FindOpen(kind);
+      if (k >= 0) {
+        Open& prev = m_open[k];
+        outer.insert(outer.end(), prev.outer.begin(), prev.outer.end());
+        outer.push_back(prev.begin);
+        m_out[prev.outIdx].dropped = true;
+        m_open.erase(m_open.begin() + k);
+      }
+      EmitBegin(f, offset, std::move(outer));
+    }
+  }
+
+  int m_total;
+  std::vector<Out> m_out;
+  std::vector<Open> m_open;
+};
+
+}  // namespace
+
+bool NoteNode::FixFormatting(FormatIO_Base* loader) {
+  bool changed = false;
+  RichText& rt = m_objText;
+  FormatIO_DynamicBase* dyn =
+      loader && loader->IsDynamic() ? dynamic_cast<FormatIO_DynamicBase*>(loader) : nullptr;
+
+  // 1. Pictures.
+  PictureList& pics = rt.m_lstPictures;
+  if (!pics.IsEmpty()) {
+    const int textLen = rt.GetTextLen();
+    std::vector<bool> drop(pics.GetSize(), false);
+    std::vector<std::pair<int, int>> byOffset;  // (offset, index) of pictures kept so far
+    std::unordered_set<int> taken;
+    for (int i = 0; i < pics.GetSize(); ++i) {
+      const int off = pics[i].nOffset;
+      if (off < 0 || !taken.insert(off).second) drop[i] = true;
+      else byOffset.emplace_back(off, i);
+    }
+    std::sort(byOffset.begin(), byOffset.end());
+    for (size_t r = 0; r < byOffset.size(); ++r) {
+      // Text characters before the picture: its offset minus the pictures
+      // before it. More than the text has means it lies past the end, and
+      // so do all later ones.
+      if (byOffset[r].first - static_cast<int>(r) > textLen) {
+        for (size_t s = r; s < byOffset.size(); ++s) drop[byOffset[s].second] = true;
+        break;
+      }
+    }
+    for (int i = pics.GetSize() - 1; i >= 0; --i) {
+      if (!drop[i]) continue;
+      if (dyn) dyn->OnNodePixRemoved(*this, i);
+      pics.Remove(i);
+      changed = true;
+    }
+  }
+  const int total = rt.GetTotalLength();
+
+  // 2. Links of the text.
+  LinkInfoList& links = rt.m_lstLinks;
+  for (int i = links.GetSize() - 1; i >= 0; --i) {
+    const LinkInfo& l = links[i];
+    if (l.nStartOffset < 0 || l.nTextLength < 1 ||
+        static_cast<long long>(l.nStartOffset) + l.nTextLength > total) {
+      links.Remove(i);
+      changed = true;
+    }
+  }
+  // 3. Anchors.
+  AnchorInfoList& anchors = rt.m_lstAnchors;
+  for (int i = anchors.GetSize() - 1; i >= 0; --i) {
+    if (anchors[i].nOffset < 0 || anchors[i].nOffset > total) {
+      anchors.Remove(i);
+      changed = true;
+    }
+  }
+  // 4. Formatting.
+  if (!rt.m_lstFmt.IsEmpty()) {
+    FormattingRepair repair(total);
+    if (repair.Run(rt.m_lstFmt)) changed = true;
+  }
+  return changed;
+}

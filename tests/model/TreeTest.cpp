@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "model/DocumentIterator.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+
+namespace {
+
+// R0 (C0 (G0, G1), C1), R1, R2 (C2): built so that the vector order differs
+// from the sibling order (C1 inserted at position 0 after C0).
+struct Tree {
+  NoteDocument doc;
+  int r0, r1, r2, c0, c1, c2, g0, g1;
+  Tree() {
+    r0 = doc.NodeInsert("", -1);
+    r1 = doc.NodeInsert("", -1);
+    r2 = doc.NodeInsert("", -1);
+    c1 = doc.NodeInsert(Id(r0), -1);
+    c0 = doc.NodeInsert(Id(r0), 0);  // goes before c1
+    g0 = doc.NodeInsert(Id(c0), -1);
+    g1 = doc.NodeInsert(Id(c0), -1);
+    c2 = doc.NodeInsert(Id(r2), -1);
+  }
+  const std::string& Id(int idx) { return doc.GetNodeByIdx(idx).m_strID; }
+  std::vector<int> Walk(RecursiveTreeWalker& w) {
+    std::vector<int> out;
+    for (int i = w.GetNextNode(); i >= 0; i = w.GetNextNode()) out.push_back(i);
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST(TreeTest, InsertKeepsMapsAndSiblingPositions) {
+  Tree t;
+  EXPECT_EQ(t.doc.GetNodeCount(), 8);
+  std::set<std::string> ids;
+  for (int i = 0; i < t.doc.GetNodeCount(); ++i) {
+    const std::string& id = t.Id(i);
+    EXPECT_EQ(id.size(), 22u);
+    EXPECT_EQ(t.doc.GetIdxFromID(id), i);
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 8u);
+  EXPECT_EQ(t.doc.GetIdxFromID(""), -1);
+  EXPECT_EQ(t.doc.GetIdxFromID("absent"), -1);
+  EXPECT_EQ(t.doc.GetNodeByIdx(t.c0).m_nSibling, 0);
+  EXPECT_EQ(t.doc.GetNodeByIdx(t.c1).m_nSibling, 1);
+
+  DocumentIterator it(t.doc);
+  EXPECT_EQ(it.GetChildCount(""), 3);
+  EXPECT_EQ(it.GetChildCount(t.Id(t.r0)), 2);
+  EXPECT_EQ(it.GetChildCount(t.Id(t.g0)), 0);
+  EXPECT_EQ(it.GetChildID(t.Id(t.r0), 0), t.Id(t.c0));
+  EXPECT_EQ(it.GetChildID(t.Id(t.r0), 1), t.Id(t.c1));
+  EXPECT_EQ(it.GetChildID(t.Id(t.r0), 2), "");
+  EXPECT_EQ(it.CalcChildCount(t.Id(t.r0), false), 2);
+  EXPECT_EQ(it.CalcChildCount(t.Id(t.r0), true), 4);
+  EXPECT_EQ(it.CalcChildCount("", true), 8);
+  EXPECT_EQ(it.CalcNodeLevel(t.g1), 2);
+  EXPECT_EQ(it.CalcNodeLevel(t.r1), 0);
+}
+
+TEST(TreeTest, NodeInitIdRekeysNoteAndChildren) {
+  Tree t;
+  const std::string old = t.Id(t.c0);
+  t.doc.NodeInitID(t.c0, "newid");
+  EXPECT_EQ(t.doc.GetIdxFromID(old), -1);
+  EXPECT_EQ(t.doc.GetIdxFromID("newid"), t.c0);
+  DocumentIterator it(t.doc);
+  EXPECT_EQ(it.GetChildCount("newid"), 2);
+  EXPECT_EQ(it.GetChildCount(old), 0);
+  EXPECT_EQ(t.doc.GetNodeByIdx(t.g1).m_strParentID, "newid");
+  EXPECT_EQ(it.GetChildID("newid", 1), t.Id(t.g1));
+}
+
+TEST(TreeTest, PushNodeLeavesIdMapUntilRebuild) {
+  NoteDocument doc;
+  NoteNode n;
+  n.m_strID = "pushed";
+  doc.PushNode(n);
+  EXPECT_EQ(doc.GetIdxFromID("pushed"), -1);
+  DocumentIterator it(doc);
+  EXPECT_EQ(it.GetChildCount(""), 1);
+  doc.RebuildMap();
+  EXPECT_EQ(doc.GetIdxFromID("pushed"), 0);
+  EXPECT_EQ(it.GetChildID("", 0), "pushed");
+}
+
+TEST(TreeTest, WalksOfEveryType) {
+  Tree t;
+  RecursiveTreeWalker all(t.doc);
+  EXPECT_EQ(t.Walk(all), (std::vector<int>{t.r0, t.c0, t.g0, t.g1, t.c1, t.r1, t.r2, t.c2}));
+  EXPECT_EQ(all.GetTotalNoteCount(), 8);
+  EXPECT_EQ(all.GetNextNode(), -1);
+  all.Restart();
+  EXPECT_EQ(all.GetNextNode(), t.r0);
+
+  RecursiveTreeWalker branch(t.doc, WALK_BRANCH, t.c0);
+  EXPECT_EQ(t.Walk(branch), (std::vector<int>{t.c0, t.g0, t.g1}));
+  EXPECT_EQ(branch.GetStartIdxDepth(), 1);
+  EXPECT_EQ(branch.CalcRelativeDepth(t.g1), 1);
+  EXPECT_TRUE(branch.IsNoteWithinWalk(t.Id(t.g0)));
+  EXPECT_FALSE(branch.IsNoteWithinWalk(t.Id(t.c1)));
+  EXPECT_FALSE(branch.IsNoteWithinWalk("absent"));
+
+  RecursiveTreeWalker node(t.doc, WALK_NODE, t.r1);
+  EXPECT_EQ(t.Walk(node), (std::vector<int>{t.r1}));
+
+  RecursiveTreeWalker children(t.doc, WALK_CHILDREN, t.r0);
+  EXPECT_EQ(t.Walk(children), (std::vector<int>{t.c0, t.c1}));
+  EXPECT_EQ(children.CalcRelativeDepth(t.c1), 0);
+  EXPECT_FALSE(children.IsNoteWithinWalk(t.Id(t.g0)));
+
+  RecursiveTreeWalker desc(t.doc, WALK_DESCENDANTS, t.r0);
+  EXPECT_EQ(t.Walk(desc), (std::vector<int>{t.c0, t.g0, t.g1, t.c1}));
+  EXPECT_FALSE(desc.IsNoteWithinWalk(t.Id(t.r0)));
+  EXPECT_TRUE(desc.IsNoteWithinWalk(t.Id(t.g1)));
+
+  t.doc.GetNodeByIdx(t.g1).m_bMarked = true;
+  t.doc.GetNodeByIdx(t.r1).m_bMarked = true;
+  RecursiveTreeWalker marked(t.doc, WALK_MARKED);
+  EXPECT_EQ(t.Walk(marked), (std::vector<int>{t.g1, t.r1}));
+  EXPECT_TRUE(marked.IsNoteWithinWalk(t.Id(t.r1)));
+  EXPECT_FALSE(marked.IsNoteWithinWalk(t.Id(t.r0)));
+
+  RecursiveTreeWalker list(t.doc, std::vector<std::string>{t.Id(t.c2), "absent", t.Id(t.r0)});
+  EXPECT_EQ(t.Walk(list), (std::vector<int>{t.c2, t.r0}));
+  EXPECT_EQ(list.GetStartIdxDepth(), 0);
+  EXPECT_EQ(list.CalcRelativeDepth(t.c2), 0);
+  EXPECT_TRUE(list.IsNoteWithinWalk(t.Id(t.r0)));
+  EXPECT_FALSE(list.IsNoteWithinWalk(t.Id(t.r1)));
+}
+
+TEST(TreeTest, NodePathAndRecursiveIndex) {
+  Tree t;
+  std::string path;
+  EXPECT_TRUE(t.doc.CalcNodePath(t.c1, path, -1));
+  EXPECT_EQ(path, "1.2.");
+  EXPECT_TRUE(t.doc.CalcNodePath(t.g1, path, -1));
+  EXPECT_EQ(path, "1.1.2.");
+  EXPECT_TRUE(t.doc.CalcNodePath(t.g1, path, t.r0));
+  EXPECT_EQ(path, "1.2.");
+  EXPECT_FALSE(t.doc.CalcNodePath(99, path, -1));
+
+  DocumentIterator it(t.doc);
+  EXPECT_EQ(it.NodeIdx2RecursiveIdx(t.c1), 4);
+  EXPECT_EQ(it.RecursiveIdx2NodeIdx(4), t.c1);
+  EXPECT_EQ(it.NodeIdx2RecursiveIdx(t.c2), 7);
+}
