@@ -6,7 +6,7 @@
 
 namespace quillery {
 
-void CalcSegmentLength(tSegment& seg) {
+void CalcSegmentCharLength(tSegment& seg) {
   if (seg.nLen >= 0) return;
   if (seg.bText) {
     seg.nLen = static_cast<int>(Utf8CharCount(seg.text));
@@ -22,7 +22,7 @@ void CalcSegmentLength(tSegment& seg) {
 long SegmentListPositions(tSegmentList& segs) {
   long total = 0;
   for (tSegment& s : segs) {
-    CalcSegmentLength(s);
+    CalcSegmentCharLength(s);
     total += s.nLen;
   }
   return total;
@@ -65,7 +65,7 @@ void MergeIntoSegmentList(tSegmentList& segs, std::vector<tSegmentInsert>& items
     // zero-length markup that stands at it.
     while (c.index < segs.size()) {
       tSegment& s = segs[c.index];
-      CalcSegmentLength(s);
+      CalcSegmentCharLength(s);
       int rest = s.nLen - c.usedChars;
       if (s.nLen == 0 || pos + rest <= item.nOffset) {
         pos += rest;

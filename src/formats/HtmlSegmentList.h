@@ -37,7 +37,7 @@ namespace quillery {
 
 // Fills a missing nLen: the character count of a text segment; for markup 1
 // when it starts with "<IMG" (any case), else 0.
-void CalcSegmentLength(tSegment& seg);
+void CalcSegmentCharLength(tSegment& seg);
 
 // Total positions the list covers.
 long SegmentListPositions(tSegmentList& segs);

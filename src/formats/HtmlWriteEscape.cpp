@@ -1,5 +1,7 @@
 #include "formats/HtmlWriteEscape.h"
 
+#include "formats/HtmlParser.h"
+
 namespace quillery {
 
 void AppendAttrValue(std::string& out, const std::string& value) {
@@ -51,6 +53,13 @@ void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBre
     start = i + 1;
   }
   out.append(text + start, len - start);
+}
+
+void AppendCustomPropertyComment(std::string& out, const std::string& name, const std::string& value) {
+  std::string n = name, v = value;
+  HTMLParser::EscapeChars(n);
+  HTMLParser::EscapeChars(v);
+  out += "<!--custom-property name=\"" + n + "\" value=\"" + v + "\"-->\n";
 }
 
 }  // namespace quillery

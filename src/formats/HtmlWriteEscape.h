@@ -21,4 +21,8 @@ void AppendCommentValue(std::string& out, const std::string& value);
 // every "\r" and "\n" is removed.
 void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBreaks);
 
+// Appends "<!--custom-property name=\"NAME\" value=\"VALUE\"-->\n" with name and
+// value escaped (EscapeChars).
+void AppendCustomPropertyComment(std::string& out, const std::string& name, const std::string& value);
+
 }  // namespace quillery
