@@ -206,7 +206,7 @@ TEST_F(HtmlWriterEncode, LinksAndRebasing) {
   f.m_objText.m_lstLinks.Append(link);
   RecursiveTreeWalker walker(doc);
   FormatIO_HTML fmt;
-  std::string path = tmp.File("x.qyd");
+  std::string path = tmp / "x.qyd";
   ASSERT_EQ(fmt.Save(path.c_str(), walker), 0);
   std::string file = ReadFile(path);
   // From /tmp/<dir>/ up to the root, then down to the picture.

@@ -84,7 +84,7 @@ TEST(HtmlWriterSave, GoldenFile) {
   NoteDocument doc;
   GoldenDocument(doc);
   TempDir tmp;
-  std::string path = tmp.File("x.qyd");
+  std::string path = tmp / "x.qyd";
   RecursiveTreeWalker walker(doc);
   FormatIO_HTML fmt;
   ASSERT_EQ(fmt.Save(path.c_str(), walker), 0);
@@ -145,7 +145,7 @@ TEST(HtmlWriterSave, CancelRemovesOutput) {
   NoteDocument doc;
   for (int i = 0; i < 20; ++i) AddNote(doc, "", "N" + std::to_string(i), "t", "x");
   TempDir tmp;
-  std::string path = tmp.File("c.qyd");
+  std::string path = tmp / "c.qyd";
   const int fds = OpenDescriptors();
   ProgressInfo::Reset();
   // Cancel at the first progress report after some notes are written.
@@ -170,7 +170,7 @@ TEST(HtmlWriterSave, CancelRemovesOutput) {
 
 TEST(HtmlWriterSave, DiskFullRemovesOutput) {
   TempDir tmp;
-  std::string path = tmp.File("full.qyd");
+  std::string path = tmp / "full.qyd";
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -199,9 +199,9 @@ TEST(HtmlWriterSave, OpenFailureLockAndSecondSave) {
     RecursiveTreeWalker walker(doc);
     FormatIO_HTML fmt;
     EXPECT_EQ(fmt.Save(tmp.Path().c_str(), walker), 4);
-    EXPECT_EQ(fmt.Save(tmp.File("missing/x.qyd").c_str(), walker), 4);
+    EXPECT_EQ(fmt.Save((tmp / "missing/x.qyd").c_str(), walker), 4);
   }
-  std::string path = tmp.File("l.qyd");
+  std::string path = tmp / "l.qyd";
   auto* fmt = new FormatIO_HTML;
   RecursiveTreeWalker walker(doc);
   ASSERT_EQ(fmt->Save(path.c_str(), walker), 0);

@@ -3,40 +3,20 @@
 // Helpers for the HTML writer tests: a temporary folder, documents with fixed
 // IDs, and rendering through the writer.
 
-#include <ftw.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "common/TempDir.h"
 #include "formats/FormatIOHtml.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 
 namespace qytest {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/qy_writer_XXXXXX";
-    const char* p = mkdtemp(tmpl);
-    m_path = p ? p : "";
-  }
-  ~TempDir() {
-    if (!m_path.empty())
-      nftw(m_path.c_str(), [](const char* f, const struct stat*, int, struct FTW*) { return ::remove(f); }, 16,
-           FTW_DEPTH | FTW_PHYS);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return m_path; }
-  std::string File(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
+using quillery_test::TempDir;
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -99,7 +99,7 @@ TEST(HtmlWriterTree, CommentsInOrder) {
   NoteDocument doc;
   NoteNode& n = AddNote(doc, "", "N", "t", "x");
   n.m_nIconType = ICON_FILE;
-  n.m_strIconPath = tmp.File("icons\\a.png");
+  n.m_strIconPath = tmp / "icons\\a.png";
   n.m_strKeywords = ";a;b<;";
   n.m_strSourceLanguage = "c++";
   n.m_bReadOnly = n.m_bTemplate = n.m_bFinished = n.m_bExpanded = true;
@@ -122,7 +122,7 @@ TEST(HtmlWriterTree, CommentsInOrder) {
   n.m_lstCustomProperties.push_back(CustomProperty("k2", "v2"));
   RecursiveTreeWalker walker(doc);
   FormatIO_HTML fmt;
-  std::string path = tmp.File("doc.qyd");
+  std::string path = tmp / "doc.qyd";
   ASSERT_EQ(fmt.Save(path.c_str(), walker), 0);
   std::string out = ReadFile(path);
   EXPECT_NE(out.find("</DT>\n"
@@ -205,7 +205,7 @@ TEST(HtmlWriterTree, Clones) {
 
   // Outside, default controller: the save is cancelled and leaves no file.
   TempDir tmp;
-  std::string path = tmp.File("b.qyd");
+  std::string path = tmp / "b.qyd";
   {
     RecursiveTreeWalker branch(doc, WALK_BRANCH, doc.GetIdxFromID("B"));
     FormatIO_HTML fmt;
