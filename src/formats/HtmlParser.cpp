@@ -120,7 +120,6 @@ int HTMLParser::GetCurrentCumulativeOffset() const {
 
 void HTMLParser::ConvertCodePage(std::string& text) const {
   if (text.empty()) return;
-  quillery::DropNulBytes(text);
   if (!IsUtf8Name(m_strCodePage)) {
     if (!m_pConverter) m_pConverter = new Converter;
     if (m_pConverter->codePage != m_strCodePage) {
@@ -130,21 +129,28 @@ void HTMLParser::ConvertCodePage(std::string& text) const {
       if (!m_pConverter->IsOpen())
         xLog(4, "Unsupported code page [%s]: text is read as UTF-8\n", m_strCodePage.c_str());
     }
+    quillery::DropNulBytes(text);
     if (m_pConverter->IsOpen() && m_pConverter->Convert(text)) {
       quillery::DropNulBytes(text);  // a code page may map a byte to U+0000
       return;
     }
   }
-  if (m_bMakeValidUtf8) quillery::MakeValidUtf8(text);
+  if (m_bMakeValidUtf8)
+    quillery::MakeValidUtf8(text);
+  else
+    quillery::DropNulBytes(text);
 }
 
-const char* HTMLParser::CleanString(char* p, size_t len, std::string& scratch) const {
-  if (IsUtf8Name(m_strCodePage)) {
-    bool clean = m_bMakeValidUtf8 ? quillery::IsCleanUtf8(p, len) : !memchr(p, 0, len);
-    if (clean) {
-      p[len] = '\0';  // a separator inside the buffer, or the buffer's own terminator
-      return p;
-    }
+bool HTMLParser::PassesUnchanged(const char* p, size_t len) const {
+  if (!IsUtf8Name(m_strCodePage)) return false;
+  return m_bMakeValidUtf8 ? quillery::IsCleanUtf8(p, len) : !memchr(p, 0, len);
+}
+
+const char* HTMLParser::CleanString(char* p, size_t len, bool unchanged,
+                                    std::string& scratch) const {
+  if (unchanged) {
+    p[len] = '\0';  // a separator inside the buffer, or the buffer's own terminator
+    return p;
   }
   scratch.assign(p, len);
   ConvertCodePage(scratch);
@@ -228,7 +234,8 @@ bool HTMLParser::CloseConstruct() {
     if (!StringEndsWith(b, "--", 2)) return false;
     size_t textEnd = b.size() - 2;
     size_t textLen = textEnd > 3 ? textEnd - 3 : 0;
-    const char* text = CleanString(&b[3], textLen, m_strScratchParams);
+    const char* text =
+        CleanString(&b[3], textLen, PassesUnchanged(&b[3], textLen), m_strScratchParams);
     m_bInTag = false;
     OnComment(text);
     ReleaseBuffer();
@@ -269,15 +276,17 @@ void HTMLParser::HandleTag() {
     ReleaseBuffer();
     return;
   }
+  // One check for the whole tag: name and parameters are usually both clean.
+  const bool unchanged = PassesUnchanged(b.data(), contentLen);
   if (endTag) {
-    const char* name = CleanString(&b[1], nameEnd - 1, m_strScratchTag);
+    const char* name = CleanString(&b[1], nameEnd - 1, unchanged, m_strScratchTag);
     OnTagEnd(name);
     if (pre) m_bInPre = false;
   } else {
     size_t paramsStart = nameEnd < contentLen ? nameEnd + 1 : contentLen;
     const char* params =
-        CleanString(&b[0] + paramsStart, contentLen - paramsStart, m_strScratchParams);
-    const char* name = CleanString(&b[0], nameEnd, m_strScratchTag);
+        CleanString(&b[0] + paramsStart, contentLen - paramsStart, unchanged, m_strScratchParams);
+    const char* name = CleanString(&b[0], nameEnd, unchanged, m_strScratchTag);
     OnTagBegin(name, params, selfClosing);
     if (pre) m_bInPre = true;
   }

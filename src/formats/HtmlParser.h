@@ -102,9 +102,11 @@ class HTMLParser {
   void KeepAsText();  // a "<" that opened no tag: its content stays as text
   void TextCallback(std::string& text);
   void ReleaseBuffer();
-  // Makes a callback string of [p, p+len): points into the buffer when it is clean,
-  // else a converted copy kept in `scratch`.
-  const char* CleanString(char* p, size_t len, std::string& scratch) const;
+  // True when [p, p+len) can reach a callback as it stands (no conversion needed).
+  bool PassesUnchanged(const char* p, size_t len) const;
+  // Makes a callback string of [p, p+len): terminated in place when `unchanged`, else a
+  // converted copy kept in `scratch`.
+  const char* CleanString(char* p, size_t len, bool unchanged, std::string& scratch) const;
 
   struct Converter;  // cached iconv descriptor for m_strCodePage
   mutable Converter* m_pConverter;

@@ -1,5 +1,6 @@
 #include "formats/HtmlTokens.h"
 
+#include <cstdint>
 #include <cstring>
 
 const HtmlTokenRow _HtmlTokens[] = {
@@ -35,16 +36,49 @@ const std::unordered_map<std::string, unsigned int>& g_mapTokens() {
   return map;
 }
 
+namespace {
+
+// Names of up to 8 bytes packed into one integer, upper-cased, in a small open-addressing
+// table: a tag costs a few instructions, no string and no hashing of a std::string.
+class PackedTokenTable {
+ public:
+  PackedTokenTable() {
+    for (size_t i = 0; i < _HtmlTokens_count; ++i) {
+      uint64_t key = Pack(_HtmlTokens[i].name, strlen(_HtmlTokens[i].name));
+      size_t slot = Slot(key);
+      while (m_keys[slot]) slot = (slot + 1) % kSlots;
+      m_keys[slot] = key;
+      m_tokens[slot] = _HtmlTokens[i].token;
+    }
+  }
+  unsigned int Find(uint64_t key) const {
+    for (size_t slot = Slot(key); m_keys[slot]; slot = (slot + 1) % kSlots)
+      if (m_keys[slot] == key) return m_tokens[slot];
+    return HTML_TOKEN_UNKNOWN;
+  }
+  static uint64_t Pack(const char* name, size_t len) {
+    uint64_t key = 0;
+    for (size_t i = 0; i < len; ++i)
+      key = (key << 8) | static_cast<unsigned char>(AsciiUpper(name[i]));
+    return key;
+  }
+
+ private:
+  static constexpr size_t kSlots = 128;
+  static size_t Slot(uint64_t key) { return size_t((key * 0x9E3779B97F4A7C15ULL) >> 57); }
+  uint64_t m_keys[kSlots] = {};
+  unsigned int m_tokens[kSlots] = {};
+};
+
+}  // namespace
+
 unsigned int HtmlTokenFromName(const char* name) {
-  if (!name) return HTML_TOKEN_UNKNOWN;
-  size_t len = strnlen(name, kMaxTokenName + 1);
-  if (len == 0 || len > kMaxTokenName) return HTML_TOKEN_UNKNOWN;
-  const auto& map = g_mapTokens();
-  std::string key(name, len);  // short: no allocation
-  auto it = map.find(key);
-  if (it != map.end()) return it->second;
-  for (char& c : key)  // mixed case such as "Br"
-    c = AsciiUpper(c);
-  it = map.find(key);
-  return it == map.end() ? HTML_TOKEN_UNKNOWN : it->second;
+  if (!name || !*name) return HTML_TOKEN_UNKNOWN;
+  uint64_t key = 0;
+  for (size_t i = 0; name[i]; ++i) {
+    if (i == kMaxTokenName) return HTML_TOKEN_UNKNOWN;
+    key = (key << 8) | static_cast<unsigned char>(AsciiUpper(name[i]));
+  }
+  static const PackedTokenTable table;
+  return table.Find(key);
 }
