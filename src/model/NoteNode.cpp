@@ -153,21 +153,6 @@ class FormattingRepair {
     return o;
   }
 
-  // Closes stack position k; span kinds opened after a span kind are closed
-  // first and queued for reopening, so spans never cross.
-  Open Close(size_t k, int offset, std::vector<Reopen>& reopen) {
-    if (FmtInfo::IsSpanKind(m_open[k].kind)) {
-      std::vector<Reopen> lifted;
-      for (size_t t = m_open.size(); t-- > k + 1;) {
-        if (!FmtInfo::IsSpanKind(m_open[t].kind)) continue;
-        Open l = EndRange(t, offset);
-        lifted.insert(lifted.begin(), Reopen{l.begin, std::move(l.outer)});
-      }
-      for (Reopen& r : lifted) reopen.push_back(std::move(r));
-    }
-    return EndRange(k, offset);
-  }
-
   void DoGroup(const std::vector<FmtInfo>& in, size_t from, size_t to) {
     const int offset = in[from].nOffset;
     std::vector<bool> beginKind(FMT_TAG_MAX / 2 + 2, false);
@@ -182,49 +167,66 @@ class FormattingRepair {
     for (int kind = 1; kind < static_cast<int>(beginKind.size()); ++kind)
       if (beginKind[kind] && FindOpen(kind) >= 0) req.emplace_back(kind, false);
 
-    std::vector<Reopen> reopen;
-    std::vector<std::vector<FmtInfo>> outerFor(beginKind.size());  // for the group's begins
-    while (!req.empty()) {
-      int best = -1, bestPos = -1;
-      for (size_t n = 0; n < req.size(); ++n) {
-        const int k = FindOpen(req[n].first);
-        if (k > bestPos) {
-          bestPos = k;
-          best = static_cast<int>(n);
-        }
+    // The open ranges to close here: requested ones, and every span opened
+    // after a requested span (lifted, to be reopened). Closed innermost
+    // first, so the ends come in reverse order of their begins.
+    const int depth = static_cast<int>(m_open.size());
+    std::vector<int> reason(depth, 0);  // 0 stays, 1 ends, 2 interrupted by a new begin, 3 lifted
+    std::vector<int> extraEnds;         // ends finding their kind already claimed
+    for (const auto& r : req) {
+      const int k = FindOpen(r.first);
+      if (k < 0) {
+        if (r.second) extraEnds.push_back(r.first);
+        continue;
       }
-      if (best < 0) {
-        // Nothing open for the rest: an end may still close a range queued
-        // for reopening here (its reopened part would be empty).
-        for (const auto& r : req) {
-          if (!r.second) continue;
-          for (size_t q = reopen.size(); q-- > 0;) {
-            if (reopen[q].begin.GetKind() != r.first) continue;
-            Reopen cancelled = std::move(reopen[q]);
-            reopen.erase(reopen.begin() + q);
-            if (!cancelled.outer.empty()) {
-              FmtInfo b = cancelled.outer.back();
-              cancelled.outer.pop_back();
-              reopen.push_back(Reopen{b, std::move(cancelled.outer)});
-            }
-            break;
-          }
-        }
+      if (reason[k] == 0) reason[k] = r.second ? 1 : 2;
+      else if (r.second) extraEnds.push_back(r.first);
+    }
+    int lowestSpan = depth;
+    for (int k = 0; k < depth; ++k)
+      if (reason[k] && FmtInfo::IsSpanKind(m_open[k].kind)) {
+        lowestSpan = k;
         break;
       }
-      const std::pair<int, bool> r = req[best];
-      req.erase(req.begin() + best);
-      Open closed = Close(static_cast<size_t>(bestPos), offset, reopen);
-      if (r.second) {  // its end: the innermost interrupted range resumes
+    for (int k = lowestSpan + 1; k < depth; ++k)
+      if (!reason[k] && FmtInfo::IsSpanKind(m_open[k].kind)) reason[k] = 3;
+
+    std::vector<std::pair<int, Reopen>> reopenAt;  // (stack position, range)
+    std::vector<std::vector<FmtInfo>> outerFor(beginKind.size());  // for the group's begins
+    for (int k = depth - 1; k >= 0; --k) {
+      if (!reason[k]) continue;
+      Open closed = EndRange(static_cast<size_t>(k), offset);
+      if (reason[k] == 3) {
+        reopenAt.emplace_back(k, Reopen{closed.begin, std::move(closed.outer)});
+      } else if (reason[k] == 1) {  // its end: the innermost interrupted range resumes
         if (!closed.outer.empty()) {
           FmtInfo b = closed.outer.back();
           closed.outer.pop_back();
-          reopen.push_back(Reopen{b, std::move(closed.outer)});
+          reopenAt.emplace_back(k, Reopen{b, std::move(closed.outer)});
         }
       } else {  // interrupted by a new begin of its kind
         std::vector<FmtInfo>& o = outerFor[closed.kind];
         o.insert(o.end(), closed.outer.begin(), closed.outer.end());
         o.push_back(closed.begin);
+      }
+    }
+    std::stable_sort(reopenAt.begin(), reopenAt.end(),
+                     [](const std::pair<int, Reopen>& a, const std::pair<int, Reopen>& b) { return a.first < b.first; });
+    std::vector<Reopen> reopen;
+    for (auto& r : reopenAt) reopen.push_back(std::move(r.second));
+    // A second end of a kind closes its range's resumed part at once (that
+    // part would be empty): the next outer range resumes instead.
+    for (int kind : extraEnds) {
+      for (size_t q = reopen.size(); q-- > 0;) {
+        if (reopen[q].begin.GetKind() != kind) continue;
+        Reopen cancelled = std::move(reopen[q]);
+        reopen.erase(reopen.begin() + q);
+        if (!cancelled.outer.empty()) {
+          FmtInfo b = cancelled.outer.back();
+          cancelled.outer.pop_back();
+          reopen.insert(reopen.begin() + q, Reopen{b, std::move(cancelled.outer)});
+        }
+        break;
       }
     }
 

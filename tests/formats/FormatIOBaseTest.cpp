@@ -78,3 +78,103 @@ TEST(FileFormatFactoryTest, UnregisteredFormatLoadsWith4AndSavesWith2) {
   EXPECT_EQ(doc.Save("/tmp/quillery-never-written.zzz", w), DOC_SAVE_UNKNOWN_FORMAT);
   EXPECT_TRUE(cap.Has("Unsupported save file format -1 for file: /tmp/quillery-never-written.zzz\n"));
 }
+
+// ---------------------------------------------------------------------------
+// Base defaults
+
+#include <glib.h>
+
+#include <fstream>
+
+#include "common/TempDir.h"
+
+TEST(FormatIOBaseTest, FileSizeAndDocSize) {
+  NullFormat f(2);
+  EXPECT_EQ(f.GetFileSize(), -1);
+  EXPECT_EQ(f.CalcDocSize(), -1);
+  NoteDocument doc;
+  f.SetDoc(doc);
+  EXPECT_EQ(f.GetFileSize(), -1);  // no path
+  quillery_test::TempDir dir;
+  { std::ofstream(dir / "f.qyd") << "12345"; }
+  doc.SetPath(dir / "f.qyd");
+  EXPECT_EQ(f.GetFileSize(), 5);
+
+  EXPECT_EQ(f.CalcDocSize(), 2000);  // no notes
+  doc.NodeInsert("", -1);
+  EXPECT_EQ(f.CalcDocSize(), 2000);  // one empty note
+  NoteNode& n = doc.GetNodeByIdx(0);
+  n.SetText("h\xC3\xA9llo");  // 6 bytes
+  n.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_BEGIN, 0));
+  n.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_END, 2));
+  AttInfo att;
+  att.strName = "a.bin";   // 5
+  att.nDataSize = 1001;    // * 3 / 2 = 1501
+  n.m_lstAttachments.push_back(att);
+  LinkInfo link;
+  link.strLink = "http://x";  // 8
+  link.strTargetID = "abc";   // 3
+  n.m_objText.m_lstLinks.Append(link);
+  PixInfo pix;
+  pix.strName = "p";                 // 1
+  pix.strEncoded = std::string(10, 'x');  // stored size 10 -> 15
+  n.m_objText.m_lstPictures.Push(pix);
+  PixInfo broken;                    // nothing to encode: counts 0
+  broken.strName = "qq";             // 2
+  n.m_objText.m_lstPictures.Push(broken);
+  EXPECT_EQ(f.CalcDocSize(), 2000 + 6 + 30 + (5 + 1501 + 30) + (1 + 15 + 30) + (2 + 0 + 30) + 11);
+
+  n.m_lstAttachments[0].nDataSize = 2000000000;  // no int overflow
+  EXPECT_GT(f.CalcDocSize(), 3000000000LL);
+}
+
+namespace {
+
+int g_dispatched = 0;
+int g_nestedDepth = 0;
+
+gboolean CountAndContinue(gpointer) {
+  ++g_dispatched;
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean NestedRunLoop(gpointer) {
+  // Dispatched by the nested iteration below: depth 2.
+  g_nestedDepth = g_main_depth();
+  const int before = g_dispatched;
+  FormatIO_Base::RunLoop(20);
+  EXPECT_EQ(g_dispatched, before);
+  return G_SOURCE_REMOVE;
+}
+
+gboolean OuterCallback(gpointer) {
+  g_idle_add_full(G_PRIORITY_HIGH, NestedRunLoop, nullptr, nullptr);
+  g_main_context_iteration(nullptr, FALSE);  // runs NestedRunLoop at depth 2
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+TEST(FormatIOBaseTest, RunLoopDispatchesAtMostOneEvent) {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+  g_dispatched = 0;
+  FormatIO_Base::RunLoop(20);  // nothing pending: returns at once
+  EXPECT_EQ(g_dispatched, 0);
+
+  const guint id = g_idle_add(CountAndContinue, nullptr);
+  FormatIO_Base::RunLoop(20);
+  EXPECT_EQ(g_dispatched, 1);
+  FormatIO_Base::RunLoop(20);
+  EXPECT_EQ(g_dispatched, 2);
+  g_source_remove(id);
+
+  g_dispatched = 0;
+  const guint steady = g_idle_add_full(G_PRIORITY_LOW, CountAndContinue, nullptr, nullptr);
+  g_idle_add(OuterCallback, nullptr);
+  g_main_context_iteration(nullptr, FALSE);  // OuterCallback at depth 1
+  EXPECT_EQ(g_nestedDepth, 2);
+  g_source_remove(steady);
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}

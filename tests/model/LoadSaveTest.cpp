@@ -1,0 +1,338 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "common/TempDir.h"
+#include "formats/FileFormatFactory.h"
+#include "model/FakeFormats.h"
+
+namespace {
+
+FormatIO_Base* MakeFake() { return new FakeFileFormat; }
+FormatIO_Base* MakeFakeDb() { return new FakeDbFormat; }
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// True when another "process" (a second descriptor) can take an exclusive
+// lock on the file, i.e. nobody holds it.
+bool Unheld(const std::string& path) {
+  File64 f;
+  if (!f.Open(path, F64_READ)) return false;
+  const bool free = f.Lock(true);
+  f.Unlock();
+  return free;
+}
+
+class LoadSaveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FakeLog::Get().Reset();
+    FakeDb::Get() = FakeDb();
+    ProgressInfo::Reset();
+    for (int id : {1, 2, 3, 7, 23}) FileFormatFactory::Get().Register(id, MakeFake);
+    FileFormatFactory::Get().Register(15, MakeFakeDb);
+  }
+  void TearDown() override {
+    for (int id : {1, 2, 3, 7, 15, 23}) FileFormatFactory::Get().Register(id, nullptr);
+    ProgressInfo::Reset();
+  }
+  // Three notes: A (B), C.
+  void Fill(NoteDocument& doc) {
+    const int a = doc.NodeInsert("", -1);
+    doc.GetNodeByIdx(a).SetTitle("A");
+    doc.GetNodeByIdx(doc.NodeInsert(doc.GetNodeByIdx(a).m_strID, -1)).SetTitle("B");
+    doc.GetNodeByIdx(doc.NodeInsert("", -1)).SetTitle("C");
+  }
+  int SaveAll(NoteDocument& doc, const std::string& path, bool switchToNew = true, int backups = 0) {
+    RecursiveTreeWalker w(doc);
+    return doc.Save(path.c_str(), w, switchToNew, backups);
+  }
+  quillery_test::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(LoadSaveTest, SaveOverExistingFileGoesThroughPart) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string path = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, path), DOC_SAVE_OK);
+  EXPECT_EQ(FakeLog::Get().savePaths.back(), path);  // no old file: written in place
+  doc.GetNodeByIdx(0).SetTitle("A2");
+  ASSERT_EQ(SaveAll(doc, path), DOC_SAVE_OK);
+  EXPECT_EQ(FakeLog::Get().savePaths.back(), path + ".part");
+  EXPECT_FALSE(Exists(path + ".part"));
+  EXPECT_NE(ReadAll(path).find("A2"), std::string::npos);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0664u);
+  EXPECT_FALSE(Unheld(path));  // the document keeps it with a shared lock
+  File64 reader;
+  ASSERT_TRUE(reader.Open(path, F64_READ));
+  EXPECT_TRUE(reader.Lock(false));
+  EXPECT_EQ(doc.GetPath(), path);
+  EXPECT_FALSE(doc.IsModified());
+
+  NoteDocument again;
+  ASSERT_EQ(again.Load(path.c_str()), DOC_LOAD_OK);
+  ASSERT_EQ(again.GetNodeCount(), 3);
+  EXPECT_EQ(again.GetNodeByIdx(0).GetTitle(), "A2");
+  EXPECT_EQ(again.GetNodeByIdx(1).m_strParentID, again.GetNodeByIdx(0).m_strID);
+  EXPECT_EQ(again.GetUID(), doc.GetUID());
+}
+
+TEST_F(LoadSaveTest, FailedOrCancelledSaveLeavesOldFile) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string path = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, path), DOC_SAVE_OK);
+  const std::string before = ReadAll(path);
+  doc.GetNodeByIdx(0).SetTitle("changed");
+
+  FakeLog::Get().failSaveWith = DOC_SAVE_ERROR;
+  EXPECT_EQ(SaveAll(doc, path), DOC_SAVE_ERROR);
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(Exists(path + ".part"));
+
+  FakeLog::Get().failSaveWith = 0;
+  ProgressInfo::SetCanceled(true);
+  EXPECT_EQ(SaveAll(doc, path), DOC_SAVE_ABORTED);
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(Exists(path + ".part"));
+  EXPECT_FALSE(Unheld(path));  // the document still holds its file
+}
+
+TEST_F(LoadSaveTest, DiskFullSaveReports10AndKeepsOldFile) {
+  NoteDocument doc;
+  Fill(doc);
+  doc.GetNodeByIdx(2).SetText(std::string(200000, 'x').c_str());
+  const std::string path = dir / "a.qyd";
+  {
+    NoteDocument small;
+    small.NodeInsert("", -1);
+    ASSERT_EQ(SaveAll(small, path), DOC_SAVE_OK);
+  }
+  const std::string before = ReadAll(path);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl = {50000, 50000};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    const int r = SaveAll(doc, path);
+    _exit(r == DOC_SAVE_WRITE_ERROR ? 0 : 10 + r);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(Exists(path + ".part"));
+}
+
+TEST_F(LoadSaveTest, SaveAsGivesNewUidAndRestoresOld) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd", b = dir / "b.qyd", c = dir / "c.qyd";
+  ASSERT_EQ(SaveAll(doc, a), DOC_SAVE_OK);
+  const std::string uid = doc.GetUID();
+  ASSERT_FALSE(uid.empty());
+  doc.m_mapDeletedNotes["gone"] = 1;
+
+  ASSERT_EQ(SaveAll(doc, b, false), DOC_SAVE_OK);
+  EXPECT_EQ(doc.GetUID(), uid);
+  EXPECT_EQ(doc.m_mapDeletedNotes.count("gone"), 1u);
+  EXPECT_EQ(doc.GetPath(), a);
+  EXPECT_EQ(ReadAll(b).find("UID=" + uid), std::string::npos);
+  EXPECT_TRUE(Unheld(b));     // a copy does not take the document's lock
+  EXPECT_FALSE(Unheld(a));
+
+  ASSERT_EQ(SaveAll(doc, c, true), DOC_SAVE_OK);
+  EXPECT_NE(doc.GetUID(), uid);
+  EXPECT_TRUE(doc.m_mapDeletedNotes.empty());
+  EXPECT_EQ(doc.GetPath(), c);
+  EXPECT_NE(ReadAll(c).find("UID=" + doc.GetUID()), std::string::npos);
+  EXPECT_FALSE(Unheld(c));
+  EXPECT_TRUE(Unheld(a));  // the old loader let go of the old file
+}
+
+TEST_F(LoadSaveTest, ExportOverExistingFileDoesNotMoveTheLock) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd", page = dir / "page.html";
+  ASSERT_EQ(SaveAll(doc, a), DOC_SAVE_OK);
+  { std::ofstream(page) << "old page"; }
+  ASSERT_EQ(SaveAll(doc, page, false), DOC_SAVE_OK);
+  EXPECT_NE(ReadAll(page).find("A"), std::string::npos);
+  EXPECT_TRUE(Unheld(page));
+  EXPECT_FALSE(Unheld(a));
+  EXPECT_EQ(doc.GetPath(), a);
+  // Per-format steps follow the identifier asked for (7), although the
+  // object answers 2.
+  EXPECT_NE(std::find(FakeLog::Get().calls.begin(), FakeLog::Get().calls.end(), "SetExport:11"),
+            FakeLog::Get().calls.end());
+}
+
+TEST_F(LoadSaveTest, SaveOverOwnFileWithoutSwitchRelocksTheNewFile) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, a), DOC_SAVE_OK);
+  struct stat st1, st2;
+  ASSERT_EQ(stat(a.c_str(), &st1), 0);
+  ASSERT_EQ(SaveAll(doc, a, false), DOC_SAVE_OK);
+  ASSERT_EQ(stat(a.c_str(), &st2), 0);
+  EXPECT_NE(st1.st_ino, st2.st_ino);  // replaced by the renamed ".part"
+  EXPECT_FALSE(Unheld(a));            // and the loader holds the new file
+}
+
+TEST_F(LoadSaveTest, BackupsAreNumberedNewestFirst) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd";
+  for (int i = 0; i < 4; ++i) {
+    doc.GetNodeByIdx(0).SetTitle("v" + std::to_string(i));
+    ASSERT_EQ(SaveAll(doc, a, true, 2), DOC_SAVE_OK);
+  }
+  EXPECT_NE(ReadAll(a).find("v3"), std::string::npos);
+  EXPECT_NE(ReadAll(a + ".bak1").find("v2"), std::string::npos);
+  EXPECT_NE(ReadAll(a + ".bak2").find("v1"), std::string::npos);
+  EXPECT_FALSE(Exists(a + ".bak3"));
+
+  const std::string bakDir = dir / "backups";
+  ASSERT_EQ(doc.Save(a.c_str(), *std::make_unique<RecursiveTreeWalker>(doc), true, 1, bakDir.c_str()), DOC_SAVE_OK);
+  EXPECT_NE(ReadAll(bakDir + "/a.qyd.bak1").find("v3"), std::string::npos);
+}
+
+TEST_F(LoadSaveTest, LoadOrderAndResults) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, a), DOC_SAVE_OK);
+
+  EXPECT_EQ(doc.Load((dir / "missing.qyd").c_str()), DOC_LOAD_NOT_FOUND);
+  EXPECT_EQ(doc.GetNodeCount(), 0);  // the open document was closed first
+  EXPECT_EQ(doc.GetLoader(), nullptr);
+  EXPECT_EQ(doc.GetPath(), "");
+
+  const std::string odd = dir / "a.unknown";
+  { std::ofstream(odd) << "x"; }
+  EXPECT_EQ(doc.Load(odd.c_str()), DOC_LOAD_UNKNOWN_FORMAT);
+
+  ASSERT_EQ(doc.Load(a.c_str()), DOC_LOAD_OK);
+  EXPECT_EQ(FakeLog::Get().loaderDuringLoad, nullptr);  // the new loader comes in after Load
+  EXPECT_NE(doc.GetLoader(), nullptr);
+  EXPECT_EQ(doc.GetNodeCount(), 3);
+  EXPECT_FALSE(doc.IsModified());
+
+  // A broken file: the result is returned and path and password are cleared.
+  const std::string bad = dir / "bad.qyd";
+  { std::ofstream(bad) << "not\ttabbed\n"; }
+  EXPECT_EQ(doc.Load(bad.c_str(), "pw"), DOC_LOAD_FORMAT_ERROR);
+  EXPECT_EQ(doc.GetPath(), "");
+  EXPECT_EQ(doc.GetPassword(), "");
+
+  if (geteuid() != 0) {
+    const std::string locked = dir / "locked.qyd";
+    { std::ofstream(locked) << "UID=x\n"; }
+    chmod(locked.c_str(), 0);
+    EXPECT_EQ(doc.Load(locked.c_str()), DOC_LOAD_PERMISSIONS);
+  }
+}
+
+TEST_F(LoadSaveTest, ReadOnlyFlagBeforeNotesDoesNotStopThem) {
+  NoteDocument doc;
+  Fill(doc);
+  doc.SetReadOnly(true);
+  const std::string a = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, a), DOC_SAVE_OK);
+  NoteDocument again;
+  ASSERT_EQ(again.Load(a.c_str()), DOC_LOAD_OK);
+  EXPECT_TRUE(again.IsReadOnly());
+  EXPECT_EQ(again.GetNodeCount(), 3);
+}
+
+TEST_F(LoadSaveTest, FormatStepsFollowTheAskedIdentifier) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, a), DOC_SAVE_OK);
+  FakeLog::Get().calls.clear();
+  ASSERT_EQ(doc.Load(a.c_str(), nullptr, 7), DOC_LOAD_OK);
+  ASSERT_EQ(doc.Load(a.c_str(), nullptr, 1), DOC_LOAD_OK);
+  EXPECT_EQ(FakeLog::Get().calls, (std::vector<std::string>{"SetContentsOnly:1", "SetRawText:1"}));
+}
+
+TEST_F(LoadSaveTest, EncryptedFormatsGetThePassword) {
+  FakeLog::Get().encrypted = true;
+  FakeLog::Get().formatId = 3;
+  NoteDocument doc;
+  Fill(doc);
+  const std::string e = dir / "a.qye";
+  EXPECT_EQ(SaveAll(doc, e), DOC_SAVE_ABORTED);  // the default host refuses the prompt
+  EXPECT_FALSE(Exists(e));
+  RecursiveTreeWalker w(doc);
+  ASSERT_EQ(doc.Save(e.c_str(), w, true, 0, nullptr, "secret"), DOC_SAVE_OK);
+  EXPECT_EQ(doc.GetPassword(), "secret");
+  EXPECT_TRUE(doc.IsEncrypted());
+  FakeLog::Get().calls.clear();
+  NoteDocument again;
+  ASSERT_EQ(again.Load(e.c_str(), "secret"), DOC_LOAD_OK);
+  EXPECT_EQ(again.GetPassword(), "secret");
+  EXPECT_EQ(FakeLog::Get().calls, (std::vector<std::string>{"SetPassword:secret"}));
+}
+
+TEST_F(LoadSaveTest, MergingADynamicFileKeepsNoteContents) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string db = dir / "m.qydb";
+  { std::ofstream(db) << "db"; }
+  FakeDb::Get().ids = {"n1", "n2"};
+  FakeDb::Get().texts = {{"n1", "first"}, {"n2", "second"}};
+  ASSERT_EQ(doc.Load(db.c_str(), nullptr, 0, true, true, 0), DOC_LOAD_OK);
+  ASSERT_EQ(doc.GetNodeCount(), 5);
+  EXPECT_EQ(doc.GetLoader(), nullptr);  // the merged format object is gone
+  const int n1 = doc.GetIdxFromID("n1");
+  ASSERT_GE(n1, 0);
+  EXPECT_EQ(doc.GetNodeByIdx(n1).m_strParentID, doc.GetNodeByIdx(0).m_strID);
+  EXPECT_EQ(doc.GetNodeByIdx(n1).GetText(), "first");
+  EXPECT_EQ(doc.GetNodeByIdx(doc.GetIdxFromID("n2")).GetText(), "second");
+}
+
+TEST_F(LoadSaveTest, SavingTheOpenDatabaseCommitsInPlace) {
+  const std::string db = dir / "d.qydb";
+  { std::ofstream(db) << "db"; }
+  FakeDb::Get().ids = {"n1"};
+  FakeDb::Get().texts = {{"n1", "text"}};
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(db.c_str()), DOC_LOAD_OK);
+  struct stat st1, st2;
+  ASSERT_EQ(stat(db.c_str(), &st1), 0);
+  EXPECT_EQ(doc.OnNoteSelected(0, NIF_ALL, false).GetText(), "text");
+  const int added = doc.NodeInsert("", -1);  // a dynamic loader is told
+  EXPECT_EQ(FakeDb::Get().ids.back(), doc.GetNodeByIdx(added).m_strID);
+
+  RecursiveTreeWalker w(doc);
+  ASSERT_EQ(doc.Save((dir / "./d.qydb").c_str(), w, true, 2), DOC_SAVE_OK);
+  ASSERT_EQ(stat(db.c_str(), &st2), 0);
+  EXPECT_EQ(st1.st_ino, st2.st_ino);  // never deleted: the live database is the target
+  EXPECT_EQ(FakeDb::Get().lastSaver, doc.GetLoader());
+  EXPECT_EQ(ReadAll(db), "db");
+  EXPECT_FALSE(Exists(db + ".part"));
+}
