@@ -1,0 +1,62 @@
+#include "formats/ContainerIO.h"
+
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/File64.h"
+#include "base/Log.h"
+
+namespace quillery {
+
+void StoreBE64(unsigned char* p, std::uint64_t v) {
+  for (int i = 7; i >= 0; --i) {
+    p[i] = static_cast<unsigned char>(v & 0xFF);
+    v >>= 8;
+  }
+}
+
+std::uint64_t LoadBE64(const unsigned char* p) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+bool ReadExact(File64& file, void* buf, int n) { return file.Read(buf, n) == n; }
+
+bool WriteExact(File64& file, const void* data, int n) { return file.Write(data, n) == n; }
+
+int PatchStreamSize(File64& file, std::int64_t offset, std::uint64_t size) {
+  if (file.Seek(offset) != offset) return 7;
+  unsigned char field[8];
+  StoreBE64(field, size);
+  if (!WriteExact(file, field, 8) || !file.Flush()) return 10;
+  return 0;
+}
+
+bool SecureRandomBytes(unsigned char* buf, std::size_t n) {
+  return RAND_bytes(buf, static_cast<int>(n)) == 1;
+}
+
+void SecureWipe(std::string& s) {
+  if (!s.empty()) OPENSSL_cleanse(&s[0], s.size());
+  s.clear();
+}
+
+void DiscardFailedOutput(const std::string& path, bool append, std::int64_t containerStart) {
+  if (path.empty()) return;
+  if (append && containerStart >= 0) {
+    if (truncate(path.c_str(), static_cast<off_t>(containerStart)) != 0)
+      xLog(LOG_ERROR, "Cannot cut the failed container off [%s]: %s\n", path.c_str(),
+           strerror(errno));
+    return;
+  }
+  if (remove(path.c_str()) != 0 && errno != ENOENT)
+    xLog(LOG_ERROR, "Cannot remove the failed output [%s]: %s\n", path.c_str(), strerror(errno));
+}
+
+}  // namespace quillery

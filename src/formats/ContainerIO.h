@@ -1,0 +1,40 @@
+#pragma once
+
+// Small helpers shared by the encrypted and the compressed document containers:
+// big-endian header integers, exact reads and writes of header fields, the stream-size
+// patch, the salt source, password wiping and the clean-up of a failed save.
+// Stateless; nothing here owns a file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class File64;
+
+namespace quillery {
+
+void StoreBE64(unsigned char* p, std::uint64_t v);
+std::uint64_t LoadBE64(const unsigned char* p);
+
+// Reads exactly n bytes; false on a short read or a read error.
+bool ReadExact(File64& file, void* buf, int n);
+// Writes n bytes; false when the file took fewer or reported an error.
+bool WriteExact(File64& file, const void* data, int n);
+
+// Seeks to offset and writes size there as 8 bytes big-endian, then flushes.
+// Returns 0, or the save result of the failure: 7 when the seek failed, 10 when the
+// write or the flush failed.
+int PatchStreamSize(File64& file, std::int64_t offset, std::uint64_t size);
+
+// n bytes from the system's cryptographic random source; false when it cannot deliver.
+bool SecureRandomBytes(unsigned char* buf, std::size_t n);
+
+// Overwrites the string's bytes (the optimiser may not drop it), then empties it.
+void SecureWipe(std::string& s);
+
+// Removes what a failed save left behind. A container appended to an existing file is
+// cut off again (the file is truncated back to where the container began); a file the
+// save created or truncated is removed. The file must be closed by the caller first.
+void DiscardFailedOutput(const std::string& path, bool append, std::int64_t containerStart);
+
+}  // namespace quillery
