@@ -347,8 +347,15 @@ void FormatIO_HTML::WriteNodeParameters(const RecursiveTreeWalker& /*walker*/, N
   AppendNumber(s, "property:date_modified=", note.m_nDateModified);
   if (note.m_bFinished) s += "<!--property:finished=1-->\n";
   if (note.m_bExpanded) s += "<!--property:expanded-->\n";
-  AppendProperty(s, "property:hash=", note.m_strHash);
-  AppendProperty(s, "property:hash_html=", note.m_strHashHtml);
+  // A converted clone is written with its original's text, so it carries
+  // the hashes of that text, not its own (stale or empty) ones.
+  const NoteNode* hashes = &note;
+  if (note.IsClone() && m_strCloneSourceOut.empty()) {
+    int orig = GetDoc()->GetIdxFromID(note.m_strCloneOf);
+    if (orig >= 0) hashes = &GetDoc()->GetNodeByIdx(orig);
+  }
+  AppendProperty(s, "property:hash=", hashes->m_strHash);
+  AppendProperty(s, "property:hash_html=", hashes->m_strHashHtml);
   const Task& task = note.m_objTask;
   if (task.IsValid()) {
     if (!task.dateCreated.IsEmpty()) AppendNumber(s, "task:date_created=", task.dateCreated.GetValue());

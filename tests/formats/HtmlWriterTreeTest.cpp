@@ -190,7 +190,7 @@ TEST(HtmlWriterTree, CustomIconAndDdRules) {
 
 TEST(HtmlWriterTree, Clones) {
   NoteDocument doc;
-  AddNote(doc, "", "O", "orig", "body");
+  AddNote(doc, "", "O", "orig", "body").m_strHash = "OHASH";
   AddNote(doc, "", "B", "branch");
   NoteNode& c1 = AddNote(doc, "B", "K1", "k1");
   c1.m_strCloneOf = "O";
@@ -219,6 +219,8 @@ TEST(HtmlWriterTree, Clones) {
   EXPECT_EQ(two.asked, 1);
   EXPECT_EQ(conv.find("clone_source"), std::string::npos);
   EXPECT_NE(conv.find("<DD>\nbody\n</DD>\n"), std::string::npos);
+  // A converted clone carries its original's text and so its hashes.
+  EXPECT_NE(conv.find("<!--property:hash=OHASH-->", conv.find("name=\"K1\"")), std::string::npos);
   // Answer 1: the first converted, the second points at it.
   AnsweringController one(1);
   doc.SetGuiController(&one);
