@@ -188,6 +188,13 @@ void HTMLParser::Parse(const char* data, int length) {
       m_bInQuote = false;
       p = q + 1;
     } else {
+      if (p == s && m_strBuffer.empty() && IsNameSeparator(*p)) {
+        // A blank right after "<" opens no tag ("1 < 2"): the "<" is text, and a tag
+        // that follows is still read as a tag.
+        m_strBuffer = "<";
+        m_bInTag = false;
+        continue;
+      }
       while (p < end && *p != '>' && *p != '"' && *p != '\'') ++p;
       if (p == end) break;
       if (*p == '>') {

@@ -55,6 +55,9 @@ TEST(HtmlTokenizer, Table) {
       {"<![CDATA[a>\"b]]>c", {"T:a>\"b", "T:c"}, false},
       // A "<" that opens no tag stays as text.
       {"1 < 2 and 3 > 1", {"T:1 ", "T:< 2 and 3 > 1"}, false},
+      {"a < b <B>c", {"T:a ", "T:< b ", "B:B|", "T:c"}, false},
+      {"x <\ty", {"T:x ", "T:<\ty"}, false},
+      {"<PRE>a < b<I>", {"B:PRE|", "T:a ", "T:< b", "T:<I>"}, true},
       {"x<>y<B>", {"T:x", "T:<>y", "B:B|"}, false},
       {"a</>b", {"T:a", "T:</>b"}, false},
       // End-tag names end at white space; tabs and form feeds end start-tag names.
@@ -212,7 +215,7 @@ const char* const kCorpus[] = {
     "<IMG src='a>b' title=\"c'd\">e<A href=\"x\">f</A>",
     "<![CDATA[a<b>c]]d]]>e<![CDATA[it's]]>f<!--\"-->g",
     "<PRE>x<B>y</B>\n<I a='>'>z</PRE >w<b>v</b>",
-    "1 < 2 and 3 > 1 x<>y</>z</B x>\t<IMG\tsrc=1>",
+    "1 < 2 and 3 > 1 x<>y</>z</B x>\t<IMG\tsrc=1> a < b <B>c <\n<I>d <",
     "text &amp; more<BR/><BR /><P\n class=x>p</p\r>",
     "<p title=don't>x</p>y<b>z</b>",
     "unfinished <A href=\"abc",
