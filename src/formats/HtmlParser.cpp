@@ -90,6 +90,7 @@ HTMLParser::HTMLParser()
       m_bInCData(false),
       m_nOffsetBase(0),
       m_nPos(0),
+      m_bInputStart(true),
       m_pConverter(nullptr) {}
 
 HTMLParser::~HTMLParser() { delete m_pConverter; }
@@ -100,6 +101,7 @@ void HTMLParser::ResetTokenizer() {
   m_nQuoteChar = 0;
   m_bInPre = false;
   m_bInCData = false;
+  m_bInputStart = true;
   m_strCodePage.clear();
   m_nPos = 0;
   ReleaseBuffer();
@@ -157,7 +159,13 @@ const char* HTMLParser::CleanString(char* p, size_t len, bool unchanged,
   return scratch.c_str();
 }
 
+void HTMLParser::StripByteOrderMark(std::string& text) const {
+  if (m_bInputStart && IsUtf8Name(m_strCodePage) && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    text.erase(0, 3);
+}
+
 void HTMLParser::TextCallback(std::string& text) {
+  StripByteOrderMark(text);
   ConvertCodePage(text);
   if (!text.empty()) OnText(text);
 }
@@ -182,6 +190,7 @@ void HTMLParser::Parse(const char* data, int length) {
       s = p = lt + 1;
       if (!m_strBuffer.empty()) FlushText();
       m_bInTag = true;
+      m_bInputStart = false;
     } else if (m_bInQuote) {
       const char* q = static_cast<const char*>(memchr(p, m_nQuoteChar, size_t(end - p)));
       if (!q) break;
@@ -303,6 +312,7 @@ void HTMLParser::HandleTag() {
 void HTMLParser::Finalize() {
   if (!m_bInTag) {
     if (!m_strBuffer.empty()) {
+      StripByteOrderMark(m_strBuffer);
       if (m_bStripWhiteSpace) StripExtraWhiteSpace(m_strBuffer);
       ConvertCodePage(m_strBuffer);
       OnText(m_strBuffer);

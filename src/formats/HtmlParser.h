@@ -10,7 +10,9 @@
 // It builds no tree and checks no nesting; a derived class gives the callbacks their
 // meaning. Text is not entity-decoded here (the callbacks decode with `UnescapeChars`);
 // every string handed to a callback is valid UTF-8 without NUL bytes, converted from
-// `m_strCodePage` when one is set.
+// `m_strCodePage` when one is set. A "<" that opens no tag (a blank after it, "<>",
+// "</>") stays in the text with what follows; a UTF-8 byte-order mark that opens the
+// input is dropped.
 //
 // One object reads one input at a time: `Clear`, `Parse` for every chunk in order,
 // then `Finalize`. Callbacks must not call `Parse`, `Clear` or `Finalize` on the same
@@ -18,8 +20,9 @@
 //
 // Limits (foreign HTML): no special states for script, style or textarea (tags inside
 // them are reported); an unmatched quote inside a tag runs to the next quote of the
-// same kind; code pages whose multibyte characters contain ASCII bytes (ISO-2022-JP)
-// are not supported.
+// same kind; `<a href=/x/>` reads as self-closing; a META charset applies to the text
+// after it only; code pages whose multibyte characters contain ASCII bytes
+// (ISO-2022-JP) are not supported.
 
 #include <cstdint>
 #include <string>
@@ -101,12 +104,16 @@ class HTMLParser {
   void HandleTag();
   void KeepAsText();  // a "<" that opened no tag: its content stays as text
   void TextCallback(std::string& text);
+  // A UTF-8 byte-order mark that opens the input is not text.
+  void StripByteOrderMark(std::string& text) const;
   void ReleaseBuffer();
   // True when [p, p+len) can reach a callback as it stands (no conversion needed).
   bool PassesUnchanged(const char* p, size_t len) const;
   // Makes a callback string of [p, p+len): terminated in place when `unchanged`, else a
   // converted copy kept in `scratch`.
   const char* CleanString(char* p, size_t len, bool unchanged, std::string& scratch) const;
+
+  bool m_bInputStart;  // nothing but text has been read since Clear
 
   struct Converter;  // cached iconv descriptor for m_strCodePage
   mutable Converter* m_pConverter;

@@ -67,6 +67,8 @@ TEST(HtmlTokenizer, Table) {
       {"<IMG\fsrc=\"a\"/>", {"B:IMG|src=\"a\"|/"}, false},
       {"<a href=/x/>", {"B:a|href=/x|/"}, false},
       {"<!DOCTYPE Quillery-File>\n<HTML>", {"B:!DOCTYPE|Quillery-File", "T:\n", "B:HTML|"}, false},
+      {"\xEF\xBB\xBFplain", {"T:plain"}, false},
+      {"\xEF\xBB\xBF<B>x\xEF\xBB\xBF", {"B:B|", "T:x\xEF\xBB\xBF"}, false},
       {"<p title=\"a\">\"q\" > 'r'</p>", {"B:p|title=\"a\"", "T:\"q\" > 'r'", "E:p"}, false},
   };
   for (const Case& c : cases) {
