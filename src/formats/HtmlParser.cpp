@@ -113,6 +113,7 @@ void HTMLParser::ReleaseBuffer() {
   m_strBuffer.clear();
   if (m_strBuffer.capacity() > kKeepBufferCapacity) std::string().swap(m_strBuffer);
   if (m_strScratchParams.capacity() > kKeepBufferCapacity) std::string().swap(m_strScratchParams);
+  if (m_strScratchTag.capacity() > kKeepBufferCapacity) std::string().swap(m_strScratchTag);
 }
 
 int HTMLParser::GetCurrentCumulativeOffset() const {

@@ -202,6 +202,13 @@ TEST(HtmlTokenizer, LargeConstructGivesMemoryBack) {
   p.Parse(big.data(), int(big.size()));
   EXPECT_EQ(p.trace.size(), 1u);
   EXPECT_LE(p.m_strBuffer.capacity(), size_t(1) << 20);
+  // The same for a long text run, and for a construct that needed converting.
+  std::string text = std::string(3 << 20, 't') + "\xFF<B>";
+  p.Parse(text.data(), int(text.size()));
+  std::string comment = "<!--" + std::string(3 << 20, 'c') + "\xFF-->";
+  p.Parse(comment.data(), int(comment.size()));
+  EXPECT_EQ(p.trace.size(), 4u);
+  EXPECT_LE(p.m_strBuffer.capacity(), size_t(1) << 20);
 }
 
 // Every construct, cut at every place: the callbacks must not depend on where the
