@@ -257,6 +257,16 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // its owner).
   void KeepDocumentFile(File64& file, bool locked);
 
+  // ---- Save set-up shared by every writer of the native markup ----
+  //
+  // Binds doc and prepares one native write to a file (not to a string):
+  // the per-run state is reset, export options apply only in export mode
+  // (outside it the export's side folder is cleared too) and m_nSaveError
+  // starts at 0. The caller sets m_strPath first: relative file links are
+  // written against its folder. The containers call it before they hand
+  // their chains to WriteDocContents.
+  void BeginNativeSave(NoteDocument& doc);
+
  private:
   // Reading helpers (load flow and structure).
   void ResetOpenElements();

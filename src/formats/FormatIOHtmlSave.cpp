@@ -81,10 +81,7 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   // reopened and truncated, never written through an old descriptor.
   ReleaseFile();
   m_strPath = path ? path : "";
-  SetDoc(doc);
-  ResetWriteRunState();
-  m_bStringTarget = false;
-  PrepareWriteOptions(doc, false);
+  BeginNativeSave(doc);
 
   IOProcess io(IOLayerBase::MODE_WRITE);
   IOLayerFile64* layer = new IOLayerFile64;
@@ -99,13 +96,7 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
     m_file.Lock(true);  // a refused lock does not stop the save
     m_bFileLocked = true;
   }
-  if (!m_bExport) {
-    _strExportSubName.clear();
-    _strExportSubDir.clear();
-  }
-
   xLog(LOG_INFO, "HTML::Save Start writing contents\n");
-  m_nSaveError = 0;
   WriteDocContents(io, walker);
   // Every byte must reach the disk before the save counts: the file stage
   // reports a failed flush, the held copy no longer buffers anything.
@@ -125,6 +116,18 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   }
   xLog(LOG_INFO, "HTML::Save End\n");
   return m_nSaveError;
+}
+
+void FormatIO_HTML::BeginNativeSave(NoteDocument& doc) {
+  SetDoc(doc);
+  ResetWriteRunState();
+  m_bStringTarget = false;
+  PrepareWriteOptions(doc, false);
+  if (!m_bExport) {
+    _strExportSubName.clear();
+    _strExportSubDir.clear();
+  }
+  m_nSaveError = 0;
 }
 
 int FormatIO_HTML::SaveToString(std::string& outText, NoteDocument& doc, RecursiveTreeWalker& walker) {
