@@ -44,6 +44,7 @@ TEST(HtmlTokenizer, Table) {
       {"<![CDATA[a<b]]>", {"T:a<b"}, false},
       {"<![CDATA[&amp;]]>", {"T:&amp;"}, false},
       {"<![CDATA[]]>x", {"T:x"}, false},
+      {"<![CDATA[>]]>x", {"T:>", "T:x"}, false},
       {"<PRE>x<B>y</B></PRE>", {"B:PRE|", "T:x", "T:<B>", "T:y", "T:</B>", "E:PRE"}, true},
       {"<pre>x<b>y</pre >z<B>", {"B:pre|", "T:x", "T:<b>", "T:y", "E:pre", "T:z", "B:B|"}, true},
       {"<PRE>x<B>y</B></PRE>", {"B:PRE|", "T:x", "B:B|", "T:y", "E:B", "E:PRE"}, false},
