@@ -276,9 +276,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   void OnStructureTagBegin(unsigned int token, const char* tag, const std::string& params);
   void OnMeta(const std::string& params);
   void OnBody();
-  void OnDocComment(const char* text);
-  bool OnNoteComment(const char* text, NoteNode& note);
-  void OnCustomProperty(const char* text, NoteNode* note);
+  void OnPropertyComment(const char* rest, NoteNode* note);
+  void OnTaskComment(const char* rest, NoteNode& note);
+  void OnCustomProperty(const char* rest, NoteNode* note);
+  void SetIconFile(NoteNode& note, const std::string& path);
+  void AddKeywords(NoteNode& note, const char* value);
   void OnTitleAnchor(const std::string& params);
   bool DocValuesAllowed() const { return m_bDocValues; }
   bool IsRawInput() const { return m_bRawText && !m_bUtf8Declared; }
@@ -318,8 +320,8 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   int OpenBegin(int beginTag) const;
   void RebuildOpenTags();
   void AddAttachment();
-  void AddLink(NoteNode& note, std::string url);
-  void SetCustomIcon(NoteNode& note, const std::string& name, const std::string& bytes, bool png);
+  void AddLink(NoteNode& note, std::string url, const std::string& target);
+  void SetCustomIcon(NoteNode& note, const std::string& name, const std::string& bytes, bool png, int encodedLen);
 
   // Writing helpers.
   void PrepareWriteOptions(NoteDocument& doc, bool keepBodyOnly);
@@ -355,6 +357,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   bool m_bLastNoteRead;
   int m_nLastNote;
   int64_t m_nInputSize;              // -1 when unknown
+  int m_nHashScanIdx;                // where UpdateHashes(true) resumes
 
   // ---- The writer's own working state ----
   HtmlWriteOptions m_opt;            // export options in force for this save
