@@ -171,8 +171,9 @@ class NoteDocument : public DocTreeCache {
   void UpdateNodeKeywordsMap(const NoteNode& note, std::map<std::string, int>& counts, bool add, bool report);
   // Adds a picture of encoded PNG/JPEG bytes at offset. width/height -1: no
   // scaling, the bytes are kept as they are and decoded only when needed;
-  // width > 0 decodes and scales. False for empty bytes, a negative or
-  // taken offset, or bytes that cannot be decoded when scaling. A dynamic
+  // width > 0 decodes and scales. False for empty bytes, a negative
+  // offset, the offset of the last picture added, or bytes that cannot be
+  // decoded when scaling. A dynamic
   // loader is told of the new picture.
   bool AddNotePicture(NoteNode& note, int offset, const std::string& name, const std::string& bytes, bool png,
                       int width, int height);

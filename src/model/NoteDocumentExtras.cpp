@@ -155,7 +155,10 @@ bool NoteDocument::AddNotePicture(NoteNode& note, int offset, const std::string&
                                   bool png, int width, int height) {
   if (bytes.empty() || offset < 0) return false;
   PictureList& pics = note.m_objText.m_lstPictures;
-  if (pics.FindAtOffset(offset) >= 0) {
+  // Readers add pictures in text order, so a clash shows at the last one;
+  // checking only there keeps loading a picture-heavy note linear. Other
+  // clashes are dropped by NoteNode::FixFormatting after the load.
+  if (!pics.IsEmpty() && pics[pics.GetSize() - 1].nOffset == offset) {
     xLog(LOG_WARNING, "Picture [%s] not added: offset %d is taken\n", name.c_str(), offset);
     return false;
   }

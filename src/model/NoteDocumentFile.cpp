@@ -313,6 +313,12 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   FormatIO_Base* keeper = nullptr;
   if (switchToNew) {
     if (!usingLoader) {
+      // Leaving a file-attached format for one that is not: the notes'
+      // contents live only in the old file, so they are read in before the
+      // old format object (and with it the file) goes away.
+      FormatIO_DynamicBase* oldDyn = GetDynamicLoader();
+      if (oldDyn && !fmt->IsDynamic())
+        for (NoteNode& n : m_lstNodes) oldDyn->FetchNodeInfo(n, NIF_ALL);
       delete m_pLoader;
       m_pLoader = fmt;
     }

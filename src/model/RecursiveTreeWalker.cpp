@@ -47,13 +47,7 @@ void RecursiveTreeWalker::Build() {
     m_nStartDepth = 0;
     return;
   }
-  switch (m_nType) {
-    case WALK_BRANCH:
-    case WALK_NODE: m_nStartDepth = it.CalcNodeLevel(m_nStartIdx); break;
-    case WALK_CHILDREN:
-    case WALK_DESCENDANTS: m_nStartDepth = it.CalcNodeLevel(m_nStartIdx) + 1; break;
-    default: m_nStartDepth = 0; break;
-  }
+  m_nStartDepth = needsStart ? it.CalcNodeLevel(m_nStartIdx) : 0;
   if (m_nType == WALK_NODE) {
     m_order.push_back(m_nStartIdx);
     return;

@@ -41,11 +41,13 @@ class RecursiveTreeWalker {
   // Number of notes the walk gives.
   int GetTotalNoteCount() const { return static_cast<int>(m_order.size()); }
   int GetStartIdx() const { return m_nStartIdx; }
-  // Absolute depth of the walk's top notes: the start note's depth for
-  // Branch and Node, one more for Children and Descendants, 0 for All,
-  // Marked and List.
+  // Absolute depth of the start note (Branch, Node, Children,
+  // Descendants); 0 for All, Marked and List.
   int GetStartIdxDepth() const { return m_nStartDepth; }
-  // Depth below the walk's top (0 for its top notes; always 0 for List).
+  // Depth below the start: the note's depth minus GetStartIdxDepth, so 0
+  // for the top notes of All, Branch and Node, and 1 for the top notes of
+  // Children and Descendants (whose start note is not walked); always 0
+  // for List.
   int CalcRelativeDepth(int idx) const;
   // Whether the note with that ID is part of the walk; false (and a level-3
   // log line) for an absent ID.

@@ -336,3 +336,18 @@ TEST_F(LoadSaveTest, SavingTheOpenDatabaseCommitsInPlace) {
   EXPECT_EQ(ReadAll(db), "db");
   EXPECT_FALSE(Exists(db + ".part"));
 }
+
+TEST_F(LoadSaveTest, LeavingADatabaseForAFileKeepsNoteContents) {
+  const std::string db = dir / "d.qydb";
+  { std::ofstream(db) << "db"; }
+  FakeDb::Get().ids = {"n1", "n2"};
+  FakeDb::Get().texts = {{"n1", "one"}, {"n2", "two"}};
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(db.c_str()), DOC_LOAD_OK);
+  EXPECT_EQ(doc.GetNodeByIdx(0).GetText(), "");  // not fetched yet
+  const std::string a = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, a, true), DOC_SAVE_OK);
+  EXPECT_FALSE(doc.GetLoader()->IsDynamic());
+  EXPECT_EQ(doc.GetNodeByIdx(0).GetText(), "one");
+  EXPECT_EQ(doc.GetNodeByIdx(1).GetText(), "two");
+}

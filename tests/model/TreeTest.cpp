@@ -113,13 +113,15 @@ TEST(TreeTest, WalksOfEveryType) {
 
   RecursiveTreeWalker children(t.doc, WALK_CHILDREN, t.r0);
   EXPECT_EQ(t.Walk(children), (std::vector<int>{t.c0, t.c1}));
-  EXPECT_EQ(children.CalcRelativeDepth(t.c1), 0);
+  EXPECT_EQ(children.GetStartIdxDepth(), 0);
+  EXPECT_EQ(children.CalcRelativeDepth(t.c1), 1);
   EXPECT_FALSE(children.IsNoteWithinWalk(t.Id(t.g0)));
 
   RecursiveTreeWalker desc(t.doc, WALK_DESCENDANTS, t.r0);
   EXPECT_EQ(t.Walk(desc), (std::vector<int>{t.c0, t.g0, t.g1, t.c1}));
   EXPECT_FALSE(desc.IsNoteWithinWalk(t.Id(t.r0)));
   EXPECT_TRUE(desc.IsNoteWithinWalk(t.Id(t.g1)));
+  EXPECT_EQ(desc.CalcRelativeDepth(t.g1), 2);
 
   t.doc.GetNodeByIdx(t.g1).m_bMarked = true;
   t.doc.GetNodeByIdx(t.r1).m_bMarked = true;
