@@ -241,9 +241,14 @@ TEST_F(LoadSaveTest, LoadOrderAndResults) {
   EXPECT_EQ(doc.GetNodeCount(), 3);
   EXPECT_FALSE(doc.IsModified());
 
-  // A broken file: the result is returned and path and password are cleared.
+  // A failed merge leaves the open document's file and notes alone.
   const std::string bad = dir / "bad.qyd";
   { std::ofstream(bad) << "not\ttabbed\n"; }
+  EXPECT_EQ(doc.Load(bad.c_str(), nullptr, 0, true, true, -1), DOC_LOAD_FORMAT_ERROR);
+  EXPECT_EQ(doc.GetPath(), a);
+  EXPECT_EQ(doc.GetNodeCount(), 3);
+
+  // A broken file: the result is returned and path and password are cleared.
   EXPECT_EQ(doc.Load(bad.c_str(), "pw"), DOC_LOAD_FORMAT_ERROR);
   EXPECT_EQ(doc.GetPath(), "");
   EXPECT_EQ(doc.GetPassword(), "");
