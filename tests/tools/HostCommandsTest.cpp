@@ -1,0 +1,137 @@
+// The command-line host as a user runs it: exit status, one-line errors, and
+// outputs that are either complete or absent.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "HostRunner.h"
+#include "common/TempDir.h"
+
+using quillery_test::HostCall;
+using quillery_test::HostRun;
+using quillery_test::LineCount;
+using quillery_test::ReadAll;
+using quillery_test::RunHost;
+using quillery_test::TempDir;
+
+namespace {
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream f(path, std::ios::binary);
+  f << data;
+}
+
+// One line on stderr that contains every piece.
+void ExpectOneLine(const HostRun& r, const std::vector<std::string>& pieces) {
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  for (const std::string& p : pieces) EXPECT_NE(r.err.find(p), std::string::npos) << "[" << p << "] in " << r.err;
+}
+
+TEST(HostCommandLine, UsageErrorsGiveStatusTwo) {
+  TempDir t;
+  EXPECT_EQ(RunHost(t.Path(), std::vector<std::string>{}).status, 2);
+  HostRun r = RunHost(t.Path(), {"frobnicate", "x"});
+  EXPECT_EQ(r.status, 2);
+  ExpectOneLine(r, {"unknown command: frobnicate"});
+  r = RunHost(t.Path(), {"convert", "only-one.qyd"});
+  EXPECT_EQ(r.status, 2);
+  ExpectOneLine(r, {"convert takes 2 operands"});
+  r = RunHost(t.Path(), {"--clone-mode", "x", "info", "a.qyd"});
+  EXPECT_EQ(r.status, 2);
+  r = RunHost(t.Path(), {"generate", "-5", t / "a.qyd"});
+  EXPECT_EQ(r.status, 2);
+  r = RunHost(t.Path(), {"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("convert IN OUT"), std::string::npos);
+  EXPECT_TRUE(Entries(t.Path()).empty());
+}
+
+TEST(HostCommandLine, GenerateIsDeterministic) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "300", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "300", t / "b.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"--seed", "2", "generate", "300", t / "c.qyd"}).status, 0);
+  const std::string a = ReadAll(t / "a.qyd");
+  EXPECT_GT(a.size(), 10000u);
+  EXPECT_EQ(a, ReadAll(t / "b.qyd"));
+  EXPECT_NE(a, ReadAll(t / "c.qyd"));
+  EXPECT_EQ(Entries(t.Path()), (std::vector<std::string>{"a.qyd", "b.qyd", "c.qyd"}));
+}
+
+TEST(HostCommandLine, MissingInputIsOneLineAndNoTarget) {
+  TempDir t;
+  HostRun r = RunHost(t.Path(), {"convert", t / "missing.qyd", t / "out.qyd"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"cannot load " + (t / "missing.qyd"), "no such file (2)"});
+  r = RunHost(t.Path(), {"info", t / "missing.qyd"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"(2)"});
+  EXPECT_TRUE(Entries(t.Path()).empty());
+}
+
+TEST(HostCommandLine, UnsupportedOrFolderTargetFailsBeforeLoading) {
+  TempDir t;
+  // The input does not even exist: the target is judged first.
+  HostRun r = RunHost(t.Path(), {"convert", t / "missing.qyd", t / "out.xyz"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"cannot save " + (t / "out.xyz"), "unsupported file format (2)"});
+  mkdir((t / "dir.qyd").c_str(), 0700);
+  r = RunHost(t.Path(), {"generate", "5", t / "dir.qyd"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"it is a folder"});
+  r = RunHost(t.Path(), {"info", t / "dir.qyd"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"cannot load"});
+  EXPECT_EQ(Entries(t.Path()), (std::vector<std::string>{"dir.qyd"}));
+}
+
+TEST(HostCommandLine, UnreadablePasswordFileIsReported) {
+  TempDir t;
+  HostRun r = RunHost(t.Path(), {"--password-file", t / "nope", "info", t / "a.qyd"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"cannot read the password file"});
+}
+
+TEST(HostCommandLine, DiskFullLeavesNoTargetAndKeepsTheOldOne) {
+  TempDir t;
+  HostCall call;
+  call.args = {"generate", "3000", t / "new.qyd"};
+  call.fileSizeLimit = 200000;  // the document is several MB
+  HostRun r = RunHost(t.Path(), call);
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"cannot save " + (t / "new.qyd"), "(10)"});
+  EXPECT_FALSE(Exists(t / "new.qyd"));
+
+  WriteFile(t / "old.qyd", "the previous file");
+  call.args = {"generate", "3000", t / "old.qyd"};
+  r = RunHost(t.Path(), call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadAll(t / "old.qyd"), "the previous file");
+  EXPECT_EQ(Entries(t.Path()), (std::vector<std::string>{"old.qyd"}));  // no temporary file left
+}
+
+}  // namespace

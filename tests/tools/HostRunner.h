@@ -1,0 +1,107 @@
+#pragma once
+
+// Runs the built `quillery` program for the host's tests: arguments, extra
+// environment, optional resource limit; collects its exit status, stdout and
+// stderr (through files in the test's folder, so nothing can block).
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quillery_test {
+
+struct HostRun {
+  int status = -1;  // exit status; 128 + signal when killed
+  std::string out, err;
+};
+
+inline std::string HostProgram() { return std::string(QY_BINARY_DIR) + "/tools/quillery"; }
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+struct HostCall {
+  std::vector<std::string> args;
+  std::vector<std::string> env;  // "NAME=value" added to a clean environment
+  long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 = none
+};
+
+// Starts the program; returns its pid. stdout and stderr go to the files.
+inline pid_t StartHost(const HostCall& call, const std::string& outFile, const std::string& errFile) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int fo = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int fe = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int fi = open("/dev/null", O_RDONLY);
+  if (fo < 0 || fe < 0 || fi < 0) _exit(126);
+  dup2(fi, 0);
+  dup2(fo, 1);
+  dup2(fe, 2);
+  setsid();  // no controlling terminal: password prompts cannot reach one
+  if (call.fileSizeLimit >= 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl;
+    rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(call.fileSizeLimit);
+    setrlimit(RLIMIT_FSIZE, &rl);
+  }
+  std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
+  if (const char* asan = getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
+  if (const char* lsan = getenv("LSAN_OPTIONS")) env.push_back(std::string("LSAN_OPTIONS=") + lsan);
+  if (const char* ubsan = getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+  env.insert(env.end(), call.env.begin(), call.env.end());
+  const std::string prog = HostProgram();
+  std::vector<char*> argv = {const_cast<char*>(prog.c_str())};
+  for (const std::string& a : call.args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  execve(prog.c_str(), argv.data(), envp.data());
+  _exit(127);
+}
+
+inline int WaitHost(pid_t pid) {
+  int st = 0;
+  if (waitpid(pid, &st, 0) != pid) return -1;
+  if (WIFEXITED(st)) return WEXITSTATUS(st);
+  if (WIFSIGNALED(st)) return 128 + WTERMSIG(st);
+  return -1;
+}
+
+inline HostRun RunHost(const std::string& dir, const HostCall& call) {
+  const std::string o = dir + "/host.stdout", e = dir + "/host.stderr";
+  HostRun r;
+  r.status = WaitHost(StartHost(call, o, e));
+  r.out = ReadAll(o);
+  r.err = ReadAll(e);
+  unlink(o.c_str());
+  unlink(e.c_str());
+  return r;
+}
+
+inline HostRun RunHost(const std::string& dir, std::vector<std::string> args) {
+  HostCall c;
+  c.args = std::move(args);
+  return RunHost(dir, c);
+}
+
+// Lines of a text (a last line without its line break counts).
+inline int LineCount(const std::string& s) {
+  int n = 0;
+  for (char c : s) n += c == '\n';
+  return n + (!s.empty() && s.back() != '\n');
+}
+
+}  // namespace quillery_test

@@ -1,0 +1,264 @@
+#include "HostCommands.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "HostFormats.h"
+#include "Interrupt.h"
+#include "ProgressBar.h"
+#include "TempOutput.h"
+#include "TerminalController.h"
+#include "base/File64.h"
+#include "base/Progress.h"
+#include "base/StopWatch.h"
+#include "common/SampleNotebook.h"
+#include "formats/FileFormatFactory.h"
+#include "formats/FormatIO_Base.h"
+#include "model/DocumentCompare.h"
+#include "model/DocumentIterator.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+
+namespace quillery_host {
+namespace {
+
+// Prints "cannot VERB PATH: WHAT" and gives the exit status: interrupted
+// when a signal stopped the work, failed otherwise.
+int Fail(const char* verb, const std::string& path, const std::string& what) {
+  fprintf(stderr, "cannot %s %s: %s\n", verb, path.c_str(), what.c_str());
+  return WasInterrupted() ? kExitInterrupted : kExitFailed;
+}
+
+std::string WithCode(const std::string& text, int code) { return text + " (" + std::to_string(code) + ")"; }
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsEncryptedFormat(int id) {
+  std::unique_ptr<FormatIO_Base> fmt(FileFormatFactory::Get().CreateFileFormat(id));
+  return fmt && fmt->IsEncrypted();
+}
+
+const char* kNoPassword = "no password given (use --password-file, QUILLERY_PASSWORD or a terminal)";
+
+class Host {
+ public:
+  explicit Host(const HostOptions& opt)
+      : m_opt(opt),
+        m_gui(opt.hasPassword ? &opt.password : nullptr, opt.hasToPassword ? &opt.toPassword : nullptr,
+              opt.cloneMode) {}
+
+  // Loads path into doc; 0, or the exit status after the error line.
+  int Load(NoteDocument& doc, const std::string& path) {
+    doc.SetGuiController(&m_gui);
+    const char* password = nullptr;
+    const int id = NoteDocument::GetFormatFromFileName(path);
+    if (id > 0 && IsEncryptedFormat(id) && File64::PathExists(path)) {
+      password = m_gui.GetPassword(path.c_str(), false);
+      if (!password) return Fail("load", path, WasInterrupted() ? "cancelled" : kNoPassword);
+    }
+    ProgressInfo::Reset();
+    int result;
+    {
+      ProgressBar bar("loading " + path, m_opt.progress);
+      result = doc.Load(path.c_str(), password);
+    }
+    if (result != DOC_LOAD_OK) return Fail("load", path, WithCode(LoadResultText(result), result));
+    return kExitOk;
+  }
+
+  // Fails early (before any loading) when path cannot be a target.
+  int CheckTarget(const std::string& path, const char* verb) {
+    const int id = NoteDocument::GetFormatFromFileName(path);
+    if (id < 1 || !FileFormatFactory::Get().IsRegistered(id))
+      return Fail(verb, path, WithCode(SaveResultText(DOC_SAVE_UNKNOWN_FORMAT), DOC_SAVE_UNKNOWN_FORMAT));
+    if (IsFolder(path)) return Fail(verb, path, "it is a folder");
+    return kExitOk;
+  }
+
+  // Saves the whole document as path through a temporary file.
+  int Save(NoteDocument& doc, const std::string& path, bool keepID) {
+    if (int status = CheckTarget(path, "save")) return status;
+    doc.SetGuiController(&m_gui);
+    const char* password = nullptr;
+    if (IsEncryptedFormat(NoteDocument::GetFormatFromFileName(path))) {
+      password = m_gui.GetPassword(path.c_str(), true);
+      if (!password) return Fail("save", path, WasInterrupted() ? "cancelled" : kNoPassword);
+    }
+    TempOutput out(path);
+    ProgressInfo::Reset();
+    int result;
+    {
+      ProgressBar bar("saving " + path, m_opt.progress);
+      RecursiveTreeWalker walker(doc, WALK_ALL);
+      result = doc.Save(out.Path().c_str(), walker, false, 0, nullptr, password, 0,
+                        m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
+    }
+    if (result != DOC_SAVE_OK) return Fail("save", path, WithCode(SaveResultText(result), result));
+    if (WasInterrupted()) return Fail("save", path, "cancelled");
+    if (int err = out.Commit()) return Fail("save", path, strerror(err));
+    return kExitOk;
+  }
+
+  TerminalController& Gui() { return m_gui; }
+
+ private:
+  const HostOptions& m_opt;
+  TerminalController m_gui;
+};
+
+std::string Bytes(int64_t n) {
+  char buf[64];
+  if (n < 0) return "unknown";
+  if (n < 10 * 1024) snprintf(buf, sizeof(buf), "%lld bytes", static_cast<long long>(n));
+  else if (n < 10 * 1024 * 1024) snprintf(buf, sizeof(buf), "%.1f KB", static_cast<double>(n) / 1024.0);
+  else snprintf(buf, sizeof(buf), "%.1f MB", static_cast<double>(n) / (1024.0 * 1024.0));
+  return buf;
+}
+
+int CmdInfo(const HostOptions& opt) {
+  const std::string& path = opt.args[1];
+  Host host(opt);
+  NoteDocument doc;
+  if (int status = host.Load(doc, path)) return status;
+
+  DocumentIterator it(doc);
+  int levels = 0;
+  long long pictures = 0, attachments = 0, links = 0;
+  for (int i = 0; i < doc.GetNodeCount(); ++i) {
+    const int level = it.CalcNodeLevel(i);
+    if (level + 1 > levels) levels = level + 1;
+    const NoteNode& n = doc.GetNodeByIdx(i);
+    pictures += n.m_objText.m_lstPictures.GetSize();
+    attachments += static_cast<long long>(n.m_lstAttachments.size());
+    links += n.m_objText.m_lstLinks.GetSize();
+  }
+  const int id = NoteDocument::GetFormatFromFileName(path);
+  FormatIO_Base* loader = doc.GetLoader();
+  std::string generator = loader ? loader->GetGenerator() : std::string();
+  if (loader && !loader->GetGeneratorVersion().empty()) generator += " " + loader->GetGeneratorVersion();
+  const std::string version = loader ? loader->GetFormatVersion() : std::string();
+
+  printf("file:            %s\n", path.c_str());
+  printf("format:          %s\n", FormatName(id).c_str());
+  printf("encrypted:       %s\n", doc.IsEncrypted() ? "yes" : "no");
+  printf("size:            %s\n", Bytes(File64::FileSize(path)).c_str());
+  printf("notes:           %d in %d level%s\n", doc.GetNodeCount(), levels, levels == 1 ? "" : "s");
+  printf("contents:        %lld pictures, %lld attachments, %lld links\n", pictures, attachments, links);
+  printf("title:           %s\n", doc.GetTitle().c_str());
+  printf("author:          %s\n", doc.GetAuthor().c_str());
+  printf("UID:             %s\n", doc.GetUID().c_str());
+  printf("generator:       %s\n", generator.empty() ? "(none recorded)" : generator.c_str());
+  printf("format version:  %s\n", version.empty() ? "(none recorded)" : version.c_str());
+  return kExitOk;
+}
+
+int CmdConvert(const HostOptions& opt) {
+  const std::string& in = opt.args[1];
+  const std::string& out = opt.args[2];
+  Host host(opt);
+  if (int status = host.CheckTarget(out, "save")) return status;
+  NoteDocument doc;
+  if (int status = host.Load(doc, in)) return status;
+  return host.Save(doc, out, opt.keepID);
+}
+
+int CmdDump(const HostOptions& opt) {
+  const std::string& in = opt.args[1];
+  const std::string& out = opt.args[2];
+  const int id = NoteDocument::GetFormatFromFileName(in);
+  std::unique_ptr<FormatIO_Base> fmt(id > 0 ? FileFormatFactory::Get().CreateFileFormat(id) : nullptr);
+  if (!fmt) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_UNKNOWN_FORMAT), DOC_LOAD_UNKNOWN_FORMAT));
+  if (id != FORMAT_QYE && id != FORMAT_QYZ) return Fail("dump", in, "only containers (.qye, .qyz) can be dumped");
+  if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
+  if (IsFolder(out)) return Fail("dump", out, "it is a folder");
+  Host host(opt);
+  const char* password = nullptr;
+  if (fmt->IsEncrypted()) {
+    password = host.Gui().GetPassword(in.c_str(), false);
+    if (!password) return Fail("dump", in, WasInterrupted() ? "cancelled" : kNoPassword);
+  }
+  TempOutput tmp(out);
+  if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password))
+    return Fail("dump", in, "cannot decode it (wrong password, or a damaged file)");
+  if (int err = tmp.Commit()) return Fail("dump", out, strerror(err));
+  return kExitOk;
+}
+
+int CmdGenerate(const HostOptions& opt) {
+  char* end = nullptr;
+  const long n = strtol(opt.args[1].c_str(), &end, 10);
+  if (!end || *end || n < 0 || n > 10000000) {
+    fprintf(stderr, "generate: the note count must be a number from 0 to 10000000\n");
+    return kExitUsage;
+  }
+  const std::string& out = opt.args[2];
+  Host host(opt);
+  if (int status = host.CheckTarget(out, "save")) return status;
+  StopWatch sw;
+  NoteDocument doc;
+  quillery::NotebookOptions no;
+  no.nNotes = static_cast<int>(n);
+  no.nSeed = opt.seed;
+  const quillery::NotebookStats st = quillery::MakeSampleNotebook(doc, no);
+  if (int status = host.Save(doc, out, true)) return status;
+  printf("wrote %s: %d notes in %d levels, %d pictures, %d attachments, %d links, %d anchors, %d formatting tags, "
+         "%d tasks, %d clones; %s in %.2f s\n",
+         out.c_str(), st.nNotes, st.nMaxLevel + (st.nNotes ? 1 : 0), st.nPictures, st.nAttachments, st.nLinks,
+         st.nAnchors, st.nFormatTags, st.nTasks, st.nClones, Bytes(File64::FileSize(out)).c_str(),
+         static_cast<double>(sw.GetElapsedMiliSeconds()) / 1000.0);
+  return kExitOk;
+}
+
+int CmdCompare(const HostOptions& opt) {
+  Host host(opt);
+  NoteDocument a, b;
+  if (int status = host.Load(a, opt.args[1])) return status;
+  if (int status = host.Load(b, opt.args[2])) return status;
+  quillery::DocCompareOptions co;
+  co.bUID = co.bDeletions = !opt.ignoreUID;
+  std::string diff;
+  if (!quillery::CompareDocuments(a, b, &diff, co)) {
+    printf("different: %s\n", diff.c_str());
+    return kExitFailed;
+  }
+  printf("equal: %d notes\n", a.GetNodeCount());
+  return kExitOk;
+}
+
+struct Command {
+  const char* name;
+  size_t operands;
+  int (*run)(const HostOptions&);
+};
+
+const Command kCommands[] = {
+    {"info", 1, CmdInfo},         {"convert", 2, CmdConvert}, {"dump", 2, CmdDump},
+    {"generate", 2, CmdGenerate}, {"compare", 2, CmdCompare},
+};
+
+}  // namespace
+
+int RunCommand(const HostOptions& options) {
+  RegisterFormats();
+  if (options.args.empty()) return kExitUsage;
+  for (const Command& c : kCommands) {
+    if (options.args[0] != c.name) continue;
+    if (options.args.size() != c.operands + 1) {
+      fprintf(stderr, "%s takes %zu operand%s (see quillery --help)\n", c.name, c.operands, c.operands == 1 ? "" : "s");
+      return kExitUsage;
+    }
+    return c.run(options);
+  }
+  fprintf(stderr, "unknown command: %s (see quillery --help)\n", options.args[0].c_str());
+  return kExitUsage;
+}
+
+}  // namespace quillery_host

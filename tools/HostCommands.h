@@ -1,0 +1,43 @@
+#pragma once
+
+// The commands of the `quillery` host, each a thin call of the engine:
+//   info FILE        what a document file holds
+//   convert IN OUT   NoteDocument::Load, then NoteDocument::Save (formats from
+//                    the extensions)
+//   dump IN OUT      the container's decoded contents (FormatIO_Base::DumpFile)
+//   generate N OUT   the sample notebook of N notes, saved as OUT
+//   compare A B      loads both and reports the first difference
+// Outputs are written to a temporary file and renamed over the target only
+// when complete. A failure prints one line on stderr naming the result
+// code's meaning and returns a non-zero exit status.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillery_host {
+
+enum ExitStatus {
+  kExitOk = 0,
+  kExitFailed = 1,        // the command failed (or compare found a difference)
+  kExitUsage = 2,         // wrong command line
+  kExitInterrupted = 130, // stopped by Ctrl-C
+};
+
+struct HostOptions {
+  bool hasPassword = false;    // --password-file was given (password holds it)
+  std::string password;
+  bool hasToPassword = false;  // --to-password-file was given
+  std::string toPassword;
+  int cloneMode = -1;          // --clone-mode; -1 keeps clones
+  bool keepID = false;         // convert: keep the document UID
+  uint64_t seed = 1;           // generate
+  bool ignoreUID = false;      // compare: UIDs and deletion records may differ
+  bool progress = true;        // progress bar when stderr is a terminal
+  std::vector<std::string> args;  // the command and its operands
+};
+
+// Runs the command in options.args[0]; returns the exit status.
+int RunCommand(const HostOptions& options);
+
+}  // namespace quillery_host

@@ -1,0 +1,86 @@
+#include "HostFormats.h"
+
+#include "formats/FileFormatFactory.h"
+#include "formats/FormatIOHtml.h"
+#include "formats/FormatIO_Base.h"
+
+namespace quillery_host {
+namespace {
+
+FormatIO_Base* NewHtml() { return new FormatIO_HTML(); }
+
+struct FormatEntry {
+  int id;
+  const char* ext;
+  const char* name;
+  FormatIO_Base* (*create)();
+};
+
+// One class may serve several identifiers: the document model prepares the
+// object by the identifier (raw text for .hqy, export for .html).
+const FormatEntry kFormats[] = {
+    {FORMAT_HQY, ".hqy", "native HTML document, raw-text variant", NewHtml},
+    {FORMAT_QYD, ".qyd", "native HTML document", NewHtml},
+    {FORMAT_HTML, ".html", "HTML (export; read as one note)", NewHtml},
+};
+
+}  // namespace
+
+void RegisterFormats() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  for (const FormatEntry& f : kFormats) FileFormatFactory::Get().Register(f.id, f.create);
+}
+
+std::string FormatName(int formatId) {
+  for (const FormatEntry& f : kFormats)
+    if (f.id == formatId) return std::string(f.name) + " (" + f.ext + ")";
+  return "format " + std::to_string(formatId);
+}
+
+std::vector<int> RegisteredFormats() {
+  std::vector<int> ids;
+  for (const FormatEntry& f : kFormats) ids.push_back(f.id);
+  return ids;
+}
+
+std::string FormatExtension(int formatId) {
+  for (const FormatEntry& f : kFormats)
+    if (f.id == formatId) return f.ext;
+  return std::string();
+}
+
+std::string LoadResultText(int result) {
+  switch (result) {
+    case DOC_LOAD_OK: return "loaded";
+    case DOC_LOAD_ABORTED: return "cancelled";
+    case DOC_LOAD_NOT_FOUND: return "no such file";
+    case DOC_LOAD_WRONG_PASSWORD: return "wrong or empty password";
+    case DOC_LOAD_UNKNOWN_FORMAT: return "unsupported file format";
+    case DOC_LOAD_FORMAT_ERROR: return "not a valid document of its format (damaged or of another kind)";
+    case DOC_LOAD_PERMISSIONS: return "permission denied";
+    case DOC_LOAD_NOT_OPEN: return "cannot open the file (a folder, busy, or held by another process)";
+    case DOC_LOAD_DECODER_FAIL: return "the decoder failed to start";
+    default: return "unknown error";
+  }
+}
+
+std::string SaveResultText(int result) {
+  switch (result) {
+    case DOC_SAVE_OK: return "saved";
+    case DOC_SAVE_ABORTED: return "cancelled";
+    case DOC_SAVE_UNKNOWN_FORMAT: return "unsupported file format";
+    case DOC_SAVE_RENAME_FAILED: return "cannot replace the existing file";
+    case DOC_SAVE_NOT_OPEN: return "cannot open the output file";
+    case DOC_SAVE_COMMIT_FAILED: return "the database commit failed";
+    case DOC_SAVE_CSS_FAILED: return "cannot read the export style sheet";
+    case DOC_SAVE_ERROR: return "no usable password, or a step of the save failed";
+    case DOC_SAVE_WRITE_ERROR: return "writing failed (disk full or too little free space)";
+    case DOC_SAVE_NOT_WRITABLE: return "the target is not writable";
+    case DOC_SAVE_NO_MEMORY: return "out of memory";
+    default: return "unknown error";
+  }
+}
+
+}  // namespace quillery_host

@@ -1,0 +1,25 @@
+#pragma once
+
+// The formats this host registers with the engine's factory, their names,
+// and the one-line meanings of the load and save result codes.
+
+#include <string>
+#include <vector>
+
+namespace quillery_host {
+
+// Registers every format the host supports (once per process).
+void RegisterFormats();
+
+// "native HTML document (.qyd)" and the like; "format N" for others.
+std::string FormatName(int formatId);
+// The identifiers registered, in ascending order.
+std::vector<int> RegisteredFormats();
+// The usual extension of a registered format, with its dot (".qyd").
+std::string FormatExtension(int formatId);
+
+// "wrong or empty password" and the like, for DocLoadResult and DocSaveResult.
+std::string LoadResultText(int result);
+std::string SaveResultText(int result);
+
+}  // namespace quillery_host

@@ -1,0 +1,50 @@
+#pragma once
+
+// The host's answers to the engine's questions, for a terminal.
+//
+// Passwords: for a file being read, the --password-file contents, else the
+// environment variable QUILLERY_PASSWORD, else a prompt on the terminal
+// without echo (none when there is no terminal). For a file being written,
+// the --to-password-file contents first, then the same sources; a prompt
+// asks twice and refuses when the answers differ.
+//
+// Clones: the clone question is answered with the --clone-mode value, and
+// otherwise with a mode that keeps clones as they are.
+//
+// The controller owns the password strings it hands out; they stay valid
+// until the next GetPassword call or its destruction.
+
+#include <string>
+
+#include "model/GuiControllerBase.h"
+
+namespace quillery_host {
+
+class TerminalController : public GuiControllerBase {
+ public:
+  // The mode that converts no clone (any mode other than 0, 1, 2 and 4).
+  static const int kKeepClones = 3;
+
+  // Each password argument is null when its option was not given.
+  TerminalController(const std::string* readPassword, const std::string* writePassword, int cloneMode);
+
+  const char* GetPassword(const char* path, bool save) override;
+  int ConvertClonesOnSave(const char* noteTitle) override;
+  // Files of the host are written as temporary files first; overwriting is
+  // the host's decision, already made.
+  bool AskFileOverwrite(const char*) override { return true; }
+
+ private:
+  bool Prompt(const std::string& question, std::string& answer);
+
+  bool m_hasRead, m_hasWrite;
+  std::string m_read, m_write;
+  int m_cloneMode;
+  std::string m_answer;
+};
+
+// Reads a password file: its contents without one trailing line break.
+// False (with errno set) when the file cannot be read.
+bool ReadPasswordFile(const std::string& path, std::string& password);
+
+}  // namespace quillery_host
