@@ -14,7 +14,6 @@
 #include "TempOutput.h"
 #include "TerminalController.h"
 #include "base/File64.h"
-#include "base/Progress.h"
 #include "base/StopWatch.h"
 #include "common/SampleNotebook.h"
 #include "formats/FileFormatFactory.h"
@@ -64,13 +63,15 @@ class Host {
       password = m_gui.GetPassword(path.c_str(), false);
       if (!password) return Fail("load", path, WasInterrupted() ? "cancelled" : kNoPassword);
     }
-    ProgressInfo::Reset();
+    ResetProgress();
     int result;
     {
       ProgressBar bar("loading " + path, m_opt.progress);
       result = doc.Load(path.c_str(), password);
     }
     if (result != DOC_LOAD_OK) return Fail("load", path, WithCode(LoadResultText(result), result));
+    // A load that ended before it saw the cancel flag still counts as stopped.
+    if (WasInterrupted()) return Fail("load", path, WithCode(LoadResultText(DOC_LOAD_ABORTED), DOC_LOAD_ABORTED));
     return kExitOk;
   }
 
@@ -93,7 +94,7 @@ class Host {
       if (!password) return Fail("save", path, WasInterrupted() ? "cancelled" : kNoPassword);
     }
     TempOutput out(path);
-    ProgressInfo::Reset();
+    ResetProgress();
     int result;
     {
       ProgressBar bar("saving " + path, m_opt.progress);
@@ -102,7 +103,7 @@ class Host {
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
     if (result != DOC_SAVE_OK) return Fail("save", path, WithCode(SaveResultText(result), result));
-    if (WasInterrupted()) return Fail("save", path, "cancelled");
+    if (WasInterrupted()) return Fail("save", path, WithCode(SaveResultText(DOC_SAVE_ABORTED), DOC_SAVE_ABORTED));
     if (int err = out.Commit()) return Fail("save", path, strerror(err));
     return kExitOk;
   }
@@ -186,8 +187,10 @@ int CmdDump(const HostOptions& opt) {
     if (!password) return Fail("dump", in, WasInterrupted() ? "cancelled" : kNoPassword);
   }
   TempOutput tmp(out);
+  ResetProgress();
   if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password))
-    return Fail("dump", in, "cannot decode it (wrong password, or a damaged file)");
+    return Fail("dump", in, WasInterrupted() ? "cancelled" : "cannot decode it (wrong password, or a damaged file)");
+  if (WasInterrupted()) return Fail("dump", in, "cancelled");
   if (int err = tmp.Commit()) return Fail("dump", out, strerror(err));
   return kExitOk;
 }

@@ -5,8 +5,15 @@
 // engine then ends with "cancelled" and removes what it was writing. A
 // second signal ends the process at once, after removing the temporary
 // output file registered here, so no partial file is left behind either way.
-// SIGXFSZ is ignored too: a file-size limit then fails the write, which the
-// engine reports, instead of killing the process in the middle of a file.
+// During a password prompt the first signal ends the process at once, after
+// restoring the terminal's echo.
+//
+// Interrupted system calls are restarted, so the engine's reads and writes
+// never see EINTR. SIGXFSZ is ignored: a file-size limit then fails the
+// write, which the engine reports, instead of killing the process in the
+// middle of a file.
+
+#include <termios.h>
 
 #include <string>
 
@@ -15,8 +22,14 @@ namespace quillery_host {
 void InstallInterruptHandler();
 // True once a signal asked to stop.
 bool WasInterrupted();
+// ProgressInfo::Reset for the next load or save, keeping the cancel flag
+// raised once a signal asked to stop.
+void ResetProgress();
 // The temporary file to remove when a second signal ends the process; an
 // empty path clears it.
 void SetPendingOutput(const std::string& path);
+// A prompt runs on the terminal fd whose settings before the prompt are
+// *saved; fd -1 ends the prompt.
+void SetPromptTerminal(int fd, const struct termios* saved);
 
 }  // namespace quillery_host

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Interrupt.h"
+
 namespace quillery_host {
 
 TerminalController::TerminalController(const std::string* readPassword, const std::string* writePassword,
@@ -45,6 +47,7 @@ bool TerminalController::Prompt(const std::string& question, std::string& answer
   struct termios old;
   const bool isTty = tcgetattr(fd, &old) == 0;
   if (isTty) {
+    SetPromptTerminal(fd, &old);
     struct termios quiet = old;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     tcsetattr(fd, TCSAFLUSH, &quiet);
@@ -54,7 +57,6 @@ bool TerminalController::Prompt(const std::string& question, std::string& answer
   char c;
   for (;;) {
     const ssize_t n = read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) break;  // Ctrl-C: no answer
     if (n <= 0) break;
     if (c == '\n' || c == '\r') {
       ok = true;
@@ -62,7 +64,10 @@ bool TerminalController::Prompt(const std::string& question, std::string& answer
     }
     answer += c;
   }
-  if (isTty) tcsetattr(fd, TCSAFLUSH, &old);
+  if (isTty) {
+    tcsetattr(fd, TCSAFLUSH, &old);
+    SetPromptTerminal(-1, nullptr);
+  }
   (void)!write(fd, "\n", 1);
   close(fd);
   return ok;

@@ -229,9 +229,9 @@ void CompareNote(Differ& d, const NoteDocument& da, const NoteNode& a, const Not
     d.Color("title background", a.m_clrBkg, b.m_clrBkg);
   if (d.Flag("title font flag", a.m_bUseFont, b.m_bUseFont) && a.m_bUseFont)
     d.Str("title font", a.m_strCustomFont, b.m_strCustomFont);
+  if (a.IsClone()) return;
   if (d.Flag("note background flag", a.m_bUseNoteBkgColor, b.m_bUseNoteBkgColor) && a.m_bUseNoteBkgColor)
     d.Color("note background", a.m_clrNoteBkg, b.m_clrNoteBkg);
-  if (a.IsClone()) return;
 
   if (d.Flag("own link", a.m_objLink.IsValid(), b.m_objLink.IsValid()) && a.m_objLink.IsValid()) {
     d.Str("own link URL", a.m_objLink.strLink, b.m_objLink.strLink);

@@ -18,8 +18,8 @@
 //     kinds ignore the attribute fields. Colours compare red, green and blue.
 //   - Pictures (and custom icons) are equal when their stored bytes are, or
 //     else when they decode to the same pixels.
-//   - A clone's own text, attachments and own link are not compared (its
-//     original's are what it shows).
+//   - A clone's own text, attachments, own link and note background are not
+//     compared (its original's are what it shows, and what files store).
 // Derived tables (tag and property use counts, tree caches), view state and
 // the document's path, loader and modified flag are not compared.
 
