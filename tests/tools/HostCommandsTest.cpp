@@ -13,6 +13,7 @@
 #include "HostRunner.h"
 #include "common/TempDir.h"
 
+using quillery_test::Exists;
 using quillery_test::HostCall;
 using quillery_test::HostRun;
 using quillery_test::LineCount;
@@ -33,11 +34,6 @@ std::vector<std::string> Entries(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
 }
 
 void WriteFile(const std::string& path, const std::string& data) {

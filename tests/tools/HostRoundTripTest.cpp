@@ -13,6 +13,7 @@
 #include "HostRunner.h"
 #include "common/TempDir.h"
 
+using quillery_test::Exists;
 using quillery_test::HostCall;
 using quillery_test::HostRun;
 using quillery_test::LineCount;
@@ -25,11 +26,6 @@ namespace {
 // The formats that store a whole document (the .html export reads back as
 // one note, so it is no round trip).
 const std::vector<std::string> kFormats = {".qyd", ".hqy"};
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
 
 TEST(HostRoundTrip, ConvertBetweenEveryPairKeepsTheDocument) {
   TempDir t;

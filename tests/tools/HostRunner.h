@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,6 +96,11 @@ inline HostRun RunHost(const std::string& dir, std::vector<std::string> args) {
   HostCall c;
   c.args = std::move(args);
   return RunHost(dir, c);
+}
+
+inline bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
 }
 
 // Lines of a text (a last line without its line break counts).
