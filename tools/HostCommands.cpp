@@ -236,6 +236,13 @@ int CmdCompare(const HostOptions& opt) {
   return kExitOk;
 }
 
+int CmdFormats(const HostOptions&) {
+  for (int id : RegisteredFormats())
+    printf("%s\t%d\t%s\t%s\n", FormatExtension(id).c_str(), id, StoresDocument(id) ? "document" : "export",
+           FormatName(id).c_str());
+  return kExitOk;
+}
+
 struct Command {
   const char* name;
   size_t operands;
@@ -244,7 +251,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"info", 1, CmdInfo},         {"convert", 2, CmdConvert}, {"dump", 2, CmdDump},
-    {"generate", 2, CmdGenerate}, {"compare", 2, CmdCompare},
+    {"generate", 2, CmdGenerate}, {"compare", 2, CmdCompare}, {"formats", 0, CmdFormats},
 };
 
 }  // namespace

@@ -7,6 +7,8 @@
 //   dump IN OUT      the container's decoded contents (FormatIO_Base::DumpFile)
 //   generate N OUT   the sample notebook of N notes, saved as OUT
 //   compare A B      loads both and reports the first difference
+//   formats          the registered formats, one per line: extension, id,
+//                    "document" or "export", name
 // Outputs are written to a temporary file and renamed over the target only
 // when complete. A failure prints one line on stderr naming the result
 // code's meaning and returns a non-zero exit status.

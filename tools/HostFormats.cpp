@@ -14,14 +14,15 @@ struct FormatEntry {
   const char* ext;
   const char* name;
   FormatIO_Base* (*create)();
+  bool document;  // stores a whole document (not an export)
 };
 
 // One class may serve several identifiers: the document model prepares the
 // object by the identifier (raw text for .hqy, export for .html).
 const FormatEntry kFormats[] = {
-    {FORMAT_HQY, ".hqy", "native HTML document, raw-text variant", NewHtml},
-    {FORMAT_QYD, ".qyd", "native HTML document", NewHtml},
-    {FORMAT_HTML, ".html", "HTML (export; read as one note)", NewHtml},
+    {FORMAT_HQY, ".hqy", "native HTML document, raw-text variant", NewHtml, true},
+    {FORMAT_QYD, ".qyd", "native HTML document", NewHtml, true},
+    {FORMAT_HTML, ".html", "HTML (export; read as one note)", NewHtml, false},
 };
 
 }  // namespace
@@ -49,6 +50,12 @@ std::string FormatExtension(int formatId) {
   for (const FormatEntry& f : kFormats)
     if (f.id == formatId) return f.ext;
   return std::string();
+}
+
+bool StoresDocument(int formatId) {
+  for (const FormatEntry& f : kFormats)
+    if (f.id == formatId) return f.document;
+  return false;
 }
 
 std::string LoadResultText(int result) {

@@ -17,6 +17,9 @@ std::string FormatName(int formatId);
 std::vector<int> RegisteredFormats();
 // The usual extension of a registered format, with its dot (".qyd").
 std::string FormatExtension(int formatId);
+// False for a format that is written as an export and read back as something
+// else (.html: one note), true for one that stores a whole document.
+bool StoresDocument(int formatId);
 
 // "wrong or empty password" and the like, for DocLoadResult and DocSaveResult.
 std::string LoadResultText(int result);

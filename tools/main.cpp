@@ -22,6 +22,7 @@ const char kUsage[] =
     "  dump IN OUT        write the decoded contents of a container (.qye, .qyz) to OUT\n"
     "  generate N OUT     write a sample document of N notes with every feature\n"
     "  compare A B        load two documents; print the first difference (status 1) or \"equal\"\n"
+    "  formats            list the formats: extension, id, document or export, name\n"
     "\n"
     "options:\n"
     "  --password-file F      password of the documents read (else $QUILLERY_PASSWORD,\n"
@@ -36,7 +37,6 @@ const char kUsage[] =
     "  -q, --quiet            no progress bar\n"
     "  -h, --help             this text\n"
     "\n"
-    "formats: .qyd (native), .hqy (native, raw text), .html (export; read as one note)\n"
     "exit status: 0 done, 1 failed (or compare found a difference), 2 wrong usage, 130 interrupted\n";
 
 bool ParseInt(const char* text, long long lo, long long hi, long long& out) {
