@@ -5,11 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
 #include "base/File64.h"
 #include "base/Log.h"
+#include "base/Progress.h"
+#include "formats/IOLayerFile64.h"
+#include "formats/IOLayerZlib.h"
+#include "formats/IOProcess.h"
 
 namespace quillery {
 
@@ -57,6 +62,31 @@ void DiscardFailedOutput(const std::string& path, bool append, std::int64_t cont
   }
   if (remove(path.c_str()) != 0 && errno != ENOENT)
     xLog(LOG_ERROR, "Cannot remove the failed output [%s]: %s\n", path.c_str(), strerror(errno));
+}
+
+int ClampToInt(std::int64_t v) {
+  return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
+}
+
+int PumpPayload(IOProcess& io, File64& file, bool progress, std::int64_t total) {
+  constexpr int kRequest = 1024;
+  char buf[kRequest + 8];
+  if (progress) ProgressInfo::SetTotalSize(total);
+  bool more = true;
+  while (more) {
+    if (ProgressInfo::IsCanceled()) return 1;
+    if (progress) ProgressInfo::SetCurrentSize(file.GetPosition());
+    std::memset(buf, 0, sizeof(buf));
+    io.Read(buf, kRequest, more);
+  }
+  if (progress) ProgressInfo::SetCurrentSize(file.GetPosition());
+  return 0;
+}
+
+int PayloadResult(const IOProcess& io, const IOLayerFile64& file, const IOLayerZlib* zlib) {
+  if (file.HasError()) return 7;
+  if (io.HasError() || (zlib && !zlib->IsStreamEnded())) return 5;
+  return 0;
 }
 
 }  // namespace quillery

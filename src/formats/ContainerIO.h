@@ -10,6 +10,9 @@
 #include <string>
 
 class File64;
+class IOLayerFile64;
+class IOLayerZlib;
+class IOProcess;
 
 namespace quillery {
 
@@ -36,5 +39,19 @@ void SecureWipe(std::string& s);
 // cut off again (the file is truncated back to where the container began); a file the
 // save created or truncated is removed. The file must be closed by the caller first.
 void DiscardFailedOutput(const std::string& path, bool append, std::int64_t containerStart);
+
+// A 64-bit count for an "%d" log field, clamped to the int range.
+int ClampToInt(std::int64_t v);
+
+// Pulls a read chain to its end in 1,024-byte requests (the payload after a container
+// header). With progress, the file position is reported against total. Returns 0, or
+// 1 when ProgressInfo asks to cancel.
+int PumpPayload(IOProcess& io, File64& file, bool progress, std::int64_t total);
+
+// The load result of a pumped and finalised payload chain: 7 when the file could not
+// be read, 5 when a stage found the payload damaged (a cipher text ending inside a
+// block, a corrupt stream) or, with a zlib stage, when the stream did not reach its
+// end; otherwise 0.
+int PayloadResult(const IOProcess& io, const IOLayerFile64& file, const IOLayerZlib* zlib);
 
 }  // namespace quillery
