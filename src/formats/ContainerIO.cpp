@@ -64,6 +64,18 @@ void DiscardFailedOutput(const std::string& path, bool append, std::int64_t cont
     xLog(LOG_ERROR, "Cannot remove the failed output [%s]: %s\n", path.c_str(), strerror(errno));
 }
 
+bool OpenDumpFiles(const char* src, File64& in, const char* dst, File64& out) {
+  if (!src || !in.Open(src, F64_READ | F64_SHARE_READ | F64_OPEN_EXISTING)) {
+    xLog(LOG_WARNING, "Failed to open input file: [%s]\n", src ? src : "");
+    return false;
+  }
+  if (!dst || !out.Open(dst, F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
+    xLog(LOG_WARNING, "Failed to open output file: [%s]\n", dst ? dst : "");
+    return false;
+  }
+  return true;
+}
+
 int ClampToInt(std::int64_t v) {
   return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
 }

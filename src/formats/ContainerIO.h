@@ -40,6 +40,10 @@ void SecureWipe(std::string& s);
 // save created or truncated is removed. The file must be closed by the caller first.
 void DiscardFailedOutput(const std::string& path, bool append, std::int64_t containerStart);
 
+// Opens a dump's source (read-only) and destination (created 0600, or truncated);
+// logs which one failed and returns false then.
+bool OpenDumpFiles(const char* src, File64& in, const char* dst, File64& out);
+
 // A 64-bit count for an "%d" log field, clamped to the int range.
 int ClampToInt(std::int64_t v);
 

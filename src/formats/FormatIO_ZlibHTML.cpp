@@ -163,15 +163,8 @@ bool FormatIO_ZlibHTML::DumpFile(const char* src, const char* dst, const char* /
   IOLayerFile64* fileLayer = new IOLayerFile64;
   io.PushLayer(fileLayer);
   File64& in = fileLayer->GetFile();
-  if (!src || !in.Open(src, F64_READ | F64_SHARE_READ | F64_OPEN_EXISTING)) {
-    xLog(LOG_WARNING, "Failed to open input file: [%s]\n", src ? src : "");
-    return false;
-  }
   File64 out;
-  if (!dst || !out.Open(dst, F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
-    xLog(LOG_WARNING, "Failed to open output file: [%s]\n", dst ? dst : "");
-    return false;
-  }
+  if (!quillery::OpenDumpFiles(src, in, dst, out)) return false;
   char magic[8];
   if (!ReadExact(in, magic, 8)) return false;
   if (std::memcmp(magic, kMagic, 8) != 0) xLog(LOG_WARNING, "Format header signature doesn't match\n");
