@@ -282,6 +282,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   void SetIconFile(NoteNode& note, const std::string& path);
   void AddKeywords(NoteNode& note, const char* value);
   void OnTitleAnchor(const std::string& params);
+  void ReportDuplicateID();
   bool DocValuesAllowed() const { return m_bDocValues; }
   bool IsRawInput() const { return m_bRawText && !m_bUtf8Declared; }
   NoteNode* CurrentNote();
@@ -350,6 +351,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   tLinkState m_savedLink;            // a link interrupted by an anchor inside it
   bool m_bLinkSaved;
   bool m_bStructureSeen;             // BODY or DT met
+  bool m_bContentBegun;              // BODY or body content met: blank text counts
+  int m_nDupFoundIdx;                // a duplicate ID to report once the title is read
+  std::string m_strDupID;
   bool m_bTitleSeen;                 // a TITLE element was read
   bool m_bUtf8Declared;              // META charset UTF-8: never ANSI text
   bool m_bDocValues;                 // document-level values may be applied

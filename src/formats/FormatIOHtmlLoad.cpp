@@ -91,6 +91,8 @@ FormatIO_HTML::FormatIO_HTML()
       m_nSolidEnd(0),
       m_bLinkSaved(false),
       m_bStructureSeen(false),
+      m_bContentBegun(false),
+      m_nDupFoundIdx(-1),
       m_bTitleSeen(false),
       m_bUtf8Declared(false),
       m_bDocValues(false),
@@ -257,6 +259,9 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
   else m_nNodeIdx = -1;
 
   m_bStructureSeen = false;
+  m_bContentBegun = false;
+  m_nDupFoundIdx = -1;
+  m_strDupID.clear();
   m_bTitleSeen = false;
   m_bUtf8Declared = false;
   m_bDocReadOnly = false;
@@ -279,6 +284,7 @@ int FormatIO_HTML::FinishLoad(int result) {
     xLog(LOG_WARNING, "Document has neither BODY nor any note: not a document of this format\n");
     return DOC_LOAD_FORMAT_ERROR;
   }
+  ReportDuplicateID();
   // A truncated note text still gets the repairs of its end tag.
   if (m_nNodeIdx >= 0 && m_nSection == 2) OnTextEnd();
   OnNoteCompleted();

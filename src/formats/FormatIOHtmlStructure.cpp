@@ -31,6 +31,28 @@ bool Eat(const char*& text, const char* prefix) {
 
 bool NameIs(const char* tag, const char* name) { return g_ascii_strcasecmp(tag, name) == 0; }
 
+// The note tree and the page body: never skipped inside a figure.
+bool IsTreeTag(unsigned int token) {
+  return token == HTML_TOKEN_DL || token == HTML_TOKEN_DT || token == HTML_TOKEN_DD || token == HTML_TOKEN_BODY;
+}
+
+// Elements of the page around the text (before BODY): blank text between
+// them is layout, not content.
+bool IsEnvelopeTag(unsigned int token, const char* tag) {
+  switch (token) {
+    case HTML_TOKEN_HTML:
+    case HTML_TOKEN_HEAD:
+    case HTML_TOKEN_META:
+    case HTML_TOKEN_TITLE:
+      return true;
+    case HTML_TOKEN_UNKNOWN:
+      return NameIs(tag, "!DOCTYPE") || NameIs(tag, "link") || NameIs(tag, "base") || NameIs(tag, "style") ||
+             NameIs(tag, "script");
+    default:
+      return false;
+  }
+}
+
 // Numbers from files: leading decimal digits as atoi/atol read them, without
 // the locale and without overflow.
 int64_t ParseInt64(const char* s) { return g_ascii_strtoll(s, nullptr, 10); }
@@ -118,13 +140,15 @@ void FormatIO_HTML::OnTagBegin(const char* tag, const char* params, bool /*selfC
   ++m_nTagCount;
   if (!m_pDoc || !tag) return;
   EnsureContentsNote();
-  if (m_bInFigure && !NameIs(tag, "figcaption")) {
+  const unsigned int token = HtmlTokenFromName(tag);
+  // An unclosed figure never swallows the notes that follow it.
+  if (m_bInFigure && !NameIs(tag, "figcaption") && !IsTreeTag(token)) {
     xLog(LOG_DEBUG, "Skip start tag [%s] found within a 'figure' block\n", tag);
     return;
   }
   std::string p = params ? params : "";
   if (IsRawInput()) quillery::AnsiInputToUtf8(p);
-  const unsigned int token = HtmlTokenFromName(tag);
+  if (!m_bContentBegun && !IsEnvelopeTag(token, tag)) m_bContentBegun = true;
   switch (token) {
     case HTML_TOKEN_DL:
     case HTML_TOKEN_DT:
@@ -150,11 +174,11 @@ void FormatIO_HTML::OnTagBegin(const char* tag, const char* params, bool /*selfC
 void FormatIO_HTML::OnTagEnd(const char* tag) {
   if (!m_pDoc || !tag) return;
   EnsureContentsNote();
-  if (m_bInFigure && !NameIs(tag, "figure") && !NameIs(tag, "figcaption")) {
+  const unsigned int token = HtmlTokenFromName(tag);
+  if (m_bInFigure && !NameIs(tag, "figure") && !NameIs(tag, "figcaption") && !IsTreeTag(token)) {
     xLog(LOG_DEBUG, "Skip end tag [%s] found within a 'figure' block\n", tag);
     return;
   }
-  const unsigned int token = HtmlTokenFromName(tag);
   switch (token) {
     case HTML_TOKEN_DL:
       // Climbs back to where the matching DL started, never above the
@@ -165,6 +189,7 @@ void FormatIO_HTML::OnTagEnd(const char* tag) {
       }
       return;
     case HTML_TOKEN_DT:
+      ReportDuplicateID();
       return;
     case HTML_TOKEN_DD:
       if (CurrentNote()) OnTextEnd();
@@ -186,6 +211,7 @@ void FormatIO_HTML::OnTagEnd(const char* tag) {
 void FormatIO_HTML::OnStructureTagBegin(unsigned int token, const char* /*tag*/, const std::string& params) {
   NoteDocument& doc = *m_pDoc;
   const bool tree = !m_bContentsOnly && !m_bNoNewNote;
+  if (tree && (token == HTML_TOKEN_DL || token == HTML_TOKEN_DT || token == HTML_TOKEN_DD)) ReportDuplicateID();
   switch (token) {
     case HTML_TOKEN_DL:
       if (!tree) return;
@@ -330,8 +356,9 @@ void FormatIO_HTML::OnTitleAnchor(const std::string& params) {
         doc.NodeInitID(m_nNodeIdx, id);
       } else if (found != m_nNodeIdx) {
         m_mapRemappedIDs[id] = note.m_strID;
-        xLog(LOG_WARNING, "Two notes with same ID (%s): [%s][%s]. New one changed to: (%s).\n", id.c_str(),
-             doc.GetNodeByIdx(found).GetTitle().c_str(), note.GetTitle().c_str(), note.m_strID.c_str());
+        // Reported when the note's title has been read.
+        m_nDupFoundIdx = found;
+        m_strDupID = id;
       }
     }
     m_strLinkUrl.clear();
@@ -344,11 +371,23 @@ void FormatIO_HTML::OnTitleAnchor(const std::string& params) {
   HTMLParser::ExtractParam(params, "target", m_strAttTarget);
 }
 
+void FormatIO_HTML::ReportDuplicateID() {
+  if (m_nDupFoundIdx < 0) return;
+  NoteDocument& doc = *m_pDoc;
+  if (NoteNode* note = CurrentNote())
+    xLog(LOG_WARNING, "Two notes with same ID (%s): [%s][%s]. New one changed to: (%s).\n", m_strDupID.c_str(),
+         doc.GetNodeByIdx(m_nDupFoundIdx).GetTitle().c_str(), note->GetTitle().c_str(), note->m_strID.c_str());
+  m_nDupFoundIdx = -1;
+  m_strDupID.clear();
+}
+
 // ---------------------------------------------------------------------------
 // Comments
 
 void FormatIO_HTML::OnComment(const char* text) {
-  if (!m_pDoc || !text) return;
+  // Pasted markup describes other notes and another document: its
+  // properties never reach the note that receives the text.
+  if (!m_pDoc || !text || m_bNoNewNote) return;
   std::string s(text);
   if (IsRawInput()) quillery::AnsiInputToUtf8(s);
   const char* t = s.c_str();

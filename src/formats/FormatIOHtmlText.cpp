@@ -104,6 +104,11 @@ void FormatIO_HTML::OnText(std::string& text) {
     return;
   }
   if (m_nSection != 2) return;
+  if (!m_bContentBegun) {
+    // Blank text of the page envelope (before BODY) is layout.
+    if (std::all_of(text.begin(), text.end(), IsBlank)) return;
+    m_bContentBegun = true;
+  }
 
   if ((m_bForeignHtml || m_bLineBreakSeen || m_bParagraphSeen) && !inPre) replaceall(text, '\n', ' ');
   if (m_bForeignHtml && m_bStripTabs) text.erase(std::remove(text.begin(), text.end(), '\t'), text.end());

@@ -61,6 +61,23 @@ void quillery::AnsiInputToUtf8(std::string& text) {
     if (c == 0) nul = true;
   }
   if (nul) DropNulBytes(text);
-  if (ascii) return;
-  if (!AnsiToUtf8(text)) MakeValidUtf8(text);
+  if (ascii || AnsiToUtf8(text)) return;
+  // The code page leaves a few bytes undefined; everything between them is
+  // converted, and each of them becomes U+FFFD.
+  std::string out, piece;
+  auto flush = [&]() {
+    if (!AnsiToUtf8(piece)) MakeValidUtf8(piece);
+    out += piece;
+    piece.clear();
+  };
+  for (unsigned char c : text) {
+    if (c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) {
+      flush();
+      out += "\xEF\xBF\xBD";
+    } else {
+      piece += static_cast<char>(c);
+    }
+  }
+  flush();
+  text.swap(out);
 }

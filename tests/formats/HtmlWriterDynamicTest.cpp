@@ -8,7 +8,7 @@
 
 #include "HtmlWriterTestUtil.h"
 #include "formats/FileFormatFactory.h"
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "common/NullDynamicFormat.h"
 
 using namespace qytest;
 
@@ -16,45 +16,17 @@ namespace {
 
 // A dynamic format over an in-memory "file": three notes whose texts are
 // fetched on demand.
-class FakeDynamic : public FormatIO_DynamicBase {
+class FakeDynamic : public quillery_test::NullDynamicFormat {
  public:
   int Load(const char*, NoteDocument& doc, int) override {
     SetDoc(doc);
     for (const char* id : {"A", "B", "C"}) AddNote(doc, "", id, id);
     return 0;
   }
-  int Save(const char*, RecursiveTreeWalker&) override { return 0; }
-  int GetFormat() override { return FORMAT_QYDB; }
   void FetchNodeInfo(NoteNode& note, unsigned int mask) override {
     masks.push_back(mask);
     if (mask & NIF_TEXT) note.m_objText.SetText("text of " + note.m_strID);
   }
-  bool HasAttachments(NoteNode&) override { return false; }
-  bool HasNote(NoteNode&) override { return false; }
-  void OnNodeInsert(NoteNode&, bool) override {}
-  void OnNodeDeleted(NoteNode&, bool) override {}
-  void OnNodeTxtInsert(NoteNode&, int, int) override {}
-  void OnNodeTxtDelete(NoteNode&, int, int) override {}
-  void FetchNodeAtt(NoteNode&, int) override {}
-  bool OnNodeUpdate(NoteNode&, unsigned int, bool, std::string*) override { return true; }
-  void OnNodeUpdate_ReadOnly(NoteNode&) override {}
-  void OnNodeAttAdded(NoteNode&, int) override {}
-  void OnNodeAttRemoved(NoteNode&, int) override {}
-  void OnNodeAttUpdated(NoteNode&, int) override {}
-  void OnNodePixAdded(NoteNode&, PixInfo&, const std::string&) override {}
-  void OnNodePixAdded(NoteNode&, PixInfo&) override {}
-  void OnNodePixRemoved(NoteNode&, int) override {}
-  void OnNodeTagAdded(NoteNode&, const std::string&) override {}
-  void OnNodeTagRemoved(NoteNode&, const std::string&) override {}
-  void OnRemoveTag(const std::string&) override {}
-  void OnNodeCustomIconSet(NoteNode&, PixInfo&) override {}
-  void OnNodeCustomIconRemoved(NoteNode&) override {}
-  bool ModifyNoteID(const std::string&, const std::string&) override { return true; }
-  void GetUsedColors(std::map<std::string, int>&) override {}
-  bool BackupTo(const char*) override { return false; }
-  void OnExpandAll() override {}
-  void OnCollapseAll() override {}
-  void StoreGlobalData() override {}
 
   static std::vector<unsigned int> masks;
 };

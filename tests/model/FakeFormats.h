@@ -17,7 +17,7 @@
 #include "formats/FormatIO_Base.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "common/NullDynamicFormat.h"
 
 // What the fakes saw, reset by each test.
 struct FakeLog {
@@ -130,7 +130,7 @@ struct FakeDb {
   }
 };
 
-class FakeDbFormat : public FormatIO_DynamicBase {
+class FakeDbFormat : public quillery_test::NullDynamicFormat {
  public:
   int GetFormat() override { return FORMAT_QYDB; }
   int Load(const char* path, NoteDocument& doc, int parentIdx) override {
@@ -161,30 +161,6 @@ class FakeDbFormat : public FormatIO_DynamicBase {
     return true;
   }
   void OnNodeInsert(NoteNode& note, bool) override { FakeDb::Get().ids.push_back(note.m_strID); }
-  bool ModifyNoteID(const std::string&, const std::string&) override { return true; }
-  bool BackupTo(const char*) override { return false; }
-
-  bool HasAttachments(NoteNode&) override { return false; }
-  void OnNodeDeleted(NoteNode&, bool) override {}
-  void OnNodeTxtInsert(NoteNode&, int, int) override {}
-  void OnNodeTxtDelete(NoteNode&, int, int) override {}
-  void FetchNodeAtt(NoteNode&, int) override {}
-  void OnNodeUpdate_ReadOnly(NoteNode&) override {}
-  void OnNodeAttAdded(NoteNode&, int) override {}
-  void OnNodeAttRemoved(NoteNode&, int) override {}
-  void OnNodeAttUpdated(NoteNode&, int) override {}
-  void OnNodePixAdded(NoteNode&, PixInfo&, const std::string&) override {}
-  void OnNodePixAdded(NoteNode&, PixInfo&) override {}
-  void OnNodePixRemoved(NoteNode&, int) override {}
-  void OnNodeTagAdded(NoteNode&, const std::string&) override {}
-  void OnNodeTagRemoved(NoteNode&, const std::string&) override {}
-  void OnRemoveTag(const std::string&) override {}
-  void OnNodeCustomIconSet(NoteNode&, PixInfo&) override {}
-  void OnNodeCustomIconRemoved(NoteNode&) override {}
-  void GetUsedColors(std::map<std::string, int>&) override {}
-  void OnExpandAll() override {}
-  void OnCollapseAll() override {}
-  void StoreGlobalData() override {}
 
   File64 m_file;  // the open "database"
 };

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include "HtmlReaderTestUtil.h"
 using namespace qyread;
-TEST(HtmlReaderSmoke, GoldenRoundTrip) {
+TEST(HtmlReaderRoundTrip, GoldenFileReloadsByteIdentically) {
   std::string golden = ReadFile(std::string(QY_SOURCE_DIR) + "/tests/formats/data/writer_golden.qyd");
   NoteDocument doc;
   ASSERT_EQ(0, LoadString(doc, golden));
