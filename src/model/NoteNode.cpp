@@ -1,6 +1,7 @@
 #include "model/NoteNode.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_set>
 
 #include "base/Sha1.h"
@@ -60,6 +61,22 @@ void tag_list_quote(std::string& tags) {
 
 namespace {
 
+// Removes the items whose drop flag is set, keeping the order of the rest, in
+// one pass (erasing one by one would be quadratic on a list of many bad
+// items). True when anything was removed.
+template <class T, class Drop>
+bool RemoveWhere(std::vector<T>& items, Drop drop) {
+  size_t kept = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (drop(i)) continue;
+    if (kept != i) items[kept] = std::move(items[i]);
+    ++kept;
+  }
+  if (kept == items.size()) return false;
+  items.erase(items.begin() + static_cast<std::ptrdiff_t>(kept), items.end());
+  return true;
+}
+
 // Matches begin and end tags and rebuilds the list by the rules in the
 // header, one group of equal offsets at a time:
 //   A. closings: the group's ends, and kinds that a begin of the group finds
@@ -116,6 +133,18 @@ class FormattingRepair {
     FmtInfo begin;
     std::vector<FmtInfo> outer;
   };
+
+  // Appends `from` (outermost first) to `to`, taking its items over. `to` is
+  // nearly always empty, and then nothing is copied: a deep nesting of one
+  // kind hands its chain of interrupted ranges on in O(1) per level.
+  static void TakeOver(std::vector<FmtInfo>& to, std::vector<FmtInfo>& from) {
+    if (to.empty()) {
+      to.swap(from);
+    } else {
+      to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+    }
+    from.clear();
+  }
 
   static bool SameList(const std::vector<FmtInfo>& a, const std::vector<FmtInfo>& b) {
     if (a.size() != b.size()) return false;
@@ -206,7 +235,7 @@ class FormattingRepair {
         }
       } else {  // interrupted by a new begin of its kind
         std::vector<FmtInfo>& o = outerFor[closed.kind];
-        o.insert(o.end(), closed.outer.begin(), closed.outer.end());
+        TakeOver(o, closed.outer);
         o.push_back(closed.begin);
       }
     }
@@ -236,7 +265,7 @@ class FormattingRepair {
       const int kind = r.begin.GetKind();
       if (beginKind[kind]) {
         std::vector<FmtInfo>& o = outerFor[kind];
-        o.insert(o.end(), r.outer.begin(), r.outer.end());
+        TakeOver(o, r.outer);
         o.push_back(r.begin);
       } else {
         EmitBegin(r.begin, offset, std::move(r.outer));
@@ -258,7 +287,7 @@ class FormattingRepair {
       const int k = FindOpen(kind);
       if (k >= 0) {
         Open& prev = m_open[k];
-        outer.insert(outer.end(), prev.outer.begin(), prev.outer.end());
+        TakeOver(outer, prev.outer);
         outer.push_back(prev.begin);
         m_out[prev.outIdx].dropped = true;
         m_open.erase(m_open.begin() + k);
@@ -302,33 +331,30 @@ bool NoteNode::FixFormatting(FormatIO_Base* loader) {
         break;
       }
     }
-    for (int i = pics.GetSize() - 1; i >= 0; --i) {
-      if (!drop[i]) continue;
-      if (dyn) dyn->OnNodePixRemoved(*this, i);
-      pics.Remove(i);
-      changed = true;
-    }
+    // Reported highest index first (each index is the picture's position in
+    // the list as it stands), then removed together.
+    if (dyn)
+      for (int i = pics.GetSize() - 1; i >= 0; --i)
+        if (drop[i]) dyn->OnNodePixRemoved(*this, i);
+    if (RemoveWhere(pics.Items(), [&drop](size_t i) { return bool(drop[i]); })) changed = true;
   }
   const int total = rt.GetTotalLength();
 
   // 2. Links of the text.
   LinkInfoList& links = rt.m_lstLinks;
-  for (int i = links.GetSize() - 1; i >= 0; --i) {
-    const LinkInfo& l = links[i];
-    if (l.nStartOffset < 0 || l.nTextLength < 1 ||
-        static_cast<long long>(l.nStartOffset) + l.nTextLength > total) {
-      links.Remove(i);
-      changed = true;
-    }
-  }
+  if (RemoveWhere(links.Items(), [&links, total](size_t i) {
+        const LinkInfo& l = links.Items()[i];
+        return l.nStartOffset < 0 || l.nTextLength < 1 ||
+               static_cast<long long>(l.nStartOffset) + l.nTextLength > total;
+      }))
+    changed = true;
   // 3. Anchors.
   AnchorInfoList& anchors = rt.m_lstAnchors;
-  for (int i = anchors.GetSize() - 1; i >= 0; --i) {
-    if (anchors[i].nOffset < 0 || anchors[i].nOffset > total) {
-      anchors.Remove(i);
-      changed = true;
-    }
-  }
+  if (RemoveWhere(anchors.Items(), [&anchors, total](size_t i) {
+        const AnchorInfo& a = anchors.Items()[i];
+        return a.nOffset < 0 || a.nOffset > total;
+      }))
+    changed = true;
   // 4. Formatting.
   if (!rt.m_lstFmt.IsEmpty()) {
     FormattingRepair repair(total);

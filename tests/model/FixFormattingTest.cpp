@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/FakeFormats.h"
 #include "model/NoteNode.h"
 
 namespace {
@@ -217,4 +218,86 @@ TEST(FixFormattingTest, RandomListsEndValidAndStable) {
     ASSERT_EQ(broken, "") << "round " << round << " " << dump;
     ASSERT_FALSE(n.FixFormatting(nullptr)) << "round " << round;
   }
+}
+
+// Deep nesting of one kind and a span lifted at every offset: each level hands
+// its chain of interrupted ranges on. With 100,000 levels a repair that copied
+// that chain per level would run for minutes.
+TEST(FixFormattingTest, DeepNestingIsRepairedInLinearTime) {
+  const int n = 100000;
+  NoteNode nested;
+  nested.m_objText.SetText(std::string(2 * n + 2, 'x'));
+  for (int i = 0; i < n; ++i) nested.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_BEGIN, i));
+  for (int i = 0; i < n; ++i) nested.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_END, n + i));
+  EXPECT_TRUE(nested.FixFormatting(nullptr));
+  // Every inner begin splits the outer range (end + begin); every inner end
+  // resumes the next outer range (end + begin): 4n - 2 tags.
+  EXPECT_EQ(nested.m_objText.m_lstFmt.GetSize(), 4 * n - 2);
+  EXPECT_EQ(CheckInvariants(nested.m_objText.m_lstFmt), "");
+  EXPECT_FALSE(nested.FixFormatting(nullptr));
+
+  NoteNode lifted;
+  lifted.m_objText.SetText(std::string(n + 2, 'x'));
+  for (int i = 0; i < n; ++i) {
+    lifted.m_objText.m_lstFmt.Append(FmtInfo(FMT_COLOR_BEGIN, i));
+    lifted.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_BEGIN, i));
+  }
+  EXPECT_TRUE(lifted.FixFormatting(nullptr));
+  EXPECT_EQ(CheckInvariants(lifted.m_objText.m_lstFmt), "");
+  EXPECT_FALSE(lifted.FixFormatting(nullptr));
+}
+
+// Bad links, anchors and pictures interleaved with good ones go in one pass
+// (removing them one at a time shifts the good ones each time).
+TEST(FixFormattingTest, ManyBadItemsAmongGoodOnesGoInOnePass) {
+  const int n = 400000;
+  NoteNode note;
+  note.m_objText.SetText(std::string(n, 'x'));
+  for (int i = 0; i < n; ++i) {
+    LinkInfo l;
+    l.nStartOffset = i;
+    l.nTextLength = i % 2;  // every other link is empty
+    note.m_objText.m_lstLinks.Append(l);
+    note.m_objText.m_lstAnchors.Append(AnchorInfo("a", i % 2 ? i : -1));
+  }
+  EXPECT_TRUE(note.FixFormatting(nullptr));
+  ASSERT_EQ(note.m_objText.m_lstLinks.GetSize(), n / 2);
+  ASSERT_EQ(note.m_objText.m_lstAnchors.GetSize(), n / 2);
+  for (int i = 0; i < n / 2; ++i) {
+    ASSERT_EQ(note.m_objText.m_lstLinks[i].nStartOffset, 2 * i + 1);
+    ASSERT_EQ(note.m_objText.m_lstAnchors[i].nOffset, 2 * i + 1);
+  }
+}
+
+namespace {
+
+// Records what the repair reports: the index and the offset of the picture
+// at that index when it is reported.
+class PixRemovalRecorder : public FakeDbFormat {
+ public:
+  void OnNodePixRemoved(NoteNode& note, int index) override {
+    removed.emplace_back(index, note.m_objText.m_lstPictures[index].nOffset);
+  }
+  std::vector<std::pair<int, int>> removed;
+};
+
+}  // namespace
+
+TEST(FixFormattingTest, DroppedPicturesAreReportedHighestIndexFirst) {
+  NoteNode n;
+  n.m_objText.SetText(std::string("abcd"));
+  const int offsets[] = {0, 0, 2, -1, 3, 9, 2};
+  for (int off : offsets) {
+    PixInfo p;
+    p.nOffset = off;
+    n.m_objText.m_lstPictures.Push(p);
+  }
+  PixRemovalRecorder db;
+  EXPECT_TRUE(n.FixFormatting(&db));
+  // Dropped: index 1 (offset taken), 3 (negative), 5 (past the end), 6 (taken).
+  const std::vector<std::pair<int, int>> expected{{6, 2}, {5, 9}, {3, -1}, {1, 0}};
+  EXPECT_EQ(db.removed, expected);
+  std::vector<int> kept;
+  for (const PixInfo& p : n.m_objText.m_lstPictures.Items()) kept.push_back(p.nOffset);
+  EXPECT_EQ(kept, (std::vector<int>{0, 2, 3}));
 }
