@@ -6,12 +6,14 @@
 //   - child count per parent, keyed by PidSibKey::HashString(parentID, 0);
 //   - recursive-index map: note index -> depth-first position. It is a
 //     cache rebuilt on demand after the tree changed (m_bRecursiveMapDirty)
-//     and not upkept at all while BlockMapRecalc(true) is in force.
+//     and not upkept at all while BlockMapRecalc(true) is in force; the
+//     note depths are cached with it.
 // All maps are hashed: every lookup is O(1) on average.
 
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "model/PidSibKey.h"
 
@@ -38,6 +40,9 @@ class DocTreeCache {
   std::unordered_map<PidSibKey, int, PidSibKey::Hasher> m_mapPidSibToIdx;
   std::unordered_map<uint64_t, int> m_mapChildCount;
   std::unordered_map<int, int> m_mapRecursiveIdx;
+  // Depth of each note (0 = top level), filled with the recursive-index map;
+  // -1 for a note not reachable from the top level.
+  std::vector<int> m_vecDepth;
   bool m_bRecursiveMapDirty = true;
   bool m_bBlockMapRecalc = false;
 };

@@ -7,6 +7,10 @@
 
 int DocumentIterator::CalcNodeLevel(int idx) const {
   if (idx < 0 || idx >= m_doc.GetNodeCount()) return -1;
+  // Writers ask for every note: counting up each time would be quadratic in
+  // a deep tree, so the document's depth cache answers when it can.
+  const int cached = m_doc.GetCachedDepth(idx);
+  if (cached >= 0) return cached;
   int level = 0;
   int cur = m_doc.GetIdxFromID(m_doc.GetNodeByIdx(idx).m_strParentID);
   // Bounded by the note count, which also ends a parent cycle.

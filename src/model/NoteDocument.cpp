@@ -70,6 +70,7 @@ void NoteDocument::ClearContents() {
   m_mapPidSibToIdx.clear();
   m_mapChildCount.clear();
   m_mapRecursiveIdx.clear();
+  m_vecDepth.clear();
   m_bRecursiveMapDirty = true;
   m_bBlockMapRecalc = false;
   m_nNodeCounter = 0;
@@ -226,24 +227,42 @@ void NoteDocument::RebuildRecursiveMap() {
   for (int i = 0; i < GetNodeCount(); ++i)
     children[m_lstNodes[i].m_strParentID].emplace_back(m_lstNodes[i].m_nSibling, i);
   for (auto& c : children) std::sort(c.second.begin(), c.second.end());
-  std::vector<int> stack;
+  std::vector<std::pair<int, int>> stack;  // (note index, depth)
   std::vector<char> seen(m_lstNodes.size(), 0);
-  auto pushChildren = [&](const std::string& pid) {
+  m_vecDepth.assign(m_lstNodes.size(), -1);
+  auto pushChildren = [&](const std::string& pid, int depth) {
     auto it = children.find(pid);
     if (it == children.end()) return;
-    for (auto r = it->second.rbegin(); r != it->second.rend(); ++r) stack.push_back(r->second);
+    for (auto r = it->second.rbegin(); r != it->second.rend(); ++r) stack.emplace_back(r->second, depth);
   };
-  pushChildren("");
+  pushChildren("", 0);
   int pos = 0;
   while (!stack.empty()) {
-    const int idx = stack.back();
+    const int idx = stack.back().first;
+    const int depth = stack.back().second;
     stack.pop_back();
     if (seen[idx]) continue;  // a cycle in corrupt input
     seen[idx] = 1;
     m_mapRecursiveIdx[idx] = pos++;
-    if (!m_lstNodes[idx].m_strID.empty()) pushChildren(m_lstNodes[idx].m_strID);
+    m_vecDepth[idx] = depth;
+    if (!m_lstNodes[idx].m_strID.empty()) pushChildren(m_lstNodes[idx].m_strID, depth + 1);
   }
   m_bRecursiveMapDirty = false;
+}
+
+int NoteDocument::GetCachedDepth(int idx) {
+  if (m_bBlockMapRecalc || idx < 0 || idx >= GetNodeCount()) return -1;
+  if (m_bRecursiveMapDirty) RebuildRecursiveMap();
+  if (static_cast<size_t>(idx) >= m_vecDepth.size()) return -1;
+  const int depth = m_vecDepth[idx];
+  if (depth < 0) return -1;
+  // The note must still sit where the cache put it: under a parent (found
+  // through the ID map, as a caller counting levels would) one level up.
+  const std::string& pid = m_lstNodes[idx].m_strParentID;
+  if (pid.empty()) return depth == 0 ? 0 : -1;
+  const int parent = GetIdxFromID(pid);
+  if (parent < 0 || static_cast<size_t>(parent) >= m_vecDepth.size() || m_vecDepth[parent] != depth - 1) return -1;
+  return depth;
 }
 
 int NoteDocument::GetRecursiveIdx(int idx) {

@@ -131,6 +131,12 @@ class NoteDocument : public DocTreeCache {
   // The depth-first position of a note (rebuilding the map when stale); -1
   // for a note not reachable from the top level.
   int GetRecursiveIdx(int idx);
+  // The depth of a note (0 = top level) from the cache kept with the
+  // recursive-index map, so that asking for every note of a deep tree stays
+  // linear; -1 when the cache cannot answer (maps blocked, the note is not
+  // reachable from the top level, or its parent changed since) and the
+  // caller must count the levels itself.
+  int GetCachedDepth(int idx);
   // A new random 22-character ID (base64 of 16 random bytes, no padding)
   // that no note of the document and no note of a dynamic loader's file
   // has. Also used for attachment codes.

@@ -154,3 +154,41 @@ TEST(TreeTest, NodePathAndRecursiveIndex) {
   EXPECT_EQ(it.RecursiveIdx2NodeIdx(4), t.c1);
   EXPECT_EQ(it.NodeIdx2RecursiveIdx(t.c2), 7);
 }
+
+// A writer asks for the level of every note. In a chain of 100,000 notes, each
+// the child of the one before, counting up per note would take minutes.
+TEST(TreeTest, LevelsOfADeepChainStayLinearAndFollowChanges) {
+  const int n = 100000;
+  NoteDocument doc;
+  for (int i = 0; i < n; ++i) {
+    NoteNode note;
+    note.m_strID = "n" + std::to_string(i);
+    note.m_strParentID = i ? "n" + std::to_string(i - 1) : std::string();
+    doc.PushNode(note);
+  }
+  doc.RebuildMap();
+  DocumentIterator it(doc);
+  for (int i = 0; i < n; ++i) ASSERT_EQ(it.CalcNodeLevel(i), i);
+  RecursiveTreeWalker walker(doc, WALK_DESCENDANTS, 10);
+  EXPECT_EQ(walker.CalcRelativeDepth(n - 1), n - 1 - 10);
+
+  // A parent changed behind the maps' back still gives the right level.
+  doc.GetNodeByIdx(50).m_strParentID = "n10";
+  EXPECT_EQ(it.CalcNodeLevel(50), 11);
+  // A new note under the last one (39 levels higher up now), and the maps
+  // blocked during a bulk load.
+  const int last = doc.NodeInsert("n" + std::to_string(n - 1), -1, true, false);
+  EXPECT_EQ(it.CalcNodeLevel(last), n - 39);
+  doc.BlockMapRecalc(true);
+  const int blocked = doc.NodeInsert("n3", -1, true, false);
+  EXPECT_EQ(it.CalcNodeLevel(blocked), 4);
+  doc.BlockMapRecalc(false);
+  EXPECT_EQ(it.CalcNodeLevel(blocked), 4);
+  // A note whose parent is missing counts from where its chain breaks off.
+  NoteNode orphan;
+  orphan.m_strID = "orphan";
+  orphan.m_strParentID = "nobody";
+  doc.PushNode(orphan);
+  doc.RebuildMap();
+  EXPECT_EQ(it.CalcNodeLevel(doc.GetNodeCount() - 1), 0);
+}
