@@ -28,12 +28,16 @@
 #include "common/SampleNotebook.h"
 #include "formats/FileFormatFactory.h"
 #include "formats/FormatIOHtml.h"
+#include "formats/FormatIO_EncHTML.h"
+#include "formats/FormatIO_ZlibHTML.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 
 namespace {
 
 FormatIO_Base* NewHtml() { return new FormatIO_HTML(); }
+FormatIO_Base* NewEncHtml() { return new FormatIO_EncHTML(); }
+FormatIO_Base* NewZlibHtml() { return new FormatIO_ZlibHTML(); }
 
 struct BenchFormat {
   int id;
@@ -41,7 +45,9 @@ struct BenchFormat {
   FormatIO_Base* (*create)();
 };
 const BenchFormat kFormats[] = {
-    {FORMAT_QYD, ".qyd", NewHtml},
+    {FORMAT_QYD, ".qyd", NewHtml},  // first: its file is the HTML of the baselines
+    {FORMAT_QYZ, ".qyz", NewZlibHtml},
+    {FORMAT_QYE, ".qye", NewEncHtml},
 };
 
 const char* kPassword = "bench password";

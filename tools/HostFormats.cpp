@@ -3,11 +3,15 @@
 #include "formats/FileFormatFactory.h"
 #include "formats/FormatIOHtml.h"
 #include "formats/FormatIO_Base.h"
+#include "formats/FormatIO_EncHTML.h"
+#include "formats/FormatIO_ZlibHTML.h"
 
 namespace quillery_host {
 namespace {
 
 FormatIO_Base* NewHtml() { return new FormatIO_HTML(); }
+FormatIO_Base* NewEncHtml() { return new FormatIO_EncHTML(); }
+FormatIO_Base* NewZlibHtml() { return new FormatIO_ZlibHTML(); }
 
 struct FormatEntry {
   int id;
@@ -22,7 +26,9 @@ struct FormatEntry {
 const FormatEntry kFormats[] = {
     {FORMAT_HQY, ".hqy", "native HTML document, raw-text variant", NewHtml, true},
     {FORMAT_QYD, ".qyd", "native HTML document", NewHtml, true},
+    {FORMAT_QYE, ".qye", "encrypted native HTML document", NewEncHtml, true},
     {FORMAT_HTML, ".html", "HTML (export; read as one note)", NewHtml, false},
+    {FORMAT_QYZ, ".qyz", "compressed native HTML document", NewZlibHtml, true},
 };
 
 }  // namespace

@@ -59,6 +59,7 @@ if result=$("$q" "${pw[@]}" compare sample.qyd "$prev"); then
   echo "   sample.qyd and $prev after ${#exts[@]} conversions: $result"
   echo "   the round trip holds: every note, its text, formatting, links, pictures,"
   echo "   attachments, task, tags and properties, and the document's own data came back equal."
+  if cmp -s sample.qyd "$prev"; then echo "   $prev even has the very bytes of sample.qyd."; fi
 else
   echo "   the round trip FAILED: $result"
   exit 1

@@ -25,20 +25,34 @@ namespace {
 
 // The formats that store a whole document (the .html export reads back as
 // one note, so it is no round trip).
-const std::vector<std::string> kFormats = {".qyd", ".hqy"};
+const std::vector<std::string> kFormats = {".qyd", ".hqy", ".qyz", ".qye"};
+
+void WriteFile(const std::string& path, const std::string& data) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  fwrite(data.data(), 1, data.size(), f);
+  fclose(f);
+}
+
+// A password file for every command of a test.
+std::vector<std::string> WithPassword(const TempDir& t, std::vector<std::string> args) {
+  WriteFile(t / "password", "correct horse\n");
+  args.insert(args.begin(), {"--password-file", t / "password"});
+  return args;
+}
 
 TEST(HostRoundTrip, ConvertBetweenEveryPairKeepsTheDocument) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"generate", "400", t / "origin.qyd"}).status, 0);
   for (const std::string& from : kFormats) {
     const std::string src = t / ("src" + from);
-    ASSERT_EQ(RunHost(t.Path(), {"--keep-id", "convert", t / "origin.qyd", src}).status, 0) << from;
+    ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", t / "origin.qyd", src})).status, 0) << from;
     for (const std::string& to : kFormats) {
       const std::string dst = t / ("dst-" + from.substr(1) + to);
-      HostRun r = RunHost(t.Path(), {"--keep-id", "convert", src, dst});
+      HostRun r = RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", src, dst}));
       ASSERT_EQ(r.status, 0) << from << " -> " << to << ": " << r.err;
       EXPECT_TRUE(r.err.empty()) << r.err;
-      r = RunHost(t.Path(), {"compare", t / "origin.qyd", dst});
+      r = RunHost(t.Path(), WithPassword(t, {"compare", t / "origin.qyd", dst}));
       EXPECT_EQ(r.status, 0) << from << " -> " << to << ": " << r.out;
       EXPECT_EQ(r.out, "equal: 400 notes\n");
     }
@@ -68,20 +82,91 @@ TEST(HostRoundTrip, InfoDescribesTheFile) {
     EXPECT_NE(r.out.find(piece), std::string::npos) << piece << " in\n" << r.out;
 }
 
+// One line on stderr naming the file and the code (none for -1); status 1;
+// no target.
+void ExpectLoadFailure(const HostRun& r, const std::string& path, const std::string& meaning, int code,
+                       const std::string& target) {
+  EXPECT_EQ(r.status, 1) << path;
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("cannot load " + path + ": " + meaning), std::string::npos) << r.err;
+  if (code >= 0) {
+    EXPECT_NE(r.err.find("(" + std::to_string(code) + ")"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(Exists(target)) << target;
+}
+
 TEST(HostRoundTrip, DamagedInputIsOneLineAndNoTarget) {
   TempDir t;
   std::string junk(4096, '\0');
   for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>(i * 131 + 7);
-  FILE* f = fopen((t / "junk.qyd").c_str(), "wb");
-  ASSERT_TRUE(f);
-  fwrite(junk.data(), 1, junk.size(), f);
-  fclose(f);
-  HostRun r = RunHost(t.Path(), {"convert", t / "junk.qyd", t / "out.hqy"});
+  WriteFile(t / "junk.qyd", junk);
+  ExpectLoadFailure(RunHost(t.Path(), {"convert", t / "junk.qyd", t / "out.hqy"}), t / "junk.qyd",
+                    "not a valid document", 5, t / "out.hqy");
+
+  // Containers: a header cut short, and a payload with a byte changed.
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "200", t / "a.qyd"}).status, 0);
+  for (const std::string ext : {".qyz", ".qye"}) {
+    ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"convert", t / "a.qyd", t / ("a" + ext)})).status, 0);
+    const std::string whole = ReadAll(t / ("a" + ext));
+    WriteFile(t / ("short" + ext), whole.substr(0, 20));
+    ExpectLoadFailure(RunHost(t.Path(), WithPassword(t, {"convert", t / ("short" + ext), t / "out.qyd"})),
+                      t / ("short" + ext), "not a valid document", 5, t / "out.qyd");
+    std::string bad = whole;
+    bad[bad.size() / 2] = static_cast<char>(bad[bad.size() / 2] ^ 0x55);
+    WriteFile(t / ("bad" + ext), bad);
+    ExpectLoadFailure(RunHost(t.Path(), WithPassword(t, {"convert", t / ("bad" + ext), t / "out.qyd"})),
+                      t / ("bad" + ext), "not a valid document", 5, t / "out.qyd");
+  }
+}
+
+TEST(HostRoundTrip, PasswordsFromFileEnvironmentAndTheirAbsence) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "100", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", t / "a.qyd", t / "a.qye"})).status, 0);
+
+  WriteFile(t / "wrong", "incorrect horse\n");
+  ExpectLoadFailure(RunHost(t.Path(), {"--password-file", t / "wrong", "convert", t / "a.qye", t / "b.qyd"}),
+                    t / "a.qye", "wrong or empty password", 3, t / "b.qyd");
+  // No password anywhere, and no terminal to ask.
+  HostRun r = RunHost(t.Path(), {"convert", t / "a.qye", t / "b.qyd"});
+  ExpectLoadFailure(r, t / "a.qye", "no password given", -1, t / "b.qyd");
+  r = RunHost(t.Path(), {"convert", t / "a.qyd", t / "b.qye"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot save " + (t / "b.qye") + ": no password given"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(t / "b.qye"));
+
+  // The environment, and a different password for the target.
+  HostCall call;
+  call.env = {"QUILLERY_PASSWORD=correct horse"};
+  WriteFile(t / "other", "another one");
+  call.args = {"--keep-id", "--to-password-file", t / "other", "convert", t / "a.qye", t / "c.qye"};
+  r = RunHost(t.Path(), call);
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunHost(t.Path(), {"--password-file", t / "other", "compare", t / "a.qyd", t / "c.qye"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  r = RunHost(t.Path(), {"--password-file", t / "other", "info", t / "c.qye"});
+  EXPECT_NE(r.out.find("encrypted:       yes"), std::string::npos) << r.out;
+}
+
+TEST(HostRoundTrip, DumpWritesTheDecodedDocument) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "150", t / "a.qyd"}).status, 0);
+  for (const std::string ext : {".qyz", ".qye"}) {
+    ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", t / "a.qyd", t / ("a" + ext)})).status, 0);
+    const std::string out = t / ("dump" + ext + ".html");
+    HostRun r = RunHost(t.Path(), WithPassword(t, {"dump", t / ("a" + ext), out}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadAll(out), ReadAll(t / "a.qyd")) << ext;  // the same document, the same bytes
+  }
+  WriteFile(t / "wrong", "nope");
+  HostRun r = RunHost(t.Path(), {"--password-file", t / "wrong", "dump", t / "a.qye", t / "x.html"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(LineCount(r.err), 1) << r.err;
-  EXPECT_NE(r.err.find("cannot load " + (t / "junk.qyd") + ": not a valid document"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("(5)"), std::string::npos) << r.err;
-  EXPECT_FALSE(Exists(t / "out.hqy"));
+  EXPECT_FALSE(Exists(t / "x.html"));  // nothing half-decoded is left
+  r = RunHost(t.Path(), {"dump", t / "a.qyd", t / "x.html"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("only containers"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(t / "x.html"));
 }
 
 TEST(HostRoundTrip, CtrlCWhileLoadingStopsWithoutOutput) {
