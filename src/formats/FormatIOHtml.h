@@ -314,6 +314,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   bool RangeIsBlank(int start) const;
   void AppendNoteText(const std::string& text);
   void AppendLineBreak();
+  void AppendBulletLineBreak();
   void AppendTag(const FmtInfo& info);
   void AppendTag(int tag, int offset);
   void RemoveTag(int idx);

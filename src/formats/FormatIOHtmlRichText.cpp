@@ -138,6 +138,16 @@ bool FormatIO_HTML::RangeIsBlank(int start) const { return m_nSolidEnd <= start;
 
 void FormatIO_HTML::AppendLineBreak() { AppendNoteText("\n"); }
 
+void FormatIO_HTML::AppendBulletLineBreak() {
+  // The line feed of a bullet line is implicit in the file: markup of the
+  // next line's first position that the writer put before the line's end
+  // tag (a link that starts there) belongs after the line feed.
+  const int end = m_nInsertPos;
+  AppendLineBreak();
+  if (m_bInLink && m_nLinkStart == end) ++m_nLinkStart;
+  if (m_bLinkSaved && m_savedLink.bInLink && m_savedLink.nStart == end) ++m_savedLink.nStart;
+}
+
 // ---------------------------------------------------------------------------
 // Dispatch
 
@@ -631,7 +641,7 @@ void FormatIO_HTML::OnListEnd() {
   if (CurrentNote()) {
     if (m_bInBulletLine) {
       xLog(LOG_INFO, "Detected unclosed bulleted line - fixing\n");
-      AppendLineBreak();
+      AppendBulletLineBreak();
       m_pDoc->SetModified(true);
       AppendTag(FMT_BULLET_LINE_END, m_nInsertPos);
       m_bInBulletLine = false;
@@ -646,7 +656,7 @@ void FormatIO_HTML::OnLineBegin() {
   if (!note) return;
   if (m_bInBulletLine) {
     xLog(LOG_INFO, "Detected unclosed bulleted line - fixing\n");
-    AppendLineBreak();
+    AppendBulletLineBreak();
     m_pDoc->SetModified(true);
     AppendTag(FMT_BULLET_LINE_END, m_nInsertPos);
   } else if (m_bForeignHtml) {
@@ -664,7 +674,7 @@ void FormatIO_HTML::OnLineEnd() {
     return;
   }
   if (CurrentNote()) {
-    AppendLineBreak();
+    AppendBulletLineBreak();
     AppendTag(FMT_BULLET_LINE_END, m_nInsertPos);
   }
   m_bInBulletLine = false;
