@@ -103,10 +103,9 @@ void RangeTags(InlineKind kind, SampleRandom& rnd, std::vector<FmtInfo>& begins)
 }
 
 // Writes `count` words, decorated with inline ranges, links, anchors and (when
-// *picture is not null) one picture, which is then cleared. afterList: the
-// words follow a bullet list, whose end tags share their first offset.
+// *picture is not null) one picture, which is then cleared.
 void Words(SampleTextBuilder& b, SampleRandom& rnd, Context& ctx, NoteNode& note, int count, bool decorate,
-           const PixInfo** picture, bool afterList = false) {
+           const PixInfo** picture) {
   std::vector<FmtInfo> open;  // begin tags of the open inline range
   int rangeLeft = 0;          // words until the open range ends
   LinkInfo link;
@@ -130,11 +129,8 @@ void Words(SampleTextBuilder& b, SampleRandom& rnd, Context& ctx, NoteNode& note
         ctx.stats.nAnchors++;
       }
       // A link never starts where an anchor stands: the anchor's markup would
-      // come inside the link's opening and end it. Nor right after a bullet
-      // list: the writer puts a link's start before the formatting tags at
-      // one offset, so the list's line end would follow it, and the line's
-      // break would be written as a break of its own (read back one longer).
-      if (linkStart < 0 && !anchored && !(afterList && w == 0) && rnd.Percent(4)) {
+      // come inside the link's opening and end it.
+      if (linkStart < 0 && !anchored && rnd.Percent(4)) {
         link = LinkInfo();
         const int kind = rnd.Below(4);
         if (kind <= 1 && !ctx.ids.empty()) {
@@ -191,12 +187,10 @@ void FillText(NoteNode& note, SampleRandom& rnd, Context& ctx, const PixInfo* pi
   SampleTextBuilder b(note.m_objText);
   if (!picture && rnd.Percent(5)) return;  // an empty note now and then
   const int paragraphs = rnd.Range(1, ctx.opt.nMaxParagraphs);
-  bool afterList = false;
   for (int p = 0; p < paragraphs; ++p) {
     const int shape = rnd.Below(100);
     if (shape < 12) {
       BulletList(b, rnd, ctx, note);
-      afterList = true;
       continue;
     }
     int align = 0;
@@ -204,8 +198,7 @@ void FillText(NoteNode& note, SampleRandom& rnd, Context& ctx, const PixInfo* pi
     else if (shape < 20) align = FMT_ALIGN_CENTER_BEGIN;
     else if (shape < 24) align = FMT_ALIGN_JUSTIFY_BEGIN;
     if (align) b.Tag(align);
-    Words(b, rnd, ctx, note, rnd.Range(4, 40), true, &picture, afterList);
-    afterList = false;
+    Words(b, rnd, ctx, note, rnd.Range(4, 40), true, &picture);
     if (align) {
       b.Tag(align + 1);
       ctx.stats.nFormatTags += 2;
