@@ -83,6 +83,18 @@ TEST(HtmlReaderFile, ResultsAndTheKeptLock) {
   EXPECT_TRUE(CanLockExclusive(path));
   FormatIO_HTML none;
   EXPECT_TRUE(none.IsLoadedByAnotherProcess());  // nothing kept
+
+  // Kept again after a save, and released when the document closes.
+  ASSERT_TRUE(none.KeepFile(path.c_str()));
+  EXPECT_TRUE(none.m_bFileLocked);
+  EXPECT_FALSE(CanLockExclusive(path));
+  none.ReleaseFile();
+  FileFormatFactory::Get().Register(FORMAT_QYD, []() -> FormatIO_Base* { return new FormatIO_HTML; });
+  NoteDocument owner;
+  ASSERT_EQ(0, owner.Load(path.c_str()));
+  EXPECT_FALSE(CanLockExclusive(path));
+  owner.Close();
+  EXPECT_TRUE(CanLockExclusive(path));
 }
 
 TEST(HtmlReaderFile, TwoProcessesSeeEachOther) {
