@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +68,13 @@ void DiscardFailedOutput(const std::string& path, bool append, std::int64_t cont
 bool OpenDumpFiles(const char* src, File64& in, const char* dst, File64& out) {
   if (!src || !in.Open(src, F64_READ | F64_SHARE_READ | F64_OPEN_EXISTING)) {
     xLog(LOG_WARNING, "Failed to open input file: [%s]\n", src ? src : "");
+    return false;
+  }
+  // Opening the destination truncates it: it must not be the source itself.
+  struct stat srcStat, dstStat;
+  if (dst && fstat(in.GetDescriptor(), &srcStat) == 0 && stat(dst, &dstStat) == 0 &&
+      srcStat.st_dev == dstStat.st_dev && srcStat.st_ino == dstStat.st_ino) {
+    xLog(LOG_WARNING, "Failed to open output file: [%s] (it is the input file)\n", dst);
     return false;
   }
   if (!dst || !out.Open(dst, F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {

@@ -41,7 +41,8 @@ void SecureWipe(std::string& s);
 void DiscardFailedOutput(const std::string& path, bool append, std::int64_t containerStart);
 
 // Opens a dump's source (read-only) and destination (created 0600, or truncated);
-// logs which one failed and returns false then.
+// logs which one failed and returns false then. A destination that is the source
+// file itself is refused before anything is truncated.
 bool OpenDumpFiles(const char* src, File64& in, const char* dst, File64& out);
 
 // A 64-bit count for an "%d" log field, clamped to the int range.

@@ -190,6 +190,9 @@ TEST(ZlibHtml, DumpWritesTheMarkup) {
   EXPECT_FALSE(part.empty());
   EXPECT_EQ(s.html.substr(0, part.size()), part);
   EXPECT_FALSE(fmt.DumpFile((dir / "none.qyz").c_str(), (dir / "x.html").c_str(), nullptr));
+  // Dumping a file onto itself would truncate it before reading.
+  EXPECT_FALSE(fmt.DumpFile((dir / "d.qyz").c_str(), (dir / "./d.qyz").c_str(), nullptr));
+  EXPECT_EQ(good, ReadFile(dir / "d.qyz"));
 }
 
 TEST(ZlibHtml, ProgressFollowsTheFileAndCancelStops) {
