@@ -1,5 +1,5 @@
 // The encrypted container at object level: the version 3 layout, files of versions 1
-// and 2 (and 3) made by an independent encoder, passwords, damaged and odd headers,
+// and 2 (and 3) made by an independent encoder, damaged and odd headers,
 // version and reserved bytes kept by an object that saves what it loaded, append,
 // failed saves and dumps.
 
@@ -88,25 +88,6 @@ TEST(EncHtml, EveryVersionFromAnIndependentEncoderLoads) {
       EXPECT_EQ(std::string::npos, last.find('\0'));
     }
   }
-}
-
-TEST(EncHtml, Passwords) {
-  TempDir dir;
-  Sample s;
-  SaveV3(dir, "p.qye", s.doc);
-  NoteDocument doc;
-  EXPECT_EQ(3, LoadE(dir / "p.qye", doc, "wrong"));
-  EXPECT_EQ(0, doc.GetNodeCount());
-  EXPECT_EQ(3, LoadE(dir / "p.qye", doc, ""));
-  EXPECT_EQ(3, LoadE(dir / "p.qye", doc, nullptr));
-  EXPECT_EQ(2, LoadE(dir / "missing.qye", doc));
-
-  FormatIO_EncHTML fmt;
-  EXPECT_EQ(7, SaveE(fmt, dir / "none.qye", s.doc));
-  EXPECT_FALSE(Exists(dir / "none.qye"));
-  fmt.SetPassword("");
-  EXPECT_EQ(7, SaveE(fmt, dir / "none.qye", s.doc));
-  EXPECT_FALSE(Exists(dir / "none.qye"));
 }
 
 TEST(EncHtml, HeadersThatLoadAndHeadersThatDoNot) {
@@ -214,6 +195,9 @@ TEST(EncHtml, AppendAndFailedSaves) {
   EXPECT_EQ(10, bigDocSave(dir / "new.qye", false));
   EXPECT_FALSE(Exists(dir / "new.qye"));
   EXPECT_EQ(4, SaveE(fmt, dir.Path(), s.doc));
+  FormatIO_EncHTML noPassword;
+  EXPECT_EQ(7, SaveE(noPassword, dir / "none.qye", s.doc));
+  EXPECT_FALSE(Exists(dir / "none.qye"));
 }
 
 TEST(EncHtml, DumpWritesTheMarkup) {
