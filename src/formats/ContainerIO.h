@@ -35,6 +35,19 @@ bool SecureRandomBytes(unsigned char* buf, std::size_t n);
 // Overwrites the string's bytes (the optimiser may not drop it), then empties it.
 void SecureWipe(std::string& s);
 
+// A copy of a password that is wiped when it goes out of scope.
+class ScopedSecret {
+ public:
+  explicit ScopedSecret(const char* s) : m_str(s ? s : "") {}
+  ~ScopedSecret() { SecureWipe(m_str); }
+  ScopedSecret(const ScopedSecret&) = delete;
+  ScopedSecret& operator=(const ScopedSecret&) = delete;
+  const std::string& Get() const { return m_str; }
+
+ private:
+  std::string m_str;
+};
+
 // Removes what a failed save left behind. A container appended to an existing file is
 // cut off again (the file is truncated back to where the container began); a file the
 // save created or truncated is removed. The file must be closed by the caller first.

@@ -87,14 +87,11 @@ bool DigestMatches(const std::string& password, const EncHeader& h) {
 // read from the file, so bytes after the container (an appended one) are never taken
 // for part of it. 0 means the size was never patched in: read to the end.
 void LimitPayload(const EncHeader& h, int64_t fileSize, IOLayerFile64& file, IOLayerZlib* zlib) {
-  if (!zlib || h.streamSize == 0 || h.streamSize > static_cast<std::uint64_t>(fileSize)) {
-    if (zlib && h.streamSize > 0 && h.streamSize < static_cast<std::uint64_t>(INT64_MAX))
-      zlib->SetLimit(static_cast<int64_t>(h.streamSize));
-    return;
-  }
+  if (!zlib || h.streamSize == 0 || h.streamSize >= static_cast<std::uint64_t>(INT64_MAX)) return;
   const int64_t n = static_cast<int64_t>(h.streamSize);
   zlib->SetLimit(n);
-  file.SetReadLimit(h.payloadStart + (n + 7) / 8 * 8);
+  // A size larger than the file is only an upper bound: the file's end ends the read.
+  if (n <= fileSize) file.SetReadLimit(h.payloadStart + (n + 7) / 8 * 8);
 }
 
 // Holds back a trailing run of zero bytes, so that the cipher padding of a version 1
@@ -316,14 +313,14 @@ bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* pa
   const bool complete = ReadEncHeader(in, h, magicOk);
   if (!magicOk) xLog(LOG_WARNING, "Format header signature doesn't match\n");
   if (!complete) return false;
-  const std::string pw = password;
+  const quillery::ScopedSecret pw(password);
   PaddingStripper stripper(nullptr, nullptr);
   IOLayerZlib* zlib = nullptr;
-  if (!PushReadStages(io, h, pw, stripper, DumpRedirector, &out, zlib)) {
+  if (!PushReadStages(io, h, pw.Get(), stripper, DumpRedirector, &out, zlib)) {
     xLog(LOG_WARNING, "Error loading document: internal error detected in Zlib\n");
     return false;
   }
-  const bool digestOk = DigestMatches(pw, h);
+  const bool digestOk = DigestMatches(pw.Get(), h);
   if (!digestOk) xLog(LOG_WARNING, "Password hashes do not match\n");
   const int64_t fileSize = File64::FileSize(src);
   LimitPayload(h, fileSize, *fileLayer, zlib);
