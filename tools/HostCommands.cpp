@@ -40,6 +40,12 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Two names of one existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool IsEncryptedFormat(int id) {
   std::unique_ptr<FormatIO_Base> fmt(FileFormatFactory::Get().CreateFileFormat(id));
   return fmt && fmt->IsEncrypted();
@@ -166,9 +172,12 @@ int CmdConvert(const HostOptions& opt) {
   const std::string& out = opt.args[2];
   Host host(opt);
   if (int status = host.CheckTarget(out, "save")) return status;
+  // Rewriting a file in place keeps its identity: the temporary file's other
+  // name must not make it count as a copy.
+  const bool keepID = opt.keepID || SameFile(in, out);
   NoteDocument doc;
   if (int status = host.Load(doc, in)) return status;
-  return host.Save(doc, out, opt.keepID);
+  return host.Save(doc, out, keepID);
 }
 
 int CmdDump(const HostOptions& opt) {

@@ -59,7 +59,7 @@ TEST(HostRoundTrip, ConvertBetweenEveryPairKeepsTheDocument) {
   }
 }
 
-TEST(HostRoundTrip, ConvertWithoutKeepIdMakesANewDocumentIdentity) {
+TEST(HostRoundTrip, ACopyGetsANewIdentityAFileRewrittenInPlaceKeepsIt) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"generate", "50", t / "a.qyd"}).status, 0);
   ASSERT_EQ(RunHost(t.Path(), {"convert", t / "a.qyd", t / "b.qyd"}).status, 0);
@@ -67,6 +67,12 @@ TEST(HostRoundTrip, ConvertWithoutKeepIdMakesANewDocumentIdentity) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("different: document: UID"), std::string::npos) << r.out;
   r = RunHost(t.Path(), {"--ignore-uid", "compare", t / "a.qyd", t / "b.qyd"});
+  EXPECT_EQ(r.status, 0) << r.out;
+
+  // Rewritten in place it stays the same document.
+  ASSERT_EQ(RunHost(t.Path(), {"--keep-id", "convert", t / "a.qyd", t / "c.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"convert", t / "c.qyd", t / "c.qyd"}).status, 0);
+  r = RunHost(t.Path(), {"compare", t / "a.qyd", t / "c.qyd"});
   EXPECT_EQ(r.status, 0) << r.out;
 }
 
