@@ -453,16 +453,6 @@ void FormatIO_Sqlite::CheckFormatUpgrade(CppSQLite3Exception& err) {
     return;
   }
   xLog(LOG_DEBUG, "Sqlite database: check format upgrade\n");
-  if (_nDetectedVersion < 0) {
-    _nDetectedVersion = CalcFormatVersion();
-    _bHasIsTaskColumn = _db.getTableColExists("notes", "is_task");
-  }
-  if (_nDetectedVersion == LATEST_FORMAT_VERSION) {
-    xLog(LOG_INFO, "%s", kSkipLatest);
-    return;
-  }
-  xLog(LOG_DEBUG, "Sqlite database: detected format version %d, latest version is %d\n", _nDetectedVersion,
-       LATEST_FORMAT_VERSION);
   if (err.errorCode() != 0) {
     // An earlier failure of the caller: the state of the connection is not
     // known, so nothing is changed.
@@ -476,6 +466,26 @@ void FormatIO_Sqlite::CheckFormatUpgrade(CppSQLite3Exception& err) {
     xLog(LOG_ERROR, "Sqlite format [alter db]: Error: %s\n", Msg(err));
     return;
   }
+  // The version probes cannot tell a missing column from a schema that could
+  // not be read (a lock held elsewhere, a wrong key, a file that is no
+  // database), so the schema is read first, under the savepoint's lock.
+  { CppSQLite3Query q = _db.execQuery("SELECT count(*) FROM sqlite_master", &err); }
+  if (err.errorCode() != 0) {
+    xLog(LOG_ERROR, "%s\n", Msg(err));
+    UndoSavepoint(_db, "qy_upgrade", outermost);
+    return;
+  }
+  if (_nDetectedVersion < 0) {
+    _nDetectedVersion = CalcFormatVersion();
+    _bHasIsTaskColumn = _db.getTableColExists("notes", "is_task");
+  }
+  if (_nDetectedVersion == LATEST_FORMAT_VERSION) {
+    xLog(LOG_INFO, "%s", kSkipLatest);
+    UndoSavepoint(_db, "qy_upgrade", outermost);  // nothing was written
+    return;
+  }
+  xLog(LOG_DEBUG, "Sqlite database: detected format version %d, latest version is %d\n", _nDetectedVersion,
+       LATEST_FORMAT_VERSION);
   if (_nDetectedVersion == 0) {
     CreateTables(err);
   } else {

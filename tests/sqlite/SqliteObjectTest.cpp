@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "base/Globals.h"
@@ -242,4 +245,30 @@ TEST(SqliteObject, AssertNodeValidReportsTheFirstGapInDebugMode) {
     EXPECT_EQ(cap.Lines()[0],
               "Sqlite format: error with tree position (starting from 2) for parent node=P (val=3)\n");
   }
+}
+
+namespace {
+void CountErrLog(void* context, int, const char*) { ++*static_cast<int*>(context); }
+}  // namespace
+
+TEST(SqliteObject, ErrorLogHandlerReceivesSqliteErrors) {
+  // SQLite takes the handler only while it is not initialised; a child
+  // process shuts it down first so that the test's own use does not matter.
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    static int count = 0;
+    sqlite3_shutdown();
+    const bool taken = FormatIO_Sqlite::RegisterErrLogHandler(CountErrLog, &count);
+    sqlite3* db = nullptr;
+    sqlite3_open(":memory:", &db);
+    sqlite3_exec(db, "SELEC 1", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const bool refusedLater = !FormatIO_Sqlite::RegisterErrLogHandler(CountErrLog, &count);
+    _exit(taken && count > 0 && refusedLater ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }

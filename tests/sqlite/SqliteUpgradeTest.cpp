@@ -551,3 +551,49 @@ TEST(SqliteUpgrade, UniquePropertiesTableIsRebuiltWithItsRows) {
   fmt.FixCustomPropertiesTable();
   EXPECT_EQ(raw.Scalar("SELECT sql FROM sqlite_master WHERE name='custom_properties'"), sql);
 }
+
+TEST(SqliteUpgrade, EmptyFileGetsTheWholeSchema) {
+  TempDir dir;
+  const std::string path = dir / "empty.qydb";
+  { std::ofstream(path.c_str()); }
+  int detected = -1;
+  LogCapture cap;
+  EXPECT_EQ(Upgrade(path, &detected), 0);
+  EXPECT_EQ(detected, 0);
+  EXPECT_FALSE(cap.Contains("integrity"));
+  ExpectLatestShape(path);
+}
+
+TEST(SqliteUpgrade, UnreadableSchemaIsReportedNotTakenForVersionZero) {
+  TempDir dir;
+  {
+    // Not a database: the error reaches the caller and nothing is written.
+    const std::string path = dir / "text.qydb";
+    std::ofstream(path.c_str()) << std::string(4096, 'x');
+    const std::string bytes = ReadFile(path);
+    int detected = 0;
+    EXPECT_EQ(Upgrade(path, &detected), SQLITE_NOTADB);
+    EXPECT_EQ(detected, -1);
+    EXPECT_TRUE(ReadFile(path) == bytes);
+  }
+  {
+    // Another process holds the file: SQLITE_BUSY, which a load reports as a
+    // file it cannot open, not as a format error.
+    const std::string path = dir / "held.qydb";
+    RawSqlite other(path);
+    ASSERT_EQ(Latest(other), "");
+    ASSERT_EQ(other.Exec("DROP TABLE deletions; BEGIN EXCLUSIVE; INSERT INTO tags (tag_name) VALUES ('x')"), "");
+    FormatIO_Sqlite fmt;
+    Attach(fmt, path);
+    fmt._db.setBusyTimeout(0);
+    CppSQLite3Exception e;
+    fmt.CheckFormatUpgrade(e);
+    EXPECT_EQ(e.errorCode() & 0xff, SQLITE_BUSY);
+    EXPECT_EQ(fmt._nDetectedVersion, -1);  // found out later, once readable
+    ASSERT_EQ(other.Exec("COMMIT"), "");
+    CppSQLite3Exception e2;
+    fmt.CheckFormatUpgrade(e2);
+    EXPECT_EQ(e2.errorCode(), 0);
+    EXPECT_EQ(fmt._nDetectedVersion, 15);
+  }
+}
