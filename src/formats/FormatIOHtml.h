@@ -38,10 +38,12 @@
 
 #include "base/File64.h"
 #include "formats/FormatIO_Base.h"
+#include "formats/HtmlExportNames.h"
 #include "formats/HtmlParser.h"
 #include "formats/HtmlSegmentList.h"
 #include "formats/HtmlWriteOptions.h"
 
+class AttInfo;
 class CustomProperty;
 class DocumentIterator;
 class FmtInfo;
@@ -158,6 +160,20 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
                            int idx, int depth, std::string* out);
   void EncodeHyperlinkStart(std::string& out, const LinkInfo& link, const RecursiveTreeWalker& walker,
                             const NoteNode& note) const;
+
+  // ---- HTML export ----
+  // The table of contents of an export (an unordered list of links to the
+  // notes), or with frames the navigation tree script. counter grows by one
+  // per entry; a cancel or a failed write sets m_nSaveError.
+  void WriteTOC(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, int& counter);
+  // Closes the table-of-contents items and lists that end before an entry
+  // at the given level (1 = the top level; 0 closes everything). False when
+  // the write fails.
+  bool TerminateTOCBranchTags(const RecursiveTreeWalker& walker, IOProcess& io, const DocumentIterator& it,
+                              int idx, int depth);
+  // Whether a link leads into the export: every link that is not internal,
+  // and internal links whose target (or its substitute ID) is walked.
+  bool IsLinkValidOnExport(const LinkInfo& link, NoteDocument& doc, const RecursiveTreeWalker& walker) const;
 
   // The export's side folder of the running save (one save at a time).
   static std::string _strExportSubName;
@@ -325,6 +341,30 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   void AddLink(NoteNode& note, std::string url, const std::string& target);
   void SetCustomIcon(NoteNode& note, const std::string& name, const std::string& bytes, bool png, int encodedLen);
 
+  // Export helpers (the export's own files).
+  int PrepareExportFolders();
+  bool SaveExportHeader(RecursiveTreeWalker& walker, IOProcess& io);
+  bool AppendStyleSheet(std::string& head);
+  std::string ExportPageTitle(const RecursiveTreeWalker& walker, bool fromTarget) const;
+  bool WriteFramesetPages(IOProcess& io, const RecursiveTreeWalker& walker);
+  bool WriteExportContents(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker);
+  void WriteFramesTree(RecursiveTreeWalker& walker, int& counter);
+  void AppendExportNodeTitle(const RecursiveTreeWalker& walker, NoteNode& note, int level, int depth, bool first,
+                             std::string& out);
+  std::string ExportListOpen(const RecursiveTreeWalker& walker, int depth) const;
+  std::string ExportNoteHead(const NoteNode& note) const;
+  // Raises the note's hook; true when the note went to a page of its own
+  // (frames), so that nothing of it goes to the main page.
+  bool FinishExportNote(const RecursiveTreeWalker& walker, NoteNode& note, std::string& html);
+  int AppendTitleSpans(const NoteNode& note, std::string& out) const;
+  std::string ResolveExportTarget(const std::string& id) const;
+  void EncodePictureFile(const std::string& noteID, const PixInfo& pix, const char* data, size_t len, bool png,
+                         std::string& out);
+  std::string WriteAttachmentFile(const AttInfo& att);
+  bool ClaimExportFile(const std::string& path);
+  bool WriteSideFile(const std::string& path, const char* data, size_t len, bool pollCancel);
+  static void AppendHeadMeta(std::string& head, const NoteDocument& doc);
+
   // Writing helpers.
   void PrepareWriteOptions(NoteDocument& doc, bool keepBodyOnly);
   void ResetWriteRunState();
@@ -369,4 +409,14 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   bool m_bStringTarget = false;      // SaveToString: no progress, no cancel
   std::vector<int> m_arOpenLists;    // relative depths of the open DL elements
   std::string m_strCloneSourceOut;   // "clone_source" of the note being written
+
+  // ---- The export's own working state (one run) ----
+  int m_nExportIntroIdx = -1;        // the note written as the page's title and introduction
+  struct tTocList {
+    int nLevel;                      // table-of-contents level of the list's entries
+    bool bInItem;                    // the list stands inside an item of the list below
+  };
+  std::vector<tTocList> m_arTocLists;  // open lists of the table of contents
+  bool m_bTocItemOpen = false;       // the last entry's item is still open
+  quillery::ExportFileNamer m_exportNames;  // side files written by this run
 };

@@ -16,6 +16,7 @@
 #include "base/Log.h"
 #include "base/StringUtil.h"
 #include "formats/FormatIOHtml.h"
+#include "formats/HtmlExportNames.h"
 #include "formats/HtmlFontHelpers.h"
 #include "formats/HtmlParser.h"
 #include "formats/HtmlTextUtils.h"
@@ -213,11 +214,9 @@ void FormatIO_HTML::AppendExportText(std::string& out, const std::string& conv, 
   }
 }
 
-void FormatIO_HTML::EncodePicture(std::string noteID, PixInfo& pix, std::string& out, bool /*exp*/) {
+void FormatIO_HTML::EncodePicture(std::string noteID, PixInfo& pix, std::string& out, bool exp) {
   // The note ID names exported picture files; a slash cannot stand in them.
   noteID.erase(std::remove(noteID.begin(), noteID.end(), '/'), noteID.end());
-  // Pictures are always embedded here; writing them as files beside an
-  // exported page belongs to the export.
   const char* data = pix.strEncoded.data();
   size_t len = pix.strEncoded.size();
   bool png = pix.bPNG;
@@ -234,6 +233,11 @@ void FormatIO_HTML::EncodePicture(std::string noteID, PixInfo& pix, std::string&
       len = sizeof(kPlaceholderPng);
       png = true;
     }
+  }
+  if (exp && m_bExport && (m_bPicturesToFiles || g_bExportFrames)) {
+    EncodePictureFile(noteID, pix, data, len, png, out);
+    g_free(buf);
+    return;
   }
   out = "<img title=\"";
   AppendAttrValue(out, pix.strName);
@@ -312,10 +316,14 @@ void FormatIO_HTML::EncodeFormattingTag(const FmtInfo& tag, std::string& out, bo
   }
 }
 
-void FormatIO_HTML::EncodeHyperlinkStart(std::string& out, const LinkInfo& link, const RecursiveTreeWalker& /*walker*/,
+void FormatIO_HTML::EncodeHyperlinkStart(std::string& out, const LinkInfo& link, const RecursiveTreeWalker& walker,
                                          const NoteNode& note) const {
   NoteDocument& doc = *GetDoc();
   const bool frames = m_bExport && g_bExportFrames;
+  if (m_bExport && m_bLinkWarning && !IsLinkValidOnExport(link, doc, walker)) {
+    out += "<A href=\"javascript:;\" onclick=\"LinkWarning()\">";
+    return;
+  }
   std::string ref;
   bool external = false;
   if (!link.strLink.empty()) {
@@ -334,10 +342,14 @@ void FormatIO_HTML::EncodeHyperlinkStart(std::string& out, const LinkInfo& link,
     }
   }
   if (!link.strTargetID.empty()) {
+    // An export points at the note the link resolves to: a target known
+    // only by its substitute ID is written under that ID.
+    const std::string target = m_bExport ? ResolveExportTarget(link.strTargetID) : link.strTargetID;
     if (!frames) {
-      ref += "#" + link.strTargetID;
-    } else if (link.strTargetID != note.m_strID) {
-      ref += link.strTargetID + ".html";
+      ref += "#" + target;
+    } else if (target != note.m_strID) {
+      // Note pages are named without the slashes of their IDs.
+      ref += quillery::UriEscapePathSegment(quillery::ExportPageName(target));
     }
   } else if (frames) {
     external = true;
@@ -394,14 +406,17 @@ void FormatIO_HTML::WriteNodeAttachments(NoteNode& note, IOProcess& io, bool exp
     }
     std::string name = att.strName;
     HTMLParser::EscapeChars(name);
-    s += "title=\"" + name + "\" href=\"data:application/octet-stream;base64,";
-    // Attachments are always embedded here; files beside an exported page
-    // belong to the export.
-    xLog(LOG_INFO, "Html: write attachment as base64 data (%d bytes)\n", att.nDataSize);
-    if (static_cast<size_t>(att.nDataSize) != att.strData.size())
-      xLog(LOG_ERROR, "Html: attachment data size does not match (real=%d bytes)\n",
-           static_cast<int>(att.strData.size()));
-    AppendBase64(s, att.strData.data(), att.strData.size());
+    s += "title=\"" + name + "\" href=\"";
+    if (exp && m_bExport && (m_bAttachmentsToFiles || g_bExportFrames)) {
+      AppendAttrValue(s, WriteAttachmentFile(att));
+    } else {
+      s += "data:application/octet-stream;base64,";
+      xLog(LOG_INFO, "Html: write attachment as base64 data (%d bytes)\n", att.nDataSize);
+      if (static_cast<size_t>(att.nDataSize) != att.strData.size())
+        xLog(LOG_ERROR, "Html: attachment data size does not match (real=%d bytes)\n",
+             static_cast<int>(att.strData.size()));
+      AppendBase64(s, att.strData.data(), att.strData.size());
+    }
     s += "\">";
     if (exp) {
       GuiControllerBase* gui = GetDoc()->GetGuiController();

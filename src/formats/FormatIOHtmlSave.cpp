@@ -16,6 +16,7 @@
 #include "base/StringUtil.h"
 #include "base/Progress.h"
 #include "formats/FormatIOHtml.h"
+#include "formats/FormatIOHtmlExport.h"
 #include "formats/HtmlParser.h"
 #include "formats/HtmlWriteEscape.h"
 #include "formats/IOLayerFile64.h"
@@ -72,6 +73,10 @@ void FormatIO_HTML::ResetWriteRunState() {
   m_nFirstNewIdx = -1;
   m_arOpenLists.clear();
   m_strCloneSourceOut.clear();
+  m_nExportIntroIdx = -1;
+  m_arTocLists.clear();
+  m_bTocItemOpen = false;
+  m_exportNames.Reset();
 }
 
 int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
@@ -95,6 +100,12 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
     m_file = out;
     m_file.Lock(true);  // a refused lock does not stop the save
     m_bFileLocked = true;
+  } else if ((m_nSaveError = PrepareExportFolders()) != 0) {
+    // Nothing of the page was written: no empty page stays behind.
+    io.CleanLayerList();
+    remove(m_strPath.c_str());
+    xLog(LOG_INFO, "HTML::Save End\n");
+    return m_nSaveError;
   }
   xLog(LOG_INFO, "HTML::Save Start writing contents\n");
   WriteDocContents(io, walker);
@@ -139,7 +150,11 @@ int FormatIO_HTML::SaveToString(std::string& outText, NoteDocument& doc, Recursi
     m_bStringTarget = true;
     m_nSaveError = 0;
     PrepareWriteOptions(doc, true);
+    // A string has no side folder: no frames pages, no files beside it.
     g_bExportFrames = false;
+    m_opt.bFrames = false;
+    m_bPicturesToFiles = false;
+    m_bAttachmentsToFiles = false;
     IOProcess io(IOLayerBase::MODE_WRITE);
     IOLayerString* layer = new IOLayerString;
     io.PushLayer(layer);
@@ -166,6 +181,7 @@ bool FormatIO_HTML::WriteDocContents(IOProcess& io, RecursiveTreeWalker& walker)
   DocumentIterator it(*doc);
   if (m_bReportProgress && !m_bStringTarget) ProgressInfo::SetTotalSize(walker.GetTotalNoteCount());
   if (!SaveDocumentHeader(walker, io)) return false;
+  if (m_bExport) return WriteExportContents(it, io, walker);
   const bool styled = !m_opt.strCss.empty();
   const bool frames = m_opt.bFrames;
   // The table of contents, frames and the title page of a branch export
@@ -193,59 +209,52 @@ bool FormatIO_HTML::WriteDocContents(IOProcess& io, RecursiveTreeWalker& walker)
 }
 
 bool FormatIO_HTML::SaveDocumentHeader(RecursiveTreeWalker& walker, IOProcess& io) {
+  if (m_bExport) return SaveExportHeader(walker, io);
   NoteDocument& doc = *GetDoc();
   const bool all = walker.GetType() == WALK_ALL;
-  const bool frames = m_opt.bFrames;
   std::string h;
-  if (!m_bExport && !m_bBodyOnly) {
+  if (!m_bBodyOnly) {
     h += m_bRawText ? "<!DOCTYPE Brindlemar-File>\n" : "<!DOCTYPE Quillery-File>\n";
     if (!m_bContentsOnly && all && doc.m_nLastNoteIdx >= 0)
       h += "<!--LastNote:" + std::to_string(doc.m_nLastNoteIdx) + "-->\n";
   }
   if (!m_bBodyOnly) {
-    h += "<HTML>\n<HEAD>\n";
-    h += "<meta content=\"text/html;charset=UTF-8\" http-equiv=\"Content-Type\">\n";
-    h += std::string("<meta name=\"generator\" content=\"") + kGeneratorName + " " + kGeneratorVersion + "\">\n";
-    h += std::string("<meta name=\"format_version\" content=\"") + kFormatVersion + "\">\n";
-    if (!doc.GetAuthor().empty()) {
-      std::string author = doc.GetAuthor();
-      HTMLParser::EscapeChars(author);
-      h += "<meta name=\"author\" content=\"" + author + "\">\n";
-    }
-    if (!m_bContentsOnly && !m_bExport && !doc.GetTitle().empty()) {
+    AppendHeadMeta(h, doc);
+    if (!m_bContentsOnly && !doc.GetTitle().empty()) {
       std::string title = doc.GetTitle();
       HTMLParser::EscapeChars(title);
       h += "<TITLE>" + title + "</TITLE>\n";
     }
   }
-  if (doc.nExportTabSize < 1) doc.nExportTabSize = 4;
-  g_strTabReplacement.clear();
-  for (int i = 0; i < doc.nExportTabSize; ++i) g_strTabReplacement += "&nbsp;";
-  if (!m_bBodyOnly && !frames) h += "</HEAD>\n";
+  quillery::PrepareTabReplacement(doc);
+  // Export options never reach a native file (they are off outside an
+  // export): no frames, style sheet or title block here.
+  if (!m_bBodyOnly) h += "</HEAD>\n";
   if (!WriteString(io, h.data(), static_cast<int>(h.size()))) {
     m_nSaveError = DOC_SAVE_WRITE_ERROR;
     return false;
   }
-  if (!m_bBodyOnly && !frames && (!WriteString(io, "<BODY", -1) || !WriteString(io, ">\n", -1))) {
+  if (!m_bBodyOnly && (!WriteString(io, "<BODY", -1) || !WriteString(io, ">\n", -1))) {
     m_nSaveError = DOC_SAVE_WRITE_ERROR;
     return false;
   }
-  if (!m_bContentsOnly && !m_bExport && !WriteDocumentComments(walker, io)) {
+  if (!m_bContentsOnly && !WriteDocumentComments(walker, io)) {
     m_nSaveError = DOC_SAVE_WRITE_ERROR;
     return false;
-  }
-  if (!frames && !m_opt.strCss.empty() && walker.GetType() != WALK_BRANCH && walker.GetType() != WALK_NODE) {
-    std::string title = doc.GetTitle();
-    replaceall(title, '\n', ' ');
-    if (title.empty()) title = GetTitleName(doc.GetPath());
-    HTMLParser::EscapeChars(title);
-    std::string block = "\n<div class=\"qy_title\"><h1>" + title + "</h1></div>\n";
-    if (!WriteString(io, block.data(), static_cast<int>(block.size()))) {
-      m_nSaveError = DOC_SAVE_WRITE_ERROR;
-      return false;
-    }
   }
   return true;
+}
+
+void FormatIO_HTML::AppendHeadMeta(std::string& h, const NoteDocument& doc) {
+  h += "<HTML>\n<HEAD>\n";
+  h += "<meta content=\"text/html;charset=UTF-8\" http-equiv=\"Content-Type\">\n";
+  h += std::string("<meta name=\"generator\" content=\"") + kGeneratorName + " " + kGeneratorVersion + "\">\n";
+  h += std::string("<meta name=\"format_version\" content=\"") + kFormatVersion + "\">\n";
+  if (!doc.GetAuthor().empty()) {
+    std::string author = doc.GetAuthor();
+    HTMLParser::EscapeChars(author);
+    h += "<meta name=\"author\" content=\"" + author + "\">\n";
+  }
 }
 
 bool FormatIO_HTML::WriteDocumentComments(RecursiveTreeWalker& walker, IOProcess& io) {

@@ -14,6 +14,7 @@
 #include "base/Progress.h"
 #include "base/StringUtil.h"
 #include "formats/FormatIOHtml.h"
+#include "formats/HtmlExportNames.h"
 #include "formats/HtmlParser.h"
 #include "formats/HtmlWriteEscape.h"
 #include "model/DocumentIterator.h"
@@ -78,6 +79,7 @@ void FormatIO_HTML::WriteLevel(DocumentIterator& it, IOProcess& io, RecursiveTre
   int previous = -1;
   m_arOpenLists.clear();
   for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
+    if (idx == m_nExportIntroIdx) continue;  // already written as the page's introduction
     if (interactive && m_bReportProgress && count % 15 == 0) ProgressInfo::SetCurrentSize(count);
     if (interactive && ProgressInfo::IsCanceled()) {
       m_nSaveError = DOC_SAVE_ABORTED;
@@ -89,7 +91,13 @@ void FormatIO_HTML::WriteLevel(DocumentIterator& it, IOProcess& io, RecursiveTre
   }
   if (count != doc.GetNodeCount())
     xLog(LOG_DEBUG, "Wrote %d notes (out of total %d notes in document)\n", count, doc.GetNodeCount());
-  if (!m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames && count > 0 && walker.GetType() == WALK_ALL) {
+  if (m_bContentsOnly || m_opt.bHeadings || m_opt.bFrames) return;
+  if (m_bExport) {
+    // An exported page closes every list it opened, whatever the walk.
+    std::string lists;
+    CloseListsAbove(walker, -1, lists);
+    if (!WriteString(io, lists.data(), static_cast<int>(lists.size()))) m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  } else if (count > 0 && walker.GetType() == WALK_ALL) {
     if (!WriteString(io, "</DL>\n", -1)) m_nSaveError = DOC_SAVE_WRITE_ERROR;
   }
 }
@@ -136,12 +144,15 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
   NoteDocument& doc = *GetDoc();
   const bool properties = !exp && !m_bContentsOnly && !m_bTitlesOnly;
   const bool attachments = !m_bExport && !m_bContentsOnly && !m_bTitlesOnly && !m_opt.bNoAttachments;
+  // An export writes attachments inside the note's body (and needs their
+  // bytes from a database-backed document as well).
+  const bool exportAttachments = exp && m_bExport && !m_bContentsOnly && !m_bTitlesOnly && !m_opt.bNoAttachments;
   const bool listMarkup = !first && !m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames;
 
   unsigned int mask = NIF_RICH_TEXT;
-  if (properties || (m_opt.bTagsAsClasses && m_opt.bHeadings)) mask |= NIF_TAGS;
+  if (properties || (exp && m_opt.bTagsAsClasses)) mask |= NIF_TAGS;
   if (properties) mask |= NIF_CUSTOM_PROPERTIES;
-  if (attachments) mask |= NIF_ATTACHMENTS;
+  if (attachments || exportAttachments) mask |= NIF_ATTACHMENTS;
   NoteFetch fetch(doc, idx, mask);
   NoteNode& note = doc.GetNodeByIdx(idx);
   NoteNode& original = fetch.Original();
@@ -151,7 +162,7 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
     std::string lists;
     CloseListsAbove(walker, depth, lists);
     if (m_arOpenLists.empty() || depth > m_arOpenLists.back()) {
-      lists += "<DL>\n";
+      lists += exp && styled ? ExportListOpen(walker, depth) : "<DL>\n";
       m_arOpenLists.push_back(depth);
     }
     if (!WriteString(io, lists.data(), static_cast<int>(lists.size()))) {
@@ -165,6 +176,9 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
     WriteNodeTitle(walker, it, note, io, exp, styled, depth, idx, first, &s);
     if (m_nSaveError == DOC_SAVE_WRITE_ERROR) return;
   }
+  const std::string tags = exp && m_opt.bTagsAsClasses ? quillery::ExportTagClasses(note.m_strKeywords) : "";
+  const bool tagsDiv = exp && m_opt.bHeadings && !tags.empty();
+  if (tagsDiv) s.insert(0, "<div class=\"" + tags + "\">\n");
 
   bool converted = false;
   if (!ResolveClone(walker, note, properties, converted)) return;
@@ -179,24 +193,40 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
   const int children = it.GetChildCount(note.m_strID);
   // "Empty" means no markup at all: a note holding only a picture or an
   // anchor still needs its DD, or the reader takes the picture for an icon.
-  if (listMarkup && (children > 0 || !text.empty() || exp)) s += "<DD>\n";
+  if (listMarkup && (children > 0 || !text.empty() || exp))
+    s += exp && styled && !tags.empty() ? "<DD class=\"" + tags + "\">\n" : std::string("<DD>\n");
+  std::string body;
   const bool bkg = original.m_bUseNoteBkgColor;
   if (bkg) {
     char buf[96];
     const GdkColor& c = original.m_clrNoteBkg;
     snprintf(buf, sizeof(buf), "<DIV class=\"note_bkg\" style=\"background-color:#%02x%02x%02x\">", c.red >> 8,
              c.green >> 8, c.blue >> 8);
-    s += buf;
+    body += buf;
   }
-  if (exp) WriteNodeAttachments(original, io, exp, &s);
-  s += text;
-  if (bkg) s += "</DIV>";
+  const size_t bodyStart = body.size();
+  if (exportAttachments) WriteNodeAttachments(original, io, exp, &body);
+  body += text;
+  const bool hasBody = body.size() > bodyStart;
+  if (bkg) body += "</DIV>";
+  if (exp && first) {
+    // The introduction of a branch or single-note page, when it says anything.
+    if (hasBody) s += "<div class=\"qy_intro\">" + body + "</div>\n";
+  } else {
+    s += body;
+  }
+  if (exp && !first && !styled && !m_opt.bHeadings && !m_opt.bFrames) s += children == 0 ? "<BR>\n<BR>\n" : "<BR>\n";
   if (listMarkup) {
     if (!text.empty() && children == 0) s += "\n</DD>\n";
     if (!TerminateBranchTags(walker, io, it, idx, depth, &s)) {
       m_nSaveError = DOC_SAVE_WRITE_ERROR;
       return;
     }
+  }
+  if (tagsDiv) s += "\n</div>\n";
+  if (exp && m_bExport && FinishExportNote(walker, note, s)) {
+    if (m_nSaveError == 0) previous = depth;
+    return;
   }
   if (!WriteString(io, s.data(), static_cast<int>(s.size()))) {
     m_nSaveError = DOC_SAVE_WRITE_ERROR;
@@ -248,14 +278,24 @@ bool FormatIO_HTML::ResolveClone(const RecursiveTreeWalker& walker, NoteNode& no
   return true;
 }
 
-void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& /*walker*/, const DocumentIterator& /*it*/,
-                                   NoteNode& note, IOProcess& io, bool exp, bool /*styled*/, int /*depth*/,
-                                   int /*idx*/, bool first, std::string* out) {
+void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& walker, const DocumentIterator& it, NoteNode& note,
+                                   IOProcess& io, bool exp, bool /*styled*/, int depth, int idx, bool first,
+                                   std::string* out) {
   NoteDocument& doc = *GetDoc();
   if (note.IsClone()) {
     FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
     int origIdx = doc.GetIdxFromID(note.m_strCloneOf);
     if (dyn && origIdx >= 0) dyn->FetchNodeInfo(doc.GetNodeByIdx(origIdx), NIF_ALL);
+  }
+  if (exp && m_bExport && !m_bContentsOnly) {
+    std::string t;
+    AppendExportNodeTitle(walker, note, it.CalcNodeLevel(idx), depth, first, t);
+    if (out) {
+      *out += t;
+    } else if (!WriteString(io, t.data(), static_cast<int>(t.size()))) {
+      m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    }
+    return;
   }
 
   std::string title = note.m_strTitle;
@@ -272,20 +312,7 @@ void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& /*walker*/, const 
   int spans = 0;
   if (!m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames) {
     if (!first) s += "<DT>";
-    if (note.m_bUseTxtColor) {
-      AppendColorSpan(s, "color", note.m_clrTxt);
-      ++spans;
-    }
-    if (note.m_bUseBkgColor) {
-      AppendColorSpan(s, "background-color", note.m_clrBkg);
-      ++spans;
-    }
-    if (note.m_bUseFont) {
-      s += "<span style=\"font:";
-      AppendAttrValue(s, note.m_strCustomFont);
-      s += "\">";
-      ++spans;
-    }
+    spans = AppendTitleSpans(note, s);
   }
   if (!m_bContentsOnly) {
     if (!m_opt.bFrames) {
@@ -315,6 +342,25 @@ void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& /*walker*/, const 
   } else if (!WriteString(io, s.data(), static_cast<int>(s.size()))) {
     m_nSaveError = DOC_SAVE_WRITE_ERROR;
   }
+}
+
+int FormatIO_HTML::AppendTitleSpans(const NoteNode& note, std::string& s) const {
+  int spans = 0;
+  if (note.m_bUseTxtColor) {
+    AppendColorSpan(s, "color", note.m_clrTxt);
+    ++spans;
+  }
+  if (note.m_bUseBkgColor) {
+    AppendColorSpan(s, "background-color", note.m_clrBkg);
+    ++spans;
+  }
+  if (note.m_bUseFont) {
+    s += "<span style=\"font:";
+    AppendAttrValue(s, note.m_strCustomFont);
+    s += "\">";
+    ++spans;
+  }
+  return spans;
 }
 
 void FormatIO_HTML::AppendCustomIcon(NoteNode& note, bool exp, std::string& out) {
