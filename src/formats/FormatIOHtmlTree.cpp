@@ -217,7 +217,8 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
   }
   if (exp && !first && !styled && !m_opt.bHeadings && !m_opt.bFrames) s += children == 0 ? "<BR>\n<BR>\n" : "<BR>\n";
   if (listMarkup) {
-    if (!text.empty() && children == 0) s += "\n</DD>\n";
+    // An exported note always has its DD, so it always closes it.
+    if ((!text.empty() || exp) && children == 0) s += "\n</DD>\n";
     if (!TerminateBranchTags(walker, io, it, idx, depth, &s)) {
       m_nSaveError = DOC_SAVE_WRITE_ERROR;
       return;
