@@ -81,10 +81,21 @@ std::string UriEscapePathSegment(const std::string& segment) {
 }
 
 std::string ExportTagClasses(const std::string& tags) {
-  std::string classes = tags;
-  replaceall(classes, ' ', '_');
-  replaceall(classes, ';', ' ');
-  trimstring(classes);
+  // Each tag trimmed on its own, so "a; b" gives "a b", not "a _b".
+  std::string classes;
+  size_t start = 0;
+  while (start <= tags.size()) {
+    size_t end = tags.find(';', start);
+    if (end == std::string::npos) end = tags.size();
+    std::string tag = tags.substr(start, end - start);
+    trimstring(tag);
+    replaceall(tag, ' ', '_');
+    if (!tag.empty()) {
+      if (!classes.empty()) classes += ' ';
+      classes += tag;
+    }
+    start = end + 1;
+  }
   HTMLParser::EscapeChars(classes);
   return classes;
 }
