@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "common/NullDynamicFormat.h"
 #include "formats/FileFormatFactory.h"
 #include "formats/HtmlExportTestUtil.h"
+#include "sqlite/NodeInfoFlags.h"
 
 using namespace qytest;
 
@@ -257,4 +259,76 @@ TEST_F(HtmlExport, NativeSaveAfterAnExportIsUnchanged) {
   ASSERT_EQ(0, save(after));
   g_bExportTagsAsCSSClasses = false;
   EXPECT_EQ(ReadFile(before), ReadFile(after));
+}
+
+namespace {
+
+// A database-backed document of two notes whose attachments (and tags)
+// exist only in the "file" until they are fetched.
+class AttachmentsInFile : public quillery_test::NullDynamicFormat {
+ public:
+  int Load(const char*, NoteDocument& doc, int) override {
+    SetDoc(doc);
+    for (const char* id : {"A", "B"}) AddNote(doc, "", id, id);
+    return 0;
+  }
+  void FetchNodeInfo(NoteNode& note, unsigned int mask) override {
+    masks.push_back(mask);
+    if (mask & NIF_TAGS) note.SetKeywords("t");
+    if ((mask & NIF_ATTACHMENTS) && note.m_lstAttachments.empty()) {
+      AttInfo att;
+      att.strName = "f" + note.m_strID;
+      att.strData = "data of " + note.m_strID;
+      att.nDataSize = static_cast<int>(att.strData.size());
+      note.m_lstAttachments.push_back(att);
+    }
+  }
+  static std::vector<unsigned int> masks;
+};
+std::vector<unsigned int> AttachmentsInFile::masks;
+
+}  // namespace
+
+TEST(HtmlExportDynamic, AttachmentsAreFetchedForTheExport) {
+  TempDir tmp;
+  const std::string src = tmp / "doc.qydb";
+  WriteText(src, "x");
+  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new AttachmentsInFile; });
+  NoteDocument doc;
+  ASSERT_EQ(0, doc.Load(src.c_str()));
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+  doc.bExportPicturesToFiles = true;
+  AttachmentsInFile::masks.clear();
+  ASSERT_EQ(0, Export(doc, tmp / "out.html"));
+  ASSERT_EQ(2u, AttachmentsInFile::masks.size());
+  for (unsigned int m : AttachmentsInFile::masks) EXPECT_EQ(0x2099u | NIF_ATTACHMENTS, m);
+  EXPECT_EQ("data of B", ReadFile(tmp / "out_files/attach/fB"));
+
+  // Tags as class names need the tags; no attachments, no attachment bytes.
+  doc.bExportNoAttachments = true;
+  g_bExportTagsAsCSSClasses = true;
+  AttachmentsInFile::masks.clear();
+  ASSERT_EQ(0, Export(doc, tmp / "out.html"));
+  g_bExportTagsAsCSSClasses = false;
+  for (unsigned int m : AttachmentsInFile::masks) EXPECT_EQ(0x2099u | NIF_TAGS, m);
+  EXPECT_EQ(std::string::npos, ReadFile(tmp / "out.html").find("qy_attachments"));
+}
+
+TEST(HtmlExportString, AStringRenderingWritesNoFiles) {
+  TempDir tmp;
+  NoteDocument doc;
+  MakeExportDoc(doc);
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(0), 0, "p.png", "PIC", true, -1, -1));
+  doc.bExportPicturesToFiles = true;
+  ASSERT_EQ(0, Export(doc, tmp / "first.html"));  // leaves the side folder values set
+  doc.bExportFrames = true;
+  RecursiveTreeWalker walker(doc);
+  FormatIO_HTML fmt;
+  fmt.SetExport(true, true);
+  std::string out;
+  ASSERT_EQ(0, fmt.SaveToString(out, doc, walker));
+  EXPECT_NE(std::string::npos, out.find("src=\"data:image/png;base64,"));
+  EXPECT_NE(std::string::npos, out.find("<BODY>"));
+  EXPECT_FALSE(g_bExportFrames);
+  EXPECT_FALSE(Exists(tmp / "first_files/img/Image_Ax_0001.png"));
 }
