@@ -53,12 +53,3 @@ bool FormatIO_Sqlite::ModifyNoteID(const std::string&, const std::string&) { ret
 void FormatIO_Sqlite::OnExpandAll() {}
 void FormatIO_Sqlite::OnCollapseAll() {}
 bool FormatIO_Sqlite::InsertLink(const LinkInfo&, const std::string&, CppSQLite3Exception&) { return false; }
-
-// ---- Backup, compaction and size (backup/size) ----
-
-int64_t FormatIO_Sqlite::GetFileSize() { return -1; }
-int64_t FormatIO_Sqlite::CalcDocSize() { return -1; }
-bool FormatIO_Sqlite::DumpFile(const char*, const char*, const char*) { return false; }
-bool FormatIO_Sqlite::BackupTo(const char*) { return false; }
-bool FormatIO_Sqlite::CompactDatabase(std::string&) const { return false; }
-float FormatIO_Sqlite::CalcDbFragmentationPercent() const { return -1.0f; }
