@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "sqlite/CodecVfs.h"
 #include "sqlite/CppSQLite3Exception.h"
 #include "sqlite/SqliteCodecApi.h"
 
@@ -41,6 +42,9 @@ bool CppSQLite3DB::checkDB(CppSQLite3Exception* err) const {
 
 int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err) {
   close();
+  // Connections go through the enciphering file layer, so that any of them
+  // can be keyed.
+  quillery::CodecVfsRegister();
   int rc = sqlite3_open(path ? path : "", &mpDB);
   if (rc != SQLITE_OK) {
     SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : sqlite3_errstr(rc));

@@ -1,0 +1,256 @@
+// Encrypted databases end to end: what reaches the disk, wrong keys, re-keying,
+// page sizes, journals after a crash, temporary files.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "common/TempDir.h"
+#include "sqlite/CodecVfs.h"
+#include "sqlite/CppSQLite3.h"
+#include "sqlite/PageCodec.h"
+#include "sqlite/SqliteCodecApi.h"
+
+namespace {
+
+using quillery_test::TempDir;
+
+const char kMarker[] = "MARKER-plaintext-that-must-not-reach-the-disk";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+bool FileHas(const std::string& path, const std::string& text) {
+  return ReadAll(path).find(text) != std::string::npos;
+}
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// Opens path, keyed with pw unless pw is null.
+bool Open(CppSQLite3DB& db, const std::string& path, const char* pw) {
+  CppSQLite3Exception err;
+  db.open(path.c_str(), &err);
+  if (pw) db.setPassword(pw, &err);
+  return err.errorCode() == 0 && db.isOpen();
+}
+
+// Rows of table t (creating it when missing) and count rows more, each with
+// the marker and enough text to need overflow pages now and then.
+void AddRows(CppSQLite3DB& db, int first, int count) {
+  CppSQLite3Exception err;
+  db.execDML("CREATE TABLE IF NOT EXISTS t(id INTEGER PRIMARY KEY, body TEXT)", &err);
+  db.execDML("BEGIN", &err);
+  CppSQLite3Statement st = db.compileStatement("INSERT INTO t VALUES(?, ?)", &err);
+  for (int i = first; i < first + count; i++) {
+    std::string body = std::string(kMarker) + " " + std::to_string(i) +
+                       std::string(static_cast<size_t>(i % 7 == 0 ? 5000 : 60), 'x');
+    st.bind(1, i, &err);
+    st.bind(2, body.c_str(), &err);
+    st.execDML(&err);
+  }
+  st.finalize(&err);
+  db.execDML("COMMIT", &err);
+  ASSERT_EQ(err.errorCode(), 0) << err.errorMessage();
+}
+
+// The row count, or -1 when the database cannot be read (with the error).
+int Count(CppSQLite3DB& db, CppSQLite3Exception* err = nullptr) {
+  CppSQLite3Exception e;
+  CppSQLite3Query q = db.execQuery("SELECT count(*) FROM t", &e);
+  if (err) *err = e;
+  return e.errorCode() ? -1 : q.getIntField(0);
+}
+
+bool IntegrityOk(CppSQLite3DB& db) {
+  CppSQLite3Query q = db.execQuery("PRAGMA integrity_check");
+  return !q.eof() && std::string(q.getStringField(0)) == "ok";
+}
+
+int CountWith(const std::string& path, const char* pw, CppSQLite3Exception* err = nullptr) {
+  CppSQLite3DB db;
+  if (!Open(db, path, pw)) return -2;
+  return Count(db, err);
+}
+
+// Deciphers every page of an encrypted file with its password into a plain
+// file that SQLite reads without any key.
+std::string DecipherFile(const std::string& path, const char* pw, int pageSize,
+                         const std::string& outPath) {
+  std::string bytes = ReadAll(path);
+  Codec* c = CodecCreate();
+  CodecGenerateReadKey(c, pw, static_cast<int>(strlen(pw)));
+  for (size_t off = 0; off + pageSize <= bytes.size(); off += pageSize) {
+    CodecDecrypt(c, static_cast<uint32_t>(off / pageSize + 1),
+                 reinterpret_cast<unsigned char*>(&bytes[off]), pageSize);
+  }
+  sqlite3CodecFree(c);
+  std::ofstream(outPath, std::ios::binary) << bytes;
+  return bytes;
+}
+
+class EncryptedDbTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string path = dir / "doc.qyde";
+};
+
+TEST_F(EncryptedDbTest, NoPlaintextOnDiskAndPagesFollowThePageCipher) {
+  {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, "s3cret"));
+    AddRows(db, 0, 300);
+  }
+  std::string bytes = ReadAll(path);
+  ASSERT_GT(bytes.size(), 40000u);
+  EXPECT_EQ(bytes.size() % 4096, 0u);
+  EXPECT_EQ(bytes.find(kMarker), std::string::npos);
+  EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);
+  EXPECT_EQ(bytes.find("CREATE TABLE"), std::string::npos);
+  EXPECT_FALSE(Exists(path + "-journal"));
+
+  // Deciphering page by page with the page cipher gives an ordinary database.
+  std::string plain = DecipherFile(path, "s3cret", 4096, dir / "plain.db");
+  EXPECT_EQ(plain.compare(0, 16, std::string("SQLite format 3\0", 16)), 0);
+  EXPECT_EQ(CountWith(dir / "plain.db", nullptr), 300);
+
+  EXPECT_EQ(CountWith(path, "s3cret"), 300);
+}
+
+TEST_F(EncryptedDbTest, WrongOrMissingKeyIsNotADatabase) {
+  {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, "right"));
+    AddRows(db, 0, 20);
+  }
+  std::string before = ReadAll(path);
+  CppSQLite3Exception err;
+  EXPECT_EQ(CountWith(path, "wrong", &err), -1);
+  EXPECT_EQ(err.errorCode(), SQLITE_NOTADB);
+  EXPECT_STREQ(err.errorMessage(), "UNKNOWN_ERROR[26]: file is not a database");
+  CppSQLite3Exception plainErr;
+  EXPECT_EQ(CountWith(path, nullptr, &plainErr), -1);
+  EXPECT_EQ(plainErr.errorCode(), SQLITE_NOTADB);
+  // A password sharing the first 32 bytes is the same key; nothing was touched.
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_EQ(CountWith(path, "right"), 20);
+
+  // A plain database opened with a key is not readable either.
+  std::string plainPath = dir / "plain.db";
+  {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, plainPath, nullptr));
+    AddRows(db, 0, 3);
+  }
+  EXPECT_EQ(CountWith(plainPath, "key"), -1);
+  EXPECT_EQ(CountWith(plainPath, nullptr), 3);
+}
+
+TEST_F(EncryptedDbTest, LongPasswordsCountTo32Bytes) {
+  std::string pw40 = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
+  {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, pw40.c_str()));
+    AddRows(db, 0, 5);
+  }
+  EXPECT_EQ(CountWith(path, pw40.substr(0, 32).c_str()), 5);
+  EXPECT_EQ(CountWith(path, pw40.substr(0, 31).c_str()), -1);
+}
+
+TEST_F(EncryptedDbTest, ReKeyEncipherChangeAndRemove) {
+  {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, nullptr));
+    AddRows(db, 0, 200);
+    ASSERT_TRUE(FileHas(path, kMarker));
+    CppSQLite3Exception err;
+    EXPECT_EQ(db.changePassword("first", &err), SQLITE_OK) << err.errorMessage();
+    EXPECT_TRUE(db.isOpen());
+    EXPECT_EQ(Count(db), 200);  // the open connection reads on with the new key
+    AddRows(db, 200, 10);
+  }
+  EXPECT_FALSE(FileHas(path, kMarker));
+  EXPECT_EQ(CountWith(path, nullptr), -1);
+  EXPECT_EQ(CountWith(path, "first"), 210);
+
+  {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, "first"));
+    CppSQLite3Exception err;
+    EXPECT_EQ(db.changePassword("second", &err), SQLITE_OK) << err.errorMessage();
+    AddRows(db, 210, 5);
+  }
+  EXPECT_EQ(CountWith(path, "first"), -1);
+  EXPECT_EQ(CountWith(path, "second"), 215);
+  EXPECT_FALSE(FileHas(path, kMarker));
+
+  {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, "second"));
+    CppSQLite3Exception err;
+    EXPECT_EQ(db.changePassword("", &err), SQLITE_OK) << err.errorMessage();
+    EXPECT_EQ(Count(db), 215);
+    void* key = &err;
+    int nKey = -1;
+    sqlite3CodecGetKey(db.handle(), 0, &key, &nKey);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(nKey, 0);
+  }
+  EXPECT_TRUE(FileHas(path, kMarker));
+  EXPECT_EQ(ReadAll(path).compare(0, 15, "SQLite format 3"), 0);
+  CppSQLite3DB db;
+  ASSERT_TRUE(Open(db, path, nullptr));
+  EXPECT_EQ(Count(db), 215);
+  EXPECT_TRUE(IntegrityOk(db));
+  // Removing a key that is not there does nothing.
+  EXPECT_EQ(sqlite3_rekey(db.handle(), nullptr, 0), SQLITE_OK);
+}
+
+TEST_F(EncryptedDbTest, WrittenAndReopenedManyTimes) {
+  for (int round = 0; round < 25; round++) {
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, "cycle"));
+    EXPECT_EQ(round == 0 ? 0 : Count(db), round * 20);
+    AddRows(db, round * 20, 20);
+    CppSQLite3Exception err;
+    // Deletions and updates too, so that pages are freed and reused.
+    db.execDML("UPDATE t SET body = body || 'u' WHERE id % 3 = 0", &err);
+    db.execDML("DELETE FROM t WHERE id = -1", &err);
+    ASSERT_EQ(err.errorCode(), 0) << err.errorMessage();
+  }
+  CppSQLite3DB db;
+  ASSERT_TRUE(Open(db, path, "cycle"));
+  EXPECT_EQ(Count(db), 500);
+  EXPECT_TRUE(IntegrityOk(db));
+  EXPECT_FALSE(FileHas(path, kMarker));
+}
+
+TEST_F(EncryptedDbTest, OtherPageSizes) {
+  for (int pageSize : {512, 1024, 8192, 65536}) {
+    SCOPED_TRACE(pageSize);
+    std::string p = dir / ("ps" + std::to_string(pageSize) + ".db");
+    {
+      CppSQLite3DB db;
+      ASSERT_TRUE(Open(db, p, "pages"));
+      db.execDML(("PRAGMA page_size=" + std::to_string(pageSize)).c_str());
+      AddRows(db, 0, 150);
+    }
+    std::string bytes = ReadAll(p);
+    EXPECT_EQ(bytes.size() % pageSize, 0u);
+    EXPECT_EQ(bytes.find(kMarker), std::string::npos);
+    std::string plain = DecipherFile(p, "pages", pageSize, p + ".plain");
+    EXPECT_EQ(((unsigned char)plain[16] << 8) | ((unsigned char)plain[17] << 16), pageSize);
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, p, "pages"));
+    AddRows(db, 150, 50);
+    EXPECT_EQ(Count(db), 200);
+    EXPECT_TRUE(IntegrityOk(db));
+  }
+}
+
+}  // namespace
