@@ -17,6 +17,7 @@
 
 #include "base/File64.h"
 #include "base/Log.h"
+#include "sqlite/CodecVfs.h"
 #include "sqlite/FormatIO_Sqlite.h"
 #include "sqlite/SqliteCodecApi.h"
 
@@ -67,6 +68,8 @@ bool BackupSqliteDatabase(FormatIO_Sqlite& fmt, const char* path, const std::str
   }
 
   const bool existed = File64::PathExists(path);
+  // The copy must be opened through the file layer that applies the codec.
+  quillery::CodecVfsRegister();
   sqlite3* target = nullptr;
   if (sqlite3_open(path, &target) != SQLITE_OK) {
     xLog(LOG_ERROR, "Backup sqlite failed to open backup database\n");

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "sqlite/CodecVfs.h"
 #include "sqlite/FormatIO_Sqlite.h"
 #include "sqlite/SqliteCodecApi.h"
 
@@ -52,6 +53,7 @@ inline bool AddNotes(FormatIO_Sqlite& fmt, const std::string& prefix, int n, int
 // a connection of its own (keyed when key is not empty); -1 when the file
 // cannot be read that way.
 inline long long QueryFile(const std::string& path, const std::string& sql, const std::string& key = "") {
+  quillery::CodecVfsRegister();
   sqlite3* db = nullptr;
   long long result = -1;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
@@ -72,6 +74,7 @@ inline long long CountRows(const std::string& path, const std::string& table, co
 
 // True when the file at path passes SQLite's integrity check.
 inline bool IntegrityOk(const std::string& path, const std::string& key = "") {
+  quillery::CodecVfsRegister();
   sqlite3* db = nullptr;
   bool ok = false;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
