@@ -34,11 +34,7 @@ void WriteAll(const std::string& path, const std::string& data) {
 // A committed database of n notes with big texts, closed again.
 void MakeDatabase(const std::string& path, int n, int textSize) {
   FormatIO_Sqlite fmt;
-  ASSERT_TRUE(OpenLikeLoad(fmt, path));
-  ASSERT_TRUE(AddNotes(fmt, "n", n, textSize));
-  fmt.CommitTransaction();
-  fmt._bInTransaction = false;
-  fmt.Close();
+  ASSERT_TRUE(MakeCommittedDatabase(fmt, path, n, textSize));
 }
 
 class SqliteBackupTest : public ::testing::Test {

@@ -42,11 +42,7 @@ bool LooksEnciphered(const std::string& path) {
 void MakeEncrypted(const std::string& path, int n, const char* password, int textSize = 100) {
   FormatIO_SqliteEnc fmt;
   fmt.SetPassword(password);
-  ASSERT_TRUE(OpenLikeLoad(fmt, path));
-  ASSERT_TRUE(AddNotes(fmt, "n", n, textSize));
-  fmt.CommitTransaction();
-  fmt._bInTransaction = false;
-  fmt.Close();
+  ASSERT_TRUE(MakeCommittedDatabase(fmt, path, n, textSize));
 }
 
 class SqliteEncTest : public ::testing::Test {

@@ -49,6 +49,17 @@ inline bool AddNotes(FormatIO_Sqlite& fmt, const std::string& prefix, int n, int
   return true;
 }
 
+// Fills a new database at path through fmt (keyed with its password, if any)
+// with n notes, commits and closes it.
+inline bool MakeCommittedDatabase(FormatIO_Sqlite& fmt, const std::string& path, int n, int textSize) {
+  if (!OpenLikeLoad(fmt, path) || !AddNotes(fmt, "n", n, textSize)) return false;
+  CppSQLite3Exception e;
+  fmt.CommitTransaction(e);
+  fmt._bInTransaction = false;
+  fmt.Close();
+  return e.errorCode() == 0;
+}
+
 // The first column of the first row of sql, run on the file at path through
 // a connection of its own (keyed when key is not empty); -1 when the file
 // cannot be read that way.
