@@ -45,7 +45,8 @@ bool IsDiskFull(const CppSQLite3Exception& err) { return (err.errorCode() & 0xff
 class CurrentNoteKeeper {
  public:
   explicit CurrentNoteKeeper(NoteDocument& doc) : m_doc(doc), m_nIdx(doc.m_nCurrentNoteIdx) {}
-  ~CurrentNoteKeeper() { m_doc.m_nCurrentNoteIdx = m_nIdx; }
+  ~CurrentNoteKeeper() { Restore(); }
+  void Restore() { m_doc.m_nCurrentNoteIdx = m_nIdx; }
   CurrentNoteKeeper(const CurrentNoteKeeper&) = delete;
   CurrentNoteKeeper& operator=(const CurrentNoteKeeper&) = delete;
   int Index() const { return m_nIdx; }
@@ -353,6 +354,8 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
       if (fetchedIdx != current.Index() && fetchedIdx != currentOriginal) fetched.Clear(true);
     }
   }
+  // The document-wide data names the current note.
+  current.Restore();
   if (failed > 0) {
     // A database that silently lacks notes is no saved document.
     xLog(LOG_ERROR, "Error saving .qyde/.qyde: %d of %d notes could not be written\n", failed, count);

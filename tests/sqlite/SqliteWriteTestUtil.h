@@ -77,10 +77,7 @@ inline Rows QueryOwn(FormatIO_Sqlite& fmt, const char* sql) {
   return rows;
 }
 
-inline std::string One(FormatIO_Sqlite& fmt, const char* sql) {
-  Rows r = QueryOwn(fmt, sql);
-  return r.empty() || r[0].empty() ? std::string("<none>") : r[0][0];
-}
+inline std::string One(FormatIO_Sqlite& fmt, const char* sql) { return Cell(QueryOwn(fmt, sql)); }
 
 inline NoteNode& AddNote(NoteDocument& doc, const std::string& parentID, const std::string& id,
                          const std::string& title, const std::string& text) {
