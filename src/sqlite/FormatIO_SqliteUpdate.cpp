@@ -218,7 +218,8 @@ void BindNoteColumns(CppSQLite3Statement& stmt, const NoteNode& note, unsigned i
 bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNote, std::string* error) {
   mask &= NIF_ALL;
   if (mask == 0) return true;
-  quillery::LoadMissingBytes(_db, note, mask);
+  // A new note has no stored rows to take missing bytes from.
+  if (!newNote) quillery::LoadMissingBytes(_db, note, mask);
   // All parts of one update are kept or dropped together: a failure half
   // way leaves the note's rows as they were, not half rewritten.
   quillery::SqlSavepoint savepoint(_db);
