@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "HtmlWriterTestUtil.h"
+#include "common/CloneAnswerController.h"
 
 using namespace qytest;
 
@@ -28,18 +29,7 @@ void WorkedTree(NoteDocument& doc) {
   AddNote(doc, "", "T", "T", "");
 }
 
-class AnsweringController : public GuiControllerBase {
- public:
-  explicit AnsweringController(int answer) : m_answer(answer) {}
-  int ConvertClonesOnSave(const char*) override {
-    ++asked;
-    return m_answer;
-  }
-  int asked = 0;
-
- private:
-  int m_answer;
-};
+using AnsweringController = quillery_test::CloneAnswerController;
 
 }  // namespace
 

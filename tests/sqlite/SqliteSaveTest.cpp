@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "base/Log.h"
+#include "common/CloneAnswerController.h"
 #include "base/Progress.h"
 #include "formats/FileFormatFactory.h"
 #include "sqlite/SqliteWriteTestUtil.h"
@@ -42,18 +43,7 @@ void LimitFileSize(rlim_t bytes) {
   setrlimit(RLIMIT_FSIZE, &lim);
 }
 
-class AnswerController : public GuiControllerBase {
- public:
-  explicit AnswerController(int answer) : m_answer(answer) {}
-  int ConvertClonesOnSave(const char*) override {
-    ++asked;
-    return m_answer;
-  }
-  int asked = 0;
-
- private:
-  int m_answer;
-};
+using AnswerController = quillery_test::CloneAnswerController;
 
 class SqliteSave : public ::testing::Test {
  protected:
