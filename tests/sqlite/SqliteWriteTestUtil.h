@@ -84,6 +84,8 @@ inline NoteNode& AddNote(NoteDocument& doc, const std::string& parentID, const s
   return qycont::AddNote(doc, parentID, id, title, text);
 }
 
+// Colours whose channels are multiples of 257 survive the 8-bit colour
+// texts of the database unchanged.
 inline GdkColor Rgb(guint16 r, guint16 g, guint16 b) {
   GdkColor c = {0, r, g, b};
   return c;
@@ -110,10 +112,10 @@ inline void EveryFeatureDocument(NoteDocument& doc) {
   f.Append(FmtInfo(FMT_BOLD_BEGIN, 0));
   f.Append(FmtInfo(FMT_BOLD_END, 4));
   FmtInfo c1(FMT_COLOR_BEGIN, 5);
-  c1.color = Rgb(0xFFFF, 0x8000, 0);
+  c1.color = Rgb(0xFFFF, 0x8080, 0);
   f.Append(c1);
   FmtInfo c2(FMT_COLOR_END, 9);
-  c2.color = Rgb(0xFFFF, 0x8000, 0);
+  c2.color = Rgb(0xFFFF, 0x8080, 0);
   f.Append(c2);
   FmtInfo font1(FMT_FONT_BEGIN, 10);
   font1.strFont = "O'Neil Sans 12";
@@ -128,6 +130,7 @@ inline void EveryFeatureDocument(NoteDocument& doc) {
   ls2.nValue = 150;
   f.Append(ls2);
   a.m_objText.m_lstAnchors.Append(AnchorInfo("it's here", 3));
+  doc.m_mapAnchors["it's here"] = "TOP";
   a.m_nDateCreated = 1600000000;
   a.m_nDateModified = 1600000100;
   a.m_nIconType = ICON_FILE;
@@ -137,13 +140,13 @@ inline void EveryFeatureDocument(NoteDocument& doc) {
   a.m_bTemplate = true;
   a.SetSourceLanguage("cpp");
   a.m_bUseTxtColor = true;
-  a.m_clrTxt = Rgb(0x1200, 0x3400, 0x5600);
+  a.m_clrTxt = Rgb(0x1212, 0x3434, 0x5656);
   a.m_bUseBkgColor = true;
-  a.m_clrBkg = Rgb(0xfe00, 0xdc00, 0xba00);
+  a.m_clrBkg = Rgb(0xfefe, 0xdcdc, 0xbaba);
   a.m_bUseFont = true;
   a.m_strCustomFont = "Serif Bold 10";
   a.m_bUseNoteBkgColor = true;
-  a.m_clrNoteBkg = Rgb(0xee00, 0xee00, 0xdd00);
+  a.m_clrNoteBkg = Rgb(0xeeee, 0xeeee, 0xdddd);
   a.SetKeywords(";red;blue;");
   a.m_lstCustomProperties.push_back(CustomProperty("colour", "green"));
   LinkInfo link;
