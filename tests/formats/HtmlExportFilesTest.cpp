@@ -207,3 +207,17 @@ TEST_F(HtmlExportFiles, FramesLayout) {
   EXPECT_EQ(DOC_SAVE_ERROR, Export(doc, dir / "other.html"));
   EXPECT_FALSE(Exists(dir / "other.html"));
 }
+
+TEST_F(HtmlExportFiles, ShippedFramesTemplate) {
+  host.templateDir = std::string(QY_SOURCE_DIR) + "/data/html_export_frames";
+  doc.bExportFrames = true;
+  ASSERT_EQ(0, Export(doc, page));
+  // What the pages refer to is there.
+  const std::string toc = ReadFile(side + "web/toc.html");
+  EXPECT_NE(std::string::npos, toc.find("src=\"tree.js\""));
+  EXPECT_NE(std::string::npos, toc.find("src=\"tree_data.js\""));
+  EXPECT_NE(std::string::npos, ReadFile(side + "web/tree.js").find("function dTree(name)"));
+  EXPECT_TRUE(Exists(side + "web/blank.html"));
+  EXPECT_TRUE(Exists(side + "web/css/main.css"));
+  EXPECT_NE(std::string::npos, ReadFile(side + "notes/B.html").find("href=\"../web/css/main.css\""));
+}
