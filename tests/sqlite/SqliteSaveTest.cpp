@@ -291,6 +291,23 @@ TEST_F(SqliteSave, TheDocumentsOwnLoaderCommitsInPlaceAndDoesNotMoveAway) {
   FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 
+TEST_F(SqliteSave, APasswordEnciphersTheNewFile) {
+  EveryFeatureDocument(doc);
+  fmt.reset(new FormatIO_Sqlite);
+  fmt->_strPassword = "secret";
+  RecursiveTreeWalker walker(doc);
+  ASSERT_EQ(fmt->Save(path.c_str(), walker), 0);
+  fmt.reset();
+  // Without the key the file is no database; with it every note is there.
+  EXPECT_NE(C("SELECT count(*) FROM notes").find("ERROR"), std::string::npos);
+  CppSQLite3DB keyed;
+  CppSQLite3Exception err;
+  keyed.open(path.c_str(), &err);
+  keyed.setPassword("secret", &err);
+  EXPECT_EQ(keyed.execScalar("SELECT count(*) FROM notes", &err), 4);
+  EXPECT_EQ(err.errorCode(), 0);
+}
+
 TEST_F(SqliteSave, DiskFullAtCommitFailsAndTheFileKeepsItsLastSave) {
   const int r = InChild([&] {
     NoteDocument d;
