@@ -3,96 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 #include "common/TempDir.h"
-#include "sqlite/CodecVfs.h"
-#include "sqlite/CppSQLite3.h"
-#include "sqlite/PageCodec.h"
+#include "sqlite/EncryptedDbTestUtil.h"
 #include "sqlite/SqliteCodecApi.h"
 
 namespace {
 
-using quillery_test::TempDir;
-
-const char kMarker[] = "MARKER-plaintext-that-must-not-reach-the-disk";
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-bool FileHas(const std::string& path, const std::string& text) {
-  return ReadAll(path).find(text) != std::string::npos;
-}
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-// Opens path, keyed with pw unless pw is null.
-bool Open(CppSQLite3DB& db, const std::string& path, const char* pw) {
-  CppSQLite3Exception err;
-  db.open(path.c_str(), &err);
-  if (pw) db.setPassword(pw, &err);
-  return err.errorCode() == 0 && db.isOpen();
-}
-
-// Rows of table t (creating it when missing) and count rows more, each with
-// the marker and enough text to need overflow pages now and then.
-void AddRows(CppSQLite3DB& db, int first, int count) {
-  CppSQLite3Exception err;
-  db.execDML("CREATE TABLE IF NOT EXISTS t(id INTEGER PRIMARY KEY, body TEXT)", &err);
-  db.execDML("BEGIN", &err);
-  CppSQLite3Statement st = db.compileStatement("INSERT INTO t VALUES(?, ?)", &err);
-  for (int i = first; i < first + count; i++) {
-    std::string body = std::string(kMarker) + " " + std::to_string(i) +
-                       std::string(static_cast<size_t>(i % 7 == 0 ? 5000 : 60), 'x');
-    st.bind(1, i, &err);
-    st.bind(2, body.c_str(), &err);
-    st.execDML(&err);
-  }
-  st.finalize(&err);
-  db.execDML("COMMIT", &err);
-  ASSERT_EQ(err.errorCode(), 0) << err.errorMessage();
-}
-
-// The row count, or -1 when the database cannot be read (with the error).
-int Count(CppSQLite3DB& db, CppSQLite3Exception* err = nullptr) {
-  CppSQLite3Exception e;
-  CppSQLite3Query q = db.execQuery("SELECT count(*) FROM t", &e);
-  if (err) *err = e;
-  return e.errorCode() ? -1 : q.getIntField(0);
-}
-
-bool IntegrityOk(CppSQLite3DB& db) {
-  CppSQLite3Query q = db.execQuery("PRAGMA integrity_check");
-  return !q.eof() && std::string(q.getStringField(0)) == "ok";
-}
-
-int CountWith(const std::string& path, const char* pw, CppSQLite3Exception* err = nullptr) {
-  CppSQLite3DB db;
-  if (!Open(db, path, pw)) return -2;
-  return Count(db, err);
-}
-
-// Deciphers every page of an encrypted file with its password into a plain
-// file that SQLite reads without any key.
-std::string DecipherFile(const std::string& path, const char* pw, int pageSize,
-                         const std::string& outPath) {
-  std::string bytes = ReadAll(path);
-  Codec* c = CodecCreate();
-  CodecGenerateReadKey(c, pw, static_cast<int>(strlen(pw)));
-  for (size_t off = 0; off + pageSize <= bytes.size(); off += pageSize) {
-    CodecDecrypt(c, static_cast<uint32_t>(off / pageSize + 1),
-                 reinterpret_cast<unsigned char*>(&bytes[off]), pageSize);
-  }
-  sqlite3CodecFree(c);
-  std::ofstream(outPath, std::ios::binary) << bytes;
-  return bytes;
-}
+using namespace quillery_test;
 
 class EncryptedDbTest : public ::testing::Test {
  protected:
@@ -104,7 +23,7 @@ TEST_F(EncryptedDbTest, NoPlaintextOnDiskAndPagesFollowThePageCipher) {
   {
     CppSQLite3DB db;
     ASSERT_TRUE(Open(db, path, "s3cret"));
-    AddRows(db, 0, 300);
+    ASSERT_TRUE(AddRows(db, 0, 300));
   }
   std::string bytes = ReadAll(path);
   ASSERT_GT(bytes.size(), 40000u);
@@ -126,7 +45,7 @@ TEST_F(EncryptedDbTest, WrongOrMissingKeyIsNotADatabase) {
   {
     CppSQLite3DB db;
     ASSERT_TRUE(Open(db, path, "right"));
-    AddRows(db, 0, 20);
+    ASSERT_TRUE(AddRows(db, 0, 20));
   }
   std::string before = ReadAll(path);
   CppSQLite3Exception err;
@@ -145,7 +64,7 @@ TEST_F(EncryptedDbTest, WrongOrMissingKeyIsNotADatabase) {
   {
     CppSQLite3DB db;
     ASSERT_TRUE(Open(db, plainPath, nullptr));
-    AddRows(db, 0, 3);
+    ASSERT_TRUE(AddRows(db, 0, 3));
   }
   EXPECT_EQ(CountWith(plainPath, "key"), -1);
   EXPECT_EQ(CountWith(plainPath, nullptr), 3);
@@ -156,7 +75,7 @@ TEST_F(EncryptedDbTest, LongPasswordsCountTo32Bytes) {
   {
     CppSQLite3DB db;
     ASSERT_TRUE(Open(db, path, pw40.c_str()));
-    AddRows(db, 0, 5);
+    ASSERT_TRUE(AddRows(db, 0, 5));
   }
   EXPECT_EQ(CountWith(path, pw40.substr(0, 32).c_str()), 5);
   EXPECT_EQ(CountWith(path, pw40.substr(0, 31).c_str()), -1);
@@ -166,13 +85,13 @@ TEST_F(EncryptedDbTest, ReKeyEncipherChangeAndRemove) {
   {
     CppSQLite3DB db;
     ASSERT_TRUE(Open(db, path, nullptr));
-    AddRows(db, 0, 200);
+    ASSERT_TRUE(AddRows(db, 0, 200));
     ASSERT_TRUE(FileHas(path, kMarker));
     CppSQLite3Exception err;
     EXPECT_EQ(db.changePassword("first", &err), SQLITE_OK) << err.errorMessage();
     EXPECT_TRUE(db.isOpen());
     EXPECT_EQ(Count(db), 200);  // the open connection reads on with the new key
-    AddRows(db, 200, 10);
+    ASSERT_TRUE(AddRows(db, 200, 10));
   }
   EXPECT_FALSE(FileHas(path, kMarker));
   EXPECT_EQ(CountWith(path, nullptr), -1);
@@ -183,7 +102,7 @@ TEST_F(EncryptedDbTest, ReKeyEncipherChangeAndRemove) {
     ASSERT_TRUE(Open(db, path, "first"));
     CppSQLite3Exception err;
     EXPECT_EQ(db.changePassword("second", &err), SQLITE_OK) << err.errorMessage();
-    AddRows(db, 210, 5);
+    ASSERT_TRUE(AddRows(db, 210, 5));
   }
   EXPECT_EQ(CountWith(path, "first"), -1);
   EXPECT_EQ(CountWith(path, "second"), 215);
@@ -216,7 +135,7 @@ TEST_F(EncryptedDbTest, WrittenAndReopenedManyTimes) {
     CppSQLite3DB db;
     ASSERT_TRUE(Open(db, path, "cycle"));
     EXPECT_EQ(round == 0 ? 0 : Count(db), round * 20);
-    AddRows(db, round * 20, 20);
+    ASSERT_TRUE(AddRows(db, round * 20, 20));
     CppSQLite3Exception err;
     // Deletions and updates too, so that pages are freed and reused.
     db.execDML("UPDATE t SET body = body || 'u' WHERE id % 3 = 0", &err);
@@ -238,7 +157,7 @@ TEST_F(EncryptedDbTest, OtherPageSizes) {
       CppSQLite3DB db;
       ASSERT_TRUE(Open(db, p, "pages"));
       db.execDML(("PRAGMA page_size=" + std::to_string(pageSize)).c_str());
-      AddRows(db, 0, 150);
+      ASSERT_TRUE(AddRows(db, 0, 150));
     }
     std::string bytes = ReadAll(p);
     EXPECT_EQ(bytes.size() % pageSize, 0u);
@@ -247,7 +166,7 @@ TEST_F(EncryptedDbTest, OtherPageSizes) {
     EXPECT_EQ(((unsigned char)plain[16] << 8) | ((unsigned char)plain[17] << 16), pageSize);
     CppSQLite3DB db;
     ASSERT_TRUE(Open(db, p, "pages"));
-    AddRows(db, 150, 50);
+    ASSERT_TRUE(AddRows(db, 150, 50));
     EXPECT_EQ(Count(db), 200);
     EXPECT_TRUE(IntegrityOk(db));
   }
