@@ -158,6 +158,12 @@ int MainWriteEnciphered(CodecFile* f, const unsigned char* data, int amt, sqlite
          headerSize);
     return SQLITE_IOERR_WRITE;
   }
+  if (headerSize && (data[18] == 2 || data[19] == 2)) {
+    // The switch to a write-ahead log is refused before the file is marked,
+    // since the log itself is not enciphered.
+    xLog(LOG_ERROR, "Encrypted database: a write-ahead log is not supported\n");
+    return SQLITE_IOERR_WRITE;
+  }
   CodecSetPageSize(f->codec, amt);
   void* out = sqlite3Codec(f->codec, const_cast<unsigned char*>(data),
                            static_cast<uint32_t>(off / amt + 1), kCodecOpWriteDb);
