@@ -72,6 +72,30 @@ class EncryptedJournalTest : public ::testing::TestWithParam<const char*> {
     std::string p = GetParam();
     return p == "none" ? nullptr : GetParam();
   }
+  // Runs step in a child that dies at the n-th database page write; the
+  // crash must leave a hot journal without plaintext.
+  template <typename Fn>
+  void CrashAt(int n, Fn step) {
+    ASSERT_EQ(InChild([&] {
+                CppSQLite3DB db;
+                if (!Open(db, path, "old")) _exit(2);
+                HookScope hook(n, 0);
+                step(db);
+              }),
+              0);
+    ASSERT_TRUE(Exists(journal));
+    EXPECT_FALSE(FileHas(journal, kMarker));
+  }
+  // After the first opener has met the journal, the old key reads the old rows.
+  void ExpectOldContents() {
+    CountWith(path, FirstOpener());
+    CppSQLite3DB db;
+    ASSERT_TRUE(Open(db, path, "old"));
+    EXPECT_EQ(Count(db), 300);
+    EXPECT_EQ(Body(db, 7), original);
+    EXPECT_TRUE(IntegrityOk(db));
+    EXPECT_FALSE(Exists(journal));
+  }
   TempDir dir;
   std::string path = dir / "doc.qyde";
   std::string journal = path + "-journal";
@@ -79,47 +103,18 @@ class EncryptedJournalTest : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(EncryptedJournalTest, CrashInCommitRollsBackForAnyOpener) {
-  ASSERT_EQ(InChild([&] {
-              CppSQLite3DB db;
-              if (!Open(db, path, "old")) _exit(2);
-              HookScope hook(5, 0);
-              db.execDML("UPDATE t SET body = 'changed ' || body");
-            }),
-            0);
-  ASSERT_TRUE(Exists(journal));
-  EXPECT_FALSE(FileHas(journal, kMarker));
+  CrashAt(5, [](CppSQLite3DB& db) { db.execDML("UPDATE t SET body = 'changed ' || body"); });
   EXPECT_FALSE(FileHas(journal, "changed"));
   EXPECT_FALSE(FileHas(path, kMarker));
-
   // Whoever comes first rolls the journal back (a wrong key reads nothing, but
   // must not destroy the old pages).
-  CountWith(path, FirstOpener());
-  CppSQLite3DB db;
-  ASSERT_TRUE(Open(db, path, "old"));
-  EXPECT_EQ(Count(db), 300);
-  EXPECT_EQ(Body(db, 7), original);
-  EXPECT_TRUE(IntegrityOk(db));
-  EXPECT_FALSE(Exists(journal));
+  ExpectOldContents();
 }
 
 TEST_P(EncryptedJournalTest, CrashInReKeyKeepsTheOldKey) {
-  ASSERT_EQ(InChild([&] {
-              CppSQLite3DB db;
-              if (!Open(db, path, "old")) _exit(2);
-              HookScope hook(9, 0);
-              db.changePassword("new");
-            }),
-            0);
-  ASSERT_TRUE(Exists(journal));
-  EXPECT_FALSE(FileHas(journal, kMarker));
-
-  CountWith(path, FirstOpener());
+  CrashAt(9, [](CppSQLite3DB& db) { db.changePassword("new"); });
+  ExpectOldContents();
   EXPECT_EQ(CountWith(path, "new"), -1);
-  CppSQLite3DB db;
-  ASSERT_TRUE(Open(db, path, "old"));
-  EXPECT_EQ(Count(db), 300);
-  EXPECT_EQ(Body(db, 7), original);
-  EXPECT_TRUE(IntegrityOk(db));
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstOpener, EncryptedJournalTest,
