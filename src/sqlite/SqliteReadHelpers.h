@@ -1,0 +1,44 @@
+#pragma once
+
+// Small helpers shared by the reading side of the SQLite format (open, load,
+// fetch): error-code classes, stored colour texts, and the translation
+// between the IDs notes carry in memory and the IDs stored in the file when
+// a merge had to give clashing notes fresh IDs.
+
+#include <gdk/gdkcolor.h>
+
+#include <map>
+#include <string>
+
+class FormatIO_Sqlite;
+class NoteNode;
+
+namespace quillery {
+
+// Primary SQLite result codes (extended codes carry them in the low byte).
+bool SqliteIsBusy(int code);
+bool SqliteIsNotADatabase(int code);
+
+// Parses a stored colour text ("#rrggbb" or any name GDK knows). A text that
+// does not parse gives black, so a damaged row never leaves a colour that
+// depends on what the record held before.
+void ParseStoredColor(const char* text, GdkColor& out);
+
+// The ID under which a note's rows are stored: the ID the file had before a
+// merge renamed the note, else the note's own ID.
+const std::string& StoredIdOf(const FormatIO_Sqlite& fmt, const std::string& id);
+
+// The ID a stored note carries in memory after a merge renamed it; the ID
+// itself when it was not renamed.
+const std::string& LoadedIdOf(const FormatIO_Sqlite& fmt, const std::string& storedId);
+
+// A built-in icon (type 0 or more) is held as type 0 with its name; an
+// empty name becomes the name of the built-in icon of that index.
+void ApplyBuiltInIconName(NoteNode& note);
+
+// Points the note's internal links (no URL) that target a renamed stored ID
+// at the new ID: its own link and every link of its text. True when any
+// changed.
+bool RemapNoteLinks(NoteNode& note, const std::map<std::string, std::string>& oldToNew);
+
+}  // namespace quillery

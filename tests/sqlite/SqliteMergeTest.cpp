@@ -1,0 +1,165 @@
+// Merging an SQLite file into an open document: notes whose IDs the document
+// already uses are renamed, and everything that named them follows.
+
+#include <fstream>
+#include <vector>
+
+#include "common/NullDynamicFormat.h"
+#include "sqlite/SqliteLoadFixture.h"
+
+using namespace quillery_test;
+
+namespace {
+
+// The file: A (clashes) with child B linking to A; C a clone of A; K
+// (clashes) a clone of Z, which keeps its ID.
+void FillMergeFile(const std::string& path) {
+  RawDb db(path);
+  AddNote(db, "A", "", 0, "file A", "text of A", ", icon_type", ", -3");
+  AddNote(db, "B", "A", 0, "file B", "text of B");
+  AddNote(db, "C", "", 1, "file C", "", ", note_clone_id", ", 'A'");
+  AddNote(db, "K", "", 2, "file K", "", ", note_clone_id", ", 'Z'");
+  AddNote(db, "Z", "", 3, "file Z", "text of Z");
+  db.Exec("INSERT INTO links (note_id, note_offset, lnk_length, target_url, target_note_id) VALUES "
+          "('B', 0, 4, '', 'A'), ('B', -1, 0, '', 'A'), ('B', 5, 2, 'http://x', 'A')");
+  db.ExecBlob("INSERT INTO icons (note_id, image_title, image_data, is_png) VALUES ('A', 'i', ?, 1)", TinyPicture());
+  db.Exec("INSERT INTO tags (tag_name) VALUES ('x')");
+  db.Exec("INSERT INTO tags_notes (note_id, tag_id) VALUES ('A', 1)");
+  db.Exec("INSERT INTO custom_properties (note_id, prop_name, prop_value) VALUES ('A', 'k', 'v')");
+  db.Exec("INSERT INTO anchors (note_id, anc_name, anc_offset) VALUES ('A', 'anc1', 0)");
+  db.Exec("INSERT INTO bookmarks (node_id, book_title, book_pos) VALUES ('A', 'bm', 0)");
+  db.Exec("INSERT INTO options (opt_name, opt_value) VALUES ('doc_title', 'file title'), ('doc_UID', 'FILEUID')");
+}
+
+int FindByTitle(NoteDocument& doc, const std::string& title) {
+  for (int i = 0; i < doc.GetNodeCount(); ++i)
+    if (doc.GetNodeByIdx(i).GetTitle() == title) return i;
+  return -1;
+}
+
+// The document's own notes A, K and K's child K1.
+void FillDocument(NoteDocument& doc) {
+  doc.NodeInitID(doc.NodeInsert("", -1), "A");
+  doc.GetNodeByIdx(0).SetTitle("mine");
+  doc.NodeInitID(doc.NodeInsert("", -1), "K");
+  doc.NodeInitID(doc.NodeInsert("K", -1), "K1");
+  doc.m_mapAnchors["own"] = "A";
+  doc.SetTitle("my title");
+}
+
+TEST_F(SqliteLoadTest, MergeRenamesClashingNotesAndEverythingFollows) {
+  const std::string path = NewDb();
+  FillMergeFile(path);
+  NoteDocument doc;
+  FillDocument(doc);
+  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false, true, doc.GetIdxFromID("K")), DOC_LOAD_OK);
+  ASSERT_EQ(doc.GetNodeCount(), 8);
+
+  // The document's own notes keep their IDs and data.
+  NoteNode& mine = doc.GetNodeByIdx(doc.GetIdxFromID("A"));
+  EXPECT_EQ(mine.GetTitle(), "mine");
+  EXPECT_TRUE(mine.GetKeywords().empty());
+  EXPECT_TRUE(mine.m_lstCustomProperties.empty());
+  EXPECT_EQ(doc.m_mapNoteIcon.count("A"), 0u);
+  EXPECT_EQ(doc.m_mapAnchors["own"], "A");
+  EXPECT_EQ(doc.GetTitle(), "my title");
+
+  const int ia = FindByTitle(doc, "file A");
+  ASSERT_GE(ia, 0);
+  NoteNode& a = doc.GetNodeByIdx(ia);
+  const std::string newA = a.m_strID;
+  EXPECT_NE(newA, "A");
+  EXPECT_EQ(newA.size(), 22u);
+  EXPECT_EQ(a.m_strParentID, "K");
+  EXPECT_EQ(a.m_nSibling, 1);  // after K's own child
+  EXPECT_EQ(a.GetText(), "text of A");  // fetched under the stored ID
+  EXPECT_EQ(a.GetKeywords(), ";x;");
+  ASSERT_EQ(a.m_lstCustomProperties.size(), 1u);
+  EXPECT_EQ(doc.m_mapNoteIcon.count(newA), 1u);
+  EXPECT_EQ(doc.m_mapAnchors["anc1"], newA);
+  EXPECT_EQ(doc.GetBookmarkList().GetBookPath(0), newA);
+
+  NoteNode& b = doc.GetNodeByIdx(FindByTitle(doc, "file B"));
+  EXPECT_EQ(b.m_strID, "B");
+  EXPECT_EQ(b.m_strParentID, newA);
+  EXPECT_EQ(b.GetText(), "text of B");
+  ASSERT_EQ(b.m_objText.m_lstLinks.GetSize(), 2);
+  EXPECT_EQ(b.m_objText.m_lstLinks.GetAt(0).strTargetID, newA);
+  EXPECT_EQ(b.m_objText.m_lstLinks.GetAt(1).strTargetID, "A");  // a URL link is left alone
+  EXPECT_EQ(b.m_objLink.strTargetID, newA);
+
+  EXPECT_EQ(doc.GetNodeByIdx(FindByTitle(doc, "file C")).m_strCloneOf, newA);
+  NoteNode& k = doc.GetNodeByIdx(FindByTitle(doc, "file K"));
+  EXPECT_NE(k.m_strID, "K");
+  EXPECT_EQ(k.m_strCloneOf, "Z");  // its original kept its ID
+  EXPECT_EQ(doc.GetClones(newA).count("C"), 1u);
+  EXPECT_EQ(doc.GetClones("Z").count(k.m_strID), 1u);
+}
+
+// A dynamic document that records what the merge hands it.
+class RecordingLoader : public NullDynamicFormat {
+ public:
+  struct Update {
+    std::string id, parent, text;
+    unsigned int mask;
+    bool newNote;
+    std::vector<std::string> linkTargets;
+  };
+  void OnNodeInsert(NoteNode& n, bool) override { inserts.push_back(n.m_strID); }
+  bool OnNodeUpdate(NoteNode& n, unsigned int mask, bool newNote, std::string*) override {
+    Update u{n.m_strID, n.m_strParentID, n.GetText(), mask, newNote, {}};
+    for (const LinkInfo& l : n.m_objText.m_lstLinks.Items()) u.linkTargets.push_back(l.strTargetID);
+    updates.push_back(u);
+    return true;
+  }
+  void OnNodeCustomIconSet(NoteNode& n, PixInfo&) override { icons.push_back(n.m_strID); }
+  std::vector<std::string> inserts, icons;
+  std::vector<Update> updates;
+  static RecordingLoader* last;
+};
+RecordingLoader* RecordingLoader::last = nullptr;
+
+FormatIO_Base* CreateRecorder() { return RecordingLoader::last = new RecordingLoader; }
+
+TEST_F(SqliteLoadTest, MergeIntoAnotherDatabaseHandsOverWholeNotes) {
+  const std::string path = NewDb();
+  FillMergeFile(path);
+  const std::string own = m_dir / "own.note";
+  { std::ofstream touch(own.c_str()); }
+  FileFormatFactory::Get().Register(FORMAT_NOTE, &CreateRecorder);
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(own.c_str(), nullptr, FORMAT_NOTE), DOC_LOAD_OK);
+  RecordingLoader* rec = RecordingLoader::last;
+  FillDocument(doc);
+  rec->inserts.clear();
+  rec->updates.clear();
+
+  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false, true, -1), DOC_LOAD_OK);
+  FileFormatFactory::Get().Register(FORMAT_NOTE, nullptr);
+  ASSERT_EQ(rec->inserts.size(), 5u);
+  const std::string newA = doc.GetNodeByIdx(FindByTitle(doc, "file A")).m_strID;
+  bool sawA = false, sawB = false;
+  for (const auto& u : rec->updates) {
+    EXPECT_TRUE(u.newNote);
+    EXPECT_EQ(u.mask, 0x26BDu | NIF_PROPERTIES);
+    if (u.id == newA) {
+      sawA = true;
+      EXPECT_EQ(u.text, "text of A");
+      EXPECT_EQ(u.parent, "");
+    }
+    if (u.id == "B") {
+      sawB = true;
+      EXPECT_EQ(u.parent, newA);
+      ASSERT_EQ(u.linkTargets.size(), 2u);
+      EXPECT_EQ(u.linkTargets[0], newA);
+    }
+  }
+  EXPECT_TRUE(sawA && sawB);
+  ASSERT_EQ(rec->icons.size(), 1u);
+  EXPECT_EQ(rec->icons[0], newA);
+  // The merged notes stay in the document without their contents, which
+  // the document's own database now holds.
+  EXPECT_TRUE(doc.GetNodeByIdx(FindByTitle(doc, "file A")).GetText().empty());
+}
+
+}  // namespace
