@@ -19,18 +19,28 @@ namespace {
 
 const char* Msg(const CppSQLite3Exception& e) { return e.errorMessage() ? e.errorMessage() : ""; }
 
-// Runs a query and collects its first column as text; false on an error,
-// which stays in err.
-bool CollectTexts(CppSQLite3DB& db, const std::string& sql, std::vector<std::string>& out, CppSQLite3Exception& err) {
-  CppSQLite3Query q = db.execQuery(sql.c_str(), &err);
+// Runs a query and collects its first column (text or row ID); false on an
+// error, which stays in err.
+bool CollectColumn(CppSQLite3Query q, std::vector<std::string>& out, CppSQLite3Exception& err) {
   for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) out.push_back(q.getStringField(0, ""));
   return err.errorCode() == 0;
 }
-
-bool CollectIds(CppSQLite3DB& db, const std::string& sql, std::vector<int64_t>& out, CppSQLite3Exception& err) {
-  CppSQLite3Query q = db.execQuery(sql.c_str(), &err);
+bool CollectColumn(CppSQLite3Query q, std::vector<int64_t>& out, CppSQLite3Exception& err) {
   for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) out.push_back(q.getInt64Field(0, 0));
   return err.errorCode() == 0;
+}
+template <class T>
+bool Collect(CppSQLite3DB& db, const std::string& sql, std::vector<T>& out, CppSQLite3Exception& err) {
+  return CollectColumn(db.execQuery(sql.c_str(), &err), out, err);
+}
+// The same for the later phases, which log a failing statement and go on.
+template <class T>
+bool CollectOrLog(CppSQLite3DB& db, const std::string& sql, std::vector<T>& out) {
+  CppSQLite3Exception err;
+  if (Collect(db, sql, out, err)) return true;
+  xLog(LOG_ERROR, "Sqlite format update: Sql [%s] failed! Error: %s\n", sql.c_str(), Msg(err));
+  out.clear();
+  return false;
 }
 
 // "UPDATE ... SET x=? WHERE key=?" with a text value and a text or row key.
@@ -85,7 +95,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
   {
     CppSQLite3Exception err;
     std::vector<std::string> ids;
-    if (!CollectTexts(_db, "SELECT note_id FROM notes WHERE hash IS NULL OR LENGTH(hash)=0" + limit, ids, err)) {
+    if (!Collect(_db, "SELECT note_id FROM notes WHERE hash IS NULL OR LENGTH(hash)=0" + limit, ids, err)) {
       xLog(LOG_ERROR, "Sqlite format update [1]: Error: %s\n", Msg(err));
       return false;
     }
@@ -120,13 +130,8 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
 
   // Attachment hashes, over the stored bytes.
   {
-    CppSQLite3Exception err;
     std::vector<int64_t> ids;
-    const std::string sql = "SELECT att_id FROM attachments WHERE hash IS NULL OR LENGTH(hash)=0" + limit;
-    if (!CollectIds(_db, sql, ids, err)) {
-      xLog(LOG_ERROR, "Sqlite format update: Sql [%s] failed! Error: %s\n", sql.c_str(), Msg(err));
-      ids.clear();
-    }
+    CollectOrLog(_db, "SELECT att_id FROM attachments WHERE hash IS NULL OR LENGTH(hash)=0" + limit, ids);
     for (int64_t id : ids) {
       CppSQLite3Exception e;
       CppSQLite3Statement stmt = _db.compileStatement("SELECT att_size, att_data FROM attachments WHERE att_id=?", &e);
@@ -159,13 +164,8 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
 
   // HTML hashes: each note's rich text is fetched into a scratch note.
   {
-    CppSQLite3Exception err;
     std::vector<std::string> ids;
-    const std::string sql = "SELECT note_id FROM notes WHERE hash_html IS NULL OR LENGTH(hash_html)=0" + limit;
-    if (!CollectTexts(_db, sql, ids, err)) {
-      xLog(LOG_ERROR, "Sqlite format update: Sql [%s] failed! Error: %s\n", sql.c_str(), Msg(err));
-      ids.clear();
-    }
+    CollectOrLog(_db, "SELECT note_id FROM notes WHERE hash_html IS NULL OR LENGTH(hash_html)=0" + limit, ids);
     for (const std::string& id : ids) {
       const int idx = doc->GetIdxFromID(LoadedIdOf(*this, id));
       xLog(LOG_INFO, "Sqlite database: calculate HTML hash for note ID=%s [%s]\n", id.c_str(),
@@ -183,13 +183,9 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
 
   // Attachment codes.
   {
-    CppSQLite3Exception err;
     std::vector<int64_t> ids;
-    const std::string sql = "SELECT att_id FROM attachments WHERE att_code IS NULL OR LENGTH(att_code)=0" + limit;
-    if (!CollectIds(_db, sql, ids, err)) {
-      xLog(LOG_ERROR, "Sqlite format update: Sql [%s] failed! Error: %s\n", sql.c_str(), Msg(err));
+    if (!CollectOrLog(_db, "SELECT att_id FROM attachments WHERE att_code IS NULL OR LENGTH(att_code)=0" + limit, ids))
       return changed;
-    }
     for (int64_t id : ids) {
       std::string code;
       doc->GenerateUniqueNodeID(code);

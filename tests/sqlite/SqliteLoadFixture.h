@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "common/RawSqlite.h"
 #include "common/TempDir.h"
 #include "base/Progress.h"
 #include "formats/FileFormatFactory.h"
@@ -18,50 +19,21 @@
 
 namespace quillery_test {
 
-// A raw connection, as another program (or process) would hold it.
-class RawDb {
+// A raw connection, as another program (or process) would hold it, that
+// fails the test when a statement of the test's own data fails.
+class RawDb : public RawSqlite {
  public:
-  explicit RawDb(const std::string& path) { sqlite3_open(path.c_str(), &m_db); }
-  ~RawDb() { sqlite3_close(m_db); }
-  RawDb(const RawDb&) = delete;
-  RawDb& operator=(const RawDb&) = delete;
+  explicit RawDb(const std::string& path) : RawSqlite(path) {}
 
-  // Runs SQL; fails the test with SQLite's message when it fails.
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    const int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
-    EXPECT_EQ(rc, SQLITE_OK) << sql << ": " << (err ? err : "");
-    sqlite3_free(err);
-  }
-  int TryExec(const std::string& sql) { return sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr); }
-  // The first column of the first row as text ("<none>" without a row,
-  // "<null>" for NULL).
-  std::string Scalar(const std::string& sql) {
-    sqlite3_stmt* st = nullptr;
-    std::string out = "<error>";
-    if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-      if (sqlite3_step(st) == SQLITE_ROW) {
-        const unsigned char* t = sqlite3_column_text(st, 0);
-        out = t ? reinterpret_cast<const char*>(t) : "<null>";
-      } else {
-        out = "<none>";
-      }
-    }
-    sqlite3_finalize(st);
-    return out;
-  }
-  // Inserts a blob with one bound parameter: sql holds one "?".
+  void Exec(const std::string& sql) { EXPECT_EQ(RawSqlite::Exec(sql), "") << sql; }
+  // Runs sql with its one "?" bound to bytes as a blob.
   void ExecBlob(const std::string& sql, const std::string& bytes) {
     sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(m_db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+    ASSERT_EQ(sqlite3_prepare_v2(handle(), sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
     sqlite3_bind_blob(st, 1, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
     EXPECT_EQ(sqlite3_step(st), SQLITE_DONE) << sql;
     sqlite3_finalize(st);
   }
-  sqlite3* handle() { return m_db; }
-
- private:
-  sqlite3* m_db = nullptr;
 };
 
 // Creates a database with every table and index of the current format.
