@@ -98,6 +98,22 @@ TEST_F(HtmlExportFiles, PicturesAndAttachmentsStayInsideTheSideFolder) {
   EXPECT_TRUE(host.asked.empty());
 }
 
+TEST_F(HtmlExportFiles, PictureWithoutStoredBytesIsEncoded) {
+  PixInfo pix;
+  pix.SetPixbufOwned(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 2, 2));
+  pix.nOffset = 0;
+  pix.strName = "drawn";
+  doc.GetNodeByIdx(1).m_objText.m_lstPictures.Push(pix);
+  ASSERT_EQ(0, Export(doc, page));
+  const std::string png = ReadFile(side + "img/drawn");
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(0, png.compare(0, 8, "\x89PNG\r\n\x1a\n"));
+  GdkPixbuf* back = PixInfo::LoadFromBuffer(png.data(), png.size(), -1);
+  ASSERT_NE(nullptr, back);
+  EXPECT_EQ(2, gdk_pixbuf_get_width(back));
+  g_object_unref(back);
+}
+
 TEST_F(HtmlExportFiles, ExistingFilesNeedTheHostsConsent) {
   AddAttachment(0, "a.txt", "new");
   AddAttachment(3, "b.txt", "new b");

@@ -93,9 +93,11 @@ TEST_F(HtmlExport, HeadingsNumbersAndStyleSheet) {
   // Web addresses are linked as they stand; a missing sheet fails the save
   // and leaves no half page.
   doc.nExportCssEmbed = -1;
-  doc.strExportCss = "https://example.org/s.css";
-  html = Run();
-  EXPECT_NE(std::string::npos, html.find("href=\"https://example.org/s.css\">"));
+  for (const char* url : {"http://example.org/s.css", "https://example.org/s.css"}) {
+    doc.strExportCss = url;
+    html = Run();
+    EXPECT_NE(std::string::npos, html.find(std::string("href=\"") + url + "\">"));
+  }
   doc.strExportCss = dir / "missing.css";
   EXPECT_EQ(DOC_SAVE_CSS_FAILED, Export(doc, page));
   EXPECT_FALSE(Exists(page));
