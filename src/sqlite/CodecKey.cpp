@@ -120,6 +120,11 @@ int sqlite3_rekey(sqlite3* db, const void* key, int nKey) {
   Codec* c = CodecVfsGetCodec(file);
   const bool newKey = key && nKey > 0;
   if (!newKey && !Encrypted(c)) return SQLITE_OK;
+  if (!sqlite3_get_autocommit(db)) {
+    // The rewrite is a transaction of its own; an open one must end first.
+    xLog(LOG_ERROR, "Encrypted database: cannot re-key inside a transaction\n");
+    return SQLITE_ERROR;
+  }
   if (Encrypted(c)) {
     if (newKey) CodecGenerateWriteKey(c, key, nKey);
     c->hasWriteKey = newKey ? 1 : 0;

@@ -153,6 +153,18 @@ TEST_F(EncryptedFilesTest, TwoConnectionsSeeEachOthersCommits) {
   EXPECT_TRUE(IntegrityOk(a));
 }
 
+TEST_F(EncryptedFilesTest, ReKeyInsideATransactionIsRefusedAndChangesNothing) {
+  CppSQLite3DB db;
+  ASSERT_TRUE(Open(db, path, "k"));
+  ASSERT_EQ(db.execDML("BEGIN"), 0);
+  ASSERT_EQ(db.execDML("DELETE FROM t WHERE id < 50"), 50);
+  EXPECT_EQ(sqlite3_rekey(db.handle(), "other", 5), SQLITE_ERROR);
+  EXPECT_GE(db.execDML("COMMIT"), 0);
+  db.close();
+  EXPECT_EQ(CountWith(path, "k"), 150);
+  EXPECT_EQ(CountWith(path, "other"), -1);
+}
+
 TEST(EncryptedKeyingTest, ConnectionsThatAreNoFileCannotBeKeyed) {
   CppSQLite3DB db;
   CppSQLite3Exception err;
