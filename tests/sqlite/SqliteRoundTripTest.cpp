@@ -1,0 +1,114 @@
+// A document with every feature saved into a new database and loaded back:
+// every field equal; and a loaded document saved on into another database
+// through its own lazy loader.
+
+#include <gtest/gtest.h>
+
+#include "formats/FileFormatFactory.h"
+#include "model/DocumentCompare.h"
+#include "sqlite/SqliteWriteTestUtil.h"
+
+using namespace qysqlw;
+
+namespace {
+
+class SqliteRoundTrip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FormatIO_Base::SetEnableSharing(true);
+    FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+  }
+  void TearDown() override { FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr); }
+
+  // Loads the file and fetches every note whole.
+  static int LoadAll(NoteDocument& doc, const std::string& path) {
+    const int r = doc.Load(path.c_str(), nullptr, FORMAT_QYDB);
+    if (r != 0) return r;
+    FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
+    if (!dyn) return -1;
+    for (int i = 0; i < doc.GetNodeCount(); ++i) dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
+    return 0;
+  }
+
+  static quillery::DocCompareOptions Options() {
+    quillery::DocCompareOptions o;
+    o.bLastNote = false;  // the database keeps the current note instead
+    o.bHashes = false;    // computed when the notes are fetched
+    return o;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(SqliteRoundTrip, EveryFieldComesBack) {
+  NoteDocument doc;
+  EveryFeatureDocument(doc);
+  const std::string path = dir / "every.qydb";
+  int r = -1;
+  std::unique_ptr<FormatIO_Sqlite> fmt = SaveNew(doc, path, &r);
+  ASSERT_EQ(r, 0);
+  fmt.reset();
+
+  NoteDocument back;
+  ASSERT_EQ(LoadAll(back, path), 0);
+  std::string diff;
+  EXPECT_TRUE(quillery::CompareDocuments(doc, back, &diff, Options())) << diff;
+
+  // Saved on from the loaded document: each note is fetched from the open
+  // database for the save and let go again afterwards.
+  const std::string second = dir / "second.qydb";
+  back.m_nCurrentNoteIdx = back.GetIdxFromID("LAST");
+  for (int i = 0; i < back.GetNodeCount(); ++i) back.GetNodeByIdx(i).Clear(true);
+  RecursiveTreeWalker walker(back);
+  FormatIO_Sqlite other;
+  ASSERT_EQ(other.Save(second.c_str(), walker), 0);
+  EXPECT_EQ(back.m_nCurrentNoteIdx, back.GetIdxFromID("LAST"));
+  EXPECT_TRUE(back.GetNodeByIdx(back.GetIdxFromID("TOP")).GetText().empty());
+  EXPECT_FALSE(back.GetNodeByIdx(back.GetIdxFromID("LAST")).GetText().empty());
+  other.Close();
+
+  NoteDocument third;
+  ASSERT_EQ(LoadAll(third, second), 0);
+  EXPECT_TRUE(quillery::CompareDocuments(doc, third, &diff, Options())) << diff;
+}
+
+TEST_F(SqliteRoundTrip, ChangesMadeThroughTheModelSurviveSaveAndReload) {
+  NoteDocument doc;
+  EveryFeatureDocument(doc);
+  const std::string path = dir / "live.qydb";
+  RecursiveTreeWalker all(doc);
+  ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+  FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
+  ASSERT_NE(dyn, nullptr);
+
+  // A new first child of TOP: inserted, filled, given a picture and a
+  // different ID, all reported by the model as they happen.
+  const int idx = doc.NodeInsert("TOP", 0);
+  NoteNode& n = doc.GetNodeByIdx(idx);
+  n.SetTitle("New");
+  n.SetText("new text");
+  n.SetKeywords(";fresh;");
+  ASSERT_TRUE(dyn->OnNodeUpdate(n, NIF_TITLE | NIF_TEXT | NIF_TAGS, false, nullptr));
+  ASSERT_TRUE(doc.AddNotePicture(n, 3, "p.png", qycont::TinyPng(), true, -1, -1));
+  doc.NodeInitID(idx, "NEWID");
+  // LAST loses its text and gets a task.
+  NoteNode& last = doc.GetNodeByIdx(doc.GetIdxFromID("LAST"));
+  last.SetText("short");
+  last.m_objTask.SetValid(true);
+  last.m_objTask.dateCreated = 1700000000;  // what marks a stored task
+  last.m_objTask.dateDue = 1800000000;
+  ASSERT_TRUE(dyn->OnNodeUpdate(last, NIF_TEXT | NIF_TASK, false, nullptr));
+  ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+  // The document keeps its notes in memory; its connection (which read
+  // inside its new transaction) lets go of the file for the second load.
+  dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader())->Close();
+
+  NoteDocument back;
+  ASSERT_EQ(LoadAll(back, path), 0);
+  std::string diff;
+  EXPECT_TRUE(quillery::CompareDocuments(doc, back, &diff, Options())) << diff;
+  EXPECT_EQ(back.GetNodeByIdx(back.GetIdxFromID("CHILD")).m_nSibling, 1);
+  EXPECT_EQ(back.GetNodeByIdx(back.GetIdxFromID("NEWID")).m_objText.m_lstPictures.GetSize(), 1);
+}
+
+}  // namespace
