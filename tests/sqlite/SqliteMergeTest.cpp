@@ -163,3 +163,71 @@ TEST_F(SqliteLoadTest, MergeIntoAnotherDatabaseHandsOverWholeNotes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads the first column of the first row through the format's own
+// connection, inside its open transaction.
+std::string Stored(FormatIO_Sqlite& fmt, const std::string& sql) {
+  CppSQLite3Exception e;
+  CppSQLite3Query q = fmt._db.execQuery(sql.c_str(), &e);
+  return q.eof() ? "<none>" : q.getStringField(0, "<null>");
+}
+
+TEST_F(SqliteLoadTest, MergeIntoAnOpenDatabaseStoresWholeNotesThere) {
+  const std::string source = NewDb("source.qydb");
+  FillMergeFile(source);
+  const std::string target = NewDb("target.qydb");
+  {
+    RawDb db(target);
+    AddNote(db, "A", "", 0, "mine", "my own A");
+    AddNote(db, "K", "", 1, "K");
+  }
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(target.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+  ASSERT_EQ(doc.Load(source.c_str(), nullptr, FORMAT_QYDB, false, true, doc.GetIdxFromID("K")), DOC_LOAD_OK);
+  FormatIO_Sqlite& fmt = *Loader(doc);
+  const std::string newA = doc.GetNodeByIdx(FindByTitle(doc, "file A")).m_strID;
+  EXPECT_EQ(Stored(fmt, "SELECT count(*) FROM notes"), "7");
+  EXPECT_EQ(Stored(fmt, "SELECT note_text FROM notes WHERE note_id='A'"), "my own A");
+  EXPECT_EQ(Stored(fmt, "SELECT note_text FROM notes WHERE note_id='" + newA + "'"), "text of A");
+  EXPECT_EQ(Stored(fmt, "SELECT note_pid FROM notes_tree WHERE note_id='" + newA + "'"), "K");
+  EXPECT_EQ(Stored(fmt, "SELECT note_pid FROM notes_tree WHERE note_id='B'"), newA);
+  EXPECT_EQ(Stored(fmt, "SELECT count(*) FROM links WHERE note_id='B' AND target_note_id='" + newA + "'"), "2");
+  EXPECT_EQ(Stored(fmt, "SELECT icon_type FROM notes WHERE note_id='" + newA + "'"), "-3");
+  EXPECT_EQ(Stored(fmt, "SELECT count(*) FROM icons WHERE note_id='" + newA + "'"), "1");
+  EXPECT_EQ(Stored(fmt, "SELECT note_clone_id FROM notes WHERE note_title='file C'"), newA);
+  EXPECT_EQ(Stored(fmt, "SELECT tag_name FROM tags, tags_notes WHERE tags.tag_id=tags_notes.tag_id AND note_id='" +
+                            newA + "'"),
+            "x");
+  // Selecting a merged note reads it from the document's own database.
+  NoteNode& a = doc.OnNoteSelected(doc.GetIdxFromID(newA), NIF_ALL, false);
+  EXPECT_EQ(a.GetText(), "text of A");
+  // The merged file itself is unchanged.
+  RawDb src(source);
+  EXPECT_EQ(src.Scalar("SELECT count(*) FROM notes"), "5");
+  EXPECT_EQ(src.Scalar("SELECT note_pid FROM notes_tree WHERE note_id='B'"), "A");
+}
+
+TEST_F(SqliteLoadTest, TreeRepairsAreWrittenBackToTheFile) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    AddNote(db, "a", "", 0, "a");
+    AddNote(db, "B", "", 0, "B");
+    AddNote(db, "O", "a", 0, "O");
+    AddNote(db, "P", "a", 3, "P");
+  }
+  {
+    NoteDocument doc;
+    ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+  }
+  // Written before the long-running transaction began, so they stay even
+  // though the document was closed without saving.
+  RawDb db(path);
+  EXPECT_EQ(db.Scalar("SELECT note_pos FROM notes_tree WHERE note_id='B'"), "0");
+  EXPECT_EQ(db.Scalar("SELECT note_pos FROM notes_tree WHERE note_id='a'"), "1");
+  EXPECT_EQ(db.Scalar("SELECT note_pos FROM notes_tree WHERE note_id='P'"), "1");
+}
+
+}  // namespace
