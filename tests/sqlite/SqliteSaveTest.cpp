@@ -83,7 +83,7 @@ TEST_F(SqliteSave, NewDatabaseHoldsEveryFeature) {
               "use_custom_bkg_color, custom_bkg_color, use_custom_font, custom_font, use_custom_note_bkg_color, "
               "custom_note_bkg_color FROM notes WHERE note_id='TOP'"),
             (Rows{{"Top 'quoted' & more", "", "1", "bold then plain\nsecond line with colour", "1600000000",
-                   "1600000100", "-1", "/icons/star.png", "0", "1", "cpp", "1", "#123456", "1", "#fedcba", "1",
+                   "4102444800", "-1", "/icons/star.png", "0", "1", "cpp", "1", "#123456", "1", "#fedcba", "1",
                    "Serif Bold 10", "1", "#eeeedd"}}));
   EXPECT_EQ(C("SELECT note_clone_id FROM notes WHERE note_id='CLONE'"), "CHILD");
   EXPECT_EQ(Q("SELECT note_offset, fmt_tag, fmt_color, fmt_font, fmt_value FROM formatting WHERE note_id='TOP' "

@@ -132,7 +132,7 @@ inline void EveryFeatureDocument(NoteDocument& doc) {
   a.m_objText.m_lstAnchors.Append(AnchorInfo("it's here", 3));
   doc.m_mapAnchors["it's here"] = "TOP";
   a.m_nDateCreated = 1600000000;
-  a.m_nDateModified = 1600000100;
+  a.m_nDateModified = 4102444800;  // 2100: past any 32-bit time
   a.m_nIconType = ICON_FILE;
   a.m_strIconPath = "/icons/star.png";
   a.m_bFinished = true;
