@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "common/NullDynamicFormat.h"
 #include "formats/FileFormatFactory.h"
 #include "formats/HtmlExportTestUtil.h"
@@ -333,4 +335,72 @@ TEST(HtmlExportString, AStringRenderingWritesNoFiles) {
   EXPECT_NE(std::string::npos, out.find("<BODY>"));
   EXPECT_FALSE(g_bExportFrames);
   EXPECT_FALSE(Exists(tmp / "first_files/img/Image_Ax_0001.png"));
+}
+
+TEST(HtmlExportRandom, EveryWalkAndOptionGivesABalancedPageThatReadsBack) {
+  std::mt19937 rng(11);
+  auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const char* bits[] = {"a", " ", "'", "\\", "\"", "<b>", "&", "\n", "\xC3\xA9", "../", "\t", ";"};
+  auto text = [&](int len) {
+    std::string s;
+    for (int i = 0; i < len; ++i) s += bits[pick(12)];
+    return s;
+  };
+  FileFormatFactory::Get().Register(FORMAT_HTML, []() -> FormatIO_Base* { return new FormatIO_HTML; });
+  for (int round = 0; round < 150; ++round) {
+    TempDir dir;
+    TempDir tmpl;
+    ExportHost host;
+    host.templateDir = tmpl.Path();
+    host.allowOverwrite = pick(2) == 0;
+    NoteDocument doc;
+    doc.SetGuiController(&host);
+    const int n = 1 + pick(30);
+    for (int i = 0; i < n; ++i) {
+      const std::string parent = i == 0 || pick(3) == 0 ? "" : "n" + std::to_string(pick(i));
+      NoteNode& note = AddNote(doc, parent, "n" + std::to_string(i) + (pick(4) == 0 ? "/s" : ""), text(pick(6)),
+                               text(pick(20)));
+      note.SetKeywords(text(pick(4)));
+      note.m_bMarked = pick(2) == 0;
+      if (pick(3) == 0) {
+        LinkInfo link;
+        link.strTargetID = "n" + std::to_string(pick(n));
+        link.nStartOffset = 0;
+        link.nTextLength = 1;
+        note.m_objText.m_lstLinks.Append(link);
+      }
+      if (pick(4) == 0) doc.AddNotePicture(note, 0, text(3), "P", true, -1, -1);
+      if (pick(4) == 0) {
+        AttInfo att;
+        att.strName = text(3);
+        att.strData = "D";
+        att.nDataSize = 1;
+        note.m_lstAttachments.push_back(att);
+      }
+    }
+    WriteText(dir / "s.css", "p{}");
+    doc.strExportCss = pick(2) ? dir / "s.css" : "";
+    doc.nExportCssEmbed = pick(2);
+    doc.bExportHeadings = pick(2);
+    doc.bExportNumbered = pick(2);
+    doc.bExportFrames = pick(4) == 0;
+    doc.bExportPicturesToFiles = pick(2);
+    doc.nExportTocDepth = pick(4);
+    doc.bExportLinkWarning = pick(2);
+    g_bExportTagsAsCSSClasses = pick(2);
+    const int types[] = {WALK_ALL, WALK_BRANCH, WALK_NODE, WALK_MARKED, WALK_CHILDREN, WALK_DESCENDANTS};
+    const int type = types[pick(6)];
+    const std::string page = dir / "p.html";
+    ASSERT_EQ(0, Export(doc, page, type, pick(n))) << round;
+    g_bExportTagsAsCSSClasses = false;
+    const std::string html = ReadFile(page);
+    if (!doc.bExportFrames) {
+      ExpectBalanced(html, "<DL", "</DL>");
+      ExpectBalanced(html, "<UL", "</UL>");
+      ExpectBalanced(html, "<LI>", "</LI>");
+    }
+    NoteDocument back;
+    EXPECT_EQ(0, back.Load(page.c_str())) << round;
+  }
+  FileFormatFactory::Get().Register(FORMAT_HTML, nullptr);
 }
