@@ -172,6 +172,13 @@ bool IsImageFile(const std::string& path) {
   return ExtensionIn(path, kExts);
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool is_main_format(const std::string& path) {
   static const char* const kExts[] = {".qyd", ".qye", ".qydb", ".qyde", ".qyz", nullptr};
   return ExtensionIn(path, kExts);

@@ -10,6 +10,11 @@
 // "File not writeable: %s\n" and returns false.
 bool CheckFileWriteAccess(const std::string& path);
 
+// Same device and inode: two spellings of one path are one file, two files
+// with equal names in different places are not. False when either path is
+// empty or does not exist.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Creates the folder and every missing parent with mode 0777 (minus umask).
 // True when the folder exists afterwards.
 bool EnsureDirExists(const std::string& path);

@@ -41,15 +41,6 @@ const ExtEntry kExtensions[] = {
 
 bool IsDatabaseFormat(int format) { return format == FORMAT_QYDB || format == FORMAT_QYDE; }
 
-// Same file: same device and inode (two spellings of one path count as one,
-// two files with equal names in different places do not).
-bool SameFile(const std::string& a, const std::string& b) {
-  if (a.empty() || b.empty()) return false;
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // Forces written data to the disk before a rename makes it the document.
 bool SyncFile(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -3,7 +3,6 @@
 // builds a complete new database from the notes of a walk and leaves the
 // format attached to it. Also the insertion of one whole note.
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
@@ -28,15 +27,6 @@ namespace {
 // The parts of a note that OnNodeInsertFull writes after its notes row.
 constexpr unsigned int kNoteRowsMask = NIF_FORMATTING | NIF_ANCHORS | NIF_PICTURES | NIF_ATTACHMENTS | NIF_LINKS |
                                        NIF_TASK | NIF_TAGS | NIF_CUSTOM_PROPERTIES;
-
-// Same device and inode: two spellings of one path are one file.
-bool SameFile(const std::string& a, const std::string& b) {
-  if (a.empty() || b.empty()) return false;
-  if (a == b) return true;
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 bool IsDiskFull(const CppSQLite3Exception& err) { return (err.errorCode() & 0xff) == 13; }  // SQLITE_FULL
 
@@ -283,7 +273,8 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   if (!path || !*path) return DOC_SAVE_ERROR;
   NoteDocument& doc = walker.GetDocument();
   SetDoc(doc);
-  if (!_strPath.empty() && SameFile(_strPath, path)) return CommitToOwnFile(*this);
+  // The database the format holds, under any spelling of its path.
+  if (!_strPath.empty() && (_strPath == path || SameFile(_strPath, path))) return CommitToOwnFile(*this);
 
   if (access(path, F_OK) == 0 && !CheckFileWriteAccess(path)) return DOC_SAVE_NOT_WRITABLE;
   if (doc.GetLoader() == this && _db.isOpen()) {
