@@ -312,6 +312,9 @@ bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNo
       return false;
     }
   }
-  savepoint.Release();
+  if (!savepoint.Release()) {
+    if (error) *error = "the changes could not be committed";
+    return false;
+  }
   return true;
 }

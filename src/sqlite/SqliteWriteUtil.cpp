@@ -1,5 +1,7 @@
 #include "sqlite/SqliteWriteUtil.h"
 
+#include <sqlite3.h>
+
 #include <cstdio>
 
 #include "base/Log.h"
@@ -26,6 +28,7 @@ void LogSqlFailure(const char* what, const char* sql, const CppSQLite3Exception&
 }
 
 SqlSavepoint::SqlSavepoint(CppSQLite3DB& db) : m_db(db) {
+  m_bOwnTransaction = m_db.isOpen() && sqlite3_get_autocommit(m_db.handle()) != 0;
   CppSQLite3Exception err;
   std::string sql = std::string("SAVEPOINT ") + kSavepointName;
   m_db.execDML(sql.c_str(), &err);
@@ -34,7 +37,8 @@ SqlSavepoint::SqlSavepoint(CppSQLite3DB& db) : m_db(db) {
 }
 
 bool SqlSavepoint::Release() {
-  if (!m_bOpen) return false;
+  // Never opened (the statements ran on their own) or released already.
+  if (!m_bOpen) return true;
   CppSQLite3Exception err;
   std::string sql = std::string("RELEASE ") + kSavepointName;
   m_db.execDML(sql.c_str(), &err);
@@ -58,6 +62,8 @@ SqlSavepoint::~SqlSavepoint() {
   CppSQLite3Exception err2;
   sql = std::string("RELEASE ") + kSavepointName;
   m_db.execDML(sql.c_str(), &err2);
+  // A savepoint that was its own transaction must not leave one open.
+  if (m_bOwnTransaction && m_db.isOpen() && !sqlite3_get_autocommit(m_db.handle())) m_db.execDML("ROLLBACK");
 }
 
 }  // namespace quillery

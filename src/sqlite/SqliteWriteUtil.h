@@ -39,12 +39,17 @@ class SqlSavepoint {
   SqlSavepoint(const SqlSavepoint&) = delete;
   SqlSavepoint& operator=(const SqlSavepoint&) = delete;
 
-  // Keeps the changes; false when the savepoint could not be released.
+  // Keeps the changes (true also when no savepoint could be opened and the
+  // statements ran on their own); false when the savepoint could not be
+  // released
+  // (as its own transaction: not committed, e.g. the file is busy), and
+  // the changes are then undone when the object goes away.
   bool Release();
 
  private:
   CppSQLite3DB& m_db;
   bool m_bOpen = false;
+  bool m_bOwnTransaction = false;  // no transaction was open: the savepoint is one
 };
 
 }  // namespace quillery

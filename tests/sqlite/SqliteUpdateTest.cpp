@@ -316,6 +316,35 @@ TEST_F(SqliteUpdate, PictureOffsetsAndAttachmentPositions) {
   EXPECT_EQ(Own("SELECT count(*) FROM attachments"), "2");
 }
 
+TEST_F(SqliteUpdate, WithoutTransactionEachUpdateIsCommittedOrReportedAsFailed) {
+  // As for a file that another process holds: no long-running transaction.
+  fmt->CommitTransaction();
+  fmt->_bInTransaction = false;
+  fmt->_bLoadedByAnotherProcess = true;
+  fmt->_db.setBusyTimeout(0);
+  NoteNode& a = Note("A");
+  a.m_strTitle = "First";
+  ASSERT_TRUE(fmt->OnNodeUpdate(a, NIF_TITLE, false, nullptr));
+  EXPECT_EQ(Cell(QueryFile(path, "SELECT note_title FROM notes WHERE note_id='A'")), "First");
+
+  // A reader in the middle of a transaction keeps the change from being
+  // committed: reported, and nothing of it stays behind.
+  CppSQLite3DB reader;
+  reader.open(path.c_str());
+  reader.execDML("BEGIN");
+  reader.execScalar("SELECT count(*) FROM notes");
+  a.m_strTitle = "Blocked";
+  a.SetKeywords(";k;");
+  std::string error;
+  quillery::LogCapture log;
+  EXPECT_FALSE(fmt->OnNodeUpdate(a, NIF_TITLE | NIF_TAGS, false, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_NE(sqlite3_get_autocommit(fmt->_db.handle()), 0);
+  reader.execDML("COMMIT");
+  EXPECT_EQ(Cell(QueryFile(path, "SELECT note_title FROM notes WHERE note_id='A'")), "First");
+  EXPECT_EQ(Cell(QueryFile(path, "SELECT count(*) FROM tags_notes")), "0");
+}
+
 TEST_F(SqliteUpdate, FailedPictureInsertLeavesNoID) {
   ASSERT_GE(fmt->_db.execDML("DROP TABLE images"), 0);
   NoteNode& a1 = Note("A1");
