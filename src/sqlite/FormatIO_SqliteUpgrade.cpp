@@ -54,6 +54,17 @@ std::vector<std::string> SplitList(const std::string& list) {
   return out;
 }
 
+// Runs one statement with an error record of its own; a failure is logged
+// and, when err is given and holds none yet, kept there.
+bool RunLogged(CppSQLite3DB& db, const std::string& sql, const char* logFmt, CppSQLite3Exception* err) {
+  CppSQLite3Exception e;
+  db.execDML(sql.c_str(), &e);
+  if (e.errorCode() == 0) return true;
+  xLog(LOG_ERROR, logFmt, Msg(e));
+  if (err && err->errorCode() == 0) *err = e;
+  return false;
+}
+
 // The upgrade chain's statement runner: every statement runs with an error
 // record of its own, and the first failure is kept in the caller's record.
 class UpgradeRun {
@@ -63,23 +74,13 @@ class UpgradeRun {
   bool Missing(const char* table, const char* column) { return !m_db.getTableColExists(table, column); }
 
   bool Exec(const char* sql, const char* logFmt = "Sqlite format [alter db]: Error: %s\n") {
-    CppSQLite3Exception e;
-    m_db.execDML(sql, &e);
-    if (e.errorCode() == 0) return true;
-    xLog(LOG_ERROR, logFmt, Msg(e));
-    Keep(e);
-    return false;
+    return RunLogged(m_db, sql, logFmt, &m_err);
   }
 
   // Adds the column when the table lacks it.
   bool AddColumn(const char* table, const char* column, const char* alterSql) {
     return !Missing(table, column) || Exec(alterSql);
   }
-
-  void Keep(const CppSQLite3Exception& e) {
-    if (m_err.errorCode() == 0) m_err = e;
-  }
-  bool Failed() const { return m_err.errorCode() != 0; }
 
  private:
   CppSQLite3DB& m_db;
@@ -186,15 +187,6 @@ bool CommonColumns(const FormatIO_Sqlite& fmt, const char* dst, const char* src,
   return true;
 }
 
-// Runs one statement of a rebuild; the first failure goes to *err when given.
-bool RunLogged(CppSQLite3DB& db, const std::string& sql, const char* logFmt, CppSQLite3Exception* err) {
-  CppSQLite3Exception e;
-  db.execDML(sql.c_str(), &e);
-  if (e.errorCode() == 0) return true;
-  xLog(LOG_ERROR, logFmt, Msg(e));
-  if (err && err->errorCode() == 0) *err = e;
-  return false;
-}
 
 // Rebuilds table under createSql and copies its rows across. Columns are
 // matched by name: an old table's columns may stand in any order (columns
