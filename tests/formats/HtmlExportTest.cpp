@@ -150,6 +150,15 @@ TEST_F(HtmlExport, BranchPageWithIntroductionAndWarningLinks) {
   EXPECT_EQ(std::string::npos, html.find("qy_toc"));
   EXPECT_NE(std::string::npos, html.find("<div class=\"qy_intro\">beta"));
 
+  // A single note: its title, its text, nothing else.
+  html = Run(WALK_NODE, 1);
+  ASSERT_EQ(0, rc);
+  EXPECT_NE(std::string::npos, html.find("<TITLE>First child</TITLE>"));
+  EXPECT_NE(std::string::npos, html.find("<h1><A name=\"A1\"></A>First child</h1></div>\n<div class=\"qy_intro\">see "));
+  EXPECT_EQ(std::string::npos, html.find("qy_toc"));
+  EXPECT_EQ(std::string::npos, html.find("Alpha"));
+  EXPECT_EQ(std::string::npos, html.find("<DT"));
+
   // Warnings off: the link stays, dead or not.
   doc.bExportLinkWarning = false;
   html = Run(WALK_BRANCH, 0);
