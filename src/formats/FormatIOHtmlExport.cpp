@@ -6,7 +6,6 @@
 // holds what only an export writes. Native files never pass through here.
 
 #include <cstdio>
-#include <cstring>
 
 #include "base/File64.h"
 #include "base/FileUtil.h"
@@ -17,9 +16,7 @@
 #include "formats/FormatIOHtmlExport.h"
 #include "formats/HtmlParser.h"
 #include "formats/HtmlWriteEscape.h"
-#include "formats/IOLayerFile64.h"
 #include "formats/IOProcess.h"
-#include "model/DocumentIterator.h"
 #include "model/GuiControllerBase.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"

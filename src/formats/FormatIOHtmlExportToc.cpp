@@ -11,10 +11,8 @@
 
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "base/StringUtil.h"
 #include "formats/FormatIOHtml.h"
 #include "formats/FormatIOHtmlExport.h"
-#include "formats/HtmlParser.h"
 #include "formats/HtmlWriteEscape.h"
 #include "formats/IOLayerFile64.h"
 #include "formats/IOProcess.h"
