@@ -22,6 +22,7 @@
 #include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "sqlite/FormatIO_DynamicBase.h"
 
 namespace quillery_host {
 namespace {
@@ -51,6 +52,14 @@ bool IsEncryptedFormat(int id) {
   return fmt && fmt->IsEncrypted();
 }
 
+// A database-backed document reads note contents only when a note is
+// selected; the commands that look at every note read them all first.
+void FetchAllNotes(NoteDocument& doc) {
+  FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
+  if (!dyn) return;
+  for (int i = 0; i < doc.GetNodeCount(); ++i) dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
+}
+
 const char* kNoPassword = "no password given (use --password-file, QUILLERY_PASSWORD or a terminal)";
 
 class Host {
@@ -76,6 +85,11 @@ class Host {
       result = doc.Load(path.c_str(), password);
     }
     if (result != DOC_LOAD_OK) return Fail("load", path, WithCode(LoadResultText(result), result));
+    // Opening a document selects the note it was left at: the native format
+    // keeps its place, a database the note selected when it was saved (which
+    // is what a database save stores again).
+    if (doc.m_nLastNoteIdx < 0) doc.m_nLastNoteIdx = doc.m_nStartNoteIdx;
+    doc.m_nCurrentNoteIdx = doc.m_nLastNoteIdx;
     // A load that ended before it saw the cancel flag still counts as stopped.
     if (WasInterrupted()) return Fail("load", path, WithCode(LoadResultText(DOC_LOAD_ABORTED), DOC_LOAD_ABORTED));
     return kExitOk;
@@ -135,6 +149,7 @@ int CmdInfo(const HostOptions& opt) {
   Host host(opt);
   NoteDocument doc;
   if (int status = host.Load(doc, path)) return status;
+  FetchAllNotes(doc);
 
   DocumentIterator it(doc);
   int levels = 0;
@@ -186,7 +201,8 @@ int CmdDump(const HostOptions& opt) {
   const int id = NoteDocument::GetFormatFromFileName(in);
   std::unique_ptr<FormatIO_Base> fmt(id > 0 ? FileFormatFactory::Get().CreateFileFormat(id) : nullptr);
   if (!fmt) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_UNKNOWN_FORMAT), DOC_LOAD_UNKNOWN_FORMAT));
-  if (id != FORMAT_QYE && id != FORMAT_QYZ) return Fail("dump", in, "only containers (.qye, .qyz) can be dumped");
+  if (id != FORMAT_QYE && id != FORMAT_QYZ && id != FORMAT_QYDE)
+    return Fail("dump", in, "only containers (.qye, .qyz) and encrypted databases (.qyde) can be dumped");
   if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
   if (IsFolder(out)) return Fail("dump", out, "it is a folder");
   Host host(opt);
@@ -234,6 +250,8 @@ int CmdCompare(const HostOptions& opt) {
   NoteDocument a, b;
   if (int status = host.Load(a, opt.args[1])) return status;
   if (int status = host.Load(b, opt.args[2])) return status;
+  FetchAllNotes(a);
+  FetchAllNotes(b);
   quillery::DocCompareOptions co;
   co.bUID = co.bDeletions = !opt.ignoreUID;
   std::string diff;

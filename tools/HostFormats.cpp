@@ -5,6 +5,8 @@
 #include "formats/FormatIO_Base.h"
 #include "formats/FormatIO_EncHTML.h"
 #include "formats/FormatIO_ZlibHTML.h"
+#include "sqlite/FormatIO_Sqlite.h"
+#include "sqlite/FormatIO_SqliteEnc.h"
 
 namespace quillery_host {
 namespace {
@@ -12,6 +14,8 @@ namespace {
 FormatIO_Base* NewHtml() { return new FormatIO_HTML(); }
 FormatIO_Base* NewEncHtml() { return new FormatIO_EncHTML(); }
 FormatIO_Base* NewZlibHtml() { return new FormatIO_ZlibHTML(); }
+FormatIO_Base* NewSqlite() { return new FormatIO_Sqlite(); }
+FormatIO_Base* NewSqliteEnc() { return new FormatIO_SqliteEnc(); }
 
 struct FormatEntry {
   int id;
@@ -28,6 +32,8 @@ const FormatEntry kFormats[] = {
     {FORMAT_QYD, ".qyd", "native HTML document", NewHtml, true},
     {FORMAT_QYE, ".qye", "encrypted native HTML document", NewEncHtml, true},
     {FORMAT_HTML, ".html", "HTML (export; read as one note)", NewHtml, false},
+    {FORMAT_QYDB, ".qydb", "SQLite document", NewSqlite, true},
+    {FORMAT_QYDE, ".qyde", "encrypted SQLite document", NewSqliteEnc, true},
     {FORMAT_QYZ, ".qyz", "compressed native HTML document", NewZlibHtml, true},
 };
 

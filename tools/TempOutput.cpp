@@ -1,5 +1,6 @@
 #include "TempOutput.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,13 +22,24 @@ TempOutput::TempOutput(const std::string& target) : m_target(target) {
 }
 
 TempOutput::~TempOutput() {
-  if (!m_done) unlink(m_temp.c_str());
+  if (!m_done) {
+    unlink(m_temp.c_str());
+    // A database save that stopped part-way may leave its journal beside it.
+    unlink((m_temp + "-journal").c_str());
+  }
   SetPendingOutput(std::string());
 }
 
 int TempOutput::Commit() {
   m_done = true;
   SetPendingOutput(std::string());
+  // The SQLite formats write a new database without syncing it: the bytes
+  // must be on the disk before the name points at them.
+  const int fd = open(m_temp.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
   if (rename(m_temp.c_str(), m_target.c_str()) == 0) return 0;
   const int err = errno;
   unlink(m_temp.c_str());

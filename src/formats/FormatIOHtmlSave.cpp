@@ -208,6 +208,22 @@ bool FormatIO_HTML::WriteDocContents(IOProcess& io, RecursiveTreeWalker& walker)
   return true;
 }
 
+namespace {
+
+// The reader numbers notes in file order, which is the order of a whole-tree
+// walk; the document's own note order may differ (notes added later, or read
+// from a database), so the last note is written as its place in that walk.
+// -1 when the walk does not reach it.
+int WalkPosition(NoteDocument& doc, int idx) {
+  RecursiveTreeWalker walk(doc, WALK_ALL);
+  int position = 0;
+  for (int i = walk.GetNextNode(); i >= 0; i = walk.GetNextNode(), ++position)
+    if (i == idx) return position;
+  return -1;
+}
+
+}  // namespace
+
 bool FormatIO_HTML::SaveDocumentHeader(RecursiveTreeWalker& walker, IOProcess& io) {
   if (m_bExport) return SaveExportHeader(walker, io);
   NoteDocument& doc = *GetDoc();
@@ -215,8 +231,10 @@ bool FormatIO_HTML::SaveDocumentHeader(RecursiveTreeWalker& walker, IOProcess& i
   std::string h;
   if (!m_bBodyOnly) {
     h += m_bRawText ? "<!DOCTYPE Brindlemar-File>\n" : "<!DOCTYPE Quillery-File>\n";
-    if (!m_bContentsOnly && all && doc.m_nLastNoteIdx >= 0)
-      h += "<!--LastNote:" + std::to_string(doc.m_nLastNoteIdx) + "-->\n";
+    if (!m_bContentsOnly && all && doc.m_nLastNoteIdx >= 0) {
+      const int position = WalkPosition(doc, doc.m_nLastNoteIdx);
+      if (position >= 0) h += "<!--LastNote:" + std::to_string(position) + "-->\n";
+    }
   }
   if (!m_bBodyOnly) {
     AppendHeadMeta(h, doc);

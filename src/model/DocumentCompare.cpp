@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "model/InternalIcons.h"
 #include "model/NoteDocument.h"
 
 namespace quillery {
@@ -188,6 +189,14 @@ void CompareProperties(Differ& d, const std::string& what, const std::vector<Cus
   }
 }
 
+std::string NoteIdAt(const NoteDocument& doc, int idx) {
+  return idx >= 0 && idx < doc.GetNodeCount() ? doc.GetNodeByIdx(idx).m_strID : std::string();
+}
+
+std::string BuiltInIconName(const NoteNode& note) {
+  return note.m_strIconPath.empty() ? InternalIcon_Index2Name(note.m_nIconType) : note.m_strIconPath;
+}
+
 const PixInfo* CustomIcon(const NoteDocument& doc, const NoteNode& note) {
   auto it = doc.m_mapNoteIcon.find(note.m_strID);
   if (it == doc.m_mapNoteIcon.end()) return nullptr;
@@ -208,12 +217,20 @@ void CompareNote(Differ& d, const NoteDocument& da, const NoteNode& a, const Not
   d.Flag("read-only", a.m_bReadOnly, b.m_bReadOnly);
   d.Flag("template", a.m_bTemplate, b.m_bTemplate);
   if (opt.bHashes) {
-    d.Str("text hash", a.m_strHash, b.m_strHash);
-    d.Str("HTML hash", a.m_strHashHtml, b.m_strHashHtml);
+    // An empty hash is one not computed yet (the database formats fill them
+    // in as they read notes), not a different one.
+    if (!a.m_strHash.empty() && !b.m_strHash.empty()) d.Str("text hash", a.m_strHash, b.m_strHash);
+    if (!a.m_strHashHtml.empty() && !b.m_strHashHtml.empty()) d.Str("HTML hash", a.m_strHashHtml, b.m_strHashHtml);
   }
   d.Str("tags", a.m_strKeywords, b.m_strKeywords);
   d.Str("source language", a.m_strSourceLanguage, b.m_strSourceLanguage);
-  d.Num("icon type", a.m_nIconType, b.m_nIconType);
+  if (a.m_nIconType >= ICON_INTERNAL && b.m_nIconType >= ICON_INTERNAL) {
+    // A built-in icon is kept by its name; a database hands it back as type 0
+    // with the name, the native format as its index with the name.
+    d.Str("built-in icon", BuiltInIconName(a), BuiltInIconName(b));
+  } else {
+    d.Num("icon type", a.m_nIconType, b.m_nIconType);
+  }
   if (a.m_nIconType == ICON_FILE) d.Str("icon file", a.m_strIconPath, b.m_strIconPath);
   if (a.m_nIconType == ICON_CUSTOM && d.Ok()) {
     const PixInfo* ia = CustomIcon(da, a);
@@ -260,7 +277,9 @@ void CompareDocumentFields(Differ& d, const NoteDocument& a, const NoteDocument&
   if (opt.bUID) d.Str("UID", a.GetUID(), b.GetUID());
   d.Flag("read-only", a.IsReadOnly(), b.IsReadOnly());
   d.Num("properties modified", a.m_nPropModifiedTime, b.m_nPropModifiedTime);
-  if (opt.bLastNote) d.Num("last note", a.m_nLastNoteIdx, b.m_nLastNoteIdx);
+  // Notes are matched by ID, so the last note is too: its index depends on
+  // the order in which a format hands the notes over.
+  if (opt.bLastNote) d.Str("last note", NoteIdAt(a, a.m_nLastNoteIdx), NoteIdAt(b, b.m_nLastNoteIdx));
   CompareProperties(d, "custom properties", a.m_lstCustomProperties, b.m_lstCustomProperties);
   const BookmarkList& ba = a.GetBookmarkList();
   const BookmarkList& bb = b.GetBookmarkList();

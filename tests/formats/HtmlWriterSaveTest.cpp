@@ -122,6 +122,21 @@ TEST(HtmlWriterSave, DocumentVariants) {
   EXPECT_EQ(text.compare(0, 27, "<!DOCTYPE Brindlemar-File>\n"), 0);
 }
 
+TEST(HtmlWriterSave, LastNoteIsWrittenAsItsPlaceInTheFile) {
+  // The note list holds A, B, C; the tree shows C, A, B (C was inserted in
+  // front later): a reader numbering notes in file order must find A again.
+  NoteDocument doc;
+  AddNote(doc, "", "A", "a");
+  AddNote(doc, "", "B", "b");
+  const int c = doc.NodeInsert("", 0);
+  doc.NodeInitID(c, "C");
+  doc.m_nLastNoteIdx = doc.GetIdxFromID("A");
+  ASSERT_EQ(doc.m_nLastNoteIdx, 0);
+  EXPECT_NE(SaveString(doc).find("<!--LastNote:1-->\n"), std::string::npos);
+  doc.m_nLastNoteIdx = doc.GetIdxFromID("C");
+  EXPECT_NE(SaveString(doc).find("<!--LastNote:0-->\n"), std::string::npos);
+}
+
 TEST(HtmlWriterSave, ContentsOnlyRendering) {
   NoteDocument doc;
   NoteNode& n = AddNote(doc, "", "N", "t", "hi");

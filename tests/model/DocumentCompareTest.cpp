@@ -9,6 +9,7 @@
 #include <string>
 
 #include "model/DocumentCompare.h"
+#include "model/InternalIcons.h"
 #include "model/NoteDocument.h"
 
 using quillery::CompareDocuments;
@@ -185,6 +186,55 @@ TEST(DocumentCompare, WhatIsNotComparedOrMayBeSkipped) {
   Note(a, "B").m_strCloneOf = Note(b, "B").m_strCloneOf = "A";
   Note(b, "B").m_objText.SetText("shown from A");
   EXPECT_TRUE(CompareDocuments(a, b, &diff)) << diff;
+}
+
+TEST(DocumentCompare, LastNoteByIdAndHashesOnlyWhenBothAreKnown) {
+  NoteDocument a, b;
+  Build(a);
+  Build(b, true);  // the same notes in the other order
+  a.m_nLastNoteIdx = a.GetIdxFromID("B");
+  b.m_nLastNoteIdx = b.GetIdxFromID("B");
+  ASSERT_NE(a.m_nLastNoteIdx, b.m_nLastNoteIdx);
+  std::string diff;
+  EXPECT_TRUE(CompareDocuments(a, b, &diff)) << diff;
+  b.m_nLastNoteIdx = b.GetIdxFromID("A");
+  EXPECT_FALSE(CompareDocuments(a, b, &diff));
+  EXPECT_NE(diff.find("last note"), std::string::npos) << diff;
+  b.m_nLastNoteIdx = b.GetIdxFromID("B");
+
+  // A hash not computed yet is no difference; two computed ones are compared.
+  Note(a, "A").m_strHash = "1234";
+  Note(b, "A").m_strHash.clear();
+  EXPECT_TRUE(CompareDocuments(a, b, &diff)) << diff;
+  Note(b, "A").m_strHash = "5678";
+  EXPECT_FALSE(CompareDocuments(a, b, &diff));
+  EXPECT_NE(diff.find("text hash"), std::string::npos) << diff;
+}
+
+TEST(DocumentCompare, BuiltInIconsCompareByName) {
+  // The native format holds a built-in icon as its index and name, a database
+  // as type 0 with the name: the same icon either way.
+  const std::string name = InternalIcon_Index2Name(5);
+  ASSERT_FALSE(name.empty());
+  auto set = [](NoteDocument& d, int type, const std::string& path) {
+    Note(d, "A").m_nIconType = type;
+    Note(d, "A").m_strIconPath = path;
+  };
+  NoteDocument a, b;
+  Build(a);
+  Build(b);
+  set(a, 5, name);
+  set(b, 0, name);
+  std::string diff;
+  EXPECT_TRUE(CompareDocuments(a, b, &diff)) << diff;
+  set(a, 5, "");
+  EXPECT_TRUE(CompareDocuments(a, b, &diff)) << diff;
+  set(b, 0, InternalIcon_Index2Name(6));
+  EXPECT_FALSE(CompareDocuments(a, b, &diff));
+  EXPECT_NE(diff.find("built-in icon"), std::string::npos) << diff;
+  set(b, ICON_FILE, name);
+  EXPECT_FALSE(CompareDocuments(a, b, &diff));
+  EXPECT_NE(diff.find("icon type"), std::string::npos) << diff;
 }
 
 }  // namespace

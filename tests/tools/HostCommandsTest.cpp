@@ -18,6 +18,7 @@ using quillery_test::HostCall;
 using quillery_test::HostRun;
 using quillery_test::LineCount;
 using quillery_test::ReadAll;
+using quillery_test::WriteFile;
 using quillery_test::RunHost;
 using quillery_test::TempDir;
 
@@ -34,11 +35,6 @@ std::vector<std::string> Entries(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream f(path, std::ios::binary);
-  f << data;
 }
 
 // One line on stderr that contains every piece.

@@ -20,6 +20,8 @@ using quillery_test::LineCount;
 using quillery_test::ReadAll;
 using quillery_test::RunHost;
 using quillery_test::TempDir;
+using quillery_test::WithPassword;
+using quillery_test::WriteFile;
 
 namespace {
 
@@ -27,32 +29,18 @@ namespace {
 // one note, so it is no round trip).
 const std::vector<std::string> kFormats = {".qyd", ".hqy", ".qyz", ".qye"};
 
-void WriteFile(const std::string& path, const std::string& data) {
-  FILE* f = fopen(path.c_str(), "wb");
-  ASSERT_TRUE(f);
-  fwrite(data.data(), 1, data.size(), f);
-  fclose(f);
-}
-
-// A password file for every command of a test.
-std::vector<std::string> WithPassword(const TempDir& t, std::vector<std::string> args) {
-  WriteFile(t / "password", "correct horse\n");
-  args.insert(args.begin(), {"--password-file", t / "password"});
-  return args;
-}
-
 TEST(HostRoundTrip, ConvertBetweenEveryPairKeepsTheDocument) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"generate", "400", t / "origin.qyd"}).status, 0);
   for (const std::string& from : kFormats) {
     const std::string src = t / ("src" + from);
-    ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", t / "origin.qyd", src})).status, 0) << from;
+    ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"--keep-id", "convert", t / "origin.qyd", src})).status, 0) << from;
     for (const std::string& to : kFormats) {
       const std::string dst = t / ("dst-" + from.substr(1) + to);
-      HostRun r = RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", src, dst}));
+      HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"--keep-id", "convert", src, dst}));
       ASSERT_EQ(r.status, 0) << from << " -> " << to << ": " << r.err;
       EXPECT_TRUE(r.err.empty()) << r.err;
-      r = RunHost(t.Path(), WithPassword(t, {"compare", t / "origin.qyd", dst}));
+      r = RunHost(t.Path(), WithPassword(t.Path(), {"compare", t / "origin.qyd", dst}));
       EXPECT_EQ(r.status, 0) << from << " -> " << to << ": " << r.out;
       EXPECT_EQ(r.out, "equal: 400 notes\n");
     }
@@ -112,15 +100,15 @@ TEST(HostRoundTrip, DamagedInputIsOneLineAndNoTarget) {
   // Containers: a header cut short, and a payload with a byte changed.
   ASSERT_EQ(RunHost(t.Path(), {"generate", "200", t / "a.qyd"}).status, 0);
   for (const std::string ext : {".qyz", ".qye"}) {
-    ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"convert", t / "a.qyd", t / ("a" + ext)})).status, 0);
+    ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"convert", t / "a.qyd", t / ("a" + ext)})).status, 0);
     const std::string whole = ReadAll(t / ("a" + ext));
     WriteFile(t / ("short" + ext), whole.substr(0, 20));
-    ExpectLoadFailure(RunHost(t.Path(), WithPassword(t, {"convert", t / ("short" + ext), t / "out.qyd"})),
+    ExpectLoadFailure(RunHost(t.Path(), WithPassword(t.Path(), {"convert", t / ("short" + ext), t / "out.qyd"})),
                       t / ("short" + ext), "not a valid document", 5, t / "out.qyd");
     std::string bad = whole;
     bad[bad.size() / 2] = static_cast<char>(bad[bad.size() / 2] ^ 0x55);
     WriteFile(t / ("bad" + ext), bad);
-    ExpectLoadFailure(RunHost(t.Path(), WithPassword(t, {"convert", t / ("bad" + ext), t / "out.qyd"})),
+    ExpectLoadFailure(RunHost(t.Path(), WithPassword(t.Path(), {"convert", t / ("bad" + ext), t / "out.qyd"})),
                       t / ("bad" + ext), "not a valid document", 5, t / "out.qyd");
   }
 }
@@ -128,7 +116,7 @@ TEST(HostRoundTrip, DamagedInputIsOneLineAndNoTarget) {
 TEST(HostRoundTrip, PasswordsFromFileEnvironmentAndTheirAbsence) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"generate", "100", t / "a.qyd"}).status, 0);
-  ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", t / "a.qyd", t / "a.qye"})).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"--keep-id", "convert", t / "a.qyd", t / "a.qye"})).status, 0);
 
   WriteFile(t / "wrong", "incorrect horse\n");
   ExpectLoadFailure(RunHost(t.Path(), {"--password-file", t / "wrong", "convert", t / "a.qye", t / "b.qyd"}),
@@ -158,9 +146,9 @@ TEST(HostRoundTrip, DumpWritesTheDecodedDocument) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"generate", "150", t / "a.qyd"}).status, 0);
   for (const std::string ext : {".qyz", ".qye"}) {
-    ASSERT_EQ(RunHost(t.Path(), WithPassword(t, {"--keep-id", "convert", t / "a.qyd", t / ("a" + ext)})).status, 0);
+    ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"--keep-id", "convert", t / "a.qyd", t / ("a" + ext)})).status, 0);
     const std::string out = t / ("dump" + ext + ".html");
-    HostRun r = RunHost(t.Path(), WithPassword(t, {"dump", t / ("a" + ext), out}));
+    HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", t / ("a" + ext), out}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadAll(out), ReadAll(t / "a.qyd")) << ext;  // the same document, the same bytes
   }

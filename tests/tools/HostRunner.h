@@ -103,6 +103,18 @@ inline bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+inline void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream f(path, std::ios::binary);
+  f << data;
+}
+
+// args preceded by a password file (written into dir) for the documents read.
+inline std::vector<std::string> WithPassword(const std::string& dir, std::vector<std::string> args) {
+  WriteFile(dir + "/password", "correct horse\n");
+  args.insert(args.begin(), {"--password-file", dir + "/password"});
+  return args;
+}
+
 // Lines of a text (a last line without its line break counts).
 inline int LineCount(const std::string& s) {
   int n = 0;

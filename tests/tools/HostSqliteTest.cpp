@@ -1,0 +1,100 @@
+// The host with the SQLite document formats: converting between the native
+// HTML document and plain or encrypted databases keeps the document; the
+// encrypted database needs its password; dump writes it as a plain database.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "HostRunner.h"
+#include "common/TempDir.h"
+
+using namespace quillery_test;
+
+namespace {
+
+TEST(HostSqlite, ConvertThroughDatabasesKeepsTheDocument) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "300", t / "origin.qyd"}).status, 0);
+  // A chain that enters, moves between and leaves both database formats.
+  const std::vector<std::string> chain = {"origin.qyd", "a.qydb", "b.qyde", "c.qydb", "d.qydb",
+                                          "e.qyd",      "f.qyde", "g.qyde", "h.qyd"};
+  for (size_t i = 1; i < chain.size(); ++i) {
+    HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"-q", "--keep-id", "convert", t / chain[i - 1], t / chain[i]}));
+    ASSERT_EQ(r.status, 0) << chain[i - 1] << " -> " << chain[i] << ": " << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    r = RunHost(t.Path(), WithPassword(t.Path(), {"compare", t / "origin.qyd", t / chain[i]}));
+    EXPECT_EQ(r.out, "equal: 300 notes\n") << chain[i] << ": " << r.out << r.err;
+  }
+  // No temporary file or journal is left beside the outputs.
+  DIR* d = opendir(t.Path().c_str());
+  ASSERT_TRUE(d);
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    EXPECT_NE(name[0], '.') << name;
+    EXPECT_EQ(name.find("-journal"), std::string::npos) << name;
+  }
+  closedir(d);
+  EXPECT_EQ(ReadAll(t / "b.qyde").find("SQLite format 3"), std::string::npos);
+  EXPECT_EQ(ReadAll(t / "a.qydb").find("SQLite format 3"), 0u);
+}
+
+TEST(HostSqlite, EncryptedDatabaseNeedsItsPassword) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "60", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"--keep-id", "convert", t / "a.qyd", t / "a.qyde"})).status, 0);
+  const std::string before = ReadAll(t / "a.qyde");
+
+  WriteFile(t / "wrong", "incorrect horse\n");
+  HostRun r = RunHost(t.Path(), {"--password-file", t / "wrong", "convert", t / "a.qyde", t / "b.qyd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("wrong or empty password (3)"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(t / "b.qyd"));
+  WriteFile(t / "empty", "");
+  r = RunHost(t.Path(), {"--password-file", t / "empty", "convert", t / "a.qyde", t / "b.qyd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(Exists(t / "b.qyd"));
+  EXPECT_EQ(ReadAll(t / "a.qyde"), before);
+
+  r = RunHost(t.Path(), WithPassword(t.Path(), {"info", t / "a.qyde"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* piece : {"format:          encrypted SQLite document (.qyde)", "encrypted:       yes",
+                            "notes:           60 in", "format version:  21"})
+    EXPECT_NE(r.out.find(piece), std::string::npos) << piece << " in\n" << r.out;
+  r = RunHost(t.Path(), {"formats"});
+  EXPECT_NE(r.out.find(".qydb\t15\tdocument\tSQLite document (.qydb)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(".qyde\t16\tdocument\tencrypted SQLite document (.qyde)"), std::string::npos) << r.out;
+}
+
+TEST(HostSqlite, DumpWritesAPlainDatabase) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "80", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"--keep-id", "convert", t / "a.qyd", t / "a.qyde"})).status, 0);
+  HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", t / "a.qyde", t / "plain.qydb"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunHost(t.Path(), {"compare", t / "a.qyd", t / "plain.qydb"});
+  EXPECT_EQ(r.out, "equal: 80 notes\n") << r.err;
+
+  WriteFile(t / "wrong", "nope");
+  r = RunHost(t.Path(), {"--password-file", t / "wrong", "dump", t / "a.qyde", t / "x.qydb"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  EXPECT_FALSE(Exists(t / "x.qydb"));
+
+  // A file that is no database is reported, and nothing is written.
+  std::string junk(8192, '\0');
+  for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>(i * 131 + 7);
+  WriteFile(t / "junk.qydb", junk);
+  r = RunHost(t.Path(), {"convert", t / "junk.qydb", t / "out.qyd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot load " + (t / "junk.qydb")), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(t / "out.qyd"));
+  EXPECT_EQ(ReadAll(t / "junk.qydb"), junk);
+}
+
+}  // namespace
