@@ -117,6 +117,23 @@ TEST_P(EncryptedJournalTest, CrashInReKeyKeepsTheOldKey) {
   EXPECT_EQ(CountWith(path, "new"), -1);
 }
 
+TEST_P(EncryptedJournalTest, CrashWithSmallAndLargePages) {
+  for (int pageSize : {512, 65536}) {
+    SCOPED_TRACE(pageSize);
+    path = dir / ("ps" + std::to_string(pageSize) + ".qyde");
+    journal = path + "-journal";
+    {
+      CppSQLite3DB db;
+      ASSERT_TRUE(Open(db, path, "old"));
+      db.execDML(("PRAGMA page_size=" + std::to_string(pageSize)).c_str());
+      ASSERT_TRUE(AddRows(db, 0, 300));
+      original = Body(db, 7);
+    }
+    CrashAt(3, [](CppSQLite3DB& db) { db.execDML("UPDATE t SET body = 'changed ' || body"); });
+    ExpectOldContents();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(FirstOpener, EncryptedJournalTest,
                          ::testing::Values("old", "new", "wrong", "none"));
 
