@@ -88,7 +88,9 @@ bool BackupSqliteDatabase(FormatIO_Sqlite& fmt, const char* path, const std::str
   }
   xLog(LOG_INFO, "Backup sqlite database opened\n");
 
-  const bool inTransaction = fmt.InTransaction();
+  // A file held by another process is never inside a transaction of ours,
+  // whatever the flag says: there is nothing to commit or begin again.
+  const bool inTransaction = fmt.InTransaction() && !fmt._bLoadedByAnotherProcess;
   if (inTransaction) {
     xLog(LOG_INFO, "Backup sqlite: document changes commit\n");
     fmt.CommitTransaction();
@@ -174,7 +176,7 @@ bool FormatIO_Sqlite::CompactDatabase(std::string& error) const {
     if (!failedBefore && err.errorCode() != 0) xLog(LOG_ERROR, "%s\n", err.errorMessage());
   }
 
-  const bool inTransaction = InTransaction();
+  const bool inTransaction = InTransaction() && !_bLoadedByAnotherProcess;
   if (inTransaction) CommitTransaction(err);
 
   const bool failedBefore = err.errorCode() != 0;

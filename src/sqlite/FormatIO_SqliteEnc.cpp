@@ -42,6 +42,12 @@ bool FormatIO_SqliteEnc::ChangePassword(const char* password) {
     xLog(LOG_ERROR, "Sqlite format [change password]: Database not open\n");
     return false;
   }
+  // Another process reading the file would go on with the old key, and a
+  // page it then writes would leave the file under two keys.
+  if (_bLoadedByAnotherProcess) {
+    xLog(LOG_ERROR, "Sqlite format [change password]: the file is open in another process\n");
+    return false;
+  }
   const bool inTransaction = InTransaction();
   if (inTransaction) {
     CppSQLite3Exception err;

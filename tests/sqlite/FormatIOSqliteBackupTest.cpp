@@ -91,6 +91,18 @@ TEST_F(SqliteBackupTest, FailedCopiesReportFalseAndLeaveNothingBehind) {
   EXPECT_TRUE(IntegrityOk(db));
 }
 
+TEST_F(SqliteBackupTest, AFileHeldByAnotherProcessIsCopiedWithoutCommitOrBegin) {
+  const std::string db = dir / "doc.qydb", copy = dir / "copy.qydb";
+  MakeDatabase(db, 12, 10);
+  FormatIO_Sqlite fmt;
+  ASSERT_TRUE(OpenLikeSharedLoad(fmt, db));
+  quillery::LogCapture log;
+  ASSERT_TRUE(fmt.BackupTo(copy.c_str()));
+  EXPECT_FALSE(log.Contains("", LOG_ERROR)) << log.Lines().size();
+  EXPECT_EQ(CountRows(copy, "notes"), 12);
+  EXPECT_FALSE(ConnectionInTransaction(fmt));
+}
+
 TEST_F(SqliteBackupTest, DiskFullDuringTheCopyReportsFalseAndRemovesThePartialCopy) {
   const std::string db = dir / "doc.qydb", copy = dir / "copy.qydb";
   MakeDatabase(db, 200, 2000);

@@ -152,6 +152,18 @@ TEST_F(SqliteEncTest, ChangePasswordReKeysTheOpenDatabase) {
   EXPECT_EQ(closed._strPassword, kPassword);
 }
 
+TEST_F(SqliteEncTest, NoReKeyingWhileAnotherProcessHoldsTheFile) {
+  const std::string db = dir / "doc.qyde";
+  MakeEncrypted(db, 4, kPassword);
+  FormatIO_SqliteEnc fmt;
+  fmt.SetPassword(kPassword);
+  ASSERT_TRUE(OpenLikeSharedLoad(fmt, db));
+  EXPECT_FALSE(fmt.ChangePassword("new"));
+  EXPECT_EQ(fmt._strPassword, kPassword);
+  fmt.Close();
+  EXPECT_EQ(CountRows(db, "notes", kPassword), 4);
+}
+
 TEST_F(SqliteEncTest, CompactionKeepsTheFileEnciphered) {
   const std::string db = dir / "doc.qyde";
   FormatIO_SqliteEnc fmt;

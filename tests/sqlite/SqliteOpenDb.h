@@ -29,6 +29,20 @@ inline bool OpenLikeLoad(FormatIO_Sqlite& fmt, const std::string& path) {
   return e.errorCode() == 0;
 }
 
+// Opens an existing database on fmt the way a load leaves a file that another
+// process holds (sharing enabled): no transaction of its own, though the
+// flag says so.
+inline bool OpenLikeSharedLoad(FormatIO_Sqlite& fmt, const std::string& path) {
+  CppSQLite3Exception e;
+  fmt._db.open(path.c_str(), &e);
+  fmt._db.setBusyTimeout(FormatIO_Sqlite::BUSY_TIMEOUT_MS);
+  if (!fmt._strPassword.empty()) fmt._db.setPassword(fmt._strPassword.c_str(), &e);
+  fmt._strPath = path;
+  fmt._bLoadedByAnotherProcess = true;
+  fmt._bInTransaction = true;
+  return e.errorCode() == 0;
+}
+
 // Runs SQL on the format's connection; true on success.
 inline bool Exec(FormatIO_Sqlite& fmt, const std::string& sql) {
   CppSQLite3Exception e;
