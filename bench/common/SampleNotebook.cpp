@@ -397,7 +397,6 @@ NotebookStats MakeSampleNotebook(NoteDocument& doc, const NotebookOptions& opt) 
       if (!pix.strEncoded.empty()) picture = &pix;
     }
     FillText(note, rnd, ctx, picture);
-    NoteNode::CalcDataHash(note.GetText(), note.m_strHash);
     ctx.stats.nTextBytes += static_cast<int64_t>(note.GetText().size());
 
     if (opt.nAttachmentEvery > 0 && i % opt.nAttachmentEvery == 0) AddAttachments(note, rnd, ctx);
@@ -412,6 +411,12 @@ NotebookStats MakeSampleNotebook(NoteDocument& doc, const NotebookOptions& opt) 
   }
 
   FillDocument(doc, ctx);
+  // Both hashes as the formats compute them for a note that has none (what a
+  // database fills in), so every format is handed and keeps the same values.
+  for (NoteNode& n : list) {
+    NoteNode::CalcDataHash(n.GetText(), n.m_strHash);
+    NoteNode::CalcDataHash(RichText2Html(n, true), n.m_strHashHtml);
+  }
   doc.RebuildMap();
   doc.RefreshCloneMaps();
   for (const NoteNode& n : doc.GetNodeList()) doc.UpdateNodeKeywordsMap(n, doc.m_mapTagUseCount, true, false);
