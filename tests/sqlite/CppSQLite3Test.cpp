@@ -261,6 +261,26 @@ TEST_F(AccessLayerTest, TablesHoldWholeResults) {
   EXPECT_EQ(bad.numFields(), 0);
 }
 
+int CountStatements(unsigned mask, void* context, void*, void* x) {
+  if (mask == SQLITE_TRACE_STMT) {
+    auto* seen = static_cast<std::vector<std::string>*>(context);
+    seen->push_back(static_cast<const char*>(x));
+  }
+  return 0;
+}
+
+TEST_F(AccessLayerTest, TraceSeesEveryStatement) {
+  std::vector<std::string> seen;
+  db.trace(CountStatements, &seen);
+  db.execDML("INSERT INTO t(id) VALUES(1)");
+  db.execScalar("SELECT count(*) FROM t");
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], "INSERT INTO t(id) VALUES(1)");
+  db.trace(nullptr, nullptr);
+  db.execDML("DELETE FROM t");
+  EXPECT_EQ(seen.size(), 2u);
+}
+
 TEST(CppSQLite3BufferTest, FormatsWithSqliteConversions) {
   CppSQLite3Buffer buf;
   EXPECT_EQ(static_cast<const char*>(buf), nullptr);
