@@ -167,6 +167,24 @@ namespace quillery {
 
 void SqliteLoadRun::RepairTree() {
   FormatIO_DynamicBase* writer = TreeWriterOf(m_fmt);
+  // Repairs of the format's own file reach it before the long-running
+  // transaction begins; one transaction of their own spares a commit (and
+  // its sync) per repaired note.
+  const bool batch = writer == &m_fmt && !m_fmt._bLoadedByAnotherProcess;
+  if (batch) {
+    CppSQLite3Exception e;
+    m_fmt._db.execDML("BEGIN", &e);
+    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", e.errorMessage() ? e.errorMessage() : "");
+  }
+  RepairParentsAndSiblings(writer);
+  if (batch) {
+    CppSQLite3Exception e;
+    m_fmt._db.execDML("COMMIT", &e);
+    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", e.errorMessage() ? e.errorMessage() : "");
+  }
+}
+
+void SqliteLoadRun::RepairParentsAndSiblings(FormatIO_DynamicBase* writer) {
   bool changed = false;
   for (int i = 0; i < m_doc.GetNodeCount(); ++i) {
     NoteNode& n = m_doc.GetNodeByIdx(i);

@@ -43,6 +43,7 @@ class SqliteLoadRun {
   void RemapParents();
   int CopyLoadedNotes(FormatIO_DynamicBase& target);
   void RepairTree();
+  void RepairParentsAndSiblings(FormatIO_DynamicBase* writer);
   int ReadAnchorsAndTombstones();
   int ReadTagsAndProperties();
   int ReadOptions();
