@@ -205,6 +205,8 @@ int CmdDump(const HostOptions& opt) {
     return Fail("dump", in, "only containers (.qye, .qyz) and encrypted databases (.qyde) can be dumped");
   if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
   if (IsFolder(out)) return Fail("dump", out, "it is a folder");
+  // The decoded copy would replace the only encoded one.
+  if (SameFile(in, out)) return Fail("dump", out, "it is the input file");
   Host host(opt);
   const char* password = nullptr;
   if (fmt->IsEncrypted()) {

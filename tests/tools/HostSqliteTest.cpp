@@ -80,6 +80,13 @@ TEST(HostSqlite, DumpWritesAPlainDatabase) {
   r = RunHost(t.Path(), {"compare", t / "a.qyd", t / "plain.qydb"});
   EXPECT_EQ(r.out, "equal: 80 notes\n") << r.err;
 
+  // Never onto its own input.
+  const std::string encrypted = ReadAll(t / "a.qyde");
+  r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", t / "a.qyde", t / "a.qyde"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("it is the input file"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(t / "a.qyde"), encrypted);
+
   WriteFile(t / "wrong", "nope");
   r = RunHost(t.Path(), {"--password-file", t / "wrong", "dump", t / "a.qyde", t / "x.qydb"});
   EXPECT_EQ(r.status, 1);
