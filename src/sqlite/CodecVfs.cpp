@@ -362,8 +362,36 @@ int XUnlock(sqlite3_file* file, int lock) {
 int XCheckReservedLock(sqlite3_file* file, int* out) {
   return Cf(file)->real->pMethods->xCheckReservedLock(Cf(file)->real, out);
 }
+// "PRAGMA key" keys the database as sqlite3_key does; "PRAGMA rekey" needs the
+// connection and fails with a message. Without this SQLite would take both as
+// unknown pragmas and ignore them, leaving the file plain.
+int KeyPragma(CodecFile* f, char** azArg) {
+  const char* name = azArg[1];
+  const char* value = azArg[2];
+  if (sqlite3_stricmp(name, "rekey") == 0) {
+    azArg[0] = sqlite3_mprintf("re-key with sqlite3_rekey");
+    return SQLITE_ERROR;
+  }
+  if (!value || !*value) return SQLITE_OK;
+  Codec* c = CodecCreate();
+  if (!c) return SQLITE_NOMEM;
+  c->encrypted = 1;
+  CodecGenerateReadKey(c, value, static_cast<int>(strlen(value)));
+  CodecCopyKey(c, true);
+  c->hasReadKey = 1;
+  c->hasWriteKey = 1;
+  CodecVfsSetCodec(&f->base, c);
+  return SQLITE_OK;
+}
+
 int XFileControl(sqlite3_file* file, int op, void* arg) {
-  return Cf(file)->real->pMethods->xFileControl(Cf(file)->real, op, arg);
+  CodecFile* f = Cf(file);
+  if (op == SQLITE_FCNTL_PRAGMA && f->kind == Kind::MainDb) {
+    char** azArg = static_cast<char**>(arg);
+    if (azArg[1] && (sqlite3_stricmp(azArg[1], "key") == 0 || sqlite3_stricmp(azArg[1], "rekey") == 0))
+      return KeyPragma(f, azArg);
+  }
+  return f->real->pMethods->xFileControl(f->real, op, arg);
 }
 int XSectorSize(sqlite3_file* file) { return Cf(file)->real->pMethods->xSectorSize(Cf(file)->real); }
 int XDeviceCharacteristics(sqlite3_file* file) {

@@ -165,6 +165,19 @@ TEST_F(EncryptedFilesTest, ReKeyInsideATransactionIsRefusedAndChangesNothing) {
   EXPECT_EQ(CountWith(path, "other"), -1);
 }
 
+TEST_F(EncryptedFilesTest, KeyPragmaKeysAndRekeyPragmaIsRefused) {
+  CppSQLite3DB db;
+  ASSERT_TRUE(Open(db, path, nullptr));
+  CppSQLite3Exception err;
+  db.execDML("PRAGMA key='k'", &err);
+  EXPECT_EQ(err.errorCode(), 0);
+  EXPECT_EQ(Count(db), 200);
+  db.execDML("PRAGMA rekey='other'", &err);
+  EXPECT_STREQ(err.errorMessage(), "SQLITE_ERROR[1]: re-key with sqlite3_rekey");
+  db.close();
+  EXPECT_EQ(CountWith(path, "k"), 200);
+}
+
 TEST(EncryptedKeyingTest, ConnectionsThatAreNoFileCannotBeKeyed) {
   CppSQLite3DB db;
   CppSQLite3Exception err;
