@@ -151,7 +151,7 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   }
   CppSQLite3Exception err;
   _db.open(source, &err);
-  _db.setBusyTimeout(5000);
+  _db.setBusyTimeout(BUSY_TIMEOUT_MS);
   if (password && *password) _db.setPassword(password, &err);
   const bool ok = FormatIO_Sqlite::BackupTo(target);
   Close();

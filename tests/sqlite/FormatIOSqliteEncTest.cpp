@@ -69,16 +69,6 @@ TEST_F(SqliteEncTest, WithoutAPasswordLoadFailsBeforeTouchingTheFile) {
   EXPECT_EQ(doc.GetNodeCount(), 0);
 }
 
-TEST_F(SqliteEncTest, PagesOnDiskOpenOnlyWithThePassword) {
-  const std::string db = dir / "doc.qyde";
-  MakeEncrypted(db, 40, kPassword);
-  EXPECT_TRUE(LooksEnciphered(db));
-  EXPECT_EQ(CountRows(db, "notes", kPassword), 40);
-  EXPECT_TRUE(IntegrityOk(db, kPassword));
-  EXPECT_EQ(CountRows(db, "notes"), -1);
-  EXPECT_EQ(CountRows(db, "notes", "wrong horse"), -1);
-}
-
 TEST_F(SqliteEncTest, BackupIsEncipheredWithTheDocumentPassword) {
   const std::string db = dir / "doc.qyde", copy = dir / "copy.qyde";
   FormatIO_SqliteEnc fmt;

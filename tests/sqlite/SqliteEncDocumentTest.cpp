@@ -1,6 +1,6 @@
 // The encrypted SQLite format through the document model: a document saved
-// with a password comes back only with it, the backups made when it is saved
-// again are enciphered with it, and a new password takes over.
+// with a password comes back only with it, and the backups made when it is
+// saved again are enciphered with it.
 
 #include <gtest/gtest.h>
 
@@ -109,26 +109,6 @@ TEST_F(SqliteEncDocument, BackupsOfASaveInPlaceAreEncipheredWithTheDocumentPassw
   ExpectEqual(doc, copy);
   NoteDocument wrong;
   EXPECT_EQ(wrong.Load(backup.c_str(), "other", FORMAT_QYDE), DOC_LOAD_WRONG_PASSWORD);
-}
-
-TEST_F(SqliteEncDocument, ChangedPasswordTakesOverTheOpenDocument) {
-  NoteDocument doc;
-  qysqlw::EveryFeatureDocument(doc);
-  const std::string path = dir / "doc.qyde";
-  ASSERT_EQ(SaveAs(doc, path, "old", true), DOC_SAVE_OK);
-  FormatIO_SqliteEnc* enc = dynamic_cast<FormatIO_SqliteEnc*>(doc.GetLoader());
-  ASSERT_TRUE(enc);
-  ASSERT_TRUE(enc->ChangePassword("new"));
-  doc.SetPassword("new");
-  doc.SetTitle("After the change");
-  ASSERT_EQ(SaveAs(doc, path, nullptr, true), DOC_SAVE_OK);
-  doc.Close();
-
-  NoteDocument back;
-  ASSERT_EQ(back.Load(path.c_str(), "new"), DOC_LOAD_OK);
-  EXPECT_EQ(back.GetTitle(), "After the change");
-  NoteDocument old;
-  EXPECT_EQ(old.Load(path.c_str(), "old"), DOC_LOAD_WRONG_PASSWORD);
 }
 
 }  // namespace
