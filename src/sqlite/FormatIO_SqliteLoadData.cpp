@@ -54,7 +54,10 @@ int SqliteLoadRun::ReadDocument() {
   if ((r = ReadAnchorsAndTombstones()) >= 0) return r;
   RepairTree();
   if ((r = ReadTagsAndProperties()) >= 0) return r;
-  m_fmt.FixCustomPropertiesTable();
+  // The rebuild re-inserts the properties the document holds: right for
+  // the document's own file, but a merged file would take the document's
+  // notes and the merge's new IDs.
+  if (LoadsDocumentFile(m_fmt, docLoader)) m_fmt.FixCustomPropertiesTable();
   if ((r = ReadOptions()) >= 0) return r;
   if ((r = ReadBookmarks()) >= 0) return r;
 

@@ -231,3 +231,29 @@ TEST_F(SqliteLoadTest, TreeRepairsAreWrittenBackToTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SqliteLoadTest, MergeLeavesAnOldPropertiesTableOfTheMergedFileAlone) {
+  const std::string path = NewDb();
+  const char* oldTable =
+      "CREATE TABLE custom_properties (id INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, note_id VARCHAR(30) NULL, "
+      "prop_name VARCHAR(40) NOT NULL, prop_value VARCHAR(255) NULL, UNIQUE(note_id, prop_name))";
+  {
+    RawDb db(path);
+    db.Exec("DROP TABLE custom_properties");
+    db.Exec(oldTable);
+    AddNote(db, "A", "", 0, "file A");
+    db.Exec("INSERT INTO custom_properties (note_id, prop_name, prop_value) VALUES ('A', 'k', 'v')");
+  }
+  NoteDocument doc;
+  doc.NodeInitID(doc.NodeInsert("", -1), "A");
+  doc.GetNodeByIdx(0).m_lstCustomProperties.emplace_back("mine", "x");
+  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false, true, -1), DOC_LOAD_OK);
+  ASSERT_EQ(doc.GetNodeByIdx(1).m_lstCustomProperties.size(), 1u);
+  RawDb db(path);
+  EXPECT_EQ(db.Scalar("SELECT sql FROM sqlite_master WHERE name='custom_properties'"), oldTable);
+  EXPECT_EQ(db.Rows("SELECT note_id, prop_name FROM custom_properties"), std::vector<std::string>{"A|k"});
+}
+
+}  // namespace
