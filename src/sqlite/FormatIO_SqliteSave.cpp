@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <unordered_map>
 
 #include "base/FileUtil.h"
 #include "base/Log.h"
@@ -114,6 +115,28 @@ bool FormatIO_Sqlite::OnNodeInsertFull(NoteNode& node) {
 // Save
 
 namespace {
+
+// The document's custom icons by offset, built on first use: a document
+// whose every note has its own icon is looked up in constant time per note
+// rather than by a scan of the icon list.
+class CustomIconIndex {
+ public:
+  explicit CustomIconIndex(const PictureList& icons) : m_icons(icons) {}
+  // Index of the first icon at exactly that offset, -1 when none.
+  int Find(int offset) {
+    if (!m_bBuilt) {
+      for (int i = 0; i < m_icons.GetSize(); ++i) m_byOffset.emplace(m_icons.GetAt(i).nOffset, i);
+      m_bBuilt = true;
+    }
+    auto it = m_byOffset.find(offset);
+    return it == m_byOffset.end() ? -1 : it->second;
+  }
+
+ private:
+  const PictureList& m_icons;
+  std::unordered_map<int, int> m_byOffset;  // emplace keeps the first
+  bool m_bBuilt = false;
+};
 
 // How one walked note is written: the note itself, or a copy that differs
 // from it in clone source, parent or position (the document's note stays
@@ -316,6 +339,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   int currentOriginal = current.Index();
   if (currentOriginal >= 0 && currentOriginal < doc.GetNodeCount()) doc.GetOriginalByIdx(current.Index(), &currentOriginal);
 
+  CustomIconIndex icons(doc.m_lstCustomIcons);
   int count = 0;
   int failed = 0;
   walker.Restart();
@@ -335,7 +359,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
     if (w.m_nIconType == ICON_CUSTOM) {
       auto icon = doc.m_mapNoteIcon.find(note.m_strID);
       if (icon != doc.m_mapNoteIcon.end() && icon->second >= 0) {
-        const int at = doc.m_lstCustomIcons.FindAtOffset(icon->second);
+        const int at = icons.Find(icon->second);
         if (at >= 0) OnNodeCustomIconSet(w, doc.m_lstCustomIcons.GetAt(at));
       }
     }

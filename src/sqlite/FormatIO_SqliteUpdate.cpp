@@ -2,10 +2,10 @@
 // stores the parts of one note that a NodeInfoFlags mask names, inside the
 // long-running transaction. Also InsertLink, which it shares with saving.
 //
-// Texts that go between single quotes in statement text (note IDs, font and
-// anchor names) are quoted with SQLite's %q, so a quote inside a value can
-// neither break nor change a statement; values without quotes give exactly
-// the plain statement text.
+// Texts that go between single quotes in statement text (note IDs) are
+// quoted with SQLite's %q, so a quote inside a value can neither break nor
+// change a statement; values without quotes give exactly the plain
+// statement text. Formatting and anchor rows bind their values.
 
 #include <string>
 #include <vector>
@@ -92,19 +92,32 @@ bool FormatIO_Sqlite::InsertLink(const LinkInfo& link, const std::string& noteID
 
 namespace {
 
-// The note's formatting rows, in list order.
+// The note's formatting rows, in list order. One prepared statement with
+// every value bound serves all rows (font names may hold quotes, and a
+// statement compiled per row would cost more than the row itself); the
+// stored values are those of the row-by-row statement text.
 bool WriteFormatting(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQLite3Exception& err) {
   if (!newNote && !DeleteOldRows(db, "formatting", note.m_strID, err)) return false;
   const FmtInfoList& list = note.m_objText.m_lstFmt;
-  for (int i = 0; i < list.GetSize(); ++i) {
+  if (list.IsEmpty()) return true;
+  const char* sql =
+      "INSERT INTO formatting (note_id, note_offset, fmt_tag, fmt_color, fmt_font, fmt_value) "
+      "VALUES(?, ?, ?, ?, ?, ?)";
+  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  for (int i = 0; i < list.GetSize() && !SqlFailed(err); ++i) {
     const FmtInfo& fmt = list.GetAt(i);
     const std::string color = IsColorTag(fmt.nFormatTag) ? SqlColorText(fmt.color) : std::string();
-    CppSQLite3Buffer sql;
-    sql.format(
-        "INSERT INTO formatting (note_id, note_offset, fmt_tag, fmt_color, fmt_font, fmt_value) "
-        "VALUES('%q', %d, %d, '%q', '%q', %d)",
-        note.m_strID.c_str(), fmt.nOffset, fmt.nFormatTag, color.c_str(), fmt.strFont.c_str(), fmt.nValue);
-    if (!ExecLogged(db, sql, err)) return false;
+    stmt.bind(1, note.m_strID.c_str(), &err);
+    stmt.bind(2, fmt.nOffset, &err);
+    stmt.bind(3, fmt.nFormatTag, &err);
+    stmt.bind(4, color.c_str(), &err);
+    stmt.bind(5, fmt.strFont.c_str(), &err);
+    stmt.bind(6, fmt.nValue, &err);
+    if (!SqlFailed(err)) stmt.execDML(&err);
+  }
+  if (SqlFailed(err)) {
+    LogSqlFailure(kUpdateNode, sql, err);
+    return false;
   }
   return true;
 }
@@ -112,11 +125,18 @@ bool WriteFormatting(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQ
 bool WriteAnchors(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQLite3Exception& err) {
   if (!newNote && !DeleteOldRows(db, "anchors", note.m_strID, err)) return false;
   const AnchorInfoList& list = note.m_objText.m_lstAnchors;
-  for (int i = 0; i < list.GetSize(); ++i) {
-    CppSQLite3Buffer sql;
-    sql.format("INSERT INTO anchors (note_id, anc_name, anc_offset) VALUES('%q', '%q', %d)", note.m_strID.c_str(),
-               list.GetAt(i).strName.c_str(), list.GetAt(i).nOffset);
-    if (!ExecLogged(db, sql, err)) return false;
+  if (list.IsEmpty()) return true;
+  const char* sql = "INSERT INTO anchors (note_id, anc_name, anc_offset) VALUES(?, ?, ?)";
+  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  for (int i = 0; i < list.GetSize() && !SqlFailed(err); ++i) {
+    stmt.bind(1, note.m_strID.c_str(), &err);
+    stmt.bind(2, list.GetAt(i).strName.c_str(), &err);
+    stmt.bind(3, list.GetAt(i).nOffset, &err);
+    if (!SqlFailed(err)) stmt.execDML(&err);
+  }
+  if (SqlFailed(err)) {
+    LogSqlFailure(kUpdateNode, sql, err);
+    return false;
   }
   return true;
 }
