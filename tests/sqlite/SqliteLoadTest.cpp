@@ -315,3 +315,22 @@ TEST_F(SqliteLoadTest, FailingTagsQueryOnAWritableFileIsResult4) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SqliteLoadTest, ParentCyclesLoadWithoutHanging) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    AddNote(db, "R", "", 0, "root");
+    AddNote(db, "A", "B", 0, "A");
+    AddNote(db, "B", "A", 0, "B");
+    AddNote(db, "S", "S", 3, "self");
+  }
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+  EXPECT_EQ(doc.GetNodeCount(), 4);
+  EXPECT_EQ(Note(doc, "S")->m_strParentID, "S");  // its parent exists: left as stored
+}
+
+}  // namespace
