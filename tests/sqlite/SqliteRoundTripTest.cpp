@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/FileFormatFactory.h"
+#include "formats/FormatIOHtml.h"
 #include "model/DocumentCompare.h"
 #include "sqlite/SqliteWriteTestUtil.h"
 
@@ -109,6 +110,46 @@ TEST_F(SqliteRoundTrip, ChangesMadeThroughTheModelSurviveSaveAndReload) {
   EXPECT_TRUE(quillery::CompareDocuments(doc, back, &diff, Options())) << diff;
   EXPECT_EQ(back.GetNodeByIdx(back.GetIdxFromID("CHILD")).m_nSibling, 1);
   EXPECT_EQ(back.GetNodeByIdx(back.GetIdxFromID("NEWID")).m_objText.m_lstPictures.GetSize(), 1);
+}
+
+TEST_F(SqliteRoundTrip, NotesImportedIntoAnOpenDatabaseAreStoredWhole) {
+  FileFormatFactory::Get().Register(FORMAT_QYD, []() -> FormatIO_Base* { return new FormatIO_HTML; });
+  NoteDocument source;
+  EveryFeatureDocument(source);
+  const std::string html = dir / "source.qyd";
+  RecursiveTreeWalker sourceWalk(source);
+  ASSERT_EQ(source.Save(html.c_str(), sourceWalk, false), 0);
+
+  NoteDocument doc;
+  AddNote(doc, "", "OWN", "Own note", "own text");
+  const std::string path = dir / "target.qydb";
+  RecursiveTreeWalker all(doc);
+  ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+  ASSERT_EQ(doc.Load(html.c_str(), nullptr, FORMAT_QYD, true, true, -1), 0);
+  ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+  doc.Close();
+
+  NoteDocument back;
+  ASSERT_EQ(LoadAll(back, path), 0);
+  ASSERT_EQ(back.GetNodeCount(), source.GetNodeCount() + 1);
+  for (int i = 0; i < source.GetNodeCount(); ++i) {
+    const NoteNode& want = source.GetNodeByIdx(i);
+    SCOPED_TRACE(want.m_strID);
+    const int at = back.GetIdxFromID(want.m_strID);
+    ASSERT_GE(at, 0);
+    const NoteNode& got = back.GetNodeByIdx(at);
+    EXPECT_EQ(got.GetTitle(), want.GetTitle());
+    if (want.IsClone()) continue;
+    EXPECT_EQ(got.GetText(), want.GetText());
+    EXPECT_EQ(got.m_objText.m_lstFmt.GetSize(), want.m_objText.m_lstFmt.GetSize());
+    EXPECT_EQ(got.m_objText.m_lstLinks.GetSize(), want.m_objText.m_lstLinks.GetSize());
+    EXPECT_EQ(got.m_objText.m_lstAnchors.GetSize(), want.m_objText.m_lstAnchors.GetSize());
+    EXPECT_EQ(got.m_objText.m_lstPictures.GetSize(), want.m_objText.m_lstPictures.GetSize());
+    EXPECT_EQ(got.m_lstAttachments.size(), want.m_lstAttachments.size());
+    EXPECT_EQ(got.GetKeywords(), want.GetKeywords());
+    EXPECT_EQ(got.m_objTask.IsValid(), want.m_objTask.IsValid());
+    EXPECT_EQ(got.m_lstCustomProperties.size(), want.m_lstCustomProperties.size());
+  }
 }
 
 }  // namespace
