@@ -120,6 +120,9 @@ bool FormatIO_Sqlite::ModifyNoteID(const std::string& oldID, const std::string& 
       "UPDATE tasks SET note_id=%Q WHERE note_id=%Q",
       "UPDATE custom_properties SET note_id=%Q WHERE note_id=%Q",
       "UPDATE icons SET note_id=%Q WHERE note_id=%Q",
+      // The note's anchors belong to it like its formatting: left under the
+      // old ID they would be lost to the note.
+      "UPDATE anchors SET note_id=%Q WHERE note_id=%Q",
   };
   // A rename that stops half way would split the note's rows between two
   // IDs (the note would lose its tree row, say): all or nothing.

@@ -400,8 +400,10 @@ TEST_F(SqliteUpdate, NoteIDChangeIsAllOrNothing) {
   NoteNode& a1 = Note("A1");
   a1.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_BEGIN, 0));
   a1.SetKeywords(";k;");
-  ASSERT_TRUE(fmt->OnNodeUpdate(a1, NIF_FORMATTING | NIF_TAGS, false, nullptr));
+  a1.m_objText.m_lstAnchors.Append(AnchorInfo("mark", 1));
+  ASSERT_TRUE(fmt->OnNodeUpdate(a1, NIF_FORMATTING | NIF_TAGS | NIF_ANCHORS, false, nullptr));
   ASSERT_TRUE(fmt->ModifyNoteID("A1", "Z+/9"));
+  EXPECT_EQ(Own("SELECT count(*) FROM anchors WHERE note_id='Z+/9'"), "1");
   EXPECT_EQ(Own("SELECT count(*) FROM notes WHERE note_id='Z+/9'"), "1");
   EXPECT_EQ(Own("SELECT note_pid FROM notes_tree WHERE note_id='Z+/9'"), "A");
   EXPECT_EQ(Own("SELECT count(*) FROM formatting WHERE note_id='Z+/9'"), "1");
