@@ -20,8 +20,6 @@ using namespace quillery;
 
 namespace {
 
-const char* Msg(const CppSQLite3Exception& e) { return e.errorMessage() ? e.errorMessage() : ""; }
-
 // One per-note query of FetchNodeInfo: formats the statement with the note
 // ID, runs it, and logs a failure of the statement or of a later row step.
 class FetchQuery {
@@ -43,7 +41,7 @@ class FetchQuery {
     if (m_err.errorCode() == 0 || m_logged) return;
     m_logged = true;
     xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", static_cast<const char*>(m_sql),
-         Msg(m_err));
+         SqliteMessage(m_err));
   }
   CppSQLite3Buffer m_sql;
   CppSQLite3Exception m_err;
@@ -266,7 +264,7 @@ void FormatIO_Sqlite::FetchNodeAtt(NoteNode& note, int index) {
   CppSQLite3Query q = _db.execQuery(sql, &err);
   if (err.errorCode() != 0) {
     xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", static_cast<const char*>(sql),
-         Msg(err));
+         SqliteMessage(err));
     return;
   }
   if (q.eof()) return;
@@ -288,7 +286,7 @@ bool CountAboveZero(CppSQLite3DB& db, const char* fmt, const std::string& id, co
   CppSQLite3Exception err;
   CppSQLite3Query q = db.execQuery(sql, &err);
   if (err.errorCode() != 0) {
-    xLog(LOG_ERROR, errorLine, Msg(err));
+    xLog(LOG_ERROR, errorLine, SqliteMessage(err));
     return false;
   }
   return !q.eof() && q.getInt64Field(0, 0) > 0;
@@ -315,7 +313,7 @@ bool FormatIO_Sqlite::GetNotesLinkingToTargetNote(const std::string& noteID, std
   CppSQLite3Query q = _db.execQuery(sql, &err);
   for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) out.push_back(LoadedIdOf(*this, Text(q, 0)));
   if (err.errorCode() != 0) {
-    xLog(LOG_ERROR, "Sqlite format [reverse linking]: Error: %s\n", Msg(err));
+    xLog(LOG_ERROR, "Sqlite format [reverse linking]: Error: %s\n", SqliteMessage(err));
     return false;
   }
   return true;
@@ -330,5 +328,5 @@ void FormatIO_Sqlite::GetUsedColors(std::map<std::string, int>& colors) {
     CppSQLite3Query q = stmt.execQuery(&err);
     for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) ++colors[Text(q, 0)];
   }
-  if (err.errorCode() != 0) xLog(LOG_ERROR, "Sqlite format [fetch used colors]: Sql failed! Error: %s\n", Msg(err));
+  if (err.errorCode() != 0) xLog(LOG_ERROR, "Sqlite format [fetch used colors]: Sql failed! Error: %s\n", SqliteMessage(err));
 }

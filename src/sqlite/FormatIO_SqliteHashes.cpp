@@ -17,8 +17,6 @@ using namespace quillery;
 
 namespace {
 
-const char* Msg(const CppSQLite3Exception& e) { return e.errorMessage() ? e.errorMessage() : ""; }
-
 // Runs a query and collects its first column (text or row ID); false on an
 // error, which stays in err.
 bool CollectColumn(CppSQLite3Query q, std::vector<std::string>& out, CppSQLite3Exception& err) {
@@ -38,7 +36,7 @@ template <class T>
 bool CollectOrLog(CppSQLite3DB& db, const std::string& sql, std::vector<T>& out) {
   CppSQLite3Exception err;
   if (Collect(db, sql, out, err)) return true;
-  xLog(LOG_ERROR, "Sqlite format update: Sql [%s] failed! Error: %s\n", sql.c_str(), Msg(err));
+  xLog(LOG_ERROR, "Sqlite format update: Sql [%s] failed! Error: %s\n", sql.c_str(), SqliteMessage(err));
   out.clear();
   return false;
 }
@@ -73,7 +71,7 @@ bool FormatIO_Sqlite::AnyHashesToBeDone() {
     CppSQLite3Exception err;
     CppSQLite3Query q = _db.execQuery(probe[0], &err);
     if (err.errorCode() != 0) {
-      xLog(LOG_ERROR, probe[1], Msg(err));
+      xLog(LOG_ERROR, probe[1], SqliteMessage(err));
       continue;
     }
     if (!q.eof()) return true;
@@ -96,7 +94,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
     CppSQLite3Exception err;
     std::vector<std::string> ids;
     if (!Collect(_db, "SELECT note_id FROM notes WHERE hash IS NULL OR LENGTH(hash)=0" + limit, ids, err)) {
-      xLog(LOG_ERROR, "Sqlite format update [1]: Error: %s\n", Msg(err));
+      xLog(LOG_ERROR, "Sqlite format update [1]: Error: %s\n", SqliteMessage(err));
       return false;
     }
     for (const std::string& id : ids) {
@@ -112,7 +110,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
         }
       }
       if (err.errorCode() != 0) {
-        xLog(LOG_ERROR, "Sqlite format update [1]: Error: %s\n", Msg(err));
+        xLog(LOG_ERROR, "Sqlite format update [1]: Error: %s\n", SqliteMessage(err));
         return false;
       }
       if (!row) continue;
@@ -120,7 +118,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
       std::string hash;
       NoteNode::CalcDataHash(text, hash);
       if (!UpdateOne(_db, "UPDATE notes SET hash=? WHERE note_id=?", hash, id, err)) {
-        xLog(LOG_ERROR, "%s\n", Msg(err));
+        xLog(LOG_ERROR, "%s\n", SqliteMessage(err));
         return false;
       }
       changed = true;
@@ -148,7 +146,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
         }
       }
       if (e.errorCode() != 0) {
-        xLog(LOG_ERROR, "Sqlite format update [1]: Error: %s\n", Msg(e));
+        xLog(LOG_ERROR, "Sqlite format update [1]: Error: %s\n", SqliteMessage(e));
         return false;
       }
       if (!row) continue;
@@ -156,7 +154,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
       std::string hash;
       NoteNode::CalcDataHash(data, hash);
       if (!UpdateOne(_db, "UPDATE attachments SET hash=? WHERE att_id=?", hash, id, e))
-        xLog(LOG_ERROR, "%s\n", Msg(e));
+        xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
       changed = true;
       if (oneStep) return true;
     }
@@ -175,7 +173,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
       FetchNodeInfo(scratch, NIF_RICH_TEXT);
       CppSQLite3Exception e;
       if (!UpdateOne(_db, "UPDATE notes SET hash_html=? WHERE note_id=?", scratch.m_strHashHtml, id, e))
-        xLog(LOG_ERROR, "%s\n", Msg(e));
+        xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
       changed = true;
       if (oneStep) return true;
     }
@@ -191,7 +189,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
       doc->GenerateUniqueNodeID(code);
       CppSQLite3Exception e;
       if (!UpdateOne(_db, "UPDATE attachments SET att_code=? WHERE att_id=?", code, id, e))
-        xLog(LOG_ERROR, "Sqlite format [update att_code]: Error: %s\n", Msg(e));
+        xLog(LOG_ERROR, "Sqlite format [update att_code]: Error: %s\n", SqliteMessage(e));
       changed = true;
       if (oneStep) return true;
     }

@@ -36,16 +36,14 @@ const char* const kTreeSql =
     "icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id WHERE "
     "notes.note_id=notes_tree.note_id GROUP BY notes.note_id";
 
-const char* Msg(const CppSQLite3Exception& e) { return e.errorMessage() ? e.errorMessage() : ""; }
-
 // The result of an error in the first statements (open, key, pragmas,
 // upgrade): a wrong password, a busy file, or a file that is no database.
 int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firstLine, const char* formatError) {
   if (hasPassword && SqliteIsNotADatabase(e.errorCode())) {
-    xLog(LOG_WARNING, "Error loading .qyde: Invalid password or corrupted file! Error: %s\n", Msg(e));
+    xLog(LOG_WARNING, "Error loading .qyde: Invalid password or corrupted file! Error: %s\n", SqliteMessage(e));
     return DOC_LOAD_WRONG_PASSWORD;
   }
-  xLog(LOG_ERROR, firstLine, Msg(e));
+  xLog(LOG_ERROR, firstLine, SqliteMessage(e));
   if (SqliteIsBusy(e.errorCode())) return DOC_LOAD_NOT_OPEN;
   xLog(LOG_WARNING, "%s", formatError);
   return DOC_LOAD_FORMAT_ERROR;
@@ -169,7 +167,7 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   if (!_bLoadedByAnotherProcess) {
     _db.execDML("PRAGMA count_changes=OFF", &e1);
     if (e1.errorCode() != 0) {
-      xLog(LOG_ERROR, "%s\n", Msg(e1));
+      xLog(LOG_ERROR, "%s\n", SqliteMessage(e1));
       if (SqliteIsBusy(e1.errorCode())) return DOC_LOAD_NOT_OPEN;
       xLog(LOG_WARNING, "Format error 2.\n");
       return DOC_LOAD_FORMAT_ERROR;
@@ -192,7 +190,7 @@ void SqliteLoadRun::Advance() {
 int SqliteLoadRun::ReadTree() {
   CppSQLite3Query q = m_fmt._db.execQuery(kTreeSql, &m_e3);
   if (m_e3.errorCode() != 0) {
-    xLog(LOG_ERROR, "%s\n", Msg(m_e3));
+    xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
     return -1;
   }
   while (!q.eof()) {
@@ -207,7 +205,7 @@ int SqliteLoadRun::ReadTree() {
       else xLog(LOG_ERROR, "Note with duplicate ID detected [%s]!\n", note.m_strID.c_str());
       q.nextRow(&m_e3);
       if (m_e3.errorCode() != 0) {
-        xLog(LOG_ERROR, "%s\n", Msg(m_e3));
+        xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
         xLog(LOG_WARNING, "%s", emptyID ? "Format error 4.\n" : "Format error 5.\n");
         return DOC_LOAD_FORMAT_ERROR;
       }
@@ -247,7 +245,7 @@ int SqliteLoadRun::ReadTree() {
 
     q.nextRow(&m_e3);
     if (m_e3.errorCode() != 0) {
-      xLog(LOG_ERROR, "%s\n", Msg(m_e3));
+      xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
       xLog(LOG_WARNING, "Format error 6.\n");
       return DOC_LOAD_FORMAT_ERROR;
     }

@@ -22,8 +22,6 @@ const char* const kTagsSql =
 const char* const kPropsSql = "select note_id, prop_name, prop_value from custom_properties";
 const char* const kBookmarksSql = "select node_id, book_title FROM bookmarks ORDER BY book_pos ASC";
 
-const char* Msg(const CppSQLite3Exception& e) { return e.errorMessage() ? e.errorMessage() : ""; }
-
 }  // namespace
 
 int SqliteLoadRun::ReadDocument() {
@@ -64,7 +62,7 @@ int SqliteLoadRun::ReadDocument() {
   m_fmt.StartTransaction(m_e3);
   m_fmt._bInTransaction = true;
   if (m_e3.errorCode() != 0)
-    xLog(LOG_ERROR, "Error loading .qydb/.qyde: [BEGIN EXCLUSIVE] failed! Error: %s\n", Msg(m_e3));
+    xLog(LOG_ERROR, "Error loading .qydb/.qyde: [BEGIN EXCLUSIVE] failed! Error: %s\n", SqliteMessage(m_e3));
 
   m_doc.RefreshCloneMaps();
   if (ProgressInfo::IsCanceled()) {
@@ -78,7 +76,7 @@ int64_t SqliteLoadRun::Count(const char* sql) {
   const bool hadError = m_e3.errorCode() != 0;
   CppSQLite3Query q = m_fmt._db.execQuery(sql, &m_e3);
   if (m_e3.errorCode() != 0) {
-    if (!hadError) xLog(LOG_ERROR, "%s\n", Msg(m_e3));
+    if (!hadError) xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
     return 0;
   }
   return q.eof() ? 0 : q.getInt64Field(0, 0);
@@ -101,7 +99,7 @@ int SqliteLoadRun::ReadAnchorsAndTombstones() {
   for (const Side& s : sides) {
     const bool hadError = m_e3.errorCode() != 0;
     CppSQLite3Query q = m_fmt._db.execQuery(s.sql, &m_e3);
-    if (m_e3.errorCode() != 0 && !hadError) xLog(LOG_ERROR, "%s\n", Msg(m_e3));
+    if (m_e3.errorCode() != 0 && !hadError) xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
     while (!q.eof()) {
       if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
       const std::string first = q.getStringField(0, "");
@@ -117,11 +115,11 @@ int SqliteLoadRun::ReadAnchorsAndTombstones() {
 int SqliteLoadRun::SideDataFailure(const char* sql, bool statementFailed, bool levelWarning) {
   if (SqliteIsBusy(m_e3.errorCode())) {
     xLog(statementFailed && levelWarning ? LOG_WARNING : LOG_ERROR,
-         "Error loading .qydb/.qyde: Sql database locked! Error: %s\n", Msg(m_e3));
+         "Error loading .qydb/.qyde: Sql database locked! Error: %s\n", SqliteMessage(m_e3));
     m_fmt.Close();
     return DOC_LOAD_NOT_OPEN;
   }
-  xLog(LOG_ERROR, "Error loading .qydb/.qyde: Sql [%s] failed! Error: %s\n", sql, Msg(m_e3));
+  xLog(LOG_ERROR, "Error loading .qydb/.qyde: Sql [%s] failed! Error: %s\n", sql, SqliteMessage(m_e3));
   if (CheckFileWriteAccess(m_fmt._strPath)) return DOC_LOAD_UNKNOWN_FORMAT;
   return -1;
 }
@@ -185,7 +183,7 @@ int SqliteLoadRun::ReadOptions() {
     const bool hadError = m_e3.errorCode() != 0;
     CppSQLite3Query q = m_fmt._db.execQuery(sql.c_str(), &m_e3);
     if (m_e3.errorCode() != 0) {
-      if (!hadError) xLog(LOG_ERROR, "%s\n", Msg(m_e3));
+      if (!hadError) xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
       return false;
     }
     if (q.eof()) return false;
@@ -209,7 +207,7 @@ int SqliteLoadRun::ReadBookmarks() {
   const bool hadError = m_e3.errorCode() != 0;
   CppSQLite3Query q = m_fmt._db.execQuery(kBookmarksSql, &m_e3);
   if (m_e3.errorCode() != 0 && !hadError)
-    xLog(LOG_ERROR, "Error loading .qydb/.qyde: Sql [%s] failed! Error: %s\n", kBookmarksSql, Msg(m_e3));
+    xLog(LOG_ERROR, "Error loading .qydb/.qyde: Sql [%s] failed! Error: %s\n", kBookmarksSql, SqliteMessage(m_e3));
   while (!q.eof()) {
     if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
     m_doc.GetBookmarkList().Insert(q.getStringField(1, ""), LoadedIdOf(m_fmt, q.getStringField(0, "")), -1);

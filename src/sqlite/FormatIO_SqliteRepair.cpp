@@ -174,13 +174,13 @@ void SqliteLoadRun::RepairTree() {
   if (batch) {
     CppSQLite3Exception e;
     m_fmt._db.execDML("BEGIN", &e);
-    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", e.errorMessage() ? e.errorMessage() : "");
+    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
   }
   RepairParentsAndSiblings(writer);
   if (batch) {
     CppSQLite3Exception e;
     m_fmt._db.execDML("COMMIT", &e);
-    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", e.errorMessage() ? e.errorMessage() : "");
+    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
   }
 }
 

@@ -6,6 +6,8 @@
 
 namespace quillery {
 
+const char* SqliteMessage(const CppSQLite3Exception& e) { return e.errorMessage() ? e.errorMessage() : ""; }
+
 bool SqliteIsBusy(int code) { return (code & 0xFF) == 5; }
 bool SqliteIsNotADatabase(int code) { return (code & 0xFF) == 26; }
 

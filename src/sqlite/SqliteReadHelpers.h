@@ -10,10 +10,14 @@
 #include <map>
 #include <string>
 
+class CppSQLite3Exception;
 class FormatIO_Sqlite;
 class NoteNode;
 
 namespace quillery {
+
+// The error record's message, "" when it has none (for log lines).
+const char* SqliteMessage(const CppSQLite3Exception& e);
 
 // Primary SQLite result codes (extended codes carry them in the low byte).
 bool SqliteIsBusy(int code);
