@@ -337,7 +337,8 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   if (m_bReportProgress) ProgressInfo::SetTotalSize(doc.GetNodeCount());
   CurrentNoteKeeper current(doc);
   int currentOriginal = current.Index();
-  if (currentOriginal >= 0 && currentOriginal < doc.GetNodeCount()) doc.GetOriginalByIdx(current.Index(), &currentOriginal);
+  if (currentOriginal >= 0 && currentOriginal < doc.GetNodeCount())
+    doc.GetOriginalByIdx(current.Index(), &currentOriginal);
 
   CustomIconIndex icons(doc.m_lstCustomIcons);
   int count = 0;

@@ -79,7 +79,9 @@ TEST_F(SqliteUpdate, EveryChangeIsWrittenAtOnceAndSeenByOthersAfterTheCommit) {
       {"attachment added", [&] {
          a1.m_lstAttachments.push_back(att);
          fmt->OnNodeAttAdded(a1, -1);
-       }, "SELECT att_title || att_data || att_size || att_code FROM attachments WHERE note_id='A1'", "f.txtdata4CODE1"},
+       },
+       "SELECT att_title || att_data || att_size || att_code FROM attachments WHERE note_id='A1'",
+       "f.txtdata4CODE1"},
       {"attachment updated", [&] {
          a1.m_lstAttachments[0].strName = "g.txt";
          fmt->OnNodeAttUpdated(a1, 0);
