@@ -240,13 +240,29 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
       return DOC_SAVE_WRITE_ERROR;
     }
   }
-  if (targetExists && !usePart && !usingLoader) {
+  // A database format writes in place, so an existing target (not the
+  // document's own database) is moved aside, with a journal it may have,
+  // under the temporary name next to it: it is dropped once the save
+  // succeeded and put back when it failed, so a failed save never costs
+  // the old file.
+  const std::string aside = targetExists && !usePart && !usingLoader ? target + ".part" : std::string();
+  auto journalOf = [](const std::string& db) { return db + "-journal"; };
+  auto restoreAside = [&]() {
+    if (aside.empty()) return;
+    unlink(path);
+    unlink(journalOf(target).c_str());
+    rename(aside.c_str(), path);
+    rename(journalOf(aside).c_str(), journalOf(target).c_str());
+  };
+  if (!aside.empty()) {
     quillery::MakeBackups(target, backupCount, backupDir);
-    if (unlink(path) != 0) {
+    unlink(journalOf(aside).c_str());
+    if (rename(path, aside.c_str()) != 0) {
       xLog(LOG_ERROR, "Save: Error - failed deleting file to be overwritten\n");
       release();
       return DOC_SAVE_RENAME_FAILED;
     }
+    rename(journalOf(target).c_str(), journalOf(aside).c_str());
   }
 
   // 7. A copy under a new name gets its own document ID.
@@ -281,7 +297,12 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
     restoreID();
     release();
     if (usePart) unlink(savePath.c_str());
+    restoreAside();
     return result;
+  }
+  if (!aside.empty()) {
+    unlink(aside.c_str());
+    unlink(journalOf(aside).c_str());
   }
 
   // Backups of the replaced file. A live database is copied through its own
