@@ -389,6 +389,11 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   // 4. Commit and begin the next long-running transaction.
   _db.execDML("COMMIT TRANSACTION", &err);
   if (SqlFailed(err)) return SaveFailed(err);
+  // The file was built without waiting for the disk; from here on it is the
+  // document's database, whose commits must be durable as after a load.
+  CppSQLite3Exception durable;
+  _db.execQuery("PRAGMA synchronous=FULL", &durable);
+  if (SqlFailed(durable)) xLog(LOG_ERROR, "%s\n", SqlErrorText(durable));
   _bInTransaction = true;
   CppSQLite3Exception restart;
   StartTransaction(restart);

@@ -74,6 +74,8 @@ TEST_F(SqliteSave, NewDatabaseHoldsEveryFeature) {
   ASSERT_EQ(SaveWalk(WALK_ALL, nullptr, path), 0);
   EXPECT_TRUE(fmt->InTransaction());
   EXPECT_EQ(fmt->_strPath, path);
+  // Built without syncs; as the document's database its commits are durable.
+  EXPECT_EQ(One(*fmt, "PRAGMA synchronous"), "2");
   EXPECT_EQ(doc.m_nCurrentNoteIdx, doc.GetIdxFromID("CHILD"));
 
   EXPECT_EQ(Q("SELECT note_id, note_pid, note_pos, is_expanded FROM notes_tree ORDER BY note_pid, note_pos"),
@@ -306,6 +308,32 @@ TEST_F(SqliteSave, APasswordEnciphersTheNewFile) {
   keyed.setPassword("secret", &err);
   EXPECT_EQ(keyed.execScalar("SELECT count(*) FROM notes", &err), 4);
   EXPECT_EQ(err.errorCode(), 0);
+}
+
+TEST_F(SqliteSave, AnExistingDatabaseIsReplacedOnlyByASuccessfulSave) {
+  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+  {
+    NoteDocument old;
+    AddNote(old, "", "OLD1", "old one", "1");
+    AddNote(old, "", "OLD2", "old two", "2");
+    RecursiveTreeWalker walker(old);
+    ASSERT_EQ(old.Save(path.c_str(), walker), 0);
+  }
+  EveryFeatureDocument(doc);
+  RecursiveTreeWalker all(doc);
+  ProgressInfo::SetCanceled(true);
+  EXPECT_EQ(doc.Save(path.c_str(), all, false), 1);
+  ProgressInfo::Reset();
+  EXPECT_EQ(C("SELECT group_concat(note_id) FROM (SELECT note_id FROM notes ORDER BY note_id)"), "OLD1,OLD2");
+  EXPECT_EQ(C("PRAGMA integrity_check"), "ok");
+  EXPECT_NE(access((path + ".part").c_str(), F_OK), 0);
+
+  // A successful save replaces the file: nothing of the old one stays.
+  ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
+  EXPECT_EQ(C("SELECT count(*) FROM notes WHERE note_id LIKE 'OLD%'"), "0");
+  EXPECT_EQ(C("SELECT count(*) FROM notes"), "4");
+  EXPECT_NE(access((path + ".part").c_str(), F_OK), 0);
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 
 TEST_F(SqliteSave, DiskFullAtCommitFailsAndTheFileKeepsItsLastSave) {
