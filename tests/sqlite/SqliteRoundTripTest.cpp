@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "formats/FileFormatFactory.h"
 #include "formats/FormatIOHtml.h"
 #include "model/DocumentCompare.h"
@@ -149,6 +151,81 @@ TEST_F(SqliteRoundTrip, NotesImportedIntoAnOpenDatabaseAreStoredWhole) {
     EXPECT_EQ(got.GetKeywords(), want.GetKeywords());
     EXPECT_EQ(got.m_objTask.IsValid(), want.m_objTask.IsValid());
     EXPECT_EQ(got.m_lstCustomProperties.size(), want.m_lstCustomProperties.size());
+  }
+}
+
+TEST_F(SqliteRoundTrip, RandomChangesThroughTheModelComeBackAfterEachSave) {
+  NoteDocument doc;
+  AddNote(doc, "", "ROOT", "root", "root text");
+  const std::string path = dir / "random.qydb";
+  RecursiveTreeWalker all(doc);
+  ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+  FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
+  ASSERT_NE(dyn, nullptr);
+
+  std::mt19937 rng(7);
+  auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const std::string png = qycont::TinyPng();
+  for (int round = 0; round < 3; ++round) {
+    for (int step = 0; step < 60; ++step) {
+      NoteNode& target = doc.GetNodeByIdx(pick(doc.GetNodeCount()));
+      switch (pick(6)) {
+        case 0: {  // a new note somewhere
+          const int count = static_cast<int>(doc.GetNodeCount());
+          const std::string parent = pick(3) == 0 ? std::string() : doc.GetNodeByIdx(pick(count)).m_strID;
+          const int idx = doc.NodeInsert(parent, pick(2) == 0 ? 0 : -1);
+          doc.GetNodeByIdx(idx).SetTitle("note " + std::to_string(step));
+          ASSERT_TRUE(dyn->OnNodeUpdate(doc.GetNodeByIdx(idx), NIF_TITLE, false, nullptr));
+          break;
+        }
+        case 1: {  // text with a bold range
+          target.SetText(("text " + std::to_string(pick(1000)) + " of some length").c_str());
+          target.m_objText.m_lstFmt.Clear();
+          target.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_BEGIN, 1));
+          target.m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_END, 4));
+          target.m_objText.m_lstPictures.Clear();
+          ASSERT_TRUE(dyn->OnNodeUpdate(target, NIF_TEXT | NIF_FORMATTING | NIF_PICTURES, false, nullptr));
+          break;
+        }
+        case 2:  // tags
+          target.SetKeywords(pick(2) ? ";a;b;" : ";c;");
+          ASSERT_TRUE(dyn->OnNodeUpdate(target, NIF_TAGS, false, nullptr));
+          break;
+        case 3: {  // properties and a task
+          target.m_bFinished = pick(2) == 0;
+          target.m_nDateModified = 1600000000 + pick(1000);
+          target.m_objTask.SetValid(pick(2) == 0);
+          target.m_objTask.dateCreated = 1600000000;
+          target.m_objTask.nPriority = pick(5);
+          ASSERT_TRUE(dyn->OnNodeUpdate(target, NIF_PROPERTIES | NIF_TASK, false, nullptr));
+          break;
+        }
+        case 4: {  // an attachment
+          AttInfo att;
+          att.strName = "a" + std::to_string(step);
+          att.strData = std::string(static_cast<size_t>(pick(100)), 'd');
+          att.nDataSize = static_cast<int>(att.strData.size());
+          att.strCode = "C" + std::to_string(round) + "_" + std::to_string(step);
+          target.m_lstAttachments.push_back(att);
+          dyn->OnNodeAttAdded(target, -1);
+          break;
+        }
+        default:  // a picture at the end of the text
+          doc.AddNotePicture(target, target.m_objText.GetTotalLength(), "p.png", png, true, -1, -1);
+          break;
+      }
+    }
+    ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+    NoteDocument back;
+    // The open document holds the file while its next transaction reads;
+    // a copy of the committed file is compared instead.
+    const std::string copy = dir / ("copy" + std::to_string(round) + ".qydb");
+    ASSERT_TRUE(dyn->BackupTo(copy.c_str()));
+    ASSERT_EQ(LoadAll(back, copy), 0);
+    std::string diff;
+    quillery::DocCompareOptions o = Options();
+    o.bUID = false;
+    EXPECT_TRUE(quillery::CompareDocuments(doc, back, &diff, o)) << "round " << round << ": " << diff;
   }
 }
 
