@@ -69,8 +69,12 @@ void FormatIO_HTML::RestoreLinkState(const tLinkState& s) {
 bool FormatIO_HTML::ExtractLink(const char* params, bool asAttachment) {
   const std::string p(params ? params : "");
   std::string url;
-  if (HTMLParser::ExtractParam(p, "href", url) || HTMLParser::ExtractParam(p, "HREF", url)) {
-    if (!url.empty() && (url.back() == '"' || url.back() == '\'')) url.pop_back();
+  bool closed = false;
+  if (HTMLParser::ExtractParam(p, "href", url, closed) || HTMLParser::ExtractParam(p, "HREF", url, closed)) {
+    // A stray quote is dropped only from a value whose quoting was broken: in a
+    // properly quoted value a final quote (written as &quot;, or the other kind
+    // of quote) is part of the URL and must survive a save and a load.
+    if (!closed && !url.empty() && (url.back() == '"' || url.back() == '\'')) url.pop_back();
     const char js[] = "javascript:open_window('";
     const size_t at = url.find(js);
     if (at != std::string::npos) {

@@ -64,6 +64,9 @@ class HTMLParser {
   // trimmed and entity-decoded. Names are matched only where an attribute name can
   // stand, never inside another attribute's value. Unquoted values do not count.
   static bool ExtractParam(const std::string& params, const char* name, std::string& value);
+  // As above; `closed` tells whether the value's closing quote was found (false
+  // when the value ran to the end of a tag with a missing or mismatched quote).
+  static bool ExtractParam(const std::string& params, const char* name, std::string& value, bool& closed);
   // One property ("name:value;") of a style text, trimmed, not decoded.
   static bool ExtractParamValue(const std::string& style, const char* name, std::string& value);
 

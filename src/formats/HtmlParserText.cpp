@@ -162,7 +162,13 @@ void HTMLParser::StripExtraWhiteSpace(std::string& text) {
 // where an attribute name stands: text inside another attribute's quoted value
 // (a title "x name='b'") is never taken for an attribute.
 bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::string& value) {
+  bool closed = false;
+  return ExtractParam(params, name, value, closed);
+}
+
+bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::string& value, bool& closed) {
   value.clear();
+  closed = false;
   if (!name || !*name) return false;
   const size_t nameLen = strlen(name);
   const char* p = params.data();
@@ -196,6 +202,7 @@ bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::
       const char* q = static_cast<const char*>(memchr(p + j + 1, quote, n - j - 1));
       size_t valueEnd = q ? size_t(q - p) : n;
       if (match) {
+        closed = q != nullptr;
         value.assign(p + j + 1, valueEnd - j - 1);
         trimstring(value);
         UnescapeChars(value);

@@ -66,6 +66,20 @@ TEST(HtmlReaderLinks, LinkKinds) {
   EXPECT_EQ(0, n.m_lstAttachments[0].nDataSize);
 }
 
+// A quote that ends a properly quoted URL belongs to it; only a value whose
+// quoting is broken loses a stray final quote.
+TEST(HtmlReaderLinks, FinalQuotesOfQuotedUrlsSurvive) {
+  NoteDocument doc;
+  NoteNode& n = Note(doc, "<A href=\"http://x/a&quot;\">a</A> <A href=\"http://x/b'\">b</A> <A href='http://x/c\">c</A>");
+  const LinkInfoList& links = n.m_objText.m_lstLinks;
+  ASSERT_GE(links.GetSize(), 2);
+  EXPECT_EQ("http://x/a\"", links[0].strLink);
+  EXPECT_EQ("http://x/b'", links[1].strLink);
+  if (links.GetSize() > 2) {
+    EXPECT_EQ(std::string::npos, links[2].strLink.find('"'));
+  }
+}
+
 TEST(HtmlReaderLinks, AnchorsAndLinksThatStartAtThem) {
   NoteDocument doc;
   NoteNode& n = Note(doc, "<A name=\"top\"></A>a<A href=\"#x\"><A name=\"in\"></A>bc</A><A name=\"t2\">d</A>");

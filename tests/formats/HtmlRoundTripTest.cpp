@@ -114,7 +114,9 @@ class RandomNote {
       if (Pick(2) == 0 && !ids.empty()) {
         link.strTargetID = ids[Pick(static_cast<int>(ids.size()))];
       } else {
-        link.strLink = "http://h/p?a=1&b='<\"x\">'z";
+        // Quotes inside and at the end of a URL belong to it.
+        static const char* const urls[] = {"http://h/p?a=1&b='<\"x\">'z", "http://h/q'", "http://h/r\""};
+        link.strLink = urls[Pick(3)];
       }
       link.nStartOffset = starts[i];
       link.nTextLength = ends[i] - starts[i];
