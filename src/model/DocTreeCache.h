@@ -3,7 +3,9 @@
 // Lookup maps over a document's note list, kept by NoteDocument:
 //   - note ID -> note index;
 //   - (parent ID, sibling position) -> note index;
-//   - child count per parent, keyed by PidSibKey::HashString(parentID, 0);
+//   - child count per parent, keyed by the parent ID itself (a hash of the ID
+//     would let two parents with colliding IDs share one count and hand out
+//     sibling positions that are already taken);
 //   - recursive-index map: note index -> depth-first position. It is a
 //     cache rebuilt on demand after the tree changed (m_bRecursiveMapDirty)
 //     and not upkept at all while BlockMapRecalc(true) is in force; the
@@ -32,13 +34,13 @@ class DocTreeCache {
   }
   // Children of the parent per the child-count map.
   int GetChildCountOf(const std::string& parentID) const {
-    auto it = m_mapChildCount.find(PidSibKey::HashString(parentID, 0));
+    auto it = m_mapChildCount.find(parentID);
     return it == m_mapChildCount.end() ? 0 : it->second;
   }
 
   std::unordered_map<std::string, int> m_mapIdToIdx;
   std::unordered_map<PidSibKey, int, PidSibKey::Hasher> m_mapPidSibToIdx;
-  std::unordered_map<uint64_t, int> m_mapChildCount;
+  std::unordered_map<std::string, int> m_mapChildCount;
   std::unordered_map<int, int> m_mapRecursiveIdx;
   // Depth of each note (0 = top level), filled with the recursive-index map;
   // -1 for a note not reachable from the top level.

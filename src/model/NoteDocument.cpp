@@ -146,7 +146,7 @@ int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool upda
   m_lstNodes.push_back(std::move(note));
   const int idx = GetNodeCount() - 1;
   ++m_nNodeCounter;
-  ++m_mapChildCount[PidSibKey::HashString(parentID, 0)];
+  ++m_mapChildCount[parentID];
   if (updateMaps) AddToMaps(idx);
   m_bRecursiveMapDirty = true;
 
@@ -172,12 +172,11 @@ void NoteDocument::NodeInitID(int idx, const std::string& id) {
 
   // The note's children follow it: their parent ID, their (parent, sibling)
   // keys and the child count move to the new ID.
-  const uint64_t oldKey = PidSibKey::HashString(oldID, 0);
-  auto cc = m_mapChildCount.find(oldKey);
+  auto cc = m_mapChildCount.find(oldID);
   if (cc != m_mapChildCount.end() && !oldID.empty()) {
     const int children = cc->second;
     m_mapChildCount.erase(cc);
-    m_mapChildCount[PidSibKey::HashString(id, 0)] += children;
+    m_mapChildCount[id] += children;
     for (int s = 0; s < children; ++s) {
       auto ps = m_mapPidSibToIdx.find(PidSibKey(oldID, s));
       if (ps == m_mapPidSibToIdx.end()) continue;
@@ -192,7 +191,7 @@ void NoteDocument::NodeInitID(int idx, const std::string& id) {
 
 void NoteDocument::PushNode(const NoteNode& note) {
   m_lstNodes.push_back(note);
-  ++m_mapChildCount[PidSibKey::HashString(note.m_strParentID, 0)];
+  ++m_mapChildCount[note.m_strParentID];
   ++m_nNodeCounter;
   m_bRecursiveMapDirty = true;
 }
@@ -206,7 +205,7 @@ void NoteDocument::RebuildMap() {
   m_mapPidSibToIdx.reserve(m_lstNodes.size());
   for (int i = 0; i < GetNodeCount(); ++i) {
     AddToMaps(i);
-    ++m_mapChildCount[PidSibKey::HashString(m_lstNodes[i].m_strParentID, 0)];
+    ++m_mapChildCount[m_lstNodes[i].m_strParentID];
   }
   m_bRecursiveMapDirty = true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // Key of the (parent ID, sibling position) -> note index map, and the string
-// hash that keys the child-count map (HashString(parentID, 0)).
+// hash behind it.
 
 #include <cstdint>
 #include <string>

@@ -78,6 +78,29 @@ TEST(TreeTest, NodeInitIdRekeysNoteAndChildren) {
   EXPECT_EQ(it.GetChildID("newid", 1), t.Id(t.g1));
 }
 
+// "Az" and "BE" give the same value of the (parent, sibling) hash: two parents
+// with such IDs must still count their children apart.
+TEST(TreeTest, ParentsWithCollidingIdHashesKeepTheirOwnChildCounts) {
+  NoteDocument doc;
+  const int a = doc.NodeInsert("", -1);
+  const int b = doc.NodeInsert("", -1);
+  doc.NodeInitID(a, "Az");
+  doc.NodeInitID(b, "BE");
+  ASSERT_EQ(PidSibKey::HashString("Az", 0), PidSibKey::HashString("BE", 0));
+  const int a0 = doc.NodeInsert("Az", -1);
+  const int b0 = doc.NodeInsert("BE", -1);
+  const int b1 = doc.NodeInsert("BE", -1);
+  EXPECT_EQ(doc.GetNodeByIdx(a0).m_nSibling, 0);
+  EXPECT_EQ(doc.GetNodeByIdx(b0).m_nSibling, 0);
+  EXPECT_EQ(doc.GetNodeByIdx(b1).m_nSibling, 1);
+  DocumentIterator it(doc);
+  EXPECT_EQ(it.GetChildCount("Az"), 1);
+  EXPECT_EQ(it.GetChildCount("BE"), 2);
+  doc.RebuildMap();
+  EXPECT_EQ(it.GetChildCount("BE"), 2);
+  EXPECT_EQ(it.GetChildID("BE", 1), doc.GetNodeByIdx(b1).m_strID);
+}
+
 TEST(TreeTest, PushNodeLeavesIdMapUntilRebuild) {
   NoteDocument doc;
   NoteNode n;
