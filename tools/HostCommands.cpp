@@ -113,17 +113,23 @@ class Host {
       password = m_gui.GetPassword(path.c_str(), true);
       if (!password) return Fail("save", path, WasInterrupted() ? "cancelled" : kNoPassword);
     }
+    // An HTML export names its side folder after the page it writes, so it
+    // must be given the real target: the engine already writes over an
+    // existing page through ".part" and removes a failed page itself.
+    const bool exportPage = NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML;
     TempOutput out(path);
+    const std::string& target = exportPage ? path : out.Path();
     ResetProgress();
     int result;
     {
       ProgressBar bar("saving " + path, m_opt.progress);
       RecursiveTreeWalker walker(doc, WALK_ALL);
-      result = doc.Save(out.Path().c_str(), walker, false, 0, nullptr, password, 0,
+      result = doc.Save(target.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
     if (result != DOC_SAVE_OK) return Fail("save", path, WithCode(SaveResultText(result), result));
     if (WasInterrupted()) return Fail("save", path, WithCode(SaveResultText(DOC_SAVE_ABORTED), DOC_SAVE_ABORTED));
+    if (exportPage) return kExitOk;
     if (int err = out.Commit()) return Fail("save", path, strerror(err));
     return kExitOk;
   }

@@ -127,3 +127,17 @@ TEST(HostCommandLine, DiskFullLeavesNoTargetAndKeepsTheOldOne) {
 }
 
 }  // namespace
+
+// An HTML export names its side folder after the page; the page must not be
+// written under a temporary name first, or the folder would keep that name.
+TEST(HostCommandLine, HtmlExportSideFolderIsNamedAfterThePage) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "120", t / "notes.qyd"}).status, 0);
+  HostRun r = RunHost(t.Path(), {"convert", t / "notes.qyd", t / "page.html"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& name : Entries(t.Path())) {
+    EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+    EXPECT_TRUE(name == "notes.qyd" || name == "page.html" || name == "page_files") << name;
+  }
+  EXPECT_TRUE(Exists(t / "page.html"));
+}
