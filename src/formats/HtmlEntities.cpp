@@ -1,5 +1,11 @@
 #include "formats/HtmlEntities.h"
 
+#include <glib.h>
+
+#include <cstring>
+
+#include "formats/HtmlTextUtils.h"
+
 const HtmlEntity _table_char[] = {
     {32, "nbsp"},     {34, "quot"},     {38, "amp"},       {60, "lt"},      {62, "gt"},
     {39, "apos"},     {161, "iexcl"},   {162, "cent"},     {163, "pound"},  {164, "curren"},
@@ -66,3 +72,72 @@ uint32_t HtmlEntityLookup(const char* name, size_t len) {
   auto it = map.find(std::string(name, len));
   return it == map.end() ? 0 : it->second;
 }
+
+namespace {
+
+// An entity name is 1 to 32 characters of [A-Za-z0-9#]; anything else after an "&"
+// is a literal "&" (stray ampersands in foreign text are common and must not be
+// looked up or logged).
+constexpr size_t kMaxEntityName = 32;
+
+bool IsEntityNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '#';
+}
+
+bool IsValidCodePoint(uint32_t v) {
+  return v >= 1 && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF);
+}
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  char buf[8];
+  int n = g_unichar_to_utf8(code, buf);
+  out.append(buf, size_t(n));
+}
+
+// Decodes "#13", "#xHH..." (lower-case x) and "#DDD...": every character after the
+// prefix must be a digit and the value a Unicode scalar value. False leaves the
+// reference as written.
+bool DecodeNumeric(const char* name, size_t len, std::string& out) {
+  if (len == 3 && memcmp(name, "#13", 3) == 0) {
+    out += '\n';
+    return true;
+  }
+  bool hex = len >= 2 && name[1] == 'x';
+  size_t i = hex ? 2 : 1;
+  if (i >= len) return false;
+  uint32_t value = 0;
+  for (; i < len; ++i) {
+    int d = hex ? hexVal(name[i]) : (name[i] >= '0' && name[i] <= '9' ? name[i] - '0' : -1);
+    if (d < 0) return false;
+    value = value * (hex ? 16 : 10) + uint32_t(d);
+    if (value > 0x10FFFF) return false;
+  }
+  if (!IsValidCodePoint(value)) return false;
+  AppendUtf8(out, value);
+  return true;
+}
+
+}  // namespace
+
+namespace quillery {
+
+size_t DecodeReferenceAt(const char* data, size_t n, size_t pos, std::string* out, bool* unknownName) {
+  if (unknownName) *unknownName = false;
+  if (pos >= n || data[pos] != '&') return 0;
+  size_t j = pos + 1;
+  while (j < n && j - pos - 1 <= kMaxEntityName && IsEntityNameChar(data[j])) ++j;
+  const size_t nameLen = j - pos - 1;
+  if (j >= n || data[j] != ';' || nameLen < 1 || nameLen > kMaxEntityName) return 0;
+  const char* name = data + pos + 1;
+  std::string scratch;
+  std::string& dest = out ? *out : scratch;
+  if (name[0] == '#') return DecodeNumeric(name, nameLen, dest) ? nameLen + 2 : 0;
+  if (uint32_t code = HtmlEntityLookup(name, nameLen)) {
+    AppendUtf8(dest, code);
+    return nameLen + 2;
+  }
+  if (unknownName) *unknownName = true;
+  return 0;
+}
+
+}  // namespace quillery

@@ -34,3 +34,14 @@ const std::unordered_map<std::string, uint32_t>& g_mapInTableSort();
 
 // The code point of an entity name, or 0 when the name is unknown.
 uint32_t HtmlEntityLookup(const char* name, size_t len);
+
+namespace quillery {
+
+// At data[pos], the character reference that the reader decodes: "&amp;" and the
+// other names above, "&#65;", "&#x41;", "&#13;" (a line feed). Returns its length
+// with "&" and ";" and appends the decoded characters to *out (when not null);
+// returns 0 when the "&" there stays a literal one. *unknownName (when not null)
+// is set for a well-formed "&name;" whose name is unknown.
+size_t DecodeReferenceAt(const char* data, size_t n, size_t pos, std::string* out, bool* unknownName = nullptr);
+
+}  // namespace quillery

@@ -14,48 +14,6 @@
 
 namespace {
 
-// An entity name is 1 to 32 characters of [A-Za-z0-9#]; anything else after an "&"
-// is a literal "&" (stray ampersands in foreign text are common and must not be
-// looked up or logged).
-constexpr size_t kMaxEntityName = 32;
-
-bool IsEntityNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '#';
-}
-
-bool IsValidCodePoint(uint32_t v) {
-  return v >= 1 && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF);
-}
-
-void AppendUtf8(std::string& out, uint32_t code) {
-  char buf[8];
-  int n = g_unichar_to_utf8(code, buf);
-  out.append(buf, size_t(n));
-}
-
-// Decodes "#13", "#xHH..." (lower-case x) and "#DDD...": every character after the
-// prefix must be a digit and the value a Unicode scalar value. False leaves the
-// reference as written.
-bool DecodeNumeric(const char* name, size_t len, std::string& out) {
-  if (len == 3 && memcmp(name, "#13", 3) == 0) {
-    out += '\n';
-    return true;
-  }
-  bool hex = len >= 2 && name[1] == 'x';
-  size_t i = hex ? 2 : 1;
-  if (i >= len) return false;
-  uint32_t value = 0;
-  for (; i < len; ++i) {
-    int d = hex ? hexVal(name[i]) : (name[i] >= '0' && name[i] <= '9' ? name[i] - '0' : -1);
-    if (d < 0) return false;
-    value = value * (hex ? 16 : 10) + uint32_t(d);
-    if (value > 0x10FFFF) return false;
-  }
-  if (!IsValidCodePoint(value)) return false;
-  AppendUtf8(out, value);
-  return true;
-}
-
 bool IsParamSeparator(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == ';';
 }
@@ -104,24 +62,18 @@ void HTMLParser::UnescapeChars(std::string& text) {
   while (amp) {
     size_t a = size_t(amp - data);
     out.append(data + i, a - i);
-    size_t j = a + 1;
-    while (j < n && j - a - 1 <= kMaxEntityName && IsEntityNameChar(data[j])) ++j;
-    size_t nameLen = j - a - 1;
-    i = a + 1;  // by default the "&" is literal and scanning resumes after it
-    out += '&';
-    if (j < n && data[j] == ';' && nameLen >= 1 && nameLen <= kMaxEntityName) {
-      const char* name = data + a + 1;
-      if (name[0] == '#') {
-        out.pop_back();
-        if (!DecodeNumeric(name, nameLen, out)) out.append(data + a, nameLen + 2);
-        i = j + 1;
-      } else if (uint32_t code = HtmlEntityLookup(name, nameLen)) {
-        out.pop_back();
-        AppendUtf8(out, code);
-        i = j + 1;
-      } else {
-        xLog(4, "ERROR: Bad or unsupported HTML escape sequence: [%.*s]\n", int(nameLen), name);
+    bool unknown = false;
+    const size_t len = quillery::DecodeReferenceAt(data, n, a, &out, &unknown);
+    if (len == 0) {  // a literal "&"; scanning resumes after it
+      out += '&';
+      if (unknown) {
+        size_t j = a + 1;
+        while (data[j] != ';') ++j;
+        xLog(4, "ERROR: Bad or unsupported HTML escape sequence: [%.*s]\n", int(j - a - 1), data + a + 1);
       }
+      i = a + 1;
+    } else {
+      i = a + len;
     }
     amp = i < n ? static_cast<const char*>(memchr(data + i, '&', n - i)) : nullptr;
   }

@@ -1,5 +1,6 @@
 #include "formats/HtmlWriteEscape.h"
 
+#include "formats/HtmlEntities.h"
 #include "formats/HtmlParser.h"
 
 namespace quillery {
@@ -7,9 +8,12 @@ namespace quillery {
 void AppendAttrValue(std::string& out, const std::string& value) {
   size_t start = 0;
   for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '"') continue;
+    const char c = value[i];
+    if (c != '"' && c != '&') continue;
+    // An "&" stays bare unless the reader would decode what follows it.
+    if (c == '&' && DecodeReferenceAt(value.data(), value.size(), i, nullptr) == 0) continue;
     out.append(value, start, i - start);
-    out.append("&quot;");
+    out.append(c == '"' ? "&quot;" : "&amp;");
     start = i + 1;
   }
   out.append(value, start, std::string::npos);

@@ -8,8 +8,10 @@
 namespace quillery {
 
 // Appends value as an attribute value between double quotes: a double quote
-// becomes "&quot;", nothing else changes (so URLs with query strings keep
-// their bytes and their hashes).
+// becomes "&quot;", and an "&" becomes "&amp;" only where it starts a character
+// reference that the reader would decode ("&amp;", "&#65;"), so such a value
+// reads back as written. Nothing else changes (so URLs with query strings such
+// as "?a=1&b=2" keep their bytes and their hashes).
 void AppendAttrValue(std::string& out, const std::string& value);
 
 // Appends value inside an HTML comment: every "-->" becomes "--&gt;", so the
