@@ -199,6 +199,14 @@ void FormatIO_HTML::OnTagEnd(const char* tag) {
       return;
     case HTML_TOKEN_BODY:
     case HTML_TOKEN_HTML:
+      // The last note ends with the body: text after it (a trailing blank
+      // line added by an editor, junk appended to the file) would otherwise
+      // land in the last note's title or text.
+      if (!m_bContentsOnly && !m_bNoNewNote) {
+        if (m_nNodeIdx >= 0 && m_nSection == 2) OnTextEnd();
+        m_nSection = 0;
+      }
+      return;
     case HTML_TOKEN_HEAD:
     case HTML_TOKEN_PRE:
       return;

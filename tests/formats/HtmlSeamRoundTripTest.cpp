@@ -122,4 +122,30 @@ TEST(HtmlSeamRoundTrip, OrdinaryAmpersandsInAttributesKeepTheirBytes) {
   EXPECT_EQ(out, "&amp;amp;&amp;#65;&amp;nbsp;&amp;euro;");
 }
 
+TEST(HtmlSeamRoundTrip, TextAfterTheBodyStaysOutOfTheLastNote) {
+  for (bool lastHasText : {true, false}) {
+    NoteDocument doc;
+    Add(doc, "first").m_objText.SetText("one");
+    NoteNode& last = Add(doc, "last");
+    if (lastHasText) last.m_objText.SetText("two");
+    RecursiveTreeWalker walker(doc, WALK_ALL);
+    FormatIO_HTML writer;
+    std::string html;
+    ASSERT_EQ(writer.SaveToString(html, doc, walker), 0);
+    const size_t body = html.rfind("</BODY>");
+    ASSERT_NE(body, std::string::npos);
+    for (const std::string& damaged :
+         {html + "\n\n   ", html + "junk <b>x</b> &amp;", html.substr(0, body + 8) + " stray\n" + html.substr(body + 8)}) {
+      NoteDocument back;
+      FormatIO_HTML reader;
+      std::string input = damaged;
+      ASSERT_EQ(reader.LoadFromString(input, back), 0);
+      std::string diff;
+      quillery::DocCompareOptions opt;
+      opt.bUID = false;
+      EXPECT_TRUE(quillery::CompareDocuments(doc, back, &diff, opt)) << lastHasText << ": " << diff;
+    }
+  }
+}
+
 }  // namespace
