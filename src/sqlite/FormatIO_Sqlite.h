@@ -114,7 +114,7 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   // The 16 CREATE TABLE IF NOT EXISTS statements in creation order; stops
   // at the first failure.
   void CreateTables(CppSQLite3Exception& err) const;
-  // The 13 CREATE INDEX IF NOT EXISTS statements as one script.
+  // The CREATE INDEX IF NOT EXISTS statements of the schema as one script.
   void CreateIndexes(CppSQLite3Exception& err) const;
 
   // ---- Load (the open of a file and its repairs) ----

@@ -106,6 +106,27 @@ void UndoSavepoint(CppSQLite3DB& db, const char* name, bool outermost = false) {
 // No transaction is open on the connection.
 bool Autocommit(const CppSQLite3DB& db) { return db.handle() && sqlite3_get_autocommit(db.handle()) != 0; }
 
+// Creates the per-note lookup indexes a file of the latest version lacks,
+// inside the caller's savepoint "qy_upgrade", and releases it. False when
+// nothing had to be created (the savepoint is still open then) or the
+// creation failed (logged; the savepoint is still open and the file works
+// as before, only slower).
+bool AddNoteLookupIndexes(CppSQLite3DB& db) {
+  namespace schema = quillery::sqlite_schema;
+  bool missing = false;
+  for (const char* name : schema::kNoteLookupIndexNames) missing = missing || !db.indexExists(name);
+  if (!missing) return false;
+  CppSQLite3Exception e;
+  for (const char* sql : schema::kCreateNoteLookupIndexSql)
+    if (e.errorCode() == 0) db.execDML(sql, &e);
+  if (e.errorCode() == 0) db.execDML("RELEASE qy_upgrade", &e);
+  if (e.errorCode() != 0) {
+    xLog(LOG_ERROR, "Sqlite format [create indexes]: Error: %s\n", e.errorMessage() ? e.errorMessage() : "");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int FormatIO_Sqlite::CalcFormatVersion() const {
@@ -473,7 +494,7 @@ void FormatIO_Sqlite::CheckFormatUpgrade(CppSQLite3Exception& err) {
   }
   if (_nDetectedVersion == LATEST_FORMAT_VERSION) {
     xLog(LOG_INFO, "%s", kSkipLatest);
-    UndoSavepoint(_db, "qy_upgrade", outermost);  // nothing was written
+    if (!AddNoteLookupIndexes(_db)) UndoSavepoint(_db, "qy_upgrade", outermost);  // nothing was written
     return;
   }
   xLog(LOG_DEBUG, "Sqlite database: detected format version %d, latest version is %d\n", _nDetectedVersion,

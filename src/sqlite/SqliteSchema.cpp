@@ -186,15 +186,24 @@ const char* const kIdxDeletionsNote =
 const char* const kIdxDeletionsAttNote =
     "CREATE INDEX IF NOT EXISTS [IDX_DELETIONS_ATT_NOTE] ON [deletions_attachments]([att_code] DESC)";
 
+const char* const kIdxAnchors = "CREATE INDEX IF NOT EXISTS [IDX_ANCHORS] ON [anchors]([note_id] DESC)";
+const char* const kIdxCustomProperties =
+    "CREATE INDEX IF NOT EXISTS [IDX_CUSTOM_PROPERTIES] ON [custom_properties]([note_id] DESC)";
+
 const char* const kIndexNames[kIndexCount] = {
     "IDX_NOTES_TREE", "IDX_LINKS",  "IDX_TAGS_NOTES", "IDX_ATTACHMENTS",      "IDX_FORMATTING",
     "IDX_IMAGES",     "IDX_FORMATTING_NOTE_OFFSET",   "IDX_LINKS_NOTE_OFFSET", "IDX_ICONS",
-    "IDX_NOTE_HASH",  "IDX_NOTE_HASH_HTML",           "IDX_DELETIONS_NOTE",   "IDX_DELETIONS_ATT_NOTE"};
+    "IDX_NOTE_HASH",  "IDX_NOTE_HASH_HTML",           "IDX_DELETIONS_NOTE",   "IDX_DELETIONS_ATT_NOTE",
+    "IDX_ANCHORS",    "IDX_CUSTOM_PROPERTIES"};
 
 const char* const kCreateIndexSql[kIndexCount] = {
     kIdxNotesTree, kIdxLinks,   kIdxTagsNotes, kIdxAttachments,   kIdxFormatting,
     kIdxImages,    kIdxFormattingNoteOffset,   kIdxLinksNoteOffset, kIdxIcons,
-    kIdxNoteHash,  kIdxNoteHashHtml,           kIdxDeletionsNote, kIdxDeletionsAttNote};
+    kIdxNoteHash,  kIdxNoteHashHtml,           kIdxDeletionsNote, kIdxDeletionsAttNote,
+    kIdxAnchors,   kIdxCustomProperties};
+
+const char* const kNoteLookupIndexNames[kNoteLookupIndexCount] = {"IDX_ANCHORS", "IDX_CUSTOM_PROPERTIES"};
+const char* const kCreateNoteLookupIndexSql[kNoteLookupIndexCount] = {kIdxAnchors, kIdxCustomProperties};
 
 }  // namespace sqlite_schema
 }  // namespace quillery

@@ -1,7 +1,7 @@
 #pragma once
 
 // The statements that define the SQLite document schema (format version 21):
-// 16 tables and 13 indexes, each with IF NOT EXISTS so that running them on
+// 16 tables and 15 indexes, each with IF NOT EXISTS so that running them on
 // an existing database changes nothing. The upgrade steps reuse the same
 // statements, so a table created by an upgrade has the shape of a new file.
 
@@ -43,11 +43,21 @@ extern const char* const kIdxNoteHash;
 extern const char* const kIdxNoteHashHtml;
 extern const char* const kIdxDeletionsNote;
 extern const char* const kIdxDeletionsAttNote;
+extern const char* const kIdxAnchors;
+extern const char* const kIdxCustomProperties;
 
 // The indexes in creation order.
-constexpr int kIndexCount = 13;
+constexpr int kIndexCount = 15;
 extern const char* const kIndexNames[kIndexCount];
 extern const char* const kCreateIndexSql[kIndexCount];
+
+// The last two indexes serve the per-note reads of anchors and custom
+// properties (without them every fetch of a note scans both tables). Files
+// of the latest version written without them get them when opened for
+// writing; nothing else about such a file changes.
+constexpr int kNoteLookupIndexCount = 2;
+extern const char* const kNoteLookupIndexNames[kNoteLookupIndexCount];
+extern const char* const kCreateNoteLookupIndexSql[kNoteLookupIndexCount];
 
 }  // namespace sqlite_schema
 }  // namespace quillery

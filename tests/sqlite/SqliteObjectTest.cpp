@@ -157,7 +157,7 @@ TEST(SqliteObject, FailedRollbackIsLoggedAndCloseStillCloses) {
   EXPECT_FALSE(fmt._db.isOpen());
 }
 
-TEST(SqliteSchema, CreatesSixteenTablesAndThirteenIndexesOnce) {
+TEST(SqliteSchema, CreatesSixteenTablesAndFifteenIndexesOnce) {
   TempDir dir;
   const std::string path = dir / "doc.qydb";
   FormatIO_Sqlite fmt;
@@ -174,7 +174,7 @@ TEST(SqliteSchema, CreatesSixteenTablesAndThirteenIndexesOnce) {
       "tags",      "tags_notes", "links",        "bookmarks", "tasks",     "custom_properties",
       "icons",     "anchors", "deletions",       "deletions_attachments"};
   EXPECT_EQ(tables, expectTables);
-  EXPECT_EQ(raw.Names("index").size(), 13u);
+  EXPECT_EQ(raw.Names("index").size(), static_cast<size_t>(quillery::sqlite_schema::kIndexCount));
   for (const char* idx : quillery::sqlite_schema::kIndexNames) EXPECT_TRUE(raw.Names("index").count(idx)) << idx;
 
   const std::vector<std::string> notes = {

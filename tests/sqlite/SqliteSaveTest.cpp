@@ -134,7 +134,7 @@ TEST_F(SqliteSave, NewDatabaseHoldsEveryFeature) {
             (Rows{{"CHILD", "mark one", "0"}, {"TOP", "mark two", "1"}}));
   EXPECT_EQ(Q("SELECT note_id FROM deletions"), (Rows{{"GONEnote00000000000001"}}));
   EXPECT_EQ(Q("SELECT att_code FROM deletions_attachments"), (Rows{{"GONEatt000000000000001"}}));
-  EXPECT_EQ(C("SELECT count(*) FROM sqlite_master WHERE type='index' AND name LIKE 'IDX_%'"), "13");
+  EXPECT_EQ(C("SELECT count(*) FROM sqlite_master WHERE type='index' AND name LIKE 'IDX_%'"), "15");
 }
 
 TEST_F(SqliteSave, DocumentWideDataIsRewrittenInPlace) {
