@@ -7,6 +7,8 @@
 
 #include <climits>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "base/File64.h"
 #include "base/FileUtil.h"
@@ -51,6 +53,37 @@ bool SyncFile(const std::string& path) {
 }
 
 int ClampInt(int64_t v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
+
+// Picture IDs name the rows of the database a note's pictures were written
+// to. A save into another database gives the notes it writes that file's
+// IDs; a document that does not move there (a copy, or a failed save) gets
+// its notes' own IDs back, or removing or moving a picture later would hit
+// another row of its own file.
+class PictureIdKeeper {
+ public:
+  PictureIdKeeper(NoteDocument& doc, bool active) : m_doc(doc) {
+    if (!active) return;
+    for (int i = 0; i < doc.GetNodeCount(); ++i) {
+      const PictureList& pics = doc.GetNodeByIdx(i).m_objText.m_lstPictures;
+      if (pics.IsEmpty()) continue;
+      std::vector<int64_t> ids;
+      for (int p = 0; p < pics.GetSize(); ++p) ids.push_back(pics.GetAt(p).nPictureID);
+      m_saved.emplace_back(i, std::move(ids));
+    }
+  }
+  void Restore() {
+    for (const auto& entry : m_saved) {
+      if (entry.first >= m_doc.GetNodeCount()) continue;
+      PictureList& pics = m_doc.GetNodeByIdx(entry.first).m_objText.m_lstPictures;
+      if (pics.GetSize() != static_cast<int>(entry.second.size())) continue;
+      for (int p = 0; p < pics.GetSize(); ++p) pics.GetAt(p).nPictureID = entry.second[p];
+    }
+  }
+
+ private:
+  NoteDocument& m_doc;
+  std::vector<std::pair<int, std::vector<int64_t>>> m_saved;
+};
 
 }  // namespace
 
@@ -283,7 +316,9 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   };
 
   fmt->m_bReportProgress = m_bReportProgress;
+  PictureIdKeeper pictureIds(*this, !usingLoader && fmt->IsDynamic() && GetDynamicLoader());
   const int result = fmt->Save(savePath.c_str(), walker);
+  if (!(switchToNew && result == DOC_SAVE_OK)) pictureIds.Restore();
   if (result == DOC_SAVE_OK && !IsDatabaseFormat(format) && !SyncFile(savePath)) {
     xLog(LOG_ERROR, "Save: flushing [%s] to disk failed\n", savePath.c_str());
     restoreID();

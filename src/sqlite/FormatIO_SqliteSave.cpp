@@ -145,6 +145,7 @@ struct WrittenNote {
   NoteNode* note = nullptr;
   NoteNode copy;
   bool cancelled = false;
+  bool foreignContent = false;  // the copy holds another note's content
 
   NoteNode& MakeCopy(NoteNode& source) {
     if (note != &copy) {
@@ -188,7 +189,10 @@ void PlanWrittenNote(NoteDocument& doc, const RecursiveTreeWalker& walker, int i
       NoteNode& copy = out.MakeCopy(note);
       // The original's content, when it exists; a clone without one keeps
       // its own (and its place in the tree).
-      if (&fetched != &note) copy.CopyData(fetched);
+      if (&fetched != &note) {
+        copy.CopyData(fetched);
+        out.foreignContent = true;
+      }
       copy.m_strCloneOf.clear();
       doc.UnregisterAllCloneRelation(note.m_strID);
     } else if (mode == 1 && !mapped.empty() && mapped != note.m_strID) {
@@ -244,6 +248,17 @@ bool WriteTombstones(CppSQLite3DB& db, const NoteDocument& doc, CppSQLite3Except
     }
   }
   return true;
+}
+
+// A note written through a copy gets the picture IDs the copy was given,
+// as a note written itself does: every note of the walk names the rows of
+// the new file, whether or not its document moves there (the model puts the
+// old IDs back when it does not).
+void KeepPictureIds(const NoteNode& written, NoteNode& note) {
+  const PictureList& from = written.m_objText.m_lstPictures;
+  PictureList& to = note.m_objText.m_lstPictures;
+  if (from.GetSize() != to.GetSize()) return;
+  for (int i = 0; i < from.GetSize(); ++i) to.GetAt(i).nPictureID = from.GetAt(i).nPictureID;
 }
 
 int SaveFailed(const CppSQLite3Exception& err) {
@@ -355,6 +370,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
     PlanWrittenNote(doc, walker, idx, note, fetched, written);
     if (written.cancelled) return DOC_SAVE_ABORTED;
     if (!OnNodeInsertFull(*written.note)) ++failed;
+    else if (written.note == &written.copy && !written.foreignContent) KeepPictureIds(written.copy, note);
 
     NoteNode& w = *written.note;
     if (w.m_nIconType == ICON_CUSTOM) {

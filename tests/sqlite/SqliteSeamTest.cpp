@@ -70,4 +70,57 @@ TEST_F(SqliteSeam, PerNoteLookupsUseAnIndex) {
   }
 }
 
+// A save into another database numbers the pictures it writes there. A
+// document that stays on its own file must go on naming its own picture
+// rows, and one that moves to the new file must name the new rows, whether
+// the note was written as it is or as a copy (the top note of a branch):
+// otherwise removing or moving a picture hits another one.
+TEST_F(SqliteSeam, NotesNameThePictureRowsOfTheFileTheyAreOn) {
+  int run = 0;
+  for (const char* current : {"FIRST", "SECOND"}) {
+    for (bool switchToNew : {false, true}) {
+      SCOPED_TRACE(std::string(current) + (switchToNew ? ", save as" : ", save a copy"));
+      const std::string tag = std::to_string(run++);
+      NoteDocument doc;
+      AddNote(doc, "", "ZERO", "Zero", "not saved: x");
+      AddNote(doc, "", "FIRST", "First", "one picture: x");
+      AddNote(doc, "FIRST", "SECOND", "Second", "two pictures: x and y");
+      ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(0), 12, "z.png", qycont::TinyPng(), true, -1, -1));
+      ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 13, "a.png", qycont::TinyPng(), true, -1, -1));
+      ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(2), 14, "b.png", qycont::TinyPng(), true, -1, -1));
+      ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(2), 19, "c.png", qycont::TinyPng(), true, -1, -1));
+      const std::string path = dir / ("own" + tag + ".qydb");
+      RecursiveTreeWalker all(doc);
+      ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+
+      const int idx = doc.GetIdxFromID(current);
+      NoteNode& note = doc.OnNoteSelected(idx, NIF_ALL, true);
+      const int count = note.m_objText.m_lstPictures.GetSize();
+      ASSERT_GT(count, 0);
+      const std::string copy = dir / ("copy" + tag + ".qydb");
+      RecursiveTreeWalker branch(doc, WALK_BRANCH, doc.GetIdxFromID("FIRST"));
+      ASSERT_EQ(doc.Save(copy.c_str(), branch, switchToNew), 0);
+      FormatIO_Sqlite* loader = dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
+      ASSERT_NE(loader, nullptr);
+      ASSERT_EQ(loader->_strPath, switchToNew ? copy : path);
+
+      const std::string sql = std::string("SELECT group_concat(image_id), group_concat(note_offset) FROM "
+                                          "(SELECT image_id, note_offset FROM images WHERE note_id='") +
+                              current + "' ORDER BY note_offset)";
+      const Rows rows = QueryOwn(*loader, sql.c_str());
+      ASSERT_EQ(rows.size(), 1u);
+      std::string ids;
+      for (int i = 0; i < count; ++i)
+        ids += (i ? "," : "") + std::to_string(note.m_objText.m_lstPictures.GetAt(i).nPictureID);
+      EXPECT_EQ(ids, rows[0][0]);
+
+      // Removing the last picture removes that one and no other.
+      loader->OnNodePixRemoved(note, count - 1);
+      const Rows after = QueryOwn(*loader, sql.c_str());
+      const std::string offsets = rows[0][1];
+      EXPECT_EQ(after[0][1], count == 1 ? std::string() : offsets.substr(0, offsets.rfind(',')));
+    }
+  }
+}
+
 }  // namespace
