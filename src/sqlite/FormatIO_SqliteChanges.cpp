@@ -264,8 +264,10 @@ void FormatIO_Sqlite::OnNodePixMoved(NoteNode& note, int index) const {
   const PixInfo& pix = pics.GetAt(index);
   if (pix.nPictureID <= 0) return;
   CppSQLite3Buffer sql;
-  sql.format("UPDATE images SET note_offset=%d WHERE image_id=%lld", pix.nOffset,
-             static_cast<long long>(pix.nPictureID));
+  // The note's own row only: an ID that names no row of this note (one
+  // given by an insert that was undone) must not move another picture.
+  sql.format("UPDATE images SET note_offset=%d WHERE image_id=%lld AND note_id=%Q", pix.nOffset,
+             static_cast<long long>(pix.nPictureID), note.m_strID.c_str());
   ExecOrLogMessage(_db, sql);
 }
 

@@ -7,6 +7,7 @@
 // change a statement; values without quotes give exactly the plain
 // statement text. Formatting and anchor rows bind their values.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,33 @@ void BindNoteColumns(CppSQLite3Statement& stmt, const NoteNode& note, unsigned i
   }
 }
 
+// The note's picture IDs as they were before an update that rewrites its
+// pictures: the rows inserted by an update that fails are undone with it, so
+// the IDs they gave name no row (and, once SQLite hands the numbers out
+// again, another note's picture). Put back unless the update is kept.
+class PictureIdsBefore {
+ public:
+  PictureIdsBefore(NoteNode& note, bool active) : m_note(note) {
+    if (!active) return;
+    for (const PixInfo& pix : note.m_objText.m_lstPictures.Items()) m_ids.push_back(pix.nPictureID);
+    m_active = true;
+  }
+  ~PictureIdsBefore() {
+    if (!m_active) return;
+    PictureList& pics = m_note.m_objText.m_lstPictures;
+    if (pics.GetSize() != static_cast<int>(m_ids.size())) return;
+    for (int i = 0; i < pics.GetSize(); ++i) pics.GetAt(i).nPictureID = m_ids[static_cast<size_t>(i)];
+  }
+  void Keep() { m_active = false; }
+  PictureIdsBefore(const PictureIdsBefore&) = delete;
+  PictureIdsBefore& operator=(const PictureIdsBefore&) = delete;
+
+ private:
+  NoteNode& m_note;
+  std::vector<int64_t> m_ids;
+  bool m_active = false;
+};
+
 }  // namespace
 
 bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNote, std::string* error) {
@@ -243,6 +271,8 @@ bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNo
   // All parts of one update are kept or dropped together: a failure half
   // way leaves the note's rows as they were, not half rewritten.
   quillery::SqlSavepoint savepoint(_db);
+  // Declared after the savepoint: its IDs are back before the rows are.
+  PictureIdsBefore pictureIds(note, (mask & NIF_PICTURES) != 0 && savepoint.IsOpen());
   CppSQLite3Exception err;
   const std::string& id = note.m_strID;
 
@@ -336,5 +366,6 @@ bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNo
     if (error) *error = "the changes could not be committed";
     return false;
   }
+  pictureIds.Keep();
   return true;
 }

@@ -157,7 +157,10 @@ void LoadMissingBytes(CppSQLite3DB& db, NoteNode& note, unsigned int mask) {
     for (PixInfo& pix : note.m_objText.m_lstPictures.Items()) {
       if (!pix.strEncoded.empty() || pix.pixbuf || pix.nPictureID <= 0) continue;
       CppSQLite3Buffer sql;
-      sql.format("SELECT image_data FROM images WHERE image_id=%lld", static_cast<long long>(pix.nPictureID));
+      // Only the note's own row: bytes of another note's picture must never
+      // be taken for this one.
+      sql.format("SELECT image_data FROM images WHERE image_id=%lld AND note_id=%Q",
+                 static_cast<long long>(pix.nPictureID), note.m_strID.c_str());
       CppSQLite3Exception err;
       CppSQLite3Query q = db.execQuery(sql, &err);
       if (!SqlFailed(err) && !q.eof()) ReadBlob(q, pix.strEncoded);

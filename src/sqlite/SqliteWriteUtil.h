@@ -45,6 +45,8 @@ class SqlSavepoint {
   // (as its own transaction: not committed, e.g. the file is busy), and
   // the changes are then undone when the object goes away.
   bool Release();
+  // Whether the statements since construction can still be undone.
+  bool IsOpen() const { return m_bOpen; }
 
  private:
   CppSQLite3DB& m_db;

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/Log.h"
 #include "formats/FileFormatFactory.h"
 #include "model/RecursiveTreeWalker.h"
 #include "sqlite/SqliteSchema.h"
@@ -121,6 +122,69 @@ TEST_F(SqliteSeam, NotesNameThePictureRowsOfTheFileTheyAreOn) {
       EXPECT_EQ(after[0][1], count == 1 ? std::string() : offsets.substr(0, offsets.rfind(',')));
     }
   }
+}
+
+// An update that rewrites a note's pictures and then fails is undone whole;
+// the note's pictures go on naming their rows as they were, so a later
+// move, removal or byte lookup of the note's pictures reaches its own rows
+// and never a picture another note got since.
+TEST_F(SqliteSeam, AFailedPictureRewriteLeavesThePictureIdsAsTheyWere) {
+  NoteDocument doc;
+  AddNote(doc, "", "A", "Alpha", "alpha: x y");
+  AddNote(doc, "", "B", "Beta", "beta: x y");
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(0), 7, "a.png", qycont::TinyPng(), true, -1, -1));
+  const std::string path = dir / "undo.qydb";
+  int r = -1;
+  std::unique_ptr<FormatIO_Sqlite> fmt = SaveNew(doc, path, &r);
+  ASSERT_EQ(r, 0);
+  NoteNode& a = doc.GetNodeByIdx(doc.GetIdxFromID("A"));
+  NoteNode& b = doc.GetNodeByIdx(doc.GetIdxFromID("B"));
+  const int64_t stored = a.m_objText.m_lstPictures.GetAt(0).nPictureID;
+  ASSERT_GT(stored, 0);
+
+  // The links step fails after the pictures were rewritten.
+  LinkInfo link;
+  link.strLink = "http://example.com";
+  link.nStartOffset = 0;
+  link.nTextLength = 5;
+  a.m_objText.m_lstLinks.Append(link);
+  ASSERT_GE(fmt->_db.execDML("CREATE TRIGGER refuse BEFORE INSERT ON links BEGIN SELECT RAISE(FAIL, 'no'); END"), 0);
+  {
+    quillery::LogCapture log;
+    EXPECT_FALSE(fmt->OnNodeUpdate(a, NIF_PICTURES | NIF_LINKS, false, nullptr));
+  }
+  EXPECT_EQ(a.m_objText.m_lstPictures.GetAt(0).nPictureID, stored);
+  const std::string own = One(*fmt, "SELECT image_id FROM images WHERE note_id='A'");
+  EXPECT_EQ(own, std::to_string(stored));
+
+  // B's new picture takes the row number the undone insert had given A.
+  PixInfo pix;
+  pix.strEncoded = TinyJpeg();
+  pix.bPNG = false;
+  pix.nOffset = 6;
+  b.m_objText.m_lstPictures.Push(pix);
+  fmt->OnNodePixAdded(b, b.m_objText.m_lstPictures.GetAt(0), pix.strEncoded);
+  const int64_t taken = b.m_objText.m_lstPictures.GetAt(0).nPictureID;
+  ASSERT_EQ(taken, stored + 1);
+  a.m_objText.m_lstPictures.GetAt(0).nOffset = 8;
+  fmt->OnNodePixMoved(a, 0);
+  EXPECT_EQ(One(*fmt, "SELECT note_offset FROM images WHERE note_id='A'"), "8");
+  EXPECT_EQ(One(*fmt, "SELECT note_offset FROM images WHERE note_id='B'"), "6");
+
+  // Even an ID that names another note's row (however it came about) never
+  // moves that picture nor lends its bytes.
+  ASSERT_GE(fmt->_db.execDML("DROP TRIGGER refuse"), 0);
+  a.m_objText.m_lstLinks.Clear();
+  PixInfo& mine = a.m_objText.m_lstPictures.GetAt(0);
+  mine.nPictureID = taken;
+  mine.nOffset = 9;
+  fmt->OnNodePixMoved(a, 0);
+  EXPECT_EQ(One(*fmt, "SELECT note_offset FROM images WHERE note_id='B'"), "6");
+  mine.strEncoded.clear();
+  ASSERT_EQ(mine.pixbuf, nullptr);
+  ASSERT_TRUE(fmt->OnNodeUpdate(a, NIF_PICTURES, false, nullptr));
+  EXPECT_NE(One(*fmt, "SELECT hex(image_data) FROM images WHERE note_id='A'"),
+            One(*fmt, "SELECT hex(image_data) FROM images WHERE note_id='B'"));
 }
 
 }  // namespace
