@@ -63,7 +63,11 @@ void FillNoteFromTreeRow(CppSQLite3Query& q, NoteNode& n) {
   n.m_bReadOnly = q.getIntField(6, 0) > 0;
   n.m_bTemplate = q.getIntField(7, 0) > 0;
   n.m_bExpanded = q.getIntField(8, 0) > 0;
-  if (!q.fieldIsNull(9)) {
+  // A joined tasks row makes a task, whichever of its values are set: a
+  // task written without a creation date is still the note's task.
+  bool hasTask = false;
+  for (int col = 9; col <= 19 && !hasTask; ++col) hasTask = !q.fieldIsNull(col);
+  if (hasTask) {
     Task& t = n.m_objTask;
     t.SetValid(true);
     ReadTime(q, 9, t.dateCreated);

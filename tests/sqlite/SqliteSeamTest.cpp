@@ -187,4 +187,30 @@ TEST_F(SqliteSeam, AFailedPictureRewriteLeavesThePictureIdsAsTheyWere) {
             One(*fmt, "SELECT hex(image_data) FROM images WHERE note_id='B'"));
 }
 
+// A task is stored whenever the note has one; it must come back whenever a
+// row was stored, also without a creation date.
+TEST_F(SqliteSeam, ATaskWithoutCreationDateComesBack) {
+  NoteDocument doc;
+  NoteNode& n = AddNote(doc, "", "TASK", "Task", "do it");
+  n.m_objTask.SetValid(true);
+  n.m_objTask.dateDue = 1700003600;
+  n.m_objTask.nPriority = 2;
+  AddNote(doc, "", "PLAIN", "Plain", "no task");
+  const std::string path = dir / "task.qydb";
+  int r = -1;
+  std::unique_ptr<FormatIO_Sqlite> fmt = SaveNew(doc, path, &r);
+  ASSERT_EQ(r, 0);
+  fmt.reset();
+
+  NoteDocument back;
+  FormatIO_Sqlite loader;
+  ASSERT_EQ(loader.Load(path.c_str(), back, -1), 0);
+  const Task& task = back.GetNodeByIdx(back.GetIdxFromID("TASK")).m_objTask;
+  EXPECT_TRUE(task.IsValid());
+  EXPECT_FALSE(task.dateCreated.IsSet());
+  EXPECT_EQ(task.dateDue.GetValue(), 1700003600);
+  EXPECT_EQ(task.nPriority, 2);
+  EXPECT_FALSE(back.GetNodeByIdx(back.GetIdxFromID("PLAIN")).m_objTask.IsValid());
+}
+
 }  // namespace
