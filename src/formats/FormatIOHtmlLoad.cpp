@@ -89,6 +89,8 @@ FormatIO_HTML::FormatIO_HTML()
       m_nLoadParentIdx(-1),
       m_nInsertPos(0),
       m_nSolidEnd(0),
+      m_nBulletLinePos(-1),
+      m_nBulletLineByte(0),
       m_bLinkSaved(false),
       m_bStructureSeen(false),
       m_bContentBegun(false),
@@ -253,6 +255,7 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
   m_nTextPos = 0;
   m_nInsertPos = 0;
   m_nSolidEnd = 0;
+  m_nBulletLinePos = -1;
   for (auto& open : m_arOpenTags) open.clear();
   ResetOpenElements();
   if (m_bNoNewNote && m_nNodeIdx >= 0 && m_nNodeIdx < doc.GetNodeCount()) StartNote(m_nNodeIdx);

@@ -664,6 +664,11 @@ void FormatIO_HTML::OnLineBegin() {
     if (!text.empty() && text.back() != '\n') AppendLineBreak();
   }
   AppendTag(FMT_BULLET_LINE_BEGIN, m_nInsertPos);
+  // Text is only ever appended, so where the line starts in bytes is known
+  // now; the repair of an unclosed line needs it without counting the whole
+  // text again.
+  m_nBulletLinePos = m_nInsertPos;
+  m_nBulletLineByte = note->GetText().size();
   AppendNoteText(g_szBullet);
   m_bInBulletLine = true;
 }
@@ -693,11 +698,14 @@ void FormatIO_HTML::FixBulletedList() {
       for (const PixInfo& pix : rt.m_lstPictures.Items())
         if (pix.nOffset >= start) pics.push_back(pix.nOffset);
       std::sort(pics.begin(), pics.end());
-      int before = 0;
-      for (const PixInfo& pix : rt.m_lstPictures.Items())
-        if (pix.nOffset >= 0 && pix.nOffset < start) ++before;
       const std::string& text = rt.GetText();
-      const size_t from = rt.CharToByteOffset(std::max(start - before, 0));
+      size_t from = m_nBulletLineByte;
+      if (start != m_nBulletLinePos || from > text.size()) {
+        int before = 0;
+        for (const PixInfo& pix : rt.m_lstPictures.Items())
+          if (pix.nOffset >= 0 && pix.nOffset < start) ++before;
+        from = rt.CharToByteOffset(std::max(start - before, 0));
+      }
       const size_t lf = text.find('\n', from);
       int offset = m_nInsertPos;
       if (lf != std::string::npos) {
@@ -712,7 +720,12 @@ void FormatIO_HTML::FixBulletedList() {
   }
   if (note && m_bInBulletList) {
     xLog(LOG_INFO, "Detected unclosed bulleted list - fixing\n");
-    if (OpenBegin(FMT_BULLET_LIST_BEGIN) >= 0) InsertTagSorted(FmtInfo(FMT_BULLET_LIST_END, m_nInsertPos));
+    const int open = OpenBegin(FMT_BULLET_LIST_BEGIN);
+    // A list that holds nothing yet is dropped rather than closed: an end at
+    // its own offset would be sorted in before every begin there, and each
+    // of a run of empty nested lists would cost time in their number.
+    if (open >= 0 && note->m_objText.m_lstFmt[open].nOffset == m_nInsertPos) RemoveTag(open);
+    else if (open >= 0) InsertTagSorted(FmtInfo(FMT_BULLET_LIST_END, m_nInsertPos));
     m_pDoc->SetModified(true);
   }
   m_bInBulletLine = false;

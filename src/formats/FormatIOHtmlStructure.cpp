@@ -100,6 +100,7 @@ void FormatIO_HTML::StartNote(int idx) {
   m_nNodeIdx = idx;
   m_nTextPos = 0;
   m_nSolidEnd = 0;
+  m_nBulletLinePos = -1;
   m_nInsertPos = m_pDoc->GetNodeByIdx(idx).m_objText.GetTotalLength();
   RebuildOpenTags();
 }

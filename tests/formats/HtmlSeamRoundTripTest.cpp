@@ -148,4 +148,36 @@ TEST(HtmlSeamRoundTrip, TextAfterTheBodyStaysOutOfTheLastNote) {
   }
 }
 
+int CountTags(const RichText& rt, int tag) {
+  int n = 0;
+  for (const FmtInfo& f : rt.m_lstFmt.Items()) n += f.nFormatTag == tag;
+  return n;
+}
+
+// Lists opened inside unclosed bullet lines or inside empty lists are repaired
+// one by one; each repair looks only at the open line, never at the whole text
+// or at every tag at one offset (100k of them used to take minutes).
+TEST(HtmlSeamRoundTrip, ManyUnclosedNestedListsLoadInLinearTime) {
+  const std::string head =
+      "<!DOCTYPE Quillery-File>\n<HTML><HEAD><meta name=\"generator\" content=\"Quillery Pro 4.5.5\">"
+      "<meta name=\"format_version\" content=\"4.5.1\"></HEAD><BODY><DL><DT>x</DT><DD>";
+  const int n = 100000;
+  std::string lines = head, empty = head;
+  for (int i = 0; i < n; ++i) lines += "<ul><li>a";
+  for (int i = 0; i < n; ++i) empty += "<ul>";
+  empty += "<li>a";
+  for (std::string* html : {&lines, &empty}) {
+    NoteDocument doc;
+    FormatIO_HTML reader;
+    ASSERT_EQ(reader.LoadFromString(*html, doc), 0);
+    ASSERT_EQ(doc.GetNodeCount(), 1);
+    const RichText& rt = doc.GetNodeByIdx(0).m_objText;
+    const int expected = html == &lines ? n : 1;
+    EXPECT_EQ(rt.GetTextLen(), 2 * expected);
+    EXPECT_EQ(CountTags(rt, FMT_BULLET_LINE_BEGIN), expected);
+    EXPECT_EQ(CountTags(rt, FMT_BULLET_LINE_END), expected);
+    EXPECT_EQ(CountTags(rt, FMT_BULLET_LIST_BEGIN), CountTags(rt, FMT_BULLET_LIST_END));
+  }
+}
+
 }  // namespace
