@@ -206,18 +206,27 @@ int SqliteLoadRun::CopyLoadedNotes(FormatIO_DynamicBase& target) {
   // row, and the note's properties (dates, icon, flags, colours), which its
   // insert alone does not write.
   const unsigned int writeMask = fetchMask | NIF_TASK | NIF_PROPERTIES;
+  int failed = 0, copied = 0;
   for (int i = std::max(m_fmt._nFirstLoadedIdx, 0); i < m_doc.GetNodeCount(); ++i) {
     if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
     NoteNode copy = m_doc.GetNodeByIdx(i);
     ApplyBuiltInIconName(copy);
     target.OnNodeInsert(copy, false);
     m_fmt.FetchNodeInfo(copy, fetchMask);
-    target.OnNodeUpdate(copy, writeMask, true, nullptr);
+    ++copied;
+    // A note whose rows did not arrive (a failed insert shows here too, as
+    // a notes row that does not exist) would read back empty from the
+    // document's database: the merge has failed, not succeeded.
+    if (!target.OnNodeUpdate(copy, writeMask, true, nullptr)) ++failed;
     auto icon = m_doc.m_mapNoteIcon.find(copy.m_strID);
     if (icon != m_doc.m_mapNoteIcon.end()) {
       const int at = m_doc.m_lstCustomIcons.FindAtOffset(icon->second);
       if (at >= 0) target.OnNodeCustomIconSet(copy, m_doc.m_lstCustomIcons.GetAt(at));
     }
+  }
+  if (failed > 0) {
+    xLog(LOG_ERROR, "Sqlite merge: %d of %d notes could not be stored in the document's database\n", failed, copied);
+    return DOC_LOAD_FORMAT_ERROR;
   }
   return -1;
 }

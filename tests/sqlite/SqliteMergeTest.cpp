@@ -4,6 +4,7 @@
 #include <fstream>
 #include <vector>
 
+#include "base/Log.h"
 #include "common/NullDynamicFormat.h"
 #include "sqlite/SqliteLoadFixture.h"
 
@@ -254,6 +255,28 @@ TEST_F(SqliteLoadTest, MergeLeavesAnOldPropertiesTableOfTheMergedFileAlone) {
   RawDb db(path);
   EXPECT_EQ(db.Scalar("SELECT sql FROM sqlite_master WHERE name='custom_properties'"), oldTable);
   EXPECT_EQ(db.Rows("SELECT note_id, prop_name FROM custom_properties"), std::vector<std::string>{"A|k"});
+}
+
+// The document's database refusing a merged note is a failed merge, not
+// a merged note that reads back empty; the other notes are stored.
+TEST_F(SqliteLoadTest, MergeIntoAnOpenDatabaseThatRefusesANoteFails) {
+  const std::string source = NewDb("source.qydb");
+  FillMergeFile(source);
+  const std::string target = NewDb("target.qydb");
+  {
+    RawDb db(target);
+    AddNote(db, "OWN", "", 0, "own");
+    db.Exec("CREATE TRIGGER refuse BEFORE INSERT ON notes WHEN NEW.note_title = 'file B' "
+            "BEGIN SELECT RAISE(FAIL, 'refused'); END");
+  }
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(target.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+  quillery::LogCapture log;
+  EXPECT_EQ(doc.Load(source.c_str(), nullptr, FORMAT_QYDB, false, true, -1), DOC_LOAD_FORMAT_ERROR);
+  EXPECT_TRUE(log.Contains("1 of 5 notes could not be stored"));
+  FormatIO_Sqlite& fmt = *Loader(doc);
+  EXPECT_EQ(Stored(fmt, "SELECT note_text FROM notes WHERE note_title='file A'"), "text of A");
+  EXPECT_EQ(Stored(fmt, "SELECT count(*) FROM notes WHERE note_title='file B'"), "0");
 }
 
 }  // namespace
