@@ -390,6 +390,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   int m_nSolidEnd;                   // offset after its last non-blank character
   int m_nBulletLinePos;              // offset of the last bullet line begun (-1: none)
   size_t m_nBulletLineByte;          // its byte position in the note's text
+  size_t m_nBulletLinePics;          // the note's picture count when it began
   std::array<std::vector<int>, 18> m_arOpenTags;  // per kind (1..17): open begins
   tLinkState m_savedLink;            // a link interrupted by an anchor inside it
   bool m_bLinkSaved;

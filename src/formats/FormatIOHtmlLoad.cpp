@@ -91,6 +91,7 @@ FormatIO_HTML::FormatIO_HTML()
       m_nSolidEnd(0),
       m_nBulletLinePos(-1),
       m_nBulletLineByte(0),
+      m_nBulletLinePics(0),
       m_bLinkSaved(false),
       m_bStructureSeen(false),
       m_bContentBegun(false),

@@ -669,6 +669,7 @@ void FormatIO_HTML::OnLineBegin() {
   // text again.
   m_nBulletLinePos = m_nInsertPos;
   m_nBulletLineByte = note->GetText().size();
+  m_nBulletLinePics = note->m_objText.m_lstPictures.Items().size();
   AppendNoteText(g_szBullet);
   m_bInBulletLine = true;
 }
@@ -694,18 +695,23 @@ void FormatIO_HTML::FixBulletedList() {
       // The line ends after the first line break that follows its begin.
       RichText& rt = note->m_objText;
       const int start = rt.m_lstFmt[begin].nOffset;
-      std::vector<int> pics;
-      for (const PixInfo& pix : rt.m_lstPictures.Items())
-        if (pix.nOffset >= start) pics.push_back(pix.nOffset);
-      std::sort(pics.begin(), pics.end());
       const std::string& text = rt.GetText();
+      const std::vector<PixInfo>& pictures = rt.m_lstPictures.Items();
+      std::vector<int> pics;
       size_t from = m_nBulletLineByte;
-      if (start != m_nBulletLinePos || from > text.size()) {
+      if (start == m_nBulletLinePos && from <= text.size() && m_nBulletLinePics <= pictures.size()) {
+        // Only the pictures read since the line began can follow its begin.
+        for (size_t i = m_nBulletLinePics; i < pictures.size(); ++i)
+          if (pictures[i].nOffset >= start) pics.push_back(pictures[i].nOffset);
+      } else {
+        for (const PixInfo& pix : pictures)
+          if (pix.nOffset >= start) pics.push_back(pix.nOffset);
         int before = 0;
         for (const PixInfo& pix : rt.m_lstPictures.Items())
           if (pix.nOffset >= 0 && pix.nOffset < start) ++before;
         from = rt.CharToByteOffset(std::max(start - before, 0));
       }
+      std::sort(pics.begin(), pics.end());
       const size_t lf = text.find('\n', from);
       int offset = m_nInsertPos;
       if (lf != std::string::npos) {

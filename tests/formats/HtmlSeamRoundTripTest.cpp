@@ -166,14 +166,22 @@ TEST(HtmlSeamRoundTrip, ManyUnclosedNestedListsLoadInLinearTime) {
   for (int i = 0; i < n; ++i) lines += "<ul><li>a";
   for (int i = 0; i < n; ++i) empty += "<ul>";
   empty += "<li>a";
-  for (std::string* html : {&lines, &empty}) {
+  // Pictures ahead of the lists: only those read since a line began count.
+  gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(Png().data()), Png().size());
+  const std::string img = std::string("<img src=\"data:image/png;base64,") + b64 + "\">";
+  g_free(b64);
+  std::string pictures = head;
+  for (int i = 0; i < n / 2; ++i) pictures += img;
+  for (int i = 0; i < n / 2; ++i) pictures += "<ul><li>a";
+  for (std::string* html : {&lines, &empty, &pictures}) {
     NoteDocument doc;
     FormatIO_HTML reader;
     ASSERT_EQ(reader.LoadFromString(*html, doc), 0);
     ASSERT_EQ(doc.GetNodeCount(), 1);
     const RichText& rt = doc.GetNodeByIdx(0).m_objText;
-    const int expected = html == &lines ? n : 1;
+    const int expected = html == &lines ? n : html == &empty ? 1 : n / 2;
     EXPECT_EQ(rt.GetTextLen(), 2 * expected);
+    EXPECT_EQ(rt.m_lstPictures.GetSize(), html == &pictures ? n / 2 : 0);
     EXPECT_EQ(CountTags(rt, FMT_BULLET_LINE_BEGIN), expected);
     EXPECT_EQ(CountTags(rt, FMT_BULLET_LINE_END), expected);
     EXPECT_EQ(CountTags(rt, FMT_BULLET_LIST_BEGIN), CountTags(rt, FMT_BULLET_LIST_END));
