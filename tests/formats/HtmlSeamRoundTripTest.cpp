@@ -3,16 +3,13 @@
 // line, a note holding only a picture, and attribute values (URLs, anchor and
 // picture names) that literally contain character-reference text.
 
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "ContainerTestUtil.h"
 #include "common/TempDir.h"
-#include "formats/FileFormatFactory.h"
 #include "formats/FormatIOHtml.h"
-#include "formats/FormatIO_EncHTML.h"
-#include "formats/FormatIO_ZlibHTML.h"
 #include "formats/HtmlWriteEscape.h"
 #include "model/DocumentCompare.h"
 #include "model/NoteDocument.h"
@@ -20,22 +17,7 @@
 
 namespace {
 
-FormatIO_Base* NewHtml() { return new FormatIO_HTML(); }
-FormatIO_Base* NewEncHtml() { return new FormatIO_EncHTML(); }
-FormatIO_Base* NewZlibHtml() { return new FormatIO_ZlibHTML(); }
-
-std::string Png() {
-  GdkPixbuf* pix = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 8, 6);
-  guchar* p = gdk_pixbuf_get_pixels(pix);
-  for (int i = 0; i < gdk_pixbuf_get_rowstride(pix) * 6; ++i) p[i] = static_cast<guchar>(i * 7);
-  gchar* buf = nullptr;
-  gsize len = 0;
-  gdk_pixbuf_save_to_buffer(pix, &buf, &len, "png", nullptr, nullptr);
-  std::string out(buf, len);
-  g_free(buf);
-  g_object_unref(pix);
-  return out;
-}
+std::string Png() { return qycont::TinyPng(); }
 
 NoteNode& Add(NoteDocument& doc, const std::string& title) {
   NoteNode& n = doc.GetNodeByIdx(doc.NodeInsert("", -1));
@@ -45,11 +27,8 @@ NoteNode& Add(NoteDocument& doc, const std::string& title) {
 
 // Saves doc in every document format, loads each file and compares.
 void ExpectEveryFormatKeeps(NoteDocument& doc) {
-  FileFormatFactory& factory = FileFormatFactory::Get();
-  factory.Register(FORMAT_HQY, NewHtml);
-  factory.Register(FORMAT_QYD, NewHtml);
-  factory.Register(FORMAT_QYE, NewEncHtml);
-  factory.Register(FORMAT_QYZ, NewZlibHtml);
+  qycont::RegisterFormats();
+  FileFormatFactory::Get().Register(FORMAT_HQY, []() -> FormatIO_Base* { return new FormatIO_HTML; });
   quillery_test::TempDir t;
   for (const char* ext : {".qyd", ".hqy", ".qyz", ".qye"}) {
     const std::string path = t / (std::string("doc") + ext);
