@@ -403,6 +403,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   bool m_bDocValues;                 // document-level values may be applied
   bool m_bDocReadOnly;               // "property:read_only" for the document
   bool m_bLastNoteRead;
+  bool m_bBodyEnded;                 // </BODY> or </HTML> was read
   int m_nLastNote;
   int64_t m_nInputSize;              // -1 when unknown
   int m_nHashScanIdx;                // where UpdateHashes(true) resumes

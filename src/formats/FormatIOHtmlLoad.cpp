@@ -101,6 +101,7 @@ FormatIO_HTML::FormatIO_HTML()
       m_bDocValues(false),
       m_bDocReadOnly(false),
       m_bLastNoteRead(false),
+      m_bBodyEnded(false),
       m_nLastNote(-1),
       m_nInputSize(-1),
       m_nHashScanIdx(0) {
@@ -270,6 +271,7 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
   m_bUtf8Declared = false;
   m_bDocReadOnly = false;
   m_bLastNoteRead = false;
+  m_bBodyEnded = false;
   m_nLastNote = -1;
   FormatIO_Base* loader = doc.GetLoader();
   m_bDocValues = !m_bNoNewNote && (!loader || loader == static_cast<FormatIO_Base*>(this));
@@ -286,6 +288,14 @@ int FormatIO_HTML::FinishLoad(int result) {
   }
   if (!m_bContentsOnly && !m_bNoNewNote && !m_bStructureSeen) {
     xLog(LOG_WARNING, "Document has neither BODY nor any note: not a document of this format\n");
+    return DOC_LOAD_FORMAT_ERROR;
+  }
+  // This program always closes the body of what it writes, so a document of
+  // its own that stops before that was cut off (a copy or a disk that gave
+  // out): loading the notes read so far would let the next save drop the rest.
+  if (!m_bContentsOnly && !m_bNoNewNote && !m_bForeignHtml && !m_bBodyEnded) {
+    xLog(LOG_ERROR, "Document ends before its body does: the file is cut off\n");
+    m_nParentIdx = m_nLoadParentIdx;
     return DOC_LOAD_FORMAT_ERROR;
   }
   ReportDuplicateID();

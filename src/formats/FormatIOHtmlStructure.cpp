@@ -203,6 +203,7 @@ void FormatIO_HTML::OnTagEnd(const char* tag) {
       // The last note ends with the body: text after it (a trailing blank
       // line added by an editor, junk appended to the file) would otherwise
       // land in the last note's title or text.
+      m_bBodyEnded = true;
       if (!m_bContentsOnly && !m_bNoNewNote) {
         if (m_nNodeIdx >= 0 && m_nSection == 2) OnTextEnd();
         m_nSection = 0;

@@ -97,6 +97,29 @@ TEST(HtmlReaderFile, ResultsAndTheKeptLock) {
   EXPECT_TRUE(CanLockExclusive(path));
 }
 
+// A document this program wrote always closes its body: one that stops before
+// that was cut off and is refused instead of loading the notes read so far.
+TEST(HtmlReaderFile, CutOffDocumentIsRefused) {
+  TempDir tmp;
+  const std::string whole = SampleDocument();
+  const std::string path = tmp / "cut.qyd";
+  WriteFile(path, whole.substr(0, whole.size() / 2));
+  NoteDocument doc;
+  FormatIO_HTML fmt;
+  EXPECT_EQ(5, fmt.Load(path.c_str(), doc, -1));
+  EXPECT_FALSE(fmt.m_bFileLocked);
+  EXPECT_TRUE(CanLockExclusive(path));
+
+  // Without the final </HTML> the body still ended: that loads.
+  NoteDocument doc2;
+  EXPECT_EQ(0, LoadString(doc2, whole.substr(0, whole.rfind("</HTML>"))));
+  EXPECT_EQ(60, doc2.GetNodeCount());
+  // HTML from elsewhere is taken as it comes.
+  NoteDocument doc3;
+  EXPECT_EQ(0, LoadString(doc3, "<html><body><DL><DT>a</DT><DD>text"));
+  EXPECT_EQ(1, doc3.GetNodeCount());
+}
+
 TEST(HtmlReaderFile, TwoProcessesSeeEachOther) {
   TempDir tmp;
   const std::string path = tmp / "doc.qyd";

@@ -153,6 +153,7 @@ TEST(HtmlSeamRoundTrip, ManyUnclosedNestedListsLoadInLinearTime) {
   for (int i = 0; i < n / 2; ++i) pictures += img;
   for (int i = 0; i < n / 2; ++i) pictures += "<ul><li>a";
   for (std::string* html : {&lines, &empty, &pictures}) {
+    *html += "</BODY></HTML>\n";
     NoteDocument doc;
     FormatIO_HTML reader;
     ASSERT_EQ(reader.LoadFromString(*html, doc), 0);
