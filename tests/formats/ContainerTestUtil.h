@@ -5,6 +5,7 @@
 // file-size limit (a disk that fills up) for the write-failure paths.
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -117,6 +118,19 @@ inline std::string Render(NoteDocument& doc) {
   FormatIO_HTML fmt;
   std::string out;
   return fmt.SaveToString(out, doc, walker) == 0 ? out : "render failed";
+}
+
+// Writes bytes to path and loads them with load; a document that loads must
+// render as expected. Returns the load result.
+inline int LoadBytes(const std::string& path, const std::string& bytes, const std::string& expected,
+                     const std::function<int(const std::string&, NoteDocument&)>& load) {
+  WriteFile(path, bytes);
+  NoteDocument doc;
+  const int rc = load(path, doc);
+  if (rc == 0) {
+    EXPECT_EQ(expected, Render(doc));
+  }
+  return rc;
 }
 
 // Runs body in a forked child whose files may not grow beyond limit bytes (writes
