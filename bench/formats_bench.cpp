@@ -27,10 +27,10 @@
 
 #include "base/File64.h"
 #include "common/SampleNotebook.h"
-#include "formats/FileFormatFactory.h"
-#include "formats/FormatIOHtml.h"
-#include "formats/FormatIO_EncHTML.h"
-#include "formats/FormatIO_ZlibHTML.h"
+#include "model/FileFormatFactory.h"
+#include "formats/native/FormatIOHtml.h"
+#include "formats/containers/FormatIO_EncHTML.h"
+#include "formats/containers/FormatIO_ZlibHTML.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 

@@ -13,7 +13,8 @@
 #include <string>
 
 #include "common/SampleDocument.h"
-#include "formats/FormatIOHtml.h"
+#include "formats/export/FormatIOHtmlExport.h"
+#include "formats/native/FormatIOHtml.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 
@@ -56,7 +57,7 @@ void RunExport(benchmark::State& state, bool toFiles) {
   const std::string path = dir + "/page.html";
   for (auto _ : state) {
     RecursiveTreeWalker walker(doc, WALK_BRANCH, root);
-    FormatIO_HTML fmt;
+    FormatIO_HTMLExport fmt;
     fmt.SetExport(true, true);
     fmt.m_bReportProgress = false;
     if (fmt.Save(path.c_str(), walker) != 0) state.SkipWithError("export failed");

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "formats/HtmlParser.h"
-#include "formats/HtmlTokens.h"
+#include "html/HtmlParser.h"
+#include "html/HtmlTokens.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/SampleDocument.h"
-#include "formats/FormatIOHtml.h"
+#include "formats/native/FormatIOHtml.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 

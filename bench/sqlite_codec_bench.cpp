@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "sqlite/CppSQLite3.h"
-#include "sqlite/PageCodec.h"
+#include "sqlite/access/CppSQLite3.h"
+#include "sqlite/codec/PageCodec.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "base/Progress.h"
-#include "formats/FileFormatFactory.h"
+#include "model/FileFormatFactory.h"
 #include "model/NoteDocument.h"
-#include "sqlite/FormatIO_Sqlite.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
 
 namespace {
 

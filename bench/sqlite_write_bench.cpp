@@ -16,7 +16,7 @@
 #include "common/SampleNotebook.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
-#include "sqlite/FormatIO_Sqlite.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
 
 namespace {
 

@@ -23,9 +23,9 @@
 #include <string>
 
 #include "base/Sha1.h"
-#include "formats/BlowFish.h"
-#include "formats/FormatIO_EncHTML.h"
-#include "formats/FormatIO_ZlibHTML.h"
+#include "io/BlowFish.h"
+#include "formats/containers/FormatIO_EncHTML.h"
+#include "formats/containers/FormatIO_ZlibHTML.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 

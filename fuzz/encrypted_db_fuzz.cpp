@@ -13,8 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "sqlite/CppSQLite3.h"
-#include "sqlite/PageCodec.h"
+#include "sqlite/access/CppSQLite3.h"
+#include "sqlite/codec/PageCodec.h"
 
 namespace {
 

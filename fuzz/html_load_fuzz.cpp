@@ -15,7 +15,7 @@
 #include <set>
 #include <string>
 
-#include "formats/FormatIOHtml.h"
+#include "formats/native/FormatIOHtml.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 

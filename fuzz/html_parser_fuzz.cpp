@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/HtmlParser.h"
-#include "formats/HtmlTokens.h"
+#include "html/HtmlParser.h"
+#include "html/HtmlTokens.h"
 
 namespace {
 

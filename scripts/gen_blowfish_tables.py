@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates src/formats/BlowFishTables.h: the cipher's initial P-array and S-boxes.
+"""Generates src/io/BlowFishTables.h: the cipher's initial P-array and S-boxes.
 
 Blowfish starts from the hexadecimal digits of pi's fractional part, taken in
 order as 32-bit words: 18 words for the P-array, then 256 words for each of the
@@ -56,7 +56,7 @@ def format_rows(words, indent):
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     out_path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        root, "src", "formats", "BlowFishTables.h")
+        root, "src", "io", "BlowFishTables.h")
     words = pi_fraction_words(TOTAL_WORDS)
     # Well-known anchors of the table: the first and last P word, the first and last S word.
     assert words[0] == 0x243F6A88 and words[17] == 0x8979FB1B

@@ -16,13 +16,13 @@
 #include "base/File64.h"
 #include "base/StopWatch.h"
 #include "common/SampleNotebook.h"
-#include "formats/FileFormatFactory.h"
-#include "formats/FormatIO_Base.h"
+#include "model/FileFormatFactory.h"
+#include "model/FormatIO_Base.h"
 #include "model/DocumentCompare.h"
 #include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "model/FormatIO_DynamicBase.h"
 
 namespace quillery_host {
 namespace {

@@ -1,17 +1,19 @@
 #include "HostFormats.h"
 
-#include "formats/FileFormatFactory.h"
-#include "formats/FormatIOHtml.h"
-#include "formats/FormatIO_Base.h"
-#include "formats/FormatIO_EncHTML.h"
-#include "formats/FormatIO_ZlibHTML.h"
-#include "sqlite/FormatIO_Sqlite.h"
-#include "sqlite/FormatIO_SqliteEnc.h"
+#include "model/FileFormatFactory.h"
+#include "formats/export/FormatIOHtmlExport.h"
+#include "formats/native/FormatIOHtml.h"
+#include "model/FormatIO_Base.h"
+#include "formats/containers/FormatIO_EncHTML.h"
+#include "formats/containers/FormatIO_ZlibHTML.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/FormatIO_SqliteEnc.h"
 
 namespace quillery_host {
 namespace {
 
 FormatIO_Base* NewHtml() { return new FormatIO_HTML(); }
+FormatIO_Base* NewHtmlExport() { return new FormatIO_HTMLExport(); }
 FormatIO_Base* NewEncHtml() { return new FormatIO_EncHTML(); }
 FormatIO_Base* NewZlibHtml() { return new FormatIO_ZlibHTML(); }
 FormatIO_Base* NewSqlite() { return new FormatIO_Sqlite(); }
@@ -31,7 +33,7 @@ const FormatEntry kFormats[] = {
     {FORMAT_HQY, ".hqy", "native HTML document, raw-text variant", NewHtml, true},
     {FORMAT_QYD, ".qyd", "native HTML document", NewHtml, true},
     {FORMAT_QYE, ".qye", "encrypted native HTML document", NewEncHtml, true},
-    {FORMAT_HTML, ".html", "HTML (export; read as one note)", NewHtml, false},
+    {FORMAT_HTML, ".html", "HTML (export; read as one note)", NewHtmlExport, false},
     {FORMAT_QYDB, ".qydb", "SQLite document", NewSqlite, true},
     {FORMAT_QYDE, ".qyde", "encrypted SQLite document", NewSqliteEnc, true},
     {FORMAT_QYZ, ".qyz", "compressed native HTML document", NewZlibHtml, true},

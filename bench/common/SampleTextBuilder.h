@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "model/RichText.h"
+#include "richtext/RichText.h"
 
 namespace quillery {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/Log.h"
-#include "formats/FormatIO_Base.h"
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "model/FormatIO_Base.h"
+#include "model/FormatIO_DynamicBase.h"
 
 namespace {
 

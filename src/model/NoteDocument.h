@@ -27,7 +27,7 @@
 #include "model/DocTreeCache.h"
 #include "model/GuiControllerBase.h"
 #include "model/NoteNode.h"
-#include "model/PixInfo.h"
+#include "richtext/PixInfo.h"
 
 class FormatIO_Base;
 class FormatIO_DynamicBase;

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "base/Log.h"
-#include "formats/FormatIO_Base.h"
+#include "model/FormatIO_Base.h"
 #include "model/NoteDocument.h"
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "model/FormatIO_DynamicBase.h"
 
 // ---------------------------------------------------------------------------
 // Clones

@@ -13,12 +13,12 @@
 #include "base/File64.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
-#include "formats/FileFormatFactory.h"
-#include "formats/FormatIO_Base.h"
-#include "model/DocumentBackup.h"
+#include "model/FileFormatFactory.h"
+#include "model/FormatIO_Base.h"
+#include "base/DocumentBackup.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "model/FormatIO_DynamicBase.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <unordered_set>
 
 #include "base/Sha1.h"
-#include "formats/FormatIO_Base.h"
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "model/FormatIO_Base.h"
+#include "model/FormatIO_DynamicBase.h"
 
 NoteNode::NoteNode() : m_clrTxt{0, 0, 0, 0}, m_clrBkg{0, 0, 0, 0}, m_clrNoteBkg{0, 0, 0, 0} {}
 
@@ -302,6 +302,16 @@ class FormattingRepair {
 };
 
 }  // namespace
+
+namespace {
+RichTextRenderer g_richTextRenderer = nullptr;
+}  // namespace
+
+void SetRichTextRenderer(RichTextRenderer renderer) { g_richTextRenderer = renderer; }
+
+std::string RichText2Html(NoteNode& note, bool flag) {
+  return g_richTextRenderer ? g_richTextRenderer(note, flag) : std::string();
+}
 
 bool NoteNode::FixFormatting(FormatIO_Base* loader) {
   bool changed = false;

@@ -16,8 +16,8 @@
 
 #include "model/AttInfo.h"
 #include "model/CustomProperty.h"
-#include "model/LinkInfo.h"
-#include "model/RichText.h"
+#include "richtext/LinkInfo.h"
+#include "richtext/RichText.h"
 #include "model/Task.h"
 
 class FormatIO_Base;
@@ -149,8 +149,12 @@ class NoteNode {
 };
 
 // The note's rich text as HTML, written by the native HTML writer into a
-// string. (Defined with the HTML format.)
+// string. The model stands below the formats, so the writer installs its
+// renderer here (formats/native does so when the program starts); without
+// one the rendering is empty.
 std::string RichText2Html(NoteNode& note, bool flag);
+using RichTextRenderer = std::string (*)(NoteNode& note, bool flag);
+void SetRichTextRenderer(RichTextRenderer renderer);
 
 // Makes a non-empty ";"-separated tag list start and end with ";"; an empty
 // string stays empty.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sqlite/FormatIO_DynamicBase.h"
+#include "model/FormatIO_DynamicBase.h"
 
 namespace quillery_test {
 

@@ -14,7 +14,7 @@
 
 #include "base/File64.h"
 #include "base/Progress.h"
-#include "formats/FormatIO_Base.h"
+#include "model/FormatIO_Base.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 #include "common/NullDynamicFormat.h"

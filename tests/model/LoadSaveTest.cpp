@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "common/TempDir.h"
-#include "formats/FileFormatFactory.h"
+#include "model/FileFormatFactory.h"
 #include "model/FakeFormats.h"
 
 namespace {

@@ -9,13 +9,13 @@
 
 #include "common/SampleNotebook.h"
 #include "common/TempDir.h"
-#include "formats/FileFormatFactory.h"
+#include "model/FileFormatFactory.h"
 #include "model/DocumentCompare.h"
 #include "model/InternalIcons.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
-#include "sqlite/FormatIO_Sqlite.h"
-#include "sqlite/FormatIO_SqliteEnc.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/FormatIO_SqliteEnc.h"
 
 namespace {
 

@@ -1,0 +1,338 @@
+#include "formats/containers/FormatIO_EncHTML.h"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "base/File64.h"
+#include "base/Log.h"
+#include "base/Sha1.h"
+#include "io/BlowFish.h"
+#include "formats/containers/ContainerIO.h"
+#include "io/IOLayerEnc.h"
+#include "io/IOLayerFile64.h"
+#include "io/IOLayerRedirect.h"
+#include "io/IOLayerZlib.h"
+#include "io/IOProcess.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+
+using quillery::ClampToInt;
+using quillery::ReadExact;
+using quillery::WriteExact;
+
+namespace {
+
+const char kMagic[] = "QUILLERY";
+
+struct EncHeader {
+  int version = 1;
+  unsigned char salt[FormatIO_EncHTML::kSaltSize] = {};
+  unsigned char digest[20] = {};
+  unsigned char reserved[8] = {};
+  std::uint64_t streamSize = 0;  // versions 2 and 3; 0 = read to the end
+  int64_t payloadStart = 0;
+};
+
+// Reads the header from the file's current position (offset 0). False when a field is
+// short; magicOk tells whether the magic matched (the dump reads on regardless).
+bool ReadEncHeader(File64& file, EncHeader& h, bool& magicOk) {
+  char magic[8];
+  magicOk = false;
+  if (!ReadExact(file, magic, 8)) return false;
+  magicOk = std::memcmp(magic, kMagic, 8) == 0;
+  unsigned char tag[4];
+  if (!ReadExact(file, tag, 4)) return false;
+  if (std::memcmp(tag, "enc3", 4) == 0 || std::memcmp(tag, "enc2", 4) == 0) {
+    h.version = tag[3] - '0';
+    if (h.version == 3 && !ReadExact(file, h.salt, sizeof(h.salt))) return false;
+    if (!ReadExact(file, h.digest, 20)) return false;
+  } else {
+    // Version 1 has no tag: these were the first bytes of the digest.
+    h.version = 1;
+    std::memcpy(h.digest, tag, 4);
+    if (!ReadExact(file, h.digest + 4, 16)) return false;
+  }
+  if (!ReadExact(file, h.reserved, 8)) return false;
+  if (h.version >= 2) {
+    unsigned char size[8];
+    if (!ReadExact(file, size, 8)) return false;
+    h.streamSize = quillery::LoadBE64(size);
+  }
+  h.payloadStart = h.version == 3 ? 52 : (h.version == 2 ? 48 : 36);
+  return true;
+}
+
+void PasswordDigest(const std::string& password, int version, const unsigned char* salt,
+                    unsigned char out[20]) {
+  std::string salted = password;
+  if (version == 3) FormatIO_EncHTML::SaltPassword(salted, salt);
+  CSHA1 sha;
+  sha.Update(salted.data(), salted.size());
+  sha.Final();
+  sha.GetHash(out);
+  quillery::SecureWipe(salted);
+}
+
+bool DigestMatches(const std::string& password, const EncHeader& h) {
+  unsigned char expected[20];
+  PasswordDigest(password, h.version, h.salt, expected);
+  return CRYPTO_memcmp(expected, h.digest, sizeof(expected)) == 0;
+}
+
+// The stream size caps zlib's input and, rounded up to whole blocks, the cipher text
+// read from the file, so bytes after the container (an appended one) are never taken
+// for part of it. 0 means the size was never patched in: read to the end.
+void LimitPayload(const EncHeader& h, int64_t fileSize, IOLayerFile64& file, IOLayerZlib* zlib) {
+  if (!zlib || h.streamSize == 0 || h.streamSize >= static_cast<std::uint64_t>(INT64_MAX)) return;
+  const int64_t n = static_cast<int64_t>(h.streamSize);
+  zlib->SetLimit(n);
+  // A size larger than the file is only an upper bound: the file's end ends the read.
+  if (n <= fileSize) file.SetReadLimit(h.payloadStart + (n + 7) / 8 * 8);
+}
+
+// Holds back a trailing run of zero bytes, so that the cipher padding of a version 1
+// payload (up to 7 zero bytes after the markup) never reaches the sink.
+struct PaddingStripper {
+  IOLayerRedirect::Callback sink;
+  void* user;
+  int64_t pendingZeros = 0;
+
+  PaddingStripper(IOLayerRedirect::Callback s, void* u) : sink(s), user(u) {}
+
+  static void Feed(const char* data, int len, void* self) {
+    static_cast<PaddingStripper*>(self)->Take(data, len);
+  }
+
+  void Take(const char* data, int len) {
+    int last = len - 1;
+    while (last >= 0 && data[last] == '\0') --last;
+    if (last < 0) {
+      pendingZeros += len;
+      return;
+    }
+    EmitZeros(pendingZeros);
+    sink(data, last + 1, user);
+    pendingZeros = len - 1 - last;
+  }
+
+  // Zero runs longer than the padding belong to the text itself and pass on.
+  void Finish() {
+    EmitZeros(pendingZeros - (CBlowFish::kBlockSize - 1));
+    pendingZeros = 0;
+  }
+
+  void EmitZeros(int64_t n) {
+    static const char kZeros[256] = {};
+    while (n > 0) {
+      const int piece = static_cast<int>(std::min<int64_t>(n, sizeof(kZeros)));
+      sink(kZeros, piece, user);
+      n -= piece;
+    }
+    pendingZeros = 0;
+  }
+};
+
+// The cipher, decoder and sink stages of a read chain after its file stage. Returns
+// the zlib stage (null for version 1) through zlib; false when zlib failed to start.
+bool PushReadStages(IOProcess& io, const EncHeader& h, const std::string& password,
+                    PaddingStripper& stripper, IOLayerRedirect::Callback sink, void* user,
+                    IOLayerZlib*& zlib) {
+  IOLayerEnc* enc = new IOLayerEnc;
+  io.PushLayer(enc);
+  enc->SetPassword(password.c_str());
+  zlib = nullptr;
+  if (h.version >= 2) {
+    zlib = new IOLayerZlib(true);
+    io.PushLayer(zlib);
+    if (zlib->GetError() != 0) return false;
+  }
+  IOLayerRedirect* redirect = new IOLayerRedirect;
+  if (h.version == 1) {
+    stripper = PaddingStripper(sink, user);
+    redirect->SetCallback(PaddingStripper::Feed, &stripper);
+  } else {
+    redirect->SetCallback(sink, user);
+  }
+  io.PushLayer(redirect);
+  return true;
+}
+
+}  // namespace
+
+FormatIO_EncHTML::FormatIO_EncHTML() : m_nVersion(3) { std::memset(m_reserved, 0, sizeof(m_reserved)); }
+
+FormatIO_EncHTML::~FormatIO_EncHTML() { quillery::SecureWipe(m_strPassword); }
+
+void FormatIO_EncHTML::SetPassword(const char* password) {
+  quillery::SecureWipe(m_strPassword);
+  if (password) m_strPassword = password;
+}
+
+void FormatIO_EncHTML::SaltPassword(std::string& password, const unsigned char salt[kSaltSize]) {
+  password.append(reinterpret_cast<const char*>(salt), kSaltSize);
+}
+
+int FormatIO_EncHTML::Load(const char* path, NoteDocument& doc, int parentIdx) {
+  ReleaseFile();
+  if (m_strPassword.empty()) return DOC_LOAD_WRONG_PASSWORD;
+  if (!path) return DOC_LOAD_NOT_FOUND;
+  IOProcess io(IOLayerBase::MODE_READ);
+  IOLayerFile64* fileLayer = new IOLayerFile64;
+  io.PushLayer(fileLayer);
+  File64& file = fileLayer->GetFile();
+  bool locked = false;
+  int result = OpenDocumentFile(path, file, locked);
+  if (result != DOC_LOAD_OK) return result;
+
+  EncHeader h;
+  bool magicOk = false;
+  if (!ReadEncHeader(file, h, magicOk) || !magicOk) return DOC_LOAD_FORMAT_ERROR;
+  if (!DigestMatches(m_strPassword, h)) {
+    xLog(LOG_INFO, "Wrong password for encrypted document: %s\n", path);
+    return DOC_LOAD_WRONG_PASSWORD;
+  }
+  m_nVersion = h.version;
+  std::memcpy(m_reserved, h.reserved, sizeof(m_reserved));
+
+  PaddingStripper stripper(nullptr, nullptr);
+  IOLayerZlib* zlib = nullptr;
+  if (!PushReadStages(io, h, m_strPassword, stripper, ParseRedirector, static_cast<HTMLParser*>(this), zlib)) {
+    xLog(LOG_INFO, "Error loading document: internal error detected in Zlib\n");
+    return DOC_LOAD_DECODER_FAIL;
+  }
+  const int64_t fileSize = File64::FileSize(path);
+  LimitPayload(h, fileSize, *fileLayer, zlib);
+
+  BeginLoad(doc, parentIdx, path, h.version == 1 ? fileSize : -1);
+  result = quillery::PumpPayload(io, file, m_bReportProgress, fileSize);
+  io.Finalize();
+  if (h.version == 1) stripper.Finish();
+  if (zlib)
+    xLog(LOG_INFO, "Zlib decompress total input: %d, output: %d\n", ClampToInt(zlib->GetTotalIn()),
+         ClampToInt(zlib->GetTotalOut()));
+  if (result == DOC_LOAD_OK) result = quillery::PayloadResult(io, *fileLayer, zlib);
+  if (result == DOC_LOAD_FORMAT_ERROR) xLog(LOG_ERROR, "Damaged encrypted document: %s\n", path);
+  result = FinishLoad(result);
+  if (result == DOC_LOAD_OK) KeepDocumentFile(file, locked);
+  return result;
+}
+
+int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker) { return Save(path, walker, false); }
+
+int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker, bool append) {
+  if (m_strPassword.empty()) return DOC_SAVE_ERROR;
+  NoteDocument& doc = walker.GetDocument();
+  if (!path || !*path) return DOC_SAVE_NOT_OPEN;
+  const int version = (m_nVersion >= 1 && m_nVersion <= 3) ? m_nVersion : 3;
+
+  IOProcess io(IOLayerBase::MODE_WRITE);
+  IOLayerZlib* zlib = nullptr;
+  if (version >= 2) {
+    zlib = new IOLayerZlib(true);
+    io.PushLayer(zlib);
+    if (zlib->GetError() != 0) return DOC_SAVE_ERROR;
+  }
+  IOLayerEnc* enc = new IOLayerEnc;
+  io.PushLayer(enc);
+  if (!enc->SetPassword(m_strPassword.c_str())) return DOC_SAVE_ERROR;
+  IOLayerFile64* fileLayer = new IOLayerFile64;
+  io.PushLayer(fileLayer);
+  File64& out = fileLayer->GetFile();
+  const int flags = append ? (F64_WRITE | F64_SHARE_READ | F64_OPEN_EXISTING)
+                           : (F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING);
+  if (!out.Open(path, flags)) return DOC_SAVE_NOT_OPEN;
+  int64_t start = 0;
+  if (append && (start = out.SeekEnd()) < 0) return DOC_SAVE_ERROR;
+  const std::string target = path;
+  auto fail = [&](int code) {
+    io.CleanLayerList();
+    quillery::DiscardFailedOutput(target, append, start);
+    return code;
+  };
+
+  unsigned char salt[kSaltSize] = {};
+  if (version == 3 && !quillery::SecureRandomBytes(salt, sizeof(salt))) {
+    xLog(LOG_ERROR, "No random salt available for the encrypted document\n");
+    return fail(DOC_SAVE_ERROR);
+  }
+  unsigned char digest[20];
+  PasswordDigest(m_strPassword, version, salt, digest);
+  const char* tag = version == 3 ? "enc3" : "enc2";
+  const unsigned char zero[8] = {};
+  struct Field {
+    const void* data;
+    int size;
+    bool present;
+    const char* message;
+  } const fields[] = {
+      {kMagic, 8, true, "Failed to write header (app)\n"},
+      {tag, 4, version >= 2, "Failed to write header (type)\n"},
+      {salt, kSaltSize, version == 3, "Failed to write header (salt)\n"},
+      {digest, 20, true, "Failed to write hash\n"},
+      {m_reserved, 8, true, "Failed to write header (size)\n"},
+      {zero, 8, version >= 2, "Failed to write header (stream size)\n"},
+  };
+  for (const Field& f : fields) {
+    if (f.present && !WriteExact(out, f.data, f.size)) {
+      xLog(LOG_INFO, "%s", f.message);
+      return fail(DOC_SAVE_WRITE_ERROR);
+    }
+  }
+
+  m_strPath = target;
+  BeginNativeSave(doc);
+  WriteDocContents(io, walker);
+  if ((io.Finalize() < 0 || io.HasError()) && m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  if (m_nSaveError != 0) return fail(m_nSaveError);
+  if (zlib) {
+    const int patched = quillery::PatchStreamSize(out, start + (version == 3 ? 44 : 40), zlib->GetTotalOut());
+    if (patched != 0) {
+      xLog(LOG_INFO, "Failed to update header\n");
+      return fail(patched);
+    }
+  }
+  if (!out.Close()) return fail(DOC_SAVE_WRITE_ERROR);
+  if (m_bFileLocked) m_file.Lock(false);
+  return DOC_SAVE_OK;
+}
+
+bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* password) {
+  if (!password || !*password) return false;
+  IOProcess io(IOLayerBase::MODE_READ);
+  IOLayerFile64* fileLayer = new IOLayerFile64;
+  io.PushLayer(fileLayer);
+  File64& in = fileLayer->GetFile();
+  File64 out;
+  if (!quillery::OpenDumpFiles(src, in, dst, out)) return false;
+  EncHeader h;
+  bool magicOk = false;
+  const bool complete = ReadEncHeader(in, h, magicOk);
+  if (!magicOk) xLog(LOG_WARNING, "Format header signature doesn't match\n");
+  if (!complete) return false;
+  const quillery::ScopedSecret pw(password);
+  PaddingStripper stripper(nullptr, nullptr);
+  IOLayerZlib* zlib = nullptr;
+  if (!PushReadStages(io, h, pw.Get(), stripper, DumpRedirector, &out, zlib)) {
+    xLog(LOG_WARNING, "Error loading document: internal error detected in Zlib\n");
+    return false;
+  }
+  const bool digestOk = DigestMatches(pw.Get(), h);
+  if (!digestOk) xLog(LOG_WARNING, "Password hashes do not match\n");
+  const int64_t fileSize = File64::FileSize(src);
+  LimitPayload(h, fileSize, *fileLayer, zlib);
+  xLog(LOG_INFO, "Document file size: %d\n", ClampToInt(fileSize));
+
+  quillery::PumpPayload(io, in, false, fileSize);
+  io.Finalize();
+  if (h.version == 1) stripper.Finish();
+  if (zlib)
+    xLog(LOG_INFO, "Zlib processed bytes: %d, written out: %d\n", ClampToInt(zlib->GetTotalIn()),
+         ClampToInt(zlib->GetTotalOut()));
+  const bool decoded = quillery::PayloadResult(io, *fileLayer, zlib) == 0;
+  const bool written = out.Close();
+  return digestOk && decoded && written;
+}

@@ -1,0 +1,325 @@
+// The HTML export's page: preparing the side folder, the page header with
+// its title, link-warning script and style sheet, the frameset page with
+// its title page, and the order in which the export writes its body.
+//
+// The export is the native writer running with m_bExport set; this file
+// holds what only an export writes. Native files never pass through here.
+
+#include <cstdio>
+
+#include "base/File64.h"
+#include "base/FileUtil.h"
+#include "base/Log.h"
+#include "base/StringUtil.h"
+#include "base/CopyFile.h"
+#include "formats/native/FormatIOHtml.h"
+#include "formats/export/FormatIOHtmlExport.h"
+#include "html/HtmlParser.h"
+#include "html/HtmlWriteEscape.h"
+#include "io/IOProcess.h"
+#include "model/GuiControllerBase.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+
+using quillery::AppendAttrValue;
+using quillery::UriEscapePathSegment;
+
+std::string* g_pStrHeaderPreHtmlExport = nullptr;
+std::string* g_pStrNotePreHtmlExport = nullptr;
+std::string* g_pStrNoteTitlePreHtmlExport = nullptr;
+std::string g_strNoteIDPreHtmlExport;
+std::string g_strRootIDPreHtmlExport;
+
+namespace quillery {
+
+const char kLinkWarningScript[] =
+    "<script type=\"text/JavaScript\">\n"
+    "<!--\n"
+    "\tfunction LinkWarning(){\n"
+    "\t\talert(\"This link is no longer valid!\");\n"
+    "\t}\n"
+    "//-->\n"
+    "</script>\n";
+
+const char kHtml401Doctype[] =
+    "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\"\n"
+    "\"http://www.w3.org/TR/html4/loose.dtd\">\n";
+
+void RaiseHtmlExportEvent(GuiControllerBase* gui, int event, std::string** slot, std::string* text) {
+  struct Reset {
+    std::string** slot;
+    ~Reset() {
+      *slot = nullptr;
+      g_strNoteIDPreHtmlExport.clear();
+      g_strRootIDPreHtmlExport.clear();
+    }
+  } reset{slot};
+  if (!gui) return;
+  *slot = text;
+  gui->HandleEvent(event);
+}
+
+std::string ExportNoteTitle(NoteDocument& doc, const NoteNode& note) {
+  std::string title = note.m_strTitle;
+  RaiseHtmlExportEvent(doc.GetGuiController(), HTML_EXPORT_NOTE_TITLE, &g_pStrNoteTitlePreHtmlExport, &title);
+  replaceall(title, "\r\n", 2, " ", 1);
+  replaceall(title, '\r', ' ');
+  replaceall(title, '\n', ' ');
+  HTMLParser::EscapeChars(title);
+  return title;
+}
+
+}  // namespace quillery
+
+namespace {
+
+// A style sheet given as a web address is linked as it stands.
+bool IsWebAddress(const std::string& path) {
+  return path.compare(0, 7, "http://") == 0 || path.compare(0, 8, "https://") == 0;
+}
+
+// Writes a whole small file of the export (frames title page); false when
+// any byte did not reach it.
+bool WriteWholeFile(const std::string& path, const std::string& text) {
+  File64 f;
+  if (!f.Open(path.c_str(), F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
+    xLog(LOG_ERROR, "HTML export: cannot create [%s]\n", path.c_str());
+    return false;
+  }
+  const bool ok = f.Write(text.data(), static_cast<int>(text.size())) == static_cast<int>(text.size());
+  if (!f.Close() || !ok || f.HasError()) {
+    xLog(LOG_ERROR, "HTML export: writing [%s] failed\n", path.c_str());
+    remove(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int FormatIO_HTMLExport::PrepareExportFolders() {
+  _strExportSubName = quillery::ExportSubName(m_strPath);
+  _strExportSubDir = quillery::ExportSubDir(m_strPath);
+  if (m_opt.bFrames) {
+    GuiControllerBase* gui = GetDoc()->GetGuiController();
+    const char* tmpl = gui ? gui->GetHtmlFramesTemplateDir() : nullptr;
+    if (!tmpl || !*tmpl) {
+      // Without its template the frames pages would refer to a tree script
+      // and pages that do not exist.
+      xLog(LOG_ERROR, "HTML export: no frames template folder\n");
+      return DOC_SAVE_ERROR;
+    }
+    xLog(LOG_INFO, "Copy dir: %s -> %s\n", tmpl, _strExportSubDir.c_str());
+    if (!copy_dir(tmpl, _strExportSubDir.c_str())) return DOC_SAVE_ERROR;
+    if (!EnsureDirExists(_strExportSubDir + "web") || !EnsureDirExists(_strExportSubDir + "notes")) {
+      xLog(LOG_ERROR, "HTML export: cannot create the folders of [%s]\n", _strExportSubDir.c_str());
+      return DOC_SAVE_ERROR;
+    }
+    return 0;
+  }
+  // Created whether used or not; a failure shows when a file is written.
+  if (!EnsureDirExists(_strExportSubDir + "attach") || !EnsureDirExists(_strExportSubDir + "img"))
+    xLog(LOG_INFO, "HTML export: cannot create the folders of [%s]\n", _strExportSubDir.c_str());
+  return 0;
+}
+
+std::string FormatIO_HTMLExport::ExportPageTitle(const RecursiveTreeWalker& walker, bool fromTarget) const {
+  NoteDocument& doc = *GetDoc();
+  std::string title = doc.GetTitle();
+  const int type = walker.GetType();
+  const int start = walker.GetStartIdx();
+  if ((type == WALK_BRANCH || type == WALK_NODE) && start >= 0 && start < doc.GetNodeCount())
+    title = doc.GetNodeByIdx(start).m_strTitle;
+  if (title.empty() && fromTarget) title = GetTitleName(quillery::ExportTargetPath(m_strPath));
+  replaceall(title, "\r\n", 2, " ", 1);
+  replaceall(title, '\r', ' ');
+  replaceall(title, '\n', ' ');
+  return title;
+}
+
+bool FormatIO_HTMLExport::AppendStyleSheet(std::string& h) {
+  NoteDocument& doc = *GetDoc();
+  const std::string& css = m_opt.strCss;
+  if (doc.nExportCssEmbed > 0) {
+    FILE* f = fopen(css.c_str(), "rb");
+    if (!f) {
+      xLog(LOG_ERROR, "HTML export: style sheet [%s] cannot be opened\n", css.c_str());
+      return false;
+    }
+    h += "<style type=\"text/css\">\n<!--\n";
+    char buf[499];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) h.append(buf, n);
+    const bool failed = ferror(f) != 0;
+    fclose(f);
+    if (failed) {
+      xLog(LOG_ERROR, "HTML export: style sheet [%s] cannot be read\n", css.c_str());
+      return false;
+    }
+    h += "-->\n</style>\n";
+    return true;
+  }
+  std::string href = css;
+  if (!IsWebAddress(css)) {
+    if (!File64::PathExists(css)) {
+      xLog(LOG_ERROR, "HTML export: style sheet [%s] does not exist\n", css.c_str());
+      return false;
+    }
+    if (!ConvertToRelativePath(href, quillery::ExportTargetPath(m_strPath))) href = "file://" + css;
+  }
+  h += "<link rel=\"stylesheet\" type=\"text/css\" href=\"";
+  AppendAttrValue(h, href);
+  h += "\">\n";
+  return true;
+}
+
+bool FormatIO_HTMLExport::SaveExportHeader(RecursiveTreeWalker& walker, IOProcess& io) {
+  NoteDocument& doc = *GetDoc();
+  const bool frames = m_opt.bFrames;
+  const bool styled = !m_opt.strCss.empty();
+  std::string h;
+  if (!m_bBodyOnly) {
+    h += quillery::kHtml401Doctype;
+    AppendHeadMeta(h, doc);
+    // A TITLE belongs to a HEAD; a page body alone has none.
+    if (!m_bContentsOnly) {
+      std::string title = ExportPageTitle(walker, true);
+      HTMLParser::EscapeChars(title);
+      h += "<TITLE>" + title + "</TITLE>\n";
+    }
+  }
+  if (!frames && m_bLinkWarning && !m_bContentsOnly) h += quillery::kLinkWarningScript;
+  quillery::PrepareTabReplacement(doc);
+  if (!frames && styled && !AppendStyleSheet(h)) {
+    m_nSaveError = DOC_SAVE_CSS_FAILED;
+    return false;
+  }
+  if (!frames) {
+    if (!m_bBodyOnly) h += "</HEAD>\n";
+    quillery::RaiseHtmlExportEvent(doc.GetGuiController(), quillery::HTML_EXPORT_HEADER_DONE,
+                                   &g_pStrHeaderPreHtmlExport, &h);
+  }
+  if (!WriteString(io, h.data(), static_cast<int>(h.size()))) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    return false;
+  }
+  if (frames) return WriteFramesetPages(io, walker);
+
+  std::string b;
+  if (!m_bBodyOnly) {
+    b += "<BODY";
+    if (styled && !m_bContentsOnly) b += m_opt.bHeadings ? " class=\"qy_export_h\"" : " class=\"qy_export_dl\"";
+    b += ">\n";
+  }
+  const int type = walker.GetType();
+  if (styled && type != WALK_BRANCH && type != WALK_NODE) {
+    std::string title = doc.GetTitle();
+    replaceall(title, '\n', ' ');
+    if (title.empty()) title = GetTitleName(doc.GetPath());
+    if (!title.empty()) {
+      HTMLParser::EscapeChars(title);
+      b += "\n<div class=\"qy_title\"><h1>" + title + "</h1></div>\n";
+    }
+  }
+  if (!WriteString(io, b.data(), static_cast<int>(b.size()))) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    return false;
+  }
+  return true;
+}
+
+bool FormatIO_HTMLExport::WriteFramesetPages(IOProcess& io, const RecursiveTreeWalker& walker) {
+  NoteDocument& doc = *GetDoc();
+  const std::string sub = "./" + UriEscapePathSegment(_strExportSubName);
+  // The main frame opens on the first walked note.
+  int first = -1;
+  const int type = walker.GetType();
+  if (type == WALK_BRANCH || type == WALK_NODE) {
+    first = walker.GetStartIdx();
+  } else {
+    RecursiveTreeWalker probe(walker);
+    probe.Restart();
+    first = probe.GetNextNode();
+  }
+  if (first >= doc.GetNodeCount()) first = -1;
+  std::string f = "<frameset rows=\"100,*\" border=0>\n";
+  f += "\t<frame name=\"nav\" src=\"" + sub + "/web/top.html\" frameborder=\"0\">\n";
+  f += "\t<frameset cols=\"230,*,30\" border=\"4\">\n";
+  f += "\t\t<frame name=\"tree\"  src=\"" + sub + "/web/toc.html\" frameborder=\"1\">\n";
+  if (first >= 0) {
+    f += "\t\t<frame name=\"main\" src=\"" + sub + "/notes/" +
+         UriEscapePathSegment(quillery::ExportPageName(doc.GetNodeByIdx(first).m_strID)) +
+         "\" frameborder=\"0\">\n";
+  } else {
+    f += "\t\t<frame name=\"main\" frameborder=\"0\">\n";
+  }
+  f += "\t\t<frame name=\"blank\" src=\"" + sub + "/web/blank.html\" frameborder=\"0\">\n";
+  f += "\t</frameset>\n<noframes>\n <body>\n You need a browser that supports frames.\n </body>\n</noframes>\n";
+  f += "</frameset>\n</html>\n";
+  if (!WriteString(io, f.data(), static_cast<int>(f.size()))) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    return false;
+  }
+
+  std::string title = ExportPageTitle(walker, true);
+  if (title.empty()) {
+    title = "RirazivoVuv <i>Html Export</i>";
+  } else {
+    HTMLParser::EscapeChars(title);
+  }
+  std::string top = quillery::kHtml401Doctype;
+  top += "<html>\n<head>\n\t<title>RirazivoVuv</title>\n";
+  top += "\t<link rel=\"stylesheet\" type=\"text/css\" href=\"css/main.css\">";
+  top += "</head>\n<body>\n<center><h1>" + title + "</h1></center>\n</body>\n</html>";
+  if (!WriteWholeFile(_strExportSubDir + "web/top.html", top)) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    return false;
+  }
+  return true;
+}
+
+bool FormatIO_HTMLExport::WriteExportContents(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker) {
+  const bool styled = !m_opt.strCss.empty();
+  int entries = 0;
+  m_nExportIntroIdx = -1;
+  if (m_opt.bFrames) {
+    // The navigation tree first, then one page per note.
+    WriteTOC(it, io, walker, entries);
+    if (m_nSaveError != 0) return false;
+    walker.Restart();
+    WriteLevel(it, io, walker, true, styled);
+    return m_nSaveError == 0;
+  }
+  walker.Restart();
+  const int type = walker.GetType();
+  if (type == WALK_BRANCH || type == WALK_NODE) {
+    // The start note is the page's title and introduction.
+    const int start = walker.GetNextNode();
+    if (start >= 0) {
+      int previous = -1;
+      m_nExportIntroIdx = start;
+      WriteNote(it, io, walker, previous, start, true, styled, true);
+      if (m_nSaveError != 0) return false;
+    }
+  }
+  if (m_opt.nTocDepth > 0) {
+    WriteTOC(it, io, walker, entries);
+    if (m_nSaveError != 0) return false;
+  }
+  walker.Restart();
+  if (styled && !WriteString(io, "<div class=\"qy_content\">\n", -1)) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    return false;
+  }
+  WriteLevel(it, io, walker, true, styled);
+  if (m_nSaveError != 0) {
+    xLog(LOG_DEBUG, "HTML::Save write contents (exit on err.)\n");
+    return false;
+  }
+  if ((styled && !WriteString(io, "</div>\n", -1)) ||
+      (!m_bBodyOnly && !WriteString(io, "</BODY>\n</HTML>\n", -1))) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    return false;
+  }
+  return true;
+}

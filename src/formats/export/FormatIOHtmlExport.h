@@ -1,0 +1,91 @@
+#pragma once
+
+// Process-wide values of the running HTML export (one save at a time per
+// process) and the host hooks it raises through
+// GuiControllerBase::HandleEvent.
+//
+// While the host handles an event, the matching pointer points to the text
+// the export is about to write; the host may change that text. Every
+// pointer is null again, and the two ID strings are empty, once
+// HandleEvent has returned.
+
+#include <string>
+
+#include "formats/native/FormatIOHtml.h"
+
+class GuiControllerBase;
+
+// Event 20: the page header (up to and with "</HEAD>") is complete.
+extern std::string* g_pStrHeaderPreHtmlExport;
+// Event 15: a note's HTML is complete; the note's ID and, when the walk has
+// a start note, that note's ID are set beside it.
+extern std::string* g_pStrNotePreHtmlExport;
+extern std::string g_strNoteIDPreHtmlExport;
+extern std::string g_strRootIDPreHtmlExport;
+// Event 32: a note title is about to be written (page or frames tree).
+extern std::string* g_pStrNoteTitlePreHtmlExport;
+
+namespace quillery {
+
+enum HtmlExportEvent {
+  HTML_EXPORT_NOTE_DONE = 15,
+  HTML_EXPORT_HEADER_DONE = 20,
+  HTML_EXPORT_NOTE_TITLE = 32,
+};
+
+// Points slot at text for the time the host handles the event; the slot
+// (and the two note ID strings) are cleared afterwards, also when the host
+// throws. A null controller raises nothing.
+void RaiseHtmlExportEvent(GuiControllerBase* gui, int event, std::string** slot, std::string* text);
+
+// A note title as an export shows it: through the host's title hook (event
+// 32), line ends turned into blanks, escaped.
+std::string ExportNoteTitle(NoteDocument& doc, const NoteNode& note);
+
+// The script that warning links call (links to notes outside the export).
+extern const char kLinkWarningScript[];
+
+// The HTML 4.01 Transitional document type declaration of exported pages.
+extern const char kHtml401Doctype[];
+
+}  // namespace quillery
+
+// FormatIO_HTMLExport: the native writer in export mode. The factory hands
+// it out for the ".html" format, so that a save there becomes an export; it
+// reads exactly as FormatIO_HTML does. It adds what only an export writes:
+// the side folder and its files, the style sheet, the table of contents and
+// the frames pages. The per-run state it uses lives in FormatIO_HTML and is
+// reset by every save there.
+class FormatIO_HTMLExport : public FormatIO_HTML {
+ public:
+  // The table of contents of an export (an unordered list of links to the
+  // notes), or with frames the navigation tree script. counter grows by one
+  // per entry; a cancel or a failed write sets m_nSaveError.
+  void WriteTOC(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, int& counter);
+  // Closes the table-of-contents items and lists that end before an entry
+  // at the given level (1 = the top level; 0 closes everything). False when
+  // the write fails.
+  bool TerminateTOCBranchTags(const RecursiveTreeWalker& walker, IOProcess& io, const DocumentIterator& it,
+                              int idx, int depth);
+
+ protected:
+  int PrepareExportFolders() override;
+  bool SaveExportHeader(RecursiveTreeWalker& walker, IOProcess& io) override;
+  bool WriteExportContents(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker) override;
+  void AppendExportNodeTitle(const RecursiveTreeWalker& walker, NoteNode& note, int level, int depth, bool first,
+                             std::string& out) override;
+  std::string ExportListOpen(const RecursiveTreeWalker& walker, int depth) const override;
+  bool FinishExportNote(const RecursiveTreeWalker& walker, NoteNode& note, std::string& html) override;
+  void EncodePictureFile(const std::string& noteID, const PixInfo& pix, const char* data, size_t len, bool png,
+                         std::string& out) override;
+  std::string WriteAttachmentFile(const AttInfo& att) override;
+
+ private:
+  bool AppendStyleSheet(std::string& head);
+  std::string ExportPageTitle(const RecursiveTreeWalker& walker, bool fromTarget) const;
+  bool WriteFramesetPages(IOProcess& io, const RecursiveTreeWalker& walker);
+  void WriteFramesTree(RecursiveTreeWalker& walker, int& counter);
+  std::string ExportNoteHead(const NoteNode& note) const;
+  bool ClaimExportFile(const std::string& path);
+  bool WriteSideFile(const std::string& path, const char* data, size_t len, bool pollCancel);
+};

@@ -1,0 +1,483 @@
+// The note tree of the native HTML format: one definition list per level,
+// one DT per note (title and anchor), the note's properties in comments, its
+// attachments, and a DD with its text and, for a note with children, the
+// nested list of its children.
+//
+// Lists are tracked on a stack of the relative depths of the open DL
+// elements, so a walk that skips notes still closes exactly the lists it
+// opened and every note reloads under the note it was written under.
+
+#include <cstdio>
+
+#include "base/FileUtil.h"
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "base/StringUtil.h"
+#include "formats/native/FormatIOHtml.h"
+#include "formats/native/HtmlExportNames.h"
+#include "html/HtmlParser.h"
+#include "html/HtmlWriteEscape.h"
+#include "model/DocumentIterator.h"
+#include "model/NoteDocument.h"
+#include "model/NoteNode.h"
+#include "model/RecursiveTreeWalker.h"
+#include "model/FormatIO_DynamicBase.h"
+#include "model/NodeInfoFlags.h"
+
+using quillery::AppendAttrValue;
+using quillery::AppendCommentValue;
+
+namespace {
+
+void AppendColorSpan(std::string& out, const char* prop, const GdkColor& c) {
+  char buf[80];
+  snprintf(buf, sizeof(buf), "<span style=\"%s:#%02x%02x%02x\">", prop, c.red >> 8, c.green >> 8, c.blue >> 8);
+  out += buf;
+}
+
+// "<!--property:NAME=VALUE-->\n" with the value kept inside the comment.
+void AppendProperty(std::string& out, const char* name, const std::string& value) {
+  out += "<!--";
+  out += name;
+  AppendCommentValue(out, value);
+  out += "-->\n";
+}
+
+void AppendNumber(std::string& out, const char* name, long long value) {
+  char buf[96];
+  snprintf(buf, sizeof(buf), "<!--%s%lld-->\n", name, value);
+  out += buf;
+}
+
+void AppendEscaped(std::string& out, const char* name, std::string value) {
+  HTMLParser::EscapeChars(value);
+  out += "<!--";
+  out += name;
+  out += value;
+  out += "-->\n";
+}
+
+// An icon file inside the folder of the file being written is stored
+// relative to it (where the reader resolves it, compared case-sensitively);
+// any other path stays absolute.
+std::string RelativeIconPath(const std::string& path, const std::string& target) {
+  if (target.empty()) return path;
+  std::string folder = GetParentDir(target, '/');
+  if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) return path;
+  std::string rest = path.substr(folder.size());
+  replaceall(rest, '\\', '/');
+  return rest;
+}
+
+}  // namespace
+
+void FormatIO_HTML::WriteLevel(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, bool exp,
+                               bool styled) {
+  NoteDocument& doc = *GetDoc();
+  const bool interactive = !m_bStringTarget;
+  int count = 0;
+  int previous = -1;
+  m_arOpenLists.clear();
+  for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
+    if (idx == m_nExportIntroIdx) continue;  // already written as the page's introduction
+    if (interactive && m_bReportProgress && count % 15 == 0) ProgressInfo::SetCurrentSize(count);
+    if (interactive && ProgressInfo::IsCanceled()) {
+      m_nSaveError = DOC_SAVE_ABORTED;
+      return;
+    }
+    ++count;
+    WriteNote(it, io, walker, previous, idx, exp, styled, false);
+    if (m_nSaveError == DOC_SAVE_WRITE_ERROR || m_nSaveError == DOC_SAVE_ABORTED) return;
+  }
+  if (count != doc.GetNodeCount())
+    xLog(LOG_DEBUG, "Wrote %d notes (out of total %d notes in document)\n", count, doc.GetNodeCount());
+  if (m_bContentsOnly || m_opt.bHeadings || m_opt.bFrames) return;
+  if (m_bExport) {
+    // An exported page closes every list it opened, whatever the walk.
+    std::string lists;
+    CloseListsAbove(walker, -1, lists);
+    if (!WriteString(io, lists.data(), static_cast<int>(lists.size()))) m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  } else if (count > 0 && walker.GetType() == WALK_ALL) {
+    if (!WriteString(io, "</DL>\n", -1)) m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  }
+}
+
+namespace {
+
+// Fetches a note of a database-backed document for the time it is written
+// and releases it afterwards (unless it is the selected note). Saving is not
+// a selection: the current note stays what it was.
+class NoteFetch {
+ public:
+  NoteFetch(NoteDocument& doc, int idx, unsigned int mask) : m_doc(doc), m_idx(idx) {
+    FormatIO_Base* loader = doc.GetLoader();
+    m_bDynamic = loader && loader->IsDynamic();
+    const int current = doc.m_nCurrentNoteIdx;
+    NoteNode& note = doc.GetNodeByIdx(idx);
+    m_bClone = note.IsClone();
+    // A clone's own tags and custom properties go into its comments; the
+    // rest of what it shows comes from its original.
+    if (m_bDynamic && m_bClone) doc.OnNoteSelected(idx, mask & (NIF_TAGS | NIF_CUSTOM_PROPERTIES), false);
+    m_pOriginal = &doc.OnNoteSelected(idx, mask, true);
+    doc.m_nCurrentNoteIdx = current;
+  }
+  ~NoteFetch() {
+    if (m_bDynamic) m_doc.OnNoteDeselected(m_idx, m_bClone);
+  }
+  NoteFetch(const NoteFetch&) = delete;
+  NoteFetch& operator=(const NoteFetch&) = delete;
+
+  NoteNode& Original() const { return *m_pOriginal; }
+
+ private:
+  NoteDocument& m_doc;
+  int m_idx;
+  bool m_bDynamic = false;
+  bool m_bClone = false;
+  NoteNode* m_pOriginal = nullptr;
+};
+
+}  // namespace
+
+void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, int& previous,
+                              int idx, bool exp, bool styled, bool first) {
+  NoteDocument& doc = *GetDoc();
+  const bool properties = !exp && !m_bContentsOnly && !m_bTitlesOnly;
+  const bool attachments = !m_bExport && !m_bContentsOnly && !m_bTitlesOnly && !m_opt.bNoAttachments;
+  // An export writes attachments inside the note's body (and needs their
+  // bytes from a database-backed document as well).
+  const bool exportAttachments = exp && m_bExport && !m_bContentsOnly && !m_bTitlesOnly && !m_opt.bNoAttachments;
+  const bool listMarkup = !first && !m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames;
+
+  unsigned int mask = NIF_RICH_TEXT;
+  if (properties || (exp && m_opt.bTagsAsClasses)) mask |= NIF_TAGS;
+  if (properties) mask |= NIF_CUSTOM_PROPERTIES;
+  if (attachments || exportAttachments) mask |= NIF_ATTACHMENTS;
+  NoteFetch fetch(doc, idx, mask);
+  NoteNode& note = doc.GetNodeByIdx(idx);
+  NoteNode& original = fetch.Original();
+  const int depth = walker.GetType() == WALK_LIST ? 0 : it.CalcNodeLevel(idx) - walker.GetStartIdxDepth();
+
+  if (listMarkup) {
+    std::string lists;
+    CloseListsAbove(walker, depth, lists);
+    if (m_arOpenLists.empty() || depth > m_arOpenLists.back()) {
+      lists += exp && styled ? ExportListOpen(walker, depth) : "<DL>\n";
+      m_arOpenLists.push_back(depth);
+    }
+    if (!WriteString(io, lists.data(), static_cast<int>(lists.size()))) {
+      m_nSaveError = DOC_SAVE_WRITE_ERROR;
+      return;
+    }
+  }
+
+  std::string s;
+  if (m_bWriteTitles) {
+    WriteNodeTitle(walker, it, note, io, exp, styled, depth, idx, first, &s);
+    if (m_nSaveError == DOC_SAVE_WRITE_ERROR) return;
+  }
+  const std::string tags = exp && m_opt.bTagsAsClasses ? quillery::ExportTagClasses(note.m_strKeywords) : "";
+  const bool tagsDiv = exp && m_opt.bHeadings && !tags.empty();
+  if (tagsDiv) s.insert(0, "<div class=\"" + tags + "\">\n");
+
+  bool converted = false;
+  if (!ResolveClone(walker, note, properties, converted)) return;
+
+  if (properties) WriteNodeParameters(walker, note, io, &s);
+  if (attachments) WriteNodeAttachments(original, io, exp, &s);
+
+  std::string text;
+  const bool keepsText = !note.IsClone() || converted || doc.m_nCloneMode == 4 || exp || m_bCloneContents;
+  if (!m_bTitlesOnly && keepsText) SerializeNoteContents(original, exp, it, walker, text);
+
+  const int children = it.GetChildCount(note.m_strID);
+  // "Empty" means no markup at all: a note holding only a picture or an
+  // anchor still needs its DD, or the reader takes the picture for an icon.
+  if (listMarkup && (children > 0 || !text.empty() || exp))
+    s += exp && styled && !tags.empty() ? "<DD class=\"" + tags + "\">\n" : std::string("<DD>\n");
+  std::string body;
+  const bool bkg = original.m_bUseNoteBkgColor;
+  if (bkg) {
+    char buf[96];
+    const GdkColor& c = original.m_clrNoteBkg;
+    snprintf(buf, sizeof(buf), "<DIV class=\"note_bkg\" style=\"background-color:#%02x%02x%02x\">", c.red >> 8,
+             c.green >> 8, c.blue >> 8);
+    body += buf;
+  }
+  const size_t bodyStart = body.size();
+  if (exportAttachments) WriteNodeAttachments(original, io, exp, &body);
+  body += text;
+  const bool hasBody = body.size() > bodyStart;
+  if (bkg) body += "</DIV>";
+  if (exp && first) {
+    // The introduction of a branch or single-note page, when it says anything.
+    if (hasBody) s += "<div class=\"qy_intro\">" + body + "</div>\n";
+  } else {
+    s += body;
+  }
+  if (exp && !first && !styled && !m_opt.bHeadings && !m_opt.bFrames) s += children == 0 ? "<BR>\n<BR>\n" : "<BR>\n";
+  if (listMarkup) {
+    // An exported note always has its DD, so it always closes it.
+    if ((!text.empty() || exp) && children == 0) s += "\n</DD>\n";
+    if (!TerminateBranchTags(walker, io, it, idx, depth, &s)) {
+      m_nSaveError = DOC_SAVE_WRITE_ERROR;
+      return;
+    }
+  }
+  if (tagsDiv) s += "\n</div>\n";
+  if (exp && m_bExport && FinishExportNote(walker, note, s)) {
+    if (m_nSaveError == 0) previous = depth;
+    return;
+  }
+  if (!WriteString(io, s.data(), static_cast<int>(s.size()))) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    return;
+  }
+  previous = depth;
+}
+
+bool FormatIO_HTML::ResolveClone(const RecursiveTreeWalker& walker, NoteNode& note, bool properties,
+                                 bool& converted) {
+  converted = false;
+  m_strCloneSourceOut.clear();
+  if (!note.IsClone()) return true;
+  NoteDocument& doc = *GetDoc();
+  const std::string& source = note.m_strCloneOf;
+  const bool outside = !walker.IsNoteWithinWalk(source);
+  if (properties && doc.m_nCloneMode == 0 && !doc.m_bNoCloneQuestion && outside) {
+    xLog(LOG_WARNING, "Note [%s](%s) is clone of [%s] which is not being exported, convert?\n",
+         note.m_strID.c_str(), note.m_strTitle.c_str(), source.c_str());
+    GuiControllerBase* gui = doc.GetGuiController();
+    int answer = gui ? gui->ConvertClonesOnSave(note.m_strTitle.c_str()) : -1;
+    if (answer < 0) {
+      m_nSaveError = DOC_SAVE_ABORTED;
+      return false;
+    }
+    doc.m_nCloneMode = answer;
+  }
+  const int mode = doc.m_nCloneMode;
+  auto entry = doc.m_mapCloneConversion.find(source);
+  const bool mapped = entry != doc.m_mapCloneConversion.end();
+  converted = outside && (mode == 2 || (mode == 1 && (!mapped || entry->second == note.m_strID)));
+  if (converted) {
+    if (mode == 1 && !mapped) {
+      doc.m_mapCloneConversion[source] = note.m_strID;
+      xLog(LOG_WARNING,
+           "Note [%s](%s) is clone of [%s] which is not being exported/missing, make an original note from it.\n",
+           note.m_strID.c_str(), note.m_strTitle.c_str(), source.c_str());
+    }
+    return true;
+  }
+  if (mode == 1 && mapped) {
+    xLog(LOG_WARNING,
+         "Note [%s](%s) is clone of [%s] which is not being exported/missing, make an original note from it.\n",
+         note.m_strID.c_str(), note.m_strTitle.c_str(), source.c_str());
+    m_strCloneSourceOut = entry->second;
+  } else {
+    m_strCloneSourceOut = source;
+  }
+  return true;
+}
+
+void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& walker, const DocumentIterator& it, NoteNode& note,
+                                   IOProcess& io, bool exp, bool /*styled*/, int depth, int idx, bool first,
+                                   std::string* out) {
+  NoteDocument& doc = *GetDoc();
+  if (note.IsClone()) {
+    FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
+    int origIdx = doc.GetIdxFromID(note.m_strCloneOf);
+    if (dyn && origIdx >= 0) dyn->FetchNodeInfo(doc.GetNodeByIdx(origIdx), NIF_ALL);
+  }
+  if (exp && m_bExport && !m_bContentsOnly) {
+    std::string t;
+    AppendExportNodeTitle(walker, note, it.CalcNodeLevel(idx), depth, first, t);
+    if (out) {
+      *out += t;
+    } else if (!WriteString(io, t.data(), static_cast<int>(t.size()))) {
+      m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    }
+    return;
+  }
+
+  std::string title = note.m_strTitle;
+  if (!exp) {
+    replaceall(title, "\r\n", 2, "\r", 1);
+    replaceall(title, '\r', '\n');
+  } else {
+    replaceall(title, '\n', ' ');
+  }
+  std::string titleHtml;
+  quillery::AppendNoteText(titleHtml, title.data(), title.size(), false);
+
+  std::string s;
+  int spans = 0;
+  if (!m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames) {
+    if (!first) s += "<DT>";
+    spans = AppendTitleSpans(note, s);
+  }
+  if (!m_bContentsOnly) {
+    if (!m_opt.bFrames) {
+      s += "<A name=\"";
+      AppendAttrValue(s, note.m_strID);
+      s += "\"></A>";
+      if (note.m_nIconType == ICON_CUSTOM) AppendCustomIcon(note, exp, s);
+    }
+    const bool link = note.m_objLink.IsValid();
+    if (link) {
+      std::string ref = note.m_objLink.strLink;
+      if (!note.m_objLink.strTargetID.empty()) ref += "#" + note.m_objLink.strTargetID;
+      s += "<A href=\"";
+      AppendAttrValue(s, ref);
+      s += "\">";
+    }
+    s += titleHtml;
+    if (link) s += "</A>";
+    if (!m_opt.bFrames) {
+      if (!m_opt.bHeadings)
+        for (int i = 0; i < spans; ++i) s += "</span>\n";
+      if (!first) s += "</DT>\n";
+    }
+  }
+  if (out) {
+    *out += s;
+  } else if (!WriteString(io, s.data(), static_cast<int>(s.size()))) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  }
+}
+
+int FormatIO_HTML::AppendTitleSpans(const NoteNode& note, std::string& s) const {
+  int spans = 0;
+  if (note.m_bUseTxtColor) {
+    AppendColorSpan(s, "color", note.m_clrTxt);
+    ++spans;
+  }
+  if (note.m_bUseBkgColor) {
+    AppendColorSpan(s, "background-color", note.m_clrBkg);
+    ++spans;
+  }
+  if (note.m_bUseFont) {
+    s += "<span style=\"font:";
+    AppendAttrValue(s, note.m_strCustomFont);
+    s += "\">";
+    ++spans;
+  }
+  return spans;
+}
+
+void FormatIO_HTML::AppendCustomIcon(NoteNode& note, bool exp, std::string& out) {
+  NoteDocument& doc = *GetDoc();
+  auto it = doc.m_mapNoteIcon.find(note.m_strID);
+  if (it == doc.m_mapNoteIcon.end() || it->second < 0) return;
+  int pos = doc.m_lstCustomIcons.FindAtOffset(it->second);
+  if (pos < 0) return;
+  PixInfo icon = doc.m_lstCustomIcons[pos];
+  icon.strName = note.m_strID;
+  std::string markup;
+  EncodePicture(note.m_strID, icon, markup, exp);
+  out += markup;
+}
+
+void FormatIO_HTML::WriteNodeParameters(const RecursiveTreeWalker& /*walker*/, NoteNode& note, IOProcess& io,
+                                        std::string* out) {
+  std::string s;
+  if (note.m_nIconType == ICON_FILE) {
+    AppendProperty(s, "property:icon_file=", RelativeIconPath(note.m_strIconPath, m_strPath));
+  } else if (note.m_nIconType >= ICON_INTERNAL) {
+    AppendProperty(s, "property:icon_internal=", note.m_strIconPath);
+  }
+  if (!note.m_strKeywords.empty()) AppendEscaped(s, "property:keywords=", note.m_strKeywords);
+  if (!m_strCloneSourceOut.empty()) AppendProperty(s, "property:clone_source=", m_strCloneSourceOut);
+  if (!note.m_strSourceLanguage.empty()) AppendEscaped(s, "property:syntax_highlight=", note.m_strSourceLanguage);
+  if (note.m_bReadOnly) s += "<!--property:read_only-->\n";
+  if (note.m_bTemplate) s += "<!--property:is_template-->\n";
+  AppendNumber(s, "property:date_created=", note.m_nDateCreated);
+  AppendNumber(s, "property:date_modified=", note.m_nDateModified);
+  if (note.m_bFinished) s += "<!--property:finished=1-->\n";
+  if (note.m_bExpanded) s += "<!--property:expanded-->\n";
+  // A converted clone is written with its original's text, so it carries
+  // the hashes of that text, not its own (stale or empty) ones.
+  const NoteNode* hashes = &note;
+  if (note.IsClone() && m_strCloneSourceOut.empty()) {
+    int orig = GetDoc()->GetIdxFromID(note.m_strCloneOf);
+    if (orig >= 0) hashes = &GetDoc()->GetNodeByIdx(orig);
+  }
+  AppendProperty(s, "property:hash=", hashes->m_strHash);
+  AppendProperty(s, "property:hash_html=", hashes->m_strHashHtml);
+  const Task& task = note.m_objTask;
+  if (task.IsValid()) {
+    if (!task.dateCreated.IsEmpty()) AppendNumber(s, "task:date_created=", task.dateCreated.GetValue());
+    if (!task.dateDue.IsEmpty()) AppendNumber(s, "task:date_due=", task.dateDue.GetValue());
+    if (!task.dateCompleted.IsEmpty()) AppendNumber(s, "task:date_completed=", task.dateCompleted.GetValue());
+    if (!task.dateExpire.IsEmpty()) AppendNumber(s, "task:date_expire=", task.dateExpire.GetValue());
+    if (!task.dateLastAck.IsEmpty()) AppendNumber(s, "task:date_last_acknowledged=", task.dateLastAck.GetValue());
+    AppendNumber(s, "task:priority=", task.nPriority);
+    AppendNumber(s, "task:status=", task.nStatus);
+    if (!task.strSoundPath.empty()) AppendProperty(s, "task:sound_file=", task.strSoundPath);
+    if (!task.strScriptPath.empty()) AppendProperty(s, "task:script_path=", task.strScriptPath);
+    AppendNumber(s, "task:repeating=", task.nRepeat);
+  }
+  for (const CustomProperty& p : note.m_lstCustomProperties)
+    quillery::AppendCustomPropertyComment(s, p.strName, p.strValue);
+  if (out) {
+    *out += s;
+  } else if (!WriteString(io, s.data(), static_cast<int>(s.size()))) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  }
+}
+
+void FormatIO_HTML::SerializeNoteContents(NoteNode& note, bool exp, DocumentIterator& it,
+                                          RecursiveTreeWalker& walker, std::string& out) {
+  const std::string& text = note.GetText();
+  const RichText& rt = note.m_objText;
+  tSegmentList segs;
+  segs.reserve(std::max<size_t>(3 * (rt.m_lstPictures.GetSize() + rt.m_lstAnchors.GetSize() +
+                                     2 * rt.m_lstLinks.GetSize() + 2 * rt.m_lstFmt.GetSize()) +
+                                    1,
+                                50));
+  if (!text.empty()) segs.emplace_back(text, true, rt.GetTextLen());
+  SegmentListAddPictures(note, segs, exp);
+  SegmentListAddLinks(note, segs, exp, it, walker);
+  SegmentListAddFormatting(note, segs, exp);
+  SegmentListAddAnchors(note, segs, false);
+  SegmentListToString(segs, exp, out);
+}
+
+void FormatIO_HTML::CloseListsAbove(const RecursiveTreeWalker& walker, int depth, std::string& out) {
+  while (!m_arOpenLists.empty() && m_arOpenLists.back() > depth) {
+    m_arOpenLists.pop_back();
+    out += "</DL>\n";
+    // The DD of the note that held the list; at the walk's top level it is
+    // closed only when the whole document is written.
+    if (!m_arOpenLists.empty() && (m_arOpenLists.back() > 0 || walker.GetType() == WALK_ALL)) out += "</DD>\n";
+  }
+}
+
+bool FormatIO_HTML::TerminateBranchTags(const RecursiveTreeWalker& walker, IOProcess& io,
+                                        const DocumentIterator& it, int idx, int depth, std::string* out) {
+  NoteDocument& doc = *GetDoc();
+  if (depth < 0) depth = walker.CalcRelativeDepth(idx);
+  // Count the levels of the document tree that end after this note: a note
+  // ends its parent's list when it is the last child and (for the note
+  // itself) has no children of its own.
+  int ending = 0;
+  int current = idx;
+  int remaining = depth;
+  const int ownChildren = it.GetChildCount(doc.GetNodeByIdx(idx).m_strID);
+  while (current >= 0) {
+    if (--remaining < 0) break;
+    const NoteNode& node = doc.GetNodeByIdx(current);
+    int parent = doc.GetIdxFromID(node.m_strParentID);
+    if (parent < 0) break;
+    const int children = current == idx ? ownChildren : 0;
+    if (node.m_nSibling != it.GetChildCount(node.m_strParentID) - 1 || children != 0) break;
+    ++ending;
+    current = parent;
+  }
+  std::string s;
+  if (ending > 0) CloseListsAbove(walker, depth - ending, s);
+  if (out) {
+    *out += s;
+    return true;
+  }
+  return WriteString(io, s.data(), static_cast<int>(s.size()));
+}

@@ -1,0 +1,69 @@
+#include "html/HtmlWriteEscape.h"
+
+#include "html/HtmlEntities.h"
+#include "html/HtmlParser.h"
+
+namespace quillery {
+
+void AppendAttrValue(std::string& out, const std::string& value) {
+  size_t start = 0;
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c != '"' && c != '&') continue;
+    // An "&" stays bare unless the reader would decode what follows it.
+    if (c == '&' && DecodeReferenceAt(value.data(), value.size(), i, nullptr) == 0) continue;
+    out.append(value, start, i - start);
+    out.append(c == '"' ? "&quot;" : "&amp;");
+    start = i + 1;
+  }
+  out.append(value, start, std::string::npos);
+}
+
+void AppendCommentValue(std::string& out, const std::string& value) {
+  size_t start = 0;
+  for (size_t p = value.find("-->"); p != std::string::npos; p = value.find("-->", p + 3)) {
+    out.append(value, start, p + 2 - start);
+    out.append("&gt;");
+    start = p + 3;
+  }
+  out.append(value, start, std::string::npos);
+}
+
+void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBreaks) {
+  size_t start = 0;
+  for (size_t i = 0; i < len; ++i) {
+    const char* rep = nullptr;
+    size_t skip = 1;
+    switch (text[i]) {
+      case '"': rep = "&quot;"; break;
+      case '&': rep = "&amp;"; break;
+      case '<': rep = "&lt;"; break;
+      case '>': rep = "&gt;"; break;
+      case '\n': rep = dropBreaks ? "" : "<BR>\n"; break;
+      case '\r':
+        if (dropBreaks) {
+          rep = "";
+        } else if (i + 1 < len && text[i + 1] == '\n') {
+          rep = "<BR>\n";
+          skip = 2;
+        }
+        break;
+      default: break;
+    }
+    if (!rep) continue;
+    out.append(text + start, i - start);
+    out.append(rep);
+    i += skip - 1;
+    start = i + 1;
+  }
+  out.append(text + start, len - start);
+}
+
+void AppendCustomPropertyComment(std::string& out, const std::string& name, const std::string& value) {
+  std::string n = name, v = value;
+  HTMLParser::EscapeChars(n);
+  HTMLParser::EscapeChars(v);
+  out += "<!--custom-property name=\"" + n + "\" value=\"" + v + "\"-->\n";
+}
+
+}  // namespace quillery

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "io/BlowFish.h"
+#include "io/IOLayerBase.h"
+
+// IOLayerEnc: the Blowfish stage of an I/O chain. Write mode enciphers what it is given
+// (ECB, zero-padded to whole blocks at Finalize) and pushes the cipher text on; read
+// mode deciphers and pushes the plain text on.
+//
+// Both directions stage bytes in a 1,024-byte buffer, so the output never depends on how
+// the input was cut into calls: in write mode 1,024 enciphered bytes leave whenever the
+// buffer fills and the padded rest leaves at Finalize; in read mode every whole block
+// leaves at once and 0 to 7 leftover bytes wait for the rest of their block. A read
+// stream that ends inside a block is damaged: Finalize marks the stage failed.
+//
+// The stage refuses all data (and fails) until SetPassword has keyed it. Errors are
+// sticky as for every stage. Key material lives in the cipher, plain text in the
+// staging buffer: both are wiped when the stage is destroyed. The password is never
+// logged.
+class IOLayerEnc : public IOLayerBase {
+ public:
+  static constexpr int kBufferSize = 1024;
+
+  IOLayerEnc();
+  ~IOLayerEnc() override;
+
+  // Keys the cipher with the password's bytes (no salt, no derivation); false for a
+  // null or empty password, which leaves the stage unkeyed.
+  bool SetPassword(const char* password);
+
+  char* GetOutBuffer() override { return nullptr; }
+  int Process(char* data, int len) override;
+  int Finalize() override;
+
+  // Bytes waiting in the staging buffer.
+  int GetPendingCount() const { return m_nFill; }
+  // Bytes enciphered (write) or taken for deciphering (read) by the last call.
+  int GetLastCipherCount() const { return m_nLastCipherCount; }
+
+ private:
+  int Write(const char* data, int len);
+  int Read(const char* data, int len);
+
+  CBlowFish m_cipher;
+  unsigned char m_buffer[kBufferSize];
+  int m_nFill;
+  int m_nLastCipherCount;
+  bool m_bKeyed;
+};

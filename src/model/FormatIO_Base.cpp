@@ -1,0 +1,51 @@
+#include "model/FormatIO_Base.h"
+
+#include <glib.h>
+
+#include "base/File64.h"
+#include "model/NoteDocument.h"
+
+bool FormatIO_Base::_bEnableSharing = true;
+
+int64_t FormatIO_Base::GetFileSize() {
+  if (!m_pDoc || m_pDoc->GetPath().empty()) return -1;
+  return File64::FileSize(m_pDoc->GetPath());
+}
+
+int64_t FormatIO_Base::CalcDocSize() {
+  if (!m_pDoc) return -1;
+  // All in 64 bits: attachment sizes times 3/2 overflow int on big notes.
+  int64_t total = 2000;
+  const int count = m_pDoc->GetNodeCount();
+  for (int i = 0; i < count; ++i) {
+    NoteNode& note = m_pDoc->GetNodeByIdx(i);
+    RichText& rt = note.m_objText;
+    total += static_cast<int64_t>(note.GetText().size());
+    total += 15 * static_cast<int64_t>(rt.m_lstFmt.GetSize());
+    for (const AttInfo& att : note.m_lstAttachments)
+      total += static_cast<int64_t>(att.strName.size()) + static_cast<int64_t>(att.nDataSize) * 3 / 2 + 30;
+    for (PixInfo& pix : rt.m_lstPictures.Items()) {
+      // The stored encoded size when there is one; a failed encoding counts 0.
+      const int64_t encoded = pix.GetEncodedSize();
+      total += static_cast<int64_t>(pix.strName.size()) + encoded * 3 / 2 + 30;
+    }
+    for (const LinkInfo& link : rt.m_lstLinks.Items())
+      total += static_cast<int64_t>(link.strLink.size()) + static_cast<int64_t>(link.strTargetID.size());
+  }
+  return total;
+}
+
+// Runs at most maxRounds + 1 non-blocking iterations of the default main
+// context and stops after the first one that dispatched something, or when
+// nothing is pending. Inside a nested main loop (a modal dialog's) it does
+// nothing. Callers must expect event handlers to run re-entrantly.
+void FormatIO_Base::RunLoop(int maxRounds) {
+  if (g_main_depth() >= 2) return;
+  int i = 0;
+  for (;;) {
+    if (!g_main_context_pending(nullptr)) return;
+    if (g_main_context_iteration(nullptr, FALSE)) return;
+    if (i < maxRounds) ++i;
+    else return;
+  }
+}

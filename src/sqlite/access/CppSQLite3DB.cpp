@@ -1,0 +1,192 @@
+#include "sqlite/access/CppSQLite3DB.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sqlite/codec/CodecVfs.h"
+#include "sqlite/access/CppSQLite3Exception.h"
+#include "sqlite/codec/SqliteCodecApi.h"
+
+using quillery::SqliteReport;
+
+namespace {
+
+constexpr int kDefaultBusyTimeoutMs = 60000;
+
+// The existence probes paste a schema name into a fixed-size statement. A name
+// that does not fit is refused rather than cut (a cut name could match another
+// table), and so is one with an apostrophe, which would end the literal and
+// let the rest of the name run as SQL.
+bool FormatProbe(char (&buf)[128], const char* fmt, const char* name) {
+  if (!name || strchr(name, '\'')) return false;
+  int n = snprintf(buf, sizeof(buf), fmt, name);
+  return n > 0 && static_cast<size_t>(n) < sizeof(buf);
+}
+
+}  // namespace
+
+CppSQLite3DB::CppSQLite3DB() : mpDB(nullptr), mnBusyTimeoutMs(kDefaultBusyTimeoutMs) {}
+
+CppSQLite3DB::CppSQLite3DB(sqlite3* handle)
+    : mpDB(handle), mnBusyTimeoutMs(kDefaultBusyTimeoutMs) {}
+
+CppSQLite3DB::~CppSQLite3DB() { close(); }
+
+bool CppSQLite3DB::checkDB(CppSQLite3Exception* err) const {
+  if (mpDB) return true;
+  SqliteReport(err, CPPSQLITE_ERROR, "Database not open");
+  return false;
+}
+
+int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err) {
+  close();
+  // Connections go through the enciphering file layer, so that any of them
+  // can be keyed.
+  quillery::CodecVfsRegister();
+  int rc = sqlite3_open(path ? path : "", &mpDB);
+  if (rc != SQLITE_OK) {
+    SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : sqlite3_errstr(rc));
+  } else {
+    sqlite3_extended_result_codes(mpDB, 1);
+  }
+  if (mpDB) sqlite3_busy_timeout(mpDB, mnBusyTimeoutMs);
+  return rc;
+}
+
+int CppSQLite3DB::close() {
+  if (!mpDB) return SQLITE_OK;
+  int rc = sqlite3_close(mpDB);
+  // A handle that refuses to close (unfinalized statements) is handed to
+  // SQLite to close once they are gone, so it never leaks.
+  if (rc != SQLITE_OK) sqlite3_close_v2(mpDB);
+  mpDB = nullptr;
+  return rc;
+}
+
+void CppSQLite3DB::setBusyTimeout(int ms) {
+  mnBusyTimeoutMs = ms;
+  if (mpDB) sqlite3_busy_timeout(mpDB, ms);
+}
+
+sqlite3_stmt* CppSQLite3DB::compile(const char* sql, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return nullptr;
+  sqlite3_stmt* vm = nullptr;
+  int rc = sqlite3_prepare_v2(mpDB, sql ? sql : "", -1, &vm, nullptr);
+  if (rc != SQLITE_OK) {
+    SqliteReport(err, rc, sqlite3_errmsg(mpDB));
+    return nullptr;
+  }
+  return vm;
+}
+
+CppSQLite3Statement CppSQLite3DB::compileStatement(const char* sql, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return CppSQLite3Statement();
+  return CppSQLite3Statement(mpDB, compile(sql, err));
+}
+
+int CppSQLite3DB::execDML(const char* sql, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return -1;
+  char* msg = nullptr;
+  int rc = sqlite3_exec(mpDB, sql ? sql : "", nullptr, nullptr, &msg);
+  if (rc != SQLITE_OK) {
+    SqliteReport(err, rc, msg, true);
+    return -1;
+  }
+  return sqlite3_changes(mpDB);
+}
+
+CppSQLite3Query CppSQLite3DB::execQuery(const char* sql, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return CppSQLite3Query();
+  sqlite3_stmt* vm = compile(sql, err);
+  if (err && err->errorCode() != 0) {
+    // An earlier failure in the shared record decides: run nothing.
+    if (vm) sqlite3_finalize(vm);
+    return CppSQLite3Query();
+  }
+  if (!vm) return CppSQLite3Query();  // an empty statement (only blanks or a comment)
+  int rc = sqlite3_step(vm);
+  if (rc == SQLITE_DONE) return CppSQLite3Query(mpDB, vm, true, true);
+  if (rc == SQLITE_ROW) return CppSQLite3Query(mpDB, vm, false, true);
+  rc = sqlite3_finalize(vm);
+  SqliteReport(err, rc, sqlite3_errmsg(mpDB));
+  return CppSQLite3Query();
+}
+
+int CppSQLite3DB::execScalar(const char* sql, CppSQLite3Exception* err) {
+  CppSQLite3Query q = execQuery(sql);
+  if (q.eof() || q.numFields() < 1) {
+    SqliteReport(err, CPPSQLITE_ERROR, "Invalid scalar query");
+    return -1;
+  }
+  const char* v = q.fieldValue(0);
+  return v ? atoi(v) : 0;
+}
+
+CppSQLite3Table CppSQLite3DB::getTable(const char* sql, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return CppSQLite3Table();
+  char** results = nullptr;
+  int rows = 0;
+  int cols = 0;
+  char* msg = nullptr;
+  int rc = sqlite3_get_table(mpDB, sql ? sql : "", &results, &rows, &cols, &msg);
+  if (rc != SQLITE_OK) {
+    if (results) sqlite3_free_table(results);
+    SqliteReport(err, rc, msg, true);
+    return CppSQLite3Table();
+  }
+  return CppSQLite3Table(results, rows, cols);
+}
+
+bool CppSQLite3DB::tableExists(const char* table) {
+  char sql[128];
+  if (!FormatProbe(sql, "select count(*) from sqlite_master where type='table' and name='%s'",
+                   table))
+    return false;
+  return execScalar(sql) > 0;
+}
+
+bool CppSQLite3DB::indexExists(const char* index) {
+  char sql[128];
+  if (!FormatProbe(sql, "PRAGMA index_info('%s')", index)) return false;
+  CppSQLite3Exception err;
+  CppSQLite3Query q = execQuery(sql, &err);
+  return err.errorCode() == 0 && !q.eof();
+}
+
+bool CppSQLite3DB::getTableColExists(const char* table, const char* column) {
+  if (!mpDB || !table || !column) return false;
+  return sqlite3_table_column_metadata(mpDB, nullptr, table, column, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr) == SQLITE_OK;
+}
+
+sqlite3_int64 CppSQLite3DB::lastRowId() const {
+  return mpDB ? sqlite3_last_insert_rowid(mpDB) : 0;
+}
+
+int CppSQLite3DB::keyResult(int rc, CppSQLite3Exception* err) {
+  if (rc == SQLITE_OK) return rc;
+  std::string msg = sqlite3_errmsg(mpDB);
+  if (msg.empty() || sqlite3_errcode(mpDB) == SQLITE_OK) msg = sqlite3_errstr(rc);
+  close();
+  SqliteReport(err, rc, msg.c_str());
+  return rc;
+}
+
+int CppSQLite3DB::setPassword(const char* password, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return CPPSQLITE_ERROR;
+  const char* pw = password ? password : "";
+  return keyResult(sqlite3_key(mpDB, pw, static_cast<int>(strlen(pw))), err);
+}
+
+int CppSQLite3DB::changePassword(const char* password, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return CPPSQLITE_ERROR;
+  const char* pw = password ? password : "";
+  return keyResult(sqlite3_rekey(mpDB, pw, static_cast<int>(strlen(pw))), err);
+}
+
+void CppSQLite3DB::trace(TraceCallback callback, void* context) {
+  if (!mpDB) return;
+  sqlite3_trace_v2(mpDB, SQLITE_TRACE_STMT, callback, context);
+}

@@ -1,0 +1,180 @@
+#pragma once
+
+// The SQLite document format (".qydb"): a note document kept in an SQLite
+// database that stays open, inside one long-running transaction, for as long
+// as the document is open. Load reads the tree and the document-wide data;
+// note contents are fetched on demand; every change of the model is written
+// at once into the open transaction; a save to the same path commits and
+// begins again; Close rolls back whatever was not saved.
+//
+// Ownership: the object owns its connection (_db); it points at its document
+// (FormatIO_Base::m_pDoc) without owning it; the document owns the object.
+//
+// Invariants:
+//  - _bInTransaction is only true after a successful Load (or a save that
+//    attached the object to a new file); Close always leaves it false unless
+//    the file was held by another process.
+//  - When _bLoadedByAnotherProcess is set, the object never begins, commits
+//    by itself or rolls back a transaction on its own.
+//  - _nDetectedVersion is computed at most once per object (-1 until then).
+//
+// Member functions are implemented per topic in FormatIO_Sqlite<Topic>.cpp.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sqlite/access/CppSQLite3.h"
+#include "model/FormatIO_DynamicBase.h"
+
+class LinkInfo;
+class NoteDocument;
+class NoteNode;
+class PixInfo;
+class RecursiveTreeWalker;
+
+class FormatIO_Sqlite : public FormatIO_DynamicBase {
+ public:
+  // Statement-trace callback, as sqlite3_trace_v2 calls it.
+  typedef int (*TraceFn)(unsigned int mask, void* context, void* p, void* x);
+  // SQLite's global error-log callback (SQLITE_CONFIG_LOG).
+  typedef void (*ErrLogFn)(void* context, int code, const char* message);
+
+  // The latest schema version; the only one new databases get.
+  static constexpr int LATEST_FORMAT_VERSION = 21;
+  // Busy timeout of every connection this format opens.
+  static constexpr int BUSY_TIMEOUT_MS = 5000;
+
+  FormatIO_Sqlite();
+  ~FormatIO_Sqlite() override;
+
+  // ---- Format interface ----
+  int Load(const char* path, NoteDocument& doc, int parentIdx) override;
+  int Save(const char* path, RecursiveTreeWalker& walker) override;
+  int GetFormat() override { return FORMAT_QYDB; }
+  int64_t GetFileSize() override;
+  int64_t CalcDocSize() override;
+  bool AnyHashesToBeDone() override;
+  bool UpdateHashes(bool stopAtFirst) override;
+  bool DumpFile(const char* src, const char* dst, const char* password) override;
+  // "%d" of _nFormatVersion ("-1" when the file has no format_version row).
+  std::string GetFormatVersion() const override;
+
+  // ---- Dynamic interface (slot order of FormatIO_DynamicBase) ----
+  bool HasAttachments(NoteNode& note) override;
+  bool HasNote(NoteNode& note) override;
+  void OnNodeInsert(NoteNode& note, bool shiftSiblings) override;
+  void OnNodeDeleted(NoteNode& note, bool shiftSiblings) override;
+  void OnNodeTxtInsert(NoteNode& note, int offset, int length) override;
+  void OnNodeTxtDelete(NoteNode& note, int offset, int length) override;
+  void FetchNodeAtt(NoteNode& note, int index) override;
+  void FetchNodeInfo(NoteNode& note, unsigned int mask) override;
+  bool OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNote, std::string* error) override;
+  void OnNodeUpdate_ReadOnly(NoteNode& note) override;
+  void OnNodeAttAdded(NoteNode& note, int index) override;
+  void OnNodeAttRemoved(NoteNode& note, int index) override;
+  void OnNodeAttUpdated(NoteNode& note, int index) override;
+  void OnNodePixAdded(NoteNode& note, PixInfo& pix, const std::string& encodedBytes) override;
+  void OnNodePixAdded(NoteNode& note, PixInfo& pix) override;
+  void OnNodePixRemoved(NoteNode& note, int index) override;
+  void OnNodeTagAdded(NoteNode& note, const std::string& tag) override;
+  void OnNodeTagRemoved(NoteNode& note, const std::string& tag) override;
+  void OnRemoveTag(const std::string& tag) override;
+  bool GetNotesLinkingToTargetNote(const std::string& noteID, std::vector<std::string>& out) override;
+  void OnNodeCustomIconSet(NoteNode& note, PixInfo& pix) override;
+  void OnNodeCustomIconRemoved(NoteNode& note) override;
+  bool ModifyNoteID(const std::string& oldID, const std::string& newID) override;
+  void GetUsedColors(std::map<std::string, int>& colors) override;
+  bool BackupTo(const char* path) override;
+  void OnExpandAll() override;
+  void OnCollapseAll() override;
+  void StoreGlobalData() override;
+
+  // ---- Object and transactions ----
+  // Rolls back what was not committed (unless the file is held by another
+  // process) and closes the connection.
+  void Close();
+  // "BEGIN" with sharing enabled, else "BEGIN EXCLUSIVE"; nothing when the
+  // file is held by another process. Neither touches _bInTransaction.
+  void StartTransaction(CppSQLite3Exception& err) const;
+  void StartTransaction() const;
+  // "COMMIT TRANSACTION" (also when the file is held by another process).
+  void CommitTransaction(CppSQLite3Exception& err) const;
+  void CommitTransaction() const;
+  bool InTransaction() const { return _bInTransaction; }
+  // Must run before any other use of SQLite in the process.
+  static void RegisterSqlTraceHandler(TraceFn fn, void* context);
+  static bool RegisterErrLogHandler(ErrLogFn fn, void* context);
+  // Debug check (g_bDebugMode only): the children of parentID are stored at
+  // positions 0, 1, 2, ...; logs the first gap. Changes nothing.
+  void AssertNodeValid(const char* parentID) const;
+
+  // ---- Schema ----
+  // The 16 CREATE TABLE IF NOT EXISTS statements in creation order; stops
+  // at the first failure.
+  void CreateTables(CppSQLite3Exception& err) const;
+  // The CREATE INDEX IF NOT EXISTS statements of the schema as one script.
+  void CreateIndexes(CppSQLite3Exception& err) const;
+
+  // ---- Load (the open of a file and its repairs) ----
+  // Appends the IDs of the document's notes whose parent is parentID, in
+  // note-vector order; returns how many.
+  int GetChildIDs(const std::string& parentID, std::vector<std::string>& out) const;
+  // Orders siblings by ascending sibling index; at equal indexes by
+  // descending case-insensitive ID.
+  struct SiblingComparator {
+    explicit SiblingComparator(NoteDocument& doc) : _doc(doc) {}
+    bool operator()(const std::string& idA, const std::string& idB) const;
+    NoteDocument& _doc;
+  };
+  void FixRemappedIDs();
+  bool RecursivelyFixSiblings(const char* parentID);
+
+  // ---- Versions and upgrades ----
+  // The schema version found by probing tables, columns and one index.
+  int CalcFormatVersion() const;
+  // Detects the version and upgrades a writable file step by step to the
+  // latest one; every failure stays in err.
+  void CheckFormatUpgrade(CppSQLite3Exception& err);
+  // Rebuilds a table under a new definition, keeping its rows. Columns are
+  // matched by name whichever way fromOld points (an old table's columns may
+  // stand in any order), so no value moves into another column.
+  bool fixTableColumnNames(const char* table, const char* createSql, bool fromOld) const;
+  int getTableColumnsCount(const char* table) const;
+  // Comma-separated column names; max < 0 takes all.
+  bool getTableColumnsList(std::string& out, const char* table, int max) const;
+  // Rebuilds a custom_properties table defined with UNIQUE and re-inserts
+  // the properties the document holds.
+  void FixCustomPropertiesTable() const;
+
+  // ---- Saving and document-wide data ----
+  bool OnNodeInsertFull(NoteNode& node);
+  void SaveGlobalOptions() const;
+  void UpdateDocBookmarks() const;
+  void SaveGlobalCustomProperties() const;
+
+  // ---- Per-change updates (not virtual) ----
+  void OnNodePixMoved(NoteNode& note, int index) const;
+  bool InsertLink(const LinkInfo& link, const std::string& noteID, CppSQLite3Exception& err);
+
+  // ---- Backup, compaction and size ----
+  bool CompactDatabase(std::string& error) const;
+  float CalcDbFragmentationPercent() const;
+
+  // ---- Fields (order fixed) ----
+  int _nDetectedVersion = -1;   // probed schema version; -1 until computed
+  int _nFormatVersion = -1;     // options row format_version; -1 when absent
+  mutable CppSQLite3DB _db;     // the connection
+  bool _bInTransaction = false; // inside the long-running transaction
+  std::string _strPath;         // the database path, set by Load
+  std::string _strPassword;     // page-encryption password; empty = plain
+  bool _bHasIsTaskColumn = false;  // notes still has the old is_task column
+  std::map<std::string, std::string> _mapNewToOldID;       // new ID -> stored ID
+  std::map<std::string, std::string> _mapOldToNewID;       // stored ID -> new ID
+  std::map<std::string, std::string> _mapRemappedCloneOf;  // new ID -> stored clone source
+  int _nFirstLoadedIdx = -1;    // the document's note count when Load began
+
+  static TraceFn _pfnTrace;
+  static void* _pTraceData;
+};

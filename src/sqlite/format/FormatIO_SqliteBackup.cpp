@@ -1,0 +1,230 @@
+// FormatIO_Sqlite: operations on the open database as a whole: online backup
+// into another file, a plain copy of a (possibly encrypted) database file,
+// compaction and the size measures.
+//
+// Backup and compaction have to leave the long-running transaction: SQLite can
+// neither copy pages that the connection is still writing nor VACUUM inside a
+// transaction. Both therefore commit what was changed so far and begin the
+// transaction again afterwards.
+
+#include "sqlite/format/FormatIO_SqliteBackup.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "base/File64.h"
+#include "base/Log.h"
+#include "sqlite/codec/CodecVfs.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/codec/SqliteCodecApi.h"
+
+namespace {
+
+// True when both paths name one existing file (same device and inode).
+bool IsSameFile(const char* a, const char* b) {
+  struct stat sa, sb;
+  if (!a || !b || stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Removes a file this process created for a copy that failed, with the
+// journal SQLite may have left beside it.
+void RemoveFailedCopy(const char* path) {
+  unlink(path);
+  unlink((std::string(path) + "-journal").c_str());
+}
+
+// Reads the first column of a one-row PRAGMA as a 64-bit number; missing
+// when no row comes back (the error record tells a failure).
+int64_t PragmaValue(CppSQLite3DB& db, const char* sql, int64_t missing, CppSQLite3Exception& err) {
+  CppSQLite3Query q = db.execQuery(sql, &err);
+  if (q.eof() || q.numFields() < 1) return missing;
+  return q.getInt64Field(0, missing);
+}
+
+}  // namespace
+
+namespace quillery {
+
+bool BackupSqliteDatabase(FormatIO_Sqlite& fmt, const char* path, const std::string& key) {
+  xLog(LOG_INFO, "Backup sqlite document start\n");
+  if (!path || !*path || !fmt._db.isOpen()) {
+    // Without a source there is nothing to copy; an empty file must not be
+    // reported as a backup.
+    xLog(LOG_ERROR, "Backup sqlite: no open document database or no target\n");
+    xLog(LOG_INFO, "Backup sqlite document end\n");
+    return false;
+  }
+  // Copying a database onto itself would need the lock the source holds and
+  // could only damage it.
+  const char* source = sqlite3_db_filename(fmt._db.handle(), "main");
+  if (source && *source && IsSameFile(source, path)) {
+    xLog(LOG_ERROR, "Backup sqlite: the backup target [%s] is the document itself\n", path);
+    xLog(LOG_INFO, "Backup sqlite document end\n");
+    return false;
+  }
+
+  const bool existed = File64::PathExists(path);
+  // The copy must be opened through the file layer that applies the codec.
+  quillery::CodecVfsRegister();
+  sqlite3* target = nullptr;
+  if (sqlite3_open(path, &target) != SQLITE_OK) {
+    xLog(LOG_ERROR, "Backup sqlite failed to open backup database\n");
+    sqlite3_close(target);
+    if (!existed) RemoveFailedCopy(path);
+    xLog(LOG_INFO, "Backup sqlite document end\n");
+    return false;
+  }
+  // The key goes on before the first page is written.
+  if (!key.empty() && sqlite3_key(target, key.data(), static_cast<int>(key.size())) != SQLITE_OK) {
+    xLog(LOG_ERROR, "Backup sqlite: keying the backup database failed: %s\n", sqlite3_errmsg(target));
+    sqlite3_close(target);
+    if (!existed) RemoveFailedCopy(path);
+    xLog(LOG_INFO, "Backup sqlite document end\n");
+    return false;
+  }
+  xLog(LOG_INFO, "Backup sqlite database opened\n");
+
+  // A file held by another process is never inside a transaction of ours,
+  // whatever the flag says: there is nothing to commit or begin again.
+  const bool inTransaction = fmt.InTransaction() && !fmt._bLoadedByAnotherProcess;
+  if (inTransaction) {
+    xLog(LOG_INFO, "Backup sqlite: document changes commit\n");
+    fmt.CommitTransaction();
+    xLog(LOG_INFO, "Backup sqlite: document changes commited\n");
+  }
+
+  // The copy counts only when every page arrived: the step must reach the
+  // end and the backup object must finish cleanly.
+  bool copied = false;
+  xLog(LOG_INFO, "Backup sqlite: init backup from document\n");
+  sqlite3_backup* backup = sqlite3_backup_init(target, "main", fmt._db.handle(), "main");
+  if (backup) {
+    xLog(LOG_INFO, "Backup sqlite: database inited\n");
+    const int step = sqlite3_backup_step(backup, -1);
+    xLog(LOG_INFO, "Backup sqlite: backup copying done\n");
+    const int finish = sqlite3_backup_finish(backup);
+    xLog(LOG_INFO, "Backup sqlite: backup finished\n");
+    copied = step == SQLITE_DONE && finish == SQLITE_OK;
+    if (!copied)
+      xLog(LOG_ERROR, "Backup sqlite: copying failed (step %d, finish %d): %s\n", step, finish,
+           sqlite3_errmsg(target));
+  } else {
+    xLog(LOG_ERROR, "Backup sqlite: %s\n", sqlite3_errmsg(target));
+  }
+
+  if (inTransaction) {
+    xLog(LOG_INFO, "Backup sqlite: document transaction restart\n");
+    fmt.StartTransaction();
+    xLog(LOG_INFO, "Backup sqlite: document transaction restarted\n");
+  }
+
+  if (sqlite3_close(target) != SQLITE_OK) {
+    xLog(LOG_ERROR, "Backup sqlite: closing the backup database failed\n");
+    copied = false;
+  }
+  if (!copied && !existed) RemoveFailedCopy(path);
+  xLog(LOG_INFO, "Backup sqlite document end\n");
+  return copied;
+}
+
+}  // namespace quillery
+
+bool FormatIO_Sqlite::BackupTo(const char* path) {
+  return quillery::BackupSqliteDatabase(*this, path, std::string());
+}
+
+bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const char* password) {
+  Close();
+  // Opening a missing source would create an empty database there, and a
+  // copy onto the source itself could only destroy it.
+  if (!source || !target || !File64::PathExists(source)) {
+    xLog(LOG_ERROR, "Sqlite dump: no source database [%s]\n", source ? source : "");
+    return false;
+  }
+  if (IsSameFile(source, target)) {
+    xLog(LOG_ERROR, "Sqlite dump: the target [%s] is the source itself\n", target);
+    return false;
+  }
+  CppSQLite3Exception err;
+  _db.open(source, &err);
+  _db.setBusyTimeout(BUSY_TIMEOUT_MS);
+  if (password && *password) _db.setPassword(password, &err);
+  const bool ok = FormatIO_Sqlite::BackupTo(target);
+  Close();
+  return ok;
+}
+
+bool FormatIO_Sqlite::CompactDatabase(std::string& error) const {
+  static const char* const kOrphanDeletes[] = {
+      "DELETE FROM custom_properties WHERE note_id NOT IN (SELECT note_id FROM notes) AND note_id NOT NULL",
+      "DELETE FROM tags_notes WHERE note_id NOT IN (SELECT note_id FROM notes)",
+      "DELETE FROM attachments WHERE note_id NOT IN (SELECT note_id FROM notes)",
+      "DELETE FROM images WHERE note_id NOT IN (SELECT note_id FROM notes)",
+      "DELETE FROM formatting WHERE note_id NOT IN (SELECT note_id FROM notes)",
+      "DELETE FROM links WHERE note_id NOT IN (SELECT note_id FROM notes)",
+      "DELETE FROM tasks WHERE note_id NOT IN (SELECT note_id FROM notes)",
+  };
+  CppSQLite3DB& db = _db;
+  CppSQLite3Exception err;
+  for (const char* sql : kOrphanDeletes) {
+    const bool failedBefore = err.errorCode() != 0;
+    db.execQuery(sql, &err);
+    if (!failedBefore && err.errorCode() != 0) xLog(LOG_ERROR, "%s\n", err.errorMessage());
+  }
+
+  const bool inTransaction = InTransaction() && !_bLoadedByAnotherProcess;
+  if (inTransaction) CommitTransaction(err);
+
+  const bool failedBefore = err.errorCode() != 0;
+  db.execQuery("REINDEX", &err);
+  if (!failedBefore && err.errorCode() != 0)
+    xLog(LOG_ERROR, "Sqlite format [compact database]: Error: %s\n", err.errorMessage());
+  db.execQuery("VACUUM", &err);
+
+  if (err.errorCode() == 0) {
+    if (inTransaction) {
+      StartTransaction(err);
+      if (err.errorCode() != 0) {
+        xLog(LOG_ERROR, "Sqlite format [compact database]: Error: %s\n", err.errorMessage());
+        error = err.errorMessage() ? err.errorMessage() : "";
+        return false;
+      }
+    }
+    return true;
+  }
+  xLog(LOG_ERROR, "Sqlite format [compact database]: Error: %s\n", err.errorMessage());
+  error = err.errorMessage() ? err.errorMessage() : "";
+  if (inTransaction) StartTransaction();
+  return false;
+}
+
+float FormatIO_Sqlite::CalcDbFragmentationPercent() const {
+  if (!_db.isOpen()) return -1.0f;
+  CppSQLite3DB& db = _db;
+  CppSQLite3Exception err;
+  const int64_t pages = PragmaValue(db, "PRAGMA page_count", 10000, err);
+  if (err.errorCode() != 0) xLog(LOG_ERROR, "%s\n", err.errorMessage());
+  const int64_t freePages = PragmaValue(db, "PRAGMA freelist_count", 0, err);
+  if (err.errorCode() != 0) {
+    xLog(LOG_ERROR, "Sqlite format [compact database]: Error: %s\n", err.errorMessage());
+    return -2.0f;
+  }
+  // A database without pages (an empty file) has nothing to reclaim.
+  if (pages <= 0) return 0.0f;
+  return static_cast<float>(freePages) * 100.0f / static_cast<float>(pages);
+}
+
+int64_t FormatIO_Sqlite::GetFileSize() {
+  if (!_db.isOpen()) return -1;
+  CppSQLite3Exception err;
+  const int64_t pages = PragmaValue(_db, "PRAGMA page_count", -1, err);
+  const int64_t pageSize = PragmaValue(_db, "PRAGMA page_size", -1, err);
+  if (pages < 0 || pageSize < 0) return -1;
+  return pages * pageSize;
+}
+
+int64_t FormatIO_Sqlite::CalcDocSize() { return GetFileSize(); }

@@ -1,0 +1,262 @@
+// FormatIO_Sqlite: opening a database and loading its tree and document-wide
+// data into a NoteDocument. Note contents stay in the file and are fetched
+// on demand (FormatIO_SqliteFetch.cpp); the repairs of damaged trees and of
+// IDs renamed by a merge are in FormatIO_SqliteRepair.cpp.
+
+#include <cstdlib>
+#include <string>
+#include <unordered_set>
+
+#include <sqlite3.h>
+
+#include "base/FileUtil.h"
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "model/DocumentIterator.h"
+#include "model/NoteDocument.h"
+#include "richtext/PixInfo.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteLoadSteps.h"
+#include "sqlite/format/SqliteReadHelpers.h"
+
+using namespace quillery;
+
+namespace {
+
+const char* const kTreeSql =
+    "select notes.note_id, notes.note_title, notes.icon_type, notes.icon_info, notes_tree.note_pid, "
+    "notes_tree.note_pos, notes.is_readonly, notes.is_template, notes_tree.is_expanded, tasks.date_created, "
+    "tasks.date_due, tasks.date_completed, tasks.date_expire, tasks.task_priority, tasks.task_status, "
+    "tasks.task_repeating, tasks.script_path, tasks.date_last_acknowledged, tasks.alarm_sound, tasks.alarm_mode, "
+    "notes.note_clone_id, notes.syntax_highlight, notes.use_custom_txt_color, notes.use_custom_bkg_color, "
+    "notes.use_custom_font, notes.custom_txt_color, notes.custom_bkg_color, notes.custom_font, icons.image_title, "
+    "icons.image_data, icons.is_png, notes.is_finished, notes.use_custom_note_bkg_color, "
+    "notes.custom_note_bkg_color, notes.date_created, notes.date_modified, notes.hash, notes.hash_html, "
+    "COUNT(attachments.note_id) from notes, notes_tree LEFT JOIN tasks ON notes.note_id=tasks.note_id LEFT JOIN "
+    "icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id WHERE "
+    "notes.note_id=notes_tree.note_id GROUP BY notes.note_id";
+
+// The result of an error in the first statements (open, key, pragmas,
+// upgrade): a wrong password, a busy file, or a file that is no database.
+int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firstLine, const char* formatError) {
+  if (hasPassword && SqliteIsNotADatabase(e.errorCode())) {
+    xLog(LOG_WARNING, "Error loading .qyde: Invalid password or corrupted file! Error: %s\n", SqliteMessage(e));
+    return DOC_LOAD_WRONG_PASSWORD;
+  }
+  xLog(LOG_ERROR, firstLine, SqliteMessage(e));
+  if (SqliteIsBusy(e.errorCode())) return DOC_LOAD_NOT_OPEN;
+  xLog(LOG_WARNING, "%s", formatError);
+  return DOC_LOAD_FORMAT_ERROR;
+}
+
+// Sets a timestamp from a task column that is not NULL.
+void ReadTime(CppSQLite3Query& q, int col, Timestamp& t) {
+  if (!q.fieldIsNull(col)) t = static_cast<int64_t>(q.getInt64Field(col, 0));
+}
+
+// Everything of a tree row except ID, title, parent and custom icon.
+void FillNoteFromTreeRow(CppSQLite3Query& q, NoteNode& n) {
+  n.m_nIconType = q.getIntField(2, 0);
+  n.m_strIconPath = q.getStringField(3, "");
+  n.m_strParentID = q.getStringField(4, "");
+  n.m_nSibling = q.getIntField(5, 0);
+  n.m_bReadOnly = q.getIntField(6, 0) > 0;
+  n.m_bTemplate = q.getIntField(7, 0) > 0;
+  n.m_bExpanded = q.getIntField(8, 0) > 0;
+  // A joined tasks row makes a task, whichever of its values are set: a
+  // task written without a creation date is still the note's task.
+  bool hasTask = false;
+  for (int col = 9; col <= 19 && !hasTask; ++col) hasTask = !q.fieldIsNull(col);
+  if (hasTask) {
+    Task& t = n.m_objTask;
+    t.SetValid(true);
+    ReadTime(q, 9, t.dateCreated);
+    ReadTime(q, 10, t.dateDue);
+    ReadTime(q, 11, t.dateCompleted);
+    ReadTime(q, 12, t.dateExpire);
+    t.nPriority = q.getIntField(13, 0);
+    t.nStatus = q.getIntField(14, 0);
+    t.nRepeat = q.getIntField(15, 0);
+    t.strScriptPath = q.getStringField(16, "");
+    ReadTime(q, 17, t.dateLastAck);
+    t.strSoundPath = q.getStringField(18, "");
+    t.nAlarmMode = q.getIntField(19, 0);
+  }
+  n.m_strCloneOf = q.getStringField(20, "");
+  n.SetSourceLanguage(q.getStringField(21, ""));
+  n.m_bUseTxtColor = q.getIntField(22, 0) > 0;
+  n.m_bUseBkgColor = q.getIntField(23, 0) > 0;
+  n.m_bUseFont = q.getIntField(24, 0) > 0;
+  const std::string txt = q.getStringField(25, "");
+  if (!txt.empty()) ParseStoredColor(txt.c_str(), n.m_clrTxt);
+  const std::string bkg = q.getStringField(26, "");
+  if (!bkg.empty()) ParseStoredColor(bkg.c_str(), n.m_clrBkg);
+  n.m_strCustomFont = q.getStringField(27, "");
+  n.m_bFinished = q.getIntField(31, 0) > 0;
+  n.m_bUseNoteBkgColor = q.getIntField(32, 0) > 0;
+  const std::string page = q.getStringField(33, "");
+  if (!page.empty()) ParseStoredColor(page.c_str(), n.m_clrNoteBkg);
+  n.m_nDateCreated = q.getInt64Field(34, 0);
+  n.m_nDateModified = q.getInt64Field(35, 0);
+  n.m_strHash = q.getStringField(36, "");
+  n.m_strHashHtml = q.getStringField(37, "");
+  n.m_bHasAttachments = q.getIntField(38, 0) > 0;
+}
+
+// A custom icon of the row (columns 29, 30) enters the document's icon list
+// under the note's final ID, so that a renamed note keeps its own icon and a
+// note of the document that had the stored ID does not take it.
+void ReadCustomIcon(CppSQLite3Query& q, NoteDocument& doc, const std::string& noteID) {
+  if (q.fieldIsNull(30)) return;
+  int len = 0;
+  const unsigned char* data = q.getBlobField(29, len, nullptr);
+  if (!data || len <= 0) return;
+  GdkPixbuf* pix = PixInfo::LoadFromBuffer(reinterpret_cast<const char*>(data), static_cast<size_t>(len), -1);
+  if (!pix) return;
+  PixInfo icon;
+  icon.SetPixbufOwned(pix);
+  icon.strEncoded.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+  icon.nOffset = doc.m_nCustomIconCounter;
+  icon.bPNG = q.getIntField(30, 0) > 0;
+  doc.m_lstCustomIcons.Push(icon);
+  doc.m_mapNoteIcon[noteID] = doc.m_nCustomIconCounter;
+  ++doc.m_nCustomIconCounter;
+}
+
+}  // namespace
+
+int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
+  xLog(LOG_INFO, "Sqlite load(%s)\n", path ? path : "");
+  SetDoc(doc);
+  if (!path) return DOC_LOAD_NOT_OPEN;
+  // A second load through the same object starts from a closed connection.
+  if (_db.isOpen()) Close();
+
+  SqliteLoadRun run(*this, doc);
+  if (parentIdx >= doc.GetNodeCount()) {
+    xLog(LOG_WARNING, "Sqlite load: parent index %d out of range, loading at the top level\n", parentIdx);
+    parentIdx = -1;
+  }
+  if (parentIdx >= 0) run.targetParent = doc.GetNodeByIdx(parentIdx).m_strID;
+  run.siblingOffset = DocumentIterator(doc).CalcChildCount(run.targetParent, false);
+  run.docLoader = doc.GetLoader();
+  _nFirstLoadedIdx = doc.GetNodeCount();
+  _mapNewToOldID.clear();
+  _mapOldToNewID.clear();
+  _mapRemappedCloneOf.clear();
+
+  // Open, key and the first statement; the first failure decides.
+  const bool hasPassword = !_strPassword.empty();
+  CppSQLite3Exception e1;
+  _db.open(path, &e1);
+  _db.setBusyTimeout(BUSY_TIMEOUT_MS);
+  if (e1.errorCode() == 0 && hasPassword) _db.setPassword(_strPassword.c_str(), &e1);
+  if (e1.errorCode() == 0 && _pfnTrace) _db.trace(_pfnTrace, _pTraceData);
+  _strPath = path;
+  if (e1.errorCode() == 0) _db.execDML("PRAGMA synchronous=FULL", &e1);
+  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
+
+  // Whether another process holds the file: it does when no exclusive lock
+  // can be had. A file SQLite could open only for reading counts the same
+  // (the library grants that lock on a read-only connection, but nothing
+  // could be written under it).
+  CppSQLite3Exception probe;
+  _db.execDML("BEGIN EXCLUSIVE", &probe);
+  _bLoadedByAnotherProcess = probe.errorCode() != 0;
+  if (!_bLoadedByAnotherProcess) _db.execDML("ROLLBACK", nullptr);
+  if (sqlite3_db_readonly(_db.handle(), "main") == 1) _bLoadedByAnotherProcess = true;
+  if (_bLoadedByAnotherProcess && !_bEnableSharing) return DOC_LOAD_NOT_OPEN;
+
+  xLog(LOG_DEBUG, "Sqlite database opened successfully\n");
+  if (!_bLoadedByAnotherProcess) {
+    _db.execDML("PRAGMA count_changes=OFF", &e1);
+    if (e1.errorCode() != 0) {
+      xLog(LOG_ERROR, "%s\n", SqliteMessage(e1));
+      if (SqliteIsBusy(e1.errorCode())) return DOC_LOAD_NOT_OPEN;
+      xLog(LOG_WARNING, "Format error 2.\n");
+      return DOC_LOAD_FORMAT_ERROR;
+    }
+    CheckFormatUpgrade(e1);
+  }
+  if (e1.errorCode() != 0)
+    return OpenFailure(e1, hasPassword, "Error loading .qyde/.qyde: %s\n", "Format error 3.\n");
+
+  return run.ReadDocument();
+}
+
+namespace quillery {
+
+void SqliteLoadRun::Advance() {
+  ++m_nProgress;
+  if (m_fmt.m_bReportProgress) ProgressInfo::SetCurrentSize(m_nProgress);
+}
+
+int SqliteLoadRun::ReadTree() {
+  CppSQLite3Query q = m_fmt._db.execQuery(kTreeSql, &m_e3);
+  if (m_e3.errorCode() != 0) {
+    xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
+    return -1;
+  }
+  while (!q.eof()) {
+    if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
+    NoteNode note;
+    note.m_strID = q.getStringField(0, "");
+    note.SetTitle(q.getStringField(1, ""));
+
+    const bool emptyID = note.m_strID.empty();
+    if (emptyID || !m_seenIDs.insert(note.m_strID).second) {
+      if (emptyID) xLog(LOG_ERROR, "Note with empty ID detected [title: %s]!\n", note.GetTitle().c_str());
+      else xLog(LOG_ERROR, "Note with duplicate ID detected [%s]!\n", note.m_strID.c_str());
+      q.nextRow(&m_e3);
+      if (m_e3.errorCode() != 0) {
+        xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
+        xLog(LOG_WARNING, "%s", emptyID ? "Format error 4.\n" : "Format error 5.\n");
+        return DOC_LOAD_FORMAT_ERROR;
+      }
+      continue;
+    }
+
+    FillNoteFromTreeRow(q, note);
+    if (note.m_strParentID.empty()) {
+      note.m_strParentID = targetParent;
+      note.m_nSibling += siblingOffset;
+    } else {
+      note.m_strParentID = LoadedIdOf(m_fmt, note.m_strParentID);
+      // Its parent may be renamed by a later row.
+      if (m_doc.GetIdxFromID(note.m_strParentID) >= 0) m_parentsToRemap.push_back(m_doc.GetNodeCount());
+    }
+
+    // An ID the document already had before this load gets a fresh one; it
+    // must be new to the document, to the rows read so far and to the file.
+    if (m_doc.GetIdxFromID(note.m_strID) >= 0) {
+      const std::string stored = note.m_strID;
+      std::string fresh;
+      NoteNode probe;
+      do {
+        m_doc.GenerateUniqueNodeID(fresh);
+        probe.m_strID = fresh;
+      } while (m_seenIDs.count(fresh) || m_fmt.HasNote(probe));
+      m_fmt._mapNewToOldID[fresh] = stored;
+      m_fmt._mapOldToNewID[stored] = fresh;
+      note.m_strID = fresh;
+      if (!note.m_strCloneOf.empty()) {
+        m_fmt._mapRemappedCloneOf[fresh] = note.m_strCloneOf;
+        note.m_strCloneOf.clear();
+      }
+    }
+    ReadCustomIcon(q, m_doc, note.m_strID);
+    m_doc.PushNode(note);
+
+    q.nextRow(&m_e3);
+    if (m_e3.errorCode() != 0) {
+      xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
+      xLog(LOG_WARNING, "Format error 6.\n");
+      return DOC_LOAD_FORMAT_ERROR;
+    }
+    m_fmt.AssertNodeValid(note.m_strID.c_str());
+    Advance();
+  }
+  return -1;
+}
+
+}  // namespace quillery

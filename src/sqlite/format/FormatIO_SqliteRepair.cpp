@@ -1,0 +1,234 @@
+// FormatIO_Sqlite load: repairs of the loaded tree (parents that do not
+// exist, gaps and clashes in sibling positions), the IDs a merge renamed, and
+// the copy of merged notes into the document's own database.
+//
+// Every repair here is linear in the number of notes (plus a sort per
+// repaired level): children are gathered once per run, never by a scan per
+// parent, and the tree is walked with an explicit stack, so a deep or wide
+// damaged tree costs no more than a healthy one.
+
+#include <strings.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "model/DocumentIterator.h"
+#include "model/NoteDocument.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteLoadSteps.h"
+#include "sqlite/format/SqliteReadHelpers.h"
+
+using namespace quillery;
+
+int FormatIO_Sqlite::GetChildIDs(const std::string& parentID, std::vector<std::string>& out) const {
+  if (!m_pDoc) return 0;
+  int added = 0;
+  for (const NoteNode& n : m_pDoc->GetNodeList()) {
+    if (n.m_strParentID != parentID) continue;
+    out.push_back(n.m_strID);
+    ++added;
+  }
+  return added;
+}
+
+bool FormatIO_Sqlite::SiblingComparator::operator()(const std::string& idA, const std::string& idB) const {
+  const int a = _doc.GetIdxFromID(idA);
+  const int b = _doc.GetIdxFromID(idB);
+  const int sa = a >= 0 ? _doc.GetNodeByIdx(a).m_nSibling : INT_MAX;
+  const int sb = b >= 0 ? _doc.GetNodeByIdx(b).m_nSibling : INT_MAX;
+  if (sa != sb) return sa < sb;
+  return strcasecmp(idA.c_str(), idB.c_str()) > 0;
+}
+
+namespace quillery {
+
+bool LoadsDocumentFile(FormatIO_Sqlite& fmt, const FormatIO_Base* docLoader) {
+  return docLoader == &fmt || (!docLoader && fmt._nFirstLoadedIdx <= 0);
+}
+
+FormatIO_DynamicBase* TreeWriterOf(FormatIO_Sqlite& fmt) {
+  NoteDocument* doc = fmt.GetDoc();
+  if (!doc) return nullptr;
+  FormatIO_Base* loader = doc->GetLoader();
+  if (LoadsDocumentFile(fmt, loader)) return &fmt;
+  return loader && loader->IsDynamic() ? dynamic_cast<FormatIO_DynamicBase*>(loader) : nullptr;
+}
+
+void SqliteLoadRun::RemapParents() {
+  for (int idx : m_parentsToRemap) {
+    NoteNode& n = m_doc.GetNodeByIdx(idx);
+    n.m_strParentID = LoadedIdOf(m_fmt, n.m_strParentID);
+  }
+}
+
+}  // namespace quillery
+
+void FormatIO_Sqlite::FixRemappedIDs() {
+  if (!m_pDoc || m_pDoc->GetLoader() == this || _mapOldToNewID.empty()) return;
+  NoteDocument& doc = *m_pDoc;
+  // One pass over the loaded notes with map lookups: the renamed pairs never
+  // chain, since a fresh ID is new to the file as well. Parent IDs are not
+  // touched here: the load itself knows which parents came from the file
+  // and which one is the note the file was merged under, whose ID may equal
+  // a renamed stored ID without naming that note.
+  bool cloneSourceSet = false;
+  for (int i = std::max(_nFirstLoadedIdx, 0); i < doc.GetNodeCount(); ++i) {
+    NoteNode& n = doc.GetNodeByIdx(i);
+
+    // A clone follows its original under whatever ID the original has now.
+    // A renamed clone whose original kept its ID keeps that original.
+    auto remappedClone = _mapRemappedCloneOf.find(n.m_strID);
+    const std::string source = remappedClone != _mapRemappedCloneOf.end() ? remappedClone->second : n.m_strCloneOf;
+    if (!source.empty()) {
+      const std::string& now = LoadedIdOf(*this, source);
+      if (now != n.m_strCloneOf) {
+        n.m_strCloneOf = now;
+        cloneSourceSet = true;
+      }
+    }
+    RemapNoteLinks(n, _mapOldToNewID);
+  }
+  // The clone registry is rebuilt from the notes, which drops relations of
+  // the stored IDs and never touches the document's own notes of those IDs.
+  if (cloneSourceSet) doc.RefreshCloneMaps();
+}
+
+bool FormatIO_Sqlite::RecursivelyFixSiblings(const char* parentID) {
+  if (!m_pDoc || !parentID) return false;
+  NoteDocument& doc = *m_pDoc;
+  DocumentIterator it(doc);
+  FormatIO_DynamicBase* writer = TreeWriterOf(*this);
+
+  // Children per parent in note order, gathered on the first broken level.
+  std::unordered_map<std::string, std::vector<std::string>> children;
+  bool gathered = false;
+  auto repairLevel = [&](const std::string& pid) {
+    if (!gathered) {
+      for (const NoteNode& n : doc.GetNodeList()) children[n.m_strParentID].push_back(n.m_strID);
+      gathered = true;
+    }
+    std::vector<std::string>& ids = children[pid];
+    std::stable_sort(ids.begin(), ids.end(), SiblingComparator(doc));
+    bool changed = false;
+    for (size_t i = 0; i < ids.size(); ++i) {
+      const int idx = doc.GetIdxFromID(ids[i]);
+      if (idx < 0) continue;
+      NoteNode& n = doc.GetNodeByIdx(idx);
+      if (n.m_nSibling == static_cast<int>(i)) continue;
+      xLog(LOG_WARNING, "Invalid sibling index %d detected in the note: %s\n", n.m_nSibling, n.m_strID.c_str());
+      n.m_nSibling = static_cast<int>(i);
+      if (writer) writer->OnNodeUpdate(n, NIF_TREE_POSITION, false, nullptr);
+      changed = true;
+    }
+    return changed;
+  };
+
+  // Depth first: a level is checked (and repaired) after the levels below
+  // the children found at its positions 0..n-1.
+  struct Level {
+    std::string id;
+    int count;
+    int pos;
+    bool broken;
+  };
+  std::vector<Level> stack;
+  std::unordered_set<std::string> visited;
+  const int rootCount = doc.GetChildCountOf(parentID);
+  if (rootCount <= 0) return false;
+  stack.push_back({parentID, rootCount, 0, false});
+  visited.insert(parentID);
+  bool changed = false;
+  while (!stack.empty()) {
+    Level& top = stack.back();
+    if (top.pos < top.count) {
+      const std::string child = it.GetChildID(top.id, top.pos++);
+      if (child.empty()) {
+        top.broken = true;
+        continue;
+      }
+      const int n = doc.GetChildCountOf(child);
+      if (n > 0 && visited.insert(child).second) stack.push_back({child, n, 0, false});
+      continue;
+    }
+    const Level done = stack.back();
+    stack.pop_back();
+    if (done.broken && repairLevel(done.id)) changed = true;
+  }
+  return changed;
+}
+
+namespace quillery {
+
+void SqliteLoadRun::RepairTree() {
+  FormatIO_DynamicBase* writer = TreeWriterOf(m_fmt);
+  // Repairs of the format's own file reach it before the long-running
+  // transaction begins; one transaction of their own spares a commit (and
+  // its sync) per repaired note.
+  const bool batch = writer == &m_fmt && !m_fmt._bLoadedByAnotherProcess;
+  if (batch) {
+    CppSQLite3Exception e;
+    m_fmt._db.execDML("BEGIN", &e);
+    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
+  }
+  RepairParentsAndSiblings(writer);
+  if (batch) {
+    CppSQLite3Exception e;
+    m_fmt._db.execDML("COMMIT", &e);
+    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
+  }
+}
+
+void SqliteLoadRun::RepairParentsAndSiblings(FormatIO_DynamicBase* writer) {
+  bool changed = false;
+  for (int i = 0; i < m_doc.GetNodeCount(); ++i) {
+    NoteNode& n = m_doc.GetNodeByIdx(i);
+    if (n.m_strParentID.empty() || m_doc.GetIdxFromID(n.m_strParentID) >= 0) continue;
+    xLog(LOG_ERROR, "Invalid parent ID detected in the note: %s\n", n.m_strParentID.c_str());
+    n.m_strParentID.clear();
+    if (writer) writer->OnNodeUpdate(n, NIF_TREE_POSITION, false, nullptr);
+    changed = true;
+  }
+  if (!changed) changed = m_fmt.RecursivelyFixSiblings("");
+  if (changed) m_doc.RebuildMap();
+}
+
+int SqliteLoadRun::CopyLoadedNotes(FormatIO_DynamicBase& target) {
+  // The parts the tree row does not carry, read from this file.
+  const unsigned int fetchMask = NIF_TEXT | NIF_ATTACHMENTS | NIF_PICTURES | NIF_LINKS | NIF_TAGS |
+                                 NIF_FORMATTING | NIF_CUSTOM_PROPERTIES | NIF_ANCHORS;
+  // What the other database stores: the fetched parts, the task of the tree
+  // row, and the note's properties (dates, icon, flags, colours), which its
+  // insert alone does not write.
+  const unsigned int writeMask = fetchMask | NIF_TASK | NIF_PROPERTIES;
+  int failed = 0, copied = 0;
+  for (int i = std::max(m_fmt._nFirstLoadedIdx, 0); i < m_doc.GetNodeCount(); ++i) {
+    if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
+    NoteNode copy = m_doc.GetNodeByIdx(i);
+    ApplyBuiltInIconName(copy);
+    target.OnNodeInsert(copy, false);
+    m_fmt.FetchNodeInfo(copy, fetchMask);
+    ++copied;
+    // A note whose rows did not arrive (a failed insert shows here too, as
+    // a notes row that does not exist) would read back empty from the
+    // document's database: the merge has failed, not succeeded.
+    if (!target.OnNodeUpdate(copy, writeMask, true, nullptr)) ++failed;
+    auto icon = m_doc.m_mapNoteIcon.find(copy.m_strID);
+    if (icon != m_doc.m_mapNoteIcon.end()) {
+      const int at = m_doc.m_lstCustomIcons.FindAtOffset(icon->second);
+      if (at >= 0) target.OnNodeCustomIconSet(copy, m_doc.m_lstCustomIcons.GetAt(at));
+    }
+  }
+  if (failed > 0) {
+    xLog(LOG_ERROR, "Sqlite merge: %d of %d notes could not be stored in the document's database\n", failed, copied);
+    return DOC_LOAD_FORMAT_ERROR;
+  }
+  return -1;
+}
+
+}  // namespace quillery

@@ -1,0 +1,420 @@
+// Saving of the SQLite document format: a save to the database the format
+// holds stores the document-wide data and commits; a save to another path
+// builds a complete new database from the notes of a walk and leaves the
+// format attached to it. Also the insertion of one whole note.
+
+#include <unistd.h>
+
+#include <sqlite3.h>
+
+#include <string>
+#include <unordered_map>
+
+#include "base/FileUtil.h"
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteWriteUtil.h"
+
+using quillery::LogSqlFailure;
+using quillery::SqlColorText;
+using quillery::SqlErrorText;
+using quillery::SqlFailed;
+
+namespace {
+
+// The parts of a note that OnNodeInsertFull writes after its notes row.
+constexpr unsigned int kNoteRowsMask = NIF_FORMATTING | NIF_ANCHORS | NIF_PICTURES | NIF_ATTACHMENTS | NIF_LINKS |
+                                       NIF_TASK | NIF_TAGS | NIF_CUSTOM_PROPERTIES;
+
+bool IsDiskFull(const CppSQLite3Exception& err) { return (err.errorCode() & 0xff) == 13; }  // SQLITE_FULL
+
+// Selecting notes for the save moves the document's current note; this
+// puts it back on every way out of the save.
+class CurrentNoteKeeper {
+ public:
+  explicit CurrentNoteKeeper(NoteDocument& doc) : m_doc(doc), m_nIdx(doc.m_nCurrentNoteIdx) {}
+  ~CurrentNoteKeeper() { Restore(); }
+  void Restore() { m_doc.m_nCurrentNoteIdx = m_nIdx; }
+  CurrentNoteKeeper(const CurrentNoteKeeper&) = delete;
+  CurrentNoteKeeper& operator=(const CurrentNoteKeeper&) = delete;
+  int Index() const { return m_nIdx; }
+
+ private:
+  NoteDocument& m_doc;
+  int m_nIdx;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// One whole note
+
+bool FormatIO_Sqlite::OnNodeInsertFull(NoteNode& node) {
+  const char* sql =
+      "INSERT INTO notes (note_id, note_clone_id, note_title, is_finished, note_text, hash, hash_html,"
+      "date_created, date_modified, icon_type, icon_info, is_readonly, is_template, syntax_highlight, "
+      "use_custom_txt_color, custom_txt_color, use_custom_bkg_color, custom_bkg_color, use_custom_font, "
+      "custom_font, use_custom_note_bkg_color, custom_note_bkg_color ) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+      "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  // The note's rows go in together or not at all.
+  quillery::SqlSavepoint savepoint(_db);
+  CppSQLite3Exception err;
+  CppSQLite3Statement stmt = _db.compileStatement(sql, &err);
+  if (!SqlFailed(err)) {
+    int i = 1;
+    stmt.bind(i++, node.m_strID.c_str(), &err);
+    stmt.bind(i++, node.m_strCloneOf.c_str(), &err);
+    stmt.bind(i++, node.m_strTitle.c_str(), &err);
+    stmt.bind(i++, node.m_bFinished ? 1 : 0, &err);
+    stmt.bind(i++, node.GetText().c_str(), &err);
+    stmt.bind(i++, node.m_strHash.c_str(), &err);
+    stmt.bind(i++, node.m_strHashHtml.c_str(), &err);
+    stmt.bind(i++, static_cast<long long>(node.m_nDateCreated), &err);
+    stmt.bind(i++, static_cast<long long>(node.m_nDateModified), &err);
+    stmt.bind(i++, node.m_nIconType, &err);
+    stmt.bind(i++, node.m_strIconPath.c_str(), &err);
+    stmt.bind(i++, node.m_bReadOnly ? 1 : 0, &err);
+    stmt.bind(i++, node.m_bTemplate ? 1 : 0, &err);
+    stmt.bind(i++, node.GetSourceLanguage().c_str(), &err);
+    stmt.bind(i++, node.m_bUseTxtColor ? 1 : 0, &err);
+    stmt.bind(i++, SqlColorText(node.m_clrTxt).c_str(), &err);
+    stmt.bind(i++, node.m_bUseBkgColor ? 1 : 0, &err);
+    stmt.bind(i++, SqlColorText(node.m_clrBkg).c_str(), &err);
+    stmt.bind(i++, node.m_bUseFont ? 1 : 0, &err);
+    stmt.bind(i++, node.m_strCustomFont.c_str(), &err);
+    stmt.bind(i++, node.m_bUseNoteBkgColor ? 1 : 0, &err);
+    stmt.bind(i++, SqlColorText(node.m_clrNoteBkg).c_str(), &err);
+    if (!SqlFailed(err)) stmt.execDML(&err);
+  }
+  if (SqlFailed(err)) {
+    LogSqlFailure("update node", sql, err);
+    return false;
+  }
+  // Formatting, anchors, pictures, attachments, links, task, tags and
+  // custom properties, in this order, as for a note without stored rows.
+  if (!OnNodeUpdate(node, kNoteRowsMask, true, nullptr)) return false;
+
+  CppSQLite3Buffer tree;
+  tree.format("INSERT INTO notes_tree (note_id, note_pid, note_pos, is_expanded) VALUES ('%q','%q', %d, %d)",
+              node.m_strID.c_str(), node.m_strParentID.c_str(), node.m_nSibling, node.m_bExpanded ? 1 : 0);
+  _db.execDML(tree, &err);
+  if (SqlFailed(err)) {
+    // Without its tree row the note would not be loaded: not written.
+    xLog(LOG_ERROR, "Sqlite format [insert node]: SQL=[%s], Error: %s\n", static_cast<const char*>(tree),
+         SqlErrorText(err));
+    return false;
+  }
+  return savepoint.Release();
+}
+
+
+// ---------------------------------------------------------------------------
+// Save
+
+namespace {
+
+// The document's custom icons by offset, built on first use: a document
+// whose every note has its own icon is looked up in constant time per note
+// rather than by a scan of the icon list.
+class CustomIconIndex {
+ public:
+  explicit CustomIconIndex(const PictureList& icons) : m_icons(icons) {}
+  // Index of the first icon at exactly that offset, -1 when none.
+  int Find(int offset) {
+    if (!m_bBuilt) {
+      for (int i = 0; i < m_icons.GetSize(); ++i) m_byOffset.emplace(m_icons.GetAt(i).nOffset, i);
+      m_bBuilt = true;
+    }
+    auto it = m_byOffset.find(offset);
+    return it == m_byOffset.end() ? -1 : it->second;
+  }
+
+ private:
+  const PictureList& m_icons;
+  std::unordered_map<int, int> m_byOffset;  // emplace keeps the first
+  bool m_bBuilt = false;
+};
+
+// How one walked note is written: the note itself, or a copy that differs
+// from it in clone source, parent or position (the document's note stays
+// as it is).
+struct WrittenNote {
+  NoteNode* note = nullptr;
+  NoteNode copy;
+  bool cancelled = false;
+  bool foreignContent = false;  // the copy holds another note's content
+
+  NoteNode& MakeCopy(NoteNode& source) {
+    if (note != &copy) {
+      copy = source;
+      note = &copy;
+    }
+    return copy;
+  }
+};
+
+// Decides on clone conversion and on the position of the walk's top notes.
+// fetched is what the document fetched for the note: its original when the
+// note is a clone whose original exists, else the note itself.
+void PlanWrittenNote(NoteDocument& doc, const RecursiveTreeWalker& walker, int idx, NoteNode& note,
+                     NoteNode& fetched, WrittenNote& out) {
+  out.note = &note;
+  if (note.IsClone() && !doc.m_bNoCloneQuestion) {
+    const std::string source = note.m_strCloneOf;
+    const bool outside = !walker.IsNoteWithinWalk(source);
+    if (outside && doc.m_nCloneMode == 0) {
+      GuiControllerBase* gui = doc.GetGuiController();
+      const int answer = gui ? gui->ConvertClonesOnSave(note.m_strTitle.c_str()) : -1;
+      if (answer < 0) {
+        out.cancelled = true;
+        return;
+      }
+      doc.m_nCloneMode = answer;
+    }
+    // Once answered, the answer holds for every clone whose original is
+    // not saved with it: such a clone alone would have no content in the
+    // new file.
+    const int mode = doc.m_nCloneMode;
+    auto entry = doc.m_mapCloneConversion.find(source);
+    const std::string mapped = entry == doc.m_mapCloneConversion.end() ? std::string() : entry->second;
+    if (outside && (mode == 2 || (mode == 1 && (mapped.empty() || mapped == note.m_strID)))) {
+      if (mode == 1 && mapped.empty()) {
+        doc.m_mapCloneConversion[source] = note.m_strID;
+        xLog(LOG_INFO, "Export converts clone %s from original %s to become a new original parent\n",
+             note.m_strID.c_str(), source.c_str());
+      }
+      NoteNode& copy = out.MakeCopy(note);
+      // The original's content, when it exists; a clone without one keeps
+      // its own (and its place in the tree).
+      if (&fetched != &note) {
+        copy.CopyData(fetched);
+        out.foreignContent = true;
+      }
+      copy.m_strCloneOf.clear();
+      doc.UnregisterAllCloneRelation(note.m_strID);
+    } else if (mode == 1 && !mapped.empty() && mapped != note.m_strID) {
+      xLog(LOG_INFO, "Export replaces original ID for clone %s from %s to %s\n", note.m_strID.c_str(),
+           source.c_str(), mapped.c_str());
+      out.MakeCopy(note).m_strCloneOf = mapped;
+    }
+  }
+
+  const int type = walker.GetType();
+  if ((type == WALK_BRANCH || type == WALK_NODE) && walker.CalcRelativeDepth(idx) == 0) {
+    NoteNode& copy = out.MakeCopy(note);
+    copy.m_strParentID.clear();
+    copy.m_nSibling = 0;
+  } else if (type == WALK_CHILDREN || type == WALK_DESCENDANTS) {
+    // The start note is not saved: its children become top-level notes.
+    const int start = walker.GetStartIdx();
+    if (start >= 0 && start < doc.GetNodeCount() && note.m_strParentID == doc.GetNodeByIdx(start).m_strID)
+      out.MakeCopy(note).m_strParentID.clear();
+  }
+}
+
+// The document's records of deleted notes and attachments, so that a
+// later synchronisation of the new file does not bring them back. An
+// existing target may hold some of them already.
+bool WriteTombstones(CppSQLite3DB& db, const NoteDocument& doc, CppSQLite3Exception& err) {
+  const char* notes = "INSERT OR IGNORE INTO deletions (note_id) VALUES (?)";
+  const char* atts =
+      "INSERT INTO deletions_attachments (att_code) SELECT ? WHERE NOT EXISTS "
+      "(SELECT 1 FROM deletions_attachments WHERE att_code=?)";
+  if (!doc.m_mapDeletedNotes.empty()) {
+    CppSQLite3Statement stmt = db.compileStatement(notes, &err);
+    for (auto it = doc.m_mapDeletedNotes.begin(); it != doc.m_mapDeletedNotes.end() && !SqlFailed(err); ++it) {
+      stmt.bind(1, it->first.c_str(), &err);
+      if (!SqlFailed(err)) stmt.execDML(&err);
+    }
+    if (SqlFailed(err)) {
+      LogSqlFailure("deletions", notes, err);
+      return false;
+    }
+  }
+  if (!doc.m_mapDeletedAttachments.empty()) {
+    CppSQLite3Statement stmt = db.compileStatement(atts, &err);
+    for (auto it = doc.m_mapDeletedAttachments.begin(); it != doc.m_mapDeletedAttachments.end() && !SqlFailed(err);
+         ++it) {
+      stmt.bind(1, it->first.c_str(), &err);
+      stmt.bind(2, it->first.c_str(), &err);
+      if (!SqlFailed(err)) stmt.execDML(&err);
+    }
+    if (SqlFailed(err)) {
+      LogSqlFailure("deletions", atts, err);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A note written through a copy gets the picture IDs the copy was given,
+// as a note written itself does: every note of the walk names the rows of
+// the new file, whether or not its document moves there (the model puts the
+// old IDs back when it does not).
+void KeepPictureIds(const NoteNode& written, NoteNode& note) {
+  const PictureList& from = written.m_objText.m_lstPictures;
+  PictureList& to = note.m_objText.m_lstPictures;
+  if (from.GetSize() != to.GetSize()) return;
+  for (int i = 0; i < from.GetSize(); ++i) to.GetAt(i).nPictureID = from.GetAt(i).nPictureID;
+}
+
+int SaveFailed(const CppSQLite3Exception& err) {
+  xLog(LOG_ERROR, "Error saving .qyde/.qyde: %s\n", SqlErrorText(err));
+  return DOC_SAVE_ERROR;
+}
+
+// Saving to the database the format holds: the changes are in the file's
+// open transaction already, so only the document-wide data is written and
+// the transaction committed and begun again.
+int CommitToOwnFile(FormatIO_Sqlite& fmt) {
+  fmt.StoreGlobalData();
+  if (fmt._bLoadedByAnotherProcess) {
+    // Without a long-running transaction (the file is shared with another
+    // process) every change was committed when it was written.
+    return DOC_SAVE_OK;
+  }
+  CppSQLite3Exception err;
+  fmt._bInTransaction = false;
+  fmt.CommitTransaction(err);
+  if (SqlFailed(err)) {
+    // A failed commit may leave the transaction open (busy) or SQLite may
+    // have rolled it back (disk full, I/O error); only in the second case
+    // is a new one begun, so that later changes are not committed one by
+    // one.
+    if (fmt._db.isOpen() && sqlite3_get_autocommit(fmt._db.handle())) {
+      CppSQLite3Exception restart;
+      fmt.StartTransaction(restart);
+    }
+    fmt._bInTransaction = fmt._db.isOpen() && !sqlite3_get_autocommit(fmt._db.handle());
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION][BEGIN EXCLUSIVE] failed! Error: %s\n",
+         SqlErrorText(err));
+    return DOC_SAVE_COMMIT_FAILED;
+  }
+  fmt._bInTransaction = true;
+  fmt.StartTransaction(err);
+  if (!SqlFailed(err)) fmt.CheckFormatUpgrade(err);
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION][BEGIN EXCLUSIVE] failed! Error: %s\n",
+         SqlErrorText(err));
+    return DOC_SAVE_COMMIT_FAILED;
+  }
+  return DOC_SAVE_OK;
+}
+
+}  // namespace
+
+int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
+  xLog(LOG_INFO, "Sqlite::Save(%s)\n", path ? path : "");
+  if (!path || !*path) return DOC_SAVE_ERROR;
+  NoteDocument& doc = walker.GetDocument();
+  SetDoc(doc);
+  // The database the format holds, under any spelling of its path.
+  if (!_strPath.empty() && (_strPath == path || SameFile(_strPath, path))) return CommitToOwnFile(*this);
+
+  if (access(path, F_OK) == 0 && !CheckFileWriteAccess(path)) return DOC_SAVE_NOT_WRITABLE;
+  if (doc.GetLoader() == this && _db.isOpen()) {
+    // The notes' contents would be fetched from the new, empty file once
+    // this connection moved there: a new format object saves elsewhere.
+    xLog(LOG_ERROR, "Sqlite::Save: the document's own database cannot be saved to %s through its loader\n", path);
+    return DOC_SAVE_ERROR;
+  }
+
+  // 1. The new file: an earlier database's open transaction is not
+  //    committed.
+  _db.close();
+  _bInTransaction = false;
+  CppSQLite3Exception err;
+  _db.open(path, &err);
+  if (!SqlFailed(err)) {
+    _db.setBusyTimeout(BUSY_TIMEOUT_MS);
+    if (!_strPassword.empty()) _db.setPassword(_strPassword.c_str(), &err);
+  }
+  for (const char* pragma :
+       {"PRAGMA synchronous=OFF", "PRAGMA count_changes=OFF", "PRAGMA temp_store=MEMORY", "PRAGMA cache_size=10000;"})
+    if (!SqlFailed(err)) _db.execQuery(pragma, &err);
+  if (SqlFailed(err)) return SaveFailed(err);
+
+  StartTransaction(err);
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Error saving .qyde/.qyde: %s\n", SqlErrorText(err));
+    return IsDiskFull(err) ? DOC_SAVE_WRITE_ERROR : DOC_SAVE_ERROR;
+  }
+  CreateTables(err);
+  if (SqlFailed(err)) return SaveFailed(err);
+  _bHasIsTaskColumn = _db.getTableColExists("notes", "is_task");
+
+  // 2. The notes of the walk.
+  FormatIO_Base* loader = doc.GetLoader();
+  const bool lazyLoader = loader && loader->IsDynamic();
+  if (m_bReportProgress) ProgressInfo::SetTotalSize(doc.GetNodeCount());
+  CurrentNoteKeeper current(doc);
+  int currentOriginal = current.Index();
+  if (currentOriginal >= 0 && currentOriginal < doc.GetNodeCount())
+    doc.GetOriginalByIdx(current.Index(), &currentOriginal);
+
+  CustomIconIndex icons(doc.m_lstCustomIcons);
+  int count = 0;
+  int failed = 0;
+  walker.Restart();
+  for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
+    if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;
+    NoteNode& note = doc.GetNodeByIdx(idx);
+    NoteNode& fetched = doc.OnNoteSelected(idx, NIF_ALL, true);
+    ++count;
+    if (m_bReportProgress) ProgressInfo::SetCurrentSize(count);
+
+    WrittenNote written;
+    PlanWrittenNote(doc, walker, idx, note, fetched, written);
+    if (written.cancelled) return DOC_SAVE_ABORTED;
+    if (!OnNodeInsertFull(*written.note)) ++failed;
+    else if (written.note == &written.copy && !written.foreignContent) KeepPictureIds(written.copy, note);
+
+    NoteNode& w = *written.note;
+    if (w.m_nIconType == ICON_CUSTOM) {
+      auto icon = doc.m_mapNoteIcon.find(note.m_strID);
+      if (icon != doc.m_mapNoteIcon.end() && icon->second >= 0) {
+        const int at = icons.Find(icon->second);
+        if (at >= 0) OnNodeCustomIconSet(w, doc.m_lstCustomIcons.GetAt(at));
+      }
+    }
+    // Contents that the document's loader can fetch again are let go.
+    if (lazyLoader) {
+      const int fetchedIdx = &fetched == &note ? idx : doc.GetIdxFromID(fetched.m_strID);
+      if (fetchedIdx != current.Index() && fetchedIdx != currentOriginal) fetched.Clear(true);
+    }
+  }
+  // The document-wide data names the current note.
+  current.Restore();
+  if (failed > 0) {
+    // A database that silently lacks notes is no saved document.
+    xLog(LOG_ERROR, "Error saving .qyde/.qyde: %d of %d notes could not be written\n", failed, count);
+    return DOC_SAVE_ERROR;
+  }
+
+  // 3. Tombstones, indexes after the rows, then the document-wide data.
+  if (!WriteTombstones(_db, doc, err)) return SaveFailed(err);
+  CreateIndexes(err);
+  if (SqlFailed(err)) return SaveFailed(err);
+  StoreGlobalData();
+  _strPath = path;
+  if (_bLoadedByAnotherProcess) return DOC_SAVE_ERROR;
+
+  // 4. Commit and begin the next long-running transaction.
+  _db.execDML("COMMIT TRANSACTION", &err);
+  if (SqlFailed(err)) return SaveFailed(err);
+  // The file was built without waiting for the disk; from here on it is the
+  // document's database, whose commits must be durable as after a load.
+  CppSQLite3Exception durable;
+  _db.execQuery("PRAGMA synchronous=FULL", &durable);
+  if (SqlFailed(durable)) xLog(LOG_ERROR, "%s\n", SqlErrorText(durable));
+  _bInTransaction = true;
+  CppSQLite3Exception restart;
+  StartTransaction(restart);
+  if (SqlFailed(restart))
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: [BEGIN EXCLUSIVE] failed! Error: %s\n", SqlErrorText(restart));
+  return DOC_SAVE_OK;
+}
+

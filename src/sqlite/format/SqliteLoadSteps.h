@@ -1,0 +1,83 @@
+#pragma once
+
+// One run of FormatIO_Sqlite::Load after the database is open: the note
+// tree, the merge copy into another database, the tree repairs and the
+// document-wide data, read in that order through one error record.
+//
+// The run lives on Load's stack and points at the format object and the
+// document, owning neither. Once its error record holds an error, later
+// queries through it return no rows, so the first failure decides what the
+// later steps see.
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "sqlite/access/CppSQLite3.h"
+
+class FormatIO_Base;
+class FormatIO_DynamicBase;
+class FormatIO_Sqlite;
+class NoteDocument;
+class NoteNode;
+
+namespace quillery {
+
+class SqliteLoadRun {
+ public:
+  SqliteLoadRun(FormatIO_Sqlite& fmt, NoteDocument& doc) : m_fmt(fmt), m_doc(doc) {}
+
+  // Steps from reading the tree to the long-running transaction; returns
+  // the DocLoadResult of the load.
+  int ReadDocument();
+
+  std::string targetParent;          // ID of the note the file's top level goes under
+  int siblingOffset = 0;             // children the target parent had before
+  FormatIO_Base* docLoader = nullptr;  // the document's loader when the load began
+
+ private:
+  // Each returns -1 to go on, else the load's result.
+  int ReadTree();
+  // Gives the notes of m_parentsToRemap the new IDs of their parents.
+  void RemapParents();
+  int CopyLoadedNotes(FormatIO_DynamicBase& target);
+  void RepairTree();
+  void RepairParentsAndSiblings(FormatIO_DynamicBase* writer);
+  int ReadAnchorsAndTombstones();
+  int ReadTagsAndProperties();
+  int ReadOptions();
+  int ReadBookmarks();
+
+  // Runs a count for the progress total; 0 after a failure.
+  int64_t Count(const char* sql);
+  // Result of a failed tags or custom-properties read (-1: go on).
+  int SideDataFailure(const char* sql, bool statementFailed, bool levelWarning);
+  // Index of a note this load added, by its stored ID; -1 when none.
+  int LoadedIdx(const std::string& storedId) const;
+  void Advance();
+
+  FormatIO_Sqlite& m_fmt;
+  NoteDocument& m_doc;
+  CppSQLite3Exception m_e3;
+  int64_t m_nProgress = 0;
+  std::unordered_set<std::string> m_seenIDs;  // stored IDs read so far
+  // Loaded notes whose stored parent is a note the document already had:
+  // the file's own note of that ID may be renamed after they were read.
+  // (Notes placed under the target parent are not in it: the target's ID
+  // names the document's note even when the file has a note of that ID.)
+  std::vector<int> m_parentsToRemap;
+};
+
+// The loader that takes the repairs of the document's tree: the format
+// itself when it is the document's file, the document's own database when
+// a file is merged into one, none when the document keeps no database. A
+// merged file never takes repairs of a document it does not hold.
+FormatIO_DynamicBase* TreeWriterOf(FormatIO_Sqlite& fmt);
+
+// Whether the load runs for the document's own file rather than merging a
+// file into it: the format is the document's loader, or the document had no
+// loader and no notes when the load began.
+bool LoadsDocumentFile(FormatIO_Sqlite& fmt, const FormatIO_Base* docLoader);
+
+}  // namespace quillery

@@ -1,0 +1,171 @@
+#include "sqlite/format/SqliteNoteRows.h"
+
+#include <glib.h>
+
+#include <ctime>
+
+#include "base/Log.h"
+#include "model/NoteNode.h"
+#include "model/NodeInfoFlags.h"
+#include "sqlite/format/SqliteWriteUtil.h"
+
+namespace quillery {
+
+namespace {
+
+// The bytes of the blob in column 0 of the query's current row.
+bool ReadBlob(CppSQLite3Query& q, std::string& out) {
+  int len = 0;
+  const unsigned char* data = q.getBlobField(0, len);
+  if (!data || len <= 0) return false;
+  out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+  return true;
+}
+
+}  // namespace
+
+bool InsertPictureRow(CppSQLite3DB& db, const NoteNode& note, PixInfo& pix, const std::string* bytes,
+                      CppSQLite3Exception& err) {
+  char* encoded = nullptr;
+  gsize encodedLen = 0;
+  const char* data = nullptr;
+  size_t len = 0;
+  if (bytes) {
+    data = bytes->data();
+    len = bytes->size();
+  } else if (pix.SaveToBuffer(&encoded, &encodedLen)) {
+    data = encoded;
+    len = encodedLen;
+  }
+  xLog(LOG_INFO, "Sqlite::OnNodePixAdded note=%s, name=%s, size=%d\n", note.m_strID.c_str(), pix.strName.c_str(),
+       static_cast<int>(len));
+
+  CppSQLite3Buffer sql;
+  sql.format("INSERT INTO images (note_id, note_offset, image_title, image_data, is_png) VALUES (?, %d, ?, ?, %d)",
+             pix.nOffset, pix.bPNG ? 1 : 0);
+  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  if (!SqlFailed(err)) {
+    stmt.bind(1, note.m_strID.c_str(), &err);
+    stmt.bind(2, pix.strName.c_str(), &err);
+    // A picture that cannot be encoded is stored without bytes (NULL), which
+    // the reader skips with its own log line.
+    if (len > 0)
+      stmt.bind(3, reinterpret_cast<const unsigned char*>(data), static_cast<int>(len), &err);
+    else
+      stmt.bindNull(3, &err);
+    if (!SqlFailed(err)) stmt.execDML(&err);
+  }
+  g_free(encoded);
+  if (SqlFailed(err)) {
+    pix.nPictureID = 0;
+    LogSqlFailure("pix add", sql, err);
+    return false;
+  }
+  pix.nPictureID = db.lastRowId();
+  return true;
+}
+
+bool InsertAttachmentRow(CppSQLite3DB& db, const NoteNode& note, int index, CppSQLite3Exception& err) {
+  const int count = static_cast<int>(note.m_lstAttachments.size());
+  if (index < 0) index = count - 1;
+  if (index < 0 || index >= count) {
+    xLog(LOG_ERROR, "Sqlite format [add att.]: no attachment %d in note %s (%d attachments)\n", index,
+         note.m_strID.c_str(), count);
+    return false;
+  }
+  const AttInfo& att = note.m_lstAttachments[index];
+  const char* sql =
+      "INSERT INTO attachments (note_id, note_pos, att_title, att_data, att_size, hash, date_created, att_code, "
+      "att_target) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  if (!SqlFailed(err)) {
+    stmt.bind(1, note.m_strID.c_str(), &err);
+    stmt.bind(2, index, &err);
+    stmt.bind(3, att.strName.c_str(), &err);
+    // att_data is NOT NULL: an empty attachment is a zero-length blob.
+    static const unsigned char kEmpty = 0;
+    const unsigned char* bytes =
+        att.strData.empty() ? &kEmpty : reinterpret_cast<const unsigned char*>(att.strData.data());
+    stmt.bind(4, bytes, static_cast<int>(att.strData.size()), &err);
+    stmt.bind(5, static_cast<int>(att.strData.size()), &err);
+    stmt.bind(6, att.strHash.c_str(), &err);
+    stmt.bind(7, static_cast<long long>(time(nullptr)), &err);
+    stmt.bind(8, att.strCode.c_str(), &err);
+    stmt.bind(9, att.strTarget.c_str(), &err);
+    if (!SqlFailed(err)) stmt.execDML(&err);
+  }
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Sqlite format [add att.]: Sql failed! Error: %s\n", SqlErrorText(err));
+    return false;
+  }
+  return true;
+}
+
+bool InsertTagRow(CppSQLite3DB& db, const NoteNode& note, const std::string& tag, CppSQLite3Exception& err) {
+  long long tagID = 0;
+  {
+    CppSQLite3Statement find = db.compileStatement("SELECT tag_id FROM tags WHERE tag_name=?", &err);
+    if (!SqlFailed(err)) {
+      find.bind(1, tag.c_str(), &err);
+      if (!SqlFailed(err)) {
+        CppSQLite3Query q = find.execQuery(&err);
+        if (!SqlFailed(err) && !q.eof()) tagID = q.getInt64Field(0, 0);
+      }
+    }
+    if (SqlFailed(err)) {
+      xLog(LOG_ERROR, "Sqlite format [add tag1]: Error: %s\n", SqlErrorText(err));
+      return false;
+    }
+  }
+  if (tagID < 1) {
+    CppSQLite3Statement add = db.compileStatement("INSERT INTO tags (tag_name) VALUES (?)", &err);
+    if (!SqlFailed(err)) {
+      add.bind(1, tag.c_str(), &err);
+      if (!SqlFailed(err)) add.execDML(&err);
+    }
+    if (SqlFailed(err)) {
+      // Without a tag row there is nothing the link could point at.
+      xLog(LOG_ERROR, "Sqlite format [add tag]: Error: %s\n", SqlErrorText(err));
+      return false;
+    }
+    tagID = db.lastRowId();
+  }
+  CppSQLite3Buffer sql;
+  sql.format("INSERT INTO tags_notes (note_id, tag_id) VALUES ('%q', %lld)", note.m_strID.c_str(), tagID);
+  db.execDML(sql, &err);
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Sqlite format [add tag2]: Error: %s\n", SqlErrorText(err));
+    return false;
+  }
+  return true;
+}
+
+void LoadMissingBytes(CppSQLite3DB& db, NoteNode& note, unsigned int mask) {
+  if (mask & NIF_ATTACHMENTS) {
+    for (size_t i = 0; i < note.m_lstAttachments.size(); ++i) {
+      AttInfo& att = note.m_lstAttachments[i];
+      if (!att.strData.empty() || att.nDataSize <= 0) continue;
+      CppSQLite3Buffer sql;
+      sql.format("SELECT att_data FROM attachments WHERE note_id=%Q AND note_pos=%d", note.m_strID.c_str(),
+                 static_cast<int>(i));
+      CppSQLite3Exception err;
+      CppSQLite3Query q = db.execQuery(sql, &err);
+      if (!SqlFailed(err) && !q.eof()) ReadBlob(q, att.strData);
+    }
+  }
+  if (mask & NIF_PICTURES) {
+    for (PixInfo& pix : note.m_objText.m_lstPictures.Items()) {
+      if (!pix.strEncoded.empty() || pix.pixbuf || pix.nPictureID <= 0) continue;
+      CppSQLite3Buffer sql;
+      // Only the note's own row: bytes of another note's picture must never
+      // be taken for this one.
+      sql.format("SELECT image_data FROM images WHERE image_id=%lld AND note_id=%Q",
+                 static_cast<long long>(pix.nPictureID), note.m_strID.c_str());
+      CppSQLite3Exception err;
+      CppSQLite3Query q = db.execQuery(sql, &err);
+      if (!SqlFailed(err) && !q.eof()) ReadBlob(q, pix.strEncoded);
+    }
+  }
+}
+
+}  // namespace quillery

@@ -1,0 +1,60 @@
+#include "sqlite/format/SqliteReadHelpers.h"
+
+#include "model/InternalIcons.h"
+#include "model/NoteNode.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+
+namespace quillery {
+
+const char* SqliteMessage(const CppSQLite3Exception& e) { return e.errorMessage() ? e.errorMessage() : ""; }
+
+bool SqliteIsBusy(int code) { return (code & 0xFF) == 5; }
+bool SqliteIsNotADatabase(int code) { return (code & 0xFF) == 26; }
+
+void ParseStoredColor(const char* text, GdkColor& out) {
+  GdkColor parsed = {0, 0, 0, 0};
+  if (text && *text && gdk_color_parse(text, &parsed)) {
+    out.red = parsed.red;
+    out.green = parsed.green;
+    out.blue = parsed.blue;
+    return;
+  }
+  out.red = out.green = out.blue = 0;
+}
+
+const std::string& StoredIdOf(const FormatIO_Sqlite& fmt, const std::string& id) {
+  if (fmt._mapNewToOldID.empty()) return id;
+  auto it = fmt._mapNewToOldID.find(id);
+  return it == fmt._mapNewToOldID.end() ? id : it->second;
+}
+
+const std::string& LoadedIdOf(const FormatIO_Sqlite& fmt, const std::string& storedId) {
+  if (fmt._mapOldToNewID.empty()) return storedId;
+  auto it = fmt._mapOldToNewID.find(storedId);
+  return it == fmt._mapOldToNewID.end() ? storedId : it->second;
+}
+
+void ApplyBuiltInIconName(NoteNode& note) {
+  if (note.m_nIconType < 0) return;
+  if (note.m_strIconPath.empty()) note.m_strIconPath = InternalIcon_Index2Name(note.m_nIconType);
+  note.m_nIconType = 0;
+}
+
+namespace {
+bool RemapLink(LinkInfo& link, const std::map<std::string, std::string>& oldToNew) {
+  if (!link.strLink.empty() || link.strTargetID.empty()) return false;
+  auto it = oldToNew.find(link.strTargetID);
+  if (it == oldToNew.end()) return false;
+  link.strTargetID = it->second;
+  return true;
+}
+}  // namespace
+
+bool RemapNoteLinks(NoteNode& note, const std::map<std::string, std::string>& oldToNew) {
+  if (oldToNew.empty()) return false;
+  bool changed = RemapLink(note.m_objLink, oldToNew);
+  for (LinkInfo& link : note.m_objText.m_lstLinks.Items()) changed = RemapLink(link, oldToNew) || changed;
+  return changed;
+}
+
+}  // namespace quillery

@@ -1,0 +1,239 @@
+// What an HTML export writes beside its page: file names made safe,
+// pictures and attachments as files (never outside the side folder, never
+// overwriting each other, existing files only with the host's consent),
+// failures that fail the export, and the frames layout.
+
+#include <gtest/gtest.h>
+
+#include "base/FileUtil.h"
+#include "base/Progress.h"
+#include "model/FileFormatFactory.h"
+#include "formats/native/HtmlExportNames.h"
+#include "formats/export/HtmlExportTestUtil.h"
+
+using namespace qytest;
+using namespace quillery;
+
+TEST(HtmlExportNames, SideFolderAndSafeNames) {
+  EXPECT_EQ("out_files", ExportSubName("/d/out.html"));
+  EXPECT_EQ("out_files", ExportSubName("/d/out.html.part"));
+  EXPECT_EQ("a.b_files", ExportSubName("/d/a.b.htm"));
+  EXPECT_EQ("/d/out_files/", ExportSubDir("/d/out.html.part"));
+  EXPECT_EQ("out_files/", ExportSubDir("out.html"));
+
+  EXPECT_EQ(".._.._etc_passwd", SafeExportFileName("../../etc/passwd"));
+  EXPECT_EQ("a_b_c", SafeExportFileName("a\\b\nc"));
+  EXPECT_EQ("", SafeExportFileName(".."));
+  EXPECT_EQ("", SafeExportFileName("."));
+  EXPECT_EQ("", SafeExportFileName(""));
+  EXPECT_EQ("x..y", SafeExportFileName("x..y"));
+  const std::string longName = std::string(300, 'a') + "\xC3\xA9" + ".png";
+  const std::string cut = SafeExportFileName(longName);
+  EXPECT_LE(cut.size(), 200u);
+  EXPECT_EQ(".png", cut.substr(cut.size() - 4));
+  EXPECT_TRUE(g_utf8_validate(cut.c_str(), -1, nullptr));
+
+  EXPECT_EQ("ab.html", ExportPageName("a/b"));
+  EXPECT_EQ("a%20b%23c", UriEscapePathSegment("a b#c"));
+  EXPECT_EQ("red_tag blue", ExportTagClasses(" red tag; blue ;"));
+  EXPECT_EQ("x&quot;y", ExportTagClasses("x\"y"));
+  EXPECT_EQ("it\\'s a \\\\ \\n", JsStringEscape("it's a \\ \n"));
+}
+
+namespace {
+
+class HtmlExportFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeExportDoc(doc);
+    doc.SetGuiController(&host);
+    doc.bExportPicturesToFiles = true;
+    page = dir / "out.html";
+    side = dir / "out_files/";
+  }
+  void AddAttachment(int idx, const std::string& name, const std::string& data) {
+    AttInfo att;
+    att.strName = name;
+    att.strData = data;
+    att.nDataSize = static_cast<int>(data.size());
+    doc.GetNodeByIdx(idx).m_lstAttachments.push_back(att);
+  }
+  TempDir dir;
+  NoteDocument doc;
+  ExportHost host;
+  std::string page, side;
+};
+
+}  // namespace
+
+TEST_F(HtmlExportFiles, PicturesAndAttachmentsStayInsideTheSideFolder) {
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(0), 0, "p.png", "PIC-A", true, -1, -1));
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(3), 0, "p.png", "PIC-B", true, -1, -1));
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(3), 2, "", "PIC-C", false, -1, -1));
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "../../up.png", "PIC-D", true, -1, -1));
+  AddAttachment(0, "../../evil.txt", "EVIL");
+  AddAttachment(0, "a.txt", "first");
+  AddAttachment(3, "a.txt", "second");
+  AddAttachment(3, "", "unnamed");
+  AddAttachment(3, "/etc/..", "dots");
+  ASSERT_EQ(0, Export(doc, page));
+  const std::string html = ReadFile(page);
+
+  EXPECT_EQ("PIC-A", ReadFile(side + "img/p.png"));
+  EXPECT_EQ("PIC-B", ReadFile(side + "img/Image_B_0001.png"));
+  EXPECT_EQ("PIC-C", ReadFile(side + "img/Image_0004.jpg"));
+  EXPECT_EQ("PIC-D", ReadFile(side + "img/.._.._up.png"));
+  EXPECT_NE(std::string::npos, html.find("<img alt=\"\" title=\"p.png\" src=\"out_files/img/p.png\">"));
+  EXPECT_NE(std::string::npos, html.find("src=\"out_files/img/Image_B_0001.png\">"));
+
+  EXPECT_EQ("EVIL", ReadFile(side + "attach/.._.._evil.txt"));
+  EXPECT_FALSE(Exists(dir / "evil.txt"));
+  EXPECT_FALSE(Exists(dir / "up.png"));
+  EXPECT_EQ("first", ReadFile(side + "attach/a.txt"));
+  EXPECT_EQ("second", ReadFile(side + "attach/a_2.txt"));
+  EXPECT_EQ("unnamed", ReadFile(side + "attach/Attachment04"));
+  EXPECT_EQ("dots", ReadFile(side + "attach/_etc_.."));
+  EXPECT_NE(std::string::npos, html.find("title=\"a.txt\" href=\"out_files/attach/a_2.txt\">Attachment #03 (a.txt)</A>"));
+  EXPECT_NE(std::string::npos, html.find("<span class=\"qy_attachments\">\n"));
+  EXPECT_TRUE(host.asked.empty());
+}
+
+TEST_F(HtmlExportFiles, PictureWithoutStoredBytesIsEncoded) {
+  PixInfo pix;
+  pix.SetPixbufOwned(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 2, 2));
+  pix.nOffset = 0;
+  pix.strName = "drawn";
+  doc.GetNodeByIdx(1).m_objText.m_lstPictures.Push(pix);
+  ASSERT_EQ(0, Export(doc, page));
+  const std::string png = ReadFile(side + "img/drawn");
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(0, png.compare(0, 8, "\x89PNG\r\n\x1a\n"));
+  GdkPixbuf* back = PixInfo::LoadFromBuffer(png.data(), png.size(), -1);
+  ASSERT_NE(nullptr, back);
+  EXPECT_EQ(2, gdk_pixbuf_get_width(back));
+  g_object_unref(back);
+}
+
+TEST_F(HtmlExportFiles, ExistingFilesNeedTheHostsConsent) {
+  AddAttachment(0, "a.txt", "new");
+  AddAttachment(3, "b.txt", "new b");
+  ASSERT_TRUE(EnsureDirExists(side + "attach"));
+  WriteText(side + "attach/a.txt", "old");
+  WriteText(side + "attach/b.txt", "old b");
+  ASSERT_EQ(0, Export(doc, page));
+  EXPECT_EQ("old", ReadFile(side + "attach/a.txt"));
+  EXPECT_EQ(2u, host.asked.size());
+  EXPECT_NE(std::string::npos, ReadFile(page).find("href=\"out_files/attach/a.txt\""));
+
+  // One yes stands for the rest of the run.
+  host.asked.clear();
+  host.allowOverwrite = true;
+  ASSERT_EQ(0, Export(doc, page));
+  EXPECT_EQ("new", ReadFile(side + "attach/a.txt"));
+  EXPECT_EQ("new b", ReadFile(side + "attach/b.txt"));
+  EXPECT_EQ(1u, host.asked.size());
+
+  // A picture whose name is taken on disk gets another name instead.
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "NEW", true, -1, -1));
+  WriteText(side + "img/q.png", "OLD");
+  ASSERT_EQ(0, Export(doc, page));
+  EXPECT_EQ("OLD", ReadFile(side + "img/q.png"));
+  EXPECT_EQ("NEW", ReadFile(side + "img/Image_A1_0001.png"));
+}
+
+TEST_F(HtmlExportFiles, FilesThatCannotBeWrittenFailTheExport) {
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "PIC", true, -1, -1));
+  ASSERT_TRUE(EnsureDirExists(side));
+  WriteText(side + "img", "a file where the folder belongs");
+  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
+  EXPECT_FALSE(Exists(page));
+
+  // A cancelled export leaves no page either.
+  remove((side + "img").c_str());
+  ProgressInfo::SetCanceled(true);
+  EXPECT_EQ(DOC_SAVE_ABORTED, Export(doc, page));
+  ProgressInfo::Reset();
+  EXPECT_FALSE(Exists(page));
+  EXPECT_EQ(0, Export(doc, page));
+}
+
+TEST_F(HtmlExportFiles, SafeSaveTargetNamesTheSideFolderWithoutPart) {
+  FileFormatFactory::Get().Register(FORMAT_HTML, []() -> FormatIO_Base* { return new FormatIO_HTMLExport; });
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "PIC", true, -1, -1));
+  WriteText(page, "an older export");
+  RecursiveTreeWalker walker(doc);
+  doc.SetReportProgress(false);
+  EXPECT_EQ(0, doc.Save(page.c_str(), walker, false));
+  FileFormatFactory::Get().Register(FORMAT_HTML, nullptr);
+  EXPECT_EQ("PIC", ReadFile(side + "img/q.png"));
+  EXPECT_FALSE(Exists(dir / "out.html_files"));
+  EXPECT_FALSE(Exists(page + ".part"));
+  const std::string html = ReadFile(page);
+  EXPECT_NE(std::string::npos, html.find("src=\"out_files/img/q.png\""));
+  EXPECT_NE(std::string::npos, html.find("<TITLE>Doc Title</TITLE>"));
+}
+
+TEST_F(HtmlExportFiles, FramesLayout) {
+  TempDir tmpl;
+  ASSERT_TRUE(EnsureDirExists(tmpl / "web/css"));
+  WriteText(tmpl / "web/toc.html", "toc");
+  WriteText(tmpl / "web/css/main.css", "css");
+  host.templateDir = tmpl.Path();
+  doc.bExportFrames = true;
+  doc.bExportPicturesToFiles = false;
+  doc.GetNodeByIdx(3).SetTitle("It's a \\ test");
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(3), 0, "q.png", "PIC", true, -1, -1));
+  AddAttachment(3, "b.txt", "bee");
+  LinkInfo back;
+  back.strTargetID = "A/x";
+  back.nStartOffset = 0;
+  back.nTextLength = 4;
+  doc.GetNodeByIdx(3).m_objText.m_lstLinks.Append(back);
+
+  ASSERT_EQ(0, Export(doc, page));
+  const std::string main = ReadFile(page);
+  EXPECT_EQ(std::string::npos, main.find("<BODY"));
+  EXPECT_NE(std::string::npos, main.find("<frameset rows=\"100,*\" border=0>\n"));
+  EXPECT_NE(std::string::npos, main.find("<frame name=\"main\" src=\"./out_files/notes/Ax.html\" frameborder=\"0\">"));
+  EXPECT_EQ("toc", ReadFile(side + "web/toc.html"));
+  EXPECT_NE(std::string::npos, ReadFile(side + "web/top.html").find("<center><h1>Doc Title</h1></center>"));
+
+  const std::string tree = ReadFile(side + "web/tree_data.js");
+  EXPECT_EQ(0u, tree.find("d = new dTree('d');\n\n// nodeId | parentNodeId | nodeName | nodeUrl\n"
+                          "d.add(0,-1,'Alpha','../notes/Ax.html');\nd.add(1,0,'First child','../notes/A1.html');\n"
+                          "d.add(2,0,'Second child','../notes/A2.html');\n"
+                          "d.add(3,-1,'It\\'s a \\\\ test','../notes/B.html');\n"
+                          "document.write(d);\ndocument.s(0);\n"));
+
+  // Links between pages name the page files, which have no slashes.
+  const std::string a1 = ReadFile(side + "notes/A1.html");
+  EXPECT_EQ(0u, a1.find("<!DOCTYPE HTML PUBLIC"));
+  EXPECT_NE(std::string::npos, a1.find("<h1>First child</h1>\n"));
+  EXPECT_NE(std::string::npos, a1.find("<A href=\"B.html\">beta</A>"));
+  EXPECT_EQ(a1.size() - 17, a1.rfind("\n</BODY>\n</HTML>\n"));
+  const std::string b = ReadFile(side + "notes/B.html");
+  EXPECT_NE(std::string::npos, b.find("<A href=\"Ax.html\">"));
+  EXPECT_NE(std::string::npos, b.find("src=\"img/q.png\""));
+  EXPECT_NE(std::string::npos, b.find("href=\"attach/b.txt\""));
+  EXPECT_EQ("PIC", ReadFile(side + "notes/img/q.png"));
+  EXPECT_EQ("bee", ReadFile(side + "notes/attach/b.txt"));
+
+  // No template: the frames pages would have nothing to run.
+  host.templateDir.clear();
+  EXPECT_EQ(DOC_SAVE_ERROR, Export(doc, dir / "other.html"));
+  EXPECT_FALSE(Exists(dir / "other.html"));
+}
+
+TEST_F(HtmlExportFiles, ShippedFramesTemplate) {
+  host.templateDir = std::string(QY_SOURCE_DIR) + "/data/html_export_frames";
+  doc.bExportFrames = true;
+  ASSERT_EQ(0, Export(doc, page));
+  // What the pages refer to is there.
+  const std::string toc = ReadFile(side + "web/toc.html");
+  EXPECT_NE(std::string::npos, toc.find("src=\"tree.js\""));
+  EXPECT_NE(std::string::npos, toc.find("src=\"tree_data.js\""));
+  EXPECT_NE(std::string::npos, ReadFile(side + "web/tree.js").find("function dTree(name)"));
+  EXPECT_TRUE(Exists(side + "web/blank.html"));
+  EXPECT_TRUE(Exists(side + "web/css/main.css"));
+  EXPECT_NE(std::string::npos, ReadFile(side + "notes/B.html").find("href=\"../web/css/main.css\""));
+}

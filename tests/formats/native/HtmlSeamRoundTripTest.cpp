@@ -1,0 +1,171 @@
+// Save -> load through every document format for content at the edges: empty
+// titles, markup characters in titles and text, control characters, a long
+// line, a note holding only a picture, and attribute values (URLs, anchor and
+// picture names) that literally contain character-reference text.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "formats/containers/ContainerTestUtil.h"
+#include "common/TempDir.h"
+#include "formats/native/FormatIOHtml.h"
+#include "html/HtmlWriteEscape.h"
+#include "model/DocumentCompare.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+
+namespace {
+
+std::string Png() { return qycont::TinyPng(); }
+
+NoteNode& Add(NoteDocument& doc, const std::string& title) {
+  NoteNode& n = doc.GetNodeByIdx(doc.NodeInsert("", -1));
+  n.SetTitle(title);
+  return n;
+}
+
+// Saves doc in every document format, loads each file and compares.
+void ExpectEveryFormatKeeps(NoteDocument& doc) {
+  qycont::RegisterFormats();
+  FileFormatFactory::Get().Register(FORMAT_HQY, []() -> FormatIO_Base* { return new FormatIO_HTML; });
+  quillery_test::TempDir t;
+  for (const char* ext : {".qyd", ".hqy", ".qyz", ".qye"}) {
+    const std::string path = t / (std::string("doc") + ext);
+    RecursiveTreeWalker walker(doc, WALK_ALL);
+    ASSERT_EQ(doc.Save(path.c_str(), walker, false, 0, nullptr, "pw", 0, 0, true), DOC_SAVE_OK) << ext;
+    NoteDocument back;
+    ASSERT_EQ(back.Load(path.c_str(), "pw"), DOC_LOAD_OK) << ext;
+    std::string diff;
+    quillery::DocCompareOptions opt;
+    opt.bUID = false;
+    EXPECT_TRUE(quillery::CompareDocuments(doc, back, &diff, opt)) << ext << ": " << diff;
+  }
+}
+
+TEST(HtmlSeamRoundTrip, UnusualContentSurvivesEveryFormat) {
+  NoteDocument doc;
+  Add(doc, "");
+  Add(doc, "<b>&amp; </DT><DD>\"q\" 'x' <!-- c --> ]]>");
+  std::string controls;
+  for (int c = 1; c < 32; ++c)
+    if (c != '\r') controls += char(c);  // a lone CR is read as a line feed, by design
+  Add(doc, "controls").m_objText.SetText(controls + "\x7f end");
+  Add(doc, "long line").m_objText.SetText(std::string(1 << 20, 'x'));
+  NoteNode& pic = Add(doc, "picture only");
+  ASSERT_TRUE(doc.AddNotePicture(pic, 0, "p.png", Png(), true, 0, 0));
+  Add(doc, "markup").m_objText.SetText("<BR></DD></DL></BODY></HTML>&amp;&#0;&#x41; <!-- -->");
+  Add(doc, "blanks").m_objText.SetText("  lead\n\n\ntrail  \n \t");
+  ExpectEveryFormatKeeps(doc);
+}
+
+TEST(HtmlSeamRoundTrip, AttributeValuesWithReferenceTextReadBackAsWritten) {
+  NoteDocument doc;
+  const char* const values[] = {"http://x.org/a?b=1&amp;c=2", "http://x/&#65;&#x41;", "http://x/&lt;&gt;&nbsp;",
+                                "http://x/&#13;", "http://x/a--&gt;b", "http://x/?a=1&b=2&c", "http://x/&#X41;&foo;"};
+  for (const char* v : values) {
+    NoteNode& n = Add(doc, v);
+    n.m_objText.SetText("hello world");
+    LinkInfo link;
+    link.strLink = v;
+    link.nStartOffset = 0;
+    link.nTextLength = 5;
+    link.RecalcRelative();
+    n.m_objText.m_lstLinks.Append(link);
+    ASSERT_TRUE(doc.AddNotePicture(n, 7, std::string("p") + v + ".png", Png(), true, 0, 0));
+  }
+  ExpectEveryFormatKeeps(doc);
+
+  // Anchor names take the same path.
+  NoteDocument one;
+  NoteNode& n = Add(one, "anchor");
+  n.m_objText.SetText("hello");
+  n.m_objText.m_lstAnchors.Append(AnchorInfo("a&amp;b&#65;", 2));
+  RecursiveTreeWalker walker(one, WALK_ALL);
+  FormatIO_HTML fmt;
+  std::string html;
+  ASSERT_EQ(fmt.SaveToString(html, one, walker), 0);
+  NoteDocument back;
+  FormatIO_HTML reader;
+  ASSERT_EQ(reader.LoadFromString(html, back), 0);
+  ASSERT_EQ(back.GetNodeByIdx(0).m_objText.m_lstAnchors.GetSize(), 1);
+  EXPECT_EQ(back.GetNodeByIdx(0).m_objText.m_lstAnchors[0].strName, "a&amp;b&#65;");
+}
+
+TEST(HtmlSeamRoundTrip, OrdinaryAmpersandsInAttributesKeepTheirBytes) {
+  std::string out;
+  quillery::AppendAttrValue(out, "http://x/?a=1&b=2&c&;&&#;&#xZ;&#X41;&foo;\"");
+  EXPECT_EQ(out, "http://x/?a=1&b=2&c&;&&#;&#xZ;&#X41;&foo;&quot;");
+  out.clear();
+  quillery::AppendAttrValue(out, "&amp;&#65;&nbsp;&euro;");
+  EXPECT_EQ(out, "&amp;amp;&amp;#65;&amp;nbsp;&amp;euro;");
+}
+
+TEST(HtmlSeamRoundTrip, TextAfterTheBodyStaysOutOfTheLastNote) {
+  for (bool lastHasText : {true, false}) {
+    NoteDocument doc;
+    Add(doc, "first").m_objText.SetText("one");
+    NoteNode& last = Add(doc, "last");
+    if (lastHasText) last.m_objText.SetText("two");
+    RecursiveTreeWalker walker(doc, WALK_ALL);
+    FormatIO_HTML writer;
+    std::string html;
+    ASSERT_EQ(writer.SaveToString(html, doc, walker), 0);
+    const size_t body = html.rfind("</BODY>");
+    ASSERT_NE(body, std::string::npos);
+    for (const std::string& damaged :
+         {html + "\n\n   ", html + "junk <b>x</b> &amp;", html.substr(0, body + 8) + " stray\n" + html.substr(body + 8)}) {
+      NoteDocument back;
+      FormatIO_HTML reader;
+      std::string input = damaged;
+      ASSERT_EQ(reader.LoadFromString(input, back), 0);
+      std::string diff;
+      quillery::DocCompareOptions opt;
+      opt.bUID = false;
+      EXPECT_TRUE(quillery::CompareDocuments(doc, back, &diff, opt)) << lastHasText << ": " << diff;
+    }
+  }
+}
+
+int CountTags(const RichText& rt, int tag) {
+  int n = 0;
+  for (const FmtInfo& f : rt.m_lstFmt.Items()) n += f.nFormatTag == tag;
+  return n;
+}
+
+// Lists opened inside unclosed bullet lines or inside empty lists are repaired
+// one by one; each repair looks only at the open line, never at the whole text
+// or at every tag at one offset (100k of them used to take minutes).
+TEST(HtmlSeamRoundTrip, ManyUnclosedNestedListsLoadInLinearTime) {
+  const std::string head =
+      "<!DOCTYPE Quillery-File>\n<HTML><HEAD><meta name=\"generator\" content=\"Quillery Pro 4.5.5\">"
+      "<meta name=\"format_version\" content=\"4.5.1\"></HEAD><BODY><DL><DT>x</DT><DD>";
+  const int n = 100000;
+  std::string lines = head, empty = head;
+  for (int i = 0; i < n; ++i) lines += "<ul><li>a";
+  for (int i = 0; i < n; ++i) empty += "<ul>";
+  empty += "<li>a";
+  // Pictures ahead of the lists: only those read since a line began count.
+  gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(Png().data()), Png().size());
+  const std::string img = std::string("<img src=\"data:image/png;base64,") + b64 + "\">";
+  g_free(b64);
+  std::string pictures = head;
+  for (int i = 0; i < n / 2; ++i) pictures += img;
+  for (int i = 0; i < n / 2; ++i) pictures += "<ul><li>a";
+  for (std::string* html : {&lines, &empty, &pictures}) {
+    *html += "</BODY></HTML>\n";
+    NoteDocument doc;
+    FormatIO_HTML reader;
+    ASSERT_EQ(reader.LoadFromString(*html, doc), 0);
+    ASSERT_EQ(doc.GetNodeCount(), 1);
+    const RichText& rt = doc.GetNodeByIdx(0).m_objText;
+    const int expected = html == &lines ? n : html == &empty ? 1 : n / 2;
+    EXPECT_EQ(rt.GetTextLen(), 2 * expected);
+    EXPECT_EQ(rt.m_lstPictures.GetSize(), html == &pictures ? n / 2 : 0);
+    EXPECT_EQ(CountTags(rt, FMT_BULLET_LINE_BEGIN), expected);
+    EXPECT_EQ(CountTags(rt, FMT_BULLET_LINE_END), expected);
+    EXPECT_EQ(CountTags(rt, FMT_BULLET_LIST_BEGIN), CountTags(rt, FMT_BULLET_LIST_END));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// The encrypted SQLite format through the document model: a document saved
+// with a password comes back only with it, and the backups made when it is
+// saved again are enciphered with it.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "base/File64.h"
+#include "model/FileFormatFactory.h"
+#include "base/DocumentBackup.h"
+#include "model/DocumentCompare.h"
+#include "model/NoteDocument.h"
+#include "model/RecursiveTreeWalker.h"
+#include "sqlite/format/FormatIO_SqliteEnc.h"
+#include "sqlite/format/SqliteOpenDb.h"
+#include "sqlite/format/SqliteWriteTestUtil.h"
+
+namespace {
+
+using quillery_test::CountRows;
+using quillery_test::TempDir;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class SqliteEncDocument : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+    FileFormatFactory::Get().Register(FORMAT_QYDE, []() -> FormatIO_Base* { return new FormatIO_SqliteEnc; });
+  }
+  void TearDown() override {
+    FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+    FileFormatFactory::Get().Register(FORMAT_QYDE, nullptr);
+  }
+  // Saves doc as path with password; switchToNew attaches doc to the file.
+  static int SaveAs(NoteDocument& doc, const std::string& path, const char* password, bool switchToNew,
+                    int backups = 0) {
+    RecursiveTreeWalker walker(doc, WALK_ALL);
+    return doc.Save(path.c_str(), walker, switchToNew, backups, nullptr, password, 0, 0, true);
+  }
+  // Loads path and fetches every note whole.
+  static int LoadAll(NoteDocument& doc, const std::string& path, const char* password, int format = 0) {
+    const int r = doc.Load(path.c_str(), password, format);
+    FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
+    if (r != DOC_LOAD_OK || !dyn) return r;
+    for (int i = 0; i < doc.GetNodeCount(); ++i) dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
+    return r;
+  }
+  static void ExpectEqual(const NoteDocument& a, const NoteDocument& b) {
+    quillery::DocCompareOptions o;
+    o.bLastNote = false;  // the database keeps the current note instead
+    o.bHashes = false;    // computed when the notes are fetched
+    std::string diff;
+    EXPECT_TRUE(quillery::CompareDocuments(a, b, &diff, o)) << diff;
+  }
+  TempDir dir;
+};
+
+TEST_F(SqliteEncDocument, RoundTripWithTheRightPasswordOnly) {
+  NoteDocument doc;
+  qysqlw::EveryFeatureDocument(doc);
+  const std::string path = dir / "doc.qyde";
+  ASSERT_EQ(SaveAs(doc, path, "pw 1", false), DOC_SAVE_OK);
+  const std::string bytes = ReadAll(path);
+  EXPECT_EQ(bytes.find("SQLite format 3"), std::string::npos);
+  EXPECT_EQ(bytes.find("Every 'feature'"), std::string::npos);
+
+  NoteDocument back;
+  ASSERT_EQ(LoadAll(back, path, "pw 1"), DOC_LOAD_OK);
+  EXPECT_TRUE(back.IsEncrypted());
+  ExpectEqual(doc, back);
+  back.Close();
+
+  for (const char* password : {"pw 2", "", static_cast<const char*>(nullptr)}) {
+    NoteDocument wrong;
+    EXPECT_EQ(wrong.Load(path.c_str(), password), DOC_LOAD_WRONG_PASSWORD) << (password ? password : "null");
+    EXPECT_EQ(wrong.GetNodeCount(), 0);
+  }
+  // Read as a plain database it is no database at all.
+  NoteDocument plain;
+  EXPECT_EQ(plain.Load(path.c_str(), nullptr, FORMAT_QYDB), DOC_LOAD_FORMAT_ERROR);
+  EXPECT_EQ(ReadAll(path), bytes);
+}
+
+TEST_F(SqliteEncDocument, BackupsOfASaveInPlaceAreEncipheredWithTheDocumentPassword) {
+  NoteDocument doc;
+  qysqlw::EveryFeatureDocument(doc);
+  const std::string path = dir / "doc.qyde";
+  ASSERT_EQ(SaveAs(doc, path, "secret", true), DOC_SAVE_OK);
+  ASSERT_TRUE(doc.GetLoader() && doc.GetLoader()->GetFormat() == FORMAT_QYDE);
+  doc.SetTitle("Saved again");
+  ASSERT_EQ(SaveAs(doc, path, nullptr, true, 1), DOC_SAVE_OK);
+
+  const std::string backup = quillery::BackupName(path, nullptr, 1);
+  ASSERT_TRUE(File64::PathExists(backup));
+  EXPECT_EQ(ReadAll(backup).find("SQLite format 3"), std::string::npos);
+  EXPECT_EQ(CountRows(backup, "notes", "secret"), doc.GetNodeCount());
+  EXPECT_EQ(CountRows(backup, "notes"), -1);
+  NoteDocument copy;
+  ASSERT_EQ(LoadAll(copy, backup, "secret", FORMAT_QYDE), DOC_LOAD_OK);
+  ExpectEqual(doc, copy);
+  NoteDocument wrong;
+  EXPECT_EQ(wrong.Load(backup.c_str(), "other", FORMAT_QYDE), DOC_LOAD_WRONG_PASSWORD);
+}
+
+}  // namespace

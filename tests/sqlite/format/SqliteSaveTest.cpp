@@ -1,0 +1,378 @@
+// Saving of the SQLite format: a new database from a document with every
+// feature, walks that cut the tree, clone conversion, the commit of the
+// open database, cancel, a disk that fills up and the refusals.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+#include "base/Log.h"
+#include "common/CloneAnswerController.h"
+#include "base/Progress.h"
+#include "model/FileFormatFactory.h"
+#include "sqlite/format/SqliteWriteTestUtil.h"
+
+using namespace qysqlw;
+
+namespace {
+
+// Runs body in a forked child and returns its exit status (-1 when it did
+// not exit normally). The body may limit the file size itself.
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) _exit(body());
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// From now on, files of this process cannot grow beyond bytes (writes fail
+// with EFBIG instead of raising SIGXFSZ).
+void LimitFileSize(rlim_t bytes) {
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lim;
+  getrlimit(RLIMIT_FSIZE, &lim);
+  lim.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+using AnswerController = quillery_test::CloneAnswerController;
+
+class SqliteSave : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FormatIO_Base::SetEnableSharing(true);
+    ProgressInfo::Reset();
+    path = dir / "doc.qydb";
+  }
+  void TearDown() override { ProgressInfo::Reset(); }
+
+  int SaveWalk(int type, const char* startID, const std::string& target) {
+    RecursiveTreeWalker walker(doc, type, startID ? doc.GetIdxFromID(startID) : -1);
+    fmt.reset(new FormatIO_Sqlite);
+    return fmt->Save(target.c_str(), walker);
+  }
+  Rows Q(const char* sql) { return QueryFile(path, sql); }
+  std::string C(const char* sql) { return Cell(QueryFile(path, sql)); }
+
+  TempDir dir;
+  std::string path;
+  NoteDocument doc;
+  std::unique_ptr<FormatIO_Sqlite> fmt;
+};
+
+TEST_F(SqliteSave, NewDatabaseHoldsEveryFeature) {
+  EveryFeatureDocument(doc);
+  doc.m_nCurrentNoteIdx = doc.GetIdxFromID("CHILD");
+  ASSERT_EQ(SaveWalk(WALK_ALL, nullptr, path), 0);
+  EXPECT_TRUE(fmt->InTransaction());
+  EXPECT_EQ(fmt->_strPath, path);
+  // Built without syncs; as the document's database its commits are durable.
+  EXPECT_EQ(One(*fmt, "PRAGMA synchronous"), "2");
+  EXPECT_EQ(doc.m_nCurrentNoteIdx, doc.GetIdxFromID("CHILD"));
+
+  EXPECT_EQ(Q("SELECT note_id, note_pid, note_pos, is_expanded FROM notes_tree ORDER BY note_pid, note_pos"),
+            (Rows{{"TOP", "", "0", "1"}, {"LAST", "", "1", "0"}, {"CLONE", "", "2", "0"}, {"CHILD", "TOP", "0", "0"}}));
+  EXPECT_EQ(Q("SELECT note_title, note_clone_id, is_finished, note_text, date_created, date_modified, icon_type, "
+              "icon_info, is_readonly, is_template, syntax_highlight, use_custom_txt_color, custom_txt_color, "
+              "use_custom_bkg_color, custom_bkg_color, use_custom_font, custom_font, use_custom_note_bkg_color, "
+              "custom_note_bkg_color FROM notes WHERE note_id='TOP'"),
+            (Rows{{"Top 'quoted' & more", "", "1", "bold then plain\nsecond line with colour", "1600000000",
+                   "4102444800", "-1", "/icons/star.png", "0", "1", "cpp", "1", "#123456", "1", "#fedcba", "1",
+                   "Serif Bold 10", "1", "#eeeedd"}}));
+  EXPECT_EQ(C("SELECT note_clone_id FROM notes WHERE note_id='CLONE'"), "CHILD");
+  EXPECT_EQ(Q("SELECT note_offset, fmt_tag, fmt_color, fmt_font, fmt_value FROM formatting WHERE note_id='TOP' "
+              "ORDER BY fmt_id"),
+            (Rows{{"0", "1", "", "", "100"},
+                  {"4", "2", "", "", "100"},
+                  {"5", "7", "#ff8000", "", "100"},
+                  {"9", "8", "#ff8000", "", "100"},
+                  {"10", "17", "", "O'Neil Sans 12", "100"},
+                  {"15", "18", "", "O'Neil Sans 12", "100"},
+                  {"16", "31", "", "", "150"},
+                  {"20", "32", "", "", "150"}}));
+  EXPECT_EQ(Q("SELECT anc_name, anc_offset FROM anchors"), (Rows{{"it's here", "3"}}));
+  EXPECT_EQ(Q("SELECT note_offset, lnk_length, target_url, target_note_id FROM links WHERE note_id='TOP' "
+              "ORDER BY lnk_id"),
+            (Rows{{"10", "5", "http://example.com/a?b='c'", ""},
+                  {"20", "3", "", "CHILD"},
+                  {"-1", "0", "http://example.com/own", ""}}));
+  EXPECT_EQ(Q("SELECT note_offset, image_title, is_png, image_data FROM images WHERE note_id='CHILD' "
+              "ORDER BY note_offset"),
+            (Rows{{"5", "dot.png", "1", qycont::TinyPng()}, {"10", "photo.jpg", "0", TinyJpeg()}}));
+  EXPECT_EQ(Q("SELECT note_pos, att_title, att_data, att_size, att_code, att_target FROM attachments "
+              "ORDER BY note_pos"),
+            (Rows{{"0", "notes.txt", std::string("attached\0bytes", 14), "14", "ATTCODE0123456789abcde", "target"},
+                  {"1", "second.bin", "two", "3", "ATTCODE0123456789abcdf", ""}}));
+  EXPECT_EQ(Q("SELECT note_id, date_created, date_due, ifnull(date_completed, 'NULL'), date_last_acknowledged, "
+              "task_priority, task_status, task_repeating, alarm_sound, alarm_mode, script_path FROM tasks"),
+            (Rows{{"CHILD", "1700000000", "1700003600", "NULL", "1700001000", "2", "1", "3", "/snd/ding.wav", "1",
+                   "/bin/true"}}));
+  EXPECT_EQ(Q("SELECT note_id, tag_name FROM tags, tags_notes WHERE tags.tag_id=tags_notes.tag_id "
+              "ORDER BY tags_notes.id"),
+            (Rows{{"TOP", "red"}, {"TOP", "blue"}, {"CHILD", "blue"}}));
+  EXPECT_EQ(C("SELECT count(*) FROM tags"), "2");
+  EXPECT_EQ(Q("SELECT ifnull(note_id, 'doc'), prop_name, prop_value FROM custom_properties ORDER BY id"),
+            (Rows{{"TOP", "colour", "green"}, {"doc", "docprop", "v<&>'"}}));
+  EXPECT_EQ(Q("SELECT note_id, image_data, is_png FROM icons"), (Rows{{"LAST", qycont::TinyPng(), "1"}}));
+  EXPECT_EQ(Q("SELECT opt_name, opt_value FROM options ORDER BY id"),
+            (Rows{{"is_readonly", "0"},
+                  {"prop_modified", "1700000000"},
+                  {"start_node", "CHILD"},
+                  {"doc_title", "Every 'feature'"},
+                  {"doc_author", "Tester"},
+                  {"doc_UID", "DOCUID0123456789abcdef"},
+                  {"format_version", "21"}}));
+  EXPECT_EQ(Q("SELECT node_id, book_title, book_pos FROM bookmarks ORDER BY book_pos"),
+            (Rows{{"CHILD", "mark one", "0"}, {"TOP", "mark two", "1"}}));
+  EXPECT_EQ(Q("SELECT note_id FROM deletions"), (Rows{{"GONEnote00000000000001"}}));
+  EXPECT_EQ(Q("SELECT att_code FROM deletions_attachments"), (Rows{{"GONEatt000000000000001"}}));
+  EXPECT_EQ(C("SELECT count(*) FROM sqlite_master WHERE type='index' AND name LIKE 'IDX_%'"), "15");
+}
+
+TEST_F(SqliteSave, DocumentWideDataIsRewrittenInPlace) {
+  EveryFeatureDocument(doc);
+  ASSERT_EQ(SaveWalk(WALK_ALL, nullptr, path), 0);
+  const std::string titleRow = C("SELECT id FROM options WHERE opt_name='doc_title'");
+  doc.SetTitle("Renamed");
+  doc.SetReadOnly(true);
+  doc.GetBookmarkList().Remove(0);
+  doc.m_lstCustomProperties.clear();
+  RecursiveTreeWalker walker(doc);
+  // The same file under another spelling is still the same file: a commit,
+  // not a second copy of every note.
+  const std::string other = dir.Path() + "/./doc.qydb";
+  ASSERT_EQ(fmt->Save(other.c_str(), walker), 0);
+  EXPECT_EQ(C("SELECT count(*) FROM notes"), "4");
+  EXPECT_EQ(C("SELECT opt_value || '/' || id FROM options WHERE opt_name='doc_title'"), "Renamed/" + titleRow);
+  EXPECT_EQ(C("SELECT opt_value FROM options WHERE opt_name='is_readonly'"), "1");
+  EXPECT_EQ(Q("SELECT node_id, book_pos FROM bookmarks"), (Rows{{"TOP", "0"}}));
+  EXPECT_EQ(C("SELECT count(*) FROM custom_properties WHERE note_id IS NULL"), "0");
+  EXPECT_EQ(C("SELECT count(*) FROM custom_properties"), "1");
+
+  // Without the store-bookmarks flag the stored list stays; a plug-in's
+  // document writes no document-wide data at all.
+  doc.m_bStoreBookmarks = false;
+  doc.GetBookmarkList().Clear();
+  fmt->StoreGlobalData();
+  doc.m_bPlugin = true;
+  doc.SetTitle("Plugin");
+  fmt->StoreGlobalData();
+  EXPECT_EQ(One(*fmt, "SELECT count(*) FROM bookmarks"), "1");
+  EXPECT_EQ(One(*fmt, "SELECT opt_value FROM options WHERE opt_name='doc_title'"), "Renamed");
+}
+
+TEST_F(SqliteSave, WalksThatCutTheTreeMakeTheirTopNotesTopLevel) {
+  EveryFeatureDocument(doc);
+  AddNote(doc, "CHILD", "GRAND", "Grand", "g");
+  ASSERT_EQ(SaveWalk(WALK_BRANCH, "CHILD", path), 0);
+  EXPECT_EQ(Q("SELECT note_id, note_pid, note_pos FROM notes_tree ORDER BY note_pid"),
+            (Rows{{"CHILD", "", "0"}, {"GRAND", "CHILD", "0"}}));
+  // The document itself keeps its tree.
+  EXPECT_EQ(doc.GetNodeByIdx(doc.GetIdxFromID("CHILD")).m_strParentID, "TOP");
+
+  const std::string kids = dir / "kids.qydb";
+  ASSERT_EQ(SaveWalk(WALK_CHILDREN, "TOP", kids), 0);
+  EXPECT_EQ(QueryFile(kids, "SELECT note_id, note_pid, note_pos FROM notes_tree"), (Rows{{"CHILD", "", "0"}}));
+  const std::string desc = dir / "desc.qydb";
+  ASSERT_EQ(SaveWalk(WALK_DESCENDANTS, "TOP", desc), 0);
+  EXPECT_EQ(QueryFile(desc, "SELECT note_id, note_pid FROM notes_tree ORDER BY note_pid"),
+            (Rows{{"CHILD", ""}, {"GRAND", "CHILD"}}));
+}
+
+TEST_F(SqliteSave, ClonesWhoseOriginalIsNotSaved) {
+  EveryFeatureDocument(doc);
+  AddNote(doc, "", "CLONE2", "Child", "").m_strCloneOf = "CHILD";
+  doc.RefreshCloneMaps();
+
+  // The default host refuses: the save is cancelled.
+  ASSERT_EQ(SaveWalk(WALK_NODE, "CLONE", path), 1);
+
+  // Answer 2: every such clone becomes an original with the content.
+  AnswerController two(2);
+  doc.SetGuiController(&two);
+  const std::string p2 = dir / "two.qydb";
+  RecursiveTreeWalker list(doc, std::vector<std::string>{"CLONE", "CLONE2", "LAST"});
+  fmt.reset(new FormatIO_Sqlite);
+  ASSERT_EQ(fmt->Save(p2.c_str(), list), 0);
+  EXPECT_EQ(two.asked, 1);
+  EXPECT_EQ(QueryFile(p2, "SELECT note_id, note_clone_id, note_text FROM notes WHERE note_clone_id='' "
+                          "AND note_id LIKE 'CLONE%' ORDER BY note_id"),
+            (Rows{{"CLONE", "", "pic: here and there"}, {"CLONE2", "", "pic: here and there"}}));
+  EXPECT_EQ(QueryFile(p2, "SELECT count(*) FROM images WHERE note_id='CLONE2'")[0][0], "2");
+
+  // Answer 1: the first clone becomes the new original, the other one its
+  // clone.
+  AnswerController one(1);
+  doc.SetGuiController(&one);
+  doc.m_nCloneMode = 0;
+  doc.m_mapCloneConversion.clear();
+  const std::string p1 = dir / "one.qydb";
+  list.Restart();
+  fmt.reset(new FormatIO_Sqlite);
+  ASSERT_EQ(fmt->Save(p1.c_str(), list), 0);
+  EXPECT_EQ(QueryFile(p1, "SELECT note_id, note_clone_id FROM notes WHERE note_id LIKE 'CLONE%' ORDER BY note_id"),
+            (Rows{{"CLONE", ""}, {"CLONE2", "CLONE"}}));
+  doc.SetGuiController(nullptr);
+}
+
+TEST_F(SqliteSave, CancelAndRefusals) {
+  EveryFeatureDocument(doc);
+  ProgressInfo::SetCanceled(true);
+  EXPECT_EQ(SaveWalk(WALK_ALL, nullptr, path), 1);
+  EXPECT_TRUE(fmt->_strPath.empty());
+  ProgressInfo::Reset();
+
+  // An existing target that holds the same notes: every note fails, and a
+  // save that lost notes is no success.
+  ASSERT_EQ(SaveWalk(WALK_ALL, nullptr, path), 0);
+  fmt.reset();
+  quillery::LogCapture log;
+  EXPECT_EQ(SaveWalk(WALK_ALL, nullptr, path), 7);
+  fmt.reset();
+  EXPECT_EQ(C("SELECT count(*) FROM notes"), "4");
+  EXPECT_EQ(C("SELECT count(*) FROM notes_tree"), "4");
+}
+
+TEST_F(SqliteSave, TargetThatIsNotWritable) {
+  AddNote(doc, "", "A", "a", "a");
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+  { std::ofstream(path) << "x"; }
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  const int r = InChild([&] {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 99;
+    RecursiveTreeWalker walker(doc);
+    FormatIO_Sqlite f;
+    return f.Save(path.c_str(), walker);
+  });
+  EXPECT_EQ(r, 11);
+}
+
+TEST_F(SqliteSave, TheDocumentsOwnLoaderCommitsInPlaceAndDoesNotMoveAway) {
+  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+  EveryFeatureDocument(doc);
+  RecursiveTreeWalker all(doc);
+  ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+  auto* loader = dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
+  ASSERT_NE(loader, nullptr);
+  ASSERT_TRUE(loader->InTransaction());
+
+  // A change, then the model's save to the same path: a commit.
+  NoteNode& top = doc.GetNodeByIdx(doc.GetIdxFromID("TOP"));
+  top.m_strTitle = "Changed";
+  ASSERT_TRUE(loader->OnNodeUpdate(top, NIF_TITLE, false, nullptr));
+  EXPECT_EQ(C("SELECT note_title FROM notes WHERE note_id='TOP'"), "Top 'quoted' & more");
+  ASSERT_EQ(doc.Save(path.c_str(), all), 0);
+  EXPECT_EQ(C("SELECT note_title FROM notes WHERE note_id='TOP'"), "Changed");
+
+  // Saved elsewhere by the loader itself, the notes would be fetched from
+  // the new empty file: refused, nothing changes.
+  quillery::LogCapture log;
+  const std::string other = dir / "other.qydb";
+  EXPECT_EQ(loader->Save(other.c_str(), all), 7);
+  EXPECT_EQ(loader->_strPath, path);
+  EXPECT_EQ(access(other.c_str(), F_OK), -1);
+
+  // Shared with another process there is no transaction to commit: every
+  // change is in the file already, and the save says so.
+  loader->CommitTransaction();
+  loader->_bInTransaction = false;
+  loader->_bLoadedByAnotherProcess = true;
+  top.m_strTitle = "Shared";
+  ASSERT_TRUE(loader->OnNodeUpdate(top, NIF_TITLE, false, nullptr));
+  EXPECT_EQ(loader->Save(path.c_str(), all), 0);
+  EXPECT_EQ(C("SELECT note_title FROM notes WHERE note_id='TOP'"), "Shared");
+  doc.Close();
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+}
+
+TEST_F(SqliteSave, APasswordEnciphersTheNewFile) {
+  EveryFeatureDocument(doc);
+  fmt.reset(new FormatIO_Sqlite);
+  fmt->_strPassword = "secret";
+  RecursiveTreeWalker walker(doc);
+  ASSERT_EQ(fmt->Save(path.c_str(), walker), 0);
+  fmt.reset();
+  // Without the key the file is no database; with it every note is there.
+  EXPECT_NE(C("SELECT count(*) FROM notes").find("ERROR"), std::string::npos);
+  CppSQLite3DB keyed;
+  CppSQLite3Exception err;
+  keyed.open(path.c_str(), &err);
+  keyed.setPassword("secret", &err);
+  EXPECT_EQ(keyed.execScalar("SELECT count(*) FROM notes", &err), 4);
+  EXPECT_EQ(err.errorCode(), 0);
+}
+
+TEST_F(SqliteSave, AnExistingDatabaseIsReplacedOnlyByASuccessfulSave) {
+  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+  {
+    NoteDocument old;
+    AddNote(old, "", "OLD1", "old one", "1");
+    AddNote(old, "", "OLD2", "old two", "2");
+    RecursiveTreeWalker walker(old);
+    ASSERT_EQ(old.Save(path.c_str(), walker), 0);
+  }
+  EveryFeatureDocument(doc);
+  RecursiveTreeWalker all(doc);
+  ProgressInfo::SetCanceled(true);
+  EXPECT_EQ(doc.Save(path.c_str(), all, false), 1);
+  ProgressInfo::Reset();
+  EXPECT_EQ(C("SELECT group_concat(note_id) FROM (SELECT note_id FROM notes ORDER BY note_id)"), "OLD1,OLD2");
+  EXPECT_EQ(C("PRAGMA integrity_check"), "ok");
+  EXPECT_NE(access((path + ".part").c_str(), F_OK), 0);
+
+  // A successful save replaces the file: nothing of the old one stays.
+  ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
+  EXPECT_EQ(C("SELECT count(*) FROM notes WHERE note_id LIKE 'OLD%'"), "0");
+  EXPECT_EQ(C("SELECT count(*) FROM notes"), "4");
+  EXPECT_NE(access((path + ".part").c_str(), F_OK), 0);
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+}
+
+TEST_F(SqliteSave, DiskFullAtCommitFailsAndTheFileKeepsItsLastSave) {
+  const int r = InChild([&] {
+    NoteDocument d;
+    EveryFeatureDocument(d);
+    std::unique_ptr<FormatIO_Sqlite> f = SaveNew(d, path);
+    if (!f || !f->InTransaction()) return 90;
+    NoteNode& top = d.GetNodeByIdx(d.GetIdxFromID("TOP"));
+    AttInfo big;
+    big.strName = "big";
+    big.strData = std::string(2 << 20, 'b');
+    big.strCode = "BIG";
+    top.m_lstAttachments.push_back(big);
+    top.m_strTitle = "Lost";
+    if (!f->OnNodeUpdate(top, NIF_ATTACHMENTS | NIF_TITLE, false, nullptr)) return 91;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return 92;
+    LimitFileSize(st.st_size + 4096);
+    RecursiveTreeWalker walker(d);
+    return f->Save(path.c_str(), walker);
+  });
+  EXPECT_EQ(r, 5);
+  EXPECT_EQ(C("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(C("SELECT note_title FROM notes WHERE note_id='TOP'"), "Top 'quoted' & more");
+  EXPECT_EQ(C("SELECT count(*) FROM attachments"), "2");
+}
+
+TEST_F(SqliteSave, DiskFullWhileBuildingANewDatabaseFails) {
+  const int r = InChild([&] {
+    NoteDocument d;
+    EveryFeatureDocument(d);
+    AddNote(d, "", "BIG", "big", std::string(1 << 20, 'q'));
+    LimitFileSize(64 * 1024);
+    int result = -1;
+    SaveNew(d, path, &result);
+    return result;
+  });
+  EXPECT_TRUE(r == 7 || r == 10) << r;
+}
+
+}  // namespace

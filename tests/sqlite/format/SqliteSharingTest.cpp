@@ -1,0 +1,77 @@
+// Loading a file that another process holds, or that may only be read.
+// SQLite locks between two connections of one process as between two
+// processes, so a raw connection of the test plays the other program. The
+// waits here are the format's busy timeout (a few seconds each).
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "sqlite/format/SqliteLoadFixture.h"
+
+using namespace quillery_test;
+
+namespace {
+
+TEST_F(SqliteLoadTest, FileHeldExclusivelyIsNotOpened) {
+  const std::string path = NewDb();
+  RawDb other(path);
+  AddNote(other, "A", "", 0, "A");
+  other.Exec("BEGIN EXCLUSIVE");
+  NoteDocument doc;
+  EXPECT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_NOT_OPEN);
+  other.Exec("ROLLBACK");
+}
+
+TEST_F(SqliteLoadTest, SharedFileLoadsWithoutTransaction) {
+  const std::string path = NewDb();
+  RawDb other(path);
+  AddNote(other, "A", "", 0, "A");
+  AddNote(other, "B", "", 1, "B");
+  // The other program reads inside its own long-running transaction.
+  other.Exec("BEGIN");
+  EXPECT_EQ(other.Scalar("SELECT count(*) FROM notes"), "2");
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, true), DOC_LOAD_OK);
+  FormatIO_Sqlite* fmt = Loader(doc);
+  ASSERT_NE(fmt, nullptr);
+  EXPECT_TRUE(fmt->IsLoadedByAnotherProcess());
+  EXPECT_TRUE(fmt->InTransaction());
+  EXPECT_EQ(doc.GetNodeCount(), 2);
+  other.Exec("COMMIT");
+}
+
+// Loads the file as an unprivileged user when running as root; returns the
+// load result, plus 16 when the file counted as held by another process.
+int LoadReadOnly(const std::string& dir, const std::string& path, bool sharing) {
+  auto load = [&]() {
+    FormatIO_Base::SetEnableSharing(sharing);
+    NoteDocument doc;
+    const int r = doc.Load(path.c_str(), nullptr, FORMAT_QYDB, sharing);
+    FormatIO_Base* f = doc.GetLoader();
+    return r + (f && f->IsLoadedByAnotherProcess() ? 16 : 0);
+  };
+  chmod(path.c_str(), 0444);
+  if (geteuid() != 0) return load();
+  chmod(dir.c_str(), 0755);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+    _exit(load());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SqliteLoadTest, ReadOnlyFileCountsAsHeldElsewhere) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    AddNote(db, "A", "", 0, "A");
+  }
+  EXPECT_EQ(LoadReadOnly(m_dir.Path(), path, false), DOC_LOAD_NOT_OPEN + 16);
+  EXPECT_EQ(LoadReadOnly(m_dir.Path(), path, true), DOC_LOAD_OK + 16);
+}
+
+}  // namespace
