@@ -28,14 +28,20 @@ enum ExitStatus {
 
 struct HostOptions {
   bool hasPassword = false;    // --password-file was given (password holds it)
+  std::string passwordFile;
   std::string password;
   bool hasToPassword = false;  // --to-password-file was given
+  std::string toPasswordFile;
   std::string toPassword;
+  bool force = false;          // an existing output file may be replaced
   int cloneMode = -1;          // --clone-mode; -1 keeps clones
   bool keepID = false;         // convert: keep the document UID
   uint64_t seed = 1;           // generate
   bool ignoreUID = false;      // compare: UIDs and deletion records may differ
   bool progress = true;        // progress bar when stderr is a terminal
+  bool quiet = false;          // -q
+  bool help = false;           // --help
+  bool version = false;        // --version
   std::vector<std::string> args;  // the command and its operands
 };
 

@@ -16,7 +16,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quillery-demo.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 printf 'demo password\n' > password
-pw=(--password-file password --to-password-file password)
+pw=(--password-file password)  # also the password of the encrypted files written
 
 now() { date +%s.%N; }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f s", b - a }'; }

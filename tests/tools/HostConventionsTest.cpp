@@ -1,0 +1,53 @@
+// The host follows the conventions of careful Unix tools: option syntax and
+// help, exit statuses, no silent overwrite, options that cannot apply,
+// clean output and one-line failures; and the README's examples run as
+// written.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "HostRunner.h"
+#include "common/TempDir.h"
+
+using namespace quillery_test;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+TEST(HostConventions, OptionSyntaxHelpAndVersion) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"--seed=2", "generate", "30", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "--seed", "2", "30", t / "b.qyd"}).status, 0);
+  EXPECT_EQ(ReadAll(t / "a.qyd"), ReadAll(t / "b.qyd"));
+  // After "--" a word starting with '-' is an operand, not an option.
+  HostRun r = RunHost(t.Path(), {"generate", "--", "-5", t / "c.qyd"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "note count")) << r.err;
+  EXPECT_EQ(RunHost(t.Path(), {"--keep-id=yes", "convert", t / "a.qyd", t / "c.qyd"}).status, 2);
+
+  r = RunHost(t.Path(), {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("quillery ", 0), 0u) << r.out;
+  EXPECT_EQ(LineCount(r.out), 1);
+
+  const HostRun help = RunHost(t.Path(), {"help", "convert"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* piece : {"convert IN OUT", "--keep-id", "--force", "example: quillery", "exit status: 0 done"})
+    EXPECT_TRUE(Has(help.out, piece)) << piece << " in\n" << help.out;
+  EXPECT_FALSE(Has(help.out, "--seed")) << help.out;  // only this command's options
+  r = RunHost(t.Path(), {"convert", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, help.out);
+  EXPECT_EQ(RunHost(t.Path(), {"help", "frobnicate"}).status, 2);
+
+  // An option the command does not use is refused, not ignored.
+  r = RunHost(t.Path(), {"--seed", "3", "info", t / "a.qyd"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  EXPECT_TRUE(Has(r.err, "--seed does not apply to info")) << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,286 @@
+#include "CommandLine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/Log.h"
+
+#ifndef QY_VERSION
+#define QY_VERSION "unknown"
+#endif
+
+namespace quillery_host {
+namespace {
+
+bool ParseInt(const char* text, long long lo, long long hi, long long& out) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  out = strtoll(text, &end, 10);
+  return errno == 0 && end && !*end && out >= lo && out <= hi;
+}
+
+// Stores an option's value; false when the value is not acceptable.
+typedef bool (*Setter)(HostOptions&, const char* value);
+
+struct OptionSpec {
+  const char* name;      // "--seed"
+  char shortName;        // 'q', or 0
+  const char* value;     // placeholder of its value ("N"); null for a flag
+  const char* commands;  // the commands it serves, blank-separated; null: all
+  const char* help;      // lines of the help text
+  Setter set;
+  const char* badValue;  // the line printed for a value set() refuses
+};
+
+const OptionSpec kOptions[] = {
+    {"--password-file", 0, "F", "info convert dump generate compare",
+     "password of the documents read (else $QUILLERY_PASSWORD,\nelse asked on the terminal; also of an encrypted target\nwithout --to-password-file)",
+     [](HostOptions& o, const char* v) {
+       o.passwordFile = v;
+       return o.hasPassword = true;
+     },
+     nullptr},
+    {"--to-password-file", 0, "F", "convert generate", "password of the encrypted document written (.qye, .qyde)",
+     [](HostOptions& o, const char* v) {
+       o.toPasswordFile = v;
+       return o.hasToPassword = true;
+     },
+     nullptr},
+    {"--force", 'f', nullptr, "convert dump generate", "replace an existing output file",
+     [](HostOptions& o, const char*) { return o.force = true; }, nullptr},
+    {"--clone-mode", 0, "N", "convert generate", "answer to the clone question when saving (default: keep clones)",
+     [](HostOptions& o, const char* v) {
+       long long n = 0;
+       if (!ParseInt(v, 0, 1000, n)) return false;
+       o.cloneMode = static_cast<int>(n);
+       return true;
+     },
+     "--clone-mode takes a number from 0 to 1000"},
+    {"--keep-id", 0, nullptr, "convert",
+     "keep the document UID (default: a copy gets a new UID\nand no deletion records, as Save As does)",
+     [](HostOptions& o, const char*) { return o.keepID = true; }, nullptr},
+    {"--seed", 0, "S", "generate", "the seed of the sample document (default 1)",
+     [](HostOptions& o, const char* v) {
+       long long n = 0;
+       if (!ParseInt(v, 0, 9007199254740991LL, n)) return false;
+       o.seed = static_cast<uint64_t>(n);
+       return true;
+     },
+     "--seed takes a non-negative number"},
+    {"--ignore-uid", 0, nullptr, "compare", "UIDs and deletion records may differ (a converted copy\ngets a new UID)",
+     [](HostOptions& o, const char*) { return o.ignoreUID = true; }, nullptr},
+    {"--log-level", 0, "N", nullptr, "write the engine's log up to level N (2 errors .. 6 trace)\nto stderr",
+     [](HostOptions&, const char* v) {
+       long long n = 0;
+       if (!ParseInt(v, 0, 6, n)) return false;
+       quillery::LogSetScreenLevel(static_cast<int>(n));
+       return true;
+     },
+     "--log-level takes a number from 0 to 6"},
+    {"--quiet", 'q', nullptr, nullptr, "no progress bar",
+     [](HostOptions& o, const char*) {
+       o.progress = false;
+       return o.quiet = true;
+     },
+     nullptr},
+    {"--help", 'h', nullptr, nullptr, "this text, or with a command its own help",
+     [](HostOptions& o, const char*) { return o.help = true; }, nullptr},
+    {"--version", 0, nullptr, nullptr, "the program's name and version",
+     [](HostOptions& o, const char*) { return o.version = true; }, nullptr},
+};
+
+struct CommandHelp {
+  const char* name;
+  const char* operands;
+  const char* summary;   // its line in the general help
+  const char* details;   // more lines for its own help ("" for none)
+  const char* example;
+  const char* statuses;
+};
+
+const char kStatuses[] = "0 done, 1 failed, 2 wrong usage, 130 interrupted";
+
+const CommandHelp kCommandHelp[] = {
+    {"info", "FILE", "format, notes, depth, title, author, UID, generator, size of a document", "",
+     "quillery info notes.qyd", kStatuses},
+    {"convert", "IN OUT", "load IN and save it as OUT; formats come from the extensions",
+     "An existing OUT is replaced only with --force; converting a file onto itself\n"
+     "(to change its password) needs none.\n",
+     "quillery --to-password-file new.pw convert notes.qyd notes.qye", kStatuses},
+    {"dump", "IN OUT",
+     "write the decoded contents of a container (.qye, .qyz) as .qyd or .html,\n"
+     "                     or an encrypted database (.qyde) as a plain one (.qydb)",
+     "", "quillery dump notes.qyz plain.qyd", kStatuses},
+    {"generate", "N OUT", "write a sample document of N notes with every feature", "",
+     "quillery --seed 7 generate 3000 sample.qyd", kStatuses},
+    {"compare", "A B", "load two documents; print \"equal\" or the first difference", "",
+     "quillery --ignore-uid compare notes.qyd notes.qyz",
+     "0 equal, 1 different, 2 trouble (a file cannot be loaded) or wrong usage,\n130 interrupted"},
+    {"formats", "", "list the formats: extension, id, document or export, name", "", "quillery formats",
+     "0 done, 1 the list could not be written, 2 wrong usage"},
+    {"help", "[COMMAND]", "this text, or the options, an example and the exit statuses\n"
+                          "                     of one command (also: quillery COMMAND --help)",
+     "", "quillery help convert", "0 done, 2 no such command"},
+};
+
+const CommandHelp* FindCommand(const std::string& name) {
+  for (const CommandHelp& c : kCommandHelp)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+bool Serves(const OptionSpec& o, const std::string& command) {
+  if (!o.commands) return true;
+  const std::string list = std::string(" ") + o.commands + " ";
+  return list.find(" " + command + " ") != std::string::npos;
+}
+
+// Lines after the first are indented to the column of the first.
+void PutIndented(const char* text, int column) {
+  for (const char* p = text; *p; ++p) {
+    fputc(*p, stdout);
+    if (*p == '\n' && p[1]) printf("%*s", column, "");
+  }
+  fputc('\n', stdout);
+}
+
+void PutOption(const OptionSpec& o) {
+  std::string head = o.shortName ? std::string("  -") + o.shortName + ", " : std::string("      ");
+  head += o.name;
+  if (o.value) head += std::string(" ") + o.value;
+  const int column = 28;
+  printf("%-*s", column, head.c_str());
+  if (head.size() >= static_cast<size_t>(column)) printf("\n%*s", column, "");
+  PutIndented(o.help, column);
+}
+
+void PutStatuses(const char* statuses) {
+  printf("\nexit status: ");
+  PutIndented(statuses, 13);
+}
+
+void PrintUsage() {
+  printf("usage: quillery [options] COMMAND OPERANDS\n\ncommands:\n");
+  for (const CommandHelp& c : kCommandHelp) {
+    const std::string head = std::string(c.name) + (*c.operands ? " " : "") + c.operands;
+    printf("  %-18s %s\n", head.c_str(), c.summary);
+  }
+  printf("\noptions (\"--name=value\" is \"--name value\"; \"--\" ends the options):\n");
+  for (const OptionSpec& o : kOptions) PutOption(o);
+  PutStatuses(kStatuses);
+  printf("             compare: 0 equal, 1 different, 2 trouble\n");
+}
+
+void PrintCommandHelp(const CommandHelp& c) {
+  printf("usage: quillery [options] %s%s%s\n\n", c.name, *c.operands ? " " : "", c.operands);
+  PutIndented(c.summary, 0);
+  if (*c.details) fputs(c.details, stdout);
+  bool any = false;
+  for (const OptionSpec& o : kOptions) {
+    if (!o.commands || !Serves(o, c.name)) continue;
+    if (!any) printf("\noptions:\n");
+    any = true;
+    PutOption(o);
+  }
+  printf("\n(and the options of every command: --log-level, -q, --help, --version)\n");
+  printf("\nexample: %s\n", c.example);
+  PutStatuses(c.statuses);
+}
+
+int Usage(const std::string& line) {
+  fprintf(stderr, "%s\n", line.c_str());
+  return kExitUsage;
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, char** argv, HostOptions& opt) {
+  std::vector<const OptionSpec*> given;
+  bool endOfOptions = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (endOfOptions || a.size() < 2 || a[0] != '-') {
+      opt.args.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      endOfOptions = true;
+      continue;
+    }
+    // The options this word names, each with its value where one was attached.
+    std::vector<std::pair<const OptionSpec*, const char*>> named;
+    std::string attached;
+    bool hasAttached = false;
+    if (a[1] == '-') {
+      const size_t eq = a.find('=');
+      const std::string name = a.substr(0, eq);
+      hasAttached = eq != std::string::npos;
+      if (hasAttached) attached = a.substr(eq + 1);
+      const OptionSpec* spec = nullptr;
+      for (const OptionSpec& o : kOptions)
+        if (name == o.name) spec = &o;
+      if (!spec) return Usage("unknown option: " + name + " (see quillery --help)");
+      if (hasAttached && !spec->value) return Usage(name + " takes no value");
+      named.push_back({spec, nullptr});
+    } else {
+      for (size_t k = 1; k < a.size(); ++k) {
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& o : kOptions)
+          if (o.shortName == a[k]) spec = &o;
+        if (!spec) return Usage("unknown option: -" + std::string(1, a[k]) + " (see quillery --help)");
+        named.push_back({spec, nullptr});
+      }
+    }
+    for (auto& n : named) {
+      const OptionSpec& o = *n.first;
+      const char* value = nullptr;
+      if (o.value) {
+        if (hasAttached) value = attached.c_str();
+        else if (i + 1 < argc) value = argv[++i];
+        else return Usage(std::string(o.name) + " needs a value (see quillery --help)");
+      }
+      if (!o.set(opt, value)) return Usage(o.badValue ? o.badValue : std::string(o.name) + ": bad value");
+      given.push_back(&o);
+    }
+  }
+
+  if (opt.help) {
+    if (opt.args.empty() || opt.args[0] == "help") {
+      PrintUsage();
+      return kExitOk;
+    }
+    const CommandHelp* c = FindCommand(opt.args[0]);
+    if (!c) return Usage("unknown command: " + opt.args[0] + " (see quillery --help)");
+    PrintCommandHelp(*c);
+    return kExitOk;
+  }
+  if (opt.version) {
+    printf("quillery %s\n", QY_VERSION);
+    return kExitOk;
+  }
+  if (opt.args.empty()) return Usage("no command given (see quillery --help)");
+  const std::string& command = opt.args[0];
+  if (command == "help") {
+    if (opt.args.size() == 1) {
+      PrintUsage();
+      return kExitOk;
+    }
+    const CommandHelp* c = opt.args.size() == 2 ? FindCommand(opt.args[1]) : nullptr;
+    if (opt.args.size() > 2) return Usage("help takes at most 1 operand (see quillery --help)");
+    if (!c) return Usage("unknown command: " + opt.args[1] + " (see quillery --help)");
+    PrintCommandHelp(*c);
+    return kExitOk;
+  }
+  if (!FindCommand(command)) return Usage("unknown command: " + command + " (see quillery --help)");
+  for (const OptionSpec* o : given)
+    if (!Serves(*o, command))
+      return Usage(std::string(o->name) + " does not apply to " + command + " (see quillery help " + command + ")");
+  return kRunCommand;
+}
+
+}  // namespace quillery_host
