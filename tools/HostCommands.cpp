@@ -47,6 +47,15 @@ bool SameFile(const std::string& a, const std::string& b) {
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// An existing output is replaced only when the user asked for it: a typo in
+// an output name must not wipe a notebook. A dangling symlink counts too.
+int CheckOverwrite(const HostOptions& opt, const std::string& out) {
+  struct stat st;
+  if (opt.force || lstat(out.c_str(), &st) != 0) return kExitOk;
+  fprintf(stderr, "%s exists (use --force to replace it)\n", out.c_str());
+  return kExitFailed;
+}
+
 bool IsEncryptedFormat(int id) {
   std::unique_ptr<FormatIO_Base> fmt(FileFormatFactory::Get().CreateFileFormat(id));
   return fmt && fmt->IsEncrypted();
@@ -193,9 +202,12 @@ int CmdConvert(const HostOptions& opt) {
   const std::string& out = opt.args[2];
   Host host(opt);
   if (int status = host.CheckTarget(out, "save")) return status;
-  // Rewriting a file in place keeps its identity: the temporary file's other
-  // name must not make it count as a copy.
-  const bool keepID = opt.keepID || SameFile(in, out);
+  // Rewriting a file in place (to change its password) keeps its identity:
+  // the temporary file's other name must not make it count as a copy.
+  const bool inPlace = SameFile(in, out);
+  if (!inPlace)
+    if (int status = CheckOverwrite(opt, out)) return status;
+  const bool keepID = opt.keepID || inPlace;
   NoteDocument doc;
   if (int status = host.Load(doc, in)) return status;
   return host.Save(doc, out, keepID);
@@ -213,6 +225,7 @@ int CmdDump(const HostOptions& opt) {
   if (IsFolder(out)) return Fail("dump", out, "it is a folder");
   // The decoded copy would replace the only encoded one.
   if (SameFile(in, out)) return Fail("dump", out, "it is the input file");
+  if (int status = CheckOverwrite(opt, out)) return status;
   Host host(opt);
   const char* password = nullptr;
   if (fmt->IsEncrypted()) {
@@ -238,6 +251,7 @@ int CmdGenerate(const HostOptions& opt) {
   const std::string& out = opt.args[2];
   Host host(opt);
   if (int status = host.CheckTarget(out, "save")) return status;
+  if (int status = CheckOverwrite(opt, out)) return status;
   StopWatch sw;
   NoteDocument doc;
   quillery::NotebookOptions no;

@@ -119,7 +119,7 @@ TEST(HostCommandLine, DiskFullLeavesNoTargetAndKeepsTheOldOne) {
   EXPECT_FALSE(Exists(t / "new.qyd"));
 
   WriteFile(t / "old.qyd", "the previous file");
-  call.args = {"generate", "3000", t / "old.qyd"};
+  call.args = {"--force", "generate", "3000", t / "old.qyd"};
   r = RunHost(t.Path(), call);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ReadAll(t / "old.qyd"), "the previous file");

@@ -51,3 +51,30 @@ TEST(HostConventions, OptionSyntaxHelpAndVersion) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostConventions, AnExistingOutputIsReplacedOnlyWithForce) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "40", t / "a.qyd"}).status, 0);
+  const std::string original = ReadAll(t / "a.qyd");
+  HostRun r = RunHost(t.Path(), {"--seed", "2", "generate", "5", t / "a.qyd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, (t / "a.qyd") + " exists (use --force to replace it)\n");
+  EXPECT_EQ(ReadAll(t / "a.qyd"), original);
+
+  WriteFile(t / "b.qyz", "older");
+  WriteFile(t / "c.qyd", "older");
+  EXPECT_EQ(RunHost(t.Path(), {"convert", t / "a.qyd", t / "b.qyz"}).status, 1);
+  EXPECT_EQ(RunHost(t.Path(), {"dump", t / "b.qyz", t / "c.qyd"}).status, 1);
+  EXPECT_EQ(ReadAll(t / "b.qyz"), "older");
+  EXPECT_EQ(ReadAll(t / "c.qyd"), "older");
+  EXPECT_EQ(RunHost(t.Path(), {"convert", "-f", "--keep-id", t / "a.qyd", t / "b.qyz"}).status, 0);
+  EXPECT_EQ(RunHost(t.Path(), {"dump", "--force", t / "b.qyz", t / "c.qyd"}).status, 0);
+  EXPECT_TRUE(ReadAll(t / "c.qyd") == original);
+  // Converting a file onto itself is how its password is changed.
+  r = RunHost(t.Path(), {"convert", t / "a.qyd", t / "a.qyd"});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+}  // namespace
