@@ -270,8 +270,9 @@ int CmdGenerate(const HostOptions& opt) {
 int CmdCompare(const HostOptions& opt) {
   Host host(opt);
   NoteDocument a, b;
-  if (int status = host.Load(a, opt.args[1])) return status;
-  if (int status = host.Load(b, opt.args[2])) return status;
+  // 1 is kept for "different": a file that cannot be compared is trouble.
+  if (int status = host.Load(a, opt.args[1])) return status == kExitInterrupted ? status : TroubleStatus(opt);
+  if (int status = host.Load(b, opt.args[2])) return status == kExitInterrupted ? status : TroubleStatus(opt);
   FetchAllNotes(a);
   FetchAllNotes(b);
   quillery::DocCompareOptions co;
@@ -304,6 +305,10 @@ const Command kCommands[] = {
 };
 
 }  // namespace
+
+int TroubleStatus(const HostOptions& options) {
+  return !options.args.empty() && options.args[0] == "compare" ? kExitUsage : kExitFailed;
+}
 
 int RunCommand(const HostOptions& options) {
   RegisterFormats();

@@ -21,8 +21,8 @@ namespace quillery_host {
 
 enum ExitStatus {
   kExitOk = 0,
-  kExitFailed = 1,        // the command failed (or compare found a difference)
-  kExitUsage = 2,         // wrong command line
+  kExitFailed = 1,        // the command failed (compare: found a difference)
+  kExitUsage = 2,         // wrong command line (compare: also any trouble)
   kExitInterrupted = 130, // stopped by Ctrl-C
 };
 
@@ -47,5 +47,10 @@ struct HostOptions {
 
 // Runs the command in options.args[0]; returns the exit status.
 int RunCommand(const HostOptions& options);
+
+// The status of a failure outside the command's own work (an unreadable
+// password file, a failed write of the output): 1, but 2 for compare,
+// whose 1 means "different" as with cmp and diff.
+int TroubleStatus(const HostOptions& options);
 
 }  // namespace quillery_host

@@ -17,11 +17,11 @@ int main(int argc, char** argv) {
   if (parsed != kRunCommand) return parsed;
   if (opt.hasPassword && !ReadPasswordFile(opt.passwordFile, opt.password)) {
     fprintf(stderr, "cannot read the password file %s: %s\n", opt.passwordFile.c_str(), strerror(errno));
-    return kExitFailed;
+    return TroubleStatus(opt);
   }
   if (opt.hasToPassword && !ReadPasswordFile(opt.toPasswordFile, opt.toPassword)) {
     fprintf(stderr, "cannot read the password file %s: %s\n", opt.toPasswordFile.c_str(), strerror(errno));
-    return kExitFailed;
+    return TroubleStatus(opt);
   }
   InstallInterruptHandler();
   return RunCommand(opt);

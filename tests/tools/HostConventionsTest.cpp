@@ -78,3 +78,28 @@ TEST(HostConventions, AnExistingOutputIsReplacedOnlyWithForce) {
 }
 
 }  // namespace
+
+namespace {
+
+// compare follows cmp and diff: 0 equal, 1 different, 2 trouble.
+TEST(HostConventions, ExitStatuses) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "30", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"--seed", "2", "generate", "30", t / "b.qyd"}).status, 0);
+  EXPECT_EQ(RunHost(t.Path(), {"compare", t / "a.qyd", t / "a.qyd"}).status, 0);
+  EXPECT_EQ(RunHost(t.Path(), {"compare", t / "a.qyd", t / "b.qyd"}).status, 1);
+  HostRun r = RunHost(t.Path(), {"compare", t / "a.qyd", t / "missing.qyd"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  WriteFile(t / "junk.qyz", "not a container");
+  EXPECT_EQ(RunHost(t.Path(), {"compare", t / "junk.qyz", t / "a.qyd"}).status, 2);
+  EXPECT_EQ(RunHost(t.Path(), {"--password-file", t / "none", "compare", t / "a.qyd", t / "a.qyd"}).status, 2);
+  EXPECT_EQ(RunHost(t.Path(), {"compare", t / "a.qyd"}).status, 2);
+  // The other commands: 1 failed, 2 wrong usage.
+  EXPECT_EQ(RunHost(t.Path(), {"info", t / "missing.qyd"}).status, 1);
+  EXPECT_EQ(RunHost(t.Path(), {"--password-file", t / "none", "info", t / "a.qyd"}).status, 1);
+  EXPECT_EQ(RunHost(t.Path(), {"info"}).status, 2);
+}
+
+}  // namespace
