@@ -61,6 +61,18 @@ bool IsEncryptedFormat(int id) {
   return fmt && fmt->IsEncrypted();
 }
 
+// A password for a target that is not encrypted would leave the user
+// believing the file is protected: a usage error rather than ignored.
+int CheckToPassword(const HostOptions& opt, const std::string& out) {
+  if (!opt.hasToPassword || IsEncryptedFormat(NoteDocument::GetFormatFromFileName(out))) return kExitOk;
+  std::string encrypted;
+  for (int id : RegisteredFormats())
+    if (IsEncryptedFormat(id)) encrypted += (encrypted.empty() ? "" : ", ") + FormatExtension(id);
+  fprintf(stderr, "--to-password-file applies only to an encrypted target (%s); %s is not encrypted\n",
+          encrypted.c_str(), out.c_str());
+  return kExitUsage;
+}
+
 // A database-backed document reads note contents only when a note is
 // selected; the commands that look at every note read them all first.
 void FetchAllNotes(NoteDocument& doc) {
@@ -202,6 +214,7 @@ int CmdConvert(const HostOptions& opt) {
   const std::string& out = opt.args[2];
   Host host(opt);
   if (int status = host.CheckTarget(out, "save")) return status;
+  if (int status = CheckToPassword(opt, out)) return status;
   // Rewriting a file in place (to change its password) keeps its identity:
   // the temporary file's other name must not make it count as a copy.
   const bool inPlace = SameFile(in, out);
@@ -251,6 +264,7 @@ int CmdGenerate(const HostOptions& opt) {
   const std::string& out = opt.args[2];
   Host host(opt);
   if (int status = host.CheckTarget(out, "save")) return status;
+  if (int status = CheckToPassword(opt, out)) return status;
   if (int status = CheckOverwrite(opt, out)) return status;
   StopWatch sw;
   NoteDocument doc;

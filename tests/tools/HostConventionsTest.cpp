@@ -103,3 +103,25 @@ TEST(HostConventions, ExitStatuses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostConventions, APasswordForATargetThatIsNotEncryptedIsAUsageError) {
+  TempDir t;
+  WriteFile(t / "pw", "secret\n");
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "20", t / "a.qyd"}).status, 0);
+  for (const std::string target : {"b.qyz", "b.qydb"}) {
+    HostRun r = RunHost(t.Path(), {"--to-password-file", t / "pw", "convert", t / "a.qyd", t / target});
+    EXPECT_EQ(r.status, 2) << target;
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
+    EXPECT_TRUE(Has(r.err, ".qye, .qyde")) << r.err;
+    EXPECT_FALSE(Exists(t / target));
+  }
+  EXPECT_EQ(RunHost(t.Path(), {"--to-password-file=" + (t / "pw"), "generate", "5", t / "c.qyd"}).status, 2);
+  HostRun r = RunHost(t.Path(), {"--to-password-file", t / "pw", "convert", t / "a.qyd", t / "b.qye"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = RunHost(t.Path(), {"--password-file", t / "pw", "info", t / "b.qye"});
+  EXPECT_TRUE(Has(r.out, "encrypted:       yes")) << r.out << r.err;
+}
+
+}  // namespace
