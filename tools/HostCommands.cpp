@@ -234,10 +234,18 @@ int CmdDump(const HostOptions& opt) {
   if (!fmt) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_UNKNOWN_FORMAT), DOC_LOAD_UNKNOWN_FORMAT));
   if (id != FORMAT_QYE && id != FORMAT_QYZ && id != FORMAT_QYDE)
     return Fail("dump", in, "only containers (.qye, .qyz) and encrypted databases (.qyde) can be dumped");
-  if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
-  if (IsFolder(out)) return Fail("dump", out, "it is a folder");
   // The decoded copy would replace the only encoded one.
   if (SameFile(in, out)) return Fail("dump", out, "it is the input file");
+  // The output is named for what it holds: a native document (or a page)
+  // for a container, a plain database for an encrypted one.
+  const int outId = NoteDocument::GetFormatFromFileName(out);
+  if (id == FORMAT_QYDE ? outId != FORMAT_QYDB : outId != FORMAT_QYD && outId != FORMAT_HTML) {
+    fprintf(stderr, "dump writes %s as %s: name the output so\n", in.c_str(),
+            id == FORMAT_QYDE ? "a plain database (.qydb)" : "a native document (.qyd or .html)");
+    return kExitUsage;
+  }
+  if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
+  if (IsFolder(out)) return Fail("dump", out, "it is a folder");
   if (int status = CheckOverwrite(opt, out)) return status;
   Host host(opt);
   const char* password = nullptr;
@@ -331,6 +339,13 @@ int RunCommand(const HostOptions& options) {
     if (options.args[0] != c.name) continue;
     if (options.args.size() != c.operands + 1) {
       fprintf(stderr, "%s takes %zu operand%s (see quillery --help)\n", c.name, c.operands, c.operands == 1 ? "" : "s");
+      return kExitUsage;
+    }
+    // Documents are files whose extensions tell their formats; a "-" would
+    // otherwise be taken for a file of that name.
+    for (size_t i = 1; i < options.args.size(); ++i) {
+      if (options.args[i] != "-") continue;
+      fprintf(stderr, "%s: - (standard input or output) cannot be used; name a file\n", c.name);
       return kExitUsage;
     }
     return c.run(options);

@@ -125,3 +125,29 @@ TEST(HostConventions, APasswordForATargetThatIsNotEncryptedIsAUsageError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostConventions, DumpWritesOnlyTheKindItProduces) {
+  TempDir t;
+  WriteFile(t / "pw", "secret\n");
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "20", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"--password-file", t / "pw", "convert", t / "a.qyd", t / "a.qyz"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"--password-file", t / "pw", "convert", t / "a.qyd", t / "a.qyde"}).status, 0);
+  for (const std::vector<std::string>& c : std::vector<std::vector<std::string>>{
+           {"a.qyz", "x.qydb"}, {"a.qyz", "x.qyz"}, {"a.qyz", "x.txt"}, {"a.qyde", "x.qyd"}, {"a.qyde", "x.qyde"}}) {
+    HostRun r = RunHost(t.Path(), {"--password-file", t / "pw", "dump", t / c[0], t / c[1]});
+    EXPECT_EQ(r.status, 2) << c[0] << " -> " << c[1];
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
+    EXPECT_FALSE(Exists(t / c[1])) << c[1];
+  }
+  EXPECT_EQ(RunHost(t.Path(), {"dump", t / "a.qyz", t / "x.html"}).status, 0);
+  EXPECT_EQ(RunHost(t.Path(), {"--password-file", t / "pw", "dump", t / "a.qyde", t / "x.qydb"}).status, 0);
+  // Standard output is no file: refused, and no file named "-" appears.
+  HostRun r = RunHost(t.Path(), {"dump", t / "a.qyz", "-"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "standard input or output")) << r.err;
+  EXPECT_FALSE(Exists("-"));
+}
+
+}  // namespace
