@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "OutputText.h"
 #include "base/Log.h"
 
 #ifndef QY_VERSION
@@ -82,7 +83,7 @@ const OptionSpec kOptions[] = {
        return true;
      },
      "--log-level takes a number from 0 to 6"},
-    {"--quiet", 'q', nullptr, nullptr, "no progress bar",
+    {"--quiet", 'q', nullptr, nullptr, "no progress bar, no summary (generate), no verdict line\n(compare: the status tells); failures are still reported",
      [](HostOptions& o, const char*) {
        o.progress = false;
        return o.quiet = true;
@@ -192,8 +193,9 @@ void PrintCommandHelp(const CommandHelp& c) {
   PutStatuses(c.statuses);
 }
 
+// Parts of the line may be the user's words: printed with escapes.
 int Usage(const std::string& line) {
-  fprintf(stderr, "%s\n", line.c_str());
+  fprintf(stderr, "%s\n", Printable(line).c_str());
   return kExitUsage;
 }
 

@@ -10,6 +10,7 @@
 
 #include "HostFormats.h"
 #include "Interrupt.h"
+#include "OutputText.h"
 #include "ProgressBar.h"
 #include "TempOutput.h"
 #include "TerminalController.h"
@@ -30,7 +31,7 @@ namespace {
 // Prints "cannot VERB PATH: WHAT" and gives the exit status: interrupted
 // when a signal stopped the work, failed otherwise.
 int Fail(const char* verb, const std::string& path, const std::string& what) {
-  fprintf(stderr, "cannot %s %s: %s\n", verb, path.c_str(), what.c_str());
+  fprintf(stderr, "cannot %s %s: %s\n", verb, Printable(path).c_str(), what.c_str());
   return WasInterrupted() ? kExitInterrupted : kExitFailed;
 }
 
@@ -52,7 +53,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 int CheckOverwrite(const HostOptions& opt, const std::string& out) {
   struct stat st;
   if (opt.force || lstat(out.c_str(), &st) != 0) return kExitOk;
-  fprintf(stderr, "%s exists (use --force to replace it)\n", out.c_str());
+  fprintf(stderr, "%s exists (use --force to replace it)\n", Printable(out).c_str());
   return kExitFailed;
 }
 
@@ -69,7 +70,7 @@ int CheckToPassword(const HostOptions& opt, const std::string& out) {
   for (int id : RegisteredFormats())
     if (IsEncryptedFormat(id)) encrypted += (encrypted.empty() ? "" : ", ") + FormatExtension(id);
   fprintf(stderr, "--to-password-file applies only to an encrypted target (%s); %s is not encrypted\n",
-          encrypted.c_str(), out.c_str());
+          encrypted.c_str(), Printable(out).c_str());
   return kExitUsage;
 }
 
@@ -195,17 +196,17 @@ int CmdInfo(const HostOptions& opt) {
   if (loader && !loader->GetGeneratorVersion().empty()) generator += " " + loader->GetGeneratorVersion();
   const std::string version = loader ? loader->GetFormatVersion() : std::string();
 
-  printf("file:            %s\n", path.c_str());
+  printf("file:            %s\n", Printable(path).c_str());
   printf("format:          %s\n", FormatName(id).c_str());
   printf("encrypted:       %s\n", doc.IsEncrypted() ? "yes" : "no");
   printf("size:            %s\n", Bytes(File64::FileSize(path)).c_str());
   printf("notes:           %d in %d level%s\n", doc.GetNodeCount(), levels, levels == 1 ? "" : "s");
   printf("contents:        %lld pictures, %lld attachments, %lld links\n", pictures, attachments, links);
-  printf("title:           %s\n", doc.GetTitle().c_str());
-  printf("author:          %s\n", doc.GetAuthor().c_str());
-  printf("UID:             %s\n", doc.GetUID().c_str());
-  printf("generator:       %s\n", generator.empty() ? "(none recorded)" : generator.c_str());
-  printf("format version:  %s\n", version.empty() ? "(none recorded)" : version.c_str());
+  printf("title:           %s\n", Printable(doc.GetTitle()).c_str());
+  printf("author:          %s\n", Printable(doc.GetAuthor()).c_str());
+  printf("UID:             %s\n", Printable(doc.GetUID()).c_str());
+  printf("generator:       %s\n", generator.empty() ? "(none recorded)" : Printable(generator).c_str());
+  printf("format version:  %s\n", version.empty() ? "(none recorded)" : Printable(version).c_str());
   return kExitOk;
 }
 
@@ -240,7 +241,7 @@ int CmdDump(const HostOptions& opt) {
   // for a container, a plain database for an encrypted one.
   const int outId = NoteDocument::GetFormatFromFileName(out);
   if (id == FORMAT_QYDE ? outId != FORMAT_QYDB : outId != FORMAT_QYD && outId != FORMAT_HTML) {
-    fprintf(stderr, "dump writes %s as %s: name the output so\n", in.c_str(),
+    fprintf(stderr, "dump writes %s as %s: name the output so\n", Printable(in).c_str(),
             id == FORMAT_QYDE ? "a plain database (.qydb)" : "a native document (.qyd or .html)");
     return kExitUsage;
   }
@@ -281,9 +282,10 @@ int CmdGenerate(const HostOptions& opt) {
   no.nSeed = opt.seed;
   const quillery::NotebookStats st = quillery::MakeSampleNotebook(doc, no);
   if (int status = host.Save(doc, out, true)) return status;
+  if (opt.quiet) return kExitOk;
   printf("wrote %s: %d notes in %d levels, %d pictures, %d attachments, %d links, %d anchors, %d formatting tags, "
          "%d tasks, %d clones; %s in %.2f s\n",
-         out.c_str(), st.nNotes, st.nMaxLevel + (st.nNotes ? 1 : 0), st.nPictures, st.nAttachments, st.nLinks,
+         Printable(out).c_str(), st.nNotes, st.nMaxLevel + (st.nNotes ? 1 : 0), st.nPictures, st.nAttachments, st.nLinks,
          st.nAnchors, st.nFormatTags, st.nTasks, st.nClones, Bytes(File64::FileSize(out)).c_str(),
          static_cast<double>(sw.GetElapsedMiliSeconds()) / 1000.0);
   return kExitOk;
@@ -301,10 +303,10 @@ int CmdCompare(const HostOptions& opt) {
   co.bUID = co.bDeletions = !opt.ignoreUID;
   std::string diff;
   if (!quillery::CompareDocuments(a, b, &diff, co)) {
-    printf("different: %s\n", diff.c_str());
+    if (!opt.quiet) printf("different: %s\n", Printable(diff).c_str());
     return kExitFailed;
   }
-  printf("equal: %d notes\n", a.GetNodeCount());
+  if (!opt.quiet) printf("equal: %d notes\n", a.GetNodeCount());
   return kExitOk;
 }
 

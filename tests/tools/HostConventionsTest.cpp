@@ -151,3 +151,54 @@ TEST(HostConventions, DumpWritesOnlyTheKindItProduces) {
 }
 
 }  // namespace
+
+namespace {
+
+// No byte a terminal would act on, other than the line ends.
+bool OnlyPlainLines(const std::string& s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if ((c < 0x20 && c != '\n') || c == 0x7F) return false;
+    if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0) return false;
+  }
+  return true;
+}
+
+TEST(HostConventions, OutputIsEscapedCheckedAndQuietOnRequest) {
+  TempDir t;
+  HostRun r = RunHost(t.Path(), {"-q", "generate", "12", t / "a.qyd"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  // A title and a file name holding escape sequences and a C1 control.
+  std::string doc = ReadAll(t / "a.qyd");
+  const size_t from = doc.find("<TITLE>") + 7;
+  doc.replace(from, doc.find("</TITLE>") - from, "\x1b]0;owned\x07\x1b[31mred\xc2\x9bx");
+  const std::string odd = t / "odd\x1b[2J.qyd";
+  WriteFile(odd, doc);
+  r = RunHost(t.Path(), {"info", odd});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(OnlyPlainLines(r.out)) << r.out;
+  EXPECT_TRUE(Has(r.out, "title:           \\x1b]0;owned\\a\\x1b[31mred\\u009bx\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "odd\\x1b[2J.qyd")) << r.out;
+  r = RunHost(t.Path(), {"info", t / "gone\x1b[2J.qyd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(OnlyPlainLines(r.err)) << r.err;
+
+  r = RunHost(t.Path(), {"-q", "compare", t / "a.qyd", t / "a.qyd"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_EQ(RunHost(t.Path(), {"--quiet", "compare", t / "a.qyd", odd}).status, 1);
+
+  // Output that cannot be written is a failure (as with "> /dev/full").
+  HostCall call;
+  call.brokenStdout = true;
+  call.args = {"info", t / "a.qyd"};
+  r = RunHost(t.Path(), call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  EXPECT_TRUE(Has(r.err, "cannot write the output")) << r.err;
+  call.args = {"compare", t / "a.qyd", t / "a.qyd"};
+  EXPECT_EQ(RunHost(t.Path(), call).status, 2);
+}
+
+}  // namespace

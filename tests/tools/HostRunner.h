@@ -37,6 +37,7 @@ struct HostCall {
   std::vector<std::string> args;
   std::vector<std::string> env;  // "NAME=value" added to a clean environment
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 = none
+  bool brokenStdout = false;     // stdout is a pipe nobody reads (SIGPIPE ignored): writes fail
 };
 
 // Starts the program; returns its pid. stdout and stderr go to the files.
@@ -51,6 +52,12 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
   dup2(fo, 1);
   dup2(fe, 2);
   setsid();  // no controlling terminal: password prompts cannot reach one
+  int broken[2];
+  if (call.brokenStdout && pipe(broken) == 0) {
+    close(broken[0]);
+    dup2(broken[1], 1);
+    signal(SIGPIPE, SIG_IGN);
+  }
   if (call.fileSizeLimit >= 0) {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit rl;
