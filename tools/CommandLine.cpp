@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "HostFormats.h"
 #include "OutputText.h"
 #include "base/Log.h"
 
@@ -175,6 +176,8 @@ void PrintUsage() {
   for (const OptionSpec& o : kOptions) PutOption(o);
   PutStatuses(kStatuses);
   printf("             compare: 0 equal, 1 different, 2 trouble\n");
+  printf("\nA failure prints one line; the number in parentheses at its end names the cause:\n%s",
+         CauseNumbersHelp().c_str());
 }
 
 void PrintCommandHelp(const CommandHelp& c) {

@@ -31,7 +31,9 @@ namespace {
 // Prints "cannot VERB PATH: WHAT" and gives the exit status: interrupted
 // when a signal stopped the work, failed otherwise.
 int Fail(const char* verb, const std::string& path, const std::string& what) {
-  fprintf(stderr, "cannot %s %s: %s\n", verb, Printable(path).c_str(), what.c_str());
+  // Whatever broke off after Ctrl-C, the cause is the one word for it.
+  const std::string cause = WasInterrupted() ? std::string("interrupted") : what;
+  fprintf(stderr, "cannot %s %s: %s\n", verb, Printable(path).c_str(), cause.c_str());
   return WasInterrupted() ? kExitInterrupted : kExitFailed;
 }
 
@@ -82,8 +84,6 @@ void FetchAllNotes(NoteDocument& doc) {
   for (int i = 0; i < doc.GetNodeCount(); ++i) dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
 }
 
-const char* kNoPassword = "no password given (use --password-file, QUILLERY_PASSWORD or a terminal)";
-
 class Host {
  public:
   explicit Host(const HostOptions& opt)
@@ -98,7 +98,7 @@ class Host {
     const int id = NoteDocument::GetFormatFromFileName(path);
     if (id > 0 && IsEncryptedFormat(id) && File64::PathExists(path)) {
       password = m_gui.GetPassword(path.c_str(), false);
-      if (!password) return Fail("load", path, WasInterrupted() ? "cancelled" : kNoPassword);
+      if (!password) return Fail("load", path, m_gui.Failure());
     }
     ResetProgress();
     int result;
@@ -121,7 +121,7 @@ class Host {
   int CheckTarget(const std::string& path, const char* verb) {
     const int id = NoteDocument::GetFormatFromFileName(path);
     if (id < 1 || !FileFormatFactory::Get().IsRegistered(id))
-      return Fail(verb, path, WithCode(SaveResultText(DOC_SAVE_UNKNOWN_FORMAT), DOC_SAVE_UNKNOWN_FORMAT));
+      return Fail(verb, path, WithCode(SaveResultText(DOC_SAVE_UNKNOWN_FORMAT), SaveCauseNumber(DOC_SAVE_UNKNOWN_FORMAT)));
     if (IsFolder(path)) return Fail(verb, path, "it is a folder");
     return kExitOk;
   }
@@ -133,7 +133,7 @@ class Host {
     const char* password = nullptr;
     if (IsEncryptedFormat(NoteDocument::GetFormatFromFileName(path))) {
       password = m_gui.GetPassword(path.c_str(), true);
-      if (!password) return Fail("save", path, WasInterrupted() ? "cancelled" : kNoPassword);
+      if (!password) return Fail("save", path, m_gui.Failure());
     }
     // An HTML export names its side folder after the page it writes, so it
     // must be given the real target: the engine already writes over an
@@ -149,8 +149,8 @@ class Host {
       result = doc.Save(target.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
-    if (result != DOC_SAVE_OK) return Fail("save", path, WithCode(SaveResultText(result), result));
-    if (WasInterrupted()) return Fail("save", path, WithCode(SaveResultText(DOC_SAVE_ABORTED), DOC_SAVE_ABORTED));
+    if (result != DOC_SAVE_OK) return Fail("save", path, WithCode(SaveResultText(result), SaveCauseNumber(result)));
+    if (WasInterrupted()) return Fail("save", path, WithCode(SaveResultText(DOC_SAVE_ABORTED), SaveCauseNumber(DOC_SAVE_ABORTED)));
     if (exportPage) return kExitOk;
     if (int err = out.Commit()) return Fail("save", path, strerror(err));
     return kExitOk;
@@ -252,13 +252,13 @@ int CmdDump(const HostOptions& opt) {
   const char* password = nullptr;
   if (fmt->IsEncrypted()) {
     password = host.Gui().GetPassword(in.c_str(), false);
-    if (!password) return Fail("dump", in, WasInterrupted() ? "cancelled" : kNoPassword);
+    if (!password) return Fail("dump", in, host.Gui().Failure());
   }
   TempOutput tmp(out);
   ResetProgress();
   if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password))
-    return Fail("dump", in, WasInterrupted() ? "cancelled" : "cannot decode it (wrong password, or a damaged file)");
-  if (WasInterrupted()) return Fail("dump", in, "cancelled");
+    return Fail("dump", in, "cannot decode it (wrong password, or a damaged file)");
+  if (WasInterrupted()) return Fail("dump", in, "interrupted");
   if (int err = tmp.Commit()) return Fail("dump", out, strerror(err));
   return kExitOk;
 }

@@ -104,4 +104,24 @@ std::string SaveResultText(int result) {
   }
 }
 
+int SaveCauseNumber(int result) {
+  switch (result) {
+    case DOC_SAVE_ABORTED: return DOC_LOAD_ABORTED;
+    case DOC_SAVE_UNKNOWN_FORMAT: return DOC_LOAD_UNKNOWN_FORMAT;
+    default: return result > 0 && result < 10 ? result + 10 : result;
+  }
+}
+
+std::string CauseNumbersHelp() {
+  std::string text;
+  auto line = [&text](int number, const std::string& meaning) {
+    text += "  " + std::to_string(number) + (number < 10 ? "   " : "  ") + meaning + "\n";
+  };
+  for (int r = DOC_LOAD_ABORTED; r <= DOC_LOAD_DECODER_FAIL; ++r) line(r, LoadResultText(r));
+  for (int r : {DOC_SAVE_WRITE_ERROR, DOC_SAVE_NOT_WRITABLE, DOC_SAVE_NO_MEMORY, DOC_SAVE_RENAME_FAILED,
+                DOC_SAVE_NOT_OPEN, DOC_SAVE_COMMIT_FAILED, DOC_SAVE_CSS_FAILED, DOC_SAVE_ERROR})
+    line(SaveCauseNumber(r), SaveResultText(r));
+  return text;
+}
+
 }  // namespace quillery_host

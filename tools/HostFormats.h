@@ -25,4 +25,12 @@ bool StoresDocument(int formatId);
 std::string LoadResultText(int result);
 std::string SaveResultText(int result);
 
+// A failure line ends with a number in parentheses that names its cause on
+// its own, whether a load or a save failed: the load result itself, and for
+// a save result the number of the same cause (cancelled 1, unsupported
+// format 4) or one of its own (10 and up).
+int SaveCauseNumber(int result);
+// Every cause number with its meaning, one per line, for --help.
+std::string CauseNumbersHelp();
+
 }  // namespace quillery_host

@@ -17,12 +17,23 @@ char g_pending[PATH_MAX];
 volatile sig_atomic_t g_pendingSet = 0;
 struct termios g_tty;
 volatile sig_atomic_t g_ttyFd = -1;
+volatile sig_atomic_t g_stderrTty = 0;
+
+// The one line of a hard stop, in the words of every other Ctrl-C failure.
+// A progress bar on the terminal is erased first; nothing else goes to a
+// file or pipe.
+void SayInterrupted() {
+  static const char kErase[] = "\r\033[K";
+  static const char kMsg[] = "interrupted\n";
+  if (g_stderrTty) (void)!write(STDERR_FILENO, kErase, sizeof(kErase) - 1);
+  (void)!write(STDERR_FILENO, kMsg, sizeof(kMsg) - 1);
+}
 
 void OnSignal(int) {
-  static const char kMsg[] = "\ninterrupted\n";
   if (g_ttyFd >= 0) {  // at a prompt: nothing to cancel, restore the echo
     tcsetattr(g_ttyFd, TCSAFLUSH, &g_tty);
-    (void)!write(STDERR_FILENO, kMsg, sizeof(kMsg) - 1);
+    (void)!write(g_ttyFd, "\n", 1);  // ends the prompt's line
+    SayInterrupted();
     _exit(130);
   }
   if (g_signals++ == 0) {
@@ -31,13 +42,14 @@ void OnSignal(int) {
     return;
   }
   if (g_pendingSet) unlink(g_pending);
-  (void)!write(STDERR_FILENO, kMsg, sizeof(kMsg) - 1);
+  SayInterrupted();
   _exit(130);
 }
 
 }  // namespace
 
 void InstallInterruptHandler() {
+  g_stderrTty = isatty(STDERR_FILENO) ? 1 : 0;
   struct sigaction sa;
   memset(&sa, 0, sizeof(sa));
   sa.sa_handler = OnSignal;

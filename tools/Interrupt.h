@@ -2,7 +2,8 @@
 
 // Ctrl-C for the command-line host. The first SIGINT (or SIGTERM) asks the
 // running load or save to stop through ProgressInfo's cancel flag; the
-// engine then ends with "cancelled" and removes what it was writing. A
+// engine then ends with "cancelled" and removes what it was writing, and the
+// host reports the failure as "interrupted" (the one word for Ctrl-C). A
 // second signal ends the process at once, after removing the temporary
 // output file registered here, so no partial file is left behind either way.
 // During a password prompt the first signal ends the process at once, after

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "Interrupt.h"
+#include "OutputText.h"
 
 namespace quillery_host {
 
@@ -20,22 +21,41 @@ TerminalController::TerminalController(const std::string* readPassword, const st
       m_write(writePassword ? *writePassword : std::string()),
       m_cloneMode(cloneMode) {}
 
+namespace {
+
+const int kTries = 3;
+
+// A word to the person at the prompt (not a failure: the prompt goes on).
+void TellTerminal(const std::string& text) {
+  const int fd = open("/dev/tty", O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)!write(fd, text.data(), text.size());
+  close(fd);
+}
+
+}  // namespace
+
 const char* TerminalController::GetPassword(const char* path, bool save) {
+  m_failure = "no password given (use --password-file, QUILLERY_PASSWORD or a terminal)";
   if (save && m_hasWrite) return m_write.c_str();
   if (m_hasRead) return m_read.c_str();
   if (const char* env = getenv("QUILLERY_PASSWORD")) {
     m_answer = env;
     return m_answer.c_str();
   }
-  const std::string name = path ? path : "the document";
+  const std::string name = path ? Printable(path) : "the document";
   if (!save) return Prompt("Password for " + name + ": ", m_answer) ? m_answer.c_str() : nullptr;
-  std::string again;
-  if (!Prompt("New password for " + name + ": ", m_answer) || !Prompt("Repeat the password: ", again)) return nullptr;
-  if (again != m_answer) {
-    fprintf(stderr, "the passwords differ\n");
-    return nullptr;
+  // A typing slip in the repeated password asks again rather than ending
+  // the run.
+  for (int tries = 1;; ++tries) {
+    std::string again;
+    if (!Prompt("New password for " + name + ": ", m_answer) || !Prompt("Repeat the password: ", again)) return nullptr;
+    if (again == m_answer) return m_answer.c_str();
+    if (tries == kTries) break;
+    TellTerminal("The passwords differ; try again.\n");
   }
-  return m_answer.c_str();
+  m_failure = "the passwords differed " + std::to_string(kTries) + " times";
+  return nullptr;
 }
 
 int TerminalController::ConvertClonesOnSave(const char*) { return m_cloneMode >= 0 ? m_cloneMode : kKeepClones; }

@@ -6,7 +6,7 @@
 // environment variable QUILLERY_PASSWORD, else a prompt on the terminal
 // without echo (none when there is no terminal). For a file being written,
 // the --to-password-file contents first, then the same sources; a prompt
-// asks twice and refuses when the answers differ.
+// asks twice, and asks again when the answers differ (three tries).
 //
 // Clones: the clone question is answered with the --clone-mode value, and
 // otherwise with a mode that keeps clones as they are.
@@ -29,6 +29,8 @@ class TerminalController : public GuiControllerBase {
   TerminalController(const std::string* readPassword, const std::string* writePassword, int cloneMode);
 
   const char* GetPassword(const char* path, bool save) override;
+  // Why the last GetPassword gave no password, for the failure line.
+  const std::string& Failure() const { return m_failure; }
   int ConvertClonesOnSave(const char* noteTitle) override;
   // Files of the host are written as temporary files first; overwriting is
   // the host's decision, already made.
@@ -41,6 +43,7 @@ class TerminalController : public GuiControllerBase {
   std::string m_read, m_write;
   int m_cloneMode;
   std::string m_answer;
+  std::string m_failure;
 };
 
 // Reads a password file: its contents without one trailing line break.

@@ -90,7 +90,7 @@ TEST(HostCommandLine, UnsupportedOrFolderTargetFailsBeforeLoading) {
   // The input does not even exist: the target is judged first.
   HostRun r = RunHost(t.Path(), {"convert", t / "missing.qyd", t / "out.xyz"});
   EXPECT_EQ(r.status, 1);
-  ExpectOneLine(r, {"cannot save " + (t / "out.xyz"), "unsupported file format (2)"});
+  ExpectOneLine(r, {"cannot save " + (t / "out.xyz"), "unsupported file format (4)"});
   mkdir((t / "dir.qyd").c_str(), 0700);
   r = RunHost(t.Path(), {"generate", "5", t / "dir.qyd"});
   EXPECT_EQ(r.status, 1);

@@ -3,7 +3,10 @@
 // clean output and one-line failures; and the README's examples run as
 // written.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -199,6 +202,101 @@ TEST(HostConventions, OutputIsEscapedCheckedAndQuietOnRequest) {
   EXPECT_TRUE(Has(r.err, "cannot write the output")) << r.err;
   call.args = {"compare", t / "a.qyd", t / "a.qyd"};
   EXPECT_EQ(RunHost(t.Path(), call).status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Plays the person at the terminal: waits for each prompt, then answers it.
+class FakeTerminal {
+ public:
+  FakeTerminal() {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) m_slave = ptsname(m_master);
+  }
+  ~FakeTerminal() {
+    if (m_master >= 0) close(m_master);
+  }
+  const std::string& Slave() const { return m_slave; }
+  // Reads until the screen shows `text` for the n-th time; false when the
+  // program went away first (or after a generous safety limit).
+  bool WaitFor(const std::string& text, int n) {
+    for (int rounds = 0; rounds < 600; ++rounds) {
+      int seen = 0;
+      for (size_t at = m_screen.find(text); at != std::string::npos; at = m_screen.find(text, at + 1)) ++seen;
+      if (seen >= n) return true;
+      pollfd p = {m_master, POLLIN, 0};
+      if (poll(&p, 1, 100) < 0) return false;
+      char buf[256];
+      if (p.revents & POLLIN) {
+        const ssize_t got = read(m_master, buf, sizeof(buf));
+        if (got <= 0) return false;
+        m_screen.append(buf, static_cast<size_t>(got));
+      } else if (p.revents & (POLLHUP | POLLERR)) {
+        return false;
+      }
+    }
+    return false;
+  }
+  void Type(const std::string& line) { (void)!write(m_master, (line + "\n").data(), line.size() + 1); }
+
+ private:
+  int m_master = -1;
+  std::string m_slave;
+  std::string m_screen;
+};
+
+// Runs `convert` onto an encrypted target, answering the new-password
+// prompt with the pairs; returns the result.
+HostRun ConvertAtThePrompt(TempDir& t, const std::string& target,
+                           const std::vector<std::pair<std::string, std::string>>& answers) {
+  FakeTerminal term;
+  HostCall call;
+  call.terminal = term.Slave();
+  call.args = {"convert", t / "a.qyd", t / target};
+  const pid_t pid = StartHost(call, t / "out.txt", t / "err.txt");
+  int round = 0;
+  for (const auto& a : answers) {
+    ++round;
+    if (!term.WaitFor("New password for ", round)) break;
+    term.Type(a.first);
+    if (!term.WaitFor("Repeat the password: ", round)) break;
+    term.Type(a.second);
+  }
+  HostRun r;
+  r.status = WaitHost(pid);
+  r.out = ReadAll(t / "out.txt");
+  r.err = ReadAll(t / "err.txt");
+  return r;
+}
+
+TEST(HostConventions, OneLinePerFailureAndThePromptAsksAgain) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "10", t / "a.qyd"}).status, 0);
+  // Two slips, then the same password twice: the file is written.
+  HostRun r = ConvertAtThePrompt(t, "b.qye", {{"one", "two"}, {"three", "four"}, {"pass", "pass"}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  WriteFile(t / "pw", "pass");
+  EXPECT_EQ(RunHost(t.Path(), {"--password-file", t / "pw", "compare", "--ignore-uid", t / "a.qyd", t / "b.qye"}).status,
+            0);
+  // Three slips: one line, naming the real cause.
+  r = ConvertAtThePrompt(t, "c.qye", {{"one", "two"}, {"three", "four"}, {"five", "six"}});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "cannot save " + (t / "c.qye") + ": the passwords differed 3 times\n");
+  EXPECT_FALSE(Exists(t / "c.qye"));
+
+  // A number in parentheses names one cause, load or save, and --help
+  // explains each.
+  r = RunHost(t.Path(), {"info", t / "missing.qyd"});
+  EXPECT_TRUE(Has(r.err, "no such file (2)")) << r.err;
+  r = RunHost(t.Path(), {"convert", t / "a.qyd", t / "a.xyz"});
+  EXPECT_TRUE(Has(r.err, "unsupported file format (4)")) << r.err;
+  const std::string help = RunHost(t.Path(), {"--help"}).out;
+  EXPECT_TRUE(Has(help, "  2   no such file\n")) << help;
+  EXPECT_TRUE(Has(help, "  4   unsupported file format\n")) << help;
+  EXPECT_EQ(help.find("  2 "), help.rfind("  2 "));
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ struct HostCall {
   std::vector<std::string> env;  // "NAME=value" added to a clean environment
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 = none
   bool brokenStdout = false;     // stdout is a pipe nobody reads (SIGPIPE ignored): writes fail
+  std::string terminal;          // a pseudo-terminal to be the program's terminal (prompts)
 };
 
 // Starts the program; returns its pid. stdout and stderr go to the files.
@@ -52,6 +53,7 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
   dup2(fo, 1);
   dup2(fe, 2);
   setsid();  // no controlling terminal: password prompts cannot reach one
+  if (!call.terminal.empty() && open(call.terminal.c_str(), O_RDWR) < 0) _exit(126);  // ... unless given
   int broken[2];
   if (call.brokenStdout && pipe(broken) == 0) {
     close(broken[0]);
