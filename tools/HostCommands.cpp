@@ -186,6 +186,9 @@ int CmdInfo(const HostOptions& opt) {
     const int level = it.CalcNodeLevel(i);
     if (level + 1 > levels) levels = level + 1;
     const NoteNode& n = doc.GetNodeByIdx(i);
+    // A clone shows its original's content (the native format even repeats
+    // the attachments there): counted once, as the document holds it.
+    if (n.IsClone()) continue;
     pictures += n.m_objText.m_lstPictures.GetSize();
     attachments += static_cast<long long>(n.m_lstAttachments.size());
     links += n.m_objText.m_lstLinks.GetSize();
@@ -200,12 +203,15 @@ int CmdInfo(const HostOptions& opt) {
   printf("format:          %s\n", FormatName(id).c_str());
   printf("encrypted:       %s\n", doc.IsEncrypted() ? "yes" : "no");
   printf("size:            %s\n", Bytes(File64::FileSize(path)).c_str());
-  printf("notes:           %d in %d level%s\n", doc.GetNodeCount(), levels, levels == 1 ? "" : "s");
-  printf("contents:        %lld pictures, %lld attachments, %lld links\n", pictures, attachments, links);
+  printf("notes:           %d in %s\n", doc.GetNodeCount(), Counted(levels, "level").c_str());
+  printf("contents:        %s, %s, %s\n", Counted(pictures, "picture").c_str(), Counted(attachments, "attachment").c_str(),
+         Counted(links, "link").c_str());
   printf("title:           %s\n", Printable(doc.GetTitle()).c_str());
   printf("author:          %s\n", Printable(doc.GetAuthor()).c_str());
   printf("UID:             %s\n", Printable(doc.GetUID()).c_str());
-  printf("generator:       %s\n", generator.empty() ? "(none recorded)" : Printable(generator).c_str());
+  // A database records no generator: the line would only say so.
+  if (!doc.GetDynamicLoader())
+    printf("generator:       %s\n", generator.empty() ? "(none recorded)" : Printable(generator).c_str());
   printf("format version:  %s\n", version.empty() ? "(none recorded)" : Printable(version).c_str());
   return kExitOk;
 }
@@ -283,10 +289,12 @@ int CmdGenerate(const HostOptions& opt) {
   const quillery::NotebookStats st = quillery::MakeSampleNotebook(doc, no);
   if (int status = host.Save(doc, out, true)) return status;
   if (opt.quiet) return kExitOk;
-  printf("wrote %s: %d notes in %d levels, %d pictures, %d attachments, %d links, %d anchors, %d formatting tags, "
-         "%d tasks, %d clones; %s in %.2f s\n",
-         Printable(out).c_str(), st.nNotes, st.nMaxLevel + (st.nNotes ? 1 : 0), st.nPictures, st.nAttachments, st.nLinks,
-         st.nAnchors, st.nFormatTags, st.nTasks, st.nClones, Bytes(File64::FileSize(out)).c_str(),
+  printf("wrote %s: %s in %s, %s, %s, %s, %s, %s, %s, %s; %s in %.2f s\n", Printable(out).c_str(),
+         Counted(st.nNotes, "note").c_str(), Counted(st.nMaxLevel + (st.nNotes ? 1 : 0), "level").c_str(),
+         Counted(st.nPictures, "picture").c_str(), Counted(st.nAttachments, "attachment").c_str(),
+         Counted(st.nLinks, "link").c_str(), Counted(st.nAnchors, "anchor").c_str(),
+         Counted(st.nFormatTags, "formatting tag").c_str(), Counted(st.nTasks, "task").c_str(),
+         Counted(st.nClones, "clone").c_str(), Bytes(File64::FileSize(out)).c_str(),
          static_cast<double>(sw.GetElapsedMiliSeconds()) / 1000.0);
   return kExitOk;
 }

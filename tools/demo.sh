@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: makes a sample document with every feature, converts it through
 # every document format the host has and back to .qyd, shows what each file
-# holds, and checks that the document came back equal.
+# holds, and checks that the document came back equal. The files stay in a
+# folder it names (BUILD_DIR/demo, or $QY_DEMO_DIR) for a look afterwards;
+# the next run replaces them.
 # Usage: tools/demo.sh BUILD_DIR   (scripts/demo passes build-release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,9 +14,12 @@ case $build in /*) q="$build/tools/quillery" ;; esac
 notes=${QY_DEMO_NOTES:-3000}
 [ -x "$q" ] || { echo "demo: $q is not built" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillery-demo.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+work=${QY_DEMO_DIR:-$(dirname "$q")/../demo}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
 cd "$work"
+# Only what an earlier run made here goes; nothing else in the folder.
+rm -f password sample.qyd step[0-9]*.*
 printf 'demo password\n' > password
 pw=(--password-file password)  # also the password of the encrypted files written
 
@@ -22,6 +27,7 @@ now() { date +%s.%N; }
 secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f s", b - a }'; }
 
 echo "== quillery demo: a sample document of $notes notes through every format and back"
+echo "   (the files are kept in $work)"
 "$q" --seed 7 generate "$notes" sample.qyd
 
 # Every format that stores a whole document, .qyd last so the chain ends there.
@@ -64,3 +70,5 @@ else
   echo "   the round trip FAILED: $result"
   exit 1
 fi
+echo
+echo "== the files are in $work"

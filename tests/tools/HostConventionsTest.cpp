@@ -300,3 +300,42 @@ TEST(HostConventions, OneLinePerFailureAndThePromptAsksAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// The number before " noun" in text, or -1.
+long CountBefore(const std::string& text, const std::string& noun) {
+  const size_t at = text.find(" " + noun);
+  if (at == std::string::npos) return -1;
+  size_t from = at;
+  while (from > 0 && isdigit(static_cast<unsigned char>(text[from - 1]))) --from;
+  return from == at ? -1 : std::stol(text.substr(from, at - from));
+}
+
+TEST(HostConventions, GenerateInfoAndTheDemoAgree) {
+  TempDir t;
+  HostRun r = RunHost(t.Path(), {"generate", "1", t / "one.qyd"});
+  EXPECT_TRUE(Has(r.out, "1 note in 1 level, 1 picture,")) << r.out;
+  EXPECT_TRUE(Has(RunHost(t.Path(), {"info", t / "one.qyd"}).out, "notes:           1 in 1 level\n"));
+
+  // Enough notes for clones of notes with attachments.
+  const HostRun gen = RunHost(t.Path(), {"generate", "3000", t / "a.qyd"});
+  ASSERT_EQ(gen.status, 0) << gen.err;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "convert", t / "a.qyd", t / "a.qydb"}).status, 0);
+  for (const std::string f : {"a.qyd", "a.qydb"}) {
+    r = RunHost(t.Path(), {"info", t / f});
+    EXPECT_EQ(CountBefore(r.out, "attachments"), CountBefore(gen.out, "attachments")) << f << ":\n" << r.out << gen.out;
+    EXPECT_EQ(CountBefore(r.out, "pictures"), CountBefore(gen.out, "pictures")) << f;
+  }
+  EXPECT_FALSE(Has(r.out, "generator:")) << r.out;  // a database records none
+
+  // The demo keeps its files in a folder it names.
+  const std::string demo = t / "demo";
+  const std::string cmd = "QY_DEMO_NOTES=40 QY_DEMO_DIR='" + demo + "' bash '" + QY_SOURCE_DIR + "/tools/demo.sh' '" +
+                          QY_BINARY_DIR + "' > '" + (t / "demo.txt") + "' 2>&1";
+  ASSERT_EQ(system(cmd.c_str()), 0) << ReadAll(t / "demo.txt");
+  EXPECT_TRUE(Has(ReadAll(t / "demo.txt"), "the files are in " + demo)) << ReadAll(t / "demo.txt");
+  EXPECT_TRUE(Exists(demo + "/sample.qyd"));
+}
+
+}  // namespace
