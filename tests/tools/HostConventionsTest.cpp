@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -336,6 +337,37 @@ TEST(HostConventions, GenerateInfoAndTheDemoAgree) {
   ASSERT_EQ(system(cmd.c_str()), 0) << ReadAll(t / "demo.txt");
   EXPECT_TRUE(Has(ReadAll(t / "demo.txt"), "the files are in " + demo)) << ReadAll(t / "demo.txt");
   EXPECT_TRUE(Exists(demo + "/sample.qyd"));
+}
+
+}  // namespace
+
+namespace {
+
+// The README's examples, run as written, one after the other, in an empty
+// folder: the first of them generates the notebook the others work on.
+TEST(HostConventions, ReadmeExamplesRunAsWritten) {
+  TempDir t;
+  std::istringstream readme(ReadAll(std::string(QY_SOURCE_DIR) + "/README.md"));
+  std::string line;
+  int examples = 0;
+  while (std::getline(readme, line)) {
+    if (line.rfind("    quillery ", 0) != 0) continue;
+    const size_t comment = line.find("  #");
+    std::istringstream words(line.substr(0, comment));
+    HostCall call;
+    call.cwd = t.Path();
+    std::string word;
+    words >> word;  // the program's name
+    while (words >> word) call.args.push_back(word);
+    const HostRun r = RunHost(t.Path(), call);
+    EXPECT_EQ(r.status, 0) << line << "\n" << r.err;
+    EXPECT_TRUE(r.err.empty()) << line << "\n" << r.err;
+    if (call.args[0] == "compare") {
+      EXPECT_EQ(r.out.rfind("equal: ", 0), 0u) << line << "\n" << r.out;
+    }
+    ++examples;
+  }
+  EXPECT_GE(examples, 5);
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ struct HostCall {
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 = none
   bool brokenStdout = false;     // stdout is a pipe nobody reads (SIGPIPE ignored): writes fail
   std::string terminal;          // a pseudo-terminal to be the program's terminal (prompts)
+  std::string cwd;               // the folder it runs in (default: the test's)
 };
 
 // Starts the program; returns its pid. stdout and stderr go to the files.
@@ -54,6 +55,7 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
   dup2(fe, 2);
   setsid();  // no controlling terminal: password prompts cannot reach one
   if (!call.terminal.empty() && open(call.terminal.c_str(), O_RDWR) < 0) _exit(126);  // ... unless given
+  if (!call.cwd.empty() && chdir(call.cwd.c_str()) != 0) _exit(126);
   int broken[2];
   if (call.brokenStdout && pipe(broken) == 0) {
     close(broken[0]);
