@@ -41,7 +41,9 @@ struct OptionSpec {
 
 const OptionSpec kOptions[] = {
     {"--password-file", 0, "F", "info convert dump generate compare",
-     "password of the documents read (else $QUILLERY_PASSWORD,\nelse asked on the terminal; also of an encrypted target\nwithout --to-password-file)",
+     "password of the documents read (else $QUILLERY_PASSWORD,\n"
+     "else asked on the terminal; also of an encrypted target\n"
+     "without --to-password-file)",
      [](HostOptions& o, const char* v) {
        o.passwordFile = v;
        return o.hasPassword = true;
@@ -84,7 +86,9 @@ const OptionSpec kOptions[] = {
        return true;
      },
      "--log-level takes a number from 0 to 6"},
-    {"--quiet", 'q', nullptr, nullptr, "no progress bar, no summary (generate), no verdict line\n(compare: the status tells); failures are still reported",
+    {"--quiet", 'q', nullptr, nullptr,
+     "no progress bar, no summary (generate), no verdict line\n"
+     "(compare: the status tells); failures are still reported",
      [](HostOptions& o, const char*) {
        o.progress = false;
        return o.quiet = true;

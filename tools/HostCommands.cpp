@@ -38,6 +38,7 @@ int Fail(const char* verb, const std::string& path, const std::string& what) {
 }
 
 std::string WithCode(const std::string& text, int code) { return text + " (" + std::to_string(code) + ")"; }
+std::string SaveFailure(int result) { return WithCode(SaveResultText(result), SaveCauseNumber(result)); }
 
 bool IsFolder(const std::string& path) {
   struct stat st;
@@ -121,7 +122,7 @@ class Host {
   int CheckTarget(const std::string& path, const char* verb) {
     const int id = NoteDocument::GetFormatFromFileName(path);
     if (id < 1 || !FileFormatFactory::Get().IsRegistered(id))
-      return Fail(verb, path, WithCode(SaveResultText(DOC_SAVE_UNKNOWN_FORMAT), SaveCauseNumber(DOC_SAVE_UNKNOWN_FORMAT)));
+      return Fail(verb, path, SaveFailure(DOC_SAVE_UNKNOWN_FORMAT));
     if (IsFolder(path)) return Fail(verb, path, "it is a folder");
     return kExitOk;
   }
@@ -149,8 +150,8 @@ class Host {
       result = doc.Save(target.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
-    if (result != DOC_SAVE_OK) return Fail("save", path, WithCode(SaveResultText(result), SaveCauseNumber(result)));
-    if (WasInterrupted()) return Fail("save", path, WithCode(SaveResultText(DOC_SAVE_ABORTED), SaveCauseNumber(DOC_SAVE_ABORTED)));
+    if (result != DOC_SAVE_OK) return Fail("save", path, SaveFailure(result));
+    if (WasInterrupted()) return Fail("save", path, SaveFailure(DOC_SAVE_ABORTED));
     if (exportPage) return kExitOk;
     if (int err = out.Commit()) return Fail("save", path, strerror(err));
     return kExitOk;
@@ -204,8 +205,8 @@ int CmdInfo(const HostOptions& opt) {
   printf("encrypted:       %s\n", doc.IsEncrypted() ? "yes" : "no");
   printf("size:            %s\n", Bytes(File64::FileSize(path)).c_str());
   printf("notes:           %d in %s\n", doc.GetNodeCount(), Counted(levels, "level").c_str());
-  printf("contents:        %s, %s, %s\n", Counted(pictures, "picture").c_str(), Counted(attachments, "attachment").c_str(),
-         Counted(links, "link").c_str());
+  printf("contents:        %s, %s, %s\n", Counted(pictures, "picture").c_str(),
+         Counted(attachments, "attachment").c_str(), Counted(links, "link").c_str());
   printf("title:           %s\n", Printable(doc.GetTitle()).c_str());
   printf("author:          %s\n", Printable(doc.GetAuthor()).c_str());
   printf("UID:             %s\n", Printable(doc.GetUID()).c_str());
@@ -247,8 +248,9 @@ int CmdDump(const HostOptions& opt) {
   // for a container, a plain database for an encrypted one.
   const int outId = NoteDocument::GetFormatFromFileName(out);
   if (id == FORMAT_QYDE ? outId != FORMAT_QYDB : outId != FORMAT_QYD && outId != FORMAT_HTML) {
-    fprintf(stderr, "dump writes %s as %s: name the output so\n", Printable(in).c_str(),
-            id == FORMAT_QYDE ? "a plain database (.qydb)" : "a native document (.qyd or .html)");
+    fprintf(stderr, "dump writes the contents of %s as %s\n", Printable(in).c_str(),
+            id == FORMAT_QYDE ? "a plain database: the output must end in .qydb"
+                              : "a native document: the output must end in .qyd or .html");
     return kExitUsage;
   }
   if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
