@@ -262,7 +262,7 @@ void KeepPictureIds(const NoteNode& written, NoteNode& note) {
 }
 
 int SaveFailed(const CppSQLite3Exception& err) {
-  xLog(LOG_ERROR, "Error saving .qyde/.qyde: %s\n", SqlErrorText(err));
+  xLog(LOG_ERROR, "Error saving .qydb/.qyde: %s\n", SqlErrorText(err));
   return DOC_SAVE_ERROR;
 }
 
@@ -339,7 +339,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
 
   StartTransaction(err);
   if (SqlFailed(err)) {
-    xLog(LOG_ERROR, "Error saving .qyde/.qyde: %s\n", SqlErrorText(err));
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: %s\n", SqlErrorText(err));
     return IsDiskFull(err) ? DOC_SAVE_WRITE_ERROR : DOC_SAVE_ERROR;
   }
   CreateTables(err);
@@ -390,7 +390,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   current.Restore();
   if (failed > 0) {
     // A database that silently lacks notes is no saved document.
-    xLog(LOG_ERROR, "Error saving .qyde/.qyde: %d of %d notes could not be written\n", failed, count);
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: %d of %d notes could not be written\n", failed, count);
     return DOC_SAVE_ERROR;
   }
 

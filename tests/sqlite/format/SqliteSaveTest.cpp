@@ -236,6 +236,7 @@ TEST_F(SqliteSave, CancelAndRefusals) {
   fmt.reset();
   quillery::LogCapture log;
   EXPECT_EQ(SaveWalk(WALK_ALL, nullptr, path), 7);
+  EXPECT_TRUE(log.Contains("Error saving .qydb/.qyde: ", LOG_ERROR));
   fmt.reset();
   EXPECT_EQ(C("SELECT count(*) FROM notes"), "4");
   EXPECT_EQ(C("SELECT count(*) FROM notes_tree"), "4");
