@@ -23,9 +23,15 @@ void FormatIO_Sqlite::StoreGlobalData() {
 void FormatIO_Sqlite::SaveGlobalOptions() const {
   const NoteDocument* doc = GetDoc();
   if (!doc || doc->m_bPlugin) return;
+  // The note the document is at: the selected one; without a selection the
+  // one a native file named, or the one this format read at load time (a
+  // document that nobody has shown yet keeps its place).
   std::string startNode;
-  const int cur = doc->m_nCurrentNoteIdx;
-  if (cur >= 0 && cur < doc->GetNodeCount()) startNode = doc->GetNodeByIdx(cur).m_strID;
+  for (const int idx : {doc->m_nCurrentNoteIdx, doc->m_nLastNoteIdx, doc->m_nStartNoteIdx}) {
+    if (idx < 0 || idx >= doc->GetNodeCount()) continue;
+    startNode = doc->GetNodeByIdx(idx).m_strID;
+    break;
+  }
   struct Option {
     const char* name;
     std::string value;

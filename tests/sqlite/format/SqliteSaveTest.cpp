@@ -139,7 +139,9 @@ TEST_F(SqliteSave, NewDatabaseHoldsEveryFeature) {
 
 TEST_F(SqliteSave, DocumentWideDataIsRewrittenInPlace) {
   EveryFeatureDocument(doc);
+  doc.m_nLastNoteIdx = doc.GetIdxFromID("LAST");  // no note selected: the one a native file named
   ASSERT_EQ(SaveWalk(WALK_ALL, nullptr, path), 0);
+  EXPECT_EQ(C("SELECT opt_value FROM options WHERE opt_name='start_node'"), "LAST");
   const std::string titleRow = C("SELECT id FROM options WHERE opt_name='doc_title'");
   doc.SetTitle("Renamed");
   doc.SetReadOnly(true);
