@@ -129,6 +129,8 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
     NoteDocument& _doc;
   };
   void FixRemappedIDs();
+  // Renumbers every level below parentID whose sibling positions are not
+  // exactly 0..n-1; true when it changed any note.
   bool RecursivelyFixSiblings(const char* parentID);
 
   // ---- Versions and upgrades ----

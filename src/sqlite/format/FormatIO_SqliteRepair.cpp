@@ -4,8 +4,8 @@
 //
 // Every repair here is linear in the number of notes (plus a sort per
 // repaired level): children are gathered once per run, never by a scan per
-// parent, and the tree is walked with an explicit stack, so a deep or wide
-// damaged tree costs no more than a healthy one.
+// parent, and the tree is walked with an explicit work list, so a deep or
+// wide damaged tree costs no more than a healthy one.
 
 #include <strings.h>
 
@@ -18,7 +18,6 @@
 
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteLoadSteps.h"
@@ -102,18 +101,16 @@ void FormatIO_Sqlite::FixRemappedIDs() {
 bool FormatIO_Sqlite::RecursivelyFixSiblings(const char* parentID) {
   if (!m_pDoc || !parentID) return false;
   NoteDocument& doc = *m_pDoc;
-  DocumentIterator it(doc);
   FormatIO_DynamicBase* writer = TreeWriterOf(*this);
 
-  // Children per parent in note order, gathered on the first broken level.
+  // Children per parent, in note order. The levels below a parent are found
+  // through parent IDs, never through sibling positions, so a level whose
+  // positions are broken hides none of the levels under it: one pass
+  // repairs every level.
   std::unordered_map<std::string, std::vector<std::string>> children;
-  bool gathered = false;
-  auto repairLevel = [&](const std::string& pid) {
-    if (!gathered) {
-      for (const NoteNode& n : doc.GetNodeList()) children[n.m_strParentID].push_back(n.m_strID);
-      gathered = true;
-    }
-    std::vector<std::string>& ids = children[pid];
+  for (const NoteNode& n : doc.GetNodeList()) children[n.m_strParentID].push_back(n.m_strID);
+
+  auto repairLevel = [&](std::vector<std::string>& ids) {
     std::stable_sort(ids.begin(), ids.end(), SiblingComparator(doc));
     bool changed = false;
     for (size_t i = 0; i < ids.size(); ++i) {
@@ -129,36 +126,31 @@ bool FormatIO_Sqlite::RecursivelyFixSiblings(const char* parentID) {
     return changed;
   };
 
-  // Depth first: a level is checked (and repaired) after the levels below
-  // the children found at its positions 0..n-1.
-  struct Level {
-    std::string id;
-    int count;
-    int pos;
-    bool broken;
-  };
-  std::vector<Level> stack;
-  std::unordered_set<std::string> visited;
-  const int rootCount = doc.GetChildCountOf(parentID);
-  if (rootCount <= 0) return false;
-  stack.push_back({parentID, rootCount, 0, false});
-  visited.insert(parentID);
+  // An explicit work list rather than recursion (a deep tree costs no
+  // stack), with every parent taken once (parent cycles end).
+  std::vector<std::string> pending = {parentID};
+  std::unordered_set<std::string> visited = {parentID};
+  std::vector<char> taken;
   bool changed = false;
-  while (!stack.empty()) {
-    Level& top = stack.back();
-    if (top.pos < top.count) {
-      const std::string child = it.GetChildID(top.id, top.pos++);
-      if (child.empty()) {
-        top.broken = true;
-        continue;
-      }
-      const int n = doc.GetChildCountOf(child);
-      if (n > 0 && visited.insert(child).second) stack.push_back({child, n, 0, false});
-      continue;
+  while (!pending.empty()) {
+    const std::string pid = std::move(pending.back());
+    pending.pop_back();
+    auto level = children.find(pid);
+    if (level == children.end()) continue;
+    std::vector<std::string>& ids = level->second;
+    // A sound level holds each position 0..n-1 exactly once.
+    taken.assign(ids.size(), 0);
+    bool broken = false;
+    for (const std::string& id : ids) {
+      const int idx = doc.GetIdxFromID(id);
+      const int pos = idx >= 0 ? doc.GetNodeByIdx(idx).m_nSibling : -1;
+      if (!broken && pos >= 0 && static_cast<size_t>(pos) < ids.size() && !taken[static_cast<size_t>(pos)])
+        taken[static_cast<size_t>(pos)] = 1;
+      else
+        broken = true;
+      if (children.count(id) && visited.insert(id).second) pending.push_back(id);
     }
-    const Level done = stack.back();
-    stack.pop_back();
-    if (done.broken && repairLevel(done.id)) changed = true;
+    if (broken && repairLevel(ids)) changed = true;
   }
   return changed;
 }
@@ -194,7 +186,8 @@ void SqliteLoadRun::RepairParentsAndSiblings(FormatIO_DynamicBase* writer) {
     if (writer) writer->OnNodeUpdate(n, NIF_TREE_POSITION, false, nullptr);
     changed = true;
   }
-  if (!changed) changed = m_fmt.RecursivelyFixSiblings("");
+  // Notes that just became top-level take their place in the same pass.
+  if (m_fmt.RecursivelyFixSiblings("")) changed = true;
   if (changed) m_doc.RebuildMap();
 }
 

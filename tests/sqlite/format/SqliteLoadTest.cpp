@@ -171,7 +171,7 @@ TEST_F(SqliteLoadTest, EmptyIdRowIsSkipped) {
   EXPECT_TRUE(cap.Has("Note with empty ID detected [title: Nameless]!\n"));
 }
 
-TEST_F(SqliteLoadTest, MissingParentBecomesTopLevelWithoutSiblingRepair) {
+TEST_F(SqliteLoadTest, MissingParentBecomesTopLevelInItsPlace) {
   const std::string path = NewDb();
   {
     RawDb db(path);
@@ -184,7 +184,7 @@ TEST_F(SqliteLoadTest, MissingParentBecomesTopLevelWithoutSiblingRepair) {
   NoteNode* o = Note(doc, "O");
   ASSERT_NE(o, nullptr);
   EXPECT_EQ(o->m_strParentID, "");
-  EXPECT_EQ(o->m_nSibling, 5);  // the sibling repair waits for the next load
+  EXPECT_EQ(o->m_nSibling, 1);  // after the top level's own note
   EXPECT_TRUE(cap.Has("Invalid parent ID detected in the note: nowhere\n"));
   EXPECT_EQ(doc.GetChildCountOf(""), 2);
 }
@@ -213,6 +213,23 @@ TEST_F(SqliteLoadTest, BrokenSiblingLevelsAreRenumbered) {
   EXPECT_EQ(doc.GetIdxFromPidSib("", 1), doc.GetIdxFromID("a"));
 }
 
+TEST_F(SqliteLoadTest, OneLoadRepairsEveryBrokenLevel) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    // Broken levels below a broken level and below a note without parent.
+    struct Row { const char *id, *pid; int pos; };
+    for (const Row& r : {Row{"A", "", 0}, Row{"B", "", 0}, Row{"a1", "A", 1}, Row{"b1", "B", 1}, Row{"O", "x", 7},
+                         Row{"o1", "O", 3}})
+      AddNote(db, r.id, r.pid, r.pos, "t");
+  }
+  for (int load = 0; load < 2; ++load) {
+    quillery::LogCapture cap;
+    NoteDocument doc;
+    ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+    EXPECT_EQ(cap.Contains("Invalid sibling index"), load == 0);  // the second finds nothing to mend
+  }
+}
 TEST_F(SqliteLoadTest, DeepTreeLoadsWithoutRecursion) {
   const std::string path = NewDb();
   {
