@@ -181,6 +181,26 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   if (e1.errorCode() != 0)
     return OpenFailure(e1, hasPassword, "Error loading .qyde/.qyde: %s\n", "Format error 3.\n");
 
+  // The reads below (and every later fetch) name the latest schema. A file
+  // of an older version that was not upgraded (it is not writable, or
+  // another process holds it) would read as a document without its notes
+  // or parts of them, which the next save elsewhere would make final.
+  if (_bLoadedByAnotherProcess || _nDetectedVersion < 0) {
+    // The probes cannot tell a missing column from a schema that could not
+    // be read: the schema is read first, and held, in a read transaction.
+    CppSQLite3Exception schema;
+    _db.execDML("BEGIN", &schema);
+    if (schema.errorCode() == 0) _db.execQuery("SELECT count(*) FROM sqlite_master", &schema);
+    const int version = schema.errorCode() == 0 ? CalcFormatVersion() : -1;
+    _db.execDML("ROLLBACK", nullptr);
+    if (schema.errorCode() != 0) return OpenFailure(schema, hasPassword, "%s\n", "Format error 3.\n");
+    if (version < LATEST_FORMAT_VERSION) {
+      xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (read-only or "
+           "shared file)\n", version, LATEST_FORMAT_VERSION);
+      return DOC_LOAD_FORMAT_ERROR;
+    }
+  }
+
   return run.ReadDocument();
 }
 
@@ -195,6 +215,10 @@ int SqliteLoadRun::ReadTree() {
   CppSQLite3Query q = m_fmt._db.execQuery(kTreeSql, &m_e3);
   if (m_e3.errorCode() != 0) {
     xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
+    // On a writable file the next read reports this (4, or 7 when busy); on
+    // one that is not, the load would go on into a document without notes.
+    if (!CheckFileWriteAccess(m_fmt._strPath))
+      return SqliteIsBusy(m_e3.errorCode()) ? DOC_LOAD_NOT_OPEN : DOC_LOAD_FORMAT_ERROR;
     return -1;
   }
   while (!q.eof()) {

@@ -74,4 +74,17 @@ TEST_F(SqliteLoadTest, ReadOnlyFileCountsAsHeldElsewhere) {
   EXPECT_EQ(LoadReadOnly(m_dir.Path(), path, true), DOC_LOAD_OK + 16);
 }
 
+TEST_F(SqliteLoadTest, ReadOnlyFileIsRefusedRatherThanReadWithoutItsNotes) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    AddNote(db, "A", "", 0, "A");
+    db.Exec("ALTER TABLE tasks DROP COLUMN alarm_mode");  // version 18
+  }
+  EXPECT_EQ(LoadReadOnly(m_dir.Path(), path, true), DOC_LOAD_FORMAT_ERROR + 16);
+  const std::string damaged = NewDb("damaged.qydb");
+  RawDb(damaged).Exec("DROP TABLE notes_tree");  // the tree cannot be read
+  EXPECT_EQ(LoadReadOnly(m_dir.Path(), damaged, true), DOC_LOAD_FORMAT_ERROR + 16);
+}
+
 }  // namespace
