@@ -242,21 +242,12 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
     delete fmt;
     fmt = m_pLoader;
     usingLoader = true;
-  } else if (format == FORMAT_QYDB && walker.GetType() == WALK_ALL && m_pLoader &&
-             m_pLoader->GetFormat() == FORMAT_QYDB && m_pLoader->IsDynamic()) {
-    // A whole database to another path: copy the open one.
-    FormatIO_DynamicBase* dyn = dynamic_cast<FormatIO_DynamicBase*>(m_pLoader);
-    if (dyn && !targetExists && dyn->BackupTo(path)) {
-      release();
-      if (switchToNew) {
-        const bool progress = m_bReportProgress;
-        const int r = Load(path, nullptr, FORMAT_QYDB, FormatIO_Base::_bEnableSharing);
-        m_bReportProgress = progress;
-        if (r != DOC_LOAD_OK) return DOC_SAVE_ERROR;
-      }
-      return DOC_SAVE_OK;
-    }
   }
+  // Any other database is built from the document as it is in memory. A
+  // page copy of the open database would hold what its file held at the
+  // last save (not the title, bookmarks or properties changed since), keep
+  // its document ID, and commit the document's unsaved changes into the
+  // file it was loaded from.
 
   // 6. Free space, then (without a ".part" file) backups and deletion of the
   //    old target. The live database is never deleted nor copied byte-wise.

@@ -29,6 +29,10 @@ TEST(HostSqlite, ConvertThroughDatabasesKeepsTheDocument) {
     r = RunHost(t.Path(), WithPassword(t.Path(), {"compare", t / "origin.qyd", t / chain[i]}));
     EXPECT_EQ(r.out, "equal: 300 notes\n") << chain[i] << ": " << r.out << r.err;
   }
+  // Without --keep-id a copy is a document of its own: only its UID differs.
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "convert", t / "a.qydb", t / "copy.qydb"}).status, 0);
+  EXPECT_NE(RunHost(t.Path(), {"compare", t / "a.qydb", t / "copy.qydb"}).out, "equal: 300 notes\n");
+  EXPECT_EQ(RunHost(t.Path(), {"--ignore-uid", "compare", t / "a.qydb", t / "copy.qydb"}).out, "equal: 300 notes\n");
   // No temporary file or journal is left beside the outputs.
   DIR* d = opendir(t.Path().c_str());
   ASSERT_TRUE(d);

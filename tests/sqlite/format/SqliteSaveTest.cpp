@@ -296,6 +296,29 @@ TEST_F(SqliteSave, TheDocumentsOwnLoaderCommitsInPlaceAndDoesNotMoveAway) {
   FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 
+// A database saved elsewhere holds the document as it is in memory, under a
+// new ID.
+TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
+  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+  EveryFeatureDocument(doc);
+  RecursiveTreeWalker all(doc);
+  ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
+  NoteDocument a;
+  ASSERT_EQ(a.Load(path.c_str()), 0);
+  a.SetTitle("New title");
+  a.GetBookmarkList().Insert("mark three", "LAST");
+  const std::string b = dir / "b.qydb";
+  RecursiveTreeWalker walker(a);
+  ASSERT_EQ(a.Save(b.c_str(), walker, true), 0);
+  EXPECT_NE(a.GetUID(), doc.GetUID());
+  EXPECT_EQ(QueryFile(b, "SELECT (SELECT opt_value FROM options WHERE opt_name='doc_title'), (SELECT opt_value "
+                         "FROM options WHERE opt_name='doc_UID'), (SELECT count(*) FROM bookmarks)"),
+            (Rows{{"New title", a.GetUID(), "3"}}));
+  EXPECT_EQ(C("SELECT opt_value FROM options WHERE opt_name='doc_title'"), "Every 'feature'");
+
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+}
+
 TEST_F(SqliteSave, APasswordEnciphersTheNewFile) {
   EveryFeatureDocument(doc);
   fmt.reset(new FormatIO_Sqlite);
