@@ -17,6 +17,8 @@
 //  - When _bLoadedByAnotherProcess is set, the object never begins, commits
 //    by itself or rolls back a transaction on its own.
 //  - _nDetectedVersion is computed at most once per object (-1 until then).
+//  - _bChangeLost is cleared only when the object attaches to a file (a
+//    load, or a save that builds a new file from the document).
 //
 // Member functions are implemented per topic in FormatIO_Sqlite<Topic>.cpp.
 
@@ -103,6 +105,8 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   void CommitTransaction(CppSQLite3Exception& err) const;
   void CommitTransaction() const;
   bool InTransaction() const { return _bInTransaction; }
+  // Records that a change could not be written (see _bChangeLost).
+  void ChangeNotWritten() const { _bChangeLost = true; }
   // Must run before any other use of SQLite in the process.
   static void RegisterSqlTraceHandler(TraceFn fn, void* context);
   static bool RegisterErrLogHandler(ErrLogFn fn, void* context);
@@ -176,6 +180,10 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   std::map<std::string, std::string> _mapOldToNewID;       // stored ID -> new ID
   std::map<std::string, std::string> _mapRemappedCloneOf;  // new ID -> stored clone source
   int _nFirstLoadedIdx = -1;    // the document's note count when Load began
+  // A change since the file was loaded or last saved could not be written
+  // (a read-only file, a lock held elsewhere, a full disk): the file no
+  // longer follows the document, and a save to it must not report success.
+  mutable bool _bChangeLost = false;
 
   static TraceFn _pfnTrace;
   static void* _pTraceData;

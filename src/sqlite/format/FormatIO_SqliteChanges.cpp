@@ -24,18 +24,23 @@ using quillery::SqlFailed;
 
 namespace {
 
-// Runs sql; a failure logs "<prefix>Sql [<sql>] failed! Error: <message>".
-void ExecOrLog(CppSQLite3DB& db, const char* what, const char* sql) {
+// Runs sql; a failure logs "<prefix>Sql [<sql>] failed! Error: <message>"
+// and counts as a change that was not written.
+void ExecOrLog(const FormatIO_Sqlite& fmt, const char* what, const char* sql) {
   CppSQLite3Exception err;
-  db.execDML(sql, &err);
-  if (SqlFailed(err)) LogSqlFailure(what, sql, err);
+  fmt._db.execDML(sql, &err);
+  if (!SqlFailed(err)) return;
+  LogSqlFailure(what, sql, err);
+  fmt.ChangeNotWritten();
 }
 
 // Runs sql; a failure logs the error message alone.
-void ExecOrLogMessage(CppSQLite3DB& db, const char* sql) {
+void ExecOrLogMessage(const FormatIO_Sqlite& fmt, const char* sql) {
   CppSQLite3Exception err;
-  db.execDML(sql, &err);
-  if (SqlFailed(err)) xLog(LOG_ERROR, "%s\n", SqlErrorText(err));
+  fmt._db.execDML(sql, &err);
+  if (!SqlFailed(err)) return;
+  xLog(LOG_ERROR, "%s\n", SqlErrorText(err));
+  fmt.ChangeNotWritten();
 }
 
 bool ValidIndex(const char* what, const NoteNode& note, int index, int count) {
@@ -63,7 +68,10 @@ void FormatIO_Sqlite::OnNodeInsert(NoteNode& note, bool shiftSiblings) {
       stmt.bind(3, note.m_strTitle.c_str(), &err);
       if (!SqlFailed(err)) stmt.execDML(&err);
     }
-    if (SqlFailed(err)) xLog(LOG_ERROR, "%s\n", SqlErrorText(err));
+    if (SqlFailed(err)) {
+      xLog(LOG_ERROR, "%s\n", SqlErrorText(err));
+      ChangeNotWritten();
+    }
   }
   if (shiftSiblings) {
     CppSQLite3Buffer sql;
@@ -71,16 +79,21 @@ void FormatIO_Sqlite::OnNodeInsert(NoteNode& note, bool shiftSiblings) {
                note.m_strParentID.c_str(), note.m_nSibling, note.m_strID.c_str());
     CppSQLite3Exception err;
     _db.execDML(sql, &err);
-    if (SqlFailed(err)) xLog(LOG_ERROR, "SQL=[%s], Error: %s\n", static_cast<const char*>(sql), SqlErrorText(err));
+    if (SqlFailed(err)) {
+      xLog(LOG_ERROR, "SQL=[%s], Error: %s\n", static_cast<const char*>(sql), SqlErrorText(err));
+      ChangeNotWritten();
+    }
   }
   CppSQLite3Buffer sql;
   sql.format("INSERT INTO notes_tree (note_id, note_pid, note_pos) VALUES ('%q', '%q', %d)", note.m_strID.c_str(),
              note.m_strParentID.c_str(), note.m_nSibling);
   CppSQLite3Exception err;
   _db.execDML(sql, &err);
-  if (SqlFailed(err))
+  if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Sqlite format [insert node]: SQL=[%s], Error: %s\n", static_cast<const char*>(sql),
          SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
@@ -90,7 +103,7 @@ void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
   for (const char* table : kTables) {
     CppSQLite3Buffer sql;
     sql.format("DELETE FROM %s WHERE note_id='%q'", table, id);
-    ExecOrLogMessage(_db, sql);
+    ExecOrLogMessage(*this, sql);
   }
   if (shiftSiblings) {
     CppSQLite3Buffer sql;
@@ -98,12 +111,15 @@ void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
                note.m_strParentID.c_str(), note.m_nSibling, id);
     CppSQLite3Exception err;
     _db.execDML(sql, &err);
-    if (SqlFailed(err)) xLog(LOG_ERROR, "Sqlite format [delete node]: Error: %s\n", SqlErrorText(err));
+    if (SqlFailed(err)) {
+      xLog(LOG_ERROR, "Sqlite format [delete node]: Error: %s\n", SqlErrorText(err));
+      ChangeNotWritten();
+    }
   }
   // The tombstone that tells a later synchronisation about the deletion.
   CppSQLite3Buffer sql;
   sql.format("INSERT INTO deletions (note_id) VALUES('%q')", id);
-  ExecOrLogMessage(_db, sql);
+  ExecOrLogMessage(*this, sql);
 }
 
 bool FormatIO_Sqlite::ModifyNoteID(const std::string& oldID, const std::string& newID) {
@@ -135,24 +151,33 @@ bool FormatIO_Sqlite::ModifyNoteID(const std::string& oldID, const std::string& 
     _db.execDML(sql, &err);
     if (SqlFailed(err)) {
       xLog(LOG_ERROR, "%s\n", SqlErrorText(err));
+      ChangeNotWritten();
       return false;
     }
     if (first) xLog(LOG_INFO, "Sqlite format [modify ID]: SQL=[%s], Success\n", static_cast<const char*>(sql));
     first = false;
   }
-  return savepoint.Release();
+  if (savepoint.Release()) return true;
+  ChangeNotWritten();
+  return false;
 }
 
 void FormatIO_Sqlite::OnExpandAll() {
   CppSQLite3Exception err;
   _db.execDML("UPDATE notes_tree SET is_expanded=1", &err);
-  if (SqlFailed(err)) xLog(LOG_ERROR, "Sqlite format [expand all]: Sql failed! Error: %s\n", SqlErrorText(err));
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Sqlite format [expand all]: Sql failed! Error: %s\n", SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::OnCollapseAll() {
   CppSQLite3Exception err;
   _db.execDML("UPDATE notes_tree SET is_expanded=0", &err);
-  if (SqlFailed(err)) xLog(LOG_ERROR, "Sqlite format [collapse all]: Sql failed! Error: %s\n", SqlErrorText(err));
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Sqlite format [collapse all]: Sql failed! Error: %s\n", SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -165,9 +190,11 @@ void FormatIO_Sqlite::OnNodeTxtInsert(NoteNode& note, int offset, int length) {
              note.m_strID.c_str(), offset);
   CppSQLite3Exception err;
   _db.execDML(sql, &err);
-  if (SqlFailed(err))
+  if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Sqlite format [update pix offsets]: SQL=[%s], Error: %s\n", static_cast<const char*>(sql),
          SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::OnNodeTxtDelete(NoteNode& note, int offset, int length) {
@@ -176,9 +203,11 @@ void FormatIO_Sqlite::OnNodeTxtDelete(NoteNode& note, int offset, int length) {
              note.m_strID.c_str(), offset + length);
   CppSQLite3Exception err;
   _db.execDML(sql, &err);
-  if (SqlFailed(err))
+  if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Sqlite format [update pix offsets]: SQL=[%s], Error: %s\n", static_cast<const char*>(sql),
          SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::OnNodeUpdate_ReadOnly(NoteNode& note) {
@@ -190,7 +219,10 @@ void FormatIO_Sqlite::OnNodeUpdate_ReadOnly(NoteNode& note) {
     stmt.bind(1, note.m_bReadOnly ? 1 : 0, &err);
     if (!SqlFailed(err)) stmt.execDML(&err);
   }
-  if (SqlFailed(err)) LogSqlFailure("update node", sql, err);
+  if (SqlFailed(err)) {
+    LogSqlFailure("update node", sql, err);
+    ChangeNotWritten();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -198,7 +230,7 @@ void FormatIO_Sqlite::OnNodeUpdate_ReadOnly(NoteNode& note) {
 
 void FormatIO_Sqlite::OnNodeAttAdded(NoteNode& note, int index) {
   CppSQLite3Exception err;
-  quillery::InsertAttachmentRow(_db, note, index, err);
+  if (!quillery::InsertAttachmentRow(_db, note, index, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodeAttRemoved(NoteNode& note, int index) {
@@ -206,9 +238,9 @@ void FormatIO_Sqlite::OnNodeAttRemoved(NoteNode& note, int index) {
   const char* id = note.m_strID.c_str();
   CppSQLite3Buffer sql;
   sql.format("DELETE FROM attachments WHERE note_id='%q' AND note_pos=%d", id, index);
-  ExecOrLog(_db, "att del", sql);
+  ExecOrLog(*this, "att del", sql);
   sql.format("UPDATE attachments SET note_pos=note_pos-1 WHERE note_id='%q' AND note_pos>%d", id, index);
-  ExecOrLog(_db, "att del", sql);
+  ExecOrLog(*this, "att del", sql);
   // The attachment's tombstone.
   const char* tomb = "INSERT INTO deletions_attachments (att_code) VALUES (?)";
   CppSQLite3Exception err;
@@ -217,7 +249,10 @@ void FormatIO_Sqlite::OnNodeAttRemoved(NoteNode& note, int index) {
     stmt.bind(1, note.m_lstAttachments[index].strCode.c_str(), &err);
     if (!SqlFailed(err)) stmt.execDML(&err);
   }
-  if (SqlFailed(err)) LogSqlFailure("att del", tomb, err);
+  if (SqlFailed(err)) {
+    LogSqlFailure("att del", tomb, err);
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::OnNodeAttUpdated(NoteNode& note, int index) {
@@ -233,7 +268,10 @@ void FormatIO_Sqlite::OnNodeAttUpdated(NoteNode& note, int index) {
     stmt.bind(2, att.strTarget.c_str(), &err);
     if (!SqlFailed(err)) stmt.execDML(&err);
   }
-  if (SqlFailed(err)) LogSqlFailure("att update", sql, err);
+  if (SqlFailed(err)) {
+    LogSqlFailure("att update", sql, err);
+    ChangeNotWritten();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -241,12 +279,12 @@ void FormatIO_Sqlite::OnNodeAttUpdated(NoteNode& note, int index) {
 
 void FormatIO_Sqlite::OnNodePixAdded(NoteNode& note, PixInfo& pix, const std::string& encodedBytes) {
   CppSQLite3Exception err;
-  quillery::InsertPictureRow(_db, note, pix, &encodedBytes, err);
+  if (!quillery::InsertPictureRow(_db, note, pix, &encodedBytes, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodePixAdded(NoteNode& note, PixInfo& pix) {
   CppSQLite3Exception err;
-  quillery::InsertPictureRow(_db, note, pix, nullptr, err);
+  if (!quillery::InsertPictureRow(_db, note, pix, nullptr, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodePixRemoved(NoteNode& note, int index) {
@@ -255,7 +293,7 @@ void FormatIO_Sqlite::OnNodePixRemoved(NoteNode& note, int index) {
   CppSQLite3Buffer sql;
   sql.format("DELETE FROM images WHERE note_id='%q' AND image_id=%lld", note.m_strID.c_str(),
              static_cast<long long>(pics.GetAt(index).nPictureID));
-  ExecOrLog(_db, "pix delete", sql);
+  ExecOrLog(*this, "pix delete", sql);
 }
 
 void FormatIO_Sqlite::OnNodePixMoved(NoteNode& note, int index) const {
@@ -268,7 +306,7 @@ void FormatIO_Sqlite::OnNodePixMoved(NoteNode& note, int index) const {
   // given by an insert that was undone) must not move another picture.
   sql.format("UPDATE images SET note_offset=%d WHERE image_id=%lld AND note_id=%Q", pix.nOffset,
              static_cast<long long>(pix.nPictureID), note.m_strID.c_str());
-  ExecOrLogMessage(_db, sql);
+  ExecOrLogMessage(*this, sql);
 }
 
 // ---------------------------------------------------------------------------
@@ -276,7 +314,7 @@ void FormatIO_Sqlite::OnNodePixMoved(NoteNode& note, int index) const {
 
 void FormatIO_Sqlite::OnNodeTagAdded(NoteNode& note, const std::string& tag) {
   CppSQLite3Exception err;
-  quillery::InsertTagRow(_db, note, tag, err);
+  if (!quillery::InsertTagRow(_db, note, tag, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodeTagRemoved(NoteNode& note, const std::string& tag) {
@@ -297,13 +335,17 @@ void FormatIO_Sqlite::OnNodeTagRemoved(NoteNode& note, const std::string& tag) {
     }
     if (SqlFailed(err)) {
       xLog(LOG_ERROR, "Sqlite format [del tag]: Error: %s\n", SqlErrorText(err));
+      ChangeNotWritten();
       return;
     }
   }
   sql.format("DELETE FROM tags_notes WHERE id=%lld", rowID);
   CppSQLite3Exception err;
   _db.execDML(sql, &err);
-  if (SqlFailed(err)) xLog(LOG_ERROR, "Sqlite format [del tag2]: Error: %s\n", SqlErrorText(err));
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Sqlite format [del tag2]: Error: %s\n", SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::OnRemoveTag(const std::string& tag) {
@@ -313,7 +355,10 @@ void FormatIO_Sqlite::OnRemoveTag(const std::string& tag) {
     stmt.bind(1, tag.c_str(), &err);
     if (!SqlFailed(err)) stmt.execDML(&err);
   }
-  if (SqlFailed(err)) xLog(LOG_ERROR, "Sqlite format [del tag3]: Error: %s\n", SqlErrorText(err));
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Sqlite format [del tag3]: Error: %s\n", SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -338,11 +383,14 @@ void FormatIO_Sqlite::OnNodeCustomIconSet(NoteNode& note, PixInfo& pix) {
     if (!SqlFailed(err)) stmt.execDML(&err);
   }
   g_free(bytes);
-  if (SqlFailed(err)) LogSqlFailure("pix add", sql, err);
+  if (SqlFailed(err)) {
+    LogSqlFailure("pix add", sql, err);
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::OnNodeCustomIconRemoved(NoteNode& note) {
   CppSQLite3Buffer sql;
   sql.format("DELETE FROM icons WHERE note_id='%q'", note.m_strID.c_str());
-  ExecOrLog(_db, "icon delete", sql);
+  ExecOrLog(*this, "icon delete", sql);
 }

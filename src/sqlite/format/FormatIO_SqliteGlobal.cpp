@@ -1,7 +1,7 @@
 // The document-wide data of the SQLite document format: options,
 // bookmarks and the document's own custom properties. Each writer logs its
-// failures and goes on; a document opened on behalf of a plug-in is left
-// alone.
+// failures, records the change as not written and goes on; a document
+// opened on behalf of a plug-in is left alone.
 
 #include <string>
 
@@ -63,7 +63,10 @@ void FormatIO_Sqlite::SaveGlobalOptions() const {
         stmt.bind(3, opt.value.c_str(), &err);
       if (!SqlFailed(err)) stmt.execDML(&err);
     }
-    if (SqlFailed(err)) xLog(LOG_ERROR, opt.failure, SqlErrorText(err));
+    if (SqlFailed(err)) {
+      xLog(LOG_ERROR, opt.failure, SqlErrorText(err));
+      ChangeNotWritten();
+    }
   }
 }
 
@@ -74,6 +77,7 @@ void FormatIO_Sqlite::UpdateDocBookmarks() const {
   _db.execDML("DELETE FROM bookmarks", &err);
   if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Sqlite format [bookmarks]: Error: %s\n", SqlErrorText(err));
+    ChangeNotWritten();
     return;
   }
   const BookmarkList& list = doc->GetBookmarkList();
@@ -86,7 +90,10 @@ void FormatIO_Sqlite::UpdateDocBookmarks() const {
     stmt.bind(3, i, &err);
     if (!SqlFailed(err)) stmt.execDML(&err);
   }
-  if (SqlFailed(err)) xLog(LOG_ERROR, "Sqlite format [bookmarks]: Error: %s\n", SqlErrorText(err));
+  if (SqlFailed(err)) {
+    xLog(LOG_ERROR, "Sqlite format [bookmarks]: Error: %s\n", SqlErrorText(err));
+    ChangeNotWritten();
+  }
 }
 
 void FormatIO_Sqlite::SaveGlobalCustomProperties() const {
@@ -95,7 +102,10 @@ void FormatIO_Sqlite::SaveGlobalCustomProperties() const {
   const char* del = "DELETE FROM custom_properties WHERE note_id IS NULL";
   CppSQLite3Exception err;
   _db.execDML(del, &err);
-  if (SqlFailed(err)) LogSqlFailure("save custom props", del, err);
+  if (SqlFailed(err)) {
+    LogSqlFailure("save custom props", del, err);
+    ChangeNotWritten();
+  }
   if (doc->m_lstCustomProperties.empty()) return;
   const char* sql = "INSERT INTO custom_properties (prop_name, prop_value) VALUES(?, ?)";
   CppSQLite3Exception prepErr;
@@ -107,6 +117,9 @@ void FormatIO_Sqlite::SaveGlobalCustomProperties() const {
       stmt.bind(2, prop.strValue.c_str(), &one);
       if (!SqlFailed(one)) stmt.execDML(&one);
     }
-    if (SqlFailed(one)) LogSqlFailure("save global custom props", sql, one);
+    if (SqlFailed(one)) {
+      LogSqlFailure("save global custom props", sql, one);
+      ChangeNotWritten();
+    }
   }
 }

@@ -144,6 +144,7 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   _mapNewToOldID.clear();
   _mapOldToNewID.clear();
   _mapRemappedCloneOf.clear();
+  _bChangeLost = false;
 
   // Open, key and the first statement; the first failure decides.
   const bool hasPassword = !_strPassword.empty();

@@ -271,6 +271,16 @@ int SaveFailed(const CppSQLite3Exception& err) {
 // the transaction committed and begun again.
 int CommitToOwnFile(FormatIO_Sqlite& fmt) {
   fmt.StoreGlobalData();
+  if (fmt._bChangeLost) {
+    // Committing what did arrive would still leave the file short of the
+    // document; nothing is committed, and the file stays as last saved
+    // (unless, shared with another process, the changes that were written
+    // went in one by one).
+    const bool readOnly = fmt._db.isOpen() && sqlite3_db_readonly(fmt._db.handle(), "main") == 1;
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: changes since the last save could not be written%s\n",
+         readOnly ? " (the file is read-only)" : "");
+    return readOnly ? DOC_SAVE_NOT_WRITABLE : DOC_SAVE_COMMIT_FAILED;
+  }
   if (fmt._bLoadedByAnotherProcess) {
     // Without a long-running transaction (the file is shared with another
     // process) every change was committed when it was written.
@@ -326,6 +336,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   //    committed.
   _db.close();
   _bInTransaction = false;
+  _bChangeLost = false;
   CppSQLite3Exception err;
   _db.open(path, &err);
   if (!SqlFailed(err)) {
@@ -399,6 +410,10 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   CreateIndexes(err);
   if (SqlFailed(err)) return SaveFailed(err);
   StoreGlobalData();
+  if (_bChangeLost) {
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: the document-wide data could not be written\n");
+    return DOC_SAVE_ERROR;
+  }
   _strPath = path;
   if (_bLoadedByAnotherProcess) return DOC_SAVE_ERROR;
 

@@ -273,6 +273,14 @@ bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNo
   quillery::SqlSavepoint savepoint(_db);
   // Declared after the savepoint: its IDs are back before the rows are.
   PictureIdsBefore pictureIds(note, (mask & NIF_PICTURES) != 0 && savepoint.IsOpen());
+  // Every way out but the last leaves the change unwritten.
+  struct Written {
+    const FormatIO_Sqlite& fmt;
+    bool done;
+    ~Written() {
+      if (!done) fmt.ChangeNotWritten();
+    }
+  } written{*this, false};
   CppSQLite3Exception err;
   const std::string& id = note.m_strID;
 
@@ -367,5 +375,6 @@ bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNo
     return false;
   }
   pictureIds.Keep();
+  written.done = true;
   return true;
 }

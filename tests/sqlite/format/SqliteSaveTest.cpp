@@ -297,7 +297,7 @@ TEST_F(SqliteSave, TheDocumentsOwnLoaderCommitsInPlaceAndDoesNotMoveAway) {
 }
 
 // A database saved elsewhere holds the document as it is in memory, under a
-// new ID.
+// new ID; a save in place that cannot write every change is no success.
 TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
   FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
   EveryFeatureDocument(doc);
@@ -316,6 +316,18 @@ TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
             (Rows{{"New title", a.GetUID(), "3"}}));
   EXPECT_EQ(C("SELECT opt_value FROM options WHERE opt_name='doc_title'"), "Every 'feature'");
 
+  // Opened by a user who may not write it, the change fails, and so must the save.
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755) | chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(InChild([&] {
+              if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 99;
+              NoteDocument d;
+              if (d.Load(path.c_str()) != 0) return 90;
+              NoteNode& top = d.GetNodeByIdx(d.GetIdxFromID("TOP"));
+              if (d.GetDynamicLoader()->OnNodeUpdate(top, NIF_TITLE, false, nullptr)) return 91;
+              RecursiveTreeWalker w(d);
+              return d.Save(path.c_str(), w);
+            }),
+            DOC_SAVE_NOT_WRITABLE);
   FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 
