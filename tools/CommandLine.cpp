@@ -39,6 +39,8 @@ struct OptionSpec {
   const char* badValue;  // the line printed for a value set() refuses
 };
 
+const char kExport[] = "convert generate";
+
 const OptionSpec kOptions[] = {
     {"--password-file", 0, "F", "info convert dump generate compare",
      "password of the documents read (else $QUILLERY_PASSWORD,\n"
@@ -78,6 +80,37 @@ const OptionSpec kOptions[] = {
      "--seed takes a non-negative number"},
     {"--ignore-uid", 0, nullptr, "compare", "UIDs and deletion records may differ (a converted copy\ngets a new UID)",
      [](HostOptions& o, const char*) { return o.ignoreUID = true; }, nullptr},
+    // The HTML export's options (HostExport): for an .html or .htm target.
+    {"--frames", 0, nullptr, kExport, "export: a frames page with a navigation tree and one\npage per note",
+     [](HostOptions& o, const char* v) { return SetExportOption("--frames", v, o.html); }, nullptr},
+    {"--toc", 0, "DEPTH", kExport, "export: a table of contents DEPTH levels deep (0: none)",
+     [](HostOptions& o, const char* v) { return SetExportOption("--toc", v, o.html); },
+     "--toc takes a depth from 0 to 100"},
+    {"--numbering", 0, nullptr, kExport, "export: outline numbers before titles and in the contents",
+     [](HostOptions& o, const char* v) { return SetExportOption("--numbering", v, o.html); }, nullptr},
+    {"--headings", 0, nullptr, kExport, "export: note titles as headings, not a definition list",
+     [](HostOptions& o, const char* v) { return SetExportOption("--headings", v, o.html); }, nullptr},
+    {"--style-sheet", 0, "FILE", kExport, "export: link the style sheet FILE (class attributes\nare written)",
+     [](HostOptions& o, const char* v) { return SetExportOption("--style-sheet", v, o.html); },
+     "--style-sheet takes a file name and excludes --embed-style"},
+    {"--embed-style", 0, "FILE", kExport, "export: copy the style sheet FILE into the page",
+     [](HostOptions& o, const char* v) { return SetExportOption("--embed-style", v, o.html); },
+     "--embed-style takes a file name and excludes --style-sheet"},
+    {"--tags-as-classes", 0, nullptr, kExport, "export: note tags become class names",
+     [](HostOptions& o, const char* v) { return SetExportOption("--tags-as-classes", v, o.html); }, nullptr},
+    {"--files", 0, nullptr, kExport, "export: pictures and attachments as files in the side\nfolder",
+     [](HostOptions& o, const char* v) { return SetExportOption("--files", v, o.html); }, nullptr},
+    {"--branch", 0, "NOTE_ID", kExport, "export: only this note and its descendants",
+     [](HostOptions& o, const char* v) { return SetExportOption("--branch", v, o.html); },
+     "--branch takes a note ID and excludes --note"},
+    {"--note", 0, "NOTE_ID", kExport, "export: only this note",
+     [](HostOptions& o, const char* v) { return SetExportOption("--note", v, o.html); },
+     "--note takes a note ID and excludes --branch"},
+    {"--no-attachments", 0, nullptr, kExport, "export: leave attachments out",
+     [](HostOptions& o, const char* v) { return SetExportOption("--no-attachments", v, o.html); }, nullptr},
+    {"--template", 0, "DIR", kExport, "export: the frames template folder (default: the one\ninstalled with the program)",
+     [](HostOptions& o, const char* v) { return SetExportOption("--template", v, o.html); },
+     "--template takes a folder"},
     {"--log-level", 0, "N", nullptr, "write the engine's log up to level N (2 errors .. 6 trace)\nto stderr",
      [](HostOptions&, const char* v) {
        long long n = 0;

@@ -124,6 +124,14 @@ class Host {
     if (id < 1 || !FileFormatFactory::Get().IsRegistered(id))
       return Fail(verb, path, SaveFailure(DOC_SAVE_UNKNOWN_FORMAT));
     if (IsFolder(path)) return Fail(verb, path, "it is a folder");
+    if (id == FORMAT_HTML && m_opt.html.frames) {
+      const std::string tmpl = FindFramesTemplate(m_opt.html);
+      if (tmpl.empty())
+        return Fail(verb, path,
+                    m_opt.html.templateDir.empty() ? "the frames template is not installed (give one with --template DIR)"
+                                                   : "the frames template " + m_opt.html.templateDir + " is no folder");
+      m_gui.SetFramesTemplateDir(tmpl);
+    }
     return kExitOk;
   }
 
@@ -140,13 +148,18 @@ class Host {
     // must be given the real target: the engine already writes over an
     // existing page through ".part" and removes a failed page itself.
     const bool exportPage = NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML;
+    int walkType = WALK_ALL, startIdx = -1;
+    if (exportPage) {
+      const std::string why = ApplyExportOptions(doc, m_opt.html, walkType, startIdx);
+      if (!why.empty()) return Fail("save", path, why);
+    }
     TempOutput out(path);
     const std::string& target = exportPage ? path : out.Path();
     ResetProgress();
     int result;
     {
       ProgressBar bar("saving " + path, m_opt.progress);
-      RecursiveTreeWalker walker(doc, WALK_ALL);
+      RecursiveTreeWalker walker(doc, walkType, startIdx);
       result = doc.Save(target.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
@@ -360,6 +373,7 @@ int RunCommand(const HostOptions& options) {
       fprintf(stderr, "%s: - (standard input or output) cannot be used; name a file\n", c.name);
       return kExitUsage;
     }
+    if (!ExportOptionsFit(options.html, options.args)) return kExitUsage;
     return c.run(options);
   }
   fprintf(stderr, "unknown command: %s (see quillery --help)\n", options.args[0].c_str());

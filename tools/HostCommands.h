@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "HostExport.h"
+
 namespace quillery_host {
 
 enum ExitStatus {
@@ -42,6 +44,7 @@ struct HostOptions {
   bool quiet = false;          // -q
   bool help = false;           // --help
   bool version = false;        // --version
+  ExportOptions html;          // convert or generate to .html
   std::vector<std::string> args;  // the command and its operands
 };
 

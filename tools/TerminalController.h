@@ -35,6 +35,11 @@ class TerminalController : public GuiControllerBase {
   // Files of the host are written as temporary files first; overwriting is
   // the host's decision, already made.
   bool AskFileOverwrite(const char*) override { return true; }
+  // The frames template of an HTML export; null until the host found one.
+  const char* GetHtmlFramesTemplateDir() override {
+    return m_framesTemplate.empty() ? nullptr : m_framesTemplate.c_str();
+  }
+  void SetFramesTemplateDir(const std::string& dir) { m_framesTemplate = dir; }
 
  private:
   bool Prompt(const std::string& question, std::string& answer);
@@ -44,6 +49,7 @@ class TerminalController : public GuiControllerBase {
   int m_cloneMode;
   std::string m_answer;
   std::string m_failure;
+  std::string m_framesTemplate;
 };
 
 // Reads a password file: its contents without one trailing line break.

@@ -141,3 +141,44 @@ TEST(HostCommandLine, HtmlExportSideFolderIsNamedAfterThePage) {
   }
   EXPECT_TRUE(Exists(t / "page.html"));
 }
+
+// Each export option reaches the page; export options given for a target
+// that is not an HTML export are wrong usage, found before anything is read.
+TEST(HostCommandLine, HtmlExportOptionsReachThePage) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "60", t / "nb.qyd"}).status, 0);
+  WriteFile(t / "look.css", "body { color: #123456; }\n");
+  HostRun r = RunHost(t.Path(), {"convert", "--toc", "2", "--numbering", "--headings", "--embed-style", t / "look.css",
+                                 "--tags-as-classes", "--files", "--no-attachments", t / "nb.qyd", t / "p.html"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string page = ReadAll(t / "p.html");
+  for (const char* piece : {"<A name=\"TOC\">", "numbered\"", "<h2", "color: #123456", "class=\"qy_export_h\"",
+                            "src=\"p_files/img/"})
+    EXPECT_NE(page.find(piece), std::string::npos) << piece;
+  EXPECT_EQ(page.find("qy_attachments"), std::string::npos);
+
+  r = RunHost(t.Path(), {"convert", "--frames", t / "nb.qyd", t / "f.html"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Exists(t / "f_files/web/tree.js"));  // the shipped template, found beside the program
+  EXPECT_TRUE(Exists(t / "f_files/web/tree_data.js"));
+  r = RunHost(t.Path(), {"convert", "--frames", "--template", t / "none", t / "nb.qyd", t / "g.html"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"template"});
+
+  r = RunHost(t.Path(), {"convert", "--branch", "nosuchnote", t / "nb.qyd", t / "b.html"});
+  EXPECT_EQ(r.status, 1);
+  ExpectOneLine(r, {"nosuchnote"});
+  EXPECT_FALSE(Exists(t / "b.html"));
+
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"convert", "--frames", t / "nb.qyd", t / "x.qyz"},
+                                             {"info", "--numbering", t / "nb.qyd"},
+                                             {"convert", "--toc", "deep", t / "nb.qyd", t / "y.html"},
+                                             {"convert", "--note", "a", "--branch", "b", t / "nb.qyd", t / "y.html"}}) {
+    r = RunHost(t.Path(), bad);
+    EXPECT_EQ(r.status, 2) << bad[1];
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  }
+  EXPECT_FALSE(Exists(t / "x.qyz"));
+  EXPECT_FALSE(Exists(t / "y.html"));
+}
