@@ -11,7 +11,6 @@
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/StringUtil.h"
-#include "base/CopyFile.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "html/HtmlParser.h"
@@ -78,48 +77,35 @@ bool IsWebAddress(const std::string& path) {
   return path.compare(0, 7, "http://") == 0 || path.compare(0, 8, "https://") == 0;
 }
 
-// Writes a whole small file of the export (frames title page); false when
-// any byte did not reach it.
-bool WriteWholeFile(const std::string& path, const std::string& text) {
-  File64 f;
-  if (!f.Open(path.c_str(), F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
-    xLog(LOG_ERROR, "HTML export: cannot create [%s]\n", path.c_str());
-    return false;
-  }
-  const bool ok = f.Write(text.data(), static_cast<int>(text.size())) == static_cast<int>(text.size());
-  if (!f.Close() || !ok || f.HasError()) {
-    xLog(LOG_ERROR, "HTML export: writing [%s] failed\n", path.c_str());
-    remove(path.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
+
+int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
+  const int result = FormatIO_HTML::Save(path, walker);
+  if (result != 0) DiscardSideFiles();
+  m_sideMade.clear();
+  m_pageAnchors.clear();
+  m_pWalker = nullptr;
+  return result;
+}
 
 int FormatIO_HTMLExport::PrepareExportFolders() {
   _strExportSubName = quillery::ExportSubName(m_strPath);
   _strExportSubDir = quillery::ExportSubDir(m_strPath);
-  if (m_opt.bFrames) {
-    GuiControllerBase* gui = GetDoc()->GetGuiController();
-    const char* tmpl = gui ? gui->GetHtmlFramesTemplateDir() : nullptr;
-    if (!tmpl || !*tmpl) {
-      // Without its template the frames pages would refer to a tree script
-      // and pages that do not exist.
-      xLog(LOG_ERROR, "HTML export: no frames template folder\n");
-      return DOC_SAVE_ERROR;
-    }
-    xLog(LOG_INFO, "Copy dir: %s -> %s\n", tmpl, _strExportSubDir.c_str());
-    if (!copy_dir(tmpl, _strExportSubDir.c_str())) return DOC_SAVE_ERROR;
-    if (!EnsureDirExists(_strExportSubDir + "web") || !EnsureDirExists(_strExportSubDir + "notes")) {
-      xLog(LOG_ERROR, "HTML export: cannot create the folders of [%s]\n", _strExportSubDir.c_str());
-      return DOC_SAVE_ERROR;
-    }
-    return 0;
+  m_sideMade.clear();
+  m_pageAnchors.clear();
+  m_pWalker = nullptr;
+  // The side folder and its folders are made when a file goes into them.
+  if (!m_opt.bFrames) return 0;
+  GuiControllerBase* gui = GetDoc()->GetGuiController();
+  const char* tmpl = gui ? gui->GetHtmlFramesTemplateDir() : nullptr;
+  if (!tmpl || !*tmpl) {
+    // Without its template the frames pages would refer to a tree script
+    // and pages that do not exist.
+    xLog(LOG_ERROR, "HTML export: no frames template folder\n");
+    return DOC_SAVE_ERROR;
   }
-  // Created whether used or not; a failure shows when a file is written.
-  if (!EnsureDirExists(_strExportSubDir + "attach") || !EnsureDirExists(_strExportSubDir + "img"))
-    xLog(LOG_INFO, "HTML export: cannot create the folders of [%s]\n", _strExportSubDir.c_str());
+  xLog(LOG_INFO, "Copy dir: %s -> %s\n", tmpl, _strExportSubDir.c_str());
+  if (!CopyTemplate(tmpl, _strExportSubDir, 0)) return DOC_SAVE_ERROR;
   return 0;
 }
 
@@ -248,7 +234,7 @@ bool FormatIO_HTMLExport::WriteFramesetPages(IOProcess& io, const RecursiveTreeW
   f += "\t\t<frame name=\"tree\"  src=\"" + sub + "/web/toc.html\" frameborder=\"1\">\n";
   if (first >= 0) {
     f += "\t\t<frame name=\"main\" src=\"" + sub + "/notes/" +
-         UriEscapePathSegment(quillery::ExportPageName(doc.GetNodeByIdx(first).m_strID)) +
+         UriEscapePathSegment(m_exportNames.PageName(doc.GetNodeByIdx(first).m_strID)) +
          "\" frameborder=\"0\">\n";
   } else {
     f += "\t\t<frame name=\"main\" frameborder=\"0\">\n";
@@ -271,10 +257,7 @@ bool FormatIO_HTMLExport::WriteFramesetPages(IOProcess& io, const RecursiveTreeW
   top += "<html>\n<head>\n\t<title>RirazivoVuv</title>\n";
   top += "\t<link rel=\"stylesheet\" type=\"text/css\" href=\"css/main.css\">";
   top += "</head>\n<body>\n<center><h1>" + title + "</h1></center>\n</body>\n</html>";
-  if (!WriteWholeFile(_strExportSubDir + "web/top.html", top)) {
-    m_nSaveError = DOC_SAVE_WRITE_ERROR;
-    return false;
-  }
+  if (!WriteSideFile(_strExportSubDir + "web/top.html", top.data(), top.size(), false)) return false;
   return true;
 }
 
@@ -282,6 +265,7 @@ bool FormatIO_HTMLExport::WriteExportContents(DocumentIterator& it, IOProcess& i
   const bool styled = !m_opt.strCss.empty();
   int entries = 0;
   m_nExportIntroIdx = -1;
+  m_pWalker = &walker;
   if (m_opt.bFrames) {
     // The navigation tree first, then one page per note.
     WriteTOC(it, io, walker, entries);

@@ -10,6 +10,8 @@
 // HandleEvent has returned.
 
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "formats/native/FormatIOHtml.h"
 
@@ -55,9 +57,12 @@ extern const char kHtml401Doctype[];
 // reads exactly as FormatIO_HTML does. It adds what only an export writes:
 // the side folder and its files, the style sheet, the table of contents and
 // the frames pages. The per-run state it uses lives in FormatIO_HTML and is
-// reset by every save there.
+// reset by every save there; its own (the side files made, the anchors on
+// the current page, the running walk) is reset when a run prepares its
+// side folder. A failed or cancelled export removes what it made.
 class FormatIO_HTMLExport : public FormatIO_HTML {
  public:
+  int Save(const char* path, RecursiveTreeWalker& walker) override;
   // The table of contents of an export (an unordered list of links to the
   // notes), or with frames the navigation tree script. counter grows by one
   // per entry; a cancel or a failed write sets m_nSaveError.
@@ -79,6 +84,10 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   void EncodePictureFile(const std::string& noteID, const PixInfo& pix, const char* data, size_t len, bool png,
                          std::string& out) override;
   std::string WriteAttachmentFile(const AttInfo& att) override;
+  // Anchor names are unique in one page: a clone whose original is on the
+  // page too leaves the anchors to the original (links reach it there), and
+  // a name met again on the page is not written again.
+  void SegmentListAddAnchors(NoteNode& note, tSegmentList& segs, bool unused) override;
 
  private:
   bool AppendStyleSheet(std::string& head);
@@ -87,5 +96,15 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   void WriteFramesTree(RecursiveTreeWalker& walker, int& counter);
   std::string ExportNoteHead(const NoteNode& note) const;
   bool ClaimExportFile(const std::string& path);
+  // Writes a file below the side folder (path starts with _strExportSubDir),
+  // making the folders on the way; false, with m_nSaveError set, when it
+  // cannot be written or a link stands anywhere below the page's folder.
   bool WriteSideFile(const std::string& path, const char* data, size_t len, bool pollCancel);
+  int OpenSideFile(const std::string& path);
+  bool CopyTemplate(const std::string& src, const std::string& dst, int depth);
+  void DiscardSideFiles();
+
+  std::vector<std::string> m_sideMade;            // files and folders this run created, in order
+  std::unordered_set<std::string> m_pageAnchors;  // anchor names written on the current page
+  const RecursiveTreeWalker* m_pWalker = nullptr;  // the running walk (null between runs)
 };

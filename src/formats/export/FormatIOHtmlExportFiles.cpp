@@ -8,8 +8,21 @@
 // name; a file that existed before the run is overwritten only when the
 // host allows it. A file that cannot be written fails the export (result
 // 10), so that a page with missing pictures is not reported as written.
+//
+// Every side file (pictures, attachments, note pages, the frames tree and
+// title page, the copied template) is written through WriteSideFile: never
+// through a symbolic link, folders made only when a file goes into them,
+// and each file and folder the run creates recorded, so that a failed or
+// cancelled export removes them again.
 
+#include <fcntl.h>
+#include <glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "base/File64.h"
 #include "base/FileUtil.h"
@@ -41,33 +54,116 @@ bool FormatIO_HTMLExport::ClaimExportFile(const std::string& path) {
   return true;
 }
 
+int FormatIO_HTMLExport::OpenSideFile(const std::string& path) {
+  const std::string& root = _strExportSubDir;
+  if (root.size() < 2 || path.size() <= root.size() || path.compare(0, root.size(), root) != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  // Each folder from the side folder down is opened without following a
+  // link, and the file is opened by name inside the last one: no link in
+  // the side folder leads a write elsewhere.
+  std::string made = root.substr(0, root.size() - 1);
+  if (mkdir(made.c_str(), 0777) == 0) m_sideMade.push_back(made);
+  int dir = open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  size_t start = root.size();
+  for (size_t slash; dir >= 0 && (slash = path.find('/', start)) != std::string::npos; start = slash + 1) {
+    const std::string part = path.substr(start, slash - start);
+    made += "/" + part;
+    if (mkdirat(dir, part.c_str(), 0777) == 0) m_sideMade.push_back(made);
+    const int next = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(dir);
+    dir = next;
+  }
+  if (dir < 0) return -1;
+  const char* name = path.c_str() + start;
+  // Non-blocking, so that a FIFO in the file's place cannot stall the export.
+  const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  int fd = openat(dir, name, flags | O_CREAT | O_EXCL, 0666);
+  if (fd >= 0) {
+    m_sideMade.push_back(path);
+  } else if (errno == EEXIST) {
+    fd = openat(dir, name, flags);  // an earlier file the host allowed to replace
+  }
+  const int err = errno;
+  close(dir);
+  errno = err;
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd, 0) != 0) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
 bool FormatIO_HTMLExport::WriteSideFile(const std::string& path, const char* data, size_t len, bool pollCancel) {
-  EnsureDirExists(GetFileDir(path));
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) {
-    xLog(LOG_ERROR, "HTML export: cannot create [%s]\n", path.c_str());
+  const int fd = OpenSideFile(path);
+  if (fd < 0) {
+    xLog(LOG_ERROR, "HTML export: cannot create [%s]: %s\n", path.c_str(), strerror(errno));
     if (m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
     return false;
   }
   bool ok = true;
   for (size_t done = 0; done < len && ok;) {
     if (pollCancel && !m_bStringTarget && ProgressInfo::IsCanceled()) {
-      fclose(f);
-      remove(path.c_str());
+      close(fd);
       m_nSaveError = DOC_SAVE_ABORTED;
       return false;
     }
     const size_t piece = len - done < kPieceSize ? len - done : kPieceSize;
-    ok = fwrite(data + done, 1, piece, f) == piece;
-    done += piece;
+    const ssize_t n = write(fd, data + done, piece);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
   }
-  if (fclose(f) != 0) ok = false;
+  if (close(fd) != 0) ok = false;
   if (!ok) {
+    // The failed export takes the file back with everything else it made.
     xLog(LOG_ERROR, "HTML export: writing [%s] failed\n", path.c_str());
-    remove(path.c_str());
     if (m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
   }
   return ok;
+}
+
+bool FormatIO_HTMLExport::CopyTemplate(const std::string& src, const std::string& dst, int depth) {
+  // The template is the host's own folder; it is copied file by file through
+  // the side-file writer, so that the copy is as safe as every other side
+  // file and a failed export can take it back.
+  if (depth > 16) return false;
+  GDir* dir = g_dir_open(src.c_str(), 0, nullptr);
+  if (!dir) {
+    xLog(LOG_ERROR, "HTML export: cannot read the frames template [%s]\n", src.c_str());
+    return false;
+  }
+  bool ok = true;
+  while (const char* name = g_dir_read_name(dir)) {
+    const std::string from = src + "/" + name;
+    struct stat st;
+    if (stat(from.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      ok = CopyTemplate(from, dst + name + "/", depth + 1);
+    } else if (S_ISREG(st.st_mode)) {
+      gchar* bytes = nullptr;
+      gsize len = 0;
+      ok = g_file_get_contents(from.c_str(), &bytes, &len, nullptr) && WriteSideFile(dst + name, bytes, len, false);
+      if (!ok) xLog(LOG_ERROR, "HTML export: cannot copy [%s]\n", from.c_str());
+      g_free(bytes);
+    }
+    if (!ok) break;
+  }
+  g_dir_close(dir);
+  return ok;
+}
+
+void FormatIO_HTMLExport::DiscardSideFiles() {
+  // Newest first: files before the folders that hold them. A folder that
+  // still holds something (older files of the user) stays.
+  for (auto it = m_sideMade.rbegin(); it != m_sideMade.rend(); ++it) {
+    if (unlink(it->c_str()) != 0 && (errno == EISDIR || errno == EPERM)) rmdir(it->c_str());
+  }
+  m_sideMade.clear();
 }
 
 void FormatIO_HTMLExport::EncodePictureFile(const std::string& noteID, const PixInfo& pix, const char* data, size_t len,

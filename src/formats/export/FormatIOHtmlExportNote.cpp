@@ -11,11 +11,13 @@
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "formats/native/HtmlExportNames.h"
+#include "formats/native/HtmlSegmentList.h"
 #include "html/HtmlParser.h"
 #include "html/HtmlWriteEscape.h"
 #include "model/NoteDocument.h"
 #include "model/NoteNode.h"
 #include "model/RecursiveTreeWalker.h"
+#include "richtext/AnchorInfo.h"
 
 namespace {
 
@@ -123,21 +125,37 @@ bool FormatIO_HTMLExport::FinishExportNote(const RecursiveTreeWalker& walker, No
   if (!m_opt.bFrames) return false;
 
   // Frames: the note's own page in the side folder's "notes" folder.
-  const std::string path = _strExportSubDir + "notes/" + quillery::ExportPageName(note.m_strID);
-  const std::string head = ExportNoteHead(note);
-  const char tail[] = "\n</BODY>\n</HTML>\n";
-  File64 f;
-  bool ok = f.Open(path.c_str(), F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING);
-  if (ok) {
-    ok = f.Write(head.data(), static_cast<int>(head.size())) == static_cast<int>(head.size()) &&
-         f.Write(html.data(), static_cast<int>(html.size())) == static_cast<int>(html.size()) &&
-         f.Write(tail, static_cast<int>(sizeof(tail) - 1)) == static_cast<int>(sizeof(tail) - 1);
-    ok = f.Close() && ok && !f.HasError();
-  }
-  if (!ok) {
-    xLog(LOG_ERROR, "HTML export: writing the note page [%s] failed\n", path.c_str());
-    remove(path.c_str());
-    if (m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
-  }
+  const std::string path = _strExportSubDir + "notes/" + m_exportNames.PageName(note.m_strID);
+  const std::string page = ExportNoteHead(note) + html + "\n</BODY>\n</HTML>\n";
+  WriteSideFile(path, page.data(), page.size(), false);
   return true;
+}
+
+void FormatIO_HTMLExport::SegmentListAddAnchors(NoteNode& note, tSegmentList& segs, bool unused) {
+  if (!m_bExport) {
+    FormatIO_HTML::SegmentListAddAnchors(note, segs, unused);
+    return;
+  }
+  const std::vector<AnchorInfo>& src = note.m_objText.m_lstAnchors.Items();
+  if (src.empty()) return;
+  if (m_opt.bFrames) {
+    m_pageAnchors.clear();  // every note is a page of its own
+  } else if (!m_strCloneSourceOut.empty() && m_pWalker && m_pWalker->IsNoteWithinWalk(m_strCloneSourceOut)) {
+    return;  // the text is the original's, and so are its anchors
+  }
+  std::vector<const AnchorInfo*> anchors;
+  anchors.reserve(src.size());
+  for (const AnchorInfo& a : src) anchors.push_back(&a);
+  std::stable_sort(anchors.begin(), anchors.end(),
+                   [](const AnchorInfo* a, const AnchorInfo* b) { return a->nOffset < b->nOffset; });
+  std::vector<tSegmentInsert> items;
+  items.reserve(anchors.size());
+  for (const AnchorInfo* a : anchors) {
+    if (a->nOffset < 0 || !m_pageAnchors.insert(a->strName).second) continue;
+    std::string markup = "<A name=\"";
+    quillery::AppendAttrValue(markup, a->strName);
+    markup += "\"></A>";
+    items.push_back({a->nOffset, 0, std::move(markup)});
+  }
+  quillery::MergeIntoSegmentList(segs, items);
 }

@@ -131,26 +131,16 @@ bool FormatIO_HTMLExport::TerminateTOCBranchTags(const RecursiveTreeWalker& /*wa
 
 void FormatIO_HTMLExport::WriteFramesTree(RecursiveTreeWalker& walker, int& counter) {
   NoteDocument& doc = *GetDoc();
-  const std::string path = _strExportSubDir + "web/tree_data.js";
-  IOProcess io(IOLayerBase::MODE_WRITE);
-  IOLayerFile64* layer = new IOLayerFile64;
-  io.PushLayer(layer);
-  if (!layer->GetFile().Open(path.c_str(), F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
-    xLog(LOG_ERROR, "HTML export: cannot create [%s]\n", path.c_str());
-    m_nSaveError = DOC_SAVE_WRITE_ERROR;
-    return;
-  }
   std::string s = "d = new dTree('d');\n\n// nodeId | parentNodeId | nodeName | nodeUrl\n";
   // Depth-first positions of the walked notes; a parent precedes its
   // children in the walk.
   std::vector<int> position(doc.GetNodeCount(), -1);
   int n = 0;
-  bool ok = true;
   walker.Restart();
-  for (int idx = walker.GetNextNode(); idx >= 0 && ok; idx = walker.GetNextNode()) {
+  for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
     if (!m_bStringTarget && ProgressInfo::IsCanceled()) {
       m_nSaveError = DOC_SAVE_ABORTED;
-      break;
+      return;
     }
     const NoteNode& note = doc.GetNodeByIdx(idx);
     position[idx] = n;
@@ -158,21 +148,12 @@ void FormatIO_HTMLExport::WriteFramesTree(RecursiveTreeWalker& walker, int& coun
     const int parentPos = parent >= 0 ? position[parent] : -1;
     s += "d.add(" + std::to_string(n) + "," + std::to_string(parentPos) + ",'" +
          quillery::JsStringEscape(quillery::ExportNoteTitle(doc, note)) + "','../notes/" +
-         quillery::JsStringEscape(quillery::UriEscapePathSegment(quillery::ExportPageName(note.m_strID))) +
+         quillery::JsStringEscape(quillery::UriEscapePathSegment(m_exportNames.PageName(note.m_strID))) +
          "');\n";
     ++n;
     ++counter;
-    if (s.size() >= 65536) {
-      ok = WriteString(io, s.data(), static_cast<int>(s.size()));
-      s.clear();
-    }
   }
-  if (m_nSaveError != 0) return;
   s += "document.write(d);\n";
   if (n > 0) s += "document.s(0);\n";
-  if (!ok || !WriteString(io, s.data(), static_cast<int>(s.size())) || io.Finalize() < 0 || io.HasError() ||
-      !layer->GetFile().Close()) {
-    xLog(LOG_ERROR, "HTML export: writing [%s] failed\n", path.c_str());
-    m_nSaveError = DOC_SAVE_WRITE_ERROR;
-  }
+  WriteSideFile(_strExportSubDir + "web/tree_data.js", s.data(), s.size(), false);
 }

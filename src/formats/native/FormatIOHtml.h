@@ -341,8 +341,14 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // The note a link to id reaches in the document: id itself, else its
   // substitute when that one exists.
   std::string ResolveExportTarget(const std::string& id) const;
+  // The reference an export writes for a link to a note (or an anchor) of
+  // this document: "#" and the target on a single page; with frames the
+  // target's page, and for an anchor the page of the note holding it plus
+  // "#" and the anchor (nothing but that fragment on the note's own page).
+  std::string ExportNoteRef(const std::string& id, const NoteNode& note) const;
   // Whether a link leads into the export: every link that is not internal,
-  // and internal links whose target (or its substitute ID) is walked.
+  // and internal links whose target (or its substitute ID, or for an anchor
+  // the note holding it) is walked.
   bool IsLinkValidOnExport(const LinkInfo& link, NoteDocument& doc, const RecursiveTreeWalker& walker) const;
 
   // ---- Export mode ----

@@ -51,6 +51,17 @@ void AppendBase64(std::string& out, const void* data, size_t len) {
   out += b64;
 }
 
+// Folders are compared component by component, so a path given relative to
+// the current folder is made absolute first.
+std::string AbsoluteFromHere(const std::string& path) {
+  if (path.empty() || IsAbsolutePath(path)) return path;
+  char* cwd = g_get_current_dir();
+  std::string abs = std::string(cwd) + "/" + path;
+  g_free(cwd);
+  ConvertToAbsolutePath(abs, "/");
+  return abs;
+}
+
 bool IsBulletLineStart(const tSegment& s) { return !s.bText && s.text == "<LI>"; }
 bool IsBulletLineEnd(const tSegment& s) { return !s.bText && s.text == "</LI>\n"; }
 
@@ -320,6 +331,12 @@ void FormatIO_HTML::EncodeHyperlinkStart(std::string& out, const LinkInfo& link,
                                          const NoteNode& note) const {
   NoteDocument& doc = *GetDoc();
   const bool frames = m_bExport && g_bExportFrames;
+  if (m_bExport && quillery::IsScriptUrl(link.strLink)) {
+    // A page exported from someone else's notes must not run their script
+    // when a link is clicked: the text stays, the reference goes.
+    out += "<A>";
+    return;
+  }
   if (m_bExport && m_bLinkWarning && !IsLinkValidOnExport(link, doc, walker)) {
     out += "<A href=\"javascript:;\" onclick=\"LinkWarning()\">";
     return;
@@ -342,15 +359,9 @@ void FormatIO_HTML::EncodeHyperlinkStart(std::string& out, const LinkInfo& link,
     }
   }
   if (!link.strTargetID.empty()) {
-    // An export points at the note the link resolves to: a target known
-    // only by its substitute ID is written under that ID.
-    const std::string target = m_bExport ? ResolveExportTarget(link.strTargetID) : link.strTargetID;
-    if (!frames) {
-      ref += "#" + target;
-    } else if (target != note.m_strID) {
-      // Note pages are named without the slashes of their IDs.
-      ref += quillery::UriEscapePathSegment(quillery::ExportPageName(target));
-    }
+    // A note of another document is reached through that document's URL;
+    // only a note of this document can have an exported page.
+    ref += m_bExport && link.strLink.empty() ? ExportNoteRef(link.strTargetID, note) : "#" + link.strTargetID;
   } else if (frames) {
     external = true;
   }
@@ -365,10 +376,14 @@ std::string FormatIO_HTML::RebaseFileLink(const std::string& url) const {
   // A relative file link is relative to the folder of the document's own
   // file; written elsewhere, it must be made relative to the new folder.
   // Without a known source or destination it is left as it stands.
+  // An export without an export path of its own is read from the folder of
+  // the page it writes.
   NoteDocument& doc = *GetDoc();
-  const std::string& dest = m_bExport ? doc.strExportPath : m_strPath;
+  std::string dest = !m_bExport ? m_strPath
+                     : doc.strExportPath.empty() ? quillery::ExportTargetPath(m_strPath) : doc.strExportPath;
   if (doc.GetPath().empty() || dest.empty()) return url;
-  std::string base = GetParentDir(doc.GetPath(), '/');
+  dest = AbsoluteFromHere(dest);
+  std::string base = GetParentDir(AbsoluteFromHere(doc.GetPath()), '/');
   xLog(LOG_INFO, "Convert URL (%s) from base path (%s) to dest path (%s)\n", url.c_str(), base.c_str(),
        GetParentDir(dest, '/').c_str());
   std::string path = url.substr(7);

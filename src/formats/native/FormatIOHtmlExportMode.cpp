@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "formats/native/FormatIOHtml.h"
+#include "formats/native/HtmlExportNames.h"
 #include "model/FormatIO_Base.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
@@ -32,8 +33,29 @@ bool FormatIO_HTML::IsLinkValidOnExport(const LinkInfo& link, NoteDocument& doc,
   if (!link.strLink.empty() || link.strTargetID.empty()) return true;
   if (doc.GetIdxFromID(link.strTargetID) >= 0 && walker.IsNoteWithinWalk(link.strTargetID)) return true;
   auto sub = doc.m_mapIDSubstitution.find(link.strTargetID);
-  return sub != doc.m_mapIDSubstitution.end() && doc.GetIdxFromID(sub->second) >= 0 &&
-         walker.IsNoteWithinWalk(sub->second);
+  if (sub != doc.m_mapIDSubstitution.end() && doc.GetIdxFromID(sub->second) >= 0 &&
+      walker.IsNoteWithinWalk(sub->second))
+    return true;
+  if (doc.GetIdxFromID(link.strTargetID) >= 0) return false;
+  auto anchor = doc.m_mapAnchors.find(link.strTargetID);
+  return anchor != doc.m_mapAnchors.end() && doc.GetIdxFromID(anchor->second) >= 0 &&
+         walker.IsNoteWithinWalk(anchor->second);
+}
+
+std::string FormatIO_HTML::ExportNoteRef(const std::string& id, const NoteNode& note) const {
+  NoteDocument& doc = *GetDoc();
+  const std::string target = ResolveExportTarget(id);
+  if (!g_bExportFrames) return "#" + target;
+  std::string page = target, fragment;
+  if (doc.GetIdxFromID(target) < 0) {
+    auto anchor = doc.m_mapAnchors.find(id);
+    if (anchor != doc.m_mapAnchors.end()) {
+      page = anchor->second;
+      fragment = "#" + id;
+    }
+  }
+  if (page == note.m_strID) return fragment;
+  return quillery::UriEscapePathSegment(m_exportNames.PageName(page)) + fragment;
 }
 
 int FormatIO_HTML::PrepareExportFolders() {

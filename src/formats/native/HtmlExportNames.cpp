@@ -17,6 +17,12 @@ bool EndsWith(const std::string& s, const char* suffix, size_t n) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = g_ascii_tolower(c);
+  return out;
+}
+
 // Cuts s to at most max bytes without splitting a UTF-8 character.
 void CutUtf8(std::string& s, size_t max) {
   if (s.size() <= max) return;
@@ -66,11 +72,43 @@ std::string SafeExportFileName(const std::string& name) {
 }
 
 std::string ExportPageName(const std::string& noteID) {
+  static const char kHex[] = "0123456789ABCDEF";
   std::string page;
-  page.reserve(noteID.size() + 5);
-  for (char c : noteID)
-    if (c != '/') page += c;
+  page.reserve(noteID.size() + 8);
+  for (char c : noteID) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '-' || c == '/' || c == '\\' || u < 0x20 || u == 0x7F) {
+      page += '-';
+      page += kHex[u >> 4];
+      page += kHex[u & 15];
+    } else {
+      page += c;
+    }
+  }
+  CutUtf8(page, kMaxFileName);
   return page + ".html";
+}
+
+bool IsScriptUrl(const std::string& url) {
+  // Read the scheme as a browser does: leading blanks and control characters
+  // are skipped, tabs and line breaks inside it are ignored.
+  size_t i = 0;
+  while (i < url.size() && static_cast<unsigned char>(url[i]) <= 0x20) ++i;
+  std::string scheme;
+  for (; i < url.size() && url[i] != ':' && scheme.size() < 16; ++i) {
+    const char c = url[i];
+    if (c == '\t' || c == '\n' || c == '\r') continue;
+    scheme += g_ascii_tolower(c);
+  }
+  if (i >= url.size() || url[i] != ':') return false;
+  if (scheme == "javascript" || scheme == "vbscript") return true;
+  if (scheme != "data") return false;
+  std::string type;
+  for (++i; i < url.size() && type.size() < 6; ++i) {
+    const char c = url[i];
+    if (static_cast<unsigned char>(c) > 0x20) type += g_ascii_tolower(c);
+  }
+  return type != "image/";
 }
 
 std::string UriEscapePathSegment(const std::string& segment) {
@@ -127,6 +165,19 @@ std::string JsStringEscape(const std::string& text) {
 void ExportFileNamer::Reset() {
   m_taken.clear();
   m_next.clear();
+  m_pages.clear();
+  m_pageKeys.clear();
+}
+
+const std::string& ExportFileNamer::PageName(const std::string& noteID) const {
+  auto known = m_pages.find(noteID);
+  if (known != m_pages.end()) return known->second;
+  const std::string plain = ExportPageName(noteID);
+  std::string page = plain;
+  const std::string stem = plain.substr(0, plain.size() - 5);  // without ".html"
+  for (int n = 2; !m_pageKeys.insert(Lower(page)).second; ++n)
+    page = stem + "~" + std::to_string(n) + ".html";
+  return m_pages.emplace(noteID, page).first->second;
 }
 
 int ExportFileNamer::NextAttempt(const std::string& stem, int first) {

@@ -31,8 +31,17 @@ std::string ExportSubDir(const std::string& path);
 // boundary. Empty when nothing usable remains.
 std::string SafeExportFileName(const std::string& name);
 
-// The page file of a note in a frames export: the ID without '/', ".html".
+// The page file of a note in a frames export: the ID with '-', '/', '\\' and
+// control characters written as '-' and two hex digits (so that IDs that
+// differ only there keep pages of their own, and the ID can be read back),
+// cut to a usable length, plus ".html".
 std::string ExportPageName(const std::string& noteID);
+
+// True for a link that would run script when clicked in a browser: the
+// schemes "javascript:" and "vbscript:" in any letter case, and "data:" with
+// anything but a picture, also behind the blanks, tabs and line breaks a
+// browser skips.
+bool IsScriptUrl(const std::string& url);
 
 // One path component escaped for a URL (UTF-8 kept, reserved and unsafe
 // ASCII characters %-escaped).
@@ -58,9 +67,19 @@ class ExportFileNamer {
   // calls never repeat a number, so a run of equal names stays linear.
   int NextAttempt(const std::string& stem, int first);
 
+  // The page of a note in a frames export, fixed at its first use in the
+  // run. Pages whose names differ only in letter case, or that were cut to
+  // the same name, get a suffix "~2", "~3", ..., so that no page overwrites
+  // another (also on file systems that ignore case).
+  const std::string& PageName(const std::string& noteID) const;
+
  private:
   std::unordered_set<std::string> m_taken;
   std::unordered_map<std::string, int> m_next;
+  // Page names are looked up while links are encoded, which does not change
+  // the writer otherwise.
+  mutable std::unordered_map<std::string, std::string> m_pages;  // note ID -> page
+  mutable std::unordered_set<std::string> m_pageKeys;             // lower-case pages in use
 };
 
 }  // namespace quillery

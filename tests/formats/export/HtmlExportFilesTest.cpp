@@ -33,7 +33,8 @@ TEST(HtmlExportNames, SideFolderAndSafeNames) {
   EXPECT_EQ(".png", cut.substr(cut.size() - 4));
   EXPECT_TRUE(g_utf8_validate(cut.c_str(), -1, nullptr));
 
-  EXPECT_EQ("ab.html", ExportPageName("a/b"));
+  EXPECT_EQ("a-2Fb.html", ExportPageName("a/b"));
+  EXPECT_EQ("a-2D2Fb.html", ExportPageName("a-2Fb"));  // the escape itself is escaped: names stay apart
   EXPECT_EQ("a%20b%23c", UriEscapePathSegment("a b#c"));
   EXPECT_EQ("red_tag blue", ExportTagClasses(" red tag; blue ;"));
   EXPECT_EQ("x&quot;y", ExportTagClasses("x\"y"));
@@ -135,6 +136,7 @@ TEST_F(HtmlExportFiles, ExistingFilesNeedTheHostsConsent) {
 
   // A picture whose name is taken on disk gets another name instead.
   ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "NEW", true, -1, -1));
+  ASSERT_TRUE(EnsureDirExists(side + "img"));
   WriteText(side + "img/q.png", "OLD");
   ASSERT_EQ(0, Export(doc, page));
   EXPECT_EQ("OLD", ReadFile(side + "img/q.png"));
@@ -194,25 +196,25 @@ TEST_F(HtmlExportFiles, FramesLayout) {
   const std::string main = ReadFile(page);
   EXPECT_EQ(std::string::npos, main.find("<BODY"));
   EXPECT_NE(std::string::npos, main.find("<frameset rows=\"100,*\" border=0>\n"));
-  EXPECT_NE(std::string::npos, main.find("<frame name=\"main\" src=\"./out_files/notes/Ax.html\" frameborder=\"0\">"));
+  EXPECT_NE(std::string::npos, main.find("<frame name=\"main\" src=\"./out_files/notes/A-2Fx.html\" frameborder=\"0\">"));
   EXPECT_EQ("toc", ReadFile(side + "web/toc.html"));
   EXPECT_NE(std::string::npos, ReadFile(side + "web/top.html").find("<center><h1>Doc Title</h1></center>"));
 
   const std::string tree = ReadFile(side + "web/tree_data.js");
   EXPECT_EQ(0u, tree.find("d = new dTree('d');\n\n// nodeId | parentNodeId | nodeName | nodeUrl\n"
-                          "d.add(0,-1,'Alpha','../notes/Ax.html');\nd.add(1,0,'First child','../notes/A1.html');\n"
+                          "d.add(0,-1,'Alpha','../notes/A-2Fx.html');\nd.add(1,0,'First child','../notes/A1.html');\n"
                           "d.add(2,0,'Second child','../notes/A2.html');\n"
                           "d.add(3,-1,'It\\'s a \\\\ test','../notes/B.html');\n"
                           "document.write(d);\ndocument.s(0);\n"));
 
-  // Links between pages name the page files, which have no slashes.
+  // Links between pages name the page files, which hold no slashes.
   const std::string a1 = ReadFile(side + "notes/A1.html");
   EXPECT_EQ(0u, a1.find("<!DOCTYPE HTML PUBLIC"));
   EXPECT_NE(std::string::npos, a1.find("<h1>First child</h1>\n"));
   EXPECT_NE(std::string::npos, a1.find("<A href=\"B.html\">beta</A>"));
   EXPECT_EQ(a1.size() - 17, a1.rfind("\n</BODY>\n</HTML>\n"));
   const std::string b = ReadFile(side + "notes/B.html");
-  EXPECT_NE(std::string::npos, b.find("<A href=\"Ax.html\">"));
+  EXPECT_NE(std::string::npos, b.find("<A href=\"A-2Fx.html\">"));
   EXPECT_NE(std::string::npos, b.find("src=\"img/q.png\""));
   EXPECT_NE(std::string::npos, b.find("href=\"attach/b.txt\""));
   EXPECT_EQ("PIC", ReadFile(side + "notes/img/q.png"));
@@ -236,4 +238,60 @@ TEST_F(HtmlExportFiles, ShippedFramesTemplate) {
   EXPECT_TRUE(Exists(side + "web/blank.html"));
   EXPECT_TRUE(Exists(side + "web/css/main.css"));
   EXPECT_NE(std::string::npos, ReadFile(side + "notes/B.html").find("href=\"../web/css/main.css\""));
+}
+
+// IDs that differ only in their slashes, or only in letter case, still get
+// pages of their own, and the tree and the links name those pages.
+TEST_F(HtmlExportFiles, EveryFramesNoteHasItsOwnPage) {
+  host.templateDir = std::string(QY_SOURCE_DIR) + "/data/html_export_frames";
+  doc.bExportFrames = true;
+  AddNote(doc, "", "Ax", "Plain", "");
+  AddNote(doc, "", "a/x", "Lower", "");
+  doc.GetNodeByIdx(1).m_objText.m_lstLinks[0].strTargetID = "Ax";
+  ASSERT_EQ(0, Export(doc, page));
+  EXPECT_NE(std::string::npos, ReadFile(side + "notes/A-2Fx.html").find("<h1>Alpha</h1>"));
+  EXPECT_NE(std::string::npos, ReadFile(side + "notes/Ax.html").find("<h1>Plain</h1>"));
+  EXPECT_NE(std::string::npos, ReadFile(side + "notes/a-2Fx~2.html").find("<h1>Lower</h1>"));
+  const std::string tree = ReadFile(side + "web/tree_data.js");
+  for (const char* url : {"'../notes/A-2Fx.html'", "'../notes/Ax.html'", "'../notes/a-2Fx~2.html'"})
+    EXPECT_NE(std::string::npos, tree.find(url)) << url;
+  EXPECT_NE(std::string::npos, ReadFile(side + "notes/A1.html").find("<A href=\"Ax.html\">beta</A>"));
+}
+
+// Folders beside the page are made only for files that go into them; an
+// export that fails takes back every file and folder it made.
+TEST_F(HtmlExportFiles, FailedExportLeavesNothingBeside) {
+  doc.bExportPicturesToFiles = false;
+  ASSERT_EQ(0, Export(doc, page));
+  EXPECT_FALSE(Exists(side));
+  // A template whose copy stands where a note page must go.
+  TempDir tmpl;
+  ASSERT_TRUE(EnsureDirExists(tmpl / "web") && EnsureDirExists(tmpl / "notes/B.html"));
+  WriteText(tmpl / "web/toc.html", "toc");
+  WriteText(tmpl / "notes/B.html/x", "x");
+  host.templateDir = tmpl.Path();
+  doc.bExportFrames = true;
+  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
+  EXPECT_FALSE(Exists(page));
+  EXPECT_FALSE(Exists(side));
+}
+
+// No link below the page's folder leads a side file elsewhere: neither a
+// linked side folder nor a link in a file's place.
+TEST_F(HtmlExportFiles, SideFilesAreNeverWrittenThroughALink) {
+  TempDir elsewhere;
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "PIC", true, -1, -1));
+  ASSERT_EQ(0, symlink(elsewhere.Path().c_str(), (dir / "out_files").c_str()));
+  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
+  EXPECT_FALSE(Exists(elsewhere / "img"));
+  ASSERT_EQ(0, unlink((dir / "out_files").c_str()));
+
+  AddAttachment(3, "a.txt", "new");
+  WriteText(elsewhere / "victim", "keep");
+  ASSERT_TRUE(EnsureDirExists(side + "attach"));
+  ASSERT_EQ(0, symlink((elsewhere / "victim").c_str(), (side + "attach/a.txt").c_str()));
+  host.allowOverwrite = true;
+  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
+  EXPECT_EQ("keep", ReadFile(elsewhere / "victim"));
+  EXPECT_FALSE(Exists(page));
 }

@@ -10,6 +10,8 @@
 #include "model/FileFormatFactory.h"
 #include "formats/export/HtmlExportTestUtil.h"
 #include "model/NodeInfoFlags.h"
+#include "base/FileUtil.h"
+#include "richtext/AnchorInfo.h"
 
 using namespace qytest;
 
@@ -69,8 +71,8 @@ TEST_F(HtmlExport, PlainPageOfTheWholeDocument) {
   EXPECT_EQ(html.size() - 16, html.rfind("</BODY>\n</HTML>\n"));
   ExpectBalanced(html, "<DL", "</DL>");
   ExpectBalanced(html, "<DD", "</DD>");
-  EXPECT_TRUE(IsDir(dir / "out_files/attach"));
-  EXPECT_TRUE(IsDir(dir / "out_files/img"));
+  // Pictures and attachments all embedded: nothing goes beside the page.
+  EXPECT_FALSE(Exists(dir / "out_files"));
 }
 
 TEST_F(HtmlExport, HeadingsNumbersAndStyleSheet) {
@@ -175,6 +177,63 @@ TEST_F(HtmlExport, SubstitutedTargetsAreFollowed) {
   link.strTargetID = "GONE";
   html = Run();
   EXPECT_NE(std::string::npos, html.find("onclick=\"LinkWarning()\">beta</A>"));
+}
+
+// Someone else's notebook must not run script when its export is clicked
+// through: such links keep their text and lose their reference; a native
+// save keeps them as they were.
+TEST_F(HtmlExport, ScriptLinksLoseTheirReference) {
+  LinkInfo& link = doc.GetNodeByIdx(1).m_objText.m_lstLinks[0];
+  link.strTargetID.clear();
+  for (const char* url : {" \tJaVa\nScript:alert(1)", "vbscript:msgbox(1)", "DATA: Text/HTML,<script>x</script>"}) {
+    link.strLink = url;
+    EXPECT_NE(std::string::npos, Run().find("see <A>beta</A>")) << url;
+    EXPECT_NE(std::string::npos, SaveString(doc).find("see <A href=\"" + std::string(url) + "\">beta</A>")) << url;
+  }
+  link.strLink = "data:image/png;base64,AAAA";
+  EXPECT_NE(std::string::npos, Run().find("<A href=\"data:image/png;base64,AAAA\">beta</A>"));
+}
+
+// A relative file link is read from the document's folder; the page lies
+// elsewhere, so the link is rebased to the page's folder.
+TEST_F(HtmlExport, RelativeFileLinksAreRebasedToThePage) {
+  doc.SetPath(dir / "docs/notes.qyd");
+  LinkInfo& link = doc.GetNodeByIdx(1).m_objText.m_lstLinks[0];
+  link.strTargetID.clear();
+  link.strLink = "file://images/a.png";
+  page = dir / "out/page.html";
+  ASSERT_TRUE(EnsureDirExists(dir / "out"));
+  EXPECT_NE(std::string::npos, Run().find("<A href=\"../docs/images/a.png\">beta</A>"));
+}
+
+// A clone shows its original's text; the anchors on the page stay unique
+// and belong to the original, where links to them lead.
+TEST_F(HtmlExport, ClonesDoNotRepeatTheirOriginalsAnchors) {
+  doc.GetNodeByIdx(0).m_objText.m_lstAnchors.Append(AnchorInfo("here", 6));
+  doc.m_mapAnchors["here"] = "A/x";
+  int clone = doc.NodeInsert("", 0);  // walked before its original
+  doc.NodeInitID(clone, "C");
+  doc.GetNodeByIdx(clone).m_strCloneOf = "A/x";
+  LinkInfo& link = doc.GetNodeByIdx(doc.GetIdxFromID("A1")).m_objText.m_lstLinks[0];
+  link.strTargetID = "here";
+  const std::string html = Run();
+  EXPECT_EQ(1, CountOf(html, "<A name=\"here\">"));
+  EXPECT_LT(html.find("Alpha</DT>"), html.find("<A name=\"here\">"));
+  EXPECT_NE(std::string::npos, html.find("<A href=\"#here\">beta</A>"));  // not a warning link
+}
+
+// A link to a note of another document names that document and the note,
+// in a frames export as on a single page.
+TEST_F(HtmlExport, LinksToAnotherDocumentKeepItsUrl) {
+  LinkInfo& link = doc.GetNodeByIdx(1).m_objText.m_lstLinks[0];
+  link.strLink = "file:///d/archive.qyd";
+  link.strTargetID = "AAA8H/bw";
+  EXPECT_NE(std::string::npos, Run().find("<A href=\"file:///d/archive.qyd#AAA8H/bw\">beta</A>"));
+  host.templateDir = dir / "none";
+  ASSERT_TRUE(EnsureDirExists(host.templateDir));
+  doc.bExportFrames = true;
+  ASSERT_EQ(0, Export(doc, page));
+  EXPECT_NE(std::string::npos, ReadFile(dir / "out_files/notes/A1.html").find("href=\"file:///d/archive.qyd#AAA8H/bw\""));
 }
 
 TEST_F(HtmlExport, ContentsOnlyTagsAndTabs) {
