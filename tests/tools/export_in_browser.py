@@ -24,6 +24,13 @@ import tempfile
 import time
 import urllib.parse
 
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import UnexpectedAlertPresentException
+    from selenium.webdriver.chrome.service import Service
+except ImportError:  # reported below, unless there is no browser to drive
+    webdriver = None
+
 CHROMIUM = "/usr/bin/chromium"
 DRIVER = "/usr/bin/chromedriver"
 SKIPPED = 77
@@ -206,6 +213,12 @@ def check_hostile_links(checker, page):
         checker.console_errors(name)
 
 
+def check_hostile_links_if_present(checker, page):
+    with open(page, encoding="utf-8") as f:
+        if ">one</A>" in f.read():
+            check_hostile_links(checker, page)
+
+
 def main():
     if len(sys.argv) != 2:
         raise SystemExit("usage: export_in_browser.py QUILLERY_PROGRAM")
@@ -213,10 +226,8 @@ def main():
     if not os.path.exists(CHROMIUM):
         print("skipped: %s is not installed (scripts/setup installs it)" % CHROMIUM)
         return SKIPPED
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    global UnexpectedAlertPresentException
-    from selenium.common.exceptions import UnexpectedAlertPresentException
+    if webdriver is None:
+        raise SystemExit("Selenium for /usr/bin/python3 is missing (scripts/setup installs python3-selenium)")
 
     work = tempfile.mkdtemp(prefix="quillery-browser-")
     try:
@@ -263,12 +274,6 @@ def main():
         return 1 if checker.failures else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
-
-
-def check_hostile_links_if_present(checker, page):
-    with open(page, encoding="utf-8") as f:
-        if ">one</A>" in f.read():
-            check_hostile_links(checker, page)
 
 
 if __name__ == "__main__":
