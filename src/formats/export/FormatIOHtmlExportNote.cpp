@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/File64.h"
 #include "base/Log.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"

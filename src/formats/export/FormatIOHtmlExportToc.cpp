@@ -14,7 +14,6 @@
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "html/HtmlWriteEscape.h"
-#include "io/IOLayerFile64.h"
 #include "io/IOProcess.h"
 #include "model/DocumentIterator.h"
 #include "richtext/LinkInfo.h"
