@@ -15,6 +15,7 @@
 #include "TempOutput.h"
 #include "TerminalController.h"
 #include "base/File64.h"
+#include "base/SafeSave.h"
 #include "base/StopWatch.h"
 #include "common/SampleNotebook.h"
 #include "model/FileFormatFactory.h"
@@ -38,7 +39,13 @@ int Fail(const char* verb, const std::string& path, const std::string& what) {
 }
 
 std::string WithCode(const std::string& text, int code) { return text + " (" + std::to_string(code) + ")"; }
-std::string SaveFailure(int result) { return WithCode(SaveResultText(result), SaveCauseNumber(result)); }
+// The engine's reason for a failed save when it named one (a full disk, a
+// target in use), else the text of the result code.
+std::string SaveFailure(int result) {
+  const std::string reason = quillery::TakeFailureReason();
+  const bool own = !reason.empty() && result != DOC_SAVE_ABORTED;
+  return WithCode(own ? reason : SaveResultText(result), SaveCauseNumber(result));
+}
 
 bool IsFolder(const std::string& path) {
   struct stat st;
@@ -135,7 +142,9 @@ class Host {
     return kExitOk;
   }
 
-  // Saves the whole document as path through a temporary file.
+  // Saves the whole document as path. The engine writes a new file beside
+  // the target and replaces the target only when it is complete (a
+  // database's content through SQLite), so a failed save leaves it as it was.
   int Save(NoteDocument& doc, const std::string& path, bool keepID) {
     if (int status = CheckTarget(path, "save")) return status;
     doc.SetGuiController(&m_gui);
@@ -144,29 +153,21 @@ class Host {
       password = m_gui.GetPassword(path.c_str(), true);
       if (!password) return Fail("save", path, m_gui.Failure());
     }
-    // An HTML export names its side folder after the page it writes, so it
-    // must be given the real target: the engine already writes over an
-    // existing page through ".part" and removes a failed page itself.
-    const bool exportPage = NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML;
     int walkType = WALK_ALL, startIdx = -1;
-    if (exportPage) {
+    if (NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML) {
       const std::string why = ApplyExportOptions(doc, m_opt.html, walkType, startIdx);
       if (!why.empty()) return Fail("save", path, why);
     }
-    TempOutput out(path);
-    const std::string& target = exportPage ? path : out.Path();
     ResetProgress();
     int result;
     {
       ProgressBar bar("saving " + path, m_opt.progress);
       RecursiveTreeWalker walker(doc, walkType, startIdx);
-      result = doc.Save(target.c_str(), walker, false, 0, nullptr, password, 0,
+      result = doc.Save(path.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
     if (result != DOC_SAVE_OK) return Fail("save", path, SaveFailure(result));
     if (WasInterrupted()) return Fail("save", path, SaveFailure(DOC_SAVE_ABORTED));
-    if (exportPage) return kExitOk;
-    if (int err = out.Commit()) return Fail("save", path, strerror(err));
     return kExitOk;
   }
 
@@ -275,12 +276,14 @@ int CmdDump(const HostOptions& opt) {
     password = host.Gui().GetPassword(in.c_str(), false);
     if (!password) return Fail("dump", in, host.Gui().Failure());
   }
-  TempOutput tmp(out);
+  TempOutput tmp(out, id == FORMAT_QYDE);
+  if (int err = tmp.Error()) return Fail("dump", out, quillery::ReasonForErrno(err));
   ResetProgress();
   if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password))
     return Fail("dump", in, "cannot decode it (wrong password, or a damaged file)");
   if (WasInterrupted()) return Fail("dump", in, "interrupted");
-  if (int err = tmp.Commit()) return Fail("dump", out, strerror(err));
+  quillery::ClearFailureReason();
+  if (int result = tmp.Commit()) return Fail("dump", out, SaveFailure(result));
   return kExitOk;
 }
 

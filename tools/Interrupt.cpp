@@ -7,14 +7,12 @@
 #include <cstring>
 
 #include "base/Progress.h"
+#include "base/SafeSave.h"
 
 namespace quillery_host {
 namespace {
 
 volatile sig_atomic_t g_signals = 0;
-// Written only outside the handler while their flags are 0.
-char g_pending[PATH_MAX];
-volatile sig_atomic_t g_pendingSet = 0;
 struct termios g_tty;
 volatile sig_atomic_t g_ttyFd = -1;
 volatile sig_atomic_t g_stderrTty = 0;
@@ -41,7 +39,7 @@ void OnSignal(int) {
     ProgressInfo::SetCanceled(true);
     return;
   }
-  if (g_pendingSet) unlink(g_pending);
+  quillery::RemovePendingTempFiles();
   SayInterrupted();
   _exit(130);
 }
@@ -65,13 +63,6 @@ bool WasInterrupted() { return g_signals != 0; }
 void ResetProgress() {
   ProgressInfo::Reset();
   if (WasInterrupted()) ProgressInfo::SetCanceled(true);
-}
-
-void SetPendingOutput(const std::string& path) {
-  g_pendingSet = 0;
-  if (path.empty() || path.size() >= sizeof(g_pending)) return;
-  memcpy(g_pending, path.c_str(), path.size() + 1);
-  g_pendingSet = 1;
 }
 
 void SetPromptTerminal(int fd, const struct termios* saved) {

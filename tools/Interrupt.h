@@ -5,7 +5,8 @@
 // engine then ends with "cancelled" and removes what it was writing, and the
 // host reports the failure as "interrupted" (the one word for Ctrl-C). A
 // second signal ends the process at once, after removing the temporary
-// output file registered here, so no partial file is left behind either way.
+// files of the saves under way (quillery::TempFile), so no partial file is
+// left behind either way.
 // During a password prompt the first signal ends the process at once, after
 // restoring the terminal's echo.
 //
@@ -26,9 +27,6 @@ bool WasInterrupted();
 // ProgressInfo::Reset for the next load or save, keeping the cancel flag
 // raised once a signal asked to stop.
 void ResetProgress();
-// The temporary file to remove when a second signal ends the process; an
-// empty path clears it.
-void SetPendingOutput(const std::string& path);
 // A prompt runs on the terminal fd whose settings before the prompt are
 // *saved; fd -1 ends the prompt.
 void SetPromptTerminal(int fd, const struct termios* saved);

@@ -1,49 +1,26 @@
 #include "TempOutput.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-
-#include "Interrupt.h"
+#include "model/FormatIO_Base.h"
+#include "sqlite/format/SqliteReplace.h"
 
 namespace quillery_host {
 
-TempOutput::TempOutput(const std::string& target) : m_target(target) {
-  const size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  const size_t dot = name.rfind('.');
-  const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-  m_temp = dir + "." + name + ".tmp-" + std::to_string(static_cast<long>(getpid())) + ext;
-  unlink(m_temp.c_str());  // a leftover of an earlier process with this pid
-  SetPendingOutput(m_temp);
-}
-
-TempOutput::~TempOutput() {
-  if (!m_done) {
-    unlink(m_temp.c_str());
-    // A database save that stopped part-way may leave its journal beside it.
-    unlink((m_temp + "-journal").c_str());
-  }
-  SetPendingOutput(std::string());
+TempOutput::TempOutput(const std::string& target, bool database)
+    : m_target(quillery::FinalPath(target)), m_database(database) {
+  m_error = m_temp.Create(quillery::TempFile::NameFor(m_target));
 }
 
 int TempOutput::Commit() {
-  m_done = true;
-  SetPendingOutput(std::string());
-  // The SQLite formats write a new database without syncing it: the bytes
-  // must be on the disk before the name points at them.
-  const int fd = open(m_temp.c_str(), O_RDONLY);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
-  if (rename(m_temp.c_str(), m_target.c_str()) == 0) return 0;
-  const int err = errno;
-  unlink(m_temp.c_str());
-  return err;
+  if (m_error) return DOC_SAVE_NOT_OPEN;
+  if (m_database) return quillery::InstallDatabase(m_temp, m_target, std::string());
+  int err = quillery::IsHeldByAnother(m_target, 1000) ? EBUSY : 0;
+  if (err == 0) err = m_temp.ApplyTargetMode(m_target);
+  if (err == 0) err = m_temp.Sync();
+  if (err == 0) err = m_temp.RenameOver(m_target, false);
+  if (err == 0) return DOC_SAVE_OK;
+  quillery::SetFailureReason(quillery::ReasonForErrno(err));
+  const int result = quillery::SaveResultForErrno(err);
+  return result == DOC_SAVE_NOT_OPEN ? DOC_SAVE_RENAME_FAILED : result;
 }
 
 }  // namespace quillery_host

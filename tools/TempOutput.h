@@ -1,32 +1,39 @@
 #pragma once
 
-// The host never writes its output file in place: it writes a temporary file
-// beside the target (same folder, hidden, ending in the target's extension so
-// that the format and the engine's naming rules are the target's), and
-// renames it over the target only when the whole file is written. Until then
-// the target is untouched; a temporary file that was not committed is
+// The output file of `dump`: written under a temporary name derived from the
+// target (created exclusively, mode 0600, locked while in use), and put in
+// the target's place only when complete. A plain file replaces the target
+// by a rename, with the target's mode, unless another program holds it; a
+// database replaces an existing database's content through SQLite. Until
+// then the target is untouched; a temporary file that was not committed is
 // removed by the destructor (and by the interrupt handler on a hard stop).
+// A symbolic link at the target is written through.
 
 #include <string>
+
+#include "base/SafeSave.h"
 
 namespace quillery_host {
 
 class TempOutput {
  public:
-  explicit TempOutput(const std::string& target);
-  ~TempOutput();
+  explicit TempOutput(const std::string& target, bool database);
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
 
-  const std::string& Path() const { return m_temp; }
-  // Renames the temporary file over the target; 0, or the errno of the
-  // failed rename (the temporary file is then removed).
+  // 0, or the errno of the failed creation (EBUSY: another save of the
+  // target runs).
+  int Error() const { return m_error; }
+  const std::string& Path() const { return m_temp.Path(); }
+  // Puts the file in the target's place; 0 or a DocSaveResult, whose
+  // reason quillery::TakeFailureReason gives.
   int Commit();
 
  private:
   std::string m_target;
-  std::string m_temp;
-  bool m_done = false;
+  bool m_database;
+  quillery::TempFile m_temp;
+  int m_error = 0;
 };
 
 }  // namespace quillery_host

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "base/File64.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
+#include "base/SafeSave.h"
 #include "model/FileFormatFactory.h"
 #include "model/FormatIO_Base.h"
 #include "base/DocumentBackup.h"
@@ -180,7 +182,9 @@ int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switc
 int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
                                  const char* backupDir, const char* password, int format, bool keepID) {
   if (!path || !*path) return DOC_SAVE_ERROR;
-  const std::string target = path;
+  quillery::ClearFailureReason();
+  // A save through a symbolic link writes the file it points at.
+  const std::string target = quillery::FinalPath(path);
 
   // 1. The format.
   if (format == 0) format = GetFormatFromFileName(path);
@@ -189,13 +193,27 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
     return DOC_SAVE_UNKNOWN_FORMAT;
   }
   // 2. An existing target is replaced by a finished ".part" file; the
-  //    database formats write in place.
-  const bool targetExists = File64::PathExists(target);
-  const bool usePart = targetExists && !IsDatabaseFormat(format);
-  const std::string savePath = usePart ? target + ".part" : target;
+  //    database formats replace an existing database through SQLite.
+  struct stat targetStat;
+  bool targetExists = lstat(target.c_str(), &targetStat) == 0;
+  if (targetExists && !S_ISREG(targetStat.st_mode)) {
+    xLog(LOG_ERROR, "Save: [%s] is not a regular file\n", target.c_str());
+    quillery::SetFailureReason(S_ISDIR(targetStat.st_mode) ? "it is a folder" : "it is not a regular file");
+    return DOC_SAVE_NOT_OPEN;
+  }
   // Whether the target is this document's own file (decided before the save
   // changes anything).
   const bool ownFile = SameFile(target, m_strPath);
+  if (targetExists && access(target.c_str(), W_OK) != 0) {
+    xLog(LOG_ERROR, "Save: [%s] is not writable\n", target.c_str());
+    quillery::SetFailureReason(quillery::ReasonForErrno(errno));
+    return DOC_SAVE_NOT_WRITABLE;
+  }
+  // Another program's open document is never replaced under it.
+  if (targetExists && !ownFile && !IsDatabaseFormat(format) && quillery::IsHeldByAnother(target, 0)) {
+    quillery::SetFailureReason("in use by another program");
+    return DOC_SAVE_RENAME_FAILED;
+  }
 
   // 3. The format object.
   FormatIO_Base* fmt = FileFormatFactory::Get().CreateFileFormat(format);
@@ -228,6 +246,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
       savePassword = answer;
     }
     if (savePassword.empty()) {
+      quillery::SetFailureReason("the password is empty");
       release();
       return DOC_SAVE_ERROR;
     }
@@ -249,8 +268,8 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   // its document ID, and commit the document's unsaved changes into the
   // file it was loaded from.
 
-  // 6. Free space, then (without a ".part" file) backups and deletion of the
-  //    old target. The live database is never deleted nor copied byte-wise.
+  // 6. Free space, then backups of an existing target (a copy: the target
+  //    itself stays in place until the new file replaces it).
   fmt->SetDoc(*this);
   const int64_t need = fmt->GetFileSize();
   if (need > 0) {
@@ -260,34 +279,43 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
       xLog(LOG_INFO, "Save: free space of [%s] unknown\n", dir.c_str());
     } else if (freeSpace < need) {
       xLog(LOG_ERROR, "Save: Low free space %d detected!\n", ClampInt(freeSpace));
+      quillery::SetFailureReason("writing failed: too little free space");
       release();
       return DOC_SAVE_WRITE_ERROR;
     }
   }
-  // A database format writes in place, so an existing target (not the
-  // document's own database) is moved aside, with a journal it may have,
-  // under the temporary name next to it: it is dropped once the save
-  // succeeded and put back when it failed, so a failed save never costs
-  // the old file.
-  const std::string aside = targetExists && !usePart && !usingLoader ? target + ".part" : std::string();
-  auto journalOf = [](const std::string& db) { return db + "-journal"; };
-  auto restoreAside = [&]() {
-    if (aside.empty()) return;
-    unlink(path);
-    unlink(journalOf(target).c_str());
-    rename(aside.c_str(), path);
-    rename(journalOf(aside).c_str(), journalOf(target).c_str());
-  };
-  if (!aside.empty()) {
-    quillery::MakeBackups(target, backupCount, backupDir);
-    unlink(journalOf(aside).c_str());
-    if (rename(path, aside.c_str()) != 0) {
-      xLog(LOG_ERROR, "Save: Error - failed deleting file to be overwritten\n");
+  if (targetExists && IsDatabaseFormat(format) && !usingLoader) quillery::MakeBackups(target, backupCount, backupDir);
+
+  // The file the format writes: a ".part" file beside an existing target,
+  // a new target itself; both created here, exclusively and never through
+  // a link. The database formats build and install their own file.
+  quillery::TempFile part;
+  bool createdTarget = false;
+  if (!IsDatabaseFormat(format) && !targetExists) {
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      createdTarget = true;
+    } else if (errno == EEXIST) {
+      targetExists = true;  // appeared meanwhile: replaced like any other
+    } else {
+      const int e = errno;
+      xLog(LOG_ERROR, "Save: cannot create [%s]: %s\n", target.c_str(), strerror(e));
+      quillery::SetFailureReason(quillery::ReasonForErrno(e));
       release();
-      return DOC_SAVE_RENAME_FAILED;
+      return quillery::SaveResultForErrno(e);
     }
-    rename(journalOf(target).c_str(), journalOf(aside).c_str());
   }
+  const bool usePart = targetExists && !IsDatabaseFormat(format);
+  if (usePart) {
+    if (const int e = part.Create(quillery::TempFile::NameFor(target))) {
+      xLog(LOG_ERROR, "Save: cannot create the temporary file for [%s]: %s\n", target.c_str(), strerror(e));
+      quillery::SetFailureReason(quillery::ReasonForErrno(e));
+      release();
+      return e == EBUSY ? DOC_SAVE_RENAME_FAILED : quillery::SaveResultForErrno(e);
+    }
+  }
+  const std::string savePath = usePart ? part.Path() : target;
 
   // 7. A copy under a new name gets its own document ID.
   const bool newID = !ownFile && is_main_format(target) && !keepID;
@@ -308,27 +336,21 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
 
   fmt->m_bReportProgress = m_bReportProgress;
   PictureIdKeeper pictureIds(*this, !usingLoader && fmt->IsDynamic() && GetDynamicLoader());
-  const int result = fmt->Save(savePath.c_str(), walker);
+  int result = fmt->Save(savePath.c_str(), walker);
   if (!(switchToNew && result == DOC_SAVE_OK)) pictureIds.Restore();
   if (result == DOC_SAVE_OK && !IsDatabaseFormat(format) && !SyncFile(savePath)) {
     xLog(LOG_ERROR, "Save: flushing [%s] to disk failed\n", savePath.c_str());
-    restoreID();
-    release();
-    if (usePart) unlink(savePath.c_str());
-    return DOC_SAVE_WRITE_ERROR;
+    quillery::SetFailureReason(quillery::ReasonForErrno(errno));
+    result = DOC_SAVE_WRITE_ERROR;
   }
   if (result != DOC_SAVE_OK) {
-    // Never leave a half-written ".part" behind, whatever the failure.
+    // Never leave a half-written file behind, whatever the failure.
     if (!usingLoader) fmt->ReleaseFile();
     restoreID();
     release();
-    if (usePart) unlink(savePath.c_str());
-    restoreAside();
+    part.Remove();
+    if (createdTarget) unlink(target.c_str());
     return result;
-  }
-  if (!aside.empty()) {
-    unlink(aside.c_str());
-    unlink(journalOf(aside).c_str());
   }
 
   // Backups of the replaced file. A live database is copied through its own
@@ -361,7 +383,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
       m_pLoader = fmt;
     }
     keeper = fmt;
-    m_strPath = target;
+    m_strPath = path;
     m_strPassword = savePassword;
     m_bModified = false;
   } else {
@@ -372,19 +394,24 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
 
   if (usePart) {
     if (keeper && !keeper->IsDynamic()) keeper->ReleaseFile();
-    if (rename(savePath.c_str(), path) != 0) {
+    // The old file is replaced only when no other program holds it now,
+    // and the new one carries its mode before it gets its name.
+    int e = quillery::IsHeldByAnother(target, 1000) ? EBUSY : 0;
+    if (e == 0) e = part.ApplyTargetMode(target);
+    if (e == 0) e = part.RenameOver(target, false);
+    if (e != 0) {
       xLog(LOG_ERROR, "Save: Error - rename operation failed\n");
-      unlink(savePath.c_str());
+      quillery::SetFailureReason(quillery::ReasonForErrno(e));
+      part.Remove();
       // The old target is still in place: keep holding it, and the document
       // still differs from it.
-      if (keeper && !keeper->IsDynamic()) keeper->KeepFile(path);
+      if (keeper && !keeper->IsDynamic()) keeper->KeepFile(target.c_str());
       if (switchToNew) m_bModified = true;
       restoreID();
       return DOC_SAVE_RENAME_FAILED;
     }
-    if (keeper && !keeper->IsDynamic()) keeper->KeepFile(path);
+    if (keeper && !keeper->IsDynamic()) keeper->KeepFile(target.c_str());
   }
-  chmod(path, 0664);
   if (!switchToNew) restoreID();
   return DOC_SAVE_OK;
 }

@@ -7,15 +7,19 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+
 #include <string>
 #include <unordered_map>
 
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
+#include "base/SafeSave.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteReplace.h"
 #include "sqlite/format/SqliteWriteUtil.h"
 
 using quillery::LogSqlFailure;
@@ -263,8 +267,54 @@ void KeepPictureIds(const NoteNode& written, NoteNode& note) {
 
 int SaveFailed(const CppSQLite3Exception& err) {
   xLog(LOG_ERROR, "Error saving .qydb/.qyde: %s\n", SqlErrorText(err));
+  if (IsDiskFull(err)) {
+    quillery::SetFailureReason(quillery::ReasonForErrno(ENOSPC));
+    return DOC_SAVE_WRITE_ERROR;
+  }
   return DOC_SAVE_ERROR;
 }
+
+// The database a save builds under its temporary name: closed and removed
+// on every way out of the save unless it was put in the target's place,
+// after which the format is attached to the target.
+class BuildGuard {
+ public:
+  BuildGuard(FormatIO_Sqlite& fmt, quillery::TempFile& built) : m_fmt(fmt), m_built(built) {}
+  ~BuildGuard() {
+    if (m_done) return;
+    m_fmt._db.close();
+    m_fmt._bInTransaction = false;
+    m_built.Remove();
+  }
+  BuildGuard(const BuildGuard&) = delete;
+  BuildGuard& operator=(const BuildGuard&) = delete;
+
+  // 0, or the DocSaveResult of a failed installation or reopening.
+  int Install(const std::string& target) {
+    m_fmt._db.close();
+    const int result = quillery::InstallDatabase(m_built, target, m_fmt._strPassword);
+    if (result != DOC_SAVE_OK) return result;
+    m_done = true;
+    CppSQLite3Exception err;
+    m_fmt._db.open(target.c_str(), &err);
+    if (!SqlFailed(err)) {
+      m_fmt._db.setBusyTimeout(FormatIO_Sqlite::BUSY_TIMEOUT_MS);
+      if (!m_fmt._strPassword.empty()) m_fmt._db.setPassword(m_fmt._strPassword.c_str(), &err);
+    }
+    if (SqlFailed(err)) {
+      // The target holds the saved document; only this object lost it.
+      xLog(LOG_ERROR, "Error saving .qydb/.qyde: reopening [%s] failed: %s\n", target.c_str(), SqlErrorText(err));
+      m_fmt._db.close();
+      return DOC_SAVE_COMMIT_FAILED;
+    }
+    return DOC_SAVE_OK;
+  }
+
+ private:
+  FormatIO_Sqlite& m_fmt;
+  quillery::TempFile& m_built;
+  bool m_done = false;
+};
 
 // Saving to the database the format holds: the changes are in the file's
 // open transaction already, so only the document-wide data is written and
@@ -333,18 +383,29 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   }
 
   // 1. The new file: an earlier database's open transaction is not
-  //    committed.
+  //    committed. It is built under a temporary name beside the target
+  //    and takes the target's place only once it is complete.
   _db.close();
   _bInTransaction = false;
   _bChangeLost = false;
+  const std::string target = quillery::FinalPath(path);
+  if (int probe = quillery::ProbeDatabaseTarget(target, _strPassword)) return probe;
+  quillery::TempFile built;
+  if (int e = built.Create(quillery::TempFile::NameFor(target))) {
+    quillery::SetFailureReason(quillery::ReasonForErrno(e));
+    return e == EBUSY ? DOC_SAVE_RENAME_FAILED : quillery::SaveResultForErrno(e);
+  }
+  BuildGuard guard(*this, built);
   CppSQLite3Exception err;
-  _db.open(path, &err);
+  _db.open(built.Path().c_str(), &err);
   if (!SqlFailed(err)) {
     _db.setBusyTimeout(BUSY_TIMEOUT_MS);
     if (!_strPassword.empty()) _db.setPassword(_strPassword.c_str(), &err);
   }
-  for (const char* pragma :
-       {"PRAGMA synchronous=OFF", "PRAGMA count_changes=OFF", "PRAGMA temp_store=MEMORY", "PRAGMA cache_size=10000;"})
+  // The file is thrown away unless it is finished: its journal need not
+  // outlive the process (and never lies beside it after a crash).
+  for (const char* pragma : {"PRAGMA synchronous=OFF", "PRAGMA journal_mode=MEMORY", "PRAGMA count_changes=OFF",
+                             "PRAGMA temp_store=MEMORY", "PRAGMA cache_size=10000;"})
     if (!SqlFailed(err)) _db.execQuery(pragma, &err);
   if (SqlFailed(err)) return SaveFailed(err);
 
@@ -414,12 +475,14 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: the document-wide data could not be written\n");
     return DOC_SAVE_ERROR;
   }
-  _strPath = path;
   if (_bLoadedByAnotherProcess) return DOC_SAVE_ERROR;
 
-  // 4. Commit and begin the next long-running transaction.
+  // 4. Commit, put the file in the target's place and begin the next
+  //    long-running transaction there.
   _db.execDML("COMMIT TRANSACTION", &err);
   if (SqlFailed(err)) return SaveFailed(err);
+  if (int installed = guard.Install(target)) return installed;
+  _strPath = target;
   // The file was built without waiting for the disk; from here on it is the
   // document's database, whose commits must be durable as after a load.
   CppSQLite3Exception durable;

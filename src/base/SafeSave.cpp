@@ -1,0 +1,267 @@
+#include "base/SafeSave.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "base/Log.h"
+
+namespace quillery {
+namespace {
+
+// The lock that marks a temporary file as in use: an open-file-description
+// record lock on one byte far beyond any file's end, which neither SQLite's
+// own locks (at 1 GiB) nor the formats' flock locks touch, and which stays
+// while SQLite opens and closes the same file in this process.
+const off_t kLiveByte = static_cast<off_t>(1) << 40;
+
+bool LockLive(int fd, bool wait) {
+  struct flock fl;
+  memset(&fl, 0, sizeof(fl));
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLiveByte;
+  fl.l_len = 1;
+  return fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0;
+}
+
+// Temporary files of live objects, for a signal handler: fixed storage,
+// written only outside the handler while the slot's flag is 0.
+const int kSlots = 8;
+char g_paths[kSlots][PATH_MAX];
+volatile sig_atomic_t g_used[kSlots];
+
+int TakeSlot(const std::string& path) {
+  if (path.size() + sizeof("-journal") > PATH_MAX) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    if (g_used[i]) continue;
+    memcpy(g_paths[i], path.c_str(), path.size() + 1);
+    g_used[i] = 1;
+    return i;
+  }
+  return -1;
+}
+
+void FreeSlot(int slot) {
+  if (slot >= 0) g_used[slot] = 0;
+}
+
+void UnlinkWithJournal(const std::string& path) {
+  unlink(path.c_str());
+  unlink((path + "-journal").c_str());
+}
+
+std::string g_reason;
+
+}  // namespace
+
+std::string FinalPath(const std::string& path) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(p.c_str(), buf, sizeof(buf) - 1);
+    if (n <= 0) return p;
+    std::string link(buf, static_cast<size_t>(n));
+    if (link[0] != '/') {
+      const size_t slash = p.rfind('/');
+      if (slash != std::string::npos) link = p.substr(0, slash + 1) + link;
+    }
+    p = link;
+  }
+  return p;  // a loop of links: opening it fails with ELOOP
+}
+
+mode_t TargetMode(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+bool IsHeldByAnother(const std::string& path, int waitMs) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool held = false;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    held = true;
+    for (int waited = 0;; waited += 50) {
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        flock(fd, LOCK_UN);
+        held = false;
+        break;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        held = false;  // no flock on this file system: nothing to respect
+        break;
+      }
+      if (waited >= waitMs) break;
+      usleep(50 * 1000);
+    }
+  }
+  close(fd);
+  return held;
+}
+
+TempFile::~TempFile() {
+  if (m_fd >= 0) Remove();
+}
+
+void TempFile::Close() {
+  if (m_fd >= 0) close(m_fd);
+  m_fd = -1;
+  FreeSlot(m_slot);
+  m_slot = -1;
+}
+
+int TempFile::Create(const std::string& path) {
+  if (m_fd >= 0) Remove();
+  m_path = path;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      if (!LockLive(fd, false)) {
+        // Another process opened the new name and locked it first.
+        close(fd);
+        return EBUSY;
+      }
+      m_fd = fd;
+      m_slot = TakeSlot(path);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+    // Something has the name: a link (removed, never followed), a leftover
+    // of a save that died (unlocked: removed), or a save that runs now.
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode)) {
+      xLog(LOG_WARNING, "Save: removing the link at the temporary name [%s]\n", path.c_str());
+      unlink(path.c_str());
+      continue;
+    }
+    if (!S_ISREG(st.st_mode)) return EEXIST;
+    const int old = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (old < 0) return errno == ELOOP ? EEXIST : errno;
+    struct stat ost;
+    const bool same = fstat(old, &ost) == 0 && ost.st_dev == st.st_dev && ost.st_ino == st.st_ino;
+    if (!LockLive(old, false)) {
+      close(old);
+      return EBUSY;
+    }
+    if (same) {
+      xLog(LOG_INFO, "Save: removing the leftover temporary file [%s]\n", path.c_str());
+      UnlinkWithJournal(path);
+    }
+    close(old);
+  }
+  return EEXIST;
+}
+
+int TempFile::ApplyTargetMode(const std::string& target) {
+  if (m_fd < 0) return EBADF;
+  struct stat st;
+  mode_t mode = TargetMode(target);
+  if (stat(target.c_str(), &st) == 0) {
+    struct stat own;
+    if (fstat(m_fd, &own) == 0 && own.st_gid != st.st_gid && fchown(m_fd, static_cast<uid_t>(-1), st.st_gid) != 0)
+      mode &= ~static_cast<mode_t>(070);
+  }
+  return fchmod(m_fd, mode) == 0 ? 0 : errno;
+}
+
+int TempFile::Sync() {
+  if (m_fd < 0) return EBADF;
+  return fsync(m_fd) == 0 ? 0 : errno;
+}
+
+int TempFile::RenameOver(const std::string& target, bool noReplace) {
+  if (m_fd < 0) return EBADF;
+  int rc;
+  if (noReplace) {
+    // A hard link never replaces an existing name.
+    rc = link(m_path.c_str(), target.c_str());
+    if (rc == 0) unlink(m_path.c_str());
+  } else {
+    rc = rename(m_path.c_str(), target.c_str());
+  }
+  if (rc != 0) return errno;
+  // The folder entry must be on the disk as well as the bytes.
+  const size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  Close();
+  return 0;
+}
+
+void TempFile::Remove() {
+  if (m_fd < 0) return;
+  UnlinkWithJournal(m_path);
+  Close();
+}
+
+void RemovePendingTempFiles() {
+  for (int i = 0; i < kSlots; ++i) {
+    if (!g_used[i]) continue;
+    unlink(g_paths[i]);
+    // The journal's name, built without allocating.
+    char journal[PATH_MAX];
+    const size_t n = strlen(g_paths[i]);
+    memcpy(journal, g_paths[i], n);
+    memcpy(journal + n, "-journal", sizeof("-journal"));
+    unlink(journal);
+  }
+}
+
+void SetFailureReason(const std::string& reason) {
+  if (g_reason.empty()) g_reason = reason;
+}
+
+std::string TakeFailureReason() {
+  std::string r;
+  r.swap(g_reason);
+  return r;
+}
+
+void ClearFailureReason() { g_reason.clear(); }
+
+int SaveResultForErrno(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return 10;  // writing failed
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return 11;  // not writable
+    default:
+      return 4;  // cannot be opened
+  }
+}
+
+std::string ReasonForErrno(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EFBIG:
+    case EDQUOT:
+      return "writing failed: disk full";
+    case EBUSY:
+      return "in use by another program";
+    default:
+      return strerror(err);
+  }
+}
+
+}  // namespace quillery

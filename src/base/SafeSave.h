@@ -1,0 +1,95 @@
+#pragma once
+
+// What every save needs to replace a file without losing, corrupting or
+// exposing it:
+//  - FinalPath: a save through a symbolic link writes the file the link
+//    points at, never replaces the link itself;
+//  - TempFile: the temporary file a save writes first, under a name derived
+//    from its target. It is created with O_CREAT|O_EXCL|O_NOFOLLOW and mode
+//    0600, so it is never a planted link nor readable by others while it is
+//    written, and it carries a lock while its save runs: a leftover of a
+//    save that was killed is unlocked, and the next save of the same target
+//    removes it. It gets the target's final mode just before it becomes
+//    the target. Unless released, the destructor removes it (and the
+//    journal SQLite may have left beside it);
+//  - IsHeldByAnother: the native formats' shared lock of an open document;
+//  - the failure reason: one line naming why a save or load failed, for the
+//    host's error message (the result codes are coarser).
+//
+// Every TempFile alive is also listed for RemovePendingTempFiles, which a
+// signal handler may call (async-signal-safe) before it ends the process.
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace quillery {
+
+// The path a write to path must replace: the last component's symbolic
+// links followed (a relative link is read from the link's folder); path
+// itself when it is no link. A dangling link gives the missing file it names.
+std::string FinalPath(const std::string& path);
+
+// The mode a file replacing path gets: the existing file's permission bits,
+// else 0666 minus the umask.
+mode_t TargetMode(const std::string& path);
+
+// True when a process other than this one (through another open file)
+// holds a flock on the regular file at path; waits up to waitMs for it to go.
+bool IsHeldByAnother(const std::string& path, int waitMs);
+
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  // Creates path exclusively (0600) and locks it. A file already there that
+  // no running save holds is a leftover and is removed first; a link there
+  // is removed (never followed). 0, EBUSY when another save of the same
+  // target runs, or the errno of the failed creation.
+  int Create(const std::string& path);
+  const std::string& Path() const { return m_path; }
+  bool IsOpen() const { return m_fd >= 0; }
+
+  // Gives the file the mode and group of target (existing), or 0666 minus
+  // the umask for a new one. Group permissions are dropped when the group
+  // cannot be kept, so no other group gets to read it. 0 or errno.
+  int ApplyTargetMode(const std::string& target);
+  // Forces the bytes to the disk. 0 or errno.
+  int Sync();
+  // Renames the file over target; noReplace: only when target does not
+  // exist (EEXIST otherwise). On success the file is the target and is no
+  // longer removed. 0 or errno.
+  int RenameOver(const std::string& target, bool noReplace);
+  // Unlinks the file (and a journal beside it) now.
+  void Remove();
+
+  // The name a save of target writes first.
+  static std::string NameFor(const std::string& target) { return target + ".part"; }
+
+ private:
+  void Close();
+  std::string m_path;
+  int m_fd = -1;
+  int m_slot = -1;  // entry in the signal-time list
+};
+
+// Unlinks every temporary file of live TempFile objects (and their
+// journals); async-signal-safe, for a handler that ends the process.
+void RemovePendingTempFiles();
+
+// The reason of the last failure, as one short line ("in use by another
+// program", "writing failed: disk full", ...). The first reason set after a
+// Clear stays; Take returns it and clears it.
+void SetFailureReason(const std::string& reason);
+std::string TakeFailureReason();
+void ClearFailureReason();
+
+// The reason for an errno of a failed file operation on a save target, and
+// the save result it calls for (10 disk full, 11 not writable, 4 otherwise).
+int SaveResultForErrno(int err);
+std::string ReasonForErrno(int err);
+
+}  // namespace quillery

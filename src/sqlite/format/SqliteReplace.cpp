@@ -1,0 +1,212 @@
+#include "sqlite/format/SqliteReplace.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "base/SafeSave.h"
+#include "model/FormatIO_Base.h"
+#include "sqlite/codec/CodecVfs.h"
+#include "sqlite/codec/SqliteCodecApi.h"
+
+namespace quillery {
+namespace {
+
+// How long a save waits for another program to let go of its target.
+const int kTargetBusyMs = 2000;
+
+// SQLite's lock bytes in a database file (the pending byte, the reserved
+// byte and the shared range), as its unix file layer places them.
+const off_t kSqliteLockStart = 0x40000000;
+const off_t kSqliteLockLength = 512;
+
+const char kInUse[] = "in use by another program";
+const char kForeignJournal[] = "the existing file has an unfinished journal of another program or password";
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// True when another process holds any of SQLite's locks on the file.
+bool HasSqliteHolder(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock fl;
+  memset(&fl, 0, sizeof(fl));
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kSqliteLockStart;
+  fl.l_len = kSqliteLockLength;
+  const bool held = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  close(fd);
+  return held;
+}
+
+// The save result and reason of a failed SQLite call on db.
+int Failure(sqlite3* db, int rc, const std::string& target) {
+  const int primary = rc & 0xff;
+  const int sys = db ? sqlite3_system_errno(db) : 0;
+  const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  xLog(LOG_ERROR, "Save: replacing the database [%s] failed: %s (%d, errno %d)\n", target.c_str(), msg, rc, sys);
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+    SetFailureReason(kInUse);
+    return DOC_SAVE_RENAME_FAILED;
+  }
+  if (primary == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) {
+    SetFailureReason(ReasonForErrno(ENOSPC));
+    return DOC_SAVE_WRITE_ERROR;
+  }
+  if (primary == SQLITE_READONLY || sys == EACCES || sys == EROFS || sys == EPERM) {
+    SetFailureReason(sys ? ReasonForErrno(sys) : std::string("the target is not writable"));
+    return DOC_SAVE_NOT_WRITABLE;
+  }
+  if (primary == SQLITE_INTERRUPT) return DOC_SAVE_ABORTED;
+  SetFailureReason(sys ? ReasonForErrno(sys) : std::string(msg));
+  return primary == SQLITE_IOERR ? DOC_SAVE_WRITE_ERROR : DOC_SAVE_ERROR;
+}
+
+// A connection to a database file through the codec layer.
+class Connection {
+ public:
+  ~Connection() {
+    if (m_db) sqlite3_close_v2(m_db);
+  }
+  int Open(const std::string& path, int flags, const std::string& key) {
+    CodecVfsRegister();
+    int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_extended_result_codes(m_db, 1);
+      sqlite3_busy_timeout(m_db, kTargetBusyMs);
+      if (!key.empty()) rc = sqlite3_key(m_db, key.data(), static_cast<int>(key.size()));
+    }
+    return rc;
+  }
+  // One statement whose rows are not wanted.
+  int Exec(const char* sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr); }
+  sqlite3* Handle() const { return m_db; }
+  int Close() {
+    const int rc = m_db ? sqlite3_close(m_db) : SQLITE_OK;
+    if (rc == SQLITE_OK) m_db = nullptr;
+    return rc;
+  }
+
+ private:
+  sqlite3* m_db = nullptr;
+};
+
+bool IsForeign(int rc) {
+  const int primary = rc & 0xff;
+  return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+// Opens the target as a database of key and reads its schema: a hot
+// journal is rolled back, and a target locked for writing answers busy.
+int OpenTarget(Connection& c, const std::string& target, const std::string& key, bool create) {
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+  const int rc = c.Open(target, flags, key);
+  if (rc != SQLITE_OK) return rc;
+  return c.Exec("SELECT count(*) FROM sqlite_master");
+}
+
+// Replaces a target that is no database of this key, by a rename. A
+// journal that lay beside it before SQLite saw it may hold its last
+// transaction under a key this save does not have: such a file is left.
+int ReplaceForeign(TempFile& built, const std::string& target, bool hadJournal) {
+  if (hadJournal || Exists(target + "-journal")) {
+    xLog(LOG_ERROR, "Save: [%s] is no database of this key and has a journal: not replaced\n", target.c_str());
+    SetFailureReason(kForeignJournal);
+    return DOC_SAVE_RENAME_FAILED;
+  }
+  if (HasSqliteHolder(target) || IsHeldByAnother(target, 0)) {
+    SetFailureReason(kInUse);
+    return DOC_SAVE_RENAME_FAILED;
+  }
+  if (access(target.c_str(), W_OK) != 0) {
+    SetFailureReason(ReasonForErrno(errno));
+    return DOC_SAVE_NOT_WRITABLE;
+  }
+  int err = built.ApplyTargetMode(target);
+  if (err == 0) err = built.Sync();
+  if (err == 0) err = built.RenameOver(target, false);
+  if (err != 0) {
+    SetFailureReason(ReasonForErrno(err));
+    return DOC_SAVE_RENAME_FAILED;
+  }
+  return DOC_SAVE_OK;
+}
+
+// Stops a long copy at Ctrl-C.
+int CancelCheck(void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }
+
+}  // namespace
+
+int InstallDatabase(TempFile& built, const std::string& target, const std::string& key) {
+  const bool exists = Exists(target);
+  if (!exists && !Exists(target + "-journal")) {
+    int err = built.ApplyTargetMode(target);
+    if (err == 0) err = built.Sync();
+    if (err == 0) err = built.RenameOver(target, true);
+    if (err == 0) return DOC_SAVE_OK;
+    if (err != EEXIST) {
+      SetFailureReason(ReasonForErrno(err));
+      return SaveResultForErrno(err) == DOC_SAVE_NOT_OPEN ? DOC_SAVE_RENAME_FAILED : SaveResultForErrno(err);
+    }
+    // Another program created the target meanwhile: its content is
+    // replaced through SQLite like any existing database's.
+  }
+
+  Connection dst;
+  const bool hadJournal = Exists(target + "-journal");
+  int rc = OpenTarget(dst, target, key, !exists);
+  if (IsForeign(rc)) {
+    dst.Close();
+    return ReplaceForeign(built, target, hadJournal);
+  }
+  if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
+  dst.Exec("PRAGMA synchronous=FULL");
+
+  Connection src;
+  rc = src.Open(built.Path(), SQLITE_OPEN_READONLY, key);
+  if (rc != SQLITE_OK) return Failure(src.Handle(), rc, built.Path());
+  // One transaction on the target: its journal keeps the old pages until
+  // every new one is written, so a crash leaves the old document.
+  sqlite3_progress_handler(dst.Handle(), 1000, CancelCheck, nullptr);
+  sqlite3_backup* backup = sqlite3_backup_init(dst.Handle(), "main", src.Handle(), "main");
+  if (!backup) return Failure(dst.Handle(), sqlite3_errcode(dst.Handle()), target);
+  rc = sqlite3_backup_step(backup, -1);
+  const int finish = sqlite3_backup_finish(backup);
+  if (rc == SQLITE_DONE) rc = finish;
+  if (ProgressInfo::IsCanceled() && rc != SQLITE_OK) return DOC_SAVE_ABORTED;
+  if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
+  src.Close();
+  if ((rc = dst.Close()) != SQLITE_OK) return Failure(dst.Handle(), rc, target);
+  built.Remove();
+  return DOC_SAVE_OK;
+}
+
+int ProbeDatabaseTarget(const std::string& target, const std::string& key) {
+  if (!Exists(target)) return DOC_SAVE_OK;
+  Connection c;
+  const bool hadJournal = Exists(target + "-journal");
+  int rc = OpenTarget(c, target, key, false);
+  if (IsForeign(rc)) {
+    if (!hadJournal) return DOC_SAVE_OK;  // decided when it is replaced
+    SetFailureReason(kForeignJournal);
+    return DOC_SAVE_RENAME_FAILED;
+  }
+  // A write lock held elsewhere shows only when a write is tried.
+  if (rc == SQLITE_OK) {
+    rc = c.Exec("BEGIN IMMEDIATE");
+    if (rc == SQLITE_OK) c.Exec("ROLLBACK");
+  }
+  return rc == SQLITE_OK ? DOC_SAVE_OK : Failure(c.Handle(), rc, target);
+}
+
+}  // namespace quillery

@@ -1,0 +1,34 @@
+#pragma once
+
+// Putting a newly built database file in the place of its target. A
+// database file and its journal belong to SQLite: an existing target is
+// never renamed over, moved aside or unlinked while it may have a hot
+// journal or a holder. Its content is replaced through SQLite itself: the
+// target is opened (which rolls a hot journal back and respects the locks
+// of every other connection) and the new pages are copied in with the
+// online backup, one transaction on the target, so that a crash leaves
+// either the old or the new document. A target that cannot be opened as a
+// database of this key (another password, no database) is replaced by a
+// rename only when it has no journal and no process holds SQLite's lock on
+// it. A new target is the renamed file (never replacing one that appears
+// meanwhile), unless a stale journal lies there, which SQLite then removes.
+
+#include <string>
+
+namespace quillery {
+
+class TempFile;
+
+// Installs the closed database in built (keyed with key, empty = plain) as
+// target (already the final path of a link). Returns a DocSaveResult; on
+// failure the reason is set (SetFailureReason), target is untouched and
+// built is left to its owner. On success built is gone.
+int InstallDatabase(TempFile& built, const std::string& target, const std::string& key);
+
+// Whether a save could replace the existing database target now: 0, or the
+// DocSaveResult (with its reason) of a target that another program holds or
+// that may not be written. Rolls a hot journal of the target back. A target
+// that does not exist, or is no database of this key, passes.
+int ProbeDatabaseTarget(const std::string& target, const std::string& key);
+
+}  // namespace quillery
