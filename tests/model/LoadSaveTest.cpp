@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 
+#include "base/SafeSave.h"
 #include "common/TempDir.h"
 #include "model/FileFormatFactory.h"
 #include "model/FakeFormats.h"
@@ -146,6 +147,45 @@ TEST_F(LoadSaveTest, DiskFullSaveReports10AndKeepsOldFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadAll(path), before);
   EXPECT_FALSE(Exists(path + ".part"));
+}
+
+TEST_F(LoadSaveTest, AReplacedFileKeepsItsModeAndLinksAreWrittenThrough) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string real = dir / "real.qyd", link = dir / "link.qyd";
+  ASSERT_EQ(SaveAll(doc, real, false), DOC_SAVE_OK);
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("real.qyd", link.c_str()), 0);
+  // A link planted at the temporary name is removed, never written through.
+  const std::string victim = dir / "victim";
+  { std::ofstream(victim) << "untouched"; }
+  ASSERT_EQ(symlink(victim.c_str(), (real + ".part").c_str()), 0);
+  doc.GetNodeByIdx(0).SetTitle("through the link");
+  ASSERT_EQ(SaveAll(doc, link, false), DOC_SAVE_OK);
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(ReadAll(real).find("through the link"), std::string::npos);
+  EXPECT_EQ(ReadAll(victim), "untouched");
+  EXPECT_FALSE(Exists(real + ".part"));
+}
+
+TEST_F(LoadSaveTest, AFileAnotherProgramHoldsIsNotReplaced) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd";
+  { std::ofstream(a) << "held"; }
+  File64 holder;  // another program's open document
+  ASSERT_TRUE(holder.Open(a, F64_READ));
+  ASSERT_TRUE(holder.Lock(false));
+  quillery::ClearFailureReason();
+  EXPECT_EQ(SaveAll(doc, a, false), DOC_SAVE_RENAME_FAILED);
+  EXPECT_EQ(quillery::TakeFailureReason(), "in use by another program");
+  EXPECT_EQ(ReadAll(a), "held");
+  holder.Close();
+  EXPECT_EQ(SaveAll(doc, a, false), DOC_SAVE_OK);
 }
 
 TEST_F(LoadSaveTest, SaveAsGivesNewUidAndRestoresOld) {

@@ -3,6 +3,7 @@
 // encrypted database needs its password; dump writes it as a plain database.
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -83,6 +84,21 @@ TEST(HostSqlite, DumpWritesAPlainDatabase) {
   ASSERT_EQ(r.status, 0) << r.err;
   r = RunHost(t.Path(), {"compare", t / "a.qyd", t / "plain.qydb"});
   EXPECT_EQ(r.out, "equal: 80 notes\n") << r.err;
+  // A new output follows the umask; an existing one is replaced in place
+  // and keeps its mode.
+  struct stat st;
+  ASSERT_EQ(stat((t / "plain.qydb").c_str(), &st), 0);
+  const mode_t mask = umask(022);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+  ASSERT_EQ(chmod((t / "plain.qydb").c_str(), 0600), 0);
+  r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", t / "a.qyde", t / "plain.qydb"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  struct stat again;
+  ASSERT_EQ(stat((t / "plain.qydb").c_str(), &again), 0);
+  EXPECT_EQ(again.st_mode & 0777, 0600u);
+  EXPECT_EQ(again.st_ino, st.st_ino);
+  EXPECT_EQ(RunHost(t.Path(), {"compare", t / "a.qyd", t / "plain.qydb"}).out, "equal: 80 notes\n");
 
   // Never onto its own input.
   const std::string encrypted = ReadAll(t / "a.qyde");
