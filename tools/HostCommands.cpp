@@ -47,6 +47,19 @@ std::string SaveFailure(int result) {
   return WithCode(own ? reason : SaveResultText(result), SaveCauseNumber(result));
 }
 
+// Why an existing input cannot be read as a document without harm: only a
+// regular file is opened (a pipe or a device would block or never end), and
+// an empty one would be taken for a new document (tables written into it).
+// Empty when there is no such reason.
+std::string InputProblem(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::string();
+  if (S_ISDIR(st.st_mode)) return "it is a folder";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  if (st.st_size == 0) return "empty file";
+  return std::string();
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -101,6 +114,8 @@ class Host {
 
   // Loads path into doc; 0, or the exit status after the error line.
   int Load(NoteDocument& doc, const std::string& path) {
+    const std::string problem = InputProblem(path);
+    if (!problem.empty()) return Fail("load", path, problem);
     doc.SetGuiController(&m_gui);
     const char* password = nullptr;
     const int id = NoteDocument::GetFormatFromFileName(path);
@@ -268,6 +283,8 @@ int CmdDump(const HostOptions& opt) {
     return kExitUsage;
   }
   if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
+  const std::string problem = InputProblem(in);
+  if (!problem.empty()) return Fail("dump", in, problem);
   if (IsFolder(out)) return Fail("dump", out, "it is a folder");
   if (int status = CheckOverwrite(opt, out)) return status;
   Host host(opt);

@@ -54,6 +54,21 @@ bool SyncFile(const std::string& path) {
   return ok;
 }
 
+// The path made absolute against the working folder, so that links rebased
+// between the document's folder and a target's never depend on how either
+// path was spelt.
+std::string AbsolutePath(const char* path) {
+  std::string p = path;
+  if (IsAbsolutePath(p)) {
+    ConvertToAbsolutePath(p, "/");
+    return p;
+  }
+  char cwd[PATH_MAX];
+  if (!getcwd(cwd, sizeof(cwd))) return p;
+  ConvertToAbsolutePath(p, cwd);
+  return p;
+}
+
 int ClampInt(int64_t v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
 
 // Picture IDs name the rows of the database a note's pictures were written
@@ -107,8 +122,17 @@ int NoteDocument::GetFormatFromFileName(const char* path) {
 int NoteDocument::Load(const char* path, const char* password, int format, bool enableSharing, bool merge,
                        int parentIdx) {
   if (!merge) Close();
+  quillery::ClearFailureReason();
   if (!path || access(path, F_OK) != 0) return DOC_LOAD_NOT_FOUND;
   if (access(path, R_OK) != 0) return DOC_LOAD_PERMISSIONS;
+  // Only a regular file is read: a FIFO or a device would block the open or
+  // never end.
+  struct stat st = {};
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
+    xLog(LOG_ERROR, "Load: [%s] is not a regular file\n", path);
+    quillery::SetFailureReason(S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file");
+    return DOC_LOAD_NOT_OPEN;
+  }
 
   if (format == 0) format = GetFormatFromFileName(path);
   if (format < 1) return DOC_LOAD_UNKNOWN_FORMAT;
@@ -129,7 +153,7 @@ int NoteDocument::Load(const char* path, const char* password, int format, bool 
 
   fmt->m_bReportProgress = m_bReportProgress;
   fmt->SetDoc(*this);
-  if (!merge) m_strPath = path;
+  if (!merge) m_strPath = AbsolutePath(path);
   FormatIO_Base::SetEnableSharing(enableSharing);
 
   const int firstNew = GetNodeCount();
@@ -184,7 +208,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   if (!path || !*path) return DOC_SAVE_ERROR;
   quillery::ClearFailureReason();
   // A save through a symbolic link writes the file it points at.
-  const std::string target = quillery::FinalPath(path);
+  const std::string target = quillery::FinalPath(AbsolutePath(path));
 
   // 1. The format.
   if (format == 0) format = GetFormatFromFileName(path);
@@ -383,7 +407,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
       m_pLoader = fmt;
     }
     keeper = fmt;
-    m_strPath = path;
+    m_strPath = AbsolutePath(path);
     m_strPassword = savePassword;
     m_bModified = false;
   } else {

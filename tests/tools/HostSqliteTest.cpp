@@ -92,7 +92,7 @@ TEST(HostSqlite, DumpWritesAPlainDatabase) {
   umask(mask);
   EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
   ASSERT_EQ(chmod((t / "plain.qydb").c_str(), 0600), 0);
-  r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", t / "a.qyde", t / "plain.qydb"}));
+  r = RunHost(t.Path(), WithPassword(t.Path(), {"--force", "dump", t / "a.qyde", t / "plain.qydb"}));
   ASSERT_EQ(r.status, 0) << r.err;
   struct stat again;
   ASSERT_EQ(stat((t / "plain.qydb").c_str(), &again), 0);
@@ -122,6 +122,24 @@ TEST(HostSqlite, DumpWritesAPlainDatabase) {
   EXPECT_NE(r.err.find("cannot load " + (t / "junk.qydb")), std::string::npos) << r.err;
   EXPECT_FALSE(Exists(t / "out.qyd"));
   EXPECT_EQ(ReadAll(t / "junk.qydb"), junk);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HostSqlite, ReadingNeverWritesTheInput) {
+  TempDir t;
+  WriteFile(t / "one.qydb", "x");
+  HostRun r = RunHost(t.Path(), {"info", t / "one.qydb"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("(5)"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(t / "one.qydb"), "x");
+  WriteFile(t / "empty.qydb", "");
+  r = RunHost(t.Path(), {"info", t / "empty.qydb"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("empty file"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadAll(t / "empty.qydb"), "");
 }
 
 }  // namespace

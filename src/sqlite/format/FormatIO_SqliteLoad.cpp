@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include "base/File64.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
@@ -155,6 +156,15 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   if (e1.errorCode() == 0 && _pfnTrace) _db.trace(_pfnTrace, _pTraceData);
   _strPath = path;
   if (e1.errorCode() == 0) _db.execDML("PRAGMA synchronous=FULL", &e1);
+  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
+  // Bytes that hold no whole page are no database, though SQLite reads them
+  // as an empty one: the upgrade would write a new database into them.
+  const int64_t pages = _db.execScalar("PRAGMA page_count", &e1);
+  if (e1.errorCode() == 0 && pages == 0 && File64::FileSize(path) > 0) {
+    xLog(LOG_ERROR, "Sqlite load: [%s] holds no database page\n", path);
+    xLog(LOG_WARNING, "Format error 1.\n");
+    return DOC_LOAD_FORMAT_ERROR;
+  }
   if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
 
   // Whether another process holds the file: it does when no exclusive lock

@@ -76,6 +76,34 @@ TEST_F(ContainerModel, PayloadIsTheNativeSaveOfTheSameFolder) {
   EXPECT_EQ(html, container_oracle::DecodeEncV3(ReadFile(out + "/e.qye"), "pw"));
 }
 
+TEST_F(ContainerModel, RelativeFileLinksDoNotDependOnHowPathsAreSpelt) {
+  TempDir dir;
+  ASSERT_EQ(0, mkdir((dir / "d").c_str(), 0700));
+  ASSERT_EQ(0, mkdir((dir / "out").c_str(), 0700));
+  char cwd[4096];
+  ASSERT_TRUE(getcwd(cwd, sizeof(cwd)));
+  ASSERT_EQ(0, chdir(dir.Path().c_str()));
+  {
+    NoteDocument doc;
+    RichDocument(doc);
+    doc.SetPath(dir / "d/origin.qyd");
+    RecursiveTreeWalker walker(doc);
+    ASSERT_EQ(0, doc.Save("d/doc.qyd", walker, false, 0, nullptr, nullptr, 0, 0, true));
+  }
+  auto convert = [](const char* in, const char* out) {
+    NoteDocument doc;
+    if (doc.Load(in) != 0) return -1;
+    RecursiveTreeWalker walker(doc);
+    return doc.Save(out, walker, false, 0, nullptr, nullptr, 0, 0, true);
+  };
+  EXPECT_EQ(0, convert("d/doc.qyd", "d/copy.qyd"));
+  ASSERT_EQ(0, chdir("d"));
+  EXPECT_EQ(0, convert("doc.qyd", "../out/x.qyd"));
+  ASSERT_EQ(0, chdir(cwd));
+  EXPECT_NE(std::string::npos, ReadFile(dir / "d/copy.qyd").find("\"file://img/a.png\""));
+  EXPECT_NE(std::string::npos, ReadFile(dir / "out/x.qyd").find("\"file://../d/img/a.png\""));
+}
+
 TEST_F(ContainerModel, PasswordsThroughTheModel) {
   TempDir dir;
   const std::string path = dir / "p.qye";
