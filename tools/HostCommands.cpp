@@ -99,10 +99,15 @@ int CheckToPassword(const HostOptions& opt, const std::string& out) {
 
 // A database-backed document reads note contents only when a note is
 // selected; the commands that look at every note read them all first.
-void FetchAllNotes(NoteDocument& doc) {
+// False when Ctrl-C stopped it.
+bool FetchAllNotes(NoteDocument& doc) {
   FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
-  if (!dyn) return;
-  for (int i = 0; i < doc.GetNodeCount(); ++i) dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
+  if (!dyn) return true;
+  for (int i = 0; i < doc.GetNodeCount(); ++i) {
+    if (WasInterrupted()) return false;
+    dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
+  }
+  return !WasInterrupted();
 }
 
 class Host {
@@ -207,7 +212,7 @@ int CmdInfo(const HostOptions& opt) {
   Host host(opt);
   NoteDocument doc;
   if (int status = host.Load(doc, path)) return status;
-  FetchAllNotes(doc);
+  if (!FetchAllNotes(doc)) return Fail("load", path, "interrupted");
 
   DocumentIterator it(doc);
   int levels = 0;
@@ -340,8 +345,7 @@ int CmdCompare(const HostOptions& opt) {
   // 1 is kept for "different": a file that cannot be compared is trouble.
   if (int status = host.Load(a, opt.args[1])) return status == kExitInterrupted ? status : TroubleStatus(opt);
   if (int status = host.Load(b, opt.args[2])) return status == kExitInterrupted ? status : TroubleStatus(opt);
-  FetchAllNotes(a);
-  FetchAllNotes(b);
+  if (!FetchAllNotes(a) || !FetchAllNotes(b)) return Fail("load", opt.args[1], "interrupted");
   quillery::DocCompareOptions co;
   co.bUID = co.bDeletions = !opt.ignoreUID;
   std::string diff;

@@ -172,6 +172,26 @@ TEST_F(LoadSaveTest, AReplacedFileKeepsItsModeAndLinksAreWrittenThrough) {
   EXPECT_FALSE(Exists(real + ".part"));
 }
 
+TEST_F(LoadSaveTest, AReadOnlyTargetIsRefusedWith11) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string a = dir / "a.qyd";
+  { std::ofstream(a) << "read only"; }
+  ASSERT_EQ(chmod(a.c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);  // the folder itself is writable
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    _exit(SaveAll(doc, a, false));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), DOC_SAVE_NOT_WRITABLE);
+  EXPECT_EQ(ReadAll(a), "read only");
+  EXPECT_FALSE(Exists(a + ".part"));
+}
+
 TEST_F(LoadSaveTest, AFileAnotherProgramHoldsIsNotReplaced) {
   NoteDocument doc;
   Fill(doc);

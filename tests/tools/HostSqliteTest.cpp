@@ -142,4 +142,18 @@ TEST(HostSqlite, ReadingNeverWritesTheInput) {
   EXPECT_EQ(ReadAll(t / "empty.qydb"), "");
 }
 
+TEST(HostSqlite, AFullDiskIsNamedAndLeavesNothing) {
+  TempDir t;
+  HostCall call;
+  call.args = {"generate", "2000", t / "big.qydb"};
+  call.fileSizeLimit = 200 * 1024;
+  HostRun r = RunHost(t.Path(), call);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("writing failed: disk full (10)"), std::string::npos) << r.err;
+  DIR* d = opendir(t.Path().c_str());
+  ASSERT_TRUE(d);
+  while (const dirent* e = readdir(d)) EXPECT_EQ(e->d_name[0], '.') << e->d_name;
+  closedir(d);
+}
+
 }  // namespace

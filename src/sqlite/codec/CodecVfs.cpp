@@ -1,6 +1,7 @@
 #include "sqlite/codec/CodecVfs.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -320,7 +321,7 @@ int XRead(sqlite3_file* file, void* out, int amt, sqlite3_int64 off) {
   return f->real->pMethods->xRead(f->real, out, amt, off);
 }
 
-int XWrite(sqlite3_file* file, const void* data, int amt, sqlite3_int64 off) {
+int XWriteThrough(sqlite3_file* file, const void* data, int amt, sqlite3_int64 off) {
   CodecFile* f = Cf(file);
   auto* p = static_cast<const unsigned char*>(data);
   CodecVfsWriteHook hook = g_writeHook.load();
@@ -344,6 +345,16 @@ int XWrite(sqlite3_file* file, const void* data, int amt, sqlite3_int64 off) {
       break;
   }
   return f->real->pMethods->xWrite(f->real, data, amt, off);
+}
+
+// A write refused by the file-size limit or the quota is a full disk, as
+// the platform layer reports a write refused for want of space: the
+// caller then says so instead of reporting an I/O error.
+int XWrite(sqlite3_file* file, const void* data, int amt, sqlite3_int64 off) {
+  errno = 0;
+  const int rc = XWriteThrough(file, data, amt, off);
+  if (rc == SQLITE_IOERR_WRITE && (errno == EFBIG || errno == EDQUOT)) return SQLITE_FULL;
+  return rc;
 }
 
 int XTruncate(sqlite3_file* file, sqlite3_int64 size) {

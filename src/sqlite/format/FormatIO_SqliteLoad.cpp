@@ -152,6 +152,9 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   CppSQLite3Exception e1;
   _db.open(path, &e1);
   _db.setBusyTimeout(BUSY_TIMEOUT_MS);
+  // A long statement (the tree of a big document, a fetch) stops at Ctrl-C.
+  if (_db.handle())
+    sqlite3_progress_handler(_db.handle(), 1000, [](void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }, nullptr);
   if (e1.errorCode() == 0 && hasPassword) _db.setPassword(_strPassword.c_str(), &e1);
   if (e1.errorCode() == 0 && _pfnTrace) _db.trace(_pfnTrace, _pTraceData);
   _strPath = path;

@@ -33,6 +33,8 @@ namespace {
 constexpr unsigned int kNoteRowsMask = NIF_FORMATTING | NIF_ANCHORS | NIF_PICTURES | NIF_ATTACHMENTS | NIF_LINKS |
                                        NIF_TASK | NIF_TAGS | NIF_CUSTOM_PROPERTIES;
 
+int StopOnCancel(void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }
+
 bool IsDiskFull(const CppSQLite3Exception& err) { return (err.errorCode() & 0xff) == 13; }  // SQLITE_FULL
 
 // Selecting notes for the save moves the document's current note; this
@@ -289,6 +291,19 @@ class BuildGuard {
   BuildGuard(const BuildGuard&) = delete;
   BuildGuard& operator=(const BuildGuard&) = delete;
 
+  // The result of a failed step: a full disk (or a file-size limit) under
+  // any statement is reported as such, not as a failed step.
+  int Failed(int result) {
+    sqlite3* db = m_fmt._db.handle();
+    if (!db || result == DOC_SAVE_ABORTED) return result;
+    const int sys = sqlite3_system_errno(db);
+    if ((sqlite3_errcode(db) & 0xff) == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) {
+      quillery::SetFailureReason(quillery::ReasonForErrno(ENOSPC));
+      return DOC_SAVE_WRITE_ERROR;
+    }
+    return result;
+  }
+
   // 0, or the DocSaveResult of a failed installation or reopening.
   int Install(const std::string& target) {
     m_fmt._db.close();
@@ -401,21 +416,23 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   if (!SqlFailed(err)) {
     _db.setBusyTimeout(BUSY_TIMEOUT_MS);
     if (!_strPassword.empty()) _db.setPassword(_strPassword.c_str(), &err);
+    // Long statements (the indexes of a big document) stop at a cancel.
+    sqlite3_progress_handler(_db.handle(), 1000, StopOnCancel, nullptr);
   }
   // The file is thrown away unless it is finished: its journal need not
   // outlive the process (and never lies beside it after a crash).
   for (const char* pragma : {"PRAGMA synchronous=OFF", "PRAGMA journal_mode=MEMORY", "PRAGMA count_changes=OFF",
                              "PRAGMA temp_store=MEMORY", "PRAGMA cache_size=10000;"})
     if (!SqlFailed(err)) _db.execQuery(pragma, &err);
-  if (SqlFailed(err)) return SaveFailed(err);
+  if (SqlFailed(err)) return guard.Failed(SaveFailed(err));
 
   StartTransaction(err);
   if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: %s\n", SqlErrorText(err));
-    return IsDiskFull(err) ? DOC_SAVE_WRITE_ERROR : DOC_SAVE_ERROR;
+    return guard.Failed(IsDiskFull(err) ? DOC_SAVE_WRITE_ERROR : DOC_SAVE_ERROR);
   }
   CreateTables(err);
-  if (SqlFailed(err)) return SaveFailed(err);
+  if (SqlFailed(err)) return guard.Failed(SaveFailed(err));
   _bHasIsTaskColumn = _db.getTableColExists("notes", "is_task");
 
   // 2. The notes of the walk.
@@ -463,24 +480,25 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   if (failed > 0) {
     // A database that silently lacks notes is no saved document.
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: %d of %d notes could not be written\n", failed, count);
-    return DOC_SAVE_ERROR;
+    return guard.Failed(DOC_SAVE_ERROR);
   }
 
   // 3. Tombstones, indexes after the rows, then the document-wide data.
-  if (!WriteTombstones(_db, doc, err)) return SaveFailed(err);
+  if (!WriteTombstones(_db, doc, err)) return guard.Failed(SaveFailed(err));
   CreateIndexes(err);
-  if (SqlFailed(err)) return SaveFailed(err);
+  if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;
+  if (SqlFailed(err)) return guard.Failed(SaveFailed(err));
   StoreGlobalData();
   if (_bChangeLost) {
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: the document-wide data could not be written\n");
-    return DOC_SAVE_ERROR;
+    return guard.Failed(DOC_SAVE_ERROR);
   }
   if (_bLoadedByAnotherProcess) return DOC_SAVE_ERROR;
 
   // 4. Commit, put the file in the target's place and begin the next
   //    long-running transaction there.
   _db.execDML("COMMIT TRANSACTION", &err);
-  if (SqlFailed(err)) return SaveFailed(err);
+  if (SqlFailed(err)) return guard.Failed(SaveFailed(err));
   if (int installed = guard.Install(target)) return installed;
   _strPath = target;
   // The file was built without waiting for the disk; from here on it is the

@@ -123,4 +123,35 @@ TEST_F(SqliteReplace, AFileOfAnotherKeyIsReplacedOnlyWithoutAJournal) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(SqliteReplace, ALeftoverTemporaryFileIsRemovedButALiveOneIsNot) {
+  const std::string temp = quillery::TempFile::NameFor(path);
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {  // a save of the same target under way in another process
+    quillery::TempFile live;
+    char c = live.Create(temp) == 0 ? 'y' : 'n';
+    if (write(ready[1], &c, 1) != 1 || read(go[0], &c, 1) != 1) _exit(2);
+    _exit(0);  // dies without cleaning up: its file is a leftover now
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  quillery::ClearFailureReason();
+  EXPECT_EQ(Save(), DOC_SAVE_RENAME_FAILED);
+  EXPECT_EQ(quillery::TakeFailureReason(), "in use by another program");
+  EXPECT_FALSE(Exists(path));
+  ASSERT_EQ(write(go[1], &c, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  { std::ofstream(temp + "-journal") << "stale"; }
+  ASSERT_TRUE(Exists(temp));
+  ASSERT_EQ(Save(), DOC_SAVE_OK);
+  EXPECT_FALSE(Exists(temp));
+  EXPECT_FALSE(Exists(temp + "-journal"));
+  EXPECT_EQ(RawSqlite(path).Scalar("SELECT count(*) FROM notes"), "30");
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+}
+
 }  // namespace
