@@ -236,6 +236,13 @@ std::string TakeFailureReason() {
 
 void ClearFailureReason() { g_reason.clear(); }
 
+namespace {
+unsigned long g_readFailures = 0;
+}  // namespace
+
+void CountReadFailure() { ++g_readFailures; }
+unsigned long ReadFailures() { return g_readFailures; }
+
 int SaveResultForErrno(int err) {
   switch (err) {
     case ENOSPC:

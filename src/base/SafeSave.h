@@ -87,6 +87,13 @@ void SetFailureReason(const std::string& reason);
 std::string TakeFailureReason();
 void ClearFailureReason();
 
+// Reads of a document's parts that failed (a damaged database page, a
+// failed query) since the process began. A save compares the count before
+// and after it wrote the document: a part it could not read would be
+// missing from the new file, so such a save fails and keeps the old one.
+void CountReadFailure();
+unsigned long ReadFailures();
+
 // The reason for an errno of a failed file operation on a save target, and
 // the save result it calls for (10 disk full, 11 not writable, 4 otherwise).
 int SaveResultForErrno(int err);

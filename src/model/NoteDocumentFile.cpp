@@ -360,7 +360,15 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
 
   fmt->m_bReportProgress = m_bReportProgress;
   PictureIdKeeper pictureIds(*this, !usingLoader && fmt->IsDynamic() && GetDynamicLoader());
+  const unsigned long readFailures = quillery::ReadFailures();
   int result = fmt->Save(savePath.c_str(), walker);
+  if (result == DOC_SAVE_OK && quillery::ReadFailures() != readFailures && !usingLoader) {
+    // A note the document could not read from its file is missing from
+    // the new one: that is no saved document.
+    xLog(LOG_ERROR, "Save: a part of the document could not be read\n");
+    quillery::SetFailureReason("a part of the document could not be read (damaged file?)");
+    result = DOC_SAVE_ERROR;
+  }
   if (!(switchToNew && result == DOC_SAVE_OK)) pictureIds.Restore();
   if (result == DOC_SAVE_OK && !IsDatabaseFormat(format) && !SyncFile(savePath)) {
     xLog(LOG_ERROR, "Save: flushing [%s] to disk failed\n", savePath.c_str());

@@ -156,4 +156,19 @@ TEST(HostSqlite, AFullDiskIsNamedAndLeavesNothing) {
   closedir(d);
 }
 
+TEST(HostSqlite, ADatabaseWhoseNotesCannotBeReadIsNotConvertedWithoutThem) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", t / "t.qydb"}).status, 0);
+  std::string bytes = ReadAll(t / "t.qydb");
+  bytes.resize(bytes.size() - 100);  // the end of the file is lost
+  WriteFile(t / "t.qydb", bytes);
+  for (const char* out : {"out.qyd", "out.qydb"}) {
+    HostRun r = RunHost(t.Path(), {"-q", "convert", t / "t.qydb", t / out});
+    EXPECT_NE(r.status, 0) << out;
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
+    EXPECT_FALSE(Exists(t / out));
+  }
+  EXPECT_TRUE(ReadAll(t / "t.qydb") == bytes);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/Log.h"
+#include "base/SafeSave.h"
 #include "richtext/FmtInfo.h"
 #include "model/NoteDocument.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
@@ -40,6 +41,7 @@ class FetchQuery {
   void LogFailure() {
     if (m_err.errorCode() == 0 || m_logged) return;
     m_logged = true;
+    quillery::CountReadFailure();
     xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", static_cast<const char*>(m_sql),
          SqliteMessage(m_err));
   }

@@ -411,6 +411,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
     return e == EBUSY ? DOC_SAVE_RENAME_FAILED : quillery::SaveResultForErrno(e);
   }
   BuildGuard guard(*this, built);
+  const unsigned long readFailures = quillery::ReadFailures();
   CppSQLite3Exception err;
   _db.open(built.Path().c_str(), &err);
   if (!SqlFailed(err)) {
@@ -499,6 +500,13 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   //    long-running transaction there.
   _db.execDML("COMMIT TRANSACTION", &err);
   if (SqlFailed(err)) return guard.Failed(SaveFailed(err));
+  if (quillery::ReadFailures() != readFailures) {
+    // A note could not be read whole from the document's file: the new
+    // file would silently lack it.
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: a part of the document could not be read\n");
+    quillery::SetFailureReason("a part of the document could not be read (damaged file?)");
+    return DOC_SAVE_ERROR;
+  }
   if (int installed = guard.Install(target)) return installed;
   _strPath = target;
   // The file was built without waiting for the disk; from here on it is the
