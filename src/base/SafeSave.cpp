@@ -38,12 +38,14 @@ const int kSlots = 8;
 char g_paths[kSlots][PATH_MAX];
 volatile sig_atomic_t g_used[kSlots];
 
-int TakeSlot(const std::string& path) {
+// A slot holds 1 for a temporary file whose SQLite journal goes with it,
+// 2 for a new target that has none.
+int TakeSlot(const std::string& path, sig_atomic_t kind) {
   if (path.size() + sizeof("-journal") > PATH_MAX) return -1;
   for (int i = 0; i < kSlots; ++i) {
     if (g_used[i]) continue;
     memcpy(g_paths[i], path.c_str(), path.size() + 1);
-    g_used[i] = 1;
+    g_used[i] = kind;
     return i;
   }
   return -1;
@@ -118,6 +120,7 @@ TempFile::~TempFile() {
 void TempFile::Close() {
   if (m_fd >= 0) close(m_fd);
   m_fd = -1;
+  m_newTarget = false;
   FreeSlot(m_slot);
   m_slot = -1;
 }
@@ -134,7 +137,7 @@ int TempFile::Create(const std::string& path) {
         return EBUSY;
       }
       m_fd = fd;
-      m_slot = TakeSlot(path);
+      m_slot = TakeSlot(path, 1);
       return 0;
     }
     if (errno != EEXIST) return errno;
@@ -205,9 +208,23 @@ int TempFile::RenameOver(const std::string& target, bool noReplace) {
   return 0;
 }
 
+int TempFile::CreateNew(const std::string& path) {
+  if (m_fd >= 0) Remove();
+  m_path = path;
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  m_fd = fd;
+  m_newTarget = true;
+  m_slot = TakeSlot(path, 2);
+  return 0;
+}
+
+void TempFile::Keep() { Close(); }
+
 void TempFile::Remove() {
   if (m_fd < 0) return;
-  UnlinkWithJournal(m_path);
+  if (m_newTarget) unlink(m_path.c_str());
+  else UnlinkWithJournal(m_path);
   Close();
 }
 
@@ -215,6 +232,7 @@ void RemovePendingTempFiles() {
   for (int i = 0; i < kSlots; ++i) {
     if (!g_used[i]) continue;
     unlink(g_paths[i]);
+    if (g_used[i] != 1) continue;
     // The journal's name, built without allocating.
     char journal[PATH_MAX];
     const size_t n = strlen(g_paths[i]);

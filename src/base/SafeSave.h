@@ -50,6 +50,12 @@ class TempFile {
   // is removed (never followed). 0, EBUSY when another save of the same
   // target runs, or the errno of the failed creation.
   int Create(const std::string& path);
+  // Creates a target that does not exist yet (O_EXCL|O_NOFOLLOW, 0666
+  // minus the umask) for a save that writes it in place: removed like a
+  // temporary file unless kept. 0 or errno (EEXIST when it exists).
+  int CreateNew(const std::string& path);
+  // The file stays: it is complete.
+  void Keep();
   const std::string& Path() const { return m_path; }
   bool IsOpen() const { return m_fd >= 0; }
 
@@ -74,6 +80,7 @@ class TempFile {
   std::string m_path;
   int m_fd = -1;
   int m_slot = -1;  // entry in the signal-time list
+  bool m_newTarget = false;  // made by CreateNew: no journal of its own
 };
 
 // Unlinks every temporary file of live TempFile objects (and their

@@ -313,17 +313,12 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   // The file the format writes: a ".part" file beside an existing target,
   // a new target itself; both created here, exclusively and never through
   // a link. The database formats build and install their own file.
-  quillery::TempFile part;
-  bool createdTarget = false;
+  quillery::TempFile part, created;
   if (!IsDatabaseFormat(format) && !targetExists) {
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      close(fd);
-      createdTarget = true;
-    } else if (errno == EEXIST) {
+    const int e = created.CreateNew(target);
+    if (e == EEXIST) {
       targetExists = true;  // appeared meanwhile: replaced like any other
-    } else {
-      const int e = errno;
+    } else if (e != 0) {
       xLog(LOG_ERROR, "Save: cannot create [%s]: %s\n", target.c_str(), strerror(e));
       quillery::SetFailureReason(quillery::ReasonForErrno(e));
       release();
@@ -381,9 +376,10 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
     restoreID();
     release();
     part.Remove();
-    if (createdTarget) unlink(target.c_str());
+    created.Remove();
     return result;
   }
+  created.Keep();
 
   // Backups of the replaced file. A live database is copied through its own
   // backup (consistent pages), never byte by byte.
