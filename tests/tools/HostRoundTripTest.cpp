@@ -172,18 +172,15 @@ TEST(HostRoundTrip, CtrlCWhileLoadingStopsWithoutOutput) {
   HostCall call;
   call.args = {"convert", t / "in.qyd", t / "out.qyd"};
   const pid_t pid = quillery_test::StartHost(call, t / "out.txt", t / "err.txt");
-  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
   bool open = false;
-  for (int i = 0; i < 20000 && !open; ++i) {
-    if (DIR* d = opendir(fds.c_str())) {
-      while (const dirent* e = readdir(d)) {
-        char target[4096];
-        const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof(target) - 1);
-        if (n > 0 && std::string(target, static_cast<size_t>(n)) == t / "in.qyd") open = true;
-      }
-      closedir(d);
+  for (int i = 0; i < 20000 && !open; ++i, usleep(500)) {
+    DIR* d = opendir(fds.c_str());
+    for (const dirent* e = d ? readdir(d) : nullptr; e && !open; e = readdir(d)) {
+      char to[4096] = {};
+      open = readlink((fds + e->d_name).c_str(), to, sizeof(to) - 1) > 0 && to == t / "in.qyd";
     }
-    if (!open) usleep(500);
+    if (d) closedir(d);
   }
   ASSERT_TRUE(open);
   kill(pid, SIGINT);
@@ -196,17 +193,10 @@ TEST(HostRoundTrip, CtrlCWhileLoadingStopsWithoutOutput) {
 
 TEST(HostRoundTrip, AnInputThatIsNoRegularFileIsRefusedBeforeItIsOpened) {
   TempDir t;
-  ASSERT_EQ(mkfifo((t / "in.qyd").c_str(), 0600), 0);
-  ASSERT_EQ(mkfifo((t / "in.qyz").c_str(), 0600), 0);
-  // Nobody writes the pipes: opening one would block for ever.
-  const std::vector<std::vector<std::string>> calls = {{"info", t / "in.qyd"},
-                                                       {"dump", t / "in.qyz", t / "out.qyd"}};
-  for (const std::vector<std::string>& args : calls) {
-    HostRun r = RunHost(t.Path(), args);
-    EXPECT_EQ(r.status, 1) << args[0];
-    EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
-  }
-  EXPECT_FALSE(Exists(t / "out.qyd"));
+  ASSERT_EQ(mkfifo((t / "in.qyd").c_str(), 0600), 0);  // opening it would block for ever
+  HostRun r = RunHost(t.Path(), {"info", t / "in.qyd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
 }
 
 }  // namespace
