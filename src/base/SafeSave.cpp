@@ -189,9 +189,12 @@ int TempFile::RenameOver(const std::string& target, bool noReplace) {
   if (m_fd < 0) return EBADF;
   int rc;
   if (noReplace) {
-    // A hard link never replaces an existing name.
-    rc = link(m_path.c_str(), target.c_str());
-    if (rc == 0) unlink(m_path.c_str());
+    rc = renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without that flag: a hard link never replaces a name.
+      rc = link(m_path.c_str(), target.c_str());
+      if (rc == 0) unlink(m_path.c_str());
+    }
   } else {
     rc = rename(m_path.c_str(), target.c_str());
   }

@@ -366,8 +366,8 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   }
   if (!(switchToNew && result == DOC_SAVE_OK)) pictureIds.Restore();
   if (result == DOC_SAVE_OK && !IsDatabaseFormat(format) && !SyncFile(savePath)) {
-    xLog(LOG_ERROR, "Save: flushing [%s] to disk failed\n", savePath.c_str());
     quillery::SetFailureReason(quillery::ReasonForErrno(errno));
+    xLog(LOG_ERROR, "Save: flushing [%s] to disk failed\n", savePath.c_str());
     result = DOC_SAVE_WRITE_ERROR;
   }
   if (result != DOC_SAVE_OK) {
