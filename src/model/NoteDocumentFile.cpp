@@ -259,6 +259,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
     } else {
       GuiControllerBase* gui = GetGuiController();
       if (!gui) {
+        quillery::SetFailureReason("no password given");
         release();
         return DOC_SAVE_ERROR;
       }

@@ -273,6 +273,7 @@ int SaveFailed(const CppSQLite3Exception& err) {
     quillery::SetFailureReason(quillery::ReasonForErrno(ENOSPC));
     return DOC_SAVE_WRITE_ERROR;
   }
+  quillery::SetFailureReason(std::string("a step of the save failed: ") + SqlErrorText(err));
   return DOC_SAVE_ERROR;
 }
 
@@ -298,6 +299,7 @@ class BuildGuard {
     if (!db || result == DOC_SAVE_ABORTED) return result;
     const int sys = sqlite3_system_errno(db);
     if ((sqlite3_errcode(db) & 0xff) == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) {
+      quillery::ClearFailureReason();  // the full disk is the cause, whatever step saw it
       quillery::SetFailureReason(quillery::ReasonForErrno(ENOSPC));
       return DOC_SAVE_WRITE_ERROR;
     }
