@@ -109,17 +109,6 @@ TEST(HostSqlite, DumpWritesAPlainDatabase) {
 }
 
 
-TEST(HostSqlite, AFullDiskIsNamedAndLeavesNothing) {
-  TempDir t;
-  HostCall call;
-  call.args = {"generate", "2000", t / "big.qydb"};
-  call.fileSizeLimit = 200 * 1024;
-  HostRun r = RunHost(t.Path(), call);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("writing failed: disk full (10)"), std::string::npos) << r.err;
-  EXPECT_FALSE(Exists(t / "big.qydb") || Exists(t / "big.qydb.part"));
-}
-
 TEST(HostSqlite, DamagedOrEmptyDatabasesAreRefusedAndLeftAsTheyAre) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", t / "t.qydb"}).status, 0);

@@ -60,10 +60,7 @@ class SaveCrash : public ::testing::TestWithParam<const char*> {
     f.Register(FORMAT_QYDE, []() -> FormatIO_Base* { return new FormatIO_SqliteEnc; });
     quillery::CodecVfsSetWriteHook(CountWrite);
   }
-  void TearDown() override {
-    quillery::CodecVfsSetWriteHook(nullptr);
-    for (int id : {FORMAT_QYD, FORMAT_QYZ, FORMAT_QYDB, FORMAT_QYDE}) FileFormatFactory::Get().Register(id, nullptr);
-  }
+  void TearDown() override { quillery::CodecVfsSetWriteHook(nullptr); }
 };
 
 TEST_P(SaveCrash, TheTargetKeepsTheOldOrTheNewDocument) {
