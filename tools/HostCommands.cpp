@@ -118,7 +118,9 @@ class Host {
               opt.cloneMode) {}
 
   // Loads path into doc; 0, or the exit status after the error line.
-  int Load(NoteDocument& doc, const std::string& path) {
+  // readOnly: the command only reads the file, which stays byte-identical
+  // (a database of an older version is refused rather than upgraded).
+  int Load(NoteDocument& doc, const std::string& path, bool readOnly) {
     const std::string problem = InputProblem(path);
     if (!problem.empty()) return Fail("load", path, problem);
     doc.SetGuiController(&m_gui);
@@ -132,9 +134,13 @@ class Host {
     int result;
     {
       ProgressBar bar("loading " + path, m_opt.progress);
+      doc.SetReadOnlyLoad(readOnly);
       result = doc.Load(path.c_str(), password);
     }
-    if (result != DOC_LOAD_OK) return Fail("load", path, WithCode(LoadResultText(result), result));
+    if (result != DOC_LOAD_OK) {
+      const std::string reason = quillery::TakeFailureReason();
+      return Fail("load", path, WithCode(reason.empty() ? LoadResultText(result) : reason, result));
+    }
     // Opening a document selects the note it was left at: the native format
     // keeps its place, a database the note selected when it was saved (which
     // is what a database save stores again).
@@ -211,7 +217,7 @@ int CmdInfo(const HostOptions& opt) {
   const std::string& path = opt.args[1];
   Host host(opt);
   NoteDocument doc;
-  if (int status = host.Load(doc, path)) return status;
+  if (int status = host.Load(doc, path, true)) return status;
   if (!FetchAllNotes(doc)) return Fail("load", path, "interrupted");
 
   DocumentIterator it(doc);
@@ -264,7 +270,8 @@ int CmdConvert(const HostOptions& opt) {
     if (int status = CheckOverwrite(opt, out)) return status;
   const bool keepID = opt.keepID || inPlace;
   NoteDocument doc;
-  if (int status = host.Load(doc, in)) return status;
+  // The source stays as it is, unless it is the target.
+  if (int status = host.Load(doc, in, !inPlace)) return status;
   return host.Save(doc, out, keepID);
 }
 
@@ -343,8 +350,8 @@ int CmdCompare(const HostOptions& opt) {
   Host host(opt);
   NoteDocument a, b;
   // 1 is kept for "different": a file that cannot be compared is trouble.
-  if (int status = host.Load(a, opt.args[1])) return status == kExitInterrupted ? status : TroubleStatus(opt);
-  if (int status = host.Load(b, opt.args[2])) return status == kExitInterrupted ? status : TroubleStatus(opt);
+  if (int status = host.Load(a, opt.args[1], true)) return status == kExitInterrupted ? status : TroubleStatus(opt);
+  if (int status = host.Load(b, opt.args[2], true)) return status == kExitInterrupted ? status : TroubleStatus(opt);
   if (!FetchAllNotes(a) || !FetchAllNotes(b)) return Fail("load", opt.args[1], "interrupted");
   quillery::DocCompareOptions co;
   co.bUID = co.bDeletions = !opt.ignoreUID;

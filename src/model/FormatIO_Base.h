@@ -120,7 +120,8 @@ class FormatIO_Base {
   //   - the HTML format: SetRawText (id 1), SetContentsOnly (load of id 7),
   //     SetExport (save of id 7), the generator accessors, and
   //     ReleaseFile/KeepFile for the document file it keeps open;
-  //   - the SQLite format: GetFormatVersion (its database format version).
+  //   - the SQLite format: GetFormatVersion (its database format version),
+  //     SetReadOnlyLoad.
   virtual void SetPassword(const char* /*password*/) {}
   virtual void SetRawText(bool /*raw*/) {}
   virtual void SetContentsOnly(bool /*contentsOnly*/) {}
@@ -136,6 +137,10 @@ class FormatIO_Base {
   // a shared lock, keeping it open like a loaded document; false when the
   // format keeps no file or the open fails.
   virtual bool KeepFile(const char* /*path*/) { return false; }
+  // A load for a command that only reads (inspection, comparison, the
+  // source of a copy): the format must leave the file byte-identical, and
+  // fails rather than upgrade or repair it there.
+  virtual void SetReadOnlyLoad(bool /*readOnly*/) {}
 
   void SetDoc(NoteDocument& doc) { m_pDoc = &doc; }
   NoteDocument* GetDoc() const { return m_pDoc; }

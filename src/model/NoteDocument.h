@@ -86,6 +86,9 @@ class NoteDocument : public DocTreeCache {
   void SetPassword(const std::string& password) { m_strPassword = password; }
   bool GetReportProgress() const { return m_bReportProgress; }
   void SetReportProgress(bool report) { m_bReportProgress = report; }
+  // Loads that follow only read their file (see FormatIO_Base::SetReadOnlyLoad).
+  bool GetReadOnlyLoad() const { return m_bReadOnlyLoad; }
+  void SetReadOnlyLoad(bool readOnly) { m_bReadOnlyLoad = readOnly; }
   // True while a format's Load runs.
   bool IsLoading() const { return m_bLoading; }
 
@@ -252,6 +255,7 @@ class NoteDocument : public DocTreeCache {
   int m_nModifications = 0;
   bool m_bReportProgress = true;
   bool m_bLoading = false;
+  bool m_bReadOnlyLoad = false;
 
   FormatIO_Base* m_pLoader = nullptr;  // owned
   GuiControllerBase* m_pGuiController;  // not owned

@@ -152,6 +152,7 @@ int NoteDocument::Load(const char* path, const char* password, int format, bool 
   else if (format == FORMAT_QYE || format == FORMAT_QYDE) fmt->SetPassword(filePassword.c_str());
 
   fmt->m_bReportProgress = m_bReportProgress;
+  fmt->SetReadOnlyLoad(m_bReadOnlyLoad);
   fmt->SetDoc(*this);
   if (!merge) m_strPath = AbsolutePath(path);
   FormatIO_Base::SetEnableSharing(enableSharing);

@@ -4,12 +4,14 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "HostRunner.h"
+#include "common/RawSqlite.h"
 #include "common/TempDir.h"
 
 using namespace quillery_test;
@@ -130,6 +132,38 @@ TEST(HostSqlite, DamagedOrEmptyDatabasesAreRefusedAndLeftAsTheyAre) {
   EXPECT_TRUE(ReadAll(t / "t.qydb") == bytes);
   EXPECT_EQ(ReadAll(t / "one.qydb"), "x");
   EXPECT_EQ(ReadAll(t / "empty.qydb"), "");
+}
+
+TEST(HostSqlite, ReadOnlyCommandsLeaveTheirDatabasesByteIdentical) {
+  TempDir t;
+  const std::string a = t / "a.qydb";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "30", a}).status, 0);
+  {  // A writer dies with half of its change in the file: a hot journal.
+    RawSqlite w(a);
+    ASSERT_EQ(w.Exec("PRAGMA cache_size=1; BEGIN; UPDATE notes SET note_text=randomblob(900)"), "");
+    WriteFile(t / "hot.qydb", ReadAll(a));
+    WriteFile(t / "hot.qydb-journal", ReadAll(a + "-journal"));
+  }
+  // An older format version; the current one without the indexes a writable open adds.
+  WriteFile(t / "v20.qydb", ReadAll(a));
+  WriteFile(t / "v21.qydb", ReadAll(a));
+  ASSERT_EQ(RawSqlite(t / "v20.qydb").Exec("ALTER TABLE links DROP COLUMN lnk_length"), "");
+  ASSERT_EQ(RawSqlite(t / "v21.qydb").Exec("DROP INDEX IDX_ANCHORS; DROP INDEX IDX_CUSTOM_PROPERTIES"), "");
+  const std::vector<std::string> files = {"v20.qydb", "v21.qydb", "hot.qydb", "hot.qydb-journal"};
+  std::vector<std::string> bytes;
+  for (const std::string& f : files) bytes.push_back(ReadAll(t / f));
+  for (const std::string f : {"v20", "v21", "hot"}) {
+    const std::string p = t / (f + ".qydb");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"info", p}, {"compare", p, a}, {"convert", p, t / "out.qyd"}}) {
+      const HostRun r = RunHost(t.Path(), args);
+      const std::string why = f == "v21" ? "" : f == "v20" ? "older format version (20)" : "(a hot journal)";
+      EXPECT_EQ(r.status, why.empty() ? 0 : args[0] == "compare" ? 2 : 1) << args[0] << " " << f << r.err;
+      EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+      unlink((t / "out.qyd").c_str());
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) EXPECT_TRUE(ReadAll(t / files[i]) == bytes[i]) << files[i];
 }
 
 }  // namespace

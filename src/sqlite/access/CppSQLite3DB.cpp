@@ -40,12 +40,13 @@ bool CppSQLite3DB::checkDB(CppSQLite3Exception* err) const {
   return false;
 }
 
-int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err) {
+int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly) {
   close();
   // Connections go through the enciphering file layer, so that any of them
   // can be keyed.
   quillery::CodecVfsRegister();
-  int rc = sqlite3_open(path ? path : "", &mpDB);
+  int rc = readOnly ? sqlite3_open_v2(path ? path : "", &mpDB, SQLITE_OPEN_READONLY, nullptr)
+                    : sqlite3_open(path ? path : "", &mpDB);
   if (rc != SQLITE_OK) {
     SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : sqlite3_errstr(rc));
   } else {

@@ -27,8 +27,10 @@ class CppSQLite3DB {
   CppSQLite3DB(const CppSQLite3DB&) = delete;
   CppSQLite3DB& operator=(const CppSQLite3DB&) = delete;
 
-  // Opens (read-write, created when missing); the SQLite result code.
-  int open(const char* path, CppSQLite3Exception* err = nullptr);
+  // Opens (read-write, created when missing; readOnly: an existing file that
+  // the connection never writes, not even to roll back a hot journal); the
+  // SQLite result code.
+  int open(const char* path, CppSQLite3Exception* err = nullptr, bool readOnly = false);
   // The result of sqlite3_close, 0 when nothing was open.
   int close();
   bool isOpen() const { return mpDB != nullptr; }

@@ -17,6 +17,9 @@
 //  - When _bLoadedByAnotherProcess is set, the object never begins, commits
 //    by itself or rolls back a transaction on its own.
 //  - _nDetectedVersion is computed at most once per object (-1 until then).
+//  - After a load with _bReadOnlyLoad the connection is read-only and
+//    _bLoadedByAnotherProcess is set: nothing (upgrade, index, repair,
+//    transaction, hot-journal rollback) ever writes the file.
 //  - _bChangeLost is cleared only when the object attaches to a file (a
 //    load, or a save that builds a new file from the document).
 //
@@ -55,6 +58,7 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   int Load(const char* path, NoteDocument& doc, int parentIdx) override;
   int Save(const char* path, RecursiveTreeWalker& walker) override;
   int GetFormat() override { return FORMAT_QYDB; }
+  void SetReadOnlyLoad(bool readOnly) override { _bReadOnlyLoad = readOnly; }
   int64_t GetFileSize() override;
   int64_t CalcDocSize() override;
   bool AnyHashesToBeDone() override;
@@ -184,6 +188,7 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   // (a read-only file, a lock held elsewhere, a full disk): the file no
   // longer follows the document, and a save to it must not report success.
   mutable bool _bChangeLost = false;
+  bool _bReadOnlyLoad = false;  // the next Load opens the file read-only
 
   static TraceFn _pfnTrace;
   static void* _pTraceData;

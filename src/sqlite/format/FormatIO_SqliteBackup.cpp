@@ -150,7 +150,8 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
     return false;
   }
   CppSQLite3Exception err;
-  _db.open(source, &err);
+  // The source is only copied from: it is left byte-identical.
+  _db.open(source, &err, true);
   _db.setBusyTimeout(BUSY_TIMEOUT_MS);
   if (password && *password) _db.setPassword(password, &err);
   const bool ok = FormatIO_Sqlite::BackupTo(target);

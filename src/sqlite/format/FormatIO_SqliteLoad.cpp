@@ -13,6 +13,7 @@
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
+#include "base/SafeSave.h"
 #include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
 #include "richtext/PixInfo.h"
@@ -46,6 +47,12 @@ int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firs
   }
   xLog(LOG_ERROR, firstLine, SqliteMessage(e));
   if (SqliteIsBusy(e.errorCode())) return DOC_LOAD_NOT_OPEN;
+  if (e.errorCode() == SQLITE_READONLY_ROLLBACK) {
+    // A writer died inside a transaction; only a connection that may write
+    // can roll its journal back, and a read-only one must not.
+    quillery::SetFailureReason("the file holds an unfinished change (a hot journal); open it for writing to recover it");
+    return DOC_LOAD_FORMAT_ERROR;
+  }
   xLog(LOG_WARNING, "%s", formatError);
   return DOC_LOAD_FORMAT_ERROR;
 }
@@ -150,7 +157,7 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   // Open, key and the first statement; the first failure decides.
   const bool hasPassword = !_strPassword.empty();
   CppSQLite3Exception e1;
-  _db.open(path, &e1);
+  _db.open(path, &e1, _bReadOnlyLoad);
   _db.setBusyTimeout(BUSY_TIMEOUT_MS);
   // A long statement (the tree of a big document, a fetch) stops at Ctrl-C.
   if (_db.handle())
@@ -174,12 +181,18 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   // can be had. A file SQLite could open only for reading counts the same
   // (the library grants that lock on a read-only connection, but nothing
   // could be written under it).
-  CppSQLite3Exception probe;
-  _db.execDML("BEGIN EXCLUSIVE", &probe);
-  _bLoadedByAnotherProcess = probe.errorCode() != 0;
-  if (!_bLoadedByAnotherProcess) _db.execDML("ROLLBACK", nullptr);
-  if (sqlite3_db_readonly(_db.handle(), "main") == 1) _bLoadedByAnotherProcess = true;
-  if (_bLoadedByAnotherProcess && !_bEnableSharing) return DOC_LOAD_NOT_OPEN;
+  // A read-only load takes no lock beyond its reads and, like a shared
+  // file, never begins or commits a transaction of its own.
+  if (_bReadOnlyLoad) {
+    _bLoadedByAnotherProcess = true;
+  } else {
+    CppSQLite3Exception probe;
+    _db.execDML("BEGIN EXCLUSIVE", &probe);
+    _bLoadedByAnotherProcess = probe.errorCode() != 0;
+    if (!_bLoadedByAnotherProcess) _db.execDML("ROLLBACK", nullptr);
+    if (sqlite3_db_readonly(_db.handle(), "main") == 1) _bLoadedByAnotherProcess = true;
+    if (_bLoadedByAnotherProcess && !_bEnableSharing) return DOC_LOAD_NOT_OPEN;
+  }
 
   xLog(LOG_DEBUG, "Sqlite database opened successfully\n");
   if (!_bLoadedByAnotherProcess) {
@@ -209,8 +222,11 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
     _db.execDML("ROLLBACK", nullptr);
     if (schema.errorCode() != 0) return OpenFailure(schema, hasPassword, "%s\n", "Format error 3.\n");
     if (version < LATEST_FORMAT_VERSION) {
-      xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (read-only or "
-           "shared file)\n", version, LATEST_FORMAT_VERSION);
+      xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,
+           LATEST_FORMAT_VERSION, _bReadOnlyLoad ? "opened read-only" : "read-only or shared file");
+      if (_bReadOnlyLoad)
+        quillery::SetFailureReason("the file is at an older format version (" + std::to_string(version) +
+                                   "); open it for writing to upgrade it");
       return DOC_LOAD_FORMAT_ERROR;
     }
   }

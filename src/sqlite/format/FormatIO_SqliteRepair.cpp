@@ -55,7 +55,8 @@ FormatIO_DynamicBase* TreeWriterOf(FormatIO_Sqlite& fmt) {
   NoteDocument* doc = fmt.GetDoc();
   if (!doc) return nullptr;
   FormatIO_Base* loader = doc->GetLoader();
-  if (LoadsDocumentFile(fmt, loader)) return &fmt;
+  // A read-only load repairs the document in memory only.
+  if (LoadsDocumentFile(fmt, loader)) return fmt._bReadOnlyLoad ? nullptr : &fmt;
   return loader && loader->IsDynamic() ? dynamic_cast<FormatIO_DynamicBase*>(loader) : nullptr;
 }
 
