@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "HostRunner.h"
+#include "common/RawSqlite.h"
 #include "common/TempDir.h"
 
 using quillery_test::Exists;
@@ -172,23 +173,32 @@ TEST(HostRoundTrip, CtrlCWhileLoadingStopsWithoutOutput) {
   HostCall call;
   call.args = {"convert", t / "in.qyd", t / "out.qyd"};
   const pid_t pid = quillery_test::StartHost(call, t / "out.txt", t / "err.txt");
-  const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
-  bool open = false;
-  for (int i = 0; i < 20000 && !open; ++i, usleep(500)) {
-    DIR* d = opendir(fds.c_str());
-    for (const dirent* e = d ? readdir(d) : nullptr; e && !open; e = readdir(d)) {
-      char to[4096] = {};
-      open = readlink((fds + e->d_name).c_str(), to, sizeof(to) - 1) > 0 && to == t / "in.qyd";
-    }
-    if (d) closedir(d);
-  }
-  ASSERT_TRUE(open);
+  ASSERT_TRUE(quillery_test::WaitUntilOpen(pid, t / "in.qyd"));
   kill(pid, SIGINT);
   EXPECT_EQ(quillery_test::WaitHost(pid), 130);
   const std::string err = ReadAll(t / "err.txt");
   EXPECT_EQ(LineCount(err), 1) << err;
   EXPECT_NE(err.find(": interrupted"), std::string::npos) << err;
   EXPECT_FALSE(Exists(t / "out.qyd"));
+}
+
+TEST(HostRoundTrip, CtrlCWhileReadingABigDatabaseStopsAtOnce) {
+  TempDir t;
+  const std::string big = t / "big.qydb";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "2000", big}).status, 0);
+  // Another program holds the file, so the signal lands while the host
+  // reads it, however fast the machine; the holder lets go right after.
+  quillery_test::RawSqlite holder(big);
+  ASSERT_EQ(holder.Exec("BEGIN EXCLUSIVE"), "");
+  HostCall call;
+  call.args = {"info", big};
+  const pid_t pid = quillery_test::StartHost(call, t / "out.txt", t / "err.txt");
+  ASSERT_TRUE(quillery_test::WaitUntilOpen(pid, big));
+  kill(pid, SIGINT);
+  ASSERT_EQ(holder.Exec("ROLLBACK"), "");
+  EXPECT_EQ(quillery_test::WaitHost(pid), 130);
+  EXPECT_EQ(ReadAll(t / "out.txt"), "");
+  EXPECT_EQ(ReadAll(t / "err.txt"), "cannot load " + big + ": interrupted\n");
 }
 
 TEST(HostRoundTrip, AnInputThatIsNoRegularFileIsRefusedBeforeItIsOpened) {

@@ -4,6 +4,7 @@
 // environment, optional resource limit; collects its exit status, stdout and
 // stderr (through files in the test's folder, so nothing can block).
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -107,6 +108,27 @@ inline HostRun RunHost(const std::string& dir, std::vector<std::string> args) {
   HostCall c;
   c.args = std::move(args);
   return RunHost(dir, c);
+}
+
+// Waits until the program (not the child before its exec, which may share
+// the test's descriptors) has path open, up to about 10 s; false if it never does.
+inline bool WaitUntilOpen(pid_t pid, const std::string& path) {
+  const std::string proc = "/proc/" + std::to_string(pid), fds = proc + "/fd/";
+  char* real = realpath(HostProgram().c_str(), nullptr);
+  const std::string program = real ? real : HostProgram();
+  free(real);
+  bool open = false;
+  for (int i = 0; i < 20000 && !open; ++i, usleep(500)) {
+    char exe[4096] = {};
+    if (readlink((proc + "/exe").c_str(), exe, sizeof(exe) - 1) <= 0 || exe != program) continue;
+    DIR* d = opendir(fds.c_str());
+    for (const dirent* e = d ? readdir(d) : nullptr; e && !open; e = readdir(d)) {
+      char to[4096] = {};
+      open = readlink((fds + e->d_name).c_str(), to, sizeof(to) - 1) > 0 && to == path;
+    }
+    if (d) closedir(d);
+  }
+  return open;
 }
 
 inline bool Exists(const std::string& path) {

@@ -57,6 +57,16 @@ int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firs
   return DOC_LOAD_FORMAT_ERROR;
 }
 
+// The wait for a file another program holds, as long as the busy timeout,
+// unless the work is cancelled (Ctrl-C) meanwhile: a stopped command must
+// not sit out the whole timeout.
+int BusyWaitUnlessCanceled(void*, int retries) {
+  constexpr int kStepMs = 20;
+  if (ProgressInfo::IsCanceled() || retries * kStepMs >= FormatIO_Sqlite::BUSY_TIMEOUT_MS) return 0;
+  sqlite3_sleep(kStepMs);
+  return 1;
+}
+
 // Sets a timestamp from a task column that is not NULL.
 void ReadTime(CppSQLite3Query& q, int col, Timestamp& t) {
   if (!q.fieldIsNull(col)) t = static_cast<int64_t>(q.getInt64Field(col, 0));
@@ -159,9 +169,12 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   CppSQLite3Exception e1;
   _db.open(path, &e1, _bReadOnlyLoad);
   _db.setBusyTimeout(BUSY_TIMEOUT_MS);
-  // A long statement (the tree of a big document, a fetch) stops at Ctrl-C.
-  if (_db.handle())
+  // A long statement (the tree of a big document, a fetch) or a wait for
+  // the file stops at Ctrl-C.
+  if (_db.handle()) {
     sqlite3_progress_handler(_db.handle(), 1000, [](void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }, nullptr);
+    sqlite3_busy_handler(_db.handle(), BusyWaitUnlessCanceled, nullptr);
+  }
   if (e1.errorCode() == 0 && hasPassword) _db.setPassword(_strPassword.c_str(), &e1);
   if (e1.errorCode() == 0 && _pfnTrace) _db.trace(_pfnTrace, _pTraceData);
   _strPath = path;
