@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Turns Google Benchmark JSON files (run with repetitions) into the markdown
 table of bench/README.md: the median of every benchmark, its throughput and
-its time per item (per note for the document benchmarks).
+its time per item (per note for the document benchmarks); then each format's
+ratio against its baseline of the same run, and the model's per-note growth.
 
 Usage: bench/summarize.py RESULT.json...
 """
@@ -28,9 +29,56 @@ def fmt_rate(bytes_per_second):
         bytes_per_second / 1e6)
 
 
+# The goals: each row of a format against the work it cannot skip, measured in
+# the same run. (label, numerator, [denominators: the larger one counts], goal).
+RATIOS = [
+    ("load .qyd / libxml2 htmlReadMemory (file read included)",
+     "Load.qyd", ["BM_LibxmlReadFile"], 0.5),
+    ("save .qyd / plain write + fsync", "Save.qyd", ["BM_PlainFileWrite"], 4.0),
+    ("save .qyz / max(save .qyd, deflate level 4)", "Save.qyz", ["Save.qyd", "BM_ZlibDeflateLevel4"], 1.15),
+    ("save .qye / max(save .qyd, deflate level 4)", "Save.qye", ["Save.qyd", "BM_ZlibDeflateLevel4"], 1.15),
+    ("load .qyz / max(load .qyd, inflate)", "Load.qyz", ["Load.qyd", "BM_ZlibInflate"], 1.1),
+    ("load .qye / max(load .qyd, inflate)", "Load.qye", ["Load.qyd", "BM_ZlibInflate"], 1.1),
+]
+# Per-note cost at the largest size against the smallest (model_bench).
+GROWTH = [("BM_BuildTree", 1.5), ("BM_WalkAll", 1.5), ("BM_BulkPushAndRebuild", 1.5)]
+
+
+def print_ratios(medians):
+    """medians: benchmark name -> (seconds, items_per_second)."""
+    sizes = sorted({int(n.rsplit("/", 1)[1]) for n in medians
+                    if n.startswith("Load.qyd/") and n.rsplit("/", 1)[1].isdigit()})
+    lines = []
+    for label, num, dens, goal in RATIOS:
+        for size in sizes:
+            key = lambda name: "%s/%d" % (name, size)
+            if key(num) not in medians or not all(key(d) in medians for d in dens):
+                continue
+            base = max(medians[key(d)][0] for d in dens)
+            ratio = medians[key(num)][0] / base
+            lines.append("| %s | %d | %s | %s | %.2f | <= %.2f |" % (
+                label, size, fmt_time(medians[key(num)][0]), fmt_time(base), ratio, goal))
+    for name, goal in GROWTH:
+        per = {int(n.rsplit("/", 1)[1]): v[1] for n, v in medians.items()
+               if n.startswith(name + "/") and v[1]}
+        if len(per) < 2:
+            continue
+        small, large = min(per), max(per)
+        ratio = per[small] / per[large]
+        lines.append("| %s per note, %d vs %d notes | %d | %s | %s | %.2f | <= %.2f |" % (
+            name, large, small, large, fmt_time(1 / per[large]), fmt_time(1 / per[small]), ratio, goal))
+    if lines:
+        print()
+        print("| ratio | notes | time | baseline | ratio | goal |")
+        print("|---|---:|---:|---:|---:|---:|")
+        for line in lines:
+            print(line)
+
+
 def main(paths):
     context = None
     rows = []
+    medians = {}
     for path in paths:
         with open(path, encoding="utf-8") as f:
             data = json.load(f)
@@ -45,6 +93,7 @@ def main(paths):
             if b.get("items_per_second"):
                 per_item = fmt_time(1.0 / b["items_per_second"])
             rows.append((program, name, fmt_time(seconds), fmt_rate(b.get("bytes_per_second")), per_item))
+            medians[name] = (seconds, b.get("items_per_second"))
 
     if context:
         caches = ", ".join("L%d %s %d KiB" % (c["level"], c["type"].lower(), c["size"] // 1024)
@@ -57,6 +106,7 @@ def main(paths):
     print("|---|---|---:|---:|---:|")
     for r in rows:
         print("| %s | %s | %s | %s | %s |" % r)
+    print_ratios(medians)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // IOLayerBase: one stage of an IOProcess chain (file, zlib, cipher, string, callback).
@@ -77,5 +78,7 @@ class IOLayerBase {
   int64_t m_nTotalIn;
   int64_t m_nTotalOut;
   IOLayerBase* m_pNext;
-  bool m_bError;
+  // Atomic because a chain may hand its later stages to a worker thread
+  // (IOLayerThread) while the caller still asks IOProcess::HasError.
+  std::atomic<bool> m_bError;
 };

@@ -1,6 +1,7 @@
 // The I/O chain: round trips through file, zlib (header and raw), string and callback
 // stages, and that damage is reported: truncated or corrupt streams, read errors and
-// write failures (RLIMIT_FSIZE in a forked child).
+// write failures (RLIMIT_FSIZE in a forked child); and the hand-off to a worker thread:
+// failures, exceptions and cancels of the stages behind it.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "html/HtmlParserTestUtil.h"
@@ -21,6 +23,7 @@
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
 #include "io/IOLayerString.h"
+#include "io/IOLayerThread.h"
 #include "io/IOLayerZlib.h"
 #include "io/IOProcess.h"
 
@@ -375,7 +378,8 @@ TEST(IOChain, FinalizeTwiceAndDestroyUnfinished) {
 
 // Writes in a child whose file size limit is 64 KB (SIGXFSZ ignored, so write() fails
 // with EFBIG); the exit code tells which expectation failed.
-int WriteUnderSizeLimit(const std::string& path, bool compressed) {
+// threaded: the compressor and the file work behind a hand-off to a worker thread.
+int WriteUnderSizeLimit(const std::string& path, bool compressed, bool threaded = false) {
   pid_t pid = fork();
   if (pid < 0) return -1;
   if (pid == 0) {
@@ -386,9 +390,11 @@ int WriteUnderSizeLimit(const std::string& path, bool compressed) {
     IOProcess chain(kWrite);
     auto* file = new IOLayerFile64;
     if (!file->GetFile().Open(path, 54)) _exit(100);
+    if (threaded) chain.PushLayer(new IOLayerThread);
     if (compressed) chain.PushLayer(new IOLayerZlib(true));
     chain.PushLayer(file);
-    std::string data = RandomBytes(300000, 8);
+    // Several of the hand-off's blocks, so that the producer meets the failure.
+    std::string data = RandomBytes(threaded ? 8 * IOLayerThread::kBlockSize : 300000, 8);
     bool sawFailure = false;
     for (size_t pos = 0; pos < data.size(); pos += 1000)
       if (chain.Write(data.data() + pos, 1000) < 0) sawFailure = true;
@@ -408,6 +414,78 @@ TEST(IOChain, WriteFailureTravelsUp) {
   quillery_test::TempDir dir;
   EXPECT_EQ(WriteUnderSizeLimit(dir / "plain.bin", false), 0);
   EXPECT_EQ(WriteUnderSizeLimit(dir / "zlib.bin", true), 0);
+  EXPECT_EQ(WriteUnderSizeLimit(dir / "threaded.bin", true, true), 0);
+}
+
+// A stage that throws after taking `budget` bytes.
+class ThrowingLayer : public IOLayerBase {
+ public:
+  explicit ThrowingLayer(int64_t budget) : m_budget(budget) {}
+  char* GetOutBuffer() override { return nullptr; }
+  int Process(char*, int len) override {
+    if ((m_budget -= len) < 0) throw std::runtime_error("downstream");
+    return len;
+  }
+  int Finalize() override { return 0; }
+
+ private:
+  int64_t m_budget;
+};
+
+TEST(IOChain, HandOffPassesExceptionsAndCancels) {
+  const std::string data = RandomBytes(3 * IOLayerThread::kBlockSize + 5, 9);
+  {
+    // An exception behind the hand-off reaches the writer's thread.
+    IOProcess chain(kWrite);
+    chain.PushLayer(new IOLayerThread);
+    chain.PushLayer(new ThrowingLayer(IOLayerThread::kBlockSize));
+    EXPECT_THROW(
+        {
+          chain.WriteString(data);
+          chain.Finalize();
+        },
+        std::runtime_error);
+    EXPECT_TRUE(chain.HasError());
+  }
+  quillery_test::TempDir dir;
+  CompressToFile(dir / "c.bin", data);
+  for (bool cancel : {false, true}) {
+    // Read: the sink works behind the hand-off. A cancel drops what is queued, later
+    // input is dropped, and the sink sees only a prefix.
+    IOProcess chain(kRead);
+    auto* file = new IOLayerFile64;
+    ASSERT_TRUE(file->GetFile().Open(dir / "c.bin", 37));
+    chain.PushLayer(file);
+    chain.PushLayer(new IOLayerZlib(true));
+    auto* handOff = new IOLayerThread;
+    chain.PushLayer(handOff);
+    std::string out;
+    auto* sink = new IOLayerRedirect;
+    sink->SetCallback(Collect, &out);
+    chain.PushLayer(sink);
+    char buf[1032];
+    bool more = true;
+    for (int i = 0; more; ++i) {
+      chain.Read(buf, 1024, more);
+      if (cancel && i == 600) handOff->Cancel();  // after two blocks were handed over
+    }
+    chain.Finalize();
+    if (cancel) {
+      EXPECT_LT(out.size(), data.size());
+      EXPECT_EQ(out, data.substr(0, out.size()));
+    } else {
+      EXPECT_EQ(out, data);
+      EXPECT_FALSE(chain.HasError());
+    }
+  }
+  {
+    // Destroyed with blocks still queued: the worker is stopped and joined (ASan checks).
+    IOProcess chain(kWrite);
+    chain.PushLayer(new IOLayerThread);
+    chain.PushLayer(new IOLayerZlib(true));
+    chain.PushLayer(new IOLayerString);
+    EXPECT_GE(chain.WriteString(data), 0);
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "io/IOLayerEnc.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
+#include "io/IOLayerThread.h"
 #include "io/IOLayerZlib.h"
 #include "io/IOProcess.h"
 #include "model/NoteDocument.h"
@@ -136,11 +137,13 @@ struct PaddingStripper {
   }
 };
 
-// The cipher, decoder and sink stages of a read chain after its file stage. Returns
-// the zlib stage (null for version 1) through zlib; false when zlib failed to start.
+// The cipher, decoder and sink stages of a read chain after its file stage; with
+// handOff the sink runs on a worker thread (returned through handOff), so that
+// reading, deciphering and inflating overlap the parsing. Returns the zlib stage (null
+// for version 1) through zlib; false when zlib failed to start.
 bool PushReadStages(IOProcess& io, const EncHeader& h, const std::string& password,
                     PaddingStripper& stripper, IOLayerRedirect::Callback sink, void* user,
-                    IOLayerZlib*& zlib) {
+                    IOLayerZlib*& zlib, IOLayerThread** handOff) {
   IOLayerEnc* enc = new IOLayerEnc;
   io.PushLayer(enc);
   enc->SetPassword(password.c_str());
@@ -149,6 +152,10 @@ bool PushReadStages(IOProcess& io, const EncHeader& h, const std::string& passwo
     zlib = new IOLayerZlib(true);
     io.PushLayer(zlib);
     if (zlib->GetError() != 0) return false;
+  }
+  if (handOff) {
+    *handOff = new IOLayerThread;
+    io.PushLayer(*handOff);
   }
   IOLayerRedirect* redirect = new IOLayerRedirect;
   if (h.version == 1) {
@@ -200,7 +207,9 @@ int FormatIO_EncHTML::Load(const char* path, NoteDocument& doc, int parentIdx) {
 
   PaddingStripper stripper(nullptr, nullptr);
   IOLayerZlib* zlib = nullptr;
-  if (!PushReadStages(io, h, m_strPassword, stripper, ParseRedirector, static_cast<HTMLParser*>(this), zlib)) {
+  IOLayerThread* handOff = nullptr;
+  if (!PushReadStages(io, h, m_strPassword, stripper, ParseRedirector, static_cast<HTMLParser*>(this), zlib,
+                      &handOff)) {
     xLog(LOG_INFO, "Error loading document: internal error detected in Zlib\n");
     return DOC_LOAD_DECODER_FAIL;
   }
@@ -209,6 +218,7 @@ int FormatIO_EncHTML::Load(const char* path, NoteDocument& doc, int parentIdx) {
 
   BeginLoad(doc, parentIdx, path, h.version == 1 ? fileSize : -1);
   result = quillery::PumpPayload(io, file, m_bReportProgress, fileSize);
+  if (result != DOC_LOAD_OK) handOff->Cancel();
   io.Finalize();
   if (h.version == 1) stripper.Finish();
   if (zlib)
@@ -229,12 +239,17 @@ int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker, bool a
   if (!path || !*path) return DOC_SAVE_NOT_OPEN;
   const int version = (m_nVersion >= 1 && m_nVersion <= 3) ? m_nVersion : 3;
 
+  // The writer, the compressor and the cipher with the file each get a core: the
+  // stages after each hand-off run on a worker thread of their own.
   IOProcess io(IOLayerBase::MODE_WRITE);
+  IOLayerThread* handOff = new IOLayerThread;
+  io.PushLayer(handOff);
   IOLayerZlib* zlib = nullptr;
   if (version >= 2) {
     zlib = new IOLayerZlib(true);
     io.PushLayer(zlib);
     if (zlib->GetError() != 0) return DOC_SAVE_ERROR;
+    io.PushLayer(new IOLayerThread);
   }
   IOLayerEnc* enc = new IOLayerEnc;
   io.PushLayer(enc);
@@ -286,6 +301,7 @@ int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker, bool a
   m_strPath = target;
   BeginNativeSave(doc);
   WriteDocContents(io, walker);
+  if (m_nSaveError != 0) handOff->Cancel();  // nothing more of a failed save is written
   if ((io.Finalize() < 0 || io.HasError()) && m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
   if (m_nSaveError != 0) return fail(m_nSaveError);
   if (zlib) {
@@ -316,7 +332,7 @@ bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* pa
   const quillery::ScopedSecret pw(password);
   PaddingStripper stripper(nullptr, nullptr);
   IOLayerZlib* zlib = nullptr;
-  if (!PushReadStages(io, h, pw.Get(), stripper, DumpRedirector, &out, zlib)) {
+  if (!PushReadStages(io, h, pw.Get(), stripper, DumpRedirector, &out, zlib, nullptr)) {
     xLog(LOG_WARNING, "Error loading document: internal error detected in Zlib\n");
     return false;
   }

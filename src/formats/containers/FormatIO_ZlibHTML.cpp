@@ -9,6 +9,7 @@
 #include "formats/containers/ContainerIO.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
+#include "io/IOLayerThread.h"
 #include "io/IOLayerZlib.h"
 #include "io/IOProcess.h"
 #include "model/NoteDocument.h"
@@ -69,6 +70,9 @@ int FormatIO_ZlibHTML::Load(const char* path, NoteDocument& doc, int parentIdx) 
     xLog(LOG_INFO, "Error loading document: internal error detected in Zlib\n");
     return DOC_LOAD_DECODER_FAIL;
   }
+  // The parser runs on a worker thread while this one reads and inflates.
+  IOLayerThread* handOff = new IOLayerThread;
+  io.PushLayer(handOff);
   IOLayerRedirect* sink = new IOLayerRedirect;
   sink->SetCallback(ParseRedirector, static_cast<HTMLParser*>(this));
   io.PushLayer(sink);
@@ -82,6 +86,7 @@ int FormatIO_ZlibHTML::Load(const char* path, NoteDocument& doc, int parentIdx) 
 
   BeginLoad(doc, parentIdx, path, -1);
   result = quillery::PumpPayload(io, file, m_bReportProgress, fileSize);
+  if (result != DOC_LOAD_OK) handOff->Cancel();
   io.Finalize();
   LogZlibTotals("Zlib decompress total input: %d, output: %d\n", *zlib);
   if (result == DOC_LOAD_OK) result = quillery::PayloadResult(io, *fileLayer, zlib);
@@ -101,7 +106,10 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool 
   if (!path || !*path) return DOC_SAVE_NOT_OPEN;
   m_strPath = path;
 
+  // The writer works on this thread, the compressor and the file on a worker.
   IOProcess io(IOLayerBase::MODE_WRITE);
+  IOLayerThread* handOff = new IOLayerThread;
+  io.PushLayer(handOff);
   IOLayerZlib* zlib = new IOLayerZlib(true);
   io.PushLayer(zlib);
   if (zlib->GetError() != 0) return DOC_SAVE_ERROR;
@@ -144,6 +152,7 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool 
 
   BeginNativeSave(doc);
   WriteDocContents(io, walker);
+  if (m_nSaveError != 0) handOff->Cancel();  // nothing more of a failed save is written
   if ((io.Finalize() < 0 || io.HasError()) && m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
   if (m_nSaveError != 0) return fail(m_nSaveError);
 
