@@ -110,6 +110,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   virtual void SegmentListToString(tSegmentList& segs, bool exp, std::string& out);
   virtual void EncodePicture(std::string noteID, PixInfo& pix, std::string& out, bool exp);
   virtual void EncodeFormattingTag(const FmtInfo& tag, std::string& out, bool exp);
+  // Places a pass's items, or keeps them for the note's single merge when a
+  // batch is being collected.
+  void MergeOrDefer(tSegmentList& segs, std::vector<tSegmentInsert>& items);
 
   // ---- Preparation hooks of the document model ----
   void SetRawText(bool raw) override { m_bRawText = raw; }
@@ -417,6 +420,10 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   HtmlWriteOptions m_opt;            // export options in force for this save
   bool m_bStringTarget = false;      // SaveToString: no progress, no cancel
   std::vector<int> m_arOpenLists;    // relative depths of the open DL elements
+  // While a note's zero-length markup (links, formatting, anchors) is being
+  // collected for one merge: the batch the passes append to instead of
+  // merging each on its own (see MergeOrDefer).
+  std::vector<tSegmentInsert>* m_pDeferredItems = nullptr;
   std::string m_strCloneSourceOut;   // "clone_source" of the note being written
 
   // ---- The export's own working state (one run) ----

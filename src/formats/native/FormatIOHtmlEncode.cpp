@@ -73,6 +73,22 @@ bool IsTransparent(const tSegment& s) {
 
 }  // namespace
 
+void FormatIO_HTML::MergeOrDefer(tSegmentList& segs, std::vector<tSegmentInsert>& items) {
+  if (!m_pDeferredItems) {
+    MergeIntoSegmentList(segs, items);
+    return;
+  }
+  // Zero-length items of later passes go after those of earlier passes at
+  // one offset, exactly as separate merges would place them: the merge's
+  // stable sort keeps the batches' order.
+  if (m_pDeferredItems->empty()) {
+    m_pDeferredItems->swap(items);
+    return;
+  }
+  m_pDeferredItems->insert(m_pDeferredItems->end(), std::make_move_iterator(items.begin()),
+                           std::make_move_iterator(items.end()));
+}
+
 void FormatIO_HTML::SegmentListAddPictures(NoteNode& note, tSegmentList& segs, bool exp) {
   PictureList& pics = note.m_objText.m_lstPictures;
   if (pics.IsEmpty()) return;
@@ -121,7 +137,7 @@ void FormatIO_HTML::SegmentListAddLinks(NoteNode& note, tSegmentList& segs, bool
     items.push_back(std::move(start));
     items.push_back({link->nStartOffset + link->nTextLength, 0, "</A>"});
   }
-  MergeIntoSegmentList(segs, items);
+  MergeOrDefer(segs, items);
 }
 
 void FormatIO_HTML::SegmentListAddFormatting(NoteNode& note, tSegmentList& segs, bool exp) {
@@ -136,7 +152,7 @@ void FormatIO_HTML::SegmentListAddFormatting(NoteNode& note, tSegmentList& segs,
     if (item.markup.empty() || tag.nOffset < 0) continue;  // writes nothing
     items.push_back(std::move(item));
   }
-  MergeIntoSegmentList(segs, items);
+  MergeOrDefer(segs, items);
 }
 
 void FormatIO_HTML::SegmentListAddAnchors(NoteNode& note, tSegmentList& segs, bool /*unused*/) {
@@ -156,7 +172,7 @@ void FormatIO_HTML::SegmentListAddAnchors(NoteNode& note, tSegmentList& segs, bo
     markup += "\"></A>";
     items.push_back({a->nOffset, 0, std::move(markup)});
   }
-  MergeIntoSegmentList(segs, items);
+  MergeOrDefer(segs, items);
 }
 
 void FormatIO_HTML::SegmentListToString(tSegmentList& segs, bool exp, std::string& out) {

@@ -436,9 +436,15 @@ void FormatIO_HTML::SerializeNoteContents(NoteNode& note, bool exp, DocumentIter
                                 50));
   if (!text.empty()) segs.emplace_back(text, true, rt.GetTextLen());
   SegmentListAddPictures(note, segs, exp);
+  // Links, formatting and anchors all cover no position: one merge places
+  // them all, each pass's items after the earlier passes' at one offset.
+  std::vector<tSegmentInsert> items;
+  m_pDeferredItems = &items;
   SegmentListAddLinks(note, segs, exp, it, walker);
   SegmentListAddFormatting(note, segs, exp);
   SegmentListAddAnchors(note, segs, false);
+  m_pDeferredItems = nullptr;
+  quillery::MergeIntoSegmentList(segs, items);
   SegmentListToString(segs, exp, out);
 }
 
