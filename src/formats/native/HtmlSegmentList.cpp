@@ -53,14 +53,25 @@ void EmitRest(tSegmentList& in, Cursor& c, tSegmentList& out) {
 
 void MergeIntoSegmentList(tSegmentList& segs, std::vector<tSegmentInsert>& items) {
   if (items.empty()) return;
-  std::stable_sort(items.begin(), items.end(),
-                   [](const tSegmentInsert& a, const tSegmentInsert& b) { return a.nOffset < b.nOffset; });
+  // The order of placing: by offset, equal offsets in batch order. Sorting
+  // (offset, index) pairs gives that order without moving the markup
+  // strings, and a batch that is in order already (most are) is not sorted.
+  std::vector<std::pair<int, int>> order;
+  const bool sorted = std::is_sorted(items.begin(), items.end(), [](const tSegmentInsert& a, const tSegmentInsert& b) {
+    return a.nOffset < b.nOffset;
+  });
+  if (!sorted) {
+    order.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i) order.emplace_back(items[i].nOffset, static_cast<int>(i));
+    std::sort(order.begin(), order.end());
+  }
 
   tSegmentList out;
   out.reserve(segs.size() + 2 * items.size() + 1);
   Cursor c;
   long pos = 0;  // position where the unemitted input begins
-  for (tSegmentInsert& item : items) {
+  for (size_t k = 0; k < items.size(); ++k) {
+    tSegmentInsert& item = items[sorted ? k : static_cast<size_t>(order[k].second)];
     // Emit everything that lies wholly before the item's offset, and the
     // zero-length markup that stands at it.
     while (c.index < segs.size()) {
