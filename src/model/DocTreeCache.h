@@ -6,11 +6,12 @@
 //   - child count per parent, keyed by the parent ID itself (a hash of the ID
 //     would let two parents with colliding IDs share one count and hand out
 //     sibling positions that are already taken);
-//   - recursive-index map: note index -> depth-first position. It is a
-//     cache rebuilt on demand after the tree changed (m_bRecursiveMapDirty)
-//     and not upkept at all while BlockMapRecalc(true) is in force; the
-//     note depths are cached with it.
-// All maps are hashed: every lookup is O(1) on average.
+//   - the tree by note index (TreeIndex): parent, children in sibling order,
+//     depth-first order and position, depth. It is a cache rebuilt on
+//     demand after the tree changed (m_bRecursiveMapDirty) and not upkept at
+//     all while BlockMapRecalc(true) is in force. Building it hashes each
+//     note's parent ID once; walks and depth questions then go by index.
+// The ID maps are hashed: every lookup is O(1) on average.
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,28 @@
 #include <vector>
 
 #include "model/PidSibKey.h"
+
+class NoteDocument;
+
+// A document's tree by note index, built in one pass over the note list.
+// Invariants after Build: parent, position and depth have one entry per
+// note; the children of note p (p = -1: the top level) are
+// Children(p)..ChildrenEnd(p), in sibling order with ties by index; a note
+// whose parent ID names no note has parent -2 and, like every note not
+// reachable from the top level (parent cycles), position and depth -1 and
+// no place in order.
+struct TreeIndex {
+  std::vector<int> parent;
+  std::vector<int> childStart;  // note count + 2 entries; the top level is slot 0
+  std::vector<int> childList;
+  std::vector<int> order;       // depth-first order of the reachable notes
+  std::vector<int> position;    // note index -> place in order
+  std::vector<int> depth;       // 0 = top level
+
+  void Build(const NoteDocument& doc);
+  const int* Children(int parentIdx) const { return childList.data() + childStart[parentIdx + 1]; }
+  const int* ChildrenEnd(int parentIdx) const { return childList.data() + childStart[parentIdx + 2]; }
+};
 
 class DocTreeCache {
  public:
@@ -41,10 +64,7 @@ class DocTreeCache {
   std::unordered_map<std::string, int> m_mapIdToIdx;
   std::unordered_map<PidSibKey, int, PidSibKey::Hasher> m_mapPidSibToIdx;
   std::unordered_map<std::string, int> m_mapChildCount;
-  std::unordered_map<int, int> m_mapRecursiveIdx;
-  // Depth of each note (0 = top level), filled with the recursive-index map;
-  // -1 for a note not reachable from the top level.
-  std::vector<int> m_vecDepth;
+  TreeIndex m_tree;
   bool m_bRecursiveMapDirty = true;
   bool m_bBlockMapRecalc = false;
 };

@@ -64,9 +64,6 @@ int DocumentIterator::NodeIdx2RecursiveIdx(int idx) const { return m_doc.GetRecu
 int DocumentIterator::RecursiveIdx2NodeIdx(int recursiveIdx) const {
   if (recursiveIdx < 0 || recursiveIdx >= m_doc.GetNodeCount()) return -1;
   m_doc.GetRecursiveIdx(0);  // brings the map up to date
-  // The map is note index -> position; the reverse lookup scans it. No
-  // caller needs this in a loop.
-  for (const auto& e : m_doc.m_mapRecursiveIdx)
-    if (e.second == recursiveIdx) return e.first;
-  return -1;
+  const std::vector<int>& order = m_doc.m_tree.order;
+  return static_cast<size_t>(recursiveIdx) < order.size() ? order[recursiveIdx] : -1;
 }

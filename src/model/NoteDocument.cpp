@@ -69,8 +69,7 @@ void NoteDocument::ClearContents() {
   m_mapIdToIdx.clear();
   m_mapPidSibToIdx.clear();
   m_mapChildCount.clear();
-  m_mapRecursiveIdx.clear();
-  m_vecDepth.clear();
+  m_tree = TreeIndex();
   m_bRecursiveMapDirty = true;
   m_bBlockMapRecalc = false;
   m_nNodeCounter = 0;
@@ -218,56 +217,103 @@ void NoteDocument::BlockMapRecalc(bool block) {
   }
 }
 
-void NoteDocument::RebuildRecursiveMap() {
-  m_mapRecursiveIdx.clear();
-  m_mapRecursiveIdx.reserve(m_lstNodes.size());
-  // Children per parent, in sibling order, built once: O(n log n).
-  std::unordered_map<std::string, std::vector<std::pair<int, int>>> children;
-  for (int i = 0; i < GetNodeCount(); ++i)
-    children[m_lstNodes[i].m_strParentID].emplace_back(m_lstNodes[i].m_nSibling, i);
-  for (auto& c : children) std::sort(c.second.begin(), c.second.end());
+void TreeIndex::Build(const NoteDocument& doc) {
+  const NoteNodeList& notes = doc.GetNodeList();
+  const int n = static_cast<int>(notes.size());
+  // Parents by index: one hash of the parent ID per note. The ID map may
+  // miss notes added without map upkeep; then a map of the note list itself
+  // answers (later notes win, as in the ID map).
+  parent.assign(n, -1);
+  std::unordered_map<std::string, int> local;
+  bool useLocal = false;
+  for (int i = 0; i < n; ++i) {
+    const std::string& pid = notes[i].m_strParentID;
+    if (pid.empty()) continue;
+    int p = -2;
+    if (!useLocal) {
+      const int found = doc.GetIdxFromID(pid);
+      if (found >= 0 && found < n && notes[found].m_strID == pid) {
+        p = found;
+      } else {
+        useLocal = true;
+        local.reserve(static_cast<size_t>(n));
+        for (int k = 0; k < n; ++k)
+          if (!notes[k].m_strID.empty()) local[notes[k].m_strID] = k;
+      }
+    }
+    if (useLocal) {
+      auto it = local.find(pid);
+      p = it == local.end() ? -2 : it->second;
+    }
+    parent[i] = p;
+  }
+  // Children lists, grouped by parent (counting sort), each in sibling order.
+  childStart.assign(static_cast<size_t>(n) + 2, 0);
+  for (int i = 0; i < n; ++i)
+    if (parent[i] >= -1) ++childStart[parent[i] + 2];
+  for (int k = 1; k < n + 2; ++k) childStart[k] += childStart[k - 1];
+  childList.assign(childStart[n + 1], 0);
+  std::vector<int> fill(childStart.begin(), childStart.end() - 1);
+  for (int i = 0; i < n; ++i)
+    if (parent[i] >= -1) childList[fill[parent[i] + 1]++] = i;
+  for (int p = -1; p < n; ++p) {
+    int* b = childList.data() + childStart[p + 1];
+    int* e = childList.data() + childStart[p + 2];
+    if (e - b > 1)
+      std::sort(b, e, [&notes](int a, int c) {
+        return notes[a].m_nSibling != notes[c].m_nSibling ? notes[a].m_nSibling < notes[c].m_nSibling : a < c;
+      });
+  }
+  // Depth-first order from the top level; a note is taken once, which also
+  // ends parent cycles.
+  order.clear();
+  order.reserve(n);
+  position.assign(n, -1);
+  depth.assign(n, -1);
   std::vector<std::pair<int, int>> stack;  // (note index, depth)
-  std::vector<char> seen(m_lstNodes.size(), 0);
-  m_vecDepth.assign(m_lstNodes.size(), -1);
-  auto pushChildren = [&](const std::string& pid, int depth) {
-    auto it = children.find(pid);
-    if (it == children.end()) return;
-    for (auto r = it->second.rbegin(); r != it->second.rend(); ++r) stack.emplace_back(r->second, depth);
-  };
-  pushChildren("", 0);
-  int pos = 0;
+  for (const int* c = ChildrenEnd(-1); c != Children(-1);) stack.emplace_back(*--c, 0);
   while (!stack.empty()) {
     const int idx = stack.back().first;
-    const int depth = stack.back().second;
+    const int d = stack.back().second;
     stack.pop_back();
-    if (seen[idx]) continue;  // a cycle in corrupt input
-    seen[idx] = 1;
-    m_mapRecursiveIdx[idx] = pos++;
-    m_vecDepth[idx] = depth;
-    if (!m_lstNodes[idx].m_strID.empty()) pushChildren(m_lstNodes[idx].m_strID, depth + 1);
+    if (position[idx] >= 0) continue;
+    position[idx] = static_cast<int>(order.size());
+    order.push_back(idx);
+    depth[idx] = d;
+    for (const int* c = ChildrenEnd(idx); c != Children(idx);) stack.emplace_back(*--c, d + 1);
   }
+}
+
+void NoteDocument::RebuildRecursiveMap() {
+  m_tree.Build(*this);
   m_bRecursiveMapDirty = false;
+}
+
+const TreeIndex* NoteDocument::GetTreeIndex() {
+  if (m_bBlockMapRecalc) return nullptr;
+  if (m_bRecursiveMapDirty) RebuildRecursiveMap();
+  return &m_tree;
 }
 
 int NoteDocument::GetCachedDepth(int idx) {
   if (m_bBlockMapRecalc || idx < 0 || idx >= GetNodeCount()) return -1;
   if (m_bRecursiveMapDirty) RebuildRecursiveMap();
-  if (static_cast<size_t>(idx) >= m_vecDepth.size()) return -1;
-  const int depth = m_vecDepth[idx];
+  if (static_cast<size_t>(idx) >= m_tree.depth.size()) return -1;
+  const int depth = m_tree.depth[idx];
   if (depth < 0) return -1;
-  // The note must still sit where the cache put it: under a parent (found
-  // through the ID map, as a caller counting levels would) one level up.
+  // The note must still sit where the cache put it: under the note that
+  // bears its parent ID, one level up.
   const std::string& pid = m_lstNodes[idx].m_strParentID;
   if (pid.empty()) return depth == 0 ? 0 : -1;
-  const int parent = GetIdxFromID(pid);
-  if (parent < 0 || static_cast<size_t>(parent) >= m_vecDepth.size() || m_vecDepth[parent] != depth - 1) return -1;
+  const int parent = m_tree.parent[idx];
+  if (parent < 0 || m_lstNodes[parent].m_strID != pid || m_tree.depth[parent] != depth - 1) return -1;
   return depth;
 }
 
 int NoteDocument::GetRecursiveIdx(int idx) {
   if (m_bRecursiveMapDirty && !m_bBlockMapRecalc) RebuildRecursiveMap();
-  auto it = m_mapRecursiveIdx.find(idx);
-  return it == m_mapRecursiveIdx.end() ? -1 : it->second;
+  if (idx < 0 || static_cast<size_t>(idx) >= m_tree.position.size()) return -1;
+  return m_tree.position[idx];
 }
 
 void NoteDocument::GenerateUniqueNodeID(std::string& out) {

@@ -140,6 +140,9 @@ class NoteDocument : public DocTreeCache {
   // reachable from the top level, or its parent changed since) and the
   // caller must count the levels itself.
   int GetCachedDepth(int idx);
+  // The tree by note index, brought up to date when the tree changed; null
+  // while BlockMapRecalc(true) is in force (the ID map may be stale then).
+  const TreeIndex* GetTreeIndex();
   // A new random 22-character ID (base64 of 16 random bytes, no padding)
   // that no note of the document and no note of a dynamic loader's file
   // has. Also used for attachment codes.

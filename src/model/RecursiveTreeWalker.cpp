@@ -1,7 +1,6 @@
 #include "model/RecursiveTreeWalker.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "base/Log.h"
 #include "model/DocumentIterator.h"
@@ -53,39 +52,41 @@ void RecursiveTreeWalker::Build() {
     return;
   }
 
-  // Children per parent in sibling order (ties by index), built once.
-  std::unordered_map<std::string, std::vector<std::pair<int, int>>> children;
-  children.reserve(static_cast<size_t>(n) / 2 + 1);
-  for (int i = 0; i < n; ++i) {
-    const NoteNode& note = m_doc.GetNodeByIdx(i);
-    children[note.m_strParentID].emplace_back(note.m_nSibling, i);
+  // The document's tree by index; while its maps are blocked a walk builds
+  // its own.
+  TreeIndex local;
+  const TreeIndex* tree = m_doc.GetTreeIndex();
+  if (!tree) {
+    local.Build(m_doc);
+    tree = &local;
   }
-  for (auto& c : children) std::sort(c.second.begin(), c.second.end());
-
-  std::vector<int> stack;
-  std::vector<char> seen(n, 0);
-  auto pushChildren = [&](int parentIdx) {
-    const std::string pid = parentIdx < 0 ? std::string() : m_doc.GetNodeByIdx(parentIdx).m_strID;
-    if (parentIdx >= 0 && pid.empty()) return;
-    auto f = children.find(pid);
-    if (f == children.end()) return;
-    for (auto r = f->second.rbegin(); r != f->second.rend(); ++r) stack.push_back(r->second);
-  };
-  if (m_nType == WALK_BRANCH) {
-    stack.push_back(m_nStartIdx);
-  } else if (m_nType == WALK_CHILDREN || m_nType == WALK_DESCENDANTS) {
-    seen[m_nStartIdx] = 1;
-    pushChildren(m_nStartIdx);
+  if (m_nType == WALK_ALL || m_nType == WALK_MARKED) {
+    if (m_nType == WALK_ALL) {
+      m_order = tree->order;
+    } else {
+      for (int idx : tree->order)
+        if (m_doc.GetNodeByIdx(idx).m_bMarked) m_order.push_back(idx);
+    }
   } else {
-    pushChildren(-1);
-  }
-  while (!stack.empty()) {
-    const int idx = stack.back();
-    stack.pop_back();
-    if (seen[idx]) continue;  // a parent cycle in corrupt input
-    seen[idx] = 1;
-    if (m_nType != WALK_MARKED || m_doc.GetNodeByIdx(idx).m_bMarked) m_order.push_back(idx);
-    if (m_nType != WALK_CHILDREN) pushChildren(idx);
+    std::vector<int> stack;
+    std::vector<char> seen(n, 0);
+    auto pushChildren = [&](int parentIdx) {
+      for (const int* c = tree->ChildrenEnd(parentIdx); c != tree->Children(parentIdx);) stack.push_back(*--c);
+    };
+    if (m_nType == WALK_BRANCH) {
+      stack.push_back(m_nStartIdx);
+    } else {
+      seen[m_nStartIdx] = 1;
+      pushChildren(m_nStartIdx);
+    }
+    while (!stack.empty()) {
+      const int idx = stack.back();
+      stack.pop_back();
+      if (seen[idx]) continue;  // a parent cycle in corrupt input
+      seen[idx] = 1;
+      m_order.push_back(idx);
+      if (m_nType != WALK_CHILDREN) pushChildren(idx);
+    }
   }
   if (m_nType == WALK_MARKED) m_setInWalk.insert(m_order.begin(), m_order.end());
   if (m_nType == WALK_ALL && static_cast<int>(m_order.size()) < n)
