@@ -36,6 +36,7 @@ struct TreeIndex {
   std::vector<int> order;       // depth-first order of the reachable notes
   std::vector<int> position;    // note index -> place in order
   std::vector<int> depth;       // 0 = top level
+  std::vector<char> noID;       // 1 for a note without an ID (it has no children here)
 
   void Build(const NoteDocument& doc);
   const int* Children(int parentIdx) const { return childList.data() + childStart[parentIdx + 1]; }

@@ -23,6 +23,14 @@ int DocumentIterator::CalcNodeLevel(int idx) const {
 
 int DocumentIterator::GetChildCount(const std::string& id) const { return m_doc.GetChildCountOf(id); }
 
+int DocumentIterator::GetChildCountByIdx(int idx) const {
+  if (idx < 0 || idx >= m_doc.GetNodeCount()) return 0;
+  // A note without an ID is asked as the map is: by its (empty) key.
+  const TreeIndex* tree = m_doc.GetTreeIndex();
+  if (!tree || tree->noID[idx]) return GetChildCount(m_doc.GetNodeByIdx(idx).m_strID);
+  return static_cast<int>(tree->ChildrenEnd(idx) - tree->Children(idx));
+}
+
 int DocumentIterator::CalcChildCount(const std::string& parentID, bool recursive) const {
   const int n = m_doc.GetNodeCount();
   if (!recursive) {

@@ -18,6 +18,9 @@ class DocumentIterator {
   // Children of the note with that ID (empty ID = top level), from the
   // child-count map.
   int GetChildCount(const std::string& id) const;
+  // Children of the note at idx, from the document's tree by index when it
+  // is current (no hashing), else as GetChildCount of its ID.
+  int GetChildCountByIdx(int idx) const;
   // Notes whose parent is parentID, counted in the note list; recursive
   // also counts their descendants.
   int CalcChildCount(const std::string& parentID, bool recursive) const;

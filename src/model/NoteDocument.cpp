@@ -224,9 +224,11 @@ void TreeIndex::Build(const NoteDocument& doc) {
   // miss notes added without map upkeep; then a map of the note list itself
   // answers (later notes win, as in the ID map).
   parent.assign(n, -1);
+  noID.assign(n, 0);
   std::unordered_map<std::string, int> local;
   bool useLocal = false;
   for (int i = 0; i < n; ++i) {
+    noID[i] = notes[i].m_strID.empty();
     const std::string& pid = notes[i].m_strParentID;
     if (pid.empty()) continue;
     int p = -2;

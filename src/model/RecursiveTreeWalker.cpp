@@ -25,6 +25,7 @@ int RecursiveTreeWalker::GetNextNode() {
 
 void RecursiveTreeWalker::Build() {
   m_order.clear();
+  m_depth.clear();
   m_setInWalk.clear();
   m_nPos = 0;
   const int n = m_doc.GetNodeCount();
@@ -61,6 +62,7 @@ void RecursiveTreeWalker::Build() {
     tree = &local;
   }
   if (m_nType == WALK_ALL || m_nType == WALK_MARKED) {
+    m_depth = tree->depth;
     if (m_nType == WALK_ALL) {
       m_order = tree->order;
     } else {
@@ -68,25 +70,28 @@ void RecursiveTreeWalker::Build() {
         if (m_doc.GetNodeByIdx(idx).m_bMarked) m_order.push_back(idx);
     }
   } else {
-    std::vector<int> stack;
-    std::vector<char> seen(n, 0);
-    auto pushChildren = [&](int parentIdx) {
-      for (const int* c = tree->ChildrenEnd(parentIdx); c != tree->Children(parentIdx);) stack.push_back(*--c);
+    m_depth.assign(n, -1);
+    std::vector<std::pair<int, int>> stack;  // (note index, depth)
+    auto pushChildren = [&](int parentIdx, int depth) {
+      for (const int* c = tree->ChildrenEnd(parentIdx); c != tree->Children(parentIdx);)
+        stack.emplace_back(*--c, depth);
     };
     if (m_nType == WALK_BRANCH) {
-      stack.push_back(m_nStartIdx);
+      stack.emplace_back(m_nStartIdx, m_nStartDepth);
     } else {
-      seen[m_nStartIdx] = 1;
-      pushChildren(m_nStartIdx);
+      m_depth[m_nStartIdx] = m_nStartDepth;  // not walked, but never walked again either
+      pushChildren(m_nStartIdx, m_nStartDepth + 1);
     }
     while (!stack.empty()) {
-      const int idx = stack.back();
+      const int idx = stack.back().first;
+      const int depth = stack.back().second;
       stack.pop_back();
-      if (seen[idx]) continue;  // a parent cycle in corrupt input
-      seen[idx] = 1;
+      if (m_depth[idx] >= 0) continue;  // a parent cycle in corrupt input
+      m_depth[idx] = depth;
       m_order.push_back(idx);
-      if (m_nType != WALK_CHILDREN) pushChildren(idx);
+      if (m_nType != WALK_CHILDREN) pushChildren(idx, depth + 1);
     }
+    if (m_nType != WALK_BRANCH) m_depth[m_nStartIdx] = -1;
   }
   if (m_nType == WALK_MARKED) m_setInWalk.insert(m_order.begin(), m_order.end());
   if (m_nType == WALK_ALL && static_cast<int>(m_order.size()) < n)
@@ -96,6 +101,10 @@ void RecursiveTreeWalker::Build() {
 
 int RecursiveTreeWalker::CalcRelativeDepth(int idx) const {
   if (m_nType == WALK_LIST) return 0;
+  if (idx >= 0 && static_cast<size_t>(idx) < m_depth.size() && m_depth[idx] >= 0) {
+    const int d = m_depth[idx] - m_nStartDepth;
+    return d < 0 ? 0 : d;
+  }
   DocumentIterator it(m_doc);
   const int d = it.CalcNodeLevel(idx) - m_nStartDepth;
   return d < 0 ? 0 : d;

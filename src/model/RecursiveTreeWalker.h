@@ -63,6 +63,9 @@ class RecursiveTreeWalker {
   int m_nStartDepth = 0;
   std::vector<std::string> m_lstIDs;
   std::vector<int> m_order;
+  // Depth of each walked note as the walk found it (-1: not walked), so that
+  // a writer asking every note's depth touches no note.
+  std::vector<int> m_depth;
   std::unordered_set<int> m_setInWalk;  // List and Marked membership
   size_t m_nPos = 0;
 };

@@ -190,7 +190,7 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
   const bool keepsText = !note.IsClone() || converted || doc.m_nCloneMode == 4 || exp || m_bCloneContents;
   if (!m_bTitlesOnly && keepsText) SerializeNoteContents(original, exp, it, walker, text);
 
-  const int children = it.GetChildCount(note.m_strID);
+  const int children = it.GetChildCountByIdx(idx);
   // "Empty" means no markup at all: a note holding only a picture or an
   // anchor still needs its DD, or the reader takes the picture for an icon.
   if (listMarkup && (children > 0 || !text.empty() || exp))
@@ -468,14 +468,14 @@ bool FormatIO_HTML::TerminateBranchTags(const RecursiveTreeWalker& walker, IOPro
   int ending = 0;
   int current = idx;
   int remaining = depth;
-  const int ownChildren = it.GetChildCount(doc.GetNodeByIdx(idx).m_strID);
+  const int ownChildren = it.GetChildCountByIdx(idx);
   while (current >= 0) {
     if (--remaining < 0) break;
     const NoteNode& node = doc.GetNodeByIdx(current);
     int parent = doc.GetIdxFromID(node.m_strParentID);
     if (parent < 0) break;
     const int children = current == idx ? ownChildren : 0;
-    if (node.m_nSibling != it.GetChildCount(node.m_strParentID) - 1 || children != 0) break;
+    if (node.m_nSibling != it.GetChildCountByIdx(parent) - 1 || children != 0) break;
     ++ending;
     current = parent;
   }
