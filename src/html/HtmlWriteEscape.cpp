@@ -29,22 +29,42 @@ void AppendCommentValue(std::string& out, const std::string& value) {
   out.append(value, start, std::string::npos);
 }
 
+namespace {
+
+// The bytes AppendNoteText replaces; every other byte is copied in runs.
+struct NoteTextSpecials {
+  bool special[256] = {};
+  NoteTextSpecials() {
+    for (unsigned char c : {'"', '&', '<', '>', '\n', '\r'}) special[c] = true;
+  }
+};
+const NoteTextSpecials kSpecials;
+
+}  // namespace
+
 void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBreaks) {
+  static const std::string kBreak = "<BR>\n";
   size_t start = 0;
   for (size_t i = 0; i < len; ++i) {
+    if (!kSpecials.special[static_cast<unsigned char>(text[i])]) continue;
     const char* rep = nullptr;
+    size_t repLen = 0;
     size_t skip = 1;
     switch (text[i]) {
-      case '"': rep = "&quot;"; break;
-      case '&': rep = "&amp;"; break;
-      case '<': rep = "&lt;"; break;
-      case '>': rep = "&gt;"; break;
-      case '\n': rep = dropBreaks ? "" : "<BR>\n"; break;
+      case '"': rep = "&quot;"; repLen = 6; break;
+      case '&': rep = "&amp;"; repLen = 5; break;
+      case '<': rep = "&lt;"; repLen = 4; break;
+      case '>': rep = "&gt;"; repLen = 4; break;
+      case '\n':
+        rep = kBreak.data();
+        repLen = dropBreaks ? 0 : kBreak.size();
+        break;
       case '\r':
         if (dropBreaks) {
-          rep = "";
+          rep = kBreak.data();
         } else if (i + 1 < len && text[i + 1] == '\n') {
-          rep = "<BR>\n";
+          rep = kBreak.data();
+          repLen = kBreak.size();
           skip = 2;
         }
         break;
@@ -52,7 +72,7 @@ void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBre
     }
     if (!rep) continue;
     out.append(text + start, i - start);
-    out.append(rep);
+    out.append(rep, repLen);
     i += skip - 1;
     start = i + 1;
   }

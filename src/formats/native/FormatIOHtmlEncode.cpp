@@ -62,8 +62,11 @@ std::string AbsoluteFromHere(const std::string& path) {
   return abs;
 }
 
-bool IsBulletLineStart(const tSegment& s) { return !s.bText && s.text == "<LI>"; }
-bool IsBulletLineEnd(const tSegment& s) { return !s.bText && s.text == "</LI>\n"; }
+bool IsMarkup(const tSegment& s, const char* markup, size_t len) {
+  return !s.bText && s.text.size() == len && s.text.compare(0, len, markup) == 0;
+}
+bool IsBulletLineStart(const tSegment& s) { return IsMarkup(s, "<LI>", 4); }
+bool IsBulletLineEnd(const tSegment& s) { return IsMarkup(s, "</LI>\n", 6); }
 
 // Zero-length markup that a bullet look-around may step over.
 bool IsTransparent(const tSegment& s) {

@@ -20,6 +20,7 @@
 #include "html/HtmlWriteEscape.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerString.h"
+#include "io/IOLayerThread.h"
 #include "io/IOProcess.h"
 #include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
@@ -87,7 +88,10 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   m_strPath = path ? path : "";
   BeginNativeSave(doc);
 
+  // The file's writes run on a worker thread while the notes are rendered.
   IOProcess io(IOLayerBase::MODE_WRITE);
+  IOLayerThread* handOff = new IOLayerThread;
+  io.PushLayer(handOff);
   IOLayerFile64* layer = new IOLayerFile64;
   io.PushLayer(layer);
   File64& out = layer->GetFile();
@@ -108,6 +112,7 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   }
   xLog(LOG_INFO, "HTML::Save Start writing contents\n");
   WriteDocContents(io, walker);
+  if (m_nSaveError != 0) handOff->Cancel();  // nothing more of a failed save is written
   // Every byte must reach the disk before the save counts: the file stage
   // reports a failed flush, the held copy no longer buffers anything.
   if (io.Finalize() < 0 || io.HasError() || (m_bFileLocked ? !out.Detach() : !out.Close())) {
