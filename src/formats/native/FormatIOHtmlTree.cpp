@@ -430,20 +430,28 @@ void FormatIO_HTML::SerializeNoteContents(NoteNode& note, bool exp, DocumentIter
   const std::string& text = note.GetText();
   const RichText& rt = note.m_objText;
   tSegmentList segs;
-  segs.reserve(std::max<size_t>(3 * (rt.m_lstPictures.GetSize() + rt.m_lstAnchors.GetSize() +
-                                     2 * rt.m_lstLinks.GetSize() + 2 * rt.m_lstFmt.GetSize()) +
-                                    1,
-                                50));
-  if (!text.empty()) segs.emplace_back(text, true, rt.GetTextLen());
-  SegmentListAddPictures(note, segs, exp);
+  if (exp || !rt.m_lstPictures.IsEmpty()) {
+    segs.reserve(std::max<size_t>(3 * (rt.m_lstPictures.GetSize() + rt.m_lstAnchors.GetSize() +
+                                       2 * rt.m_lstLinks.GetSize() + 2 * rt.m_lstFmt.GetSize()) +
+                                      1,
+                                  50));
+    if (!text.empty()) segs.emplace_back(text, true, rt.GetTextLen());
+  }
   // Links, formatting and anchors all cover no position: one merge places
   // them all, each pass's items after the earlier passes' at one offset.
   std::vector<tSegmentInsert> items;
+  const bool plain = !exp && rt.m_lstPictures.IsEmpty();
+  if (!plain) SegmentListAddPictures(note, segs, exp);
   m_pDeferredItems = &items;
   SegmentListAddLinks(note, segs, exp, it, walker);
   SegmentListAddFormatting(note, segs, exp);
   SegmentListAddAnchors(note, segs, false);
   m_pDeferredItems = nullptr;
+  if (plain) {
+    // The common case renders straight from the note's text.
+    quillery::RenderTextWithMarkup(text, rt.GetTextLen(), items, g_szBullet, out);
+    return;
+  }
   quillery::MergeIntoSegmentList(segs, items);
   SegmentListToString(segs, exp, out);
 }

@@ -1,8 +1,10 @@
 #include "formats/native/HtmlSegmentList.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/StringUtil.h"
+#include "html/HtmlWriteEscape.h"
 
 namespace quillery {
 
@@ -49,14 +51,11 @@ void EmitRest(tSegmentList& in, Cursor& c, tSegmentList& out) {
   c.usedChars = 0;
 }
 
-}  // namespace
-
-void MergeIntoSegmentList(tSegmentList& segs, std::vector<tSegmentInsert>& items) {
-  if (items.empty()) return;
-  // The order of placing: by offset, equal offsets in batch order. Sorting
-  // (offset, index) pairs gives that order without moving the markup
-  // strings, and a batch that is in order already (most are) is not sorted.
-  std::vector<std::pair<int, int>> order;
+// The order of placing a batch: by offset, equal offsets in batch order.
+// Sorting (offset, index) pairs gives that order without moving the markup
+// strings; a batch that is in order already (most are) is not sorted and
+// `order` stays empty.
+bool PlacingOrder(const std::vector<tSegmentInsert>& items, std::vector<std::pair<int, int>>& order) {
   const bool sorted = std::is_sorted(items.begin(), items.end(), [](const tSegmentInsert& a, const tSegmentInsert& b) {
     return a.nOffset < b.nOffset;
   });
@@ -65,6 +64,85 @@ void MergeIntoSegmentList(tSegmentList& segs, std::vector<tSegmentInsert>& items
     for (size_t i = 0; i < items.size(); ++i) order.emplace_back(items[i].nOffset, static_cast<int>(i));
     std::sort(order.begin(), order.end());
   }
+  return sorted;
+}
+
+// A piece of the rendering: note text (by reference) or ready markup.
+struct Piece {
+  const char* data;
+  size_t len;
+  bool text;
+  bool Is(const char* markup, size_t n) const { return !text && len == n && memcmp(data, markup, n) == 0; }
+  bool LineStart() const { return Is("<LI>", 4); }
+  bool LineEnd() const { return Is("</LI>\n", 6); }
+  // Zero-length markup (every item here) that a bullet look-around steps over.
+  bool Transparent() const { return text ? len == 0 : !LineStart() && !LineEnd(); }
+};
+
+}  // namespace
+
+void RenderTextWithMarkup(const std::string& text, int textLen, std::vector<tSegmentInsert>& items,
+                          const char* bullet, std::string& out) {
+  std::vector<std::pair<int, int>> order;
+  const bool sorted = PlacingOrder(items, order);
+  std::vector<Piece> pieces;
+  pieces.reserve(2 * items.size() + 1);
+  bool textLeft = !text.empty();
+  size_t usedBytes = 0;
+  long pos = 0;
+  auto emitRest = [&]() {
+    pieces.push_back({text.data() + usedBytes, text.size() - usedBytes, true});
+    pos = textLen;
+    textLeft = false;
+  };
+  for (size_t k = 0; k < items.size(); ++k) {
+    const tSegmentInsert& item = items[sorted ? k : static_cast<size_t>(order[k].second)];
+    if (textLeft && textLen <= item.nOffset) emitRest();
+    if (!textLeft) {
+      if (item.nOffset > pos) continue;  // beyond the end: dropped
+    } else if (item.nOffset > pos) {
+      const long d = item.nOffset - pos;
+      const size_t cut = usedBytes + Utf8CharToByteOffset(text.data() + usedBytes, text.size() - usedBytes, d);
+      pieces.push_back({text.data() + usedBytes, cut - usedBytes, true});
+      usedBytes = cut;
+      pos += d;
+    }
+    pieces.push_back({item.markup.data(), item.markup.size(), false});
+  }
+  if (textLeft) emitRest();
+
+  const size_t n = pieces.size();
+  const size_t bulletLen = strlen(bullet);
+  for (size_t i = 0; i < n; ++i) {
+    if (!pieces[i].LineStart()) continue;
+    size_t j = i + 1;
+    while (j < n && pieces[j].Transparent()) ++j;
+    if (j < n && pieces[j].text && pieces[j].len >= bulletLen && memcmp(pieces[j].data, bullet, bulletLen) == 0) {
+      pieces[j].data += bulletLen;
+      pieces[j].len -= bulletLen;
+    }
+  }
+  out.clear();
+  size_t total = 0;
+  for (const Piece& p : pieces) total += p.len;
+  out.reserve(total + total / 8);
+  for (size_t i = 0; i < n; ++i) {
+    const Piece& p = pieces[i];
+    if (!p.text) {
+      out.append(p.data, p.len);
+      continue;
+    }
+    if (p.len == 0) continue;
+    size_t j = i + 1;
+    while (j < n && pieces[j].Transparent()) ++j;
+    AppendNoteText(out, p.data, p.len, j < n && pieces[j].LineEnd());
+  }
+}
+
+void MergeIntoSegmentList(tSegmentList& segs, std::vector<tSegmentInsert>& items) {
+  if (items.empty()) return;
+  std::vector<std::pair<int, int>> order;
+  const bool sorted = PlacingOrder(items, order);
 
   tSegmentList out;
   out.reserve(segs.size() + 2 * items.size() + 1);

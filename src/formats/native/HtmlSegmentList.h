@@ -52,4 +52,12 @@ long SegmentListPositions(tSegmentList& segs);
 // batch is placed right after it.
 void MergeIntoSegmentList(tSegmentList& segs, std::vector<tSegmentInsert>& items);
 
+// The native rendering of a note's text without pictures in one pass: the
+// same bytes as merging the zero-length items into a list holding the text
+// (textLen positions) and joining it with the bullet clean-up (one leading
+// bullet of a bullet line's first text goes; a bullet line's text drops its
+// line breaks), but the text is cut by reference instead of into copies.
+void RenderTextWithMarkup(const std::string& text, int textLen, std::vector<tSegmentInsert>& items,
+                          const char* bullet, std::string& out);
+
 }  // namespace quillery
