@@ -28,7 +28,9 @@ bool StartsWithAtLeast(const std::string& s, const char* prefix, size_t n) {
 }
 
 bool IsUtf8Name(const std::string& codePage) {
-  return codePage.empty() || g_ascii_strcasecmp(codePage.c_str(), "UTF-8") == 0 ||
+  // Asked for every tag and text run: the usual spellings are matched first.
+  if (codePage.empty() || codePage == "UTF-8" || codePage == "utf-8") return true;
+  return g_ascii_strcasecmp(codePage.c_str(), "UTF-8") == 0 ||
          g_ascii_strcasecmp(codePage.c_str(), "UTF8") == 0;
 }
 

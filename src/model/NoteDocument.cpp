@@ -329,7 +329,9 @@ void NoteDocument::GenerateUniqueNodeID(std::string& out) {
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (EVP_Digest(seed, sizeof(seed), digest, &len, EVP_md5(), nullptr) != 1 || len < 16)
+    // Fetched once: an implicit fetch on every call costs more than the digest.
+    static EVP_MD* const md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
+    if (!md5 || EVP_Digest(seed, sizeof(seed), digest, &len, md5, nullptr) != 1 || len < 16)
       memcpy(digest, seed, 16);
     out = EncodeId(digest);
     if (m_mapIdToIdx.count(out)) continue;
