@@ -20,6 +20,7 @@
 #include "base/File64.h"
 #include "base/Log.h"
 #include "common/TempDir.h"
+#include "io/IOLayerDeflateParallel.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
 #include "io/IOLayerString.h"
@@ -415,6 +416,37 @@ TEST(IOChain, WriteFailureTravelsUp) {
   EXPECT_EQ(WriteUnderSizeLimit(dir / "plain.bin", false), 0);
   EXPECT_EQ(WriteUnderSizeLimit(dir / "zlib.bin", true), 0);
   EXPECT_EQ(WriteUnderSizeLimit(dir / "threaded.bin", true, true), 0);
+}
+
+TEST(IOChain, ParallelDeflateIsOneZlibStream) {
+  // Chunks deflated apart, joined: one stream with the level-4 header that plain
+  // zlib inflates whole, also when the input is empty or ends on a chunk boundary.
+  const size_t chunk = IOLayerDeflateParallel::kChunkSize;
+  std::string text;
+  while (text.size() < 3 * chunk) text += "note " + std::to_string(text.size() % 977) + " text\n";
+  for (size_t size : {size_t(0), size_t(1000), 2 * chunk, 3 * chunk + 17}) {
+    const std::string in = RandomBytes(size / 4, 11) + text.substr(0, size - size / 4);
+    IOProcess chain(kWrite);
+    auto* deflater = new IOLayerDeflateParallel;
+    auto* str = new IOLayerString;
+    chain.PushLayer(deflater);
+    chain.PushLayer(str);
+    for (size_t pos = 0; pos < in.size(); pos += 70000)
+      ASSERT_GE(chain.Write(in.data() + pos, int(std::min<size_t>(70000, in.size() - pos))), 0);
+    ASSERT_EQ(chain.Finalize(), 0);
+    const std::string& z = str->GetBuffer();
+    ASSERT_GE(z.size(), 6u);
+    EXPECT_EQ(z.substr(0, 2), std::string("\x78\x5E"));
+    EXPECT_EQ(deflater->GetTotalOut(), int64_t(z.size()));
+    std::string out(in.size() + 1, '\0');
+    uLongf outLen = out.size();
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(&out[0]), &outLen, reinterpret_cast<const Bytef*>(z.data()),
+                         z.size()),
+              Z_OK)
+        << size;
+    out.resize(outLen);
+    EXPECT_TRUE(out == in) << size;
+  }
 }
 
 // A stage that throws after taking `budget` bytes.

@@ -12,6 +12,7 @@
 #include "base/Sha1.h"
 #include "io/BlowFish.h"
 #include "formats/containers/ContainerIO.h"
+#include "io/IOLayerDeflateParallel.h"
 #include "io/IOLayerEnc.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
@@ -239,16 +240,16 @@ int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker, bool a
   if (!path || !*path) return DOC_SAVE_NOT_OPEN;
   const int version = (m_nVersion >= 1 && m_nVersion <= 3) ? m_nVersion : 3;
 
-  // The writer, the compressor and the cipher with the file each get a core: the
-  // stages after each hand-off run on a worker thread of their own.
+  // The writer, the compressor and the cipher with the file each work on a thread
+  // of their own (the stages after each hand-off run on its worker), and the stream
+  // is deflated in chunks by a pool of workers.
   IOProcess io(IOLayerBase::MODE_WRITE);
   IOLayerThread* handOff = new IOLayerThread;
   io.PushLayer(handOff);
-  IOLayerZlib* zlib = nullptr;
+  IOLayerDeflateParallel* zlib = nullptr;
   if (version >= 2) {
-    zlib = new IOLayerZlib(true);
+    zlib = new IOLayerDeflateParallel;
     io.PushLayer(zlib);
-    if (zlib->GetError() != 0) return DOC_SAVE_ERROR;
     io.PushLayer(new IOLayerThread);
   }
   IOLayerEnc* enc = new IOLayerEnc;

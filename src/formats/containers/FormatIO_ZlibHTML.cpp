@@ -7,6 +7,7 @@
 #include "base/File64.h"
 #include "base/Log.h"
 #include "formats/containers/ContainerIO.h"
+#include "io/IOLayerDeflateParallel.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
 #include "io/IOLayerThread.h"
@@ -106,13 +107,13 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool 
   if (!path || !*path) return DOC_SAVE_NOT_OPEN;
   m_strPath = path;
 
-  // The writer works on this thread, the compressor and the file on a worker.
+  // The writer works on this thread, the file on a worker, and the stream is
+  // deflated in chunks by a pool of workers.
   IOProcess io(IOLayerBase::MODE_WRITE);
   IOLayerThread* handOff = new IOLayerThread;
   io.PushLayer(handOff);
-  IOLayerZlib* zlib = new IOLayerZlib(true);
+  IOLayerDeflateParallel* zlib = new IOLayerDeflateParallel;
   io.PushLayer(zlib);
-  if (zlib->GetError() != 0) return DOC_SAVE_ERROR;
   IOLayerFile64* fileLayer = new IOLayerFile64;
   io.PushLayer(fileLayer);
   File64& out = fileLayer->GetFile();
