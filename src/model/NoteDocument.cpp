@@ -124,7 +124,9 @@ void NoteDocument::AddToMaps(int idx) {
 }
 
 int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool updateMaps, bool notifyLoader) {
-  const int count = GetChildCountOf(parentID);
+  // One lookup of the parent's count serves both the position and the upkeep.
+  int& children = m_mapChildCount[parentID];
+  const int count = children;
   if (sibling < 0 || sibling > count) sibling = count;
   // Later siblings move up by one, from the last down, so that no key is
   // overwritten while it is still needed.
@@ -145,7 +147,7 @@ int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool upda
   m_lstNodes.push_back(std::move(note));
   const int idx = GetNodeCount() - 1;
   ++m_nNodeCounter;
-  ++m_mapChildCount[parentID];
+  ++children;
   if (updateMaps) AddToMaps(idx);
   m_bRecursiveMapDirty = true;
 
