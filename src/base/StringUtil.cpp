@@ -59,14 +59,17 @@ size_t Utf8CharLen(const char* s, size_t len, size_t pos) {
 size_t Utf8CharCount(const char* s, size_t len) {
   if (!s) return 0;
   size_t count = 0;
-  for (size_t pos = 0; pos < len; pos += Utf8CharLen(s, len, pos)) ++count;
+  // ASCII, the common case, is stepped over without the call.
+  for (size_t pos = 0; pos < len; pos += static_cast<unsigned char>(s[pos]) < 0x80 ? 1 : Utf8CharLen(s, len, pos))
+    ++count;
   return count;
 }
 
 size_t Utf8CharToByteOffset(const char* s, size_t len, long long charOffset) {
   if (!s || charOffset <= 0) return 0;
   size_t pos = 0;
-  for (long long i = 0; i < charOffset && pos < len; ++i) pos += Utf8CharLen(s, len, pos);
+  for (long long i = 0; i < charOffset && pos < len; ++i)
+    pos += static_cast<unsigned char>(s[pos]) < 0x80 ? 1 : Utf8CharLen(s, len, pos);
   return pos;
 }
 

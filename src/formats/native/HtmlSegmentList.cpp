@@ -85,7 +85,9 @@ void RenderTextWithMarkup(const std::string& text, int textLen, std::vector<tSeg
                           const char* bullet, std::string& out) {
   std::vector<std::pair<int, int>> order;
   const bool sorted = PlacingOrder(items, order);
-  std::vector<Piece> pieces;
+  // Reused from note to note: the pieces of a note need no allocation of their own.
+  static thread_local std::vector<Piece> pieces;
+  pieces.clear();
   pieces.reserve(2 * items.size() + 1);
   bool textLeft = !text.empty();
   size_t usedBytes = 0;
