@@ -57,6 +57,7 @@ int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly
 }
 
 int CppSQLite3DB::close() {
+  clearStatementCache();
   if (!mpDB) return SQLITE_OK;
   int rc = sqlite3_close(mpDB);
   // A handle that refuses to close (unfinalized statements) is handed to
@@ -85,6 +86,46 @@ sqlite3_stmt* CppSQLite3DB::compile(const char* sql, CppSQLite3Exception* err) {
 CppSQLite3Statement CppSQLite3DB::compileStatement(const char* sql, CppSQLite3Exception* err) {
   if (!checkDB(err)) return CppSQLite3Statement();
   return CppSQLite3Statement(mpDB, compile(sql, err));
+}
+
+CppSQLite3Statement CppSQLite3DB::cachedStatement(const char* sql, CppSQLite3Exception* err) {
+  if (!checkDB(err)) return CppSQLite3Statement();
+  if (!sql) sql = "";
+  std::unique_ptr<CacheSlot>& slot = mCache[sql];
+  if (!slot) slot.reset(new CacheSlot());
+  if (slot->lent) return compileStatement(sql, err);  // in use further up: one of its own
+  if (!slot->vm) {
+    slot->vm = compile(sql, err);
+    if (!slot->vm) {
+      mCache.erase(sql);
+      return CppSQLite3Statement();
+    }
+  }
+  slot->lent = true;
+  CppSQLite3Statement stmt(mpDB, slot->vm);
+  stmt.mpLender = this;
+  stmt.mpSlot = slot.get();
+  stmt.mnGeneration = mnCacheGeneration;
+  return stmt;
+}
+
+void CppSQLite3DB::giveBack(CacheSlot* slot, unsigned generation, sqlite3_stmt* vm) {
+  if (generation == mnCacheGeneration && slot && slot->vm == vm) {
+    // Ready for the next use: no row pending (no read lock held), no old
+    // values (a text bound last time would otherwise stay alive).
+    sqlite3_reset(vm);
+    sqlite3_clear_bindings(vm);
+    slot->lent = false;
+    return;
+  }
+  sqlite3_finalize(vm);  // the cache was cleared while it was lent
+}
+
+void CppSQLite3DB::clearStatementCache() {
+  for (auto& entry : mCache)
+    if (!entry.second->lent && entry.second->vm) sqlite3_finalize(entry.second->vm);
+  mCache.clear();
+  ++mnCacheGeneration;
 }
 
 int CppSQLite3DB::execDML(const char* sql, CppSQLite3Exception* err) {
@@ -178,12 +219,14 @@ int CppSQLite3DB::keyResult(int rc, CppSQLite3Exception* err) {
 int CppSQLite3DB::setPassword(const char* password, CppSQLite3Exception* err) {
   if (!checkDB(err)) return CPPSQLITE_ERROR;
   const char* pw = password ? password : "";
+  clearStatementCache();
   return keyResult(sqlite3_key(mpDB, pw, static_cast<int>(strlen(pw))), err);
 }
 
 int CppSQLite3DB::changePassword(const char* password, CppSQLite3Exception* err) {
   if (!checkDB(err)) return CPPSQLITE_ERROR;
   const char* pw = password ? password : "";
+  clearStatementCache();
   return keyResult(sqlite3_rekey(mpDB, pw, static_cast<int>(strlen(pw))), err);
 }
 

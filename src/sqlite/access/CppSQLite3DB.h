@@ -6,8 +6,23 @@
 // Invariants: owns the handle (closed by close() or the destructor); a handle
 // that SQLite hands back from a failed open is kept so that close() releases
 // it. Not copyable. The busy timeout (ms) is applied at every open.
+//
+// Statement cache: cachedStatement compiles a statement text once per
+// connection and hands the same prepared statement out again, since
+// compiling costs more than running most of the rows this program writes.
+// A cached statement is lent: it comes back (reset, bindings cleared) when
+// the CppSQLite3Statement holding it is finalized or destroyed, and while it
+// is out the same text gets a statement of its own. The cache owns every
+// statement not lent out and finalizes them on close, on a key or re-key
+// and in clearStatementCache, so none keeps the connection from closing.
+// A lent statement must not outlive this object. Changes of the schema need
+// nothing here: sqlite3_prepare_v2 statements recompile themselves.
 
 #include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
 
 #include "sqlite/access/CppSQLite3Query.h"
 #include "sqlite/access/CppSQLite3Statement.h"
@@ -39,6 +54,14 @@ class CppSQLite3DB {
 
   sqlite3_stmt* compile(const char* sql, CppSQLite3Exception* err = nullptr);
   CppSQLite3Statement compileStatement(const char* sql, CppSQLite3Exception* err = nullptr);
+  // The cached statement of sql (see the top comment); an empty statement
+  // and the error when sql does not compile.
+  CppSQLite3Statement cachedStatement(const char* sql, CppSQLite3Exception* err = nullptr);
+  // Finalizes the cached statements; those lent out are finalized when they
+  // come back.
+  void clearStatementCache();
+  // How many statements the cache holds (lent out or not).
+  size_t cachedStatementCount() const { return mCache.size(); }
   // Rows changed, -1 on failure.
   int execDML(const char* sql, CppSQLite3Exception* err = nullptr);
   // A cursor on the first row (or at its end). Runs nothing when err already
@@ -61,9 +84,22 @@ class CppSQLite3DB {
   void trace(TraceCallback callback, void* context);
 
  private:
+  friend class CppSQLite3Statement;
+  // One cached statement; the slot stays at its address until the cache is
+  // cleared (the map holds it by pointer), and lent statements find it by
+  // that address and the cache's generation.
+  struct CacheSlot {
+    sqlite3_stmt* vm = nullptr;
+    bool lent = false;
+  };
+
   bool checkDB(CppSQLite3Exception* err) const;
   int keyResult(int rc, CppSQLite3Exception* err);
+  // Takes a lent statement back, or finalizes it when its slot is gone.
+  void giveBack(CacheSlot* slot, unsigned generation, sqlite3_stmt* vm);
 
   sqlite3* mpDB;
   int mnBusyTimeoutMs;
+  std::unordered_map<std::string, std::unique_ptr<CacheSlot>> mCache;
+  unsigned mnCacheGeneration = 0;  // changes whenever the slots are dropped
 };

@@ -1,5 +1,6 @@
 #include "sqlite/access/CppSQLite3Statement.h"
 
+#include "sqlite/access/CppSQLite3DB.h"
 #include "sqlite/access/CppSQLite3Exception.h"
 
 using quillery::SqliteReport;
@@ -26,7 +27,12 @@ void CppSQLite3Statement::takeFrom(const CppSQLite3Statement& other) {
   CppSQLite3Statement& src = const_cast<CppSQLite3Statement&>(other);
   mpDB = src.mpDB;
   mpVM = src.mpVM;
+  mpLender = src.mpLender;
+  mpSlot = src.mpSlot;
+  mnGeneration = src.mnGeneration;
   src.mpVM = nullptr;
+  src.mpLender = nullptr;
+  src.mpSlot = nullptr;
 }
 
 bool CppSQLite3Statement::checkDB(CppSQLite3Exception* err) const {
@@ -115,6 +121,16 @@ void CppSQLite3Statement::reset(CppSQLite3Exception* err) {
 
 void CppSQLite3Statement::finalize(CppSQLite3Exception* err) {
   if (!mpVM) return;
+  if (mpLender) {
+    // A lent statement goes back to the cache; it stays compiled.
+    CppSQLite3DB* lender = mpLender;
+    mpLender = nullptr;
+    sqlite3_stmt* vm = mpVM;
+    mpVM = nullptr;
+    lender->giveBack(static_cast<CppSQLite3DB::CacheSlot*>(mpSlot), mnGeneration, vm);
+    mpSlot = nullptr;
+    return;
+  }
   int rc = sqlite3_finalize(mpVM);
   mpVM = nullptr;
   if (rc != SQLITE_OK) SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : nullptr);

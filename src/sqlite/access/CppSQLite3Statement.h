@@ -3,14 +3,16 @@
 // CppSQLite3Statement: one prepared statement, bound, executed, reset by its
 // own execDML and reused. Parameters are numbered from 1.
 //
-// Invariants: owns the statement (finalized by finalize or the destructor);
-// never owns the connection. Copying moves the statement from the source,
-// which is left empty.
+// Invariants: owns the statement (finalized by finalize or the destructor),
+// unless it is lent by the connection's statement cache: then finalize and
+// the destructor give it back instead. Never owns the connection. Copying
+// moves the statement (and the loan) from the source, which is left empty.
 
 #include <sqlite3.h>
 
 #include "sqlite/access/CppSQLite3Query.h"
 
+class CppSQLite3DB;
 class CppSQLite3Exception;
 
 class CppSQLite3Statement {
@@ -42,6 +44,11 @@ class CppSQLite3Statement {
   bool ready(CppSQLite3Exception* err) const { return checkDB(err) && checkVM(err); }
   void takeFrom(const CppSQLite3Statement& other);
 
+  friend class CppSQLite3DB;
   sqlite3* mpDB;
   sqlite3_stmt* mpVM;
+  // Set for a statement lent by the cache of that connection object.
+  CppSQLite3DB* mpLender = nullptr;
+  void* mpSlot = nullptr;
+  unsigned mnGeneration = 0;
 };

@@ -159,7 +159,12 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   void FixCustomPropertiesTable() const;
 
   // ---- Saving and document-wide data ----
-  bool OnNodeInsertFull(NoteNode& node);
+  // Inserts the note's rows. ownSavepoint false leaves all-or-nothing to
+  // the caller's transaction (a save into a new file, dropped whole when any
+  // note fails); otherwise a failure leaves no row of the note behind.
+  bool OnNodeInsertFull(NoteNode& node, bool ownSavepoint = true);
+  // OnNodeUpdate, with the same choice of savepoint.
+  bool WriteNoteRows(NoteNode& note, unsigned int mask, bool newNote, std::string* error, bool ownSavepoint);
   void SaveGlobalOptions() const;
   void UpdateDocBookmarks() const;
   void SaveGlobalCustomProperties() const;

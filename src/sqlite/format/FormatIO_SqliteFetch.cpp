@@ -2,9 +2,10 @@
 // (FetchNodeInfo, FetchNodeAtt) and the queries the note model asks of a
 // dynamic format (HasNote, HasAttachments, reverse links, used colours).
 //
-// Every note ID goes into the statements through %Q, quoted and escaped, so
-// an ID read from a damaged or crafted file can never change a statement.
-// Notes renamed by a merge are looked up under the ID the file stores.
+// Every note ID is bound, never pasted into statement text, so an ID read
+// from a damaged or crafted file can never change a statement; each text is
+// compiled once per connection. Notes renamed by a merge are looked up under
+// the ID the file stores.
 
 #include <strings.h>
 
@@ -21,13 +22,14 @@ using namespace quillery;
 
 namespace {
 
-// One per-note query of FetchNodeInfo: formats the statement with the note
-// ID, runs it, and logs a failure of the statement or of a later row step.
+// One per-note query of FetchNodeInfo: runs the cached statement with the
+// note ID bound, and logs a failure of the statement or of a later row step.
 class FetchQuery {
  public:
-  FetchQuery(CppSQLite3DB& db, const char* fmt, const std::string& id) {
-    m_sql.format(fmt, id.c_str());
-    m_q = db.execQuery(m_sql, &m_err);
+  FetchQuery(CppSQLite3DB& db, const char* sql, const std::string& id) : m_sql(sql) {
+    m_stmt = db.cachedStatement(sql, &m_err);
+    if (m_err.errorCode() == 0) m_stmt.bind(1, id.c_str(), &m_err);
+    if (m_err.errorCode() == 0) m_q = m_stmt.execQuery(&m_err);
     LogFailure();
   }
   bool eof() { return m_q.eof(); }
@@ -42,11 +44,11 @@ class FetchQuery {
     if (m_err.errorCode() == 0 || m_logged) return;
     m_logged = true;
     quillery::CountReadFailure();
-    xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", static_cast<const char*>(m_sql),
-         SqliteMessage(m_err));
+    xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", m_sql, SqliteMessage(m_err));
   }
-  CppSQLite3Buffer m_sql;
+  const char* m_sql;
   CppSQLite3Exception m_err;
+  CppSQLite3Statement m_stmt;  // declared before the cursor, which uses it
   CppSQLite3Query m_q;
   bool m_logged = false;
 };
@@ -63,9 +65,9 @@ void FetchAttachments(CppSQLite3DB& db, NoteNode& note, const std::string& id, b
   note.m_lstAttachments.clear();
   if (!withData) note.m_bHasAttachments = false;
   FetchQuery f(db,
-               withData ? "SELECT att_title, att_data, hash, att_code, att_target FROM attachments WHERE note_id=%Q "
+               withData ? "SELECT att_title, att_data, hash, att_code, att_target FROM attachments WHERE note_id=? "
                           "ORDER BY note_pos"
-                        : "SELECT att_title, att_size, hash, att_code, att_target FROM attachments WHERE note_id=%Q "
+                        : "SELECT att_title, att_size, hash, att_code, att_target FROM attachments WHERE note_id=? "
                           "ORDER BY note_pos",
                id);
   for (; !f.eof(); f.Next()) {
@@ -89,9 +91,9 @@ void FetchPictures(CppSQLite3DB& db, NoteNode& note, const std::string& id, bool
   PictureList& pics = note.m_objText.m_lstPictures;
   pics.Clear();
   FetchQuery f(db,
-               withData ? "SELECT note_offset, image_title, image_data, is_png, image_id FROM images WHERE note_id=%Q "
+               withData ? "SELECT note_offset, image_title, image_data, is_png, image_id FROM images WHERE note_id=? "
                           "ORDER BY note_offset"
-                        : "SELECT note_offset, image_title, is_png, image_id FROM images WHERE note_id=%Q ORDER BY "
+                        : "SELECT note_offset, image_title, is_png, image_id FROM images WHERE note_id=? ORDER BY "
                           "note_offset",
                id);
   const int pngCol = withData ? 3 : 2;
@@ -120,7 +122,7 @@ void FetchPictures(CppSQLite3DB& db, NoteNode& note, const std::string& id, bool
 void FetchLinks(CppSQLite3DB& db, NoteNode& note, const std::string& id) {
   note.m_objText.m_lstLinks.Clear();
   FetchQuery f(db,
-               "SELECT note_offset, lnk_length, target_url, target_note_id FROM links WHERE note_id=%Q ORDER BY "
+               "SELECT note_offset, lnk_length, target_url, target_note_id FROM links WHERE note_id=? ORDER BY "
                "note_offset",
                id);
   for (; !f.eof(); f.Next()) {
@@ -143,7 +145,7 @@ void FetchProperties(CppSQLite3DB& db, NoteNode& note, const std::string& id) {
   FetchQuery f(db,
                "SELECT date_created, date_modified, icon_type, icon_info, is_finished, is_expanded, "
                "use_custom_txt_color, use_custom_bkg_color, use_custom_font, custom_txt_color, custom_bkg_color, "
-               "custom_font, hash, hash_html FROM notes, notes_tree WHERE notes.note_id=%Q AND notes_tree.note_id = "
+               "custom_font, hash, hash_html FROM notes, notes_tree WHERE notes.note_id=? AND notes_tree.note_id = "
                "notes.note_id",
                id);
   // A note without its rows in both tables gets the column defaults: 0 and
@@ -179,7 +181,7 @@ void FormatIO_Sqlite::FetchNodeInfo(NoteNode& note, unsigned int mask) {
   bool computeHash = false, computeHtmlHash = false;
 
   if (mask & NIF_TEXT) {
-    FetchQuery f(_db, "SELECT note_text, hash, hash_html FROM notes WHERE notes.note_id=%Q", id);
+    FetchQuery f(_db, "SELECT note_text, hash, hash_html FROM notes WHERE notes.note_id=?", id);
     std::string text, hash, htmlHash;
     if (!f.eof()) {
       text = Text(f.q(), 0);
@@ -193,7 +195,7 @@ void FormatIO_Sqlite::FetchNodeInfo(NoteNode& note, unsigned int mask) {
   if (mask & NIF_FORMATTING) {
     FmtInfoList& fmt = note.m_objText.m_lstFmt;
     fmt.Clear();
-    FetchQuery f(_db, "SELECT note_offset, fmt_tag, fmt_color, fmt_font, fmt_value FROM formatting WHERE note_id=%Q",
+    FetchQuery f(_db, "SELECT note_offset, fmt_tag, fmt_color, fmt_font, fmt_value FROM formatting WHERE note_id=?",
                  id);
     for (; !f.eof(); f.Next()) {
       FmtInfo info;
@@ -208,7 +210,7 @@ void FormatIO_Sqlite::FetchNodeInfo(NoteNode& note, unsigned int mask) {
   if (mask & NIF_ANCHORS) {
     AnchorInfoList& anchors = note.m_objText.m_lstAnchors;
     anchors.Clear();
-    FetchQuery f(_db, "SELECT anc_name, anc_offset FROM anchors WHERE note_id=%Q", id);
+    FetchQuery f(_db, "SELECT anc_name, anc_offset FROM anchors WHERE note_id=?", id);
     for (; !f.eof(); f.Next()) anchors.Append(AnchorInfo(Text(f.q(), 0), f.q().getIntField(1, 0)));
   }
   if (mask & NIF_ATTACHMENTS) FetchAttachments(_db, note, id, true);
@@ -224,7 +226,7 @@ void FormatIO_Sqlite::FetchNodeInfo(NoteNode& note, unsigned int mask) {
   if (mask & NIF_TAGS) {
     std::string keywords;
     FetchQuery f(_db,
-                 "SELECT tag_name FROM tags, tags_notes WHERE tags.tag_id=tags_notes.tag_id AND tags_notes.note_id=%Q",
+                 "SELECT tag_name FROM tags, tags_notes WHERE tags.tag_id=tags_notes.tag_id AND tags_notes.note_id=?",
                  id);
     for (; !f.eof(); f.Next()) {
       if (keywords.empty()) keywords = ";";
@@ -235,7 +237,7 @@ void FormatIO_Sqlite::FetchNodeInfo(NoteNode& note, unsigned int mask) {
   }
   if (mask & NIF_CUSTOM_PROPERTIES) {
     note.m_lstCustomProperties.clear();
-    FetchQuery f(_db, "SELECT prop_name, prop_value FROM custom_properties WHERE note_id=%Q", id);
+    FetchQuery f(_db, "SELECT prop_name, prop_value FROM custom_properties WHERE note_id=?", id);
     for (; !f.eof(); f.Next()) note.m_lstCustomProperties.emplace_back(Text(f.q(), 0), Text(f.q(), 1));
   }
   if ((mask & NIF_RICH_TEXT) == NIF_RICH_TEXT) {
@@ -257,16 +259,19 @@ void FormatIO_Sqlite::FetchNodeAtt(NoteNode& note, int index) {
     xLog(LOG_ERROR, "Sqlite: failed to fetch node attachment: %d (total att: %d)\n", index, count);
     return;
   }
-  CppSQLite3Buffer sql;
-  sql.format(
-      "SELECT att_title, att_data, hash, att_code, att_target FROM attachments WHERE note_id=%Q ORDER BY note_pos "
-      "LIMIT 1 OFFSET %d",
-      StoredIdOf(*this, note.m_strID).c_str(), index);
+  const char* sql =
+      "SELECT att_title, att_data, hash, att_code, att_target FROM attachments WHERE note_id=? ORDER BY note_pos "
+      "LIMIT 1 OFFSET ?";
   CppSQLite3Exception err;
-  CppSQLite3Query q = _db.execQuery(sql, &err);
+  CppSQLite3Statement stmt = _db.cachedStatement(sql, &err);
+  if (err.errorCode() == 0) {
+    stmt.bind(1, StoredIdOf(*this, note.m_strID).c_str(), &err);
+    stmt.bind(2, index, &err);
+  }
+  CppSQLite3Query q;
+  if (err.errorCode() == 0) q = stmt.execQuery(&err);
   if (err.errorCode() != 0) {
-    xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", static_cast<const char*>(sql),
-         SqliteMessage(err));
+    xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", sql, SqliteMessage(err));
     return;
   }
   if (q.eof()) return;
@@ -281,12 +286,13 @@ void FormatIO_Sqlite::FetchNodeAtt(NoteNode& note, int index) {
 
 namespace {
 
-// count(*) > 0 for the statement with the ID; false (logged) on an error.
-bool CountAboveZero(CppSQLite3DB& db, const char* fmt, const std::string& id, const char* errorLine) {
-  CppSQLite3Buffer sql;
-  sql.format(fmt, id.c_str());
+// count(*) > 0 for the statement with the ID bound; false (logged) on an error.
+bool CountAboveZero(CppSQLite3DB& db, const char* sql, const std::string& id, const char* errorLine) {
   CppSQLite3Exception err;
-  CppSQLite3Query q = db.execQuery(sql, &err);
+  CppSQLite3Statement stmt = db.cachedStatement(sql, &err);
+  if (err.errorCode() == 0) stmt.bind(1, id.c_str(), &err);
+  CppSQLite3Query q;
+  if (err.errorCode() == 0) q = stmt.execQuery(&err);
   if (err.errorCode() != 0) {
     xLog(LOG_ERROR, errorLine, SqliteMessage(err));
     return false;
@@ -298,21 +304,22 @@ bool CountAboveZero(CppSQLite3DB& db, const char* fmt, const std::string& id, co
 
 bool FormatIO_Sqlite::HasNote(NoteNode& note) {
   // Asked for fresh IDs: the file's own IDs, as they are stored.
-  return CountAboveZero(_db, "SELECT count(*) FROM notes WHERE note_id=%Q", note.m_strID,
+  return CountAboveZero(_db, "SELECT count(*) FROM notes WHERE note_id=?", note.m_strID,
                         "Sqlite format [has note]: Error: %s\n");
 }
 
 bool FormatIO_Sqlite::HasAttachments(NoteNode& note) {
-  return CountAboveZero(_db, "SELECT count(*) FROM attachments WHERE note_id=%Q", StoredIdOf(*this, note.m_strID),
+  return CountAboveZero(_db, "SELECT count(*) FROM attachments WHERE note_id=?", StoredIdOf(*this, note.m_strID),
                         "Sqlite format [has att.]: Error: %s\n");
 }
 
 bool FormatIO_Sqlite::GetNotesLinkingToTargetNote(const std::string& noteID, std::vector<std::string>& out) {
   out.clear();
-  CppSQLite3Buffer sql;
-  sql.format("SELECT note_id FROM links WHERE target_note_id=%Q", StoredIdOf(*this, noteID).c_str());
   CppSQLite3Exception err;
-  CppSQLite3Query q = _db.execQuery(sql, &err);
+  CppSQLite3Statement stmt = _db.cachedStatement("SELECT note_id FROM links WHERE target_note_id=?", &err);
+  if (err.errorCode() == 0) stmt.bind(1, StoredIdOf(*this, noteID).c_str(), &err);
+  CppSQLite3Query q;
+  if (err.errorCode() == 0) q = stmt.execQuery(&err);
   for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) out.push_back(LoadedIdOf(*this, Text(q, 0)));
   if (err.errorCode() != 0) {
     xLog(LOG_ERROR, "Sqlite format [reverse linking]: Error: %s\n", SqliteMessage(err));

@@ -58,7 +58,7 @@ class CurrentNoteKeeper {
 // ---------------------------------------------------------------------------
 // One whole note
 
-bool FormatIO_Sqlite::OnNodeInsertFull(NoteNode& node) {
+bool FormatIO_Sqlite::OnNodeInsertFull(NoteNode& node, bool ownSavepoint) {
   const char* sql =
       "INSERT INTO notes (note_id, note_clone_id, note_title, is_finished, note_text, hash, hash_html,"
       "date_created, date_modified, icon_type, icon_info, is_readonly, is_template, syntax_highlight, "
@@ -66,9 +66,9 @@ bool FormatIO_Sqlite::OnNodeInsertFull(NoteNode& node) {
       "custom_font, use_custom_note_bkg_color, custom_note_bkg_color ) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
       "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   // The note's rows go in together or not at all.
-  quillery::SqlSavepoint savepoint(_db);
+  quillery::SqlSavepoint savepoint(_db, ownSavepoint);
   CppSQLite3Exception err;
-  CppSQLite3Statement stmt = _db.compileStatement(sql, &err);
+  CppSQLite3Statement stmt = _db.cachedStatement(sql, &err);
   if (!SqlFailed(err)) {
     int i = 1;
     stmt.bind(i++, node.m_strID.c_str(), &err);
@@ -101,15 +101,20 @@ bool FormatIO_Sqlite::OnNodeInsertFull(NoteNode& node) {
   }
   // Formatting, anchors, pictures, attachments, links, task, tags and
   // custom properties, in this order, as for a note without stored rows.
-  if (!OnNodeUpdate(node, kNoteRowsMask, true, nullptr)) return false;
+  if (!WriteNoteRows(node, kNoteRowsMask, true, nullptr, false)) return false;
 
-  CppSQLite3Buffer tree;
-  tree.format("INSERT INTO notes_tree (note_id, note_pid, note_pos, is_expanded) VALUES ('%q','%q', %d, %d)",
-              node.m_strID.c_str(), node.m_strParentID.c_str(), node.m_nSibling, node.m_bExpanded ? 1 : 0);
-  _db.execDML(tree, &err);
+  const char* treeSql = "INSERT INTO notes_tree (note_id, note_pid, note_pos, is_expanded) VALUES (?, ?, ?, ?)";
+  CppSQLite3Statement tree = _db.cachedStatement(treeSql, &err);
+  if (!SqlFailed(err)) {
+    tree.bind(1, node.m_strID.c_str(), &err);
+    tree.bind(2, node.m_strParentID.c_str(), &err);
+    tree.bind(3, node.m_nSibling, &err);
+    tree.bind(4, node.m_bExpanded ? 1 : 0, &err);
+    if (!SqlFailed(err)) tree.execDML(&err);
+  }
   if (SqlFailed(err)) {
     // Without its tree row the note would not be loaded: not written.
-    xLog(LOG_ERROR, "Sqlite format [insert node]: SQL=[%s], Error: %s\n", static_cast<const char*>(tree),
+    xLog(LOG_ERROR, "Sqlite format [insert node]: SQL=[%s] (note %s), Error: %s\n", treeSql, node.m_strID.c_str(),
          SqlErrorText(err));
     return false;
   }
@@ -461,8 +466,13 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
     WrittenNote written;
     PlanWrittenNote(doc, walker, idx, note, fetched, written);
     if (written.cancelled) return DOC_SAVE_ABORTED;
-    if (!OnNodeInsertFull(*written.note)) ++failed;
-    else if (written.note == &written.copy && !written.foreignContent) KeepPictureIds(written.copy, note);
+    // The save's own transaction makes the whole file all-or-nothing; once
+    // SQLite has dropped it (disk full, I/O error) no later note may be
+    // written on its own.
+    if (!OnNodeInsertFull(*written.note, false)) {
+      ++failed;
+      if (sqlite3_get_autocommit(_db.handle())) break;
+    } else if (written.note == &written.copy && !written.foreignContent) KeepPictureIds(written.copy, note);
 
     NoteNode& w = *written.note;
     if (w.m_nIconType == ICON_CUSTOM) {

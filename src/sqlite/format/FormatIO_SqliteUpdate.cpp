@@ -2,10 +2,10 @@
 // stores the parts of one note that a NodeInfoFlags mask names, inside the
 // long-running transaction. Also InsertLink, which it shares with saving.
 //
-// Texts that go between single quotes in statement text (note IDs) are
-// quoted with SQLite's %q, so a quote inside a value can neither break nor
-// change a statement; values without quotes give exactly the plain
-// statement text. Formatting and anchor rows bind their values.
+// Every value is bound, never pasted into statement text, so a quote inside
+// a value can neither break nor change a statement, and each statement text
+// is compiled once per connection (the connection's statement cache): a
+// save runs the same dozen statements for every note.
 
 #include <cstdint>
 #include <string>
@@ -37,11 +37,12 @@ bool IsColorTag(int tag) {
 }
 
 // Runs a DELETE of the note's old rows (not for a new note); a failure logs
-// the message alone.
+// the message alone. table is one of the schema's own names.
 bool DeleteOldRows(CppSQLite3DB& db, const char* table, const std::string& id, CppSQLite3Exception& err) {
-  CppSQLite3Buffer sql;
-  sql.format("DELETE FROM %s WHERE note_id='%q'", table, id.c_str());
-  db.execDML(sql, &err);
+  const std::string sql = std::string("DELETE FROM ") + table + " WHERE note_id=?";
+  CppSQLite3Statement stmt = db.cachedStatement(sql.c_str(), &err);
+  if (!SqlFailed(err)) stmt.bind(1, id.c_str(), &err);
+  if (!SqlFailed(err)) stmt.execDML(&err);
   if (SqlFailed(err)) {
     xLog(LOG_ERROR, "%s\n", SqlErrorText(err));
     return false;
@@ -49,14 +50,24 @@ bool DeleteOldRows(CppSQLite3DB& db, const char* table, const std::string& id, C
   return true;
 }
 
-// Runs one statement text; a failure logs it with the "[update node]" line.
-bool ExecLogged(CppSQLite3DB& db, const char* sql, CppSQLite3Exception& err) {
-  db.execDML(sql, &err);
+// Runs a cached statement whose parameters bind() fills; a failure logs it
+// with the "[update node]" line.
+template <class Bind>
+bool ExecLogged(CppSQLite3DB& db, const char* sql, CppSQLite3Exception& err, Bind bind) {
+  CppSQLite3Statement stmt = db.cachedStatement(sql, &err);
+  if (!SqlFailed(err)) bind(stmt);
+  if (!SqlFailed(err)) stmt.execDML(&err);
   if (SqlFailed(err)) {
     LogSqlFailure(kUpdateNode, sql, err);
     return false;
   }
   return true;
+}
+
+// Binds a time column: NULL when the time is not set.
+void BindTime(CppSQLite3Statement& stmt, int param, const Timestamp& t, CppSQLite3Exception& err) {
+  if (t.IsSet()) stmt.bind(param, static_cast<long long>(t.GetValue()), &err);
+  else stmt.bindNull(param, &err);
 }
 
 // Splits a ";"-separated tag list into its non-empty tags, in order.
@@ -73,30 +84,21 @@ void SplitTags(const std::string& keywords, std::vector<std::string>& out) {
 }  // namespace
 
 bool FormatIO_Sqlite::InsertLink(const LinkInfo& link, const std::string& noteID, CppSQLite3Exception& err) {
-  CppSQLite3Buffer sql;
-  sql.format(
-      "INSERT INTO links (note_id, note_offset, lnk_length, target_url, target_note_id) VALUES('%q', %d, ?, ?, ?)",
-      noteID.c_str(), link.nStartOffset);
-  CppSQLite3Statement stmt = _db.compileStatement(sql, &err);
-  if (!SqlFailed(err)) {
-    stmt.bind(1, link.nTextLength, &err);
-    stmt.bind(2, link.strLink.c_str(), &err);
-    stmt.bind(3, link.strTargetID.c_str(), &err);
-    if (!SqlFailed(err)) stmt.execDML(&err);
-  }
-  if (SqlFailed(err)) {
-    LogSqlFailure(kUpdateNode, sql, err);
-    return false;
-  }
-  return true;
+  return ExecLogged(
+      _db,
+      "INSERT INTO links (note_id, note_offset, lnk_length, target_url, target_note_id) VALUES(?, ?, ?, ?, ?)", err,
+      [&](CppSQLite3Statement& stmt) {
+        stmt.bind(1, noteID.c_str(), &err);
+        stmt.bind(2, link.nStartOffset, &err);
+        stmt.bind(3, link.nTextLength, &err);
+        stmt.bind(4, link.strLink.c_str(), &err);
+        stmt.bind(5, link.strTargetID.c_str(), &err);
+      });
 }
 
 namespace {
 
-// The note's formatting rows, in list order. One prepared statement with
-// every value bound serves all rows (font names may hold quotes, and a
-// statement compiled per row would cost more than the row itself); the
-// stored values are those of the row-by-row statement text.
+// The note's formatting rows, in list order, through one cached statement.
 bool WriteFormatting(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQLite3Exception& err) {
   if (!newNote && !DeleteOldRows(db, "formatting", note.m_strID, err)) return false;
   const FmtInfoList& list = note.m_objText.m_lstFmt;
@@ -104,7 +106,7 @@ bool WriteFormatting(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQ
   const char* sql =
       "INSERT INTO formatting (note_id, note_offset, fmt_tag, fmt_color, fmt_font, fmt_value) "
       "VALUES(?, ?, ?, ?, ?, ?)";
-  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  CppSQLite3Statement stmt = db.cachedStatement(sql, &err);
   for (int i = 0; i < list.GetSize() && !SqlFailed(err); ++i) {
     const FmtInfo& fmt = list.GetAt(i);
     const std::string color = IsColorTag(fmt.nFormatTag) ? SqlColorText(fmt.color) : std::string();
@@ -128,7 +130,7 @@ bool WriteAnchors(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQLit
   const AnchorInfoList& list = note.m_objText.m_lstAnchors;
   if (list.IsEmpty()) return true;
   const char* sql = "INSERT INTO anchors (note_id, anc_name, anc_offset) VALUES(?, ?, ?)";
-  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  CppSQLite3Statement stmt = db.cachedStatement(sql, &err);
   for (int i = 0; i < list.GetSize() && !SqlFailed(err); ++i) {
     stmt.bind(1, note.m_strID.c_str(), &err);
     stmt.bind(2, list.GetAt(i).strName.c_str(), &err);
@@ -146,47 +148,38 @@ bool WriteAnchors(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQLit
 // deleted. The subquery keeps an existing row's task_id.
 bool WriteTask(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQLite3Exception& err) {
   const Task& task = note.m_objTask;
-  CppSQLite3Buffer sql;
   if (!task.IsValid()) {
     if (newNote) return true;
-    sql.format("DELETE FROM tasks WHERE note_id='%q'", note.m_strID.c_str());
-    return ExecLogged(db, sql, err);
+    return ExecLogged(db, "DELETE FROM tasks WHERE note_id=?", err,
+                      [&](CppSQLite3Statement& stmt) { stmt.bind(1, note.m_strID.c_str(), &err); });
   }
-  sql.format(
+  return ExecLogged(
+      db,
       "INSERT OR REPLACE INTO tasks (task_id, note_id, date_due, date_created, date_completed, date_expire, "
       "task_priority, task_status, task_repeating, date_last_acknowledged, alarm_sound, alarm_mode, script_path) "
-      "VALUES ((SELECT task_id FROM tasks WHERE note_id=?), ?, %s, %s, %s, %s, ?, ?, ?, %s, ?, ?, ?)",
-      task.dateDue.GetSqlString().c_str(), task.dateCreated.GetSqlString().c_str(),
-      task.dateCompleted.GetSqlString().c_str(), task.dateExpire.GetSqlString().c_str(),
-      task.dateLastAck.GetSqlString().c_str());
-  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
-  if (!SqlFailed(err)) {
-    stmt.bind(1, note.m_strID.c_str(), &err);
-    stmt.bind(2, note.m_strID.c_str(), &err);
-    stmt.bind(3, task.nPriority, &err);
-    stmt.bind(4, task.nStatus, &err);
-    stmt.bind(5, task.nRepeat, &err);
-    stmt.bind(6, task.strSoundPath.c_str(), &err);
-    stmt.bind(7, task.nAlarmMode, &err);
-    stmt.bind(8, task.strScriptPath.c_str(), &err);
-    if (!SqlFailed(err)) stmt.execDML(&err);
-  }
-  if (SqlFailed(err)) {
-    LogSqlFailure(kUpdateNode, sql, err);
-    return false;
-  }
-  return true;
+      "VALUES ((SELECT task_id FROM tasks WHERE note_id=?), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      err, [&](CppSQLite3Statement& stmt) {
+        stmt.bind(1, note.m_strID.c_str(), &err);
+        stmt.bind(2, note.m_strID.c_str(), &err);
+        BindTime(stmt, 3, task.dateDue, err);
+        BindTime(stmt, 4, task.dateCreated, err);
+        BindTime(stmt, 5, task.dateCompleted, err);
+        BindTime(stmt, 6, task.dateExpire, err);
+        stmt.bind(7, task.nPriority, &err);
+        stmt.bind(8, task.nStatus, &err);
+        stmt.bind(9, task.nRepeat, &err);
+        BindTime(stmt, 10, task.dateLastAck, err);
+        stmt.bind(11, task.strSoundPath.c_str(), &err);
+        stmt.bind(12, task.nAlarmMode, &err);
+        stmt.bind(13, task.strScriptPath.c_str(), &err);
+      });
 }
 
 bool WriteCustomProperties(CppSQLite3DB& db, const NoteNode& note, bool newNote, CppSQLite3Exception& err) {
-  if (!newNote) {
-    CppSQLite3Buffer sql;
-    sql.format("DELETE FROM custom_properties WHERE note_id='%q'", note.m_strID.c_str());
-    if (!ExecLogged(db, sql, err)) return false;
-  }
+  if (!newNote && !DeleteOldRows(db, "custom_properties", note.m_strID, err)) return false;
   if (note.m_lstCustomProperties.empty()) return true;
   const char* sql = "INSERT INTO custom_properties (note_id, prop_name, prop_value) VALUES(?, ?, ?)";
-  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  CppSQLite3Statement stmt = db.cachedStatement(sql, &err);
   for (const CustomProperty& prop : note.m_lstCustomProperties) {
     if (SqlFailed(err)) break;
     stmt.bind(1, note.m_strID.c_str(), &err);
@@ -202,8 +195,8 @@ bool WriteCustomProperties(CppSQLite3DB& db, const NoteNode& note, bool newNote,
 }
 
 // Binds the values of the collected notes columns, in the order the parts
-// were joined.
-void BindNoteColumns(CppSQLite3Statement& stmt, const NoteNode& note, unsigned int mask, CppSQLite3Exception& err) {
+// were joined; returns the number of the next parameter.
+int BindNoteColumns(CppSQLite3Statement& stmt, const NoteNode& note, unsigned int mask, CppSQLite3Exception& err) {
   int i = 1;
   if (mask & NIF_TEXT) {
     stmt.bind(i++, note.GetText().c_str(), &err);
@@ -232,6 +225,7 @@ void BindNoteColumns(CppSQLite3Statement& stmt, const NoteNode& note, unsigned i
     stmt.bind(i++, note.m_bUseNoteBkgColor ? 1 : 0, &err);
     stmt.bind(i++, SqlColorText(note.m_clrNoteBkg).c_str(), &err);
   }
+  return i;
 }
 
 // The note's picture IDs as they were before an update that rewrites its
@@ -264,15 +258,21 @@ class PictureIdsBefore {
 }  // namespace
 
 bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNote, std::string* error) {
+  return WriteNoteRows(note, mask, newNote, error, true);
+}
+
+bool FormatIO_Sqlite::WriteNoteRows(NoteNode& note, unsigned int mask, bool newNote, std::string* error,
+                                    bool ownSavepoint) {
   mask &= NIF_ALL;
   if (mask == 0) return true;
   // A new note has no stored rows to take missing bytes from.
   if (!newNote) quillery::LoadMissingBytes(_db, note, mask);
   // All parts of one update are kept or dropped together: a failure half
-  // way leaves the note's rows as they were, not half rewritten.
-  quillery::SqlSavepoint savepoint(_db);
+  // way leaves the note's rows as they were, not half rewritten. (A caller
+  // whose own transaction is dropped as a whole on any failure needs none.)
+  quillery::SqlSavepoint savepoint(_db, ownSavepoint);
   // Declared after the savepoint: its IDs are back before the rows are.
-  PictureIdsBefore pictureIds(note, (mask & NIF_PICTURES) != 0 && savepoint.IsOpen());
+  PictureIdsBefore pictureIds(note, (mask & NIF_PICTURES) != 0 && (savepoint.IsOpen() || !ownSavepoint));
   // Every way out but the last leaves the change unwritten.
   struct Written {
     const FormatIO_Sqlite& fmt;
@@ -327,9 +327,11 @@ bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNo
          "is_template=?, syntax_highlight=?, note_clone_id=?, use_custom_txt_color=?, use_custom_bkg_color=?, "
          "use_custom_font=?, custom_txt_color=?, custom_bkg_color=?, custom_font=?, "
          "use_custom_note_bkg_color=?, custom_note_bkg_color=? ");
-    CppSQLite3Buffer sql;
-    sql.format("UPDATE notes_tree SET is_expanded=%d WHERE note_id='%q'", note.m_bExpanded ? 1 : 0, id.c_str());
-    if (!ExecLogged(_db, sql, err)) return Fail(error, err);
+    if (!ExecLogged(_db, "UPDATE notes_tree SET is_expanded=? WHERE note_id=?", err, [&](CppSQLite3Statement& st) {
+          st.bind(1, note.m_bExpanded ? 1 : 0, &err);
+          st.bind(2, id.c_str(), &err);
+        }))
+      return Fail(error, err);
   }
 
   if ((mask & NIF_TASK) && !WriteTask(_db, note, newNote, err)) return Fail(error, err);
@@ -343,22 +345,23 @@ bool FormatIO_Sqlite::OnNodeUpdate(NoteNode& note, unsigned int mask, bool newNo
   }
 
   if (mask & NIF_TREE_POSITION) {
-    CppSQLite3Buffer sql;
-    sql.format("UPDATE notes_tree SET note_pid='%q', note_pos=%d WHERE note_id='%q'", note.m_strParentID.c_str(),
-               note.m_nSibling, id.c_str());
-    if (!ExecLogged(_db, sql, err)) return Fail(error, err);
+    if (!ExecLogged(_db, "UPDATE notes_tree SET note_pid=?, note_pos=? WHERE note_id=?", err,
+                    [&](CppSQLite3Statement& st) {
+                      st.bind(1, note.m_strParentID.c_str(), &err);
+                      st.bind(2, note.m_nSibling, &err);
+                      st.bind(3, id.c_str(), &err);
+                    }))
+      return Fail(error, err);
   }
 
   if ((mask & NIF_CUSTOM_PROPERTIES) && !WriteCustomProperties(_db, note, newNote, err)) return Fail(error, err);
 
   if (!columns.empty()) {
-    CppSQLite3Buffer where;
-    where.format(" WHERE note_id='%q'", id.c_str());
-    const std::string sql = "UPDATE notes SET " + columns + static_cast<const char*>(where);
-    CppSQLite3Statement stmt = _db.compileStatement(sql.c_str(), &err);
+    const std::string sql = "UPDATE notes SET " + columns + " WHERE note_id=?";
+    CppSQLite3Statement stmt = _db.cachedStatement(sql.c_str(), &err);
     int changed = 0;
     if (!SqlFailed(err)) {
-      BindNoteColumns(stmt, note, mask, err);
+      stmt.bind(BindNoteColumns(stmt, note, mask, err), id.c_str(), &err);
       if (!SqlFailed(err)) changed = stmt.execDML(&err);
     }
     if (SqlFailed(err)) {

@@ -40,19 +40,20 @@ bool InsertPictureRow(CppSQLite3DB& db, const NoteNode& note, PixInfo& pix, cons
   xLog(LOG_INFO, "Sqlite::OnNodePixAdded note=%s, name=%s, size=%d\n", note.m_strID.c_str(), pix.strName.c_str(),
        static_cast<int>(len));
 
-  CppSQLite3Buffer sql;
-  sql.format("INSERT INTO images (note_id, note_offset, image_title, image_data, is_png) VALUES (?, %d, ?, ?, %d)",
-             pix.nOffset, pix.bPNG ? 1 : 0);
-  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  const char* sql =
+      "INSERT INTO images (note_id, note_offset, image_title, image_data, is_png) VALUES (?, ?, ?, ?, ?)";
+  CppSQLite3Statement stmt = db.cachedStatement(sql, &err);
   if (!SqlFailed(err)) {
     stmt.bind(1, note.m_strID.c_str(), &err);
-    stmt.bind(2, pix.strName.c_str(), &err);
+    stmt.bind(2, pix.nOffset, &err);
+    stmt.bind(3, pix.strName.c_str(), &err);
     // A picture that cannot be encoded is stored without bytes (NULL), which
     // the reader skips with its own log line.
     if (len > 0)
-      stmt.bind(3, reinterpret_cast<const unsigned char*>(data), static_cast<int>(len), &err);
+      stmt.bind(4, reinterpret_cast<const unsigned char*>(data), static_cast<int>(len), &err);
     else
-      stmt.bindNull(3, &err);
+      stmt.bindNull(4, &err);
+    stmt.bind(5, pix.bPNG ? 1 : 0, &err);
     if (!SqlFailed(err)) stmt.execDML(&err);
   }
   g_free(encoded);
@@ -77,7 +78,7 @@ bool InsertAttachmentRow(CppSQLite3DB& db, const NoteNode& note, int index, CppS
   const char* sql =
       "INSERT INTO attachments (note_id, note_pos, att_title, att_data, att_size, hash, date_created, att_code, "
       "att_target) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)";
-  CppSQLite3Statement stmt = db.compileStatement(sql, &err);
+  CppSQLite3Statement stmt = db.cachedStatement(sql, &err);
   if (!SqlFailed(err)) {
     stmt.bind(1, note.m_strID.c_str(), &err);
     stmt.bind(2, index, &err);
@@ -104,7 +105,7 @@ bool InsertAttachmentRow(CppSQLite3DB& db, const NoteNode& note, int index, CppS
 bool InsertTagRow(CppSQLite3DB& db, const NoteNode& note, const std::string& tag, CppSQLite3Exception& err) {
   long long tagID = 0;
   {
-    CppSQLite3Statement find = db.compileStatement("SELECT tag_id FROM tags WHERE tag_name=?", &err);
+    CppSQLite3Statement find = db.cachedStatement("SELECT tag_id FROM tags WHERE tag_name=?", &err);
     if (!SqlFailed(err)) {
       find.bind(1, tag.c_str(), &err);
       if (!SqlFailed(err)) {
@@ -118,7 +119,7 @@ bool InsertTagRow(CppSQLite3DB& db, const NoteNode& note, const std::string& tag
     }
   }
   if (tagID < 1) {
-    CppSQLite3Statement add = db.compileStatement("INSERT INTO tags (tag_name) VALUES (?)", &err);
+    CppSQLite3Statement add = db.cachedStatement("INSERT INTO tags (tag_name) VALUES (?)", &err);
     if (!SqlFailed(err)) {
       add.bind(1, tag.c_str(), &err);
       if (!SqlFailed(err)) add.execDML(&err);
@@ -130,9 +131,12 @@ bool InsertTagRow(CppSQLite3DB& db, const NoteNode& note, const std::string& tag
     }
     tagID = db.lastRowId();
   }
-  CppSQLite3Buffer sql;
-  sql.format("INSERT INTO tags_notes (note_id, tag_id) VALUES ('%q', %lld)", note.m_strID.c_str(), tagID);
-  db.execDML(sql, &err);
+  CppSQLite3Statement link = db.cachedStatement("INSERT INTO tags_notes (note_id, tag_id) VALUES (?, ?)", &err);
+  if (!SqlFailed(err)) {
+    link.bind(1, note.m_strID.c_str(), &err);
+    link.bind(2, tagID, &err);
+    if (!SqlFailed(err)) link.execDML(&err);
+  }
   if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Sqlite format [add tag2]: Error: %s\n", SqlErrorText(err));
     return false;
@@ -145,24 +149,28 @@ void LoadMissingBytes(CppSQLite3DB& db, NoteNode& note, unsigned int mask) {
     for (size_t i = 0; i < note.m_lstAttachments.size(); ++i) {
       AttInfo& att = note.m_lstAttachments[i];
       if (!att.strData.empty() || att.nDataSize <= 0) continue;
-      CppSQLite3Buffer sql;
-      sql.format("SELECT att_data FROM attachments WHERE note_id=%Q AND note_pos=%d", note.m_strID.c_str(),
-                 static_cast<int>(i));
       CppSQLite3Exception err;
-      CppSQLite3Query q = db.execQuery(sql, &err);
+      CppSQLite3Statement stmt =
+          db.cachedStatement("SELECT att_data FROM attachments WHERE note_id=? AND note_pos=?", &err);
+      if (SqlFailed(err)) continue;
+      stmt.bind(1, note.m_strID.c_str(), &err);
+      stmt.bind(2, static_cast<int>(i), &err);
+      CppSQLite3Query q = stmt.execQuery(&err);
       if (!SqlFailed(err) && !q.eof()) ReadBlob(q, att.strData);
     }
   }
   if (mask & NIF_PICTURES) {
     for (PixInfo& pix : note.m_objText.m_lstPictures.Items()) {
       if (!pix.strEncoded.empty() || pix.pixbuf || pix.nPictureID <= 0) continue;
-      CppSQLite3Buffer sql;
       // Only the note's own row: bytes of another note's picture must never
       // be taken for this one.
-      sql.format("SELECT image_data FROM images WHERE image_id=%lld AND note_id=%Q",
-                 static_cast<long long>(pix.nPictureID), note.m_strID.c_str());
       CppSQLite3Exception err;
-      CppSQLite3Query q = db.execQuery(sql, &err);
+      CppSQLite3Statement stmt =
+          db.cachedStatement("SELECT image_data FROM images WHERE image_id=? AND note_id=?", &err);
+      if (SqlFailed(err)) continue;
+      stmt.bind(1, static_cast<long long>(pix.nPictureID), &err);
+      stmt.bind(2, note.m_strID.c_str(), &err);
+      CppSQLite3Query q = stmt.execQuery(&err);
       if (!SqlFailed(err) && !q.eof()) ReadBlob(q, pix.strEncoded);
     }
   }

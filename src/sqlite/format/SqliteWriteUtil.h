@@ -32,9 +32,10 @@ void LogSqlFailure(const char* what, const char* sql, const CppSQLite3Exception&
 // Release() and undone when the object goes away without it. Inside the
 // long-running transaction it nests; on a connection without a transaction
 // (a file shared with another process) it is its own small transaction.
+// Constructed with open false it opens none and undoes nothing.
 class SqlSavepoint {
  public:
-  explicit SqlSavepoint(CppSQLite3DB& db);
+  explicit SqlSavepoint(CppSQLite3DB& db, bool open = true);
   ~SqlSavepoint();
   SqlSavepoint(const SqlSavepoint&) = delete;
   SqlSavepoint& operator=(const SqlSavepoint&) = delete;
