@@ -25,6 +25,7 @@
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 #include "model/FormatIO_DynamicBase.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
 
 namespace quillery_host {
 namespace {
@@ -218,14 +219,20 @@ int CmdInfo(const HostOptions& opt) {
   Host host(opt);
   NoteDocument doc;
   if (int status = host.Load(doc, path, true)) return status;
-  if (!FetchAllNotes(doc)) return Fail("load", path, "interrupted");
+  // A database counts its notes' contents itself, far faster than fetching
+  // every note; any other document holds them already.
+  FormatIO_Sqlite::ContentCounts counts;
+  auto* database = dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
+  const bool counted = database && database->CountNoteContents(counts);
+  if (!counted && !FetchAllNotes(doc)) return Fail("load", path, "interrupted");
 
   DocumentIterator it(doc);
   int levels = 0;
-  long long pictures = 0, attachments = 0, links = 0;
+  long long pictures = counts.pictures, attachments = counts.attachments, links = counts.links;
   for (int i = 0; i < doc.GetNodeCount(); ++i) {
     const int level = it.CalcNodeLevel(i);
     if (level + 1 > levels) levels = level + 1;
+    if (counted) continue;
     const NoteNode& n = doc.GetNodeByIdx(i);
     // A clone shows its original's content (the native format even repeats
     // the attachments there): counted once, as the document holds it.

@@ -173,6 +173,18 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   void OnNodePixMoved(NoteNode& note, int index) const;
   bool InsertLink(const LinkInfo& link, const std::string& noteID, CppSQLite3Exception& err);
 
+  // ---- Counts without fetching ----
+  struct ContentCounts {
+    long long pictures = 0;
+    long long attachments = 0;
+    long long links = 0;  // links in the texts; a note's own link is not one
+  };
+  // What FetchNodeInfo(NIF_ALL) of every note of the document would give,
+  // counted by a few whole-table queries instead: rows the fetch drops as
+  // damaged (pictures without bytes or past the text, links past it) are
+  // not counted. False (logged) when a query fails.
+  bool CountNoteContents(ContentCounts& out);
+
   // ---- Backup, compaction and size ----
   bool CompactDatabase(std::string& error) const;
   float CalcDbFragmentationPercent() const;

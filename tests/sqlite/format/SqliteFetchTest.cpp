@@ -279,3 +279,50 @@ TEST_F(SqliteFetchTest, SelectingANoteFetchesItThroughTheModel) {
 }
 
 }  // namespace
+
+// The counts of a whole document read from the tables must be those of a
+// fetch of every note, damaged rows included.
+TEST_F(SqliteFetchTest, ContentCountsEqualThoseOfAFullFetch) {
+  const std::string path = NewDb();
+  const std::string png = TinyPicture(true);
+  {
+    RawDb db(path);
+    AddNote(db, "A", "", 0, "A", "h\xC3\xA9llo");  // 5 characters, 6 bytes
+    AddNote(db, "B", "", 1, "B", "abc");
+    AddNote(db, "C", "A", 0, "C", "");
+    // A: kept 0 and 2; dropped: no bytes, repeated offsets, a negative one,
+    // one read past the text (20) and one past its end after the repair (9).
+    for (const char* off : {"0", "2", "2", "-1", "9", "20", "NULL"})
+      db.ExecBlob(std::string("INSERT INTO images (note_id, note_offset, image_title, image_data, is_png) VALUES "
+                              "('A', ") + off + ", 'p', ?, 1)",
+                  png);
+    db.Exec("INSERT INTO images (note_id, note_offset, image_data) VALUES ('A', 1, NULL), ('gone', 0, X'00'), "
+            "(NULL, 0, X'00'), ('C', 0, X'00'), ('C', 1, X'00')");
+    // Links: the note's own link (negative), an empty one, one just inside
+    // and one just past text plus pictures.
+    db.Exec("INSERT INTO links (note_id, note_offset, lnk_length, target_url) VALUES ('A', -1, 3, 'u'), "
+            "('A', 0, 0, 'u'), ('A', 0, 7, 'u'), ('A', 1, 7, 'u'), ('B', 2, 1, 'u'), ('B', NULL, 3, 'u'), "
+            "('gone', 0, 1, 'u')");
+    db.Exec("INSERT INTO attachments (note_id, note_pos, att_title, att_data) VALUES ('A', 0, 'a', X'01'), "
+            "('A', 1, 'b', X''), ('C', 0, 'c', X'02'), ('gone', 0, 'd', X'03')");
+  }
+  FormatIO_Sqlite* fmt = Open(path);
+  ASSERT_NE(fmt, nullptr);
+  FormatIO_Sqlite::ContentCounts counts;
+  ASSERT_TRUE(fmt->CountNoteContents(counts));
+
+  long long pictures = 0, attachments = 0, links = 0;
+  for (int i = 0; i < m_doc.GetNodeCount(); ++i) {
+    NoteNode& n = m_doc.GetNodeByIdx(i);
+    fmt->FetchNodeInfo(n, NIF_ALL);
+    pictures += n.m_objText.m_lstPictures.GetSize();
+    attachments += static_cast<long long>(n.m_lstAttachments.size());
+    links += n.m_objText.m_lstLinks.GetSize();
+  }
+  EXPECT_EQ(counts.pictures, pictures);
+  EXPECT_EQ(counts.attachments, attachments);
+  EXPECT_EQ(counts.links, links);
+  EXPECT_EQ(pictures, 4);  // A: 0 and 2; C: 0 and 1 (a picture takes a place)
+  EXPECT_EQ(attachments, 3);
+  EXPECT_EQ(links, 3);  // A: 0+7, B: 2+1 and the NULL offset's 0+3
+}
