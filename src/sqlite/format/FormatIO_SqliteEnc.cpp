@@ -58,6 +58,8 @@ bool FormatIO_SqliteEnc::ChangePassword(const char* password) {
   // Straight through the codec rather than CppSQLite3DB::changePassword: a
   // failed re-keying must not close the connection, since the database is
   // still whole under its old key and the document keeps working on it.
+  // Nothing compiled under the old key is kept, as CppSQLite3DB does.
+  _db.clearStatementCache();
   const int rc = sqlite3_rekey(_db.handle(), password, static_cast<int>(strlen(password)));
   if (rc != SQLITE_OK)
     xLog(LOG_ERROR, "Sqlite format [change password]: Error: %s\n", sqlite3_errmsg(_db.handle()));

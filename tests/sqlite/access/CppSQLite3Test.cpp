@@ -342,3 +342,78 @@ TEST(CppSQLite3BinaryTest, RoundTripsWithoutNulOrApostrophe) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first column of the row with that id through the cached statement.
+std::string CachedName(CppSQLite3DB& db, int id) {
+  CppSQLite3Exception e;
+  CppSQLite3Statement st = db.cachedStatement("SELECT name FROM t WHERE id=?", &e);
+  st.bind(1, id, &e);
+  CppSQLite3Query q = st.execQuery(&e);
+  return e.errorCode() == 0 && !q.eof() ? q.getStringField(0, "(null)") : "(none)";
+}
+
+}  // namespace
+
+TEST_F(AccessLayerTest, StatementCacheLendsOneStatementPerTextAndFinalizesOnClose) {
+  ASSERT_EQ(db.execDML("INSERT INTO t(id, name) VALUES(1, 'one'), (2, 'two')", &err), 2);
+  {
+    CppSQLite3Statement outer = db.cachedStatement("SELECT name FROM t WHERE id=?", &err);
+    outer.bind(1, 1, &err);
+    CppSQLite3Query q = outer.execQuery(&err);
+    // While it is lent (its cursor on a row), the same text gets its own.
+    EXPECT_EQ(CachedName(db, 2), "two");
+    EXPECT_EQ(q.getStringField(0, ""), std::string("one"));
+  }
+  EXPECT_EQ(db.cachedStatementCount(), 1u);
+  // Given back reset and without bindings: nothing of the last use stays.
+  CppSQLite3Statement again = db.cachedStatement("SELECT name FROM t WHERE id=?", &err);
+  EXPECT_TRUE(again.execQuery(&err).eof());
+  again.finalize();
+  EXPECT_EQ(CachedName(db, 1), "one");
+
+  // The table rebuilt under another column order, as a format upgrade does:
+  // the cached text now reads the new table.
+  db.execDML("CREATE TABLE t2(name TEXT, id INTEGER PRIMARY KEY, v REAL, b BLOB);"
+             "INSERT INTO t2(id, name) SELECT id, name || '!' FROM t; DROP TABLE t; ALTER TABLE t2 RENAME TO t",
+             &err);
+  ASSERT_EQ(err.errorCode(), 0);
+  EXPECT_EQ(CachedName(db, 2), "two!");
+
+  CppSQLite3Statement bad = db.cachedStatement("SELECT nothing FROM t", &err);
+  EXPECT_NE(err.errorCode(), 0);
+  EXPECT_EQ(db.cachedStatementCount(), 1u);  // a failed text is not kept
+  // Closing finalizes what is cached, so SQLite closes the handle at once.
+  EXPECT_EQ(db.close(), SQLITE_OK);
+}
+
+TEST_F(AccessLayerTest, StatementCacheSurvivesReKeying) {
+  const std::string path = dir / "keyed.db";
+  CppSQLite3DB k;
+  ASSERT_EQ(k.open(path.c_str(), &err), SQLITE_OK);
+  ASSERT_EQ(k.setPassword("first", &err), SQLITE_OK);
+  ASSERT_EQ(k.execDML("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT)", &err), 0);
+  CppSQLite3Statement add = k.cachedStatement("INSERT INTO t(id, name) VALUES(?, ?)", &err);
+  add.bind(1, 1, &err);
+  add.bind(2, "before", &err);
+  EXPECT_EQ(add.execDML(&err), 1);
+  EXPECT_EQ(CachedName(k, 1), "before");
+  // Re-keyed while a statement is lent: it is finalized when it comes back.
+  ASSERT_EQ(k.changePassword("second", &err), SQLITE_OK);
+  add.finalize();
+  EXPECT_EQ(k.cachedStatementCount(), 0u);
+  CppSQLite3Statement add2 = k.cachedStatement("INSERT INTO t(id, name) VALUES(?, ?)", &err);
+  add2.bind(1, 2, &err);
+  add2.bind(2, "after", &err);
+  EXPECT_EQ(add2.execDML(&err), 1);
+  add2.finalize();
+  EXPECT_EQ(CachedName(k, 1), "before");
+  EXPECT_EQ(err.errorCode(), 0);
+  EXPECT_EQ(k.close(), SQLITE_OK);
+
+  CppSQLite3DB r;
+  ASSERT_EQ(r.open(path.c_str(), &err), SQLITE_OK);
+  ASSERT_EQ(r.setPassword("second", &err), SQLITE_OK);
+  EXPECT_EQ(CachedName(r, 2), "after");
+}
