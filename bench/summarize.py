@@ -7,6 +7,7 @@ ratio against its baseline of the same run, and the model's per-note growth.
 Usage: bench/summarize.py RESULT.json...
 """
 import json
+import re
 import sys
 
 UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
@@ -39,6 +40,9 @@ RATIOS = [
     ("save .qye / max(save .qyd, deflate level 4)", "Save.qye", ["Save.qyd", "BM_ZlibDeflateLevel4"], 1.15),
     ("load .qyz / max(load .qyd, inflate)", "Load.qyz", ["Load.qyd", "BM_ZlibInflate"], 1.1),
     ("load .qye / max(load .qyd, inflate)", "Load.qye", ["Load.qyd", "BM_ZlibInflate"], 1.1),
+    ("save-as .qydb / raw SQLite bulk insert of the same rows",
+     "BM_SaveNewDatabase", ["BM_RawBulkInsert"], 1.25),
+    ("quillery info x.qydb / quillery info x.qyd (whole process)", "info.qydb", ["info.qyd"], 0.3),
 ]
 # Per-note cost at the largest size against the smallest (model_bench).
 GROWTH = [("BM_BuildTree", 1.5), ("BM_WalkAll", 1.5), ("BM_BulkPushAndRebuild", 1.5)]
@@ -93,7 +97,9 @@ def main(paths):
             if b.get("items_per_second"):
                 per_item = fmt_time(1.0 / b["items_per_second"])
             rows.append((program, name, fmt_time(seconds), fmt_rate(b.get("bytes_per_second")), per_item))
-            medians[name] = (seconds, b.get("items_per_second"))
+            # Ratios name a benchmark by size alone (a fixed iteration count
+            # is left out).
+            medians[re.sub(r"/iterations:\d+$", "", name)] = (seconds, b.get("items_per_second"))
 
     if context:
         caches = ", ".join("L%d %s %d KiB" % (c["level"], c["type"].lower(), c["size"] // 1024)
