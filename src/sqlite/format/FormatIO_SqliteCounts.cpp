@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -56,13 +57,27 @@ int KeptLinks(const std::vector<std::pair<int, int>>& links, int total) {
   return n;
 }
 
+// Characters of a text as the model counts them (up to a NUL), with a
+// shortcut for the plain ASCII that most texts are.
+int CharCount(const char* text) {
+  const size_t len = strlen(text);
+  size_t i = 0;
+  while (i < len && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  if (i == len) return static_cast<int>(len);
+  return static_cast<int>(i + quillery::Utf8CharCount(text + i, len - i));
+}
+
+// The document's notes by stored ID. The keys point into the document's
+// own strings, which stay put while the counts are made.
+using NoteMap = std::unordered_map<std::string_view, NoteRows>;
+
 // Runs sql and hands every row whose note is one of the document's to row().
 template <class Row>
-bool ForEachRow(CppSQLite3DB& db, const char* sql, std::unordered_map<std::string, NoteRows>& notes, Row row) {
+bool ForEachRow(CppSQLite3DB& db, const char* sql, NoteMap& notes, Row row) {
   CppSQLite3Exception err;
   CppSQLite3Query q = db.execQuery(sql, &err);
   for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) {
-    auto it = notes.find(q.getStringField(0, ""));
+    auto it = notes.find(std::string_view(q.getStringField(0, "")));
     if (it != notes.end()) row(q, it->second);
   }
   if (err.errorCode() == 0) return true;
@@ -77,7 +92,8 @@ bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out) {
   if (!m_pDoc || !_db.isOpen()) return false;
   // The rows of a note are those stored under its stored ID (a fetch asks
   // for exactly that ID, so other kinds of value never match).
-  std::unordered_map<std::string, NoteRows> notes;
+  NoteMap notes;
+  notes.reserve(static_cast<size_t>(m_pDoc->GetNodeCount()));
   for (int i = 0; i < m_pDoc->GetNodeCount(); ++i) {
     const std::string& id = m_pDoc->GetNodeByIdx(i).m_strID;
     if (!id.empty()) ++notes[quillery::StoredIdOf(*this, id)].notes;
@@ -99,8 +115,7 @@ bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out) {
   ok = ok && ForEachRow(_db, "SELECT note_id, note_text FROM notes WHERE typeof(note_id)='text'", notes,
                         [](CppSQLite3Query& q, NoteRows& n) {
                           if (n.pictures.empty() && n.links.empty()) return;
-                          const char* text = q.getStringField(1, "");
-                          n.textLen = static_cast<int>(quillery::Utf8CharCount(text, strlen(text)));
+                          n.textLen = CharCount(q.getStringField(1, ""));
                         });
   if (!ok) return false;
 
