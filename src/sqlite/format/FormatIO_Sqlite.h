@@ -179,11 +179,12 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
     long long attachments = 0;
     long long links = 0;  // links in the texts; a note's own link is not one
   };
-  // What FetchNodeInfo(NIF_ALL) of every note of the document would give,
-  // counted by a few whole-table queries instead: rows the fetch drops as
-  // damaged (pictures without bytes or past the text, links past it) are
-  // not counted. False (logged) when a query fails.
-  bool CountNoteContents(ContentCounts& out);
+  // What FetchNodeInfo(NIF_ALL) of every note of the document would give
+  // (clones false: of every note that is no clone), counted by a few
+  // whole-table queries instead: rows the fetch drops as damaged (pictures
+  // without bytes or past the text, links past it) are not counted. False
+  // (logged) when a query fails.
+  bool CountNoteContents(ContentCounts& out, bool clones = true);
 
   // ---- Backup, compaction and size ----
   bool CompactDatabase(std::string& error) const;

@@ -87,7 +87,7 @@ bool ForEachRow(CppSQLite3DB& db, const char* sql, NoteMap& notes, Row row) {
 
 }  // namespace
 
-bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out) {
+bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out, bool clones) {
   out = ContentCounts();
   if (!m_pDoc || !_db.isOpen()) return false;
   // The rows of a note are those stored under its stored ID (a fetch asks
@@ -95,8 +95,8 @@ bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out) {
   NoteMap notes;
   notes.reserve(static_cast<size_t>(m_pDoc->GetNodeCount()));
   for (int i = 0; i < m_pDoc->GetNodeCount(); ++i) {
-    const std::string& id = m_pDoc->GetNodeByIdx(i).m_strID;
-    if (!id.empty()) ++notes[quillery::StoredIdOf(*this, id)].notes;
+    const NoteNode& note = m_pDoc->GetNodeByIdx(i);
+    if (!note.m_strID.empty() && (clones || !note.IsClone())) ++notes[quillery::StoredIdOf(*this, note.m_strID)].notes;
   }
 
   bool ok = ForEachRow(_db, "SELECT note_id, count(*) FROM attachments WHERE typeof(note_id)='text' GROUP BY note_id",

@@ -322,6 +322,12 @@ TEST_F(SqliteFetchTest, ContentCountsEqualThoseOfAFullFetch) {
   EXPECT_EQ(counts.pictures, pictures);
   EXPECT_EQ(counts.attachments, attachments);
   EXPECT_EQ(counts.links, links);
+  // Without clones: C, a clone, shows A's content and is left out.
+  m_doc.GetNodeByIdx(m_doc.GetIdxFromID("C")).m_strCloneOf = "A";
+  FormatIO_Sqlite::ContentCounts originals;
+  ASSERT_TRUE(fmt->CountNoteContents(originals, false));
+  EXPECT_EQ(originals.pictures, pictures - 2);
+  EXPECT_EQ(originals.attachments, attachments - 1);
   EXPECT_EQ(pictures, 4);  // A: 0 and 2; C: 0 and 1 (a picture takes a place)
   EXPECT_EQ(attachments, 3);
   EXPECT_EQ(links, 3);  // A: 0+7, B: 2+1 and the NULL offset's 0+3
