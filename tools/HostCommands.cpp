@@ -223,7 +223,7 @@ int CmdInfo(const HostOptions& opt) {
   // every note; any other document holds them already.
   FormatIO_Sqlite::ContentCounts counts;
   auto* database = dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
-  const bool counted = database && database->CountNoteContents(counts);
+  const bool counted = database && database->CountNoteContents(counts, false);
   if (!counted && !FetchAllNotes(doc)) return Fail("load", path, "interrupted");
 
   DocumentIterator it(doc);
