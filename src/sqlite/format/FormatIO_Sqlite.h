@@ -171,6 +171,8 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
 
   // ---- Per-change updates (not virtual) ----
   void OnNodePixMoved(NoteNode& note, int index) const;
+  // Moves the note's stored pictures at or after from by delta characters.
+  void ShiftPictures(const NoteNode& note, int from, int delta) const;
   bool InsertLink(const LinkInfo& link, const std::string& noteID, CppSQLite3Exception& err);
 
   // ---- Counts without fetching ----

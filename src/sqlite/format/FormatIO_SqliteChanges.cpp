@@ -34,13 +34,18 @@ void ExecOrLog(const FormatIO_Sqlite& fmt, const char* what, const char* sql) {
   fmt.ChangeNotWritten();
 }
 
-// Runs sql; a failure logs the error message alone.
-void ExecOrLogMessage(const FormatIO_Sqlite& fmt, const char* sql) {
+// Runs the cached statement sql with the values bind() gives it; a failure
+// logs the error message alone and counts as a change that was not written.
+template <class Bind>
+bool RunBound(const FormatIO_Sqlite& fmt, const char* sql, Bind bind, const char* failureLine = "%s\n") {
   CppSQLite3Exception err;
-  fmt._db.execDML(sql, &err);
-  if (!SqlFailed(err)) return;
-  xLog(LOG_ERROR, "%s\n", SqlErrorText(err));
+  CppSQLite3Statement stmt = fmt._db.cachedStatement(sql, &err);
+  if (!SqlFailed(err)) bind(stmt, err);
+  if (!SqlFailed(err)) stmt.execDML(&err);
+  if (!SqlFailed(err)) return true;
+  xLog(LOG_ERROR, failureLine, SqlErrorText(err));
   fmt.ChangeNotWritten();
+  return false;
 }
 
 bool ValidIndex(const char* what, const NoteNode& note, int index, int count) {
@@ -61,7 +66,7 @@ void FormatIO_Sqlite::OnNodeInsert(NoteNode& note, bool shiftSiblings) {
                             : "INSERT INTO notes (note_id, note_clone_id, note_title, is_finished) VALUES (?, ?, ?, 0)";
   {
     CppSQLite3Exception err;
-    CppSQLite3Statement stmt = _db.compileStatement(sqlNote, &err);
+    CppSQLite3Statement stmt = _db.cachedStatement(sqlNote, &err);
     if (!SqlFailed(err)) {
       stmt.bind(1, note.m_strID.c_str(), &err);
       stmt.bind(2, note.m_strCloneOf.c_str(), &err);
@@ -73,53 +78,37 @@ void FormatIO_Sqlite::OnNodeInsert(NoteNode& note, bool shiftSiblings) {
       ChangeNotWritten();
     }
   }
-  if (shiftSiblings) {
-    CppSQLite3Buffer sql;
-    sql.format("UPDATE notes_tree SET note_pos=note_pos+1 WHERE note_pid='%q' AND note_pos>=%d AND note_id <> '%q'",
-               note.m_strParentID.c_str(), note.m_nSibling, note.m_strID.c_str());
-    CppSQLite3Exception err;
-    _db.execDML(sql, &err);
-    if (SqlFailed(err)) {
-      xLog(LOG_ERROR, "SQL=[%s], Error: %s\n", static_cast<const char*>(sql), SqlErrorText(err));
-      ChangeNotWritten();
-    }
-  }
-  CppSQLite3Buffer sql;
-  sql.format("INSERT INTO notes_tree (note_id, note_pid, note_pos) VALUES ('%q', '%q', %d)", note.m_strID.c_str(),
-             note.m_strParentID.c_str(), note.m_nSibling);
-  CppSQLite3Exception err;
-  _db.execDML(sql, &err);
-  if (SqlFailed(err)) {
-    xLog(LOG_ERROR, "Sqlite format [insert node]: SQL=[%s], Error: %s\n", static_cast<const char*>(sql),
-         SqlErrorText(err));
-    ChangeNotWritten();
-  }
+  // The note's parent, position and ID, bound in this order.
+  auto place = [&note](CppSQLite3Statement& st, CppSQLite3Exception& err) {
+    st.bind(1, note.m_strParentID.c_str(), &err);
+    st.bind(2, note.m_nSibling, &err);
+    st.bind(3, note.m_strID.c_str(), &err);
+  };
+  if (shiftSiblings)
+    RunBound(*this, "UPDATE notes_tree SET note_pos=note_pos+1 WHERE note_pid=? AND note_pos>=? AND note_id <> ?",
+             place, "Sqlite format [insert node]: shifting siblings: %s\n");
+  RunBound(*this, "INSERT INTO notes_tree (note_pid, note_pos, note_id) VALUES (?, ?, ?)", place,
+           "Sqlite format [insert node]: %s\n");
 }
 
 void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
   static const char* const kTables[] = {"notes",      "notes_tree", "custom_properties", "tags_notes", "attachments",
                                         "images",     "formatting", "links",             "tasks"};
   const char* id = note.m_strID.c_str();
-  for (const char* table : kTables) {
-    CppSQLite3Buffer sql;
-    sql.format("DELETE FROM %s WHERE note_id='%q'", table, id);
-    ExecOrLogMessage(*this, sql);
-  }
-  if (shiftSiblings) {
-    CppSQLite3Buffer sql;
-    sql.format("UPDATE notes_tree SET note_pos=note_pos-1 WHERE note_pid='%q' AND note_pos>%d AND note_id <> '%q'",
-               note.m_strParentID.c_str(), note.m_nSibling, id);
-    CppSQLite3Exception err;
-    _db.execDML(sql, &err);
-    if (SqlFailed(err)) {
-      xLog(LOG_ERROR, "Sqlite format [delete node]: Error: %s\n", SqlErrorText(err));
-      ChangeNotWritten();
-    }
-  }
+  auto bindID = [id](CppSQLite3Statement& st, CppSQLite3Exception& err) { st.bind(1, id, &err); };
+  for (const char* table : kTables)
+    RunBound(*this, (std::string("DELETE FROM ") + table + " WHERE note_id=?").c_str(), bindID);
+  if (shiftSiblings)
+    RunBound(
+        *this, "UPDATE notes_tree SET note_pos=note_pos-1 WHERE note_pid=? AND note_pos>? AND note_id <> ?",
+        [&](CppSQLite3Statement& st, CppSQLite3Exception& err) {
+          st.bind(1, note.m_strParentID.c_str(), &err);
+          st.bind(2, note.m_nSibling, &err);
+          st.bind(3, id, &err);
+        },
+        "Sqlite format [delete node]: Error: %s\n");
   // The tombstone that tells a later synchronisation about the deletion.
-  CppSQLite3Buffer sql;
-  sql.format("INSERT INTO deletions (note_id) VALUES('%q')", id);
-  ExecOrLogMessage(*this, sql);
+  RunBound(*this, "INSERT INTO deletions (note_id) VALUES(?)", bindID);
 }
 
 bool FormatIO_Sqlite::ModifyNoteID(const std::string& oldID, const std::string& newID) {
@@ -185,29 +174,22 @@ void FormatIO_Sqlite::OnCollapseAll() {
 // anchors are rewritten whole by the next update with their bits.
 
 void FormatIO_Sqlite::OnNodeTxtInsert(NoteNode& note, int offset, int length) {
-  CppSQLite3Buffer sql;
-  sql.format("UPDATE images SET note_offset=note_offset+%d WHERE note_id='%q' AND note_offset>=%d", length,
-             note.m_strID.c_str(), offset);
-  CppSQLite3Exception err;
-  _db.execDML(sql, &err);
-  if (SqlFailed(err)) {
-    xLog(LOG_ERROR, "Sqlite format [update pix offsets]: SQL=[%s], Error: %s\n", static_cast<const char*>(sql),
-         SqlErrorText(err));
-    ChangeNotWritten();
-  }
+  ShiftPictures(note, offset, length);
 }
 
 void FormatIO_Sqlite::OnNodeTxtDelete(NoteNode& note, int offset, int length) {
-  CppSQLite3Buffer sql;
-  sql.format("UPDATE images SET note_offset=note_offset-%d WHERE note_id='%q' AND note_offset>=%d", length,
-             note.m_strID.c_str(), offset + length);
-  CppSQLite3Exception err;
-  _db.execDML(sql, &err);
-  if (SqlFailed(err)) {
-    xLog(LOG_ERROR, "Sqlite format [update pix offsets]: SQL=[%s], Error: %s\n", static_cast<const char*>(sql),
-         SqlErrorText(err));
-    ChangeNotWritten();
-  }
+  ShiftPictures(note, offset + length, -length);
+}
+
+void FormatIO_Sqlite::ShiftPictures(const NoteNode& note, int from, int delta) const {
+  RunBound(
+      *this, "UPDATE images SET note_offset=note_offset+? WHERE note_id=? AND note_offset>=?",
+      [&](CppSQLite3Statement& st, CppSQLite3Exception& err) {
+        st.bind(1, delta, &err);
+        st.bind(2, note.m_strID.c_str(), &err);
+        st.bind(3, from, &err);
+      },
+      "Sqlite format [update pix offsets]: Error: %s\n");
 }
 
 void FormatIO_Sqlite::OnNodeUpdate_ReadOnly(NoteNode& note) {
@@ -301,12 +283,14 @@ void FormatIO_Sqlite::OnNodePixMoved(NoteNode& note, int index) const {
   if (!ValidIndex("pix move", note, index, pics.GetSize())) return;
   const PixInfo& pix = pics.GetAt(index);
   if (pix.nPictureID <= 0) return;
-  CppSQLite3Buffer sql;
   // The note's own row only: an ID that names no row of this note (one
   // given by an insert that was undone) must not move another picture.
-  sql.format("UPDATE images SET note_offset=%d WHERE image_id=%lld AND note_id=%Q", pix.nOffset,
-             static_cast<long long>(pix.nPictureID), note.m_strID.c_str());
-  ExecOrLogMessage(*this, sql);
+  RunBound(*this, "UPDATE images SET note_offset=? WHERE image_id=? AND note_id=?",
+           [&](CppSQLite3Statement& st, CppSQLite3Exception& err) {
+             st.bind(1, pix.nOffset, &err);
+             st.bind(2, static_cast<long long>(pix.nPictureID), &err);
+             st.bind(3, note.m_strID.c_str(), &err);
+           });
 }
 
 // ---------------------------------------------------------------------------
