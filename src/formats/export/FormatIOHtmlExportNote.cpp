@@ -135,26 +135,13 @@ void FormatIO_HTMLExport::SegmentListAddAnchors(NoteNode& note, tSegmentList& se
     FormatIO_HTML::SegmentListAddAnchors(note, segs, unused);
     return;
   }
-  const std::vector<AnchorInfo>& src = note.m_objText.m_lstAnchors.Items();
-  if (src.empty()) return;
+  if (note.m_objText.m_lstAnchors.Items().empty()) return;
   if (m_opt.bFrames) {
     m_pageAnchors.clear();  // every note is a page of its own
   } else if (!m_strCloneSourceOut.empty() && m_pWalker && m_pWalker->IsNoteWithinWalk(m_strCloneSourceOut)) {
     return;  // the text is the original's, and so are its anchors
   }
-  std::vector<const AnchorInfo*> anchors;
-  anchors.reserve(src.size());
-  for (const AnchorInfo& a : src) anchors.push_back(&a);
-  std::stable_sort(anchors.begin(), anchors.end(),
-                   [](const AnchorInfo* a, const AnchorInfo* b) { return a->nOffset < b->nOffset; });
-  std::vector<tSegmentInsert> items;
-  items.reserve(anchors.size());
-  for (const AnchorInfo* a : anchors) {
-    if (a->nOffset < 0 || !m_pageAnchors.insert(a->strName).second) continue;
-    std::string markup = "<A name=\"";
-    quillery::AppendAttrValue(markup, a->strName);
-    markup += "\"></A>";
-    items.push_back({a->nOffset, 0, std::move(markup)});
-  }
-  quillery::MergeIntoSegmentList(segs, items);
+  // Through the note's batch like every other pass, so an anchor keeps its
+  // place after the links and tags at its offset.
+  AddAnchorSegments(note, segs, &m_pageAnchors);
 }

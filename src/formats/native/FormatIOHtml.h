@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "base/File64.h"
@@ -113,6 +114,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // Places a pass's items, or keeps them for the note's single merge when a
   // batch is being collected.
   void MergeOrDefer(tSegmentList& segs, std::vector<tSegmentInsert>& items);
+  // The anchors pass: every anchor with an offset, in order of offset; with
+  // seen, only names not already in it (they are added).
+  void AddAnchorSegments(NoteNode& note, tSegmentList& segs, std::unordered_set<std::string>* seen);
 
   // ---- Preparation hooks of the document model ----
   void SetRawText(bool raw) override { m_bRawText = raw; }

@@ -159,6 +159,10 @@ void FormatIO_HTML::SegmentListAddFormatting(NoteNode& note, tSegmentList& segs,
 }
 
 void FormatIO_HTML::SegmentListAddAnchors(NoteNode& note, tSegmentList& segs, bool /*unused*/) {
+  AddAnchorSegments(note, segs, nullptr);
+}
+
+void FormatIO_HTML::AddAnchorSegments(NoteNode& note, tSegmentList& segs, std::unordered_set<std::string>* seen) {
   const std::vector<AnchorInfo>& src = note.m_objText.m_lstAnchors.Items();
   if (src.empty()) return;
   std::vector<const AnchorInfo*> anchors;
@@ -169,7 +173,7 @@ void FormatIO_HTML::SegmentListAddAnchors(NoteNode& note, tSegmentList& segs, bo
   std::vector<tSegmentInsert> items;
   items.reserve(anchors.size());
   for (const AnchorInfo* a : anchors) {
-    if (a->nOffset < 0) continue;
+    if (a->nOffset < 0 || (seen && !seen->insert(a->strName).second)) continue;
     std::string markup = "<A name=\"";
     AppendAttrValue(markup, a->strName);
     markup += "\"></A>";

@@ -216,8 +216,13 @@ TEST_F(HtmlExport, ClonesDoNotRepeatTheirOriginalsAnchors) {
   doc.GetNodeByIdx(clone).m_strCloneOf = "A/x";
   LinkInfo& link = doc.GetNodeByIdx(doc.GetIdxFromID("A1")).m_objText.m_lstLinks[0];
   link.strTargetID = "here";
+  // A tag at the anchor's offset opens before it, as the writer places
+  // every pass's markup at one offset.
+  doc.GetNodeByIdx(0).m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_BEGIN, 6));
+  doc.GetNodeByIdx(0).m_objText.m_lstFmt.Append(FmtInfo(FMT_BOLD_END, 7));
   const std::string html = Run();
   EXPECT_EQ(1, CountOf(html, "<A name=\"here\">"));
+  EXPECT_NE(std::string::npos, html.find("<b><A name=\"here\">")) << html;
   EXPECT_LT(html.find("Alpha</DT>"), html.find("<A name=\"here\">"));
   EXPECT_NE(std::string::npos, html.find("<A href=\"#here\">beta</A>"));  // not a warning link
 }
