@@ -11,14 +11,14 @@
 //     demand after the tree changed (m_bRecursiveMapDirty) and not upkept at
 //     all while BlockMapRecalc(true) is in force. Building it hashes each
 //     note's parent ID once; walks and depth questions then go by index.
-// The ID maps are hashed: every lookup is O(1) on average.
+// The ID maps are flat hash maps (IdHashMap): every lookup is O(1) on
+// average and touches one slot.
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "model/PidSibKey.h"
+#include "model/IdHashMap.h"
 
 class NoteDocument;
 
@@ -48,23 +48,23 @@ class DocTreeCache {
   // The note's index; -1 for an empty or absent ID.
   int GetIdxFromID(const std::string& id) const {
     if (id.empty()) return -1;
-    auto it = m_mapIdToIdx.find(id);
-    return it == m_mapIdToIdx.end() ? -1 : it->second;
+    const int* idx = m_mapIdToIdx.Find(id);
+    return idx ? *idx : -1;
   }
   // The index of the child at that position, -1 when none.
   int GetIdxFromPidSib(const std::string& parentID, int sibling) const {
-    auto it = m_mapPidSibToIdx.find(PidSibKey(parentID, sibling));
-    return it == m_mapPidSibToIdx.end() ? -1 : it->second;
+    const int* idx = m_mapPidSibToIdx.Find(parentID, sibling);
+    return idx ? *idx : -1;
   }
   // Children of the parent per the child-count map.
   int GetChildCountOf(const std::string& parentID) const {
-    auto it = m_mapChildCount.find(parentID);
-    return it == m_mapChildCount.end() ? 0 : it->second;
+    const int* count = m_mapChildCount.Find(parentID);
+    return count ? *count : 0;
   }
 
-  std::unordered_map<std::string, int> m_mapIdToIdx;
-  std::unordered_map<PidSibKey, int, PidSibKey::Hasher> m_mapPidSibToIdx;
-  std::unordered_map<std::string, int> m_mapChildCount;
+  IdHashMap m_mapIdToIdx;      // ID -> note index
+  IdHashMap m_mapPidSibToIdx;  // (parent ID, sibling) -> note index
+  IdHashMap m_mapChildCount;   // parent ID -> child count
   TreeIndex m_tree;
   bool m_bRecursiveMapDirty = true;
   bool m_bBlockMapRecalc = false;

@@ -66,9 +66,9 @@ FormatIO_DynamicBase* NoteDocument::GetDynamicLoader() const {
 
 void NoteDocument::ClearContents() {
   m_lstNodes.clear();
-  m_mapIdToIdx.clear();
-  m_mapPidSibToIdx.clear();
-  m_mapChildCount.clear();
+  m_mapIdToIdx.Clear();
+  m_mapPidSibToIdx.Clear();
+  m_mapChildCount.Clear();
   m_tree = TreeIndex();
   m_bRecursiveMapDirty = true;
   m_bBlockMapRecalc = false;
@@ -119,25 +119,26 @@ void NoteDocument::ReserveNotesMemory(int /*count*/) {
 
 void NoteDocument::AddToMaps(int idx) {
   const NoteNode& n = m_lstNodes[idx];
-  if (!n.m_strID.empty()) m_mapIdToIdx[n.m_strID] = idx;
-  m_mapPidSibToIdx[PidSibKey(n.m_strParentID, n.m_nSibling)] = idx;
+  if (!n.m_strID.empty()) m_mapIdToIdx.Get(n.m_strID) = idx;
+  m_mapPidSibToIdx.Get(n.m_strParentID, n.m_nSibling) = idx;
 }
 
 int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool updateMaps, bool notifyLoader) {
   // One lookup of the parent's count serves both the position and the upkeep.
-  int& children = m_mapChildCount[parentID];
+  // It stays valid: nothing below inserts into or erases from the count map.
+  int& children = m_mapChildCount.Get(parentID);
   const int count = children;
   if (sibling < 0 || sibling > count) sibling = count;
   // Later siblings move up by one, from the last down, so that no key is
   // overwritten while it is still needed.
   if (sibling < count) {
     for (int s = count - 1; s >= sibling; --s) {
-      auto it = m_mapPidSibToIdx.find(PidSibKey(parentID, s));
-      if (it == m_mapPidSibToIdx.end()) continue;
-      const int idx = it->second;
-      m_mapPidSibToIdx.erase(it);
+      const int* found = m_mapPidSibToIdx.Find(parentID, s);
+      if (!found) continue;
+      const int idx = *found;
+      m_mapPidSibToIdx.Erase(parentID, s);
       m_lstNodes[idx].m_nSibling = s + 1;
-      m_mapPidSibToIdx[PidSibKey(parentID, s + 1)] = idx;
+      m_mapPidSibToIdx.Get(parentID, s + 1) = idx;
     }
   }
   NoteNode note;
@@ -166,25 +167,25 @@ void NoteDocument::NodeInitID(int idx, const std::string& id) {
   NoteNode& n = m_lstNodes[idx];
   const std::string oldID = n.m_strID;
   if (oldID == id) return;
-  auto it = m_mapIdToIdx.find(oldID);
-  if (it != m_mapIdToIdx.end() && it->second == idx) m_mapIdToIdx.erase(it);
+  const int* found = m_mapIdToIdx.Find(oldID);
+  if (found && *found == idx) m_mapIdToIdx.Erase(oldID);
   n.m_strID = id;
-  if (!id.empty()) m_mapIdToIdx[id] = idx;
+  if (!id.empty()) m_mapIdToIdx.Get(id) = idx;
 
   // The note's children follow it: their parent ID, their (parent, sibling)
   // keys and the child count move to the new ID.
-  auto cc = m_mapChildCount.find(oldID);
-  if (cc != m_mapChildCount.end() && !oldID.empty()) {
-    const int children = cc->second;
-    m_mapChildCount.erase(cc);
-    m_mapChildCount[id] += children;
+  const int* cc = m_mapChildCount.Find(oldID);
+  if (cc && !oldID.empty()) {
+    const int children = *cc;
+    m_mapChildCount.Erase(oldID);
+    m_mapChildCount.Get(id) += children;
     for (int s = 0; s < children; ++s) {
-      auto ps = m_mapPidSibToIdx.find(PidSibKey(oldID, s));
-      if (ps == m_mapPidSibToIdx.end()) continue;
-      const int child = ps->second;
-      m_mapPidSibToIdx.erase(ps);
+      const int* ps = m_mapPidSibToIdx.Find(oldID, s);
+      if (!ps) continue;
+      const int child = *ps;
+      m_mapPidSibToIdx.Erase(oldID, s);
       m_lstNodes[child].m_strParentID = id;
-      m_mapPidSibToIdx[PidSibKey(id, s)] = child;
+      m_mapPidSibToIdx.Get(id, s) = child;
     }
   }
   if (FormatIO_DynamicBase* dyn = GetDynamicLoader()) dyn->ModifyNoteID(oldID, id);
@@ -192,21 +193,21 @@ void NoteDocument::NodeInitID(int idx, const std::string& id) {
 
 void NoteDocument::PushNode(const NoteNode& note) {
   m_lstNodes.push_back(note);
-  ++m_mapChildCount[note.m_strParentID];
+  ++m_mapChildCount.Get(note.m_strParentID);
   ++m_nNodeCounter;
   m_bRecursiveMapDirty = true;
 }
 
 void NoteDocument::RebuildMap() {
   m_nNodeCounter = GetNodeCount();
-  m_mapIdToIdx.clear();
-  m_mapPidSibToIdx.clear();
-  m_mapChildCount.clear();
-  m_mapIdToIdx.reserve(m_lstNodes.size());
-  m_mapPidSibToIdx.reserve(m_lstNodes.size());
+  m_mapIdToIdx.Clear();
+  m_mapPidSibToIdx.Clear();
+  m_mapChildCount.Clear();
+  m_mapIdToIdx.Reserve(m_lstNodes.size());
+  m_mapPidSibToIdx.Reserve(m_lstNodes.size());
   for (int i = 0; i < GetNodeCount(); ++i) {
     AddToMaps(i);
-    ++m_mapChildCount[m_lstNodes[i].m_strParentID];
+    ++m_mapChildCount.Get(m_lstNodes[i].m_strParentID);
   }
   m_bRecursiveMapDirty = true;
 }
@@ -336,7 +337,7 @@ void NoteDocument::GenerateUniqueNodeID(std::string& out) {
     if (!md5 || EVP_Digest(seed, sizeof(seed), digest, &len, md5, nullptr) != 1 || len < 16)
       memcpy(digest, seed, 16);
     out = EncodeId(digest);
-    if (m_mapIdToIdx.count(out)) continue;
+    if (m_mapIdToIdx.Contains(out)) continue;
     if (dyn) {
       NoteNode probe;
       probe.m_strID = out;

@@ -6,6 +6,7 @@
 
 #include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
+#include "model/PidSibKey.h"
 #include "model/RecursiveTreeWalker.h"
 
 namespace {
