@@ -41,9 +41,24 @@ class IdHashMap {
   bool Contains(std::string_view text, int tag = 0) const { return Find(text, tag) != nullptr; }
 
   // The value of the key, inserted as 0 when absent.
-  int& Get(std::string_view text, int tag = 0) {
+  int& Get(std::string_view text, int tag = 0) { return Get(text, tag, Hash(text, tag)); }
+
+  // For bulk inserts: the key's hash, and a hint to fetch its home slot
+  // while other keys are being placed, so that the cache misses of many
+  // inserts overlap. h must be Hash(text, tag) of the key Get is given.
+  static uint64_t Hash(std::string_view text, int tag) {
+    uint64_t h = std::hash<std::string_view>()(text) ^ (static_cast<uint64_t>(static_cast<uint32_t>(tag)) * 0x9E3779B97F4A7C15ull);
+    // Final mix so that the low bits (the home slot) depend on every bit.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    return h;
+  }
+  void Prefetch(uint64_t h) const {
+    if (!m_slots.empty()) __builtin_prefetch(&m_slots[h & m_mask]);
+  }
+  int& Get(std::string_view text, int tag, uint64_t h) {
     if ((m_count + 1) * 4 > m_slots.size() * 3) Grow(m_slots.empty() ? 16 : m_slots.size() * 2);
-    const uint64_t h = Hash(text, tag);
     size_t i = h & m_mask;
     for (;; i = (i + 1) & m_mask) {
       Slot& s = m_slots[i];
@@ -139,14 +154,6 @@ class IdHashMap {
     char text[kInline];    // the text, or the m_long index for kLong
   };
 
-  static uint64_t Hash(std::string_view text, int tag) {
-    uint64_t h = std::hash<std::string_view>()(text) ^ (static_cast<uint64_t>(static_cast<uint32_t>(tag)) * 0x9E3779B97F4A7C15ull);
-    // Final mix so that the low bits (the home slot) depend on every bit.
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdull;
-    h ^= h >> 33;
-    return h;
-  }
   static uint32_t LongIndex(const Slot& s) {
     uint32_t slot;
     memcpy(&slot, s.text, sizeof(slot));

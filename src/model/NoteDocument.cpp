@@ -205,9 +205,28 @@ void NoteDocument::RebuildMap() {
   m_mapChildCount.Clear();
   m_mapIdToIdx.Reserve(m_lstNodes.size());
   m_mapPidSibToIdx.Reserve(m_lstNodes.size());
-  for (int i = 0; i < GetNodeCount(); ++i) {
-    AddToMaps(i);
-    ++m_mapChildCount.Get(m_lstNodes[i].m_strParentID);
+  // In batches: the hashes of a batch are computed and their slots fetched
+  // first, so that the cache misses of a large document's inserts overlap
+  // instead of following one another. The entries go in in note order, so
+  // a later note still wins over an earlier one with the same key.
+  constexpr int kBatch = 16;
+  uint64_t idHash[kBatch], sibHash[kBatch];
+  const int n = GetNodeCount();
+  for (int b = 0; b < n; b += kBatch) {
+    const int e = std::min(n, b + kBatch);
+    for (int i = b; i < e; ++i) {
+      const NoteNode& note = m_lstNodes[i];
+      idHash[i - b] = IdHashMap::Hash(note.m_strID, 0);
+      sibHash[i - b] = IdHashMap::Hash(note.m_strParentID, note.m_nSibling);
+      m_mapIdToIdx.Prefetch(idHash[i - b]);
+      m_mapPidSibToIdx.Prefetch(sibHash[i - b]);
+    }
+    for (int i = b; i < e; ++i) {
+      const NoteNode& note = m_lstNodes[i];
+      if (!note.m_strID.empty()) m_mapIdToIdx.Get(note.m_strID, 0, idHash[i - b]) = i;
+      m_mapPidSibToIdx.Get(note.m_strParentID, note.m_nSibling, sibHash[i - b]) = i;
+      ++m_mapChildCount.Get(note.m_strParentID);
+    }
   }
   m_bRecursiveMapDirty = true;
 }
