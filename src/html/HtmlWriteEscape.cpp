@@ -86,4 +86,29 @@ void AppendCustomPropertyComment(std::string& out, const std::string& name, cons
   out += "<!--custom-property name=\"" + n + "\" value=\"" + v + "\"-->\n";
 }
 
+void AppendHexColor(std::string& out, unsigned red16, unsigned green16, unsigned blue16) {
+  static const char kHex[] = "0123456789abcdef";
+  const unsigned ch[3] = {(red16 >> 8) & 0xff, (green16 >> 8) & 0xff, (blue16 >> 8) & 0xff};
+  char buf[7] = {'#'};
+  for (int i = 0; i < 3; ++i) {
+    buf[1 + 2 * i] = kHex[ch[i] >> 4];
+    buf[2 + 2 * i] = kHex[ch[i] & 15];
+  }
+  out.append(buf, sizeof(buf));
+}
+
+void AppendDecimal(std::string& out, long long value) {
+  char buf[24];
+  char* end = buf + sizeof(buf);
+  char* p = end;
+  // Through the unsigned magnitude, so that the most negative value works.
+  unsigned long long v = value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+  do {
+    *--p = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v);
+  if (value < 0) *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
+}
+
 }  // namespace quillery

@@ -27,4 +27,12 @@ void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBre
 // value escaped (EscapeChars).
 void AppendCustomPropertyComment(std::string& out, const std::string& name, const std::string& value);
 
+// Appends "#rrggbb" in lowercase hex, each channel the high byte of its
+// 16-bit value (the bytes "#%02x%02x%02x" gives), without a format string
+// to interpret: the writer puts a colour on many notes.
+void AppendHexColor(std::string& out, unsigned red16, unsigned green16, unsigned blue16);
+
+// Appends the decimal digits of value, as "%lld" writes them.
+void AppendDecimal(std::string& out, long long value);
+
 }  // namespace quillery

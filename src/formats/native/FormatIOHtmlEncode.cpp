@@ -40,9 +40,9 @@ const unsigned char kPlaceholderPng[] = {
     0x01, 0xe9, 0xfa, 0xdc, 0xd8, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
 
 void AppendColor(std::string& out, const char* prefix, const GdkColor& c) {
-  char buf[64];
-  snprintf(buf, sizeof(buf), "%s#%02x%02x%02x\">", prefix, c.red >> 8, c.green >> 8, c.blue >> 8);
-  out += buf;
+  out += prefix;
+  quillery::AppendHexColor(out, c.red, c.green, c.blue);
+  out += "\">";
 }
 
 void AppendBase64(std::string& out, const void* data, size_t len) {

@@ -30,9 +30,11 @@ using quillery::AppendCommentValue;
 namespace {
 
 void AppendColorSpan(std::string& out, const char* prop, const GdkColor& c) {
-  char buf[80];
-  snprintf(buf, sizeof(buf), "<span style=\"%s:#%02x%02x%02x\">", prop, c.red >> 8, c.green >> 8, c.blue >> 8);
-  out += buf;
+  out += "<span style=\"";
+  out += prop;
+  out += ':';
+  quillery::AppendHexColor(out, c.red, c.green, c.blue);
+  out += "\">";
 }
 
 // "<!--property:NAME=VALUE-->\n" with the value kept inside the comment.
@@ -44,9 +46,10 @@ void AppendProperty(std::string& out, const char* name, const std::string& value
 }
 
 void AppendNumber(std::string& out, const char* name, long long value) {
-  char buf[96];
-  snprintf(buf, sizeof(buf), "<!--%s%lld-->\n", name, value);
-  out += buf;
+  out += "<!--";
+  out += name;
+  quillery::AppendDecimal(out, value);
+  out += "-->\n";
 }
 
 void AppendEscaped(std::string& out, const char* name, std::string value) {
@@ -198,11 +201,10 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
   std::string body;
   const bool bkg = original.m_bUseNoteBkgColor;
   if (bkg) {
-    char buf[96];
     const GdkColor& c = original.m_clrNoteBkg;
-    snprintf(buf, sizeof(buf), "<DIV class=\"note_bkg\" style=\"background-color:#%02x%02x%02x\">", c.red >> 8,
-             c.green >> 8, c.blue >> 8);
-    body += buf;
+    body += "<DIV class=\"note_bkg\" style=\"background-color:";
+    quillery::AppendHexColor(body, c.red, c.green, c.blue);
+    body += "\">";
   }
   const size_t bodyStart = body.size();
   if (exportAttachments) WriteNodeAttachments(original, io, exp, &body);

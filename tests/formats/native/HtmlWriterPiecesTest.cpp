@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "formats/native/HtmlFontHelpers.h"
 #include "formats/native/HtmlSegmentList.h"
 #include "html/HtmlWriteEscape.h"
@@ -41,6 +43,18 @@ TEST(HtmlWriteEscape, AttributesCommentsAndText) {
   out.clear();
   quillery::AppendNoteText(out, t.data(), t.size(), true);
   EXPECT_EQ(out, "&lt;&amp;&quot;&gt;'\xC3\xA9 abcd");
+}
+
+TEST(HtmlWriteEscape, ColoursAndNumbersAsPrintfWritesThem) {
+  std::string out;
+  quillery::AppendHexColor(out, 0xffff, 0x0a00, 0x00ff);
+  out += ' ';
+  quillery::AppendDecimal(out, 0);
+  out += ' ';
+  quillery::AppendDecimal(out, -1234567890123LL);
+  out += ' ';
+  quillery::AppendDecimal(out, std::numeric_limits<long long>::min());
+  EXPECT_EQ(out, "#ff0a00 0 -1234567890123 -9223372036854775808");
 }
 
 namespace {
