@@ -198,24 +198,31 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
   // anchor still needs its DD, or the reader takes the picture for an icon.
   if (listMarkup && (children > 0 || !text.empty() || exp))
     s += exp && styled && !tags.empty() ? "<DD class=\"" + tags + "\">\n" : std::string("<DD>\n");
-  std::string body;
   const bool bkg = original.m_bUseNoteBkgColor;
-  if (bkg) {
-    const GdkColor& c = original.m_clrNoteBkg;
-    body += "<DIV class=\"note_bkg\" style=\"background-color:";
-    quillery::AppendHexColor(body, c.red, c.green, c.blue);
-    body += "\">";
-  }
-  const size_t bodyStart = body.size();
-  if (exportAttachments) WriteNodeAttachments(original, io, exp, &body);
-  body += text;
-  const bool hasBody = body.size() > bodyStart;
-  if (bkg) body += "</DIV>";
-  if (exp && first) {
-    // The introduction of a branch or single-note page, when it says anything.
-    if (hasBody) s += "<div class=\"qy_intro\">" + body + "</div>\n";
+  if (!bkg && !exportAttachments && !(exp && first)) {
+    // The usual case: the body is the text alone, copied once. The room for
+    // the few closing tags that follow is taken with it.
+    s.reserve(s.size() + text.size() + 32);
+    s += text;
   } else {
-    s += body;
+    std::string body;
+    if (bkg) {
+      const GdkColor& c = original.m_clrNoteBkg;
+      body += "<DIV class=\"note_bkg\" style=\"background-color:";
+      quillery::AppendHexColor(body, c.red, c.green, c.blue);
+      body += "\">";
+    }
+    const size_t bodyStart = body.size();
+    if (exportAttachments) WriteNodeAttachments(original, io, exp, &body);
+    body += text;
+    const bool hasBody = body.size() > bodyStart;
+    if (bkg) body += "</DIV>";
+    if (exp && first) {
+      // The introduction of a branch or single-note page, when it says anything.
+      if (hasBody) s += "<div class=\"qy_intro\">" + body + "</div>\n";
+    } else {
+      s += body;
+    }
   }
   if (exp && !first && !styled && !m_opt.bHeadings && !m_opt.bFrames) s += children == 0 ? "<BR>\n<BR>\n" : "<BR>\n";
   if (listMarkup) {
@@ -311,7 +318,9 @@ void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& walker, const Docu
   std::string titleHtml;
   quillery::AppendNoteText(titleHtml, title.data(), title.size(), false);
 
-  std::string s;
+  // Straight into the caller's buffer when there is one.
+  std::string local;
+  std::string& s = out ? *out : local;
   int spans = 0;
   if (!m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames) {
     if (!first) s += "<DT>";
@@ -340,11 +349,7 @@ void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& walker, const Docu
       if (!first) s += "</DT>\n";
     }
   }
-  if (out) {
-    *out += s;
-  } else if (!WriteString(io, s.data(), static_cast<int>(s.size()))) {
-    m_nSaveError = DOC_SAVE_WRITE_ERROR;
-  }
+  if (!out && !WriteString(io, local.data(), static_cast<int>(local.size()))) m_nSaveError = DOC_SAVE_WRITE_ERROR;
 }
 
 int FormatIO_HTML::AppendTitleSpans(const NoteNode& note, std::string& s) const {
@@ -381,7 +386,8 @@ void FormatIO_HTML::AppendCustomIcon(NoteNode& note, bool exp, std::string& out)
 
 void FormatIO_HTML::WriteNodeParameters(const RecursiveTreeWalker& /*walker*/, NoteNode& note, IOProcess& io,
                                         std::string* out) {
-  std::string s;
+  std::string local;
+  std::string& s = out ? *out : local;
   if (note.m_nIconType == ICON_FILE) {
     AppendProperty(s, "property:icon_file=", RelativeIconPath(note.m_strIconPath, m_strPath));
   } else if (note.m_nIconType >= ICON_INTERNAL) {
@@ -420,11 +426,7 @@ void FormatIO_HTML::WriteNodeParameters(const RecursiveTreeWalker& /*walker*/, N
   }
   for (const CustomProperty& p : note.m_lstCustomProperties)
     quillery::AppendCustomPropertyComment(s, p.strName, p.strValue);
-  if (out) {
-    *out += s;
-  } else if (!WriteString(io, s.data(), static_cast<int>(s.size()))) {
-    m_nSaveError = DOC_SAVE_WRITE_ERROR;
-  }
+  if (!out && !WriteString(io, local.data(), static_cast<int>(local.size()))) m_nSaveError = DOC_SAVE_WRITE_ERROR;
 }
 
 void FormatIO_HTML::SerializeNoteContents(NoteNode& note, bool exp, DocumentIterator& it,
@@ -489,11 +491,11 @@ bool FormatIO_HTML::TerminateBranchTags(const RecursiveTreeWalker& walker, IOPro
     ++ending;
     current = parent;
   }
-  std::string s;
-  if (ending > 0) CloseListsAbove(walker, depth - ending, s);
   if (out) {
-    *out += s;
+    if (ending > 0) CloseListsAbove(walker, depth - ending, *out);
     return true;
   }
+  std::string s;
+  if (ending > 0) CloseListsAbove(walker, depth - ending, s);
   return WriteString(io, s.data(), static_cast<int>(s.size()));
 }
