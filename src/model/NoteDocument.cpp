@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/Log.h"
@@ -353,7 +354,12 @@ void NoteDocument::GenerateUniqueNodeID(std::string& out) {
     unsigned int len = 0;
     // Fetched once: an implicit fetch on every call costs more than the digest.
     static EVP_MD* const md5 = EVP_MD_fetch(nullptr, "MD5", nullptr);
-    if (!md5 || EVP_Digest(seed, sizeof(seed), digest, &len, md5, nullptr) != 1 || len < 16)
+    // One context per thread, reused: a context of its own per ID cost an
+    // allocation and a release for every note made.
+    static thread_local std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!md5 || !ctx || EVP_DigestInit_ex2(ctx.get(), md5, nullptr) != 1 ||
+        EVP_DigestUpdate(ctx.get(), seed, sizeof(seed)) != 1 || EVP_DigestFinal_ex(ctx.get(), digest, &len) != 1 ||
+        len < 16)
       memcpy(digest, seed, 16);
     out = EncodeId(digest);
     if (m_mapIdToIdx.Contains(out)) continue;
