@@ -3,18 +3,22 @@
 // A hash map from (text, tag) to int, for the document's note maps (note ID,
 // (parent ID, sibling position), child count per parent ID).
 //
-// Open addressing with linear probing in one flat array: a note ID (22
-// characters) is kept inside its slot, so an insert allocates nothing and a
-// lookup touches one slot instead of a bucket, a node and the key's own heap
-// block, which is what made the node-based maps slow down as documents grew
-// out of the processor caches. Keys longer than a slot holds live in a side
-// list whose freed entries are reused.
+// Two flat arrays: the entries (key and value; a note ID of 22 characters is
+// kept inside its entry, so an insert allocates nothing) and an
+// open-addressing index of 8-byte slots (the low half of the key's hash and
+// the entry's number) probed linearly. A slot is a fifth of an entry, so the
+// index of a large document stays in the processor caches where a table of
+// whole entries did not; the entries are appended in insertion order, so a
+// bulk insert writes them sequentially, and a probe only reads an entry whose
+// hash half matches. Keys longer than an entry holds live in a side list.
+// Erased entries and side-list strings are kept on free lists for reuse.
 //
 // Invariants: the slot count is 0 or a power of two; at most 3/4 of the
 // slots are used; every key sits in the probe run that starts at its home
-// slot (erasing shifts later entries back instead of leaving markers). A
-// reference from Get stays valid until the next insert of a new key, an
-// erase, Reserve or Clear.
+// slot (erasing shifts later slots back instead of leaving markers); a used
+// slot names a live entry and every live entry has exactly one slot. A
+// reference from Get stays valid until the next insert of a new key, Reserve
+// or Clear.
 
 #include <cstdint>
 #include <cstring>
@@ -29,10 +33,14 @@ class IdHashMap {
   const int* Find(std::string_view text, int tag = 0) const {
     if (m_count == 0) return nullptr;
     const uint64_t h = Hash(text, tag);
-    for (size_t i = h & m_mask;; i = (i + 1) & m_mask) {
+    const uint32_t lo = static_cast<uint32_t>(h);
+    for (size_t i = lo & m_mask;; i = (i + 1) & m_mask) {
       const Slot& s = m_slots[i];
-      if (s.len == kEmpty) return nullptr;
-      if (Matches(s, h, text, tag)) return &s.value;
+      if (s.entry == kNoEntry) return nullptr;
+      if (s.lo == lo) {
+        const Entry& e = m_entries[s.entry];
+        if (Matches(e, h, text, tag)) return &e.value;
+      }
     }
   }
   int* Find(std::string_view text, int tag = 0) {
@@ -46,8 +54,12 @@ class IdHashMap {
   // For bulk inserts: the key's hash, and a hint to fetch its home slot
   // while other keys are being placed, so that the cache misses of many
   // inserts overlap. h must be Hash(text, tag) of the key Get is given.
-  static uint64_t Hash(std::string_view text, int tag) {
-    uint64_t h = std::hash<std::string_view>()(text) ^ (static_cast<uint64_t>(static_cast<uint32_t>(tag)) * 0x9E3779B97F4A7C15ull);
+  static uint64_t Hash(std::string_view text, int tag) { return HashWithTag(TextHash(text), tag); }
+  // Hash(text, tag) in two steps, so that keys sharing a text (a parent's
+  // sibling positions) hash the text once.
+  static uint64_t TextHash(std::string_view text) { return std::hash<std::string_view>()(text); }
+  static uint64_t HashWithTag(uint64_t textHash, int tag) {
+    uint64_t h = textHash ^ (static_cast<uint64_t>(static_cast<uint32_t>(tag)) * 0x9E3779B97F4A7C15ull);
     // Final mix so that the low bits (the home slot) depend on every bit.
     h ^= h >> 33;
     h *= 0xff51afd7ed558ccdull;
@@ -59,22 +71,34 @@ class IdHashMap {
   }
   int& Get(std::string_view text, int tag, uint64_t h) {
     if ((m_count + 1) * 4 > m_slots.size() * 3) Grow(m_slots.empty() ? 16 : m_slots.size() * 2);
-    size_t i = h & m_mask;
+    const uint32_t lo = static_cast<uint32_t>(h);
+    size_t i = lo & m_mask;
     for (;; i = (i + 1) & m_mask) {
-      Slot& s = m_slots[i];
-      if (s.len == kEmpty) break;
-      if (Matches(s, h, text, tag)) return s.value;
+      const Slot& s = m_slots[i];
+      if (s.entry == kNoEntry) break;
+      if (s.lo == lo) {
+        Entry& e = m_entries[s.entry];
+        if (Matches(e, h, text, tag)) return e.value;
+      }
     }
-    Slot& s = m_slots[i];
-    s.hash = static_cast<uint32_t>(h >> 32);
-    s.home = static_cast<uint32_t>(h);
-    s.tag = tag;
-    s.value = 0;
-    if (text.size() <= kInline) {
-      s.len = static_cast<uint8_t>(text.size());
-      if (!text.empty()) memcpy(s.text, text.data(), text.size());
+    uint32_t number;
+    if (!m_freeEntries.empty()) {
+      number = m_freeEntries.back();
+      m_freeEntries.pop_back();
     } else {
-      s.len = kLong;
+      number = static_cast<uint32_t>(m_entries.size());
+      m_entries.emplace_back();
+    }
+    m_slots[i] = Slot{lo, number};
+    Entry& e = m_entries[number];
+    e.hi = static_cast<uint32_t>(h >> 32);
+    e.tag = tag;
+    e.value = 0;
+    if (text.size() <= kInline) {
+      e.len = static_cast<uint8_t>(text.size());
+      if (!text.empty()) memcpy(e.text, text.data(), text.size());
+    } else {
+      e.len = kLong;
       uint32_t slot;
       if (!m_freeLong.empty()) {
         slot = m_freeLong.back();
@@ -84,40 +108,44 @@ class IdHashMap {
         slot = static_cast<uint32_t>(m_long.size());
         m_long.emplace_back(text);
       }
-      memcpy(s.text, &slot, sizeof(slot));
+      memcpy(e.text, &slot, sizeof(slot));
     }
     ++m_count;
-    return s.value;
+    return e.value;
   }
 
   // False when the key was absent.
   bool Erase(std::string_view text, int tag = 0) {
     if (m_count == 0) return false;
     const uint64_t h = Hash(text, tag);
-    size_t i = h & m_mask;
+    const uint32_t lo = static_cast<uint32_t>(h);
+    size_t i = lo & m_mask;
     for (;; i = (i + 1) & m_mask) {
       const Slot& s = m_slots[i];
-      if (s.len == kEmpty) return false;
-      if (Matches(s, h, text, tag)) break;
+      if (s.entry == kNoEntry) return false;
+      if (s.lo == lo && Matches(m_entries[s.entry], h, text, tag)) break;
     }
-    if (m_slots[i].len == kLong) {
-      const uint32_t slot = LongIndex(m_slots[i]);
+    Entry& e = m_entries[m_slots[i].entry];
+    if (e.len == kLong) {
+      const uint32_t slot = LongIndex(e);
       m_long[slot].clear();
       m_long[slot].shrink_to_fit();
       m_freeLong.push_back(slot);
     }
-    // Backward shift: move each later entry of the run into the hole when
+    e.len = kFree;
+    m_freeEntries.push_back(m_slots[i].entry);
+    // Backward shift: move each later slot of the run into the hole when
     // its home slot does not lie between the hole and itself.
     for (size_t j = (i + 1) & m_mask;; j = (j + 1) & m_mask) {
-      Slot& s = m_slots[j];
-      if (s.len == kEmpty) break;
-      const size_t home = s.home & m_mask;
+      const Slot& s = m_slots[j];
+      if (s.entry == kNoEntry) break;
+      const size_t home = s.lo & m_mask;
       if (((j - home) & m_mask) >= ((j - i) & m_mask)) {
         m_slots[i] = s;
         i = j;
       }
     }
-    m_slots[i].len = kEmpty;
+    m_slots[i].entry = kNoEntry;
     --m_count;
     return true;
   }
@@ -125,6 +153,9 @@ class IdHashMap {
   void Clear() {
     m_slots.clear();
     m_slots.shrink_to_fit();
+    m_entries.clear();
+    m_entries.shrink_to_fit();
+    m_freeEntries.clear();
     m_long.clear();
     m_freeLong.clear();
     m_count = 0;
@@ -136,6 +167,7 @@ class IdHashMap {
     size_t cap = 16;
     while (cap * 3 < count * 4) cap *= 2;
     if (cap > m_slots.size()) Grow(cap);
+    if (count > m_entries.size()) m_entries.reserve(count);
   }
 
   size_t Size() const { return m_count; }
@@ -143,41 +175,47 @@ class IdHashMap {
  private:
   static constexpr size_t kInline = 23;
   static constexpr uint8_t kLong = 254;
-  static constexpr uint8_t kEmpty = 255;
+  static constexpr uint8_t kFree = 255;
+  static constexpr uint32_t kNoEntry = UINT32_MAX;
 
   struct Slot {
-    uint32_t hash = 0;   // high half of the 64-bit hash
-    uint32_t home = 0;   // low half: the home slot under any mask
-    int tag = 0;
-    int value = 0;
-    uint8_t len = kEmpty;  // text length, kLong (text in m_long) or kEmpty
+    uint32_t lo;     // low half of the hash: the home slot under any mask
+    uint32_t entry;  // index into m_entries, kNoEntry when the slot is free
+  };
+  struct Entry {
+    uint32_t hi;           // high half of the hash
+    int tag;
+    int value;
+    uint8_t len;           // text length, kLong (text in m_long) or kFree
     char text[kInline];    // the text, or the m_long index for kLong
   };
 
-  static uint32_t LongIndex(const Slot& s) {
+  static uint32_t LongIndex(const Entry& e) {
     uint32_t slot;
-    memcpy(&slot, s.text, sizeof(slot));
+    memcpy(&slot, e.text, sizeof(slot));
     return slot;
   }
-  bool Matches(const Slot& s, uint64_t h, std::string_view text, int tag) const {
-    if (s.hash != static_cast<uint32_t>(h >> 32) || s.home != static_cast<uint32_t>(h) || s.tag != tag) return false;
-    if (s.len == kLong) return text.size() > kInline && m_long[LongIndex(s)] == text;
-    return s.len == text.size() && memcmp(s.text, text.data(), text.size()) == 0;
+  bool Matches(const Entry& e, uint64_t h, std::string_view text, int tag) const {
+    if (e.hi != static_cast<uint32_t>(h >> 32) || e.tag != tag) return false;
+    if (e.len == kLong) return text.size() > kInline && m_long[LongIndex(e)] == text;
+    return e.len == text.size() && memcmp(e.text, text.data(), text.size()) == 0;
   }
   void Grow(size_t cap) {
     std::vector<Slot> old;
     old.swap(m_slots);
-    m_slots.assign(cap, Slot());
+    m_slots.assign(cap, Slot{0, kNoEntry});
     m_mask = cap - 1;
     for (const Slot& s : old) {
-      if (s.len == kEmpty) continue;
-      size_t i = s.home & m_mask;
-      while (m_slots[i].len != kEmpty) i = (i + 1) & m_mask;
+      if (s.entry == kNoEntry) continue;
+      size_t i = s.lo & m_mask;
+      while (m_slots[i].entry != kNoEntry) i = (i + 1) & m_mask;
       m_slots[i] = s;
     }
   }
 
   std::vector<Slot> m_slots;
+  std::vector<Entry> m_entries;
+  std::vector<uint32_t> m_freeEntries;
   std::vector<std::string> m_long;
   std::vector<uint32_t> m_freeLong;
   size_t m_count = 0;
