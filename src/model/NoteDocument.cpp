@@ -210,15 +210,28 @@ void NoteDocument::RebuildMap() {
   // first, so that the cache misses of a large document's inserts overlap
   // instead of following one another. The entries go in in note order, so
   // a later note still wins over an earlier one with the same key.
+  //
+  // Siblings usually follow one another in the note list: a run of notes
+  // with the same parent ID hashes that ID once and adds its count once.
   constexpr int kBatch = 16;
   uint64_t idHash[kBatch], sibHash[kBatch];
   const int n = GetNodeCount();
+  const std::string* runPID = nullptr;
+  uint64_t runHash = 0;
+  int runLength = 0;
   for (int b = 0; b < n; b += kBatch) {
     const int e = std::min(n, b + kBatch);
     for (int i = b; i < e; ++i) {
       const NoteNode& note = m_lstNodes[i];
       idHash[i - b] = IdHashMap::Hash(note.m_strID, 0);
-      sibHash[i - b] = IdHashMap::Hash(note.m_strParentID, note.m_nSibling);
+      if (!runPID || *runPID != note.m_strParentID) {
+        if (runPID) m_mapChildCount.Get(*runPID, 0, IdHashMap::HashWithTag(runHash, 0)) += runLength;
+        runPID = &note.m_strParentID;
+        runHash = IdHashMap::TextHash(note.m_strParentID);
+        runLength = 0;
+      }
+      ++runLength;
+      sibHash[i - b] = IdHashMap::HashWithTag(runHash, note.m_nSibling);
       m_mapIdToIdx.Prefetch(idHash[i - b]);
       m_mapPidSibToIdx.Prefetch(sibHash[i - b]);
     }
@@ -226,9 +239,9 @@ void NoteDocument::RebuildMap() {
       const NoteNode& note = m_lstNodes[i];
       if (!note.m_strID.empty()) m_mapIdToIdx.Get(note.m_strID, 0, idHash[i - b]) = i;
       m_mapPidSibToIdx.Get(note.m_strParentID, note.m_nSibling, sibHash[i - b]) = i;
-      ++m_mapChildCount.Get(note.m_strParentID);
     }
   }
+  if (runPID) m_mapChildCount.Get(*runPID, 0, IdHashMap::HashWithTag(runHash, 0)) += runLength;
   m_bRecursiveMapDirty = true;
 }
 
@@ -243,17 +256,30 @@ void NoteDocument::BlockMapRecalc(bool block) {
 void TreeIndex::Build(const NoteDocument& doc) {
   const NoteNodeList& notes = doc.GetNodeList();
   const int n = static_cast<int>(notes.size());
-  // Parents by index: one hash of the parent ID per note. The ID map may
-  // miss notes added without map upkeep; then a map of the note list itself
-  // answers (later notes win, as in the ID map).
+  // Parents by index: one hash of the parent ID per run of notes that share
+  // it (siblings usually follow one another). The ID map may miss notes
+  // added without map upkeep; then a map of the note list itself answers
+  // (later notes win, as in the ID map). The sibling positions are copied
+  // out on the way, so that sorting the children does not go back to the
+  // notes.
   parent.assign(n, -1);
   noID.assign(n, 0);
+  std::vector<int> sibling(n);
   std::unordered_map<std::string, int> local;
   bool useLocal = false;
-  for (int i = 0; i < n; ++i) {
-    noID[i] = notes[i].m_strID.empty();
-    const std::string& pid = notes[i].m_strParentID;
+  const std::string* lastPID = nullptr;  // the parent ID last looked up
+  int lastParent = -2;                   // and what it resolved to
+  auto it = notes.begin();
+  for (int i = 0; i < n; ++i, ++it) {
+    const NoteNode& note = *it;
+    noID[i] = note.m_strID.empty();
+    sibling[i] = note.m_nSibling;
+    const std::string& pid = note.m_strParentID;
     if (pid.empty()) continue;
+    if (lastPID && *lastPID == pid) {
+      parent[i] = lastParent;
+      continue;
+    }
     int p = -2;
     if (!useLocal) {
       const int found = doc.GetIdxFromID(pid);
@@ -267,10 +293,12 @@ void TreeIndex::Build(const NoteDocument& doc) {
       }
     }
     if (useLocal) {
-      auto it = local.find(pid);
-      p = it == local.end() ? -2 : it->second;
+      auto found = local.find(pid);
+      p = found == local.end() ? -2 : found->second;
     }
     parent[i] = p;
+    lastPID = &pid;
+    lastParent = p;
   }
   // Children lists, grouped by parent (counting sort), each in sibling order.
   childStart.assign(static_cast<size_t>(n) + 2, 0);
@@ -285,8 +313,8 @@ void TreeIndex::Build(const NoteDocument& doc) {
     int* b = childList.data() + childStart[p + 1];
     int* e = childList.data() + childStart[p + 2];
     if (e - b > 1)
-      std::sort(b, e, [&notes](int a, int c) {
-        return notes[a].m_nSibling != notes[c].m_nSibling ? notes[a].m_nSibling < notes[c].m_nSibling : a < c;
+      std::sort(b, e, [&sibling](int a, int c) {
+        return sibling[a] != sibling[c] ? sibling[a] < sibling[c] : a < c;
       });
   }
   // Depth-first order from the top level; a note is taken once, which also
