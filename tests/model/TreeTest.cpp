@@ -2,9 +2,11 @@
 
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/DocumentIterator.h"
+#include "model/IdHashMap.h"
 #include "model/NoteDocument.h"
 #include "model/PidSibKey.h"
 #include "model/RecursiveTreeWalker.h"
@@ -100,6 +102,38 @@ TEST(TreeTest, ParentsWithCollidingIdHashesKeepTheirOwnChildCounts) {
   doc.RebuildMap();
   EXPECT_EQ(it.GetChildCount("BE"), 2);
   EXPECT_EQ(it.GetChildID("BE", 1), doc.GetNodeByIdx(b1).m_strID);
+}
+
+// A map slot keeps only the low half of a key's hash: two keys sharing it
+// (found by trying keys until two do) must still be told apart by the entry,
+// also after one is erased and its entry reused by a long key.
+TEST(TreeTest, MapKeysSharingTheSlotHashHalfStayApart) {
+  std::unordered_map<uint32_t, std::string> seen;
+  std::string a, b;
+  for (int k = 0; a.empty(); ++k) {
+    const std::string key = "n" + std::to_string(k);
+    auto [it, added] = seen.emplace(static_cast<uint32_t>(IdHashMap::Hash(key, 0)), key);
+    if (!added) a = it->second, b = key;
+  }
+  IdHashMap map;
+  for (int k = 0; k < 100; ++k) map.Get("filler" + std::to_string(k)) = k;
+  map.Get(a) = -1;
+  map.Get(b) = -2;
+  ASSERT_TRUE(map.Find(a) && map.Find(b));
+  EXPECT_EQ(*map.Find(a), -1);
+  EXPECT_EQ(*map.Find(b), -2);
+  EXPECT_FALSE(map.Find(a, 1));
+  EXPECT_TRUE(map.Erase(a));
+  EXPECT_FALSE(map.Find(a));
+  EXPECT_EQ(*map.Find(b), -2);
+  const std::string longKey(40, 'L');
+  map.Get(longKey) = -3;
+  map.Get(a) = -4;
+  EXPECT_EQ(*map.Find(longKey), -3);
+  EXPECT_EQ(*map.Find(a), -4);
+  EXPECT_EQ(*map.Find(b), -2);
+  EXPECT_EQ(*map.Find("filler7"), 7);
+  EXPECT_EQ(map.Size(), 103u);
 }
 
 TEST(TreeTest, PushNodeLeavesIdMapUntilRebuild) {
