@@ -12,7 +12,8 @@
 //     all while BlockMapRecalc(true) is in force. Building it hashes each
 //     note's parent ID once; walks and depth questions then go by index.
 // The ID maps are flat hash maps (IdHashMap): every lookup is O(1) on
-// average and touches one slot.
+// average and touches one slot of a compact index and, when the slot's hash
+// half matches, one entry.
 
 #include <cstdint>
 #include <string>
