@@ -81,15 +81,11 @@ class IdHashMap {
         if (Matches(e, h, text, tag)) return e.value;
       }
     }
-    uint32_t number;
-    if (!m_freeEntries.empty()) {
-      number = m_freeEntries.back();
-      m_freeEntries.pop_back();
-    } else {
-      number = static_cast<uint32_t>(m_entries.size());
-      m_entries.emplace_back();
-    }
-    m_slots[i] = Slot{lo, number};
+    // Free-list items are taken off only once nothing can fail any more: a
+    // failed allocation leaves the keys and values as they were.
+    const bool reuseEntry = !m_freeEntries.empty();
+    const uint32_t number = reuseEntry ? m_freeEntries.back() : static_cast<uint32_t>(m_entries.size());
+    if (!reuseEntry) m_entries.emplace_back();
     Entry& e = m_entries[number];
     e.hi = static_cast<uint32_t>(h >> 32);
     e.tag = tag;
@@ -99,17 +95,18 @@ class IdHashMap {
       if (!text.empty()) memcpy(e.text, text.data(), text.size());
     } else {
       e.len = kLong;
-      uint32_t slot;
-      if (!m_freeLong.empty()) {
-        slot = m_freeLong.back();
-        m_freeLong.pop_back();
+      const bool reuseLong = !m_freeLong.empty();
+      const uint32_t slot = reuseLong ? m_freeLong.back() : static_cast<uint32_t>(m_long.size());
+      if (reuseLong) {
         m_long[slot].assign(text.data(), text.size());
+        m_freeLong.pop_back();
       } else {
-        slot = static_cast<uint32_t>(m_long.size());
         m_long.emplace_back(text);
       }
       memcpy(e.text, &slot, sizeof(slot));
     }
+    if (reuseEntry) m_freeEntries.pop_back();
+    m_slots[i] = Slot{lo, number};
     ++m_count;
     return e.value;
   }
@@ -125,15 +122,25 @@ class IdHashMap {
       if (s.entry == kNoEntry) return false;
       if (s.lo == lo && Matches(m_entries[s.entry], h, text, tag)) break;
     }
-    Entry& e = m_entries[m_slots[i].entry];
+    // The free lists grow first: a failed allocation leaves the keys and
+    // values as they were.
+    const uint32_t number = m_slots[i].entry;
+    Entry& e = m_entries[number];
     if (e.len == kLong) {
       const uint32_t slot = LongIndex(e);
+      m_freeLong.push_back(slot);
+      try {
+        m_freeEntries.push_back(number);
+      } catch (...) {
+        m_freeLong.pop_back();
+        throw;
+      }
       m_long[slot].clear();
       m_long[slot].shrink_to_fit();
-      m_freeLong.push_back(slot);
+    } else {
+      m_freeEntries.push_back(number);
     }
     e.len = kFree;
-    m_freeEntries.push_back(m_slots[i].entry);
     // Backward shift: move each later slot of the run into the hole when
     // its home slot does not lie between the hole and itself.
     for (size_t j = (i + 1) & m_mask;; j = (j + 1) & m_mask) {
@@ -200,17 +207,19 @@ class IdHashMap {
     if (e.len == kLong) return text.size() > kInline && m_long[LongIndex(e)] == text;
     return e.len == text.size() && memcmp(e.text, text.data(), text.size()) == 0;
   }
+  // The new index is filled before it replaces the old one, so that a failed
+  // allocation leaves the map as it was.
   void Grow(size_t cap) {
-    std::vector<Slot> old;
-    old.swap(m_slots);
-    m_slots.assign(cap, Slot{0, kNoEntry});
-    m_mask = cap - 1;
-    for (const Slot& s : old) {
+    std::vector<Slot> grown(cap, Slot{0, kNoEntry});
+    const size_t mask = cap - 1;
+    for (const Slot& s : m_slots) {
       if (s.entry == kNoEntry) continue;
-      size_t i = s.lo & m_mask;
-      while (m_slots[i].entry != kNoEntry) i = (i + 1) & m_mask;
-      m_slots[i] = s;
+      size_t i = s.lo & mask;
+      while (grown[i].entry != kNoEntry) i = (i + 1) & mask;
+      grown[i] = s;
     }
+    m_slots.swap(grown);
+    m_mask = mask;
   }
 
   std::vector<Slot> m_slots;
