@@ -26,6 +26,7 @@
 #include "model/RecursiveTreeWalker.h"
 #include "model/FormatIO_DynamicBase.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteContentCount.h"
 
 namespace quillery_host {
 namespace {
@@ -121,7 +122,10 @@ class Host {
   // Loads path into doc; 0, or the exit status after the error line.
   // readOnly: the command only reads the file, which stays byte-identical
   // (a database of an older version is refused rather than upgraded).
-  int Load(NoteDocument& doc, const std::string& path, bool readOnly) {
+  // counter: when given and the file is a database, it starts counting the
+  // notes' contents alongside a read-only load.
+  int Load(NoteDocument& doc, const std::string& path, bool readOnly,
+           quillery::SqliteContentCounter* counter = nullptr) {
     const std::string problem = InputProblem(path);
     if (!problem.empty()) return Fail("load", path, problem);
     doc.SetGuiController(&m_gui);
@@ -131,6 +135,9 @@ class Host {
       password = m_gui.GetPassword(path.c_str(), false);
       if (!password) return Fail("load", path, m_gui.Failure());
     }
+    // Only beside a read-only load: a load that may write holds the file in
+    // a transaction the second connection would wait for.
+    if (counter && readOnly && (id == FORMAT_QYDB || id == FORMAT_QYDE)) counter->Start(path, password ? password : "");
     ResetProgress();
     int result;
     {
@@ -218,12 +225,14 @@ int CmdInfo(const HostOptions& opt) {
   const std::string& path = opt.args[1];
   Host host(opt);
   NoteDocument doc;
-  if (int status = host.Load(doc, path, true)) return status;
-  // A database counts its notes' contents itself, far faster than fetching
-  // every note; any other document holds them already.
+  // A database counts its notes' contents itself (on a second connection
+  // while the tree loads), far faster than fetching every note; any other
+  // document holds them already.
+  quillery::SqliteContentCounter counter;
+  if (int status = host.Load(doc, path, true, &counter)) return status;
   FormatIO_Sqlite::ContentCounts counts;
   auto* database = dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
-  const bool counted = database && database->CountNoteContents(counts, false);
+  const bool counted = database && database->CountNoteContents(counts, false, counter.Wait());
   if (!counted && !FetchAllNotes(doc)) return Fail("load", path, "interrupted");
 
   DocumentIterator it(doc);

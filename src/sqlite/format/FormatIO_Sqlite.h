@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@
 #include "model/FormatIO_DynamicBase.h"
 
 class LinkInfo;
+namespace quillery {
+struct StoredNoteContents;  // SqliteContentCount.h
+using ContentByStoredId = std::unordered_map<std::string, StoredNoteContents>;
+}  // namespace quillery
 class NoteDocument;
 class NoteNode;
 class PixInfo;
@@ -185,8 +190,9 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   // (clones false: of every note that is no clone), counted by a few
   // whole-table queries instead: rows the fetch drops as damaged (pictures
   // without bytes or past the text, links past it) are not counted. False
-  // (logged) when a query fails.
-  bool CountNoteContents(ContentCounts& out, bool clones = true);
+  // (logged) when a query fails. read: the per-ID counts of this file read
+  // already (SqliteContentCounter), else they are read here.
+  bool CountNoteContents(ContentCounts& out, bool clones = true, const quillery::ContentByStoredId* read = nullptr);
 
   // ---- Backup, compaction and size ----
   bool CompactDatabase(std::string& error) const;

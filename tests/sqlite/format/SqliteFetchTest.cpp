@@ -3,9 +3,11 @@
 
 #include "base/Log.h"
 #include "model/InternalIcons.h"
+#include "sqlite/format/SqliteContentCount.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
 using namespace quillery_test;
+using quillery::SqliteContentCounter;
 
 namespace {
 
@@ -331,4 +333,18 @@ TEST_F(SqliteFetchTest, ContentCountsEqualThoseOfAFullFetch) {
   EXPECT_EQ(pictures, 4);  // A: 0 and 2; C: 0 and 1 (a picture takes a place)
   EXPECT_EQ(attachments, 3);
   EXPECT_EQ(links, 3);  // A: 0+7, B: 2+1 and the NULL offset's 0+3
+  // Counted alongside a read-only load, on a connection of its own: the
+  // same. (A document that may write holds its file in a transaction.)
+  m_doc.Close();
+  NoteDocument readOnly;
+  readOnly.SetReadOnlyLoad(true);
+  SqliteContentCounter counter;
+  counter.Start(path, "");
+  ASSERT_EQ(readOnly.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+  FormatIO_Sqlite::ContentCounts alongside;
+  ASSERT_NE(counter.Wait(), nullptr);
+  ASSERT_TRUE(Loader(readOnly)->CountNoteContents(alongside, true, counter.Wait()));
+  EXPECT_EQ(alongside.pictures, pictures);
+  EXPECT_EQ(alongside.attachments, attachments);
+  EXPECT_EQ(alongside.links, links);
 }

@@ -1,0 +1,206 @@
+// Counting the contents of every stored note without fetching them. The
+// counts must be those of a full fetch, which drops damaged rows on the way
+// (FetchNodeInfo, then NoteNode::FixFormatting): a picture without bytes, a
+// picture read while its offset lies past the text and the pictures taken
+// so far, a picture at a negative or repeated offset or past the end of the
+// text, a link of the text that is empty or ends past the text and its
+// pictures. Those rules need each note's text length in characters, which
+// is read for the notes that have such rows.
+
+#include "sqlite/format/SqliteContentCount.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "base/Log.h"
+#include "base/Progress.h"
+#include "base/StringUtil.h"
+#include "sqlite/access/CppSQLite3.h"
+#include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteReadHelpers.h"
+
+namespace quillery {
+
+namespace {
+
+struct NoteRows {
+  long long attachments = 0;
+  std::vector<int> pictures;               // offsets of pictures with bytes, in the fetch's order
+  std::vector<std::pair<int, int>> links;  // offset and length of the text's links
+  int textLen = 0;
+};
+using RowMap = std::unordered_map<std::string, NoteRows>;
+
+// Pictures a fetch keeps: first those it reads (each must lie within the
+// text and the pictures taken before it), then the repair's rule.
+int KeptPictures(const std::vector<int>& offsets, int textLen) {
+  std::vector<int> read;
+  for (int off : offsets)
+    if (off <= textLen + static_cast<int>(read.size())) read.push_back(off);
+  std::unordered_set<int> taken;
+  std::vector<int> kept;
+  for (int off : read)
+    if (off >= 0 && taken.insert(off).second) kept.push_back(off);
+  std::sort(kept.begin(), kept.end());
+  for (size_t r = 0; r < kept.size(); ++r)
+    if (kept[r] - static_cast<int>(r) > textLen) return static_cast<int>(r);
+  return static_cast<int>(kept.size());
+}
+
+int KeptLinks(const std::vector<std::pair<int, int>>& links, int total) {
+  int n = 0;
+  for (const auto& l : links)
+    if (l.second >= 1 && static_cast<long long>(l.first) + l.second <= total) ++n;
+  return n;
+}
+
+// Characters of a text as the model counts them (up to a NUL), with a
+// shortcut for the plain ASCII that most texts are.
+int CharCount(const char* text) {
+  const size_t len = strlen(text);
+  size_t i = 0;
+  while (i < len && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  if (i == len) return static_cast<int>(len);
+  return static_cast<int>(i + Utf8CharCount(text + i, len - i));
+}
+
+// Runs sql and hands every row to row() with the entry of its note ID
+// (created when add, else rows of IDs not in the map are skipped). The rows
+// of one note mostly come one after another: the last entry is reused
+// without a lookup while the ID stays the same.
+template <class Row>
+bool ForEachRow(CppSQLite3DB& db, const char* sql, RowMap& rows, bool add, bool logFailure, Row row) {
+  CppSQLite3Exception err;
+  CppSQLite3Query q = db.execQuery(sql, &err);
+  std::string lastId;
+  NoteRows* last = nullptr;
+  bool lastValid = false;
+  for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) {
+    const char* id = q.getStringField(0, "");
+    if (!lastValid || lastId != id) {
+      lastId = id;
+      lastValid = true;
+      if (add) {
+        last = &rows[lastId];
+      } else {
+        auto it = rows.find(lastId);
+        last = it == rows.end() ? nullptr : &it->second;
+      }
+    }
+    if (last) row(q, *last);
+  }
+  if (err.errorCode() == 0) return true;
+  xLog(logFailure ? LOG_ERROR : LOG_DEBUG, "Sqlite format [count contents]: Sql [%s] failed! Error: %s\n", sql, SqliteMessage(err));
+  return false;
+}
+
+// The wait for a file another program holds, as long as the busy timeout,
+// unless the work is cancelled meanwhile.
+int BusyWaitUnlessCanceled(void*, int retries) {
+  constexpr int kStepMs = 20;
+  if (ProgressInfo::IsCanceled() || retries * kStepMs >= FormatIO_Sqlite::BUSY_TIMEOUT_MS) return 0;
+  sqlite3_sleep(kStepMs);
+  return 1;
+}
+
+}  // namespace
+
+bool ReadNoteContents(CppSQLite3DB& db, ContentByStoredId& out, bool logFailure) {
+  out.clear();
+  // The rows of a note are those stored under its ID (a fetch asks for
+  // exactly that ID, so other kinds of value never match).
+  RowMap rows;
+  bool ok = ForEachRow(db, "SELECT note_id, count(*) FROM attachments WHERE typeof(note_id)='text' GROUP BY note_id",
+                       rows, true, logFailure, [](CppSQLite3Query& q, NoteRows& n) { n.attachments += q.getInt64Field(1, 0); });
+  ok = ok && ForEachRow(db,
+                        "SELECT note_id, note_offset FROM images WHERE typeof(note_id)='text' AND image_data IS NOT "
+                        "NULL ORDER BY note_id, note_offset",
+                        rows, true, logFailure, [](CppSQLite3Query& q, NoteRows& n) { n.pictures.push_back(q.getIntField(1, 0)); });
+  // A link at a negative offset is the note's own link.
+  ok = ok && ForEachRow(db, "SELECT note_id, note_offset, lnk_length FROM links WHERE typeof(note_id)='text'", rows,
+                        true, logFailure, [](CppSQLite3Query& q, NoteRows& n) {
+                          const int off = q.getIntField(1, 0);
+                          if (off >= 0) n.links.emplace_back(off, q.getIntField(2, 0));
+                        });
+  // Text lengths, as the fetched text (up to a NUL) counts its characters.
+  ok = ok && ForEachRow(db, "SELECT note_id, note_text FROM notes WHERE typeof(note_id)='text'", rows, false, logFailure,
+                        [](CppSQLite3Query& q, NoteRows& n) {
+                          if (n.pictures.empty() && n.links.empty()) return;
+                          n.textLen = CharCount(q.getStringField(1, ""));
+                        });
+  if (!ok) return false;
+
+  out.reserve(rows.size());
+  for (auto& entry : rows) {
+    const NoteRows& n = entry.second;
+    StoredNoteContents& c = out[entry.first];
+    c.pictures = KeptPictures(n.pictures, n.textLen);
+    c.attachments = n.attachments;
+    c.links = KeptLinks(n.links, n.textLen + static_cast<int>(c.pictures));
+  }
+  return true;
+}
+
+SqliteContentCounter::~SqliteContentCounter() {
+  m_abandon = true;
+  if (m_worker.joinable()) m_worker.join();
+}
+
+void SqliteContentCounter::Start(const std::string& path, const std::string& password) {
+  if (m_worker.joinable()) m_worker.join();
+  m_path = path;
+  m_password = password;
+  m_ok = false;
+  m_abandon = false;
+  m_rows.clear();
+  try {
+    m_worker = std::thread(&SqliteContentCounter::Run, this);
+  } catch (const std::exception& e) {
+    xLog(LOG_DEBUG, "Sqlite content count: no worker thread (%s)\n", e.what());
+  }
+}
+
+const ContentByStoredId* SqliteContentCounter::Wait() {
+  if (m_worker.joinable()) m_worker.join();
+  return m_ok ? &m_rows : nullptr;
+}
+
+void SqliteContentCounter::Run() {
+  try {
+    CppSQLite3DB db;
+    db.setBusyTimeout(FormatIO_Sqlite::BUSY_TIMEOUT_MS);
+    CppSQLite3Exception err;
+    // Read-only: this connection never writes, not even to roll back a hot
+    // journal (the load's own connection reports such a file).
+    db.open(m_path.c_str(), &err, true);
+    if (err.errorCode() == 0 && !m_password.empty()) db.setPassword(m_password.c_str(), &err);
+    if (err.errorCode() != 0 || !db.handle()) {
+      xLog(LOG_DEBUG, "Sqlite content count: cannot open [%s]: %s\n", m_path.c_str(), SqliteMessage(err));
+      return;
+    }
+    sqlite3_busy_handler(db.handle(), BusyWaitUnlessCanceled, nullptr);
+    sqlite3_progress_handler(
+        db.handle(), 1000,
+        [](void* abandon) {
+          return ProgressInfo::IsCanceled() || static_cast<std::atomic<bool>*>(abandon)->load() ? 1 : 0;
+        },
+        &m_abandon);
+    m_ok = ReadNoteContents(db, m_rows, false);
+    if (!m_ok) m_rows.clear();
+  } catch (const std::exception& e) {
+    xLog(LOG_DEBUG, "Sqlite content count failed: %s\n", e.what());
+    m_ok = false;
+    m_rows.clear();
+  } catch (...) {
+    m_ok = false;
+    m_rows.clear();
+  }
+}
+
+}  // namespace quillery

@@ -1,0 +1,65 @@
+#pragma once
+
+// The pictures, attachments and links that a fetch of each note would keep,
+// read per stored note ID from four whole-table queries (see
+// FormatIO_Sqlite::CountNoteContents, which adds them up over the notes of
+// a document).
+//
+// SqliteContentCounter reads them on a worker thread through a read-only
+// connection of its own, so that the counting runs while the document's
+// tree is being loaded. Ownership across threads: between Start and Wait
+// the worker alone touches the connection, the rows and the result; the
+// starting thread touches them only after Wait has joined the worker. The
+// worker catches everything it could throw and reports it as a failed
+// count; Ctrl-C (ProgressInfo's cancel flag) stops its queries. The
+// destructor stops the worker's queries (through an atomic flag) and waits
+// for it.
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+class CppSQLite3DB;
+
+namespace quillery {
+
+// What a fetch keeps of one stored note ID's rows.
+struct StoredNoteContents {
+  long long pictures = 0;
+  long long attachments = 0;
+  long long links = 0;
+};
+using ContentByStoredId = std::unordered_map<std::string, StoredNoteContents>;
+
+// Runs the counting queries on db; false when one fails (logged as an
+// error when logFailure).
+bool ReadNoteContents(CppSQLite3DB& db, ContentByStoredId& out, bool logFailure);
+
+class SqliteContentCounter {
+ public:
+  SqliteContentCounter() = default;
+  ~SqliteContentCounter();
+  SqliteContentCounter(const SqliteContentCounter&) = delete;
+  SqliteContentCounter& operator=(const SqliteContentCounter&) = delete;
+
+  // Starts counting the database at path (password: the key of an
+  // encrypted one, empty for none). The file is opened read-only.
+  void Start(const std::string& path, const std::string& password);
+  // Waits for the count; the rows, or nullptr when it was never started or
+  // failed (a busy, damaged or not yet upgraded file, a wrong key: the
+  // caller counts on its own connection and reports what is wrong).
+  const ContentByStoredId* Wait();
+
+ private:
+  void Run();
+
+  std::string m_path;
+  std::string m_password;
+  std::atomic<bool> m_abandon{false};  // set by the destructor, read by the worker's queries
+  std::thread m_worker;
+  ContentByStoredId m_rows;
+  bool m_ok = false;
+};
+
+}  // namespace quillery
