@@ -199,6 +199,13 @@ void NoteDocument::PushNode(const NoteNode& note) {
   m_bRecursiveMapDirty = true;
 }
 
+void NoteDocument::PushNode(NoteNode&& note) {
+  m_lstNodes.push_back(std::move(note));
+  ++m_mapChildCount.Get(m_lstNodes.back().m_strParentID);
+  ++m_nNodeCounter;
+  m_bRecursiveMapDirty = true;
+}
+
 void NoteDocument::RebuildMap() {
   m_nNodeCounter = GetNodeCount();
   m_mapIdToIdx.Clear();

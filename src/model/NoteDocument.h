@@ -125,6 +125,8 @@ class NoteDocument : public DocTreeCache {
   // Appends a copy of a ready note; counts it as a child of its parent. The
   // ID and (parent, sibling) maps are left to RebuildMap.
   void PushNode(const NoteNode& note);
+  // The same for a note the caller gives up (a loader's freshly read note).
+  void PushNode(NoteNode&& note);
   // Rebuilds the note counter, the ID map, the (parent, sibling) map and the
   // child-count map from the note list.
   void RebuildMap();

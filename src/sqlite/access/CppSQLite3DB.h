@@ -44,7 +44,8 @@ class CppSQLite3DB {
 
   // Opens (read-write, created when missing; readOnly: an existing file that
   // the connection never writes, not even to roll back a hot journal); the
-  // SQLite result code.
+  // SQLite result code. A read-only connection takes no mutex of its own: it
+  // must not be used by two threads at the same time.
   int open(const char* path, CppSQLite3Exception* err = nullptr, bool readOnly = false);
   // The result of sqlite3_close, 0 when nothing was open.
   int close();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -312,7 +313,7 @@ int SqliteLoadRun::ReadTree() {
       }
     }
     ReadCustomIcon(q, m_doc, note.m_strID);
-    m_doc.PushNode(note);
+    m_doc.PushNode(std::move(note));
 
     q.nextRow(&m_e3);
     if (m_e3.errorCode() != 0) {
@@ -320,7 +321,7 @@ int SqliteLoadRun::ReadTree() {
       xLog(LOG_WARNING, "Format error 6.\n");
       return DOC_LOAD_FORMAT_ERROR;
     }
-    m_fmt.AssertNodeValid(note.m_strID.c_str());
+    m_fmt.AssertNodeValid(m_doc.GetNodeByIdx(m_doc.GetNodeCount() - 1).m_strID.c_str());
     Advance();
   }
   return -1;
