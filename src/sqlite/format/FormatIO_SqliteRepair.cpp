@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -107,15 +108,19 @@ bool FormatIO_Sqlite::RecursivelyFixSiblings(const char* parentID) {
   // Children per parent, in note order. The levels below a parent are found
   // through parent IDs, never through sibling positions, so a level whose
   // positions are broken hides none of the levels under it: one pass
-  // repairs every level.
-  std::unordered_map<std::string, std::vector<std::string>> children;
-  for (const NoteNode& n : doc.GetNodeList()) children[n.m_strParentID].push_back(n.m_strID);
+  // repairs every level. Keys and children point at the notes' own ID
+  // strings, which nothing here changes (a repair sets positions only) and
+  // which stay put in the note list.
+  std::unordered_map<std::string_view, std::vector<const std::string*>> children;
+  for (const NoteNode& n : doc.GetNodeList()) children[n.m_strParentID].push_back(&n.m_strID);
 
-  auto repairLevel = [&](std::vector<std::string>& ids) {
-    std::stable_sort(ids.begin(), ids.end(), SiblingComparator(doc));
+  const SiblingComparator bySibling(doc);
+  auto repairLevel = [&](std::vector<const std::string*>& ids) {
+    std::stable_sort(ids.begin(), ids.end(),
+                     [&bySibling](const std::string* a, const std::string* b) { return bySibling(*a, *b); });
     bool changed = false;
     for (size_t i = 0; i < ids.size(); ++i) {
-      const int idx = doc.GetIdxFromID(ids[i]);
+      const int idx = doc.GetIdxFromID(*ids[i]);
       if (idx < 0) continue;
       NoteNode& n = doc.GetNodeByIdx(idx);
       if (n.m_nSibling == static_cast<int>(i)) continue;
@@ -129,27 +134,28 @@ bool FormatIO_Sqlite::RecursivelyFixSiblings(const char* parentID) {
 
   // An explicit work list rather than recursion (a deep tree costs no
   // stack), with every parent taken once (parent cycles end).
-  std::vector<std::string> pending = {parentID};
-  std::unordered_set<std::string> visited = {parentID};
+  const std::string root = parentID;
+  std::vector<std::string_view> pending = {root};
+  std::unordered_set<std::string_view> visited = {root};
   std::vector<char> taken;
   bool changed = false;
   while (!pending.empty()) {
-    const std::string pid = std::move(pending.back());
+    const std::string_view pid = pending.back();
     pending.pop_back();
     auto level = children.find(pid);
     if (level == children.end()) continue;
-    std::vector<std::string>& ids = level->second;
+    std::vector<const std::string*>& ids = level->second;
     // A sound level holds each position 0..n-1 exactly once.
     taken.assign(ids.size(), 0);
     bool broken = false;
-    for (const std::string& id : ids) {
-      const int idx = doc.GetIdxFromID(id);
+    for (const std::string* id : ids) {
+      const int idx = doc.GetIdxFromID(*id);
       const int pos = idx >= 0 ? doc.GetNodeByIdx(idx).m_nSibling : -1;
       if (!broken && pos >= 0 && static_cast<size_t>(pos) < ids.size() && !taken[static_cast<size_t>(pos)])
         taken[static_cast<size_t>(pos)] = 1;
       else
         broken = true;
-      if (children.count(id) && visited.insert(id).second) pending.push_back(id);
+      if (children.count(*id) && visited.insert(*id).second) pending.push_back(*id);
     }
     if (broken && repairLevel(ids)) changed = true;
   }
