@@ -3,15 +3,23 @@
 // on demand (FormatIO_SqliteFetch.cpp); the repairs of damaged trees and of
 // IDs renamed by a merge are in FormatIO_SqliteRepair.cpp.
 
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include <sqlite3.h>
 
 #include "base/File64.h"
 #include "base/FileUtil.h"
+#include "base/Globals.h"
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "base/SafeSave.h"
@@ -122,25 +130,181 @@ void FillNoteFromTreeRow(CppSQLite3Query& q, NoteNode& n) {
   n.m_bHasAttachments = q.getIntField(38, 0) > 0;
 }
 
-// A custom icon of the row (columns 29, 30) enters the document's icon list
-// under the note's final ID, so that a renamed note keeps its own icon and a
-// note of the document that had the stored ID does not take it.
-void ReadCustomIcon(CppSQLite3Query& q, NoteDocument& doc, const std::string& noteID) {
+// A tree row as the load takes it: the note filled from the row (all but
+// its custom icon) and the custom icon's stored bytes (columns 29, 30).
+struct TreeItem {
+  NoteNode note;
+  bool hasIcon = false;
+  std::string iconData;
+  bool iconPng = false;
+};
+
+void CaptureTreeRow(CppSQLite3Query& q, TreeItem& item) {
+  item.note.m_strID = q.getStringField(0, "");
+  item.note.SetTitle(q.getStringField(1, ""));
+  FillNoteFromTreeRow(q, item.note);
+  item.hasIcon = false;
   if (q.fieldIsNull(30)) return;
   int len = 0;
   const unsigned char* data = q.getBlobField(29, len, nullptr);
   if (!data || len <= 0) return;
-  GdkPixbuf* pix = PixInfo::LoadFromBuffer(reinterpret_cast<const char*>(data), static_cast<size_t>(len), -1);
+  item.hasIcon = true;
+  item.iconData.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+  item.iconPng = q.getIntField(30, 0) > 0;
+}
+
+// A custom icon of the row enters the document's icon list under the
+// note's final ID, so that a renamed note keeps its own icon and a note of
+// the document that had the stored ID does not take it.
+void ReadCustomIcon(TreeItem& item, NoteDocument& doc, const std::string& noteID) {
+  if (!item.hasIcon) return;
+  const std::string& data = item.iconData;
+  GdkPixbuf* pix = PixInfo::LoadFromBuffer(data.data(), data.size(), -1);
   if (!pix) return;
   PixInfo icon;
   icon.SetPixbufOwned(pix);
-  icon.strEncoded.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+  icon.strEncoded = std::move(item.iconData);
   icon.nOffset = doc.m_nCustomIconCounter;
-  icon.bPNG = q.getIntField(30, 0) > 0;
+  icon.bPNG = item.iconPng;
   doc.m_lstCustomIcons.Push(icon);
   doc.m_mapNoteIcon[noteID] = doc.m_nCustomIconCounter;
   ++doc.m_nCustomIconCounter;
 }
+
+// The rows of the tree query, each taken as a TreeItem, one row ahead of
+// the caller. Threaded, a worker steps the statement and fills the notes
+// (the pure part of a row's work) while the load's thread files them into
+// the document, batch by batch through a bounded queue.
+//
+// Ownership across threads: between the constructor and the end of the
+// rows (or Drain, or the destructor) the worker alone uses the statement
+// and its connection; the caller must not run anything on that connection
+// meanwhile. The queue, the end flag, the error and a worker's exception
+// are shared under m_mutex. The destructor stops the worker (it checks a
+// flag before each row) and joins it.
+class TreeRowReader {
+ public:
+  TreeRowReader(CppSQLite3Query& q, bool threaded) : m_q(q), m_threaded(threaded) {
+    if (m_threaded) {
+      try {
+        m_worker = std::thread(&TreeRowReader::Run, this);
+      } catch (const std::system_error&) {
+        m_threaded = false;
+      }
+    }
+  }
+  ~TreeRowReader() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stop = true;
+    }
+    m_space.notify_all();
+    if (m_worker.joinable()) m_worker.join();
+  }
+  TreeRowReader(const TreeRowReader&) = delete;
+  TreeRowReader& operator=(const TreeRowReader&) = delete;
+
+  // The next row; false after the last one.
+  bool Next(TreeItem& item) {
+    if (!m_threaded) {
+      if (m_serialDone || m_q.eof()) return false;
+      CaptureTreeRow(m_q, item);
+      m_q.nextRow(&m_error);
+      m_serialDone = m_error.errorCode() != 0;
+      return true;
+    }
+    if (m_pos == m_batch.size() && !TakeBatch()) return false;
+    item = std::move(m_batch[m_pos++]);
+    return true;
+  }
+  // Whether reading the row after the one taken last failed; err gets the
+  // error then. Waits for the worker to know.
+  bool FailedAfterCurrent(CppSQLite3Exception& err) {
+    if (m_threaded && m_pos == m_batch.size() && TakeBatch()) return false;
+    if (m_threaded ? m_pos < m_batch.size() : !m_serialDone) return false;
+    if (m_error.errorCode() == 0) return false;
+    err = m_error;
+    return true;
+  }
+  // Lets the worker read every remaining row without waiting for room and
+  // waits for it, so that the connection is free for other statements.
+  void Drain() {
+    if (!m_threaded || !m_worker.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_unbounded = true;
+    }
+    m_space.notify_all();
+    m_worker.join();
+  }
+
+ private:
+  static constexpr size_t kBatchRows = 64;
+  static constexpr size_t kMaxBatches = 16;
+
+  // The next batch into m_batch; false at the end of the rows.
+  bool TakeBatch() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_ready.wait(lock, [this] { return !m_queue.empty() || m_done; });
+    if (m_queue.empty()) {
+      if (m_failure) std::rethrow_exception(m_failure);
+      return false;
+    }
+    m_batch = std::move(m_queue.front());
+    m_queue.pop_front();
+    m_pos = 0;
+    lock.unlock();
+    m_space.notify_one();
+    return true;
+  }
+
+  void Run() {
+    try {
+      std::vector<TreeItem> batch;
+      CppSQLite3Exception err;
+      bool more = !m_q.eof();
+      while (more) {
+        batch.emplace_back();
+        CaptureTreeRow(m_q, batch.back());
+        m_q.nextRow(&err);
+        more = err.errorCode() == 0 && !m_q.eof();
+        if (batch.size() < kBatchRows && more) continue;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_space.wait(lock, [this] { return m_stop || m_unbounded || m_queue.size() < kMaxBatches; });
+        if (m_stop) break;
+        m_queue.push_back(std::move(batch));
+        batch.clear();
+        lock.unlock();
+        m_ready.notify_one();
+      }
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_error = err;
+      m_done = true;
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_failure = std::current_exception();
+      m_done = true;
+    }
+    m_ready.notify_one();
+  }
+
+  CppSQLite3Query& m_q;
+  bool m_threaded;
+  bool m_serialDone = false;
+  std::vector<TreeItem> m_batch;  // the caller's current batch
+  size_t m_pos = 0;
+
+  std::thread m_worker;
+  std::mutex m_mutex;
+  std::condition_variable m_ready;  // a batch or the end arrived
+  std::condition_variable m_space;  // room in the queue, or stop
+  std::deque<std::vector<TreeItem>> m_queue;
+  bool m_done = false;
+  bool m_stop = false;
+  bool m_unbounded = false;
+  CppSQLite3Exception m_error;      // of the step after the last row
+  std::exception_ptr m_failure;
+};
 
 }  // namespace
 
@@ -265,18 +429,20 @@ int SqliteLoadRun::ReadTree() {
       return SqliteIsBusy(m_e3.errorCode()) ? DOC_LOAD_NOT_OPEN : DOC_LOAD_FORMAT_ERROR;
     return -1;
   }
-  while (!q.eof()) {
+  // The worker takes the statement while this thread files the notes; a
+  // statement trace or the debug checks (which query the connection) keep
+  // it all on this thread.
+  TreeRowReader rows(q, !g_bDebugMode && !FormatIO_Sqlite::_pfnTrace);
+  TreeItem item;
+  while (rows.Next(item)) {
     if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
-    NoteNode note;
-    note.m_strID = q.getStringField(0, "");
-    note.SetTitle(q.getStringField(1, ""));
+    NoteNode& note = item.note;
 
     const bool emptyID = note.m_strID.empty();
     if (emptyID || !m_seenIDs.insert(note.m_strID).second) {
       if (emptyID) xLog(LOG_ERROR, "Note with empty ID detected [title: %s]!\n", note.GetTitle().c_str());
       else xLog(LOG_ERROR, "Note with duplicate ID detected [%s]!\n", note.m_strID.c_str());
-      q.nextRow(&m_e3);
-      if (m_e3.errorCode() != 0) {
+      if (rows.FailedAfterCurrent(m_e3)) {
         xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
         xLog(LOG_WARNING, "%s", emptyID ? "Format error 4.\n" : "Format error 5.\n");
         return DOC_LOAD_FORMAT_ERROR;
@@ -284,7 +450,6 @@ int SqliteLoadRun::ReadTree() {
       continue;
     }
 
-    FillNoteFromTreeRow(q, note);
     if (note.m_strParentID.empty()) {
       note.m_strParentID = targetParent;
       note.m_nSibling += siblingOffset;
@@ -297,6 +462,8 @@ int SqliteLoadRun::ReadTree() {
     // An ID the document already had before this load gets a fresh one; it
     // must be new to the document, to the rows read so far and to the file.
     if (m_doc.GetIdxFromID(note.m_strID) >= 0) {
+      // The file is asked below: the worker must be done with it.
+      rows.Drain();
       const std::string stored = note.m_strID;
       std::string fresh;
       NoteNode probe;
@@ -312,11 +479,10 @@ int SqliteLoadRun::ReadTree() {
         note.m_strCloneOf.clear();
       }
     }
-    ReadCustomIcon(q, m_doc, note.m_strID);
+    ReadCustomIcon(item, m_doc, note.m_strID);
     m_doc.PushNode(std::move(note));
 
-    q.nextRow(&m_e3);
-    if (m_e3.errorCode() != 0) {
+    if (rows.FailedAfterCurrent(m_e3)) {
       xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
       xLog(LOG_WARNING, "Format error 6.\n");
       return DOC_LOAD_FORMAT_ERROR;

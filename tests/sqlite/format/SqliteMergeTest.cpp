@@ -279,4 +279,30 @@ TEST_F(SqliteLoadTest, MergeIntoAnOpenDatabaseThatRefusesANoteFails) {
   EXPECT_EQ(Stored(fmt, "SELECT count(*) FROM notes WHERE note_title='file B'"), "0");
 }
 
+// A clash deep in a long file: the rows before and after it, read ahead of
+// the rename, arrive whole and in order.
+TEST_F(SqliteLoadTest, MergeRenamesAClashLateInALongTree) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    db.Exec("BEGIN");
+    for (int i = 0; i < 3000; ++i) AddNote(db, "n" + std::to_string(i), "", i, "t" + std::to_string(i));
+    db.Exec("COMMIT");
+  }
+  NoteDocument doc;
+  doc.NodeInitID(doc.NodeInsert("", -1), "n2500");
+  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false, true, -1), DOC_LOAD_OK);
+  ASSERT_EQ(doc.GetNodeCount(), 3001);
+  EXPECT_EQ(doc.GetNodeByIdx(doc.GetIdxFromID("n2500")).GetTitle(), "");
+  const int renamed = FindByTitle(doc, "t2500");
+  ASSERT_GE(renamed, 0);
+  EXPECT_NE(doc.GetNodeByIdx(renamed).m_strID, "n2500");
+  for (int i : {0, 2499, 2501, 2999}) {
+    const int idx = doc.GetIdxFromID("n" + std::to_string(i));
+    ASSERT_GE(idx, 0) << i;
+    EXPECT_EQ(doc.GetNodeByIdx(idx).GetTitle(), "t" + std::to_string(i));
+    EXPECT_EQ(doc.GetNodeByIdx(idx).m_nSibling, i + 1);
+  }
+}
+
 }  // namespace
