@@ -183,7 +183,29 @@ void SqliteLoadRun::RepairTree() {
   }
 }
 
+bool SqliteLoadRun::TreeNeedsNoRepair() {
+  // Only a load into an empty document: the tree read lets no empty or
+  // repeated ID in, so each note's level is the list of the tree index.
+  if (m_fmt._nFirstLoadedIdx != 0) return false;
+  const TreeIndex* tree = m_doc.GetTreeIndex();
+  if (!tree) return false;
+  const int n = m_doc.GetNodeCount();
+  for (int i = 0; i < n; ++i)
+    if (tree->parent[i] == -2) return false;  // its parent ID names no note
+  // The lists are in sibling order: a level is sound when its k-th note
+  // holds position k.
+  for (int p = -1; p < n; ++p) {
+    const int* begin = tree->Children(p);
+    for (const int* c = begin; c != tree->ChildrenEnd(p); ++c)
+      if (m_doc.GetNodeByIdx(*c).m_nSibling != static_cast<int>(c - begin)) return false;
+  }
+  return true;
+}
+
 void SqliteLoadRun::RepairParentsAndSiblings(FormatIO_DynamicBase* writer) {
+  // A sound tree (the usual case) is told by one pass over the tree index,
+  // which the document keeps for its walks.
+  if (TreeNeedsNoRepair()) return;
   bool changed = false;
   for (int i = 0; i < m_doc.GetNodeCount(); ++i) {
     NoteNode& n = m_doc.GetNodeByIdx(i);

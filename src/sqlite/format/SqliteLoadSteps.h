@@ -44,6 +44,9 @@ class SqliteLoadRun {
   int CopyLoadedNotes(FormatIO_DynamicBase& target);
   void RepairTree();
   void RepairParentsAndSiblings(FormatIO_DynamicBase* writer);
+  // True when every parent exists and every level holds positions 0..n-1
+  // exactly (the repairs would change nothing); false when unsure.
+  bool TreeNeedsNoRepair();
   int ReadAnchorsAndTombstones();
   int ReadTagsAndProperties();
   int ReadOptions();
