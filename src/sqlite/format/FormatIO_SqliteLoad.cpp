@@ -439,7 +439,7 @@ int SqliteLoadRun::ReadTree() {
     NoteNode& note = item.note;
 
     const bool emptyID = note.m_strID.empty();
-    if (emptyID || !m_seenIDs.insert(note.m_strID).second) {
+    if (emptyID || m_seenIDs.Contains(note.m_strID)) {
       if (emptyID) xLog(LOG_ERROR, "Note with empty ID detected [title: %s]!\n", note.GetTitle().c_str());
       else xLog(LOG_ERROR, "Note with duplicate ID detected [%s]!\n", note.m_strID.c_str());
       if (rows.FailedAfterCurrent(m_e3)) {
@@ -461,16 +461,19 @@ int SqliteLoadRun::ReadTree() {
 
     // An ID the document already had before this load gets a fresh one; it
     // must be new to the document, to the rows read so far and to the file.
+    const std::string* storedID = nullptr;  // where the stored ID stays, when not in the note
     if (m_doc.GetIdxFromID(note.m_strID) >= 0) {
       // The file is asked below: the worker must be done with it.
       rows.Drain();
       const std::string stored = note.m_strID;
+      m_renamedStoredIDs.push_back(stored);
+      storedID = &m_renamedStoredIDs.back();
       std::string fresh;
       NoteNode probe;
       do {
         m_doc.GenerateUniqueNodeID(fresh);
         probe.m_strID = fresh;
-      } while (m_seenIDs.count(fresh) || m_fmt.HasNote(probe));
+      } while (fresh == stored || m_seenIDs.Contains(fresh) || m_fmt.HasNote(probe));
       m_fmt._mapNewToOldID[fresh] = stored;
       m_fmt._mapOldToNewID[stored] = fresh;
       note.m_strID = fresh;
@@ -481,6 +484,7 @@ int SqliteLoadRun::ReadTree() {
     }
     ReadCustomIcon(item, m_doc, note.m_strID);
     m_doc.PushNode(std::move(note));
+    m_seenIDs.Add(storedID ? *storedID : m_doc.GetNodeByIdx(m_doc.GetNodeCount() - 1).m_strID);
 
     if (rows.FailedAfterCurrent(m_e3)) {
       xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));

@@ -10,8 +10,10 @@
 // later steps see.
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 #include "sqlite/access/CppSQLite3.h"
@@ -23,6 +25,42 @@ class NoteDocument;
 class NoteNode;
 
 namespace quillery {
+
+// A set of non-empty string views in one open-addressing table (no
+// allocation per entry); the viewed strings must outlive the set.
+class StringViewSet {
+ public:
+  bool Contains(std::string_view key) const {
+    if (m_slots.empty()) return false;
+    for (size_t i = Hash(key) & (m_slots.size() - 1);; i = (i + 1) & (m_slots.size() - 1)) {
+      if (m_slots[i].empty()) return false;
+      if (m_slots[i] == key) return true;
+    }
+  }
+  // Adds a key that is not in the set.
+  void Add(std::string_view key) {
+    if ((m_count + 1) * 2 > m_slots.size()) Grow();
+    Place(key);
+    ++m_count;
+  }
+
+ private:
+  static size_t Hash(std::string_view key) { return std::hash<std::string_view>()(key); }
+  void Place(std::string_view key) {
+    size_t i = Hash(key) & (m_slots.size() - 1);
+    while (!m_slots[i].empty()) i = (i + 1) & (m_slots.size() - 1);
+    m_slots[i] = key;
+  }
+  void Grow() {
+    std::vector<std::string_view> old;
+    old.swap(m_slots);
+    m_slots.assign(old.empty() ? 1024 : old.size() * 2, std::string_view());
+    for (std::string_view key : old)
+      if (!key.empty()) Place(key);
+  }
+  std::vector<std::string_view> m_slots;  // size a power of two; empty = free
+  size_t m_count = 0;
+};
 
 class SqliteLoadRun {
  public:
@@ -64,7 +102,11 @@ class SqliteLoadRun {
   NoteDocument& m_doc;
   CppSQLite3Exception m_e3;
   int64_t m_nProgress = 0;
-  std::unordered_set<std::string> m_seenIDs;  // stored IDs read so far
+  // Stored IDs read so far, as views of strings that stay put: the loaded
+  // notes' own IDs in the note list, or for a renamed note a copy of its
+  // stored ID in m_renamedStoredIDs.
+  StringViewSet m_seenIDs;
+  std::deque<std::string> m_renamedStoredIDs;
   // Loaded notes whose stored parent is a note the document already had:
   // the file's own note of that ID may be renamed after they were read.
   // (Notes placed under the target parent are not in it: the target's ID
