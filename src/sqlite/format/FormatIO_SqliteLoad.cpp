@@ -264,6 +264,9 @@ class TreeRowReader {
       CppSQLite3Exception err;
       bool more = !m_q.eof();
       while (more) {
+        // A full batch is handed on whole: room for the next one at once,
+        // so that no note is moved by the vector's growth.
+        if (batch.empty()) batch.reserve(kBatchRows);
         batch.emplace_back();
         CaptureTreeRow(m_q, batch.back());
         m_q.nextRow(&err);
