@@ -62,6 +62,19 @@ struct tExtImage {
   int nOffset = -1;      // character offset in that note
 };
 
+// One note of a native save that is rendered ahead of its writing (see
+// WriteNotesInParallel): the list markup around it, fixed by the walk, and
+// the note's complete markup once rendered.
+struct tNoteFrame {
+  int nIdx = -1;
+  int nDepth = 0;           // depth below the walk's start
+  int nChildren = 0;
+  bool bOffMain = false;    // rendered by a worker thread
+  std::string strOpen;      // lists closed and opened before the note
+  std::string strClose;     // lists the note ends
+  std::string strOut;       // the note's markup, strOpen and strClose included
+};
+
 // The bullet character U+2022 and its UTF-8 form (zero-terminated), made
 // once by the first FormatIO_HTML constructed.
 extern gunichar g_cBullet;
@@ -173,6 +186,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
                            int idx, int depth, std::string* out);
   void EncodeHyperlinkStart(std::string& out, const LinkInfo& link, const RecursiveTreeWalker& walker,
                             const NoteNode& note) const;
+
+  // Caps the worker threads that render the notes of a native save: 0
+  // writes on the saving thread alone, a negative value (the default) lets
+  // the machine's cores decide. Process-wide.
+  static void SetRenderThreadLimit(int threads);
 
   // The export's side folder of the running save (one save at a time).
   static std::string _strExportSubName;
@@ -376,6 +394,42 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   virtual void EncodePictureFile(const std::string& noteID, const PixInfo& pix, const char* data, size_t len,
                                  bool png, std::string& out);
   virtual std::string WriteAttachmentFile(const AttInfo& att);
+
+  // ---- Rendering notes on worker threads (native files only) ----
+  //
+  // Notes are independent once the walk has fixed their order: this writer
+  // takes the walk in batches and fixes each note's list markup (the open
+  // lists live on this thread), a few worker threads render the notes of a
+  // batch, each through a FormatIO_HTML of its own (its scratch state is its
+  // own; it holds copies of this writer's settings and reads the document),
+  // and this writer writes the batch in walk order, with progress and cancel
+  // as the sequential walk has them, while the workers render the next one.
+  // The bytes are those WriteNote writes.
+  //
+  // Shared state: while workers run, the document and its notes are only
+  // read, by every thread. Whatever changes state stays on this thread:
+  // fetching notes from a database (such documents are written
+  // sequentially), clones (questions, conversions, lookups through the
+  // document's caches), custom icons and pictures that must be encoded (the
+  // note is then rendered here, when its turn to be written comes), and the
+  // list structure. An export (side files, hooks) always runs on one thread.
+  //
+  // The number of worker threads for this walk; 0 = write on this thread.
+  int ParallelRenderThreads(const RecursiveTreeWalker& walker, bool exp) const;
+  // Writes the whole walk as WriteLevel's loop does; false when it stopped
+  // (m_nSaveError tells why). count receives the notes written.
+  bool WriteNotesInParallel(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, int threads,
+                            int& count);
+  // Whether a note can be rendered on a worker thread (see above).
+  static bool RendersOffMainThread(const NoteNode& note);
+  // Takes over the settings a note's rendering reads from the writer w.
+  void CopyRenderSettings(const FormatIO_HTML& w);
+  // Renders note f.nIdx into f.strOut as WriteNote writes it outside an
+  // export. onMain: this is the writer's own thread (the note is fetched,
+  // and a clone resolved, as WriteNote does); otherwise the note must be one
+  // RendersOffMainThread accepts. False when the save must stop.
+  bool RenderNativeNote(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, tNoteFrame& f,
+                        bool onMain);
 
   // Writing helpers.
   void PrepareWriteOptions(NoteDocument& doc, bool keepBodyOnly);

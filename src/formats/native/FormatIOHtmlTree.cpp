@@ -8,6 +8,7 @@
 // opened and every note reloads under the note it was written under.
 
 #include <cstdio>
+#include <memory>
 
 #include "base/FileUtil.h"
 #include "base/Log.h"
@@ -81,16 +82,21 @@ void FormatIO_HTML::WriteLevel(DocumentIterator& it, IOProcess& io, RecursiveTre
   int count = 0;
   int previous = -1;
   m_arOpenLists.clear();
-  for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
-    if (idx == m_nExportIntroIdx) continue;  // already written as the page's introduction
-    if (interactive && m_bReportProgress && count % 15 == 0) ProgressInfo::SetCurrentSize(count);
-    if (interactive && ProgressInfo::IsCanceled()) {
-      m_nSaveError = DOC_SAVE_ABORTED;
-      return;
+  const int threads = ParallelRenderThreads(walker, exp);
+  if (threads > 0 && !styled) {
+    if (!WriteNotesInParallel(it, io, walker, threads, count)) return;
+  } else {
+    for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
+      if (idx == m_nExportIntroIdx) continue;  // already written as the page's introduction
+      if (interactive && m_bReportProgress && count % 15 == 0) ProgressInfo::SetCurrentSize(count);
+      if (interactive && ProgressInfo::IsCanceled()) {
+        m_nSaveError = DOC_SAVE_ABORTED;
+        return;
+      }
+      ++count;
+      WriteNote(it, io, walker, previous, idx, exp, styled, false);
+      if (m_nSaveError == DOC_SAVE_WRITE_ERROR || m_nSaveError == DOC_SAVE_ABORTED) return;
     }
-    ++count;
-    WriteNote(it, io, walker, previous, idx, exp, styled, false);
-    if (m_nSaveError == DOC_SAVE_WRITE_ERROR || m_nSaveError == DOC_SAVE_ABORTED) return;
   }
   if (count != doc.GetNodeCount())
     xLog(LOG_DEBUG, "Wrote %d notes (out of total %d notes in document)\n", count, doc.GetNodeCount());
@@ -243,6 +249,55 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
     return;
   }
   previous = depth;
+}
+
+bool FormatIO_HTML::RenderNativeNote(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, tNoteFrame& f,
+                                     bool onMain) {
+  // WriteNote's steps with exp, styled and first false; the list markup
+  // comes from the frame. The walker, iterator and stream serve exports and
+  // clones only: a worker's note never reaches them.
+  NoteDocument& doc = *GetDoc();
+  const int idx = f.nIdx;
+  const bool properties = !m_bContentsOnly && !m_bTitlesOnly;
+  const bool attachments = !m_bExport && !m_bContentsOnly && !m_bTitlesOnly && !m_opt.bNoAttachments;
+  const bool listMarkup = !m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames;
+  unsigned int mask = NIF_RICH_TEXT;
+  if (properties) mask |= NIF_TAGS | NIF_CUSTOM_PROPERTIES;
+  if (attachments) mask |= NIF_ATTACHMENTS;
+  // Fetching marks the document's current note: this thread's business only.
+  std::unique_ptr<NoteFetch> fetch(onMain ? new NoteFetch(doc, idx, mask) : nullptr);
+  NoteNode& note = doc.GetNodeByIdx(idx);
+  NoteNode& original = fetch ? fetch->Original() : note;
+
+  std::string& s = f.strOut;
+  s.clear();
+  if (listMarkup) s += f.strOpen;
+  if (m_bWriteTitles) WriteNodeTitle(walker, it, note, io, false, false, f.nDepth, idx, false, &s);
+  bool converted = false;
+  if (!ResolveClone(walker, note, properties, converted)) return false;
+  if (properties) WriteNodeParameters(walker, note, io, &s);
+  if (attachments) WriteNodeAttachments(original, io, false, &s);
+
+  std::string text;
+  const bool keepsText = !note.IsClone() || converted || doc.m_nCloneMode == 4 || m_bCloneContents;
+  if (!m_bTitlesOnly && keepsText) SerializeNoteContents(original, false, it, walker, text);
+  if (listMarkup && (f.nChildren > 0 || !text.empty())) s += "<DD>\n";
+  s.reserve(s.size() + text.size() + 64 + f.strClose.size());
+  if (original.m_bUseNoteBkgColor) {
+    const GdkColor& c = original.m_clrNoteBkg;
+    s += "<DIV class=\"note_bkg\" style=\"background-color:";
+    quillery::AppendHexColor(s, c.red, c.green, c.blue);
+    s += "\">";
+    s += text;
+    s += "</DIV>";
+  } else {
+    s += text;
+  }
+  if (listMarkup) {
+    if (!text.empty() && f.nChildren == 0) s += "\n</DD>\n";
+    s += f.strClose;
+  }
+  return true;
 }
 
 bool FormatIO_HTML::ResolveClone(const RecursiveTreeWalker& walker, NoteNode& note, bool properties,

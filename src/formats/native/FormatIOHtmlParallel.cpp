@@ -1,0 +1,190 @@
+// Rendering the notes of a native save on worker threads: the walk is taken
+// in batches, the workers render the notes of one batch while this thread
+// writes the batch before it. See the header for who owns what.
+//
+// The bytes are those of the sequential walk: the list markup is fixed here
+// in walk order by the functions WriteNote uses (they keep the open lists),
+// and every note is rendered by RenderNativeNote, which follows WriteNote.
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "base/Progress.h"
+#include "formats/native/FormatIOHtml.h"
+#include "formats/native/NoteRenderPool.h"
+#include "model/DocumentIterator.h"
+#include "model/NoteDocument.h"
+#include "model/NoteNode.h"
+#include "model/RecursiveTreeWalker.h"
+
+namespace {
+
+// Notes per batch, and the note bytes (text, pictures, attachments) after
+// which a batch closes earlier: the rendered batches held at once stay small
+// whatever the notes' sizes.
+const size_t kBatchNotes = 1024;
+const size_t kBatchBytes = 8 << 20;
+// A rendered note's buffer is kept for the next batch unless it grew
+// beyond this.
+const size_t kKeptBuffer = 256 << 10;
+// Smaller walks are written on the calling thread alone.
+const int kMinParallelNotes = 2048;
+const int kMaxRenderThreads = 6;
+std::atomic<int> g_nRenderThreadLimit{-1};
+
+// One batch of the walk, in walk order.
+struct tNoteBatch {
+  std::vector<tNoteFrame> frames;  // frames[0 .. count-1] are this batch's; later ones are spare
+  size_t count = 0;
+  std::vector<size_t> jobs;        // positions of the notes the workers render
+};
+
+size_t NoteBytes(const NoteNode& note) {
+  size_t bytes = note.GetText().size() + note.m_strTitle.size();
+  for (const PixInfo& pix : note.m_objText.m_lstPictures.Items()) bytes += pix.strEncoded.size();
+  for (const AttInfo& att : note.m_lstAttachments) bytes += att.strData.size();
+  return bytes;
+}
+
+}  // namespace
+
+void FormatIO_HTML::SetRenderThreadLimit(int threads) { g_nRenderThreadLimit.store(threads); }
+
+int FormatIO_HTML::ParallelRenderThreads(const RecursiveTreeWalker& walker, bool exp) const {
+  NoteDocument* doc = GetDoc();
+  if (exp || m_bExport || !doc) return 0;
+  FormatIO_Base* loader = doc->GetLoader();
+  if (loader && loader->IsDynamic()) return 0;  // notes are fetched and released one by one
+  if (walker.GetTotalNoteCount() < kMinParallelNotes) return 0;
+  // This thread and the file's writer thread have work of their own.
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  const int limit = g_nRenderThreadLimit.load();
+  if (limit >= 0) return std::min(limit, kMaxRenderThreads);
+  return std::max(0, std::min(cores - 2, kMaxRenderThreads));
+}
+
+bool FormatIO_HTML::RendersOffMainThread(const NoteNode& note) {
+  // A clone may ask the user, records conversions and looks its original up
+  // through the document's caches; a custom icon and a picture without
+  // stored bytes are encoded through GdkPixbuf.
+  if (note.IsClone() || note.m_nIconType == ICON_CUSTOM) return false;
+  for (const PixInfo& pix : note.m_objText.m_lstPictures.Items())
+    if (pix.strEncoded.empty()) return false;
+  return true;
+}
+
+void FormatIO_HTML::CopyRenderSettings(const FormatIO_HTML& w) {
+  SetDoc(*w.GetDoc());
+  m_bRawText = w.m_bRawText;
+  m_bExport = w.m_bExport;
+  m_bContentsOnly = w.m_bContentsOnly;
+  m_bStripTabs = w.m_bStripTabs;
+  m_bTitlesOnly = w.m_bTitlesOnly;
+  m_bCloneContents = w.m_bCloneContents;
+  m_bAttachmentsToFiles = w.m_bAttachmentsToFiles;
+  m_bPicturesToFiles = w.m_bPicturesToFiles;
+  m_bBodyOnly = w.m_bBodyOnly;
+  m_bWriteTitles = w.m_bWriteTitles;
+  m_bLinkWarning = w.m_bLinkWarning;
+  m_bParagraphBlankLine = w.m_bParagraphBlankLine;
+  m_strPath = w.m_strPath;
+  m_opt = w.m_opt;
+  m_bStringTarget = w.m_bStringTarget;
+}
+
+bool FormatIO_HTML::WriteNotesInParallel(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker,
+                                         int threads, int& count) {
+  NoteDocument& doc = *GetDoc();
+  const bool interactive = !m_bStringTarget;
+  const bool listMarkup = !m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames;
+  // One renderer per worker thread and one for this thread, which helps
+  // while it waits for a batch.
+  std::vector<std::unique_ptr<FormatIO_HTML>> renderers;
+  for (int i = 0; i <= threads; ++i) {
+    renderers.push_back(std::make_unique<FormatIO_HTML>());
+    renderers.back()->CopyRenderSettings(*this);
+  }
+  tNoteBatch batches[2];
+  tNoteBatch* rendering = nullptr;  // the batch the workers are given; set before Start
+  // Declared after everything its jobs use: it stops and joins its threads first.
+  quillery::NoteRenderPool pool(threads, [&](int worker, size_t item) {
+    tNoteFrame& f = rendering->frames[rendering->jobs[item]];
+    renderers[static_cast<size_t>(worker)]->RenderNativeNote(it, io, walker, f, false);
+  });
+
+  // Takes the walk's next notes into b and fixes their list markup; false
+  // when the walk has ended and b is empty.
+  bool walkEnded = false;
+  auto collect = [&](tNoteBatch& b) {
+    b.count = 0;
+    b.jobs.clear();
+    size_t bytes = 0;
+    while (!walkEnded && b.count < kBatchNotes && bytes < kBatchBytes) {
+      const int idx = walker.GetNextNode();
+      if (idx < 0) {
+        walkEnded = true;
+        break;
+      }
+      if (idx == m_nExportIntroIdx) continue;
+      if (b.frames.size() <= b.count) b.frames.emplace_back();
+      tNoteFrame& f = b.frames[b.count];
+      f.nIdx = idx;
+      f.nDepth = walker.GetType() == WALK_LIST ? 0 : it.CalcNodeLevel(idx) - walker.GetStartIdxDepth();
+      f.nChildren = it.GetChildCountByIdx(idx);
+      f.strOpen.clear();
+      f.strClose.clear();
+      if (listMarkup) {
+        CloseListsAbove(walker, f.nDepth, f.strOpen);
+        if (m_arOpenLists.empty() || f.nDepth > m_arOpenLists.back()) {
+          f.strOpen += "<DL>\n";
+          m_arOpenLists.push_back(f.nDepth);
+        }
+        TerminateBranchTags(walker, io, it, idx, f.nDepth, &f.strClose);
+      }
+      const NoteNode& note = doc.GetNodeByIdx(idx);
+      f.bOffMain = RendersOffMainThread(note);
+      if (f.bOffMain) {
+        // The character count is cached on first use: taken here, the
+        // workers only read it.
+        note.m_objText.GetTextLen();
+        b.jobs.push_back(b.count);
+        bytes += NoteBytes(note);
+      }
+      ++b.count;
+    }
+    return b.count > 0;
+  };
+
+  bool have = collect(batches[0]);
+  rendering = &batches[0];
+  if (have) pool.Start(batches[0].jobs.size());
+  for (int k = 0; have; ++k) {
+    tNoteBatch& ready = batches[k & 1];
+    tNoteBatch& next = batches[(k + 1) & 1];
+    pool.Wait();
+    // The next batch is walked and handed out before this one is written.
+    have = collect(next);
+    if (have) {
+      rendering = &next;
+      pool.Start(next.jobs.size());
+    }
+    for (size_t i = 0; i < ready.count; ++i) {
+      if (interactive && m_bReportProgress && count % 15 == 0) ProgressInfo::SetCurrentSize(count);
+      if (interactive && ProgressInfo::IsCanceled()) {
+        m_nSaveError = DOC_SAVE_ABORTED;
+        return false;
+      }
+      ++count;
+      tNoteFrame& f = ready.frames[i];
+      if (!f.bOffMain && !RenderNativeNote(it, io, walker, f, true)) return false;
+      if (!WriteString(io, f.strOut.data(), static_cast<int>(f.strOut.size()))) {
+        m_nSaveError = DOC_SAVE_WRITE_ERROR;
+        return false;
+      }
+      if (f.strOut.capacity() > kKeptBuffer) std::string().swap(f.strOut);
+    }
+  }
+  return true;
+}
