@@ -25,6 +25,12 @@ LogState& State() {
   return state;
 }
 
+// Serializes the calls of the capture hook (it may log again on its thread).
+std::recursive_mutex& CaptureMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
 // Highest threshold of any target; read without the lock on the fast path.
 std::atomic<int> g_maxLevel{0};
 
@@ -165,6 +171,10 @@ void xLog(int level, const char* fmt, ...) {
     if (s.file && level <= s.fileLevel) WriteLine(s.file, level, prefix, msg);
     if (s.capture && level <= s.captureLevel) capture = s.capture;
   }
-  // Called outside the lock so that a hook may log or change targets itself.
-  if (capture) capture(level, msg);
+  // Called outside the lock so that a hook may log or change targets itself;
+  // one call at a time, so that a hook never sees two threads at once.
+  if (capture) {
+    std::lock_guard<std::recursive_mutex> lock(CaptureMutex());
+    capture(level, msg);
+  }
 }

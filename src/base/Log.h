@@ -42,7 +42,8 @@ bool LogOpenFile(const char* path, int level);
 void LogCloseFile();
 
 // Capture hook: called with the level and the formatted message for every
-// message at or below level. An empty function (or level 0) removes it.
+// message at or below level, by one thread at a time. An empty function (or
+// level 0) removes it.
 using LogCaptureFn = std::function<void(int level, const std::string& msg)>;
 void LogSetCapture(int level, LogCaptureFn fn);
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/Log.h"
 #include "base/Progress.h"
 #include "common/SampleNotebook.h"
 #include "common/TempDir.h"
@@ -56,14 +57,21 @@ class ParallelSave : public ::testing::Test {
 };
 
 TEST_F(ParallelSave, WorkerThreadsWriteTheBytesOfTheSequentialWriter) {
+  // The workers log every attachment they write: the capture hook sees each
+  // line once, whichever thread logged it.
+  quillery::LogCapture log(LOG_INFO);
   for (const char* ext : {".qyd", ".qyz"}) {
     const std::string path = m_dir / (std::string("seq") + ext);
+    log.Clear();
     ASSERT_EQ(Save(path, 0), DOC_SAVE_OK);
     const std::string sequential = ReadAll(path);
+    const size_t lines = log.Lines().size();
     for (int threads : {1, 3}) {
       const std::string par = m_dir / ("par" + std::to_string(threads) + ext);
+      log.Clear();
       ASSERT_EQ(Save(par, threads), DOC_SAVE_OK);
       EXPECT_TRUE(ReadAll(par) == sequential) << ext << " with " << threads << " threads";
+      EXPECT_EQ(log.Lines().size(), lines) << ext << " with " << threads << " threads";
     }
   }
 }
