@@ -26,9 +26,10 @@ namespace {
 // whatever the notes' sizes.
 const size_t kBatchNotes = 1024;
 const size_t kBatchBytes = 8 << 20;
-// A rendered note's buffer is kept for the next batch unless it grew
-// beyond this.
-const size_t kKeptBuffer = 256 << 10;
+// A rendered note's buffer is kept for the note that takes its place in a
+// later batch unless it grew beyond this: the buffers kept stay a few
+// megabytes, whatever notes have passed through them.
+const size_t kKeptBuffer = 8 << 10;
 // Smaller walks are written on the calling thread alone.
 const int kMinParallelNotes = 2048;
 const int kMaxRenderThreads = 6;
