@@ -413,6 +413,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // document's caches), custom icons and pictures that must be encoded (the
   // note is then rendered here, when its turn to be written comes), and the
   // list structure. An export (side files, hooks) always runs on one thread.
+  // The workers' renderers are plain FormatIO_HTML objects: a subclass whose
+  // encoding steps differ outside an export must keep to one thread too.
+  // Errors: a worker's exception is rethrown on this thread (NoteRenderPool);
+  // cancel and write errors stop the walk here, and the workers are joined
+  // before WriteNotesInParallel returns.
   //
   // The number of worker threads for this walk; 0 = write on this thread.
   int ParallelRenderThreads(const RecursiveTreeWalker& walker, bool exp) const;
