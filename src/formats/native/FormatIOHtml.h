@@ -402,9 +402,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // lists live on this thread), a few worker threads render the notes of a
   // batch, each through a FormatIO_HTML of its own (its scratch state is its
   // own; it holds copies of this writer's settings and reads the document),
-  // and this writer writes the batch in walk order, with progress and cancel
-  // as the sequential walk has them, while the workers render the next one.
-  // The bytes are those WriteNote writes.
+  // and this writer writes the notes in walk order, with progress and cancel
+  // as the sequential walk has them, while the workers render the notes
+  // after them (two batches are in flight; this writer waits only for the
+  // note it is about to write, and renders others while it waits). The
+  // bytes are those WriteNote writes.
   //
   // Shared state: while workers run, the document and its notes are only
   // read, by every thread. Whatever changes state stays on this thread:

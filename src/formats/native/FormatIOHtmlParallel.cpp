@@ -1,6 +1,6 @@
 // Rendering the notes of a native save on worker threads: the walk is taken
-// in batches, the workers render the notes of one batch while this thread
-// writes the batch before it. See the header for who owns what.
+// in batches, two of which are in flight; the workers render their notes
+// while this thread writes them in order. See the header for who owns what.
 //
 // The bytes are those of the sequential walk: the list markup is fixed here
 // in walk order by the functions WriteNote uses (they keep the open lists),
@@ -40,6 +40,7 @@ struct tNoteBatch {
   std::vector<tNoteFrame> frames;  // frames[0 .. count-1] are this batch's; later ones are spare
   size_t count = 0;
   std::vector<size_t> jobs;        // positions of the notes the workers render
+  size_t firstItem = 0;            // the pool's item of jobs[0]
 };
 
 size_t NoteBytes(const NoteNode& note) {
@@ -107,13 +108,23 @@ bool FormatIO_HTML::WriteNotesInParallel(DocumentIterator& it, IOProcess& io, Re
     renderers.push_back(std::make_unique<FormatIO_HTML>());
     renderers.back()->CopyRenderSettings(*this);
   }
+  // Two batches are in flight: the workers render the notes of both while
+  // this thread writes the first; when it is written, it takes the notes
+  // that follow the second.
+  const size_t window = 2 * kBatchNotes;
   tNoteBatch batches[2];
-  tNoteBatch* rendering = nullptr;  // the batch the workers are given; set before Start
+  std::vector<tNoteFrame*> slots(window);  // per item (modulo the window): its frame
+  size_t added = 0;                        // items given to the pool
   // Declared after everything its jobs use: it stops and joins its threads first.
-  quillery::NoteRenderPool pool(threads, [&](int worker, size_t item) {
-    tNoteFrame& f = rendering->frames[rendering->jobs[item]];
-    renderers[static_cast<size_t>(worker)]->RenderNativeNote(it, io, walker, f, false);
+  quillery::NoteRenderPool pool(threads, window, [&](int worker, size_t item) {
+    renderers[static_cast<size_t>(worker)]->RenderNativeNote(it, io, walker, *slots[item % window], false);
   });
+  auto submit = [&](tNoteBatch& b) {
+    b.firstItem = added;
+    for (size_t j = 0; j < b.jobs.size(); ++j) slots[(added + j) % window] = &b.frames[b.jobs[j]];
+    added += b.jobs.size();
+    pool.Add(b.jobs.size());
+  };
 
   // Takes the walk's next notes into b and fixes their list markup; false
   // when the walk has ended and b is empty.
@@ -158,34 +169,35 @@ bool FormatIO_HTML::WriteNotesInParallel(DocumentIterator& it, IOProcess& io, Re
     return b.count > 0;
   };
 
-  bool have = collect(batches[0]);
-  rendering = &batches[0];
-  if (have) pool.Start(batches[0].jobs.size());
-  for (int k = 0; have; ++k) {
-    tNoteBatch& ready = batches[k & 1];
-    tNoteBatch& next = batches[(k + 1) & 1];
-    pool.Wait();
-    // The next batch is walked and handed out before this one is written.
-    have = collect(next);
-    if (have) {
-      rendering = &next;
-      pool.Start(next.jobs.size());
-    }
-    for (size_t i = 0; i < ready.count; ++i) {
+  bool live[2] = {collect(batches[0]), false};
+  if (live[0]) {
+    submit(batches[0]);
+    live[1] = collect(batches[1]);
+    if (live[1]) submit(batches[1]);
+  }
+  for (int k = 0; live[k & 1]; ++k) {
+    tNoteBatch& b = batches[k & 1];
+    size_t job = 0;
+    for (size_t i = 0; i < b.count; ++i) {
       if (interactive && m_bReportProgress && count % 15 == 0) ProgressInfo::SetCurrentSize(count);
       if (interactive && ProgressInfo::IsCanceled()) {
         m_nSaveError = DOC_SAVE_ABORTED;
         return false;
       }
       ++count;
-      tNoteFrame& f = ready.frames[i];
-      if (!f.bOffMain && !RenderNativeNote(it, io, walker, f, true)) return false;
+      tNoteFrame& f = b.frames[i];
+      if (f.bOffMain) pool.WaitFor(b.firstItem + job++);
+      else if (!RenderNativeNote(it, io, walker, f, true)) return false;
       if (!WriteString(io, f.strOut.data(), static_cast<int>(f.strOut.size()))) {
         m_nSaveError = DOC_SAVE_WRITE_ERROR;
         return false;
       }
       if (f.strOut.capacity() > kKeptBuffer) std::string().swap(f.strOut);
     }
+    // Every note of b is written (and no worker holds one): b takes the
+    // notes after the other batch's.
+    live[k & 1] = collect(b);
+    if (live[k & 1]) submit(b);
   }
   return true;
 }

@@ -5,13 +5,14 @@
 
 namespace quillery {
 
-NoteRenderPool::NoteRenderPool(int threads, Job job) : m_job(std::move(job)) {
+NoteRenderPool::NoteRenderPool(int threads, size_t window, Job job)
+    : m_job(std::move(job)), m_nWindow(window > 0 ? window : 1), m_done(m_nWindow, 0) {
   m_threads.reserve(threads > 0 ? static_cast<size_t>(threads) : 0);
   for (int i = 0; i < threads; ++i) {
     try {
       m_threads.emplace_back(&NoteRenderPool::Run, this, i);
     } catch (const std::system_error&) {
-      break;  // the workers started so far (or the caller alone) do the work
+      break;  // the workers started so far (or the owner alone) do the work
     }
   }
 }
@@ -25,21 +26,30 @@ NoteRenderPool::~NoteRenderPool() {
   for (std::thread& t : m_threads) t.join();
 }
 
-void NoteRenderPool::Start(size_t count) {
+size_t NoteRenderPool::Add(size_t count) {
+  size_t first;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_count = count;
-    m_next = 0;
-    m_done = 0;
-    m_error = nullptr;
+    first = m_added;
+    for (size_t i = 0; i < count; ++i) m_done[(first + i) % m_nWindow] = 0;
+    m_added += count;
   }
   if (count > 0) m_cvWork.notify_all();
+  return first;
 }
 
-void NoteRenderPool::Wait() {
+void NoteRenderPool::WaitFor(size_t item) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  TakeItems(static_cast<int>(m_threads.size()), lock);
-  m_cvDone.wait(lock, [this] { return m_done == m_count; });
+  while (item < m_added && !(item < m_next && m_done[item % m_nWindow])) {
+    if (m_next < m_added) {
+      RunNext(static_cast<int>(m_threads.size()), lock);
+      continue;
+    }
+    // Every item is taken and this one is still running on a worker.
+    m_bOwnerWaits = true;
+    m_cvDone.wait(lock);
+    m_bOwnerWaits = false;
+  }
   std::exception_ptr error = std::move(m_error);
   m_error = nullptr;
   lock.unlock();
@@ -49,26 +59,25 @@ void NoteRenderPool::Wait() {
 void NoteRenderPool::Run(int worker) {
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
-    m_cvWork.wait(lock, [this] { return m_bStop || m_next < m_count; });
+    m_cvWork.wait(lock, [this] { return m_bStop || m_next < m_added; });
     if (m_bStop) return;
-    TakeItems(worker, lock);
+    RunNext(worker, lock);
   }
 }
 
-void NoteRenderPool::TakeItems(int worker, std::unique_lock<std::mutex>& lock) {
-  while (!m_bStop && m_next < m_count) {
-    const size_t item = m_next++;
-    lock.unlock();
-    std::exception_ptr error;
-    try {
-      m_job(worker, item);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    lock.lock();
-    if (error && !m_error) m_error = error;
-    if (++m_done == m_count) m_cvDone.notify_all();
+void NoteRenderPool::RunNext(int worker, std::unique_lock<std::mutex>& lock) {
+  const size_t item = m_next++;
+  lock.unlock();
+  std::exception_ptr error;
+  try {
+    m_job(worker, item);
+  } catch (...) {
+    error = std::current_exception();
   }
+  lock.lock();
+  if (error && !m_error) m_error = error;
+  m_done[item % m_nWindow] = 1;
+  if (m_bOwnerWaits) m_cvDone.notify_one();
 }
 
 }  // namespace quillery

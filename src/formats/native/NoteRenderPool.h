@@ -1,26 +1,27 @@
 #pragma once
 
-// NoteRenderPool: a few worker threads that run one batch of independent
-// jobs at a time, so that the native writer can render the next notes while
-// it writes the ones before them.
+// NoteRenderPool: a few worker threads that run a stream of independent
+// jobs, so that the native writer can render the notes ahead of the one it
+// writes.
 //
-// A batch is the items 0 .. count-1 given to Start; the job is called once
-// for every item, with the number of the worker that runs it (0 .. threads-1
-// for the pool's threads, `threads` for the caller, which helps inside Wait),
-// so a job can keep per-worker scratch state in a slot of its own. Items are
-// taken in order, each by exactly one worker.
+// Items are numbered 0, 1, 2 ... in the order Add hands them out; the job is
+// called once for every item, with the number of the worker that runs it
+// (0 .. threads-1 for the pool's threads, `threads` for the owner, which
+// helps inside WaitFor), so a job can keep per-worker scratch state in a
+// slot of its own. Items are taken in order, each by exactly one worker.
+// At most `window` items may be outstanding: the owner adds item n only
+// after WaitFor has returned for item n - window (or an earlier one later).
 //
-// Threading contract: Start and Wait are called by one thread (the owner),
-// alternately: Start, Wait, Start, Wait ... What the owner writes before
-// Start is visible to the jobs of that batch; what the jobs write is visible
-// to the owner after Wait returns. Between Start and the end of Wait the
-// owner must not touch what the batch's jobs use.
+// Threading contract: Add and WaitFor are called by one thread (the owner).
+// What the owner writes before Add is visible to the jobs of those items;
+// what a job writes is visible to the owner after WaitFor returns for that
+// item. An item waited for is never touched by the pool again.
 //
-// Errors: an exception thrown by a job is kept (the first one of the batch),
-// the batch's other items still run, and Wait rethrows it on the owner's
-// thread. The destructor stops the workers after the items they are running
-// (the rest of a batch is dropped) and joins them; it never throws. When no
-// thread can be started, Wait runs every item on the owner's thread.
+// Errors: an exception thrown by a job is kept (the first one), the other
+// items still run, and the next WaitFor rethrows it on the owner's thread.
+// The destructor stops the workers after the items they are running (the
+// rest is dropped) and joins them; it never throws. When no thread can be
+// started, WaitFor runs the items on the owner's thread.
 
 #include <condition_variable>
 #include <cstddef>
@@ -37,31 +38,33 @@ class NoteRenderPool {
   using Job = std::function<void(int worker, size_t item)>;
 
   // Starts up to `threads` workers (fewer when the system refuses more).
-  NoteRenderPool(int threads, Job job);
+  NoteRenderPool(int threads, size_t window, Job job);
   ~NoteRenderPool();
   NoteRenderPool(const NoteRenderPool&) = delete;
   NoteRenderPool& operator=(const NoteRenderPool&) = delete;
 
-  // Number of threads started (the caller's own is not counted).
+  // Number of threads started (the owner's own is not counted).
   int GetThreadCount() const { return static_cast<int>(m_threads.size()); }
-  // Begins a batch of count items. The previous batch must have been waited for.
-  void Start(size_t count);
-  // Helps with the batch's remaining items, waits until every item is done
-  // and rethrows the first exception a job threw.
-  void Wait();
+  // Adds count items; returns the number of the first.
+  size_t Add(size_t count);
+  // Runs items that no worker has taken yet until item is done, then
+  // rethrows the first exception a job threw.
+  void WaitFor(size_t item);
 
  private:
   void Run(int worker);
-  // Runs items while any is left; called and returns with the lock held.
-  void TakeItems(int worker, std::unique_lock<std::mutex>& lock);
+  // Runs the next item; called and returns with the lock held.
+  void RunNext(int worker, std::unique_lock<std::mutex>& lock);
 
   Job m_job;
+  size_t m_nWindow;
   std::mutex m_mutex;
   std::condition_variable m_cvWork;  // an item or the stop is there
-  std::condition_variable m_cvDone;  // the batch's last item is done
-  size_t m_count = 0;                // items of the running batch
+  std::condition_variable m_cvDone;  // an item is done
+  size_t m_added = 0;                // items added
   size_t m_next = 0;                 // next item to hand out
-  size_t m_done = 0;                 // items finished
+  std::vector<char> m_done;          // per item (modulo the window): finished
+  bool m_bOwnerWaits = false;        // the owner sleeps on m_cvDone
   bool m_bStop = false;
   std::exception_ptr m_error;
   std::vector<std::thread> m_threads;
