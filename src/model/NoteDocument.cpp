@@ -111,8 +111,9 @@ void NoteDocument::Close() {
 }
 
 void NoteDocument::ReserveNotesMemory(int /*count*/) {
-  // The note list is a deque: it neither needs nor offers a reservation, and
-  // a count read from a file cannot make it allocate anything up front.
+  // The note list grows a block at a time and never moves a note: it needs
+  // no reservation, and a count read from a file cannot make it allocate
+  // anything up front.
 }
 
 // ---------------------------------------------------------------------------

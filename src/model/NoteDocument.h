@@ -7,7 +7,7 @@
 // when replaced or on Close) and its lists. The GUI controller is not owned;
 // without one set, a default controller with fixed answers is used.
 //
-// Notes live in a std::deque: appending never moves existing notes, so a
+// Notes live in a NoteNodeList: appending never moves existing notes, so a
 // NoteNode& stays valid across NodeInsert/PushNode (but not across Close).
 //
 // Map upkeep: NodeInsert and NodeInitID keep the ID, (parent, sibling) and
@@ -16,7 +16,6 @@
 // is rebuilt lazily when first asked after a change.
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -27,13 +26,12 @@
 #include "model/DocTreeCache.h"
 #include "model/GuiControllerBase.h"
 #include "model/NoteNode.h"
+#include "model/NoteNodeList.h"
 #include "richtext/PixInfo.h"
 
 class FormatIO_Base;
 class FormatIO_DynamicBase;
 class RecursiveTreeWalker;
-
-typedef std::deque<NoteNode> NoteNodeList;
 
 class NoteDocument : public DocTreeCache {
  public:

@@ -1,0 +1,104 @@
+#pragma once
+
+// NoteNodeList: a document's notes in the order they were added, kept in
+// blocks of kBlock notes side by side.
+//
+// A note is several hundred bytes, so a deque held one note per heap block:
+// a document of 100,000 notes made as many allocations of that size, and
+// freeing them fragmented the heap enough that closing a large document cost
+// more per note than a small one. Blocks of notes also keep a walk in note
+// order on neighbouring memory.
+//
+// Invariants: note i lives in m_blocks[i / kBlock] at i % kBlock; the notes
+// 0 .. size()-1 are constructed, the rest of the last block is raw memory.
+// A note never moves once added (notes are only ever added, or all cleared
+// at once), so a reference to one stays valid until clear() or the list's
+// end. The list owns its notes and blocks; it is neither copied nor moved.
+
+#include <cstddef>
+#include <iterator>
+#include <type_traits>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "model/NoteNode.h"
+
+class NoteNodeList {
+ public:
+  static constexpr size_t kBlock = 64;
+
+  template <bool Const>
+  class Iter {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = NoteNode;
+    using difference_type = std::ptrdiff_t;
+    using pointer = std::conditional_t<Const, const NoteNode*, NoteNode*>;
+    using reference = std::conditional_t<Const, const NoteNode&, NoteNode&>;
+
+    Iter(NoteNode* const* blocks, size_t i) : m_blocks(blocks), m_i(i) {}
+    reference operator*() const { return m_blocks[m_i / kBlock][m_i % kBlock]; }
+    pointer operator->() const { return &**this; }
+    Iter& operator++() {
+      ++m_i;
+      return *this;
+    }
+    bool operator==(const Iter& o) const { return m_i == o.m_i; }
+    bool operator!=(const Iter& o) const { return m_i != o.m_i; }
+
+   private:
+    NoteNode* const* m_blocks;
+    size_t m_i;
+  };
+  using iterator = Iter<false>;
+  using const_iterator = Iter<true>;
+
+  NoteNodeList() = default;
+  ~NoteNodeList() { clear(); }
+  NoteNodeList(const NoteNodeList&) = delete;
+  NoteNodeList& operator=(const NoteNodeList&) = delete;
+
+  size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  NoteNode& operator[](size_t i) { return m_blocks[i / kBlock][i % kBlock]; }
+  const NoteNode& operator[](size_t i) const { return m_blocks[i / kBlock][i % kBlock]; }
+  NoteNode& back() { return (*this)[m_size - 1]; }
+  const NoteNode& back() const { return (*this)[m_size - 1]; }
+
+  iterator begin() { return iterator(m_blocks.data(), 0); }
+  iterator end() { return iterator(m_blocks.data(), m_size); }
+  const_iterator begin() const { return const_iterator(m_blocks.data(), 0); }
+  const_iterator end() const { return const_iterator(m_blocks.data(), m_size); }
+
+  // The note is constructed in place before it counts, so a throwing copy
+  // leaves the list as it was (the note may be one of the list's own: no
+  // note moves when a block is added).
+  void push_back(const NoteNode& note) { Added(new (NextSlot()) NoteNode(note)); }
+  void push_back(NoteNode&& note) { Added(new (NextSlot()) NoteNode(std::move(note))); }
+  NoteNode& emplace_back() { return Added(new (NextSlot()) NoteNode()); }
+
+  void clear() {
+    for (size_t i = 0; i < m_size; ++i) (*this)[i].~NoteNode();
+    for (NoteNode* block : m_blocks) ::operator delete(block);
+    m_blocks.clear();
+    m_size = 0;
+  }
+
+ private:
+  NoteNode* NextSlot() {
+    if (m_size == m_blocks.size() * kBlock) {
+      // Room first, so that a failed allocation leaves no block unowned.
+      if (m_blocks.size() == m_blocks.capacity()) m_blocks.reserve(m_blocks.empty() ? 16 : m_blocks.size() * 2);
+      m_blocks.push_back(static_cast<NoteNode*>(::operator new(kBlock * sizeof(NoteNode))));
+    }
+    return m_blocks[m_size / kBlock] + m_size % kBlock;
+  }
+  NoteNode& Added(NoteNode* note) {
+    ++m_size;
+    return *note;
+  }
+
+  std::vector<NoteNode*> m_blocks;
+  size_t m_size = 0;
+};
