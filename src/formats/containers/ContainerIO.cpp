@@ -16,6 +16,7 @@
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerZlib.h"
 #include "io/IOProcess.h"
+#include "io/IOReadAhead.h"
 
 namespace quillery {
 
@@ -101,6 +102,33 @@ int PumpPayload(IOProcess& io, File64& file, bool progress, std::int64_t total) 
   }
   if (progress) ProgressInfo::SetCurrentSize(file.GetPosition());
   return 0;
+}
+
+int LoadPayload(IOProcess& io, IOReadAhead& ahead, File64& file, const IOLayerFile64& fileLayer,
+                const IOLayerZlib* zlib, bool progress, std::int64_t total, IOLayerRedirect::Callback sink,
+                void* user) {
+  if (progress) ProgressInfo::SetTotalSize(total);
+  // The worker owns the file from Start on: progress counts from where the header ended.
+  const std::int64_t payloadStart = file.GetPosition();
+  if (progress) ProgressInfo::SetCurrentSize(payloadStart);
+  if (ProgressInfo::IsCanceled()) return 1;
+  ahead.Start(io);
+  const char* data = nullptr;
+  int len = 0;
+  while (ahead.Next(data, len)) {
+    if (ProgressInfo::IsCanceled()) {
+      ahead.Cancel();
+      return 1;
+    }
+    sink(data, len, user);
+    if (progress) ProgressInfo::SetCurrentSize(payloadStart + ahead.GetSourceCount());
+  }
+  ahead.Finish();
+  if (progress) ProgressInfo::SetCurrentSize(file.GetPosition());
+  if (zlib)
+    xLog(LOG_INFO, "Zlib decompress total input: %d, output: %d\n", ClampToInt(zlib->GetTotalIn()),
+         ClampToInt(zlib->GetTotalOut()));
+  return PayloadResult(io, fileLayer, zlib);
 }
 
 int PayloadResult(const IOProcess& io, const IOLayerFile64& file, const IOLayerZlib* zlib) {

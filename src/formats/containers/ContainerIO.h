@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <string>
 
+#include "io/IOLayerRedirect.h"
+
 class File64;
 class IOLayerFile64;
 class IOLayerZlib;
 class IOProcess;
+class IOReadAhead;
 
 namespace quillery {
 
@@ -65,6 +68,15 @@ int ClampToInt(std::int64_t v);
 // header). With progress, the file position is reported against total. Returns 0, or
 // 1 when ProgressInfo asks to cancel.
 int PumpPayload(IOProcess& io, File64& file, bool progress, std::int64_t total);
+
+// Runs a container's payload chain to its end for a load: the chain's stages (file,
+// decoders) work on ahead's worker, whose collector must be the chain's last stage,
+// while sink takes the output on this thread. With progress, the file position is
+// reported against total. Returns 0, 1 when ProgressInfo asks to cancel (the worker
+// is stopped and the chain left unfinished), or PayloadResult's 7 or 5.
+int LoadPayload(IOProcess& io, IOReadAhead& ahead, File64& file, const IOLayerFile64& fileLayer,
+                const IOLayerZlib* zlib, bool progress, std::int64_t total, IOLayerRedirect::Callback sink,
+                void* user);
 
 // The load result of a pumped and finalised payload chain: 7 when the file could not
 // be read, 5 when a stage found the payload damaged (a cipher text ending inside a

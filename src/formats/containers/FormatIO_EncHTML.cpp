@@ -17,6 +17,7 @@
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
 #include "io/IOLayerThread.h"
+#include "io/IOReadAhead.h"
 #include "io/IOLayerZlib.h"
 #include "io/IOProcess.h"
 #include "model/NoteDocument.h"
@@ -138,13 +139,11 @@ struct PaddingStripper {
   }
 };
 
-// The cipher, decoder and sink stages of a read chain after its file stage; with
-// handOff the sink runs on a worker thread (returned through handOff), so that
-// reading, deciphering and inflating overlap the parsing. Returns the zlib stage (null
-// for version 1) through zlib; false when zlib failed to start.
-bool PushReadStages(IOProcess& io, const EncHeader& h, const std::string& password,
-                    PaddingStripper& stripper, IOLayerRedirect::Callback sink, void* user,
-                    IOLayerZlib*& zlib, IOLayerThread** handOff) {
+// The cipher and decoder stages of a read chain after its file stage, then last (the
+// sink). Returns the zlib stage (null for version 1) through zlib; false when zlib
+// failed to start (last is then deleted).
+bool PushReadStages(IOProcess& io, const EncHeader& h, const std::string& password, IOLayerBase* last,
+                    IOLayerZlib*& zlib) {
   IOLayerEnc* enc = new IOLayerEnc;
   io.PushLayer(enc);
   enc->SetPassword(password.c_str());
@@ -152,20 +151,12 @@ bool PushReadStages(IOProcess& io, const EncHeader& h, const std::string& passwo
   if (h.version >= 2) {
     zlib = new IOLayerZlib(true);
     io.PushLayer(zlib);
-    if (zlib->GetError() != 0) return false;
+    if (zlib->GetError() != 0) {
+      delete last;
+      return false;
+    }
   }
-  if (handOff) {
-    *handOff = new IOLayerThread;
-    io.PushLayer(*handOff);
-  }
-  IOLayerRedirect* redirect = new IOLayerRedirect;
-  if (h.version == 1) {
-    stripper = PaddingStripper(sink, user);
-    redirect->SetCallback(PaddingStripper::Feed, &stripper);
-  } else {
-    redirect->SetCallback(sink, user);
-  }
-  io.PushLayer(redirect);
+  io.PushLayer(last);
   return true;
 }
 
@@ -206,11 +197,11 @@ int FormatIO_EncHTML::Load(const char* path, NoteDocument& doc, int parentIdx) {
   m_nVersion = h.version;
   std::memcpy(m_reserved, h.reserved, sizeof(m_reserved));
 
-  PaddingStripper stripper(nullptr, nullptr);
+  // A worker reads, deciphers and inflates while this thread parses (and so allocates
+  // the notes, as a plain load does).
+  IOReadAhead ahead;
   IOLayerZlib* zlib = nullptr;
-  IOLayerThread* handOff = nullptr;
-  if (!PushReadStages(io, h, m_strPassword, stripper, ParseRedirector, static_cast<HTMLParser*>(this), zlib,
-                      &handOff)) {
+  if (!PushReadStages(io, h, m_strPassword, ahead.NewCollector(), zlib)) {
     xLog(LOG_INFO, "Error loading document: internal error detected in Zlib\n");
     return DOC_LOAD_DECODER_FAIL;
   }
@@ -218,14 +209,15 @@ int FormatIO_EncHTML::Load(const char* path, NoteDocument& doc, int parentIdx) {
   LimitPayload(h, fileSize, *fileLayer, zlib);
 
   BeginLoad(doc, parentIdx, path, h.version == 1 ? fileSize : -1);
-  result = quillery::PumpPayload(io, file, m_bReportProgress, fileSize);
-  if (result != DOC_LOAD_OK) handOff->Cancel();
-  io.Finalize();
+  PaddingStripper stripper(ParseRedirector, static_cast<HTMLParser*>(this));
+  IOLayerRedirect::Callback sink = ParseRedirector;
+  void* user = static_cast<HTMLParser*>(this);
+  if (h.version == 1) {
+    sink = PaddingStripper::Feed;
+    user = &stripper;
+  }
+  result = quillery::LoadPayload(io, ahead, file, *fileLayer, zlib, m_bReportProgress, fileSize, sink, user);
   if (h.version == 1) stripper.Finish();
-  if (zlib)
-    xLog(LOG_INFO, "Zlib decompress total input: %d, output: %d\n", ClampToInt(zlib->GetTotalIn()),
-         ClampToInt(zlib->GetTotalOut()));
-  if (result == DOC_LOAD_OK) result = quillery::PayloadResult(io, *fileLayer, zlib);
   if (result == DOC_LOAD_FORMAT_ERROR) xLog(LOG_ERROR, "Damaged encrypted document: %s\n", path);
   result = FinishLoad(result);
   if (result == DOC_LOAD_OK) KeepDocumentFile(file, locked);
@@ -331,9 +323,14 @@ bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* pa
   if (!magicOk) xLog(LOG_WARNING, "Format header signature doesn't match\n");
   if (!complete) return false;
   const quillery::ScopedSecret pw(password);
-  PaddingStripper stripper(nullptr, nullptr);
+  PaddingStripper stripper(DumpRedirector, &out);
+  IOLayerRedirect* redirect = new IOLayerRedirect;
+  if (h.version == 1)
+    redirect->SetCallback(PaddingStripper::Feed, &stripper);
+  else
+    redirect->SetCallback(DumpRedirector, &out);
   IOLayerZlib* zlib = nullptr;
-  if (!PushReadStages(io, h, pw.Get(), stripper, DumpRedirector, &out, zlib, nullptr)) {
+  if (!PushReadStages(io, h, pw.Get(), redirect, zlib)) {
     xLog(LOG_WARNING, "Error loading document: internal error detected in Zlib\n");
     return false;
   }

@@ -11,6 +11,7 @@
 #include "io/IOLayerFile64.h"
 #include "io/IOLayerRedirect.h"
 #include "io/IOLayerThread.h"
+#include "io/IOReadAhead.h"
 #include "io/IOLayerZlib.h"
 #include "io/IOProcess.h"
 #include "model/NoteDocument.h"
@@ -71,12 +72,10 @@ int FormatIO_ZlibHTML::Load(const char* path, NoteDocument& doc, int parentIdx) 
     xLog(LOG_INFO, "Error loading document: internal error detected in Zlib\n");
     return DOC_LOAD_DECODER_FAIL;
   }
-  // The parser runs on a worker thread while this one reads and inflates.
-  IOLayerThread* handOff = new IOLayerThread;
-  io.PushLayer(handOff);
-  IOLayerRedirect* sink = new IOLayerRedirect;
-  sink->SetCallback(ParseRedirector, static_cast<HTMLParser*>(this));
-  io.PushLayer(sink);
+  // A worker reads and inflates while this thread parses (and so allocates the notes,
+  // as a plain load does).
+  IOReadAhead ahead;
+  io.PushLayer(ahead.NewCollector());
 
   std::uint64_t streamSize = 0;
   if (!ReadHeaderRest(file, m_reserved, streamSize)) return DOC_LOAD_FORMAT_ERROR;
@@ -86,11 +85,8 @@ int FormatIO_ZlibHTML::Load(const char* path, NoteDocument& doc, int parentIdx) 
   xLog(LOG_INFO, "Document file size: %d\n", ClampToInt(fileSize));
 
   BeginLoad(doc, parentIdx, path, -1);
-  result = quillery::PumpPayload(io, file, m_bReportProgress, fileSize);
-  if (result != DOC_LOAD_OK) handOff->Cancel();
-  io.Finalize();
-  LogZlibTotals("Zlib decompress total input: %d, output: %d\n", *zlib);
-  if (result == DOC_LOAD_OK) result = quillery::PayloadResult(io, *fileLayer, zlib);
+  result = quillery::LoadPayload(io, ahead, file, *fileLayer, zlib, m_bReportProgress, fileSize, ParseRedirector,
+                                 static_cast<HTMLParser*>(this));
   if (result == DOC_LOAD_FORMAT_ERROR) xLog(LOG_ERROR, "Damaged compressed document: %s\n", path);
   result = FinishLoad(result);
   if (result == DOC_LOAD_OK) KeepDocumentFile(file, locked);
