@@ -11,7 +11,10 @@ IOLayerEnc::IOLayerEnc() : m_nFill(0), m_nLastCipherCount(0), m_bKeyed(false) {
   std::memset(m_buffer, 0, sizeof(m_buffer));
 }
 
-IOLayerEnc::~IOLayerEnc() { OPENSSL_cleanse(m_buffer, sizeof(m_buffer)); }
+IOLayerEnc::~IOLayerEnc() {
+  OPENSSL_cleanse(m_buffer, sizeof(m_buffer));
+  if (!m_plain.empty()) OPENSSL_cleanse(m_plain.data(), m_plain.size());
+}
 
 bool IOLayerEnc::SetPassword(const char* password) {
   if (!password || !*password) return false;
@@ -60,23 +63,33 @@ int IOLayerEnc::Read(const char* data, int len) {
   CountIn(len);
   m_nLastCipherCount = len;
   SetLastCount(len);
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(data);
+  const int block = static_cast<int>(CBlowFish::kBlockSize);
   int result = 0;
   int offset = 0;
-  while (offset < len) {
-    const int take = std::min(len - offset, kBufferSize - m_nFill);
-    std::memcpy(m_buffer + m_nFill, data + offset, static_cast<size_t>(take));
+  if (m_nFill > 0) {
+    // First the rest of the block the last call ended inside.
+    const int take = std::min(len, block - m_nFill);
+    std::memcpy(m_buffer + m_nFill, in, static_cast<size_t>(take));
     m_nFill += take;
-    offset += take;
-    const int whole = static_cast<int>(
-        m_cipher.Decode(m_buffer, m_buffer, static_cast<unsigned int>(m_nFill)));
-    if (whole > 0) {
-      CountOut(whole);
-      result = PassOn(reinterpret_cast<char*>(m_buffer), whole);
-      // The 0 to 7 bytes of an unfinished block move to the front for the next call.
-      std::memmove(m_buffer, m_buffer + whole, static_cast<size_t>(m_nFill - whole));
-      m_nFill -= whole;
-    }
+    offset = take;
+    if (m_nFill < block) return result;
+    m_cipher.Decode(m_buffer, m_buffer, static_cast<unsigned int>(block));
+    m_nFill = 0;
+    CountOut(block);
+    result = PassOn(reinterpret_cast<char*>(m_buffer), block);
   }
+  if (len - offset >= block && m_plain.empty()) m_plain.resize(kReadPiece);
+  while (len - offset >= block) {
+    const int whole = std::min((len - offset) / block * block, kReadPiece);
+    m_cipher.Decode(in + offset, m_plain.data(), static_cast<unsigned int>(whole));
+    offset += whole;
+    CountOut(whole);
+    result = PassOn(reinterpret_cast<char*>(m_plain.data()), whole);
+  }
+  // The 0 to 7 bytes of an unfinished block wait for the next call.
+  m_nFill = len - offset;
+  std::memcpy(m_buffer, in + offset, static_cast<size_t>(m_nFill));
   return result;
 }
 

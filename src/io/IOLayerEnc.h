@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "io/BlowFish.h"
 #include "io/IOLayerBase.h"
 
@@ -7,19 +9,21 @@
 // (ECB, zero-padded to whole blocks at Finalize) and pushes the cipher text on; read
 // mode deciphers and pushes the plain text on.
 //
-// Both directions stage bytes in a 1,024-byte buffer, so the output never depends on how
-// the input was cut into calls: in write mode 1,024 enciphered bytes leave whenever the
-// buffer fills and the padded rest leaves at Finalize; in read mode every whole block
-// leaves at once and 0 to 7 leftover bytes wait for the rest of their block. A read
-// stream that ends inside a block is damaged: Finalize marks the stage failed.
+// The output never depends on how the input was cut into calls: in write mode bytes are
+// staged in a 1,024-byte buffer, 1,024 enciphered bytes leave whenever it fills and the
+// padded rest leaves at Finalize; in read mode every whole block leaves at once (in
+// pieces of up to kReadPiece bytes, deciphered straight from the input into the stage's
+// own buffer) and 0 to 7 leftover bytes wait for the rest of their block. A read stream
+// that ends inside a block is damaged: Finalize marks the stage failed.
 //
 // The stage refuses all data (and fails) until SetPassword has keyed it. Errors are
 // sticky as for every stage. Key material lives in the cipher, plain text in the
-// staging buffer: both are wiped when the stage is destroyed. The password is never
+// stage's buffers: both are wiped when the stage is destroyed. The password is never
 // logged.
 class IOLayerEnc : public IOLayerBase {
  public:
   static constexpr int kBufferSize = 1024;
+  static constexpr int kReadPiece = 64 * 1024;
 
   IOLayerEnc();
   ~IOLayerEnc() override;
@@ -42,7 +46,8 @@ class IOLayerEnc : public IOLayerBase {
   int Read(const char* data, int len);
 
   CBlowFish m_cipher;
-  unsigned char m_buffer[kBufferSize];
+  unsigned char m_buffer[kBufferSize];  // write: staged plain text; read: a partial block
+  std::vector<unsigned char> m_plain;   // read: deciphered output, kReadPiece bytes
   int m_nFill;
   int m_nLastCipherCount;
   bool m_bKeyed;

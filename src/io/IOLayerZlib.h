@@ -5,7 +5,7 @@
 #include "io/IOLayerBase.h"
 
 // IOLayerZlib: deflate (write mode, level 4, zlib header) or inflate (read mode, with
-// the zlib header or raw) between two stages. Output leaves in pieces of up to 4,096
+// the zlib header or raw) between two stages. Output leaves in pieces of up to 65,536
 // bytes from its own buffer.
 //
 // The stream is started in Initialize (when the stage is pushed); a start-up error is
@@ -21,7 +21,9 @@
 // ran (error paths). Finalize is safe to call twice.
 class IOLayerZlib : public IOLayerBase {
  public:
-  static constexpr int kOutBufferSize = 4096;
+  // Large enough that inflate rarely stops for room: a small buffer makes zlib copy
+  // every byte it produces into its window as well.
+  static constexpr int kOutBufferSize = 64 * 1024;
 
   explicit IOLayerZlib(bool zlibHeader = true);
   ~IOLayerZlib() override;
