@@ -156,8 +156,6 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // Points links and clone references of the notes this load added from
   // duplicate IDs to the IDs those notes were given instead.
   void FixRemappedIDs();
-  // Repairs the formatting of every note of the document.
-  void AutoFixDocument() const;
   // Closes an open bullet line and list in the current note.
   void FixBulletedList();
   // Reads the href of an A element into m_strLinkUrl and m_nLinkStart.
@@ -456,6 +454,15 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   void SaveLinkState(tLinkState& s) const;
   void RestoreLinkState(const tLinkState& s);
 
+  // ---- Reader settings (kept across loads) ----
+ public:
+  // From this many notes in the document on, the formatting repair at the
+  // end of a load runs on worker threads (NoteRepairWorkers); the result is
+  // the same either way.
+  static constexpr int kParallelRepairMin = 2048;
+  int m_nParallelRepairMin = kParallelRepairMin;
+
+ protected:
   // ---- The reader's own working state ----
   std::vector<int> m_arParentStack;  // parents to climb back to at </DL>
   int m_nLoadParentIdx;              // the load's parent: </DL> never climbs above it

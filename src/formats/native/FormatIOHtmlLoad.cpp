@@ -6,11 +6,13 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "formats/native/FormatIOHtml.h"
+#include "formats/native/NoteRepairWorkers.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOProcess.h"
 #include "model/NoteDocument.h"
@@ -281,12 +283,13 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
 int FormatIO_HTML::FinishLoad(int result) {
   HTMLParser::Finalize();
   NoteDocument& doc = *m_pDoc;
-  doc.BlockMapRecalc(false);
   if (result != DOC_LOAD_OK) {
+    doc.BlockMapRecalc(false);
     m_nParentIdx = m_nLoadParentIdx;
     return result;
   }
   if (!m_bContentsOnly && !m_bNoNewNote && !m_bStructureSeen) {
+    doc.BlockMapRecalc(false);
     xLog(LOG_WARNING, "Document has neither BODY nor any note: not a document of this format\n");
     return DOC_LOAD_FORMAT_ERROR;
   }
@@ -294,17 +297,33 @@ int FormatIO_HTML::FinishLoad(int result) {
   // its own that stops before that was cut off (a copy or a disk that gave
   // out): loading the notes read so far would let the next save drop the rest.
   if (!m_bContentsOnly && !m_bNoNewNote && !m_bForeignHtml && !m_bBodyEnded) {
+    doc.BlockMapRecalc(false);
     xLog(LOG_ERROR, "Document ends before its body does: the file is cut off\n");
     m_nParentIdx = m_nLoadParentIdx;
     return DOC_LOAD_FORMAT_ERROR;
   }
+  // A dynamic loader may look notes up while it is handed the last one.
+  const bool dynamic = doc.GetDynamicLoader() != nullptr;
+  if (dynamic) doc.BlockMapRecalc(false);
   ReportDuplicateID();
   // A truncated note text still gets the repairs of its end tag.
   if (m_nNodeIdx >= 0 && m_nSection == 2) OnTextEnd();
   OnNoteCompleted();
+
+  // The formatting repair of every note touches only the notes' rich text,
+  // while the map rebuild and the clone maps read only IDs and positions:
+  // on a large document they run side by side. Remapped duplicate IDs
+  // change links, and a dynamic document is told of changes: then the
+  // repair waits for the remapping, on this thread, as it always did.
+  const bool alongside = !dynamic && m_mapRemappedIDs.empty();
+  NoteRepairWorkers repair(doc, alongside ? m_nParallelRepairMin : INT_MAX);
+  repair.Start();
+  if (!dynamic) doc.BlockMapRecalc(false);
   doc.RefreshCloneMaps();
   FixRemappedIDs();
-  AutoFixDocument();
+  xLog(LOG_INFO, "AutoFixDocument\n");
+  repair.Finish();
+  xLog(LOG_INFO, "AutoFixDocument end\n");
   m_nParentIdx = m_nLoadParentIdx;
 
   if (m_bDocValues) {
@@ -366,14 +385,6 @@ void FormatIO_HTML::FixRemappedIDs() {
     }
   }
   if (clonesChanged) doc.RefreshCloneMaps();
-}
-
-void FormatIO_HTML::AutoFixDocument() const {
-  if (!m_pDoc) return;
-  xLog(LOG_INFO, "AutoFixDocument\n");
-  NoteDocument& doc = *m_pDoc;
-  for (int i = 0; i < doc.GetNodeCount(); ++i) doc.GetNodeByIdx(i).FixFormatting(nullptr);
-  xLog(LOG_INFO, "AutoFixDocument end\n");
 }
 
 // ---------------------------------------------------------------------------

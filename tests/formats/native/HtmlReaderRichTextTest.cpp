@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <clocale>
 
 #include "HtmlReaderTestUtil.h"
 #include "base/Log.h"
 #include "formats/native/HtmlReaderHelpers.h"
+#include "model/DocumentCompare.h"
 
 using namespace qyread;
 
@@ -227,4 +229,36 @@ TEST(HtmlReaderRichText, ScriptStyleAndFigure) {
                           "<figcaption>cap</figcaption></figure><picture>q</picture>b<hr>c<h1>h</h1>d</body>",
                           &fmt));
   EXPECT_EQ("acapb\nch\nd", doc.GetNodeByIdx(0).GetText());
+}
+
+TEST(HtmlReaderRichText, LargeDocumentRepairOnThreadsMatchesTheSequentialOne) {
+  // Enough notes for the finish to repair formatting on worker threads, each
+  // with markup the repair must change: a kind nested in itself, crossing
+  // ranges, an end without begin, an unclosed begin, an empty link.
+  const char* const kBroken[] = {
+      "<sup>a<sup>b</sup>c</sup>d",
+      "<span style=\"color:#0000ff\">x<b>y</span>z</b> <span style=\"font: Monospace 9\">m<sub>n</span>o</sub>",
+      "</sub>q<sub>r<s>t</s>",
+      "<A href=\"https://example.org/\"></A>e <A href=\"#N3\">link</A>",
+      "<b>bold</b> <i>plain<BR>"};
+  const int notes = 2 * FormatIO_HTML::kParallelRepairMin;
+  std::string body = "<DL>\n";
+  for (int i = 0; i < notes; ++i)
+    body += "<DT><A name=\"N" + std::to_string(i) + "\"></A>t</DT>\n<DD>\n" + kBroken[i % 5] + "\n</DD>\n";
+  const std::string html = Native(body + "</DL>\n");
+
+  NoteDocument threaded, sequential;
+  ASSERT_EQ(0, LoadString(threaded, html));
+  FormatIO_HTML one;
+  one.m_nParallelRepairMin = INT_MAX;
+  ASSERT_EQ(0, LoadString(sequential, html, &one));
+  ASSERT_EQ(notes, threaded.GetNodeCount());
+  std::string diff;
+  EXPECT_TRUE(quillery::CompareDocuments(threaded, sequential, &diff)) << diff;
+  // Every note was repaired (a second repair finds nothing to do), and the
+  // empty link is gone.
+  int unrepaired = 0;
+  for (int i = 0; i < notes; ++i) unrepaired += threaded.GetNodeByIdx(i).FixFormatting(nullptr) ? 1 : 0;
+  EXPECT_EQ(0, unrepaired);
+  EXPECT_EQ(1, threaded.GetNodeByIdx(3).m_objText.m_lstLinks.GetSize());
 }
