@@ -125,7 +125,8 @@ void NoteDocument::AddToMaps(int idx) {
   m_mapPidSibToIdx.Get(n.m_strParentID, n.m_nSibling) = idx;
 }
 
-int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool updateMaps, bool notifyLoader) {
+int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool updateMaps, bool notifyLoader,
+                             bool newID) {
   // One lookup of the parent's count serves both the position and the upkeep.
   // It stays valid: nothing below inserts into or erases from the count map.
   int& children = m_mapChildCount.Get(parentID);
@@ -144,7 +145,7 @@ int NoteDocument::NodeInsert(const std::string& parentID, int sibling, bool upda
     }
   }
   NoteNode note;
-  GenerateUniqueNodeID(note.m_strID);
+  if (newID) GenerateUniqueNodeID(note.m_strID);
   note.m_strParentID = parentID;
   note.m_nSibling = sibling;
   m_lstNodes.push_back(std::move(note));

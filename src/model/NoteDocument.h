@@ -115,8 +115,11 @@ class NoteDocument : public DocTreeCache {
   // new note is the last of the note list; its index is returned.
   // updateMaps false leaves the maps to a later RebuildMap; notifyLoader
   // tells a dynamic loader (OnNodeInsert, then OnNodeUpdate of text and
-  // properties).
-  int NodeInsert(const std::string& parentID, int sibling, bool updateMaps = true, bool notifyLoader = true);
+  // properties). newID false leaves the note without an ID (and out of the
+  // ID map) for a caller that gives it one through NodeInitID before
+  // anything asks for it, such as a reader that reads the ID next.
+  int NodeInsert(const std::string& parentID, int sibling, bool updateMaps = true, bool notifyLoader = true,
+                 bool newID = true);
   // Gives the note a new ID and re-keys the ID, child-count and (parent,
   // sibling) maps (its children follow it); a dynamic loader is told.
   void NodeInitID(int idx, const std::string& id);

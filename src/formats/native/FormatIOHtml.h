@@ -317,6 +317,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   bool DocValuesAllowed() const { return m_bDocValues; }
   bool IsRawInput() const { return m_bRawText && !m_bUtf8Declared; }
   NoteNode* CurrentNote();
+  // Gives a note added without an ID (m_bIDPending) a new unique one.
+  void EnsureNoteID() {
+    if (m_bIDPending) GiveNoteNewID();
+  }
+  void GiveNoteNewID();
 
   // Reading helpers (rich text).
   bool OnRichTagBegin(unsigned int token, const char* tag, const std::string& params);
@@ -486,6 +491,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   bool m_bBodyEnded;                 // </BODY> or </HTML> was read
   int m_nLastNote;
   int64_t m_nInputSize;              // -1 when unknown
+  // The current note was added without an ID, which its title anchor is
+  // expected to give next; whatever else comes first gives it a new one.
+  bool m_bIDPending = false;
   int m_nHashScanIdx;                // where UpdateHashes(true) resumes
 
   // ---- The writer's own working state ----

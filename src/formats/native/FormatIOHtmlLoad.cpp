@@ -275,6 +275,7 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
   m_bLastNoteRead = false;
   m_bBodyEnded = false;
   m_nLastNote = -1;
+  m_bIDPending = false;
   FormatIO_Base* loader = doc.GetLoader();
   m_bDocValues = !m_bNoNewNote && (!loader || loader == static_cast<FormatIO_Base*>(this));
   doc.BlockMapRecalc(true);
@@ -282,6 +283,7 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
 
 int FormatIO_HTML::FinishLoad(int result) {
   HTMLParser::Finalize();
+  EnsureNoteID();
   NoteDocument& doc = *m_pDoc;
   if (result != DOC_LOAD_OK) {
     doc.BlockMapRecalc(false);

@@ -96,7 +96,17 @@ NoteNode* FormatIO_HTML::CurrentNote() {
   return &m_pDoc->GetNodeByIdx(m_nNodeIdx);
 }
 
+void FormatIO_HTML::GiveNoteNewID() {
+  m_bIDPending = false;
+  NoteNode* note = CurrentNote();
+  if (!note || !note->m_strID.empty()) return;
+  std::string id;
+  m_pDoc->GenerateUniqueNodeID(id);
+  m_pDoc->NodeInitID(m_nNodeIdx, id);
+}
+
 void FormatIO_HTML::StartNote(int idx) {
+  m_bIDPending = false;
   m_nNodeIdx = idx;
   m_nTextPos = 0;
   m_nSolidEnd = 0;
@@ -140,8 +150,9 @@ void FormatIO_HTML::EnsureContentsNote() {
 void FormatIO_HTML::OnTagBegin(const char* tag, const char* params, bool /*selfClosing*/) {
   ++m_nTagCount;
   if (!m_pDoc || !tag) return;
-  EnsureContentsNote();
   const unsigned int token = HtmlTokenFromName(tag);
+  if (m_bIDPending && !(token == HTML_TOKEN_A && m_nSection == 1)) GiveNoteNewID();
+  EnsureContentsNote();
   // An unclosed figure never swallows the notes that follow it.
   if (m_bInFigure && !NameIs(tag, "figcaption") && !IsTreeTag(token)) {
     xLog(LOG_DEBUG, "Skip start tag [%s] found within a 'figure' block\n", tag);
@@ -174,6 +185,7 @@ void FormatIO_HTML::OnTagBegin(const char* tag, const char* params, bool /*selfC
 
 void FormatIO_HTML::OnTagEnd(const char* tag) {
   if (!m_pDoc || !tag) return;
+  EnsureNoteID();
   EnsureContentsNote();
   const unsigned int token = HtmlTokenFromName(tag);
   if (m_bInFigure && !NameIs(tag, "figure") && !NameIs(tag, "figcaption") && !IsTreeTag(token)) {
@@ -242,7 +254,12 @@ void FormatIO_HTML::OnStructureTagBegin(unsigned int token, const char* /*tag*/,
       if (m_nNodeIdx >= 0 && m_nSection == 2) OnTextEnd();
       OnNoteCompleted();
       const std::string parentID = m_nParentIdx >= 0 ? doc.GetNodeByIdx(m_nParentIdx).m_strID : std::string();
-      StartNote(doc.NodeInsert(parentID, -1, true, true));
+      // The note's ID normally follows in its title anchor: a new one made
+      // now would only be replaced. A dynamic document is told of the note
+      // at once, so it gets one at once.
+      const bool idFollows = !doc.GetDynamicLoader();
+      StartNote(doc.NodeInsert(parentID, -1, true, true, !idFollows));
+      m_bIDPending = idFollows;
       ResetOpenElements();
       m_nSection = 1;
       return;
@@ -364,7 +381,9 @@ void FormatIO_HTML::OnTitleAnchor(const std::string& params) {
       const int found = doc.GetIdxFromID(id);
       if (found < 0) {
         doc.NodeInitID(m_nNodeIdx, id);
+        m_bIDPending = false;
       } else if (found != m_nNodeIdx) {
+        EnsureNoteID();
         m_mapRemappedIDs[id] = note.m_strID;
         // Reported when the note's title has been read.
         m_nDupFoundIdx = found;
@@ -375,6 +394,7 @@ void FormatIO_HTML::OnTitleAnchor(const std::string& params) {
   } else {
     HTMLParser::ExtractParam(params, "title", m_strAttTitle);
   }
+  EnsureNoteID();
   ExtractLink(params.c_str(), true);
   HTMLParser::ExtractParam(params, "hash", m_strAttHash);
   HTMLParser::ExtractParam(params, "code", m_strAttCode);
@@ -398,6 +418,7 @@ void FormatIO_HTML::OnComment(const char* text) {
   // Pasted markup describes other notes and another document: its
   // properties never reach the note that receives the text.
   if (!m_pDoc || !text || m_bNoNewNote) return;
+  EnsureNoteID();
   std::string s(text);
   if (IsRawInput()) quillery::AnsiInputToUtf8(s);
   const char* t = s.c_str();

@@ -69,6 +69,7 @@ void FormatIO_HTML::AppendNoteText(const std::string& text) {
 
 void FormatIO_HTML::OnText(std::string& text) {
   if (!m_pDoc) return;
+  EnsureNoteID();
   if (m_bInScript || m_bInStyle || m_bInPicture || (m_bInFigure && !m_bInFigCaption)) return;
   NormalizeLineEnds(text);
   const bool inPre = IsInPre();
