@@ -151,7 +151,9 @@ void FormatIO_HTML::OnTagBegin(const char* tag, const char* params, bool /*selfC
   ++m_nTagCount;
   if (!m_pDoc || !tag) return;
   const unsigned int token = HtmlTokenFromName(tag);
-  if (m_bIDPending && !(token == HTML_TOKEN_A && m_nSection == 1)) GiveNoteNewID();
+  // The title anchor (possibly inside the title's style spans) names the
+  // note; nothing before it asks for the note's ID.
+  if (m_bIDPending && !(m_nSection == 1 && (token == HTML_TOKEN_A || token == HTML_TOKEN_SPAN))) GiveNoteNewID();
   EnsureContentsNote();
   // An unclosed figure never swallows the notes that follow it.
   if (m_bInFigure && !NameIs(tag, "figcaption") && !IsTreeTag(token)) {
