@@ -89,6 +89,74 @@ class FormattingRepair {
  public:
   explicit FormattingRepair(int totalLen) : m_total(totalLen) {}
 
+  // True when Run would leave the list as it is; answered in one pass
+  // without copying a tag, since nearly every list a reader builds is so.
+  // Conservative: a list it refuses may still come out of Run unchanged.
+  // It accepts only lists where, group of equal offsets by group:
+  //   - every tag is a known begin or end, its offset within the text, the
+  //     offsets ascending;
+  //   - the group's ends come before its begins, and each end closes an
+  //     open range of its kind, no range twice, innermost first;
+  //   - a span kind range that ends leaves no span opened after it open;
+  //   - a begin finds its kind closed (after the group's ends), and no kind
+  //     begins twice in the group;
+  //   - nothing is left open at the end.
+  // Run then closes exactly what the ends name, in their order, reopens
+  // nothing, drops nothing (no range is empty: its end would stand in a
+  // later group) and emits the begins in list order.
+  static bool IsAlreadyValid(const std::vector<FmtInfo>& items, int total) {
+    constexpr int kKinds = FMT_TAG_MAX / 2 + 1;
+    int stack[kKinds];  // open kinds, outermost first; a kind is open at most once
+    int depth = 0;
+    bool open[kKinds + 1] = {};
+    const size_t n = items.size();
+    for (size_t i = 0; i < n;) {
+      const int offset = items[i].nOffset;
+      if (offset < 0 || offset > total || (i > 0 && offset < items[i - 1].nOffset)) return false;
+      // Ends: each must name the innermost kind still open below the
+      // previous end of the group; kinds it skips stay open.
+      int below = depth;            // stack positions >= below are settled
+      int closed = 0;               // ranges closed in this group
+      bool closedMark[kKinds] = {};  // by stack position
+      for (; i < n && items[i].nOffset == offset && items[i].IsEnd(); ++i) {
+        const int kind = items[i].GetKind();
+        if (!open[kind]) return false;
+        int k = below - 1;
+        while (k >= 0 && stack[k] != kind) --k;
+        if (k < 0) return false;  // open, but above an end already met: out of order
+        closedMark[k] = true;
+        ++closed;
+        below = k;
+      }
+      if (closed) {
+        // A span that ends while a span opened after it stays open would
+        // have that span lifted over it.
+        int lowestSpan = depth;
+        for (int k = 0; k < depth; ++k)
+          if (closedMark[k] && FmtInfo::IsSpanKind(stack[k])) {
+            lowestSpan = k;
+            break;
+          }
+        for (int k = lowestSpan + 1; k < depth; ++k)
+          if (!closedMark[k] && FmtInfo::IsSpanKind(stack[k])) return false;
+        int kept = 0;
+        for (int k = 0; k < depth; ++k) {
+          if (closedMark[k]) open[stack[k]] = false;
+          else stack[kept++] = stack[k];
+        }
+        depth = kept;
+      }
+      for (; i < n && items[i].nOffset == offset; ++i) {
+        if (!items[i].IsBegin()) return false;  // an end after a begin, tag 0 or an unknown tag
+        const int kind = items[i].GetKind();
+        if (open[kind]) return false;
+        open[kind] = true;
+        stack[depth++] = kind;
+      }
+    }
+    return depth == 0;
+  }
+
   bool Run(FmtInfoList& list) {
     std::vector<FmtInfo> in;
     in.reserve(list.GetSize());
@@ -366,7 +434,7 @@ bool NoteNode::FixFormatting(FormatIO_Base* loader) {
       }))
     changed = true;
   // 4. Formatting.
-  if (!rt.m_lstFmt.IsEmpty()) {
+  if (!rt.m_lstFmt.IsEmpty() && !FormattingRepair::IsAlreadyValid(rt.m_lstFmt.Items(), total)) {
     FormattingRepair repair(total);
     if (repair.Run(rt.m_lstFmt)) changed = true;
   }
