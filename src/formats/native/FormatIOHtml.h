@@ -159,9 +159,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // Closes an open bullet line and list in the current note.
   void FixBulletedList();
   // Reads the href of an A element into m_strLinkUrl and m_nLinkStart.
-  bool ExtractLink(const char* params, bool asAttachment);
+  bool ExtractLink(const std::string& params, bool asAttachment);
   // Adds the picture of an IMG element (note text) or the custom icon (title).
-  void ExtractImageData(const char* params);
+  void ExtractImageData(const std::string& params);
   void ParseFontSizeInPx(const std::string& style, std::string& size);
   bool ParseLineSpacing(const std::string& style, int& value);
 
@@ -316,7 +316,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   void ReportDuplicateID();
   bool DocValuesAllowed() const { return m_bDocValues; }
   bool IsRawInput() const { return m_bRawText && !m_bUtf8Declared; }
-  NoteNode* CurrentNote();
+  // The note being read (m_nNodeIdx), or null. Asked for on nearly every
+  // callback: the answer is kept until m_nNodeIdx changes (notes never move
+  // or go during a load; BeginLoad forgets it).
+  NoteNode* CurrentNote() { return m_nNodeIdx == m_nCurNoteIdx ? m_pCurNote : LookUpCurrentNote(); }
+  NoteNode* LookUpCurrentNote();
   // Gives a note added without an ID (m_bIDPending) a new unique one.
   void EnsureNoteID() {
     if (m_bIDPending) GiveNoteNewID();
@@ -494,6 +498,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // The current note was added without an ID, which its title anchor is
   // expected to give next; whatever else comes first gives it a new one.
   bool m_bIDPending = false;
+  std::string m_strTagParams;        // the parameters of the start tag being handled
+  int m_nCurNoteIdx = -1;            // the m_nNodeIdx that m_pCurNote answers
+  NoteNode* m_pCurNote = nullptr;
   int m_nHashScanIdx;                // where UpdateHashes(true) resumes
 
   // ---- The writer's own working state ----

@@ -66,8 +66,7 @@ void FormatIO_HTML::RestoreLinkState(const tLinkState& s) {
 // ---------------------------------------------------------------------------
 // A
 
-bool FormatIO_HTML::ExtractLink(const char* params, bool asAttachment) {
-  const std::string p(params ? params : "");
+bool FormatIO_HTML::ExtractLink(const std::string& p, bool asAttachment) {
   std::string url;
   bool closed = false;
   if (HTMLParser::ExtractParam(p, "href", url, closed) || HTMLParser::ExtractParam(p, "HREF", url, closed)) {
@@ -126,7 +125,7 @@ void FormatIO_HTML::OnLinkBegin(const std::string& params) {
   }
   ResetLinkState();
   m_nSection = 2;
-  if (!ExtractLink(params.c_str(), false)) m_strLinkUrl.clear();
+  if (!ExtractLink(params, false)) m_strLinkUrl.clear();
 }
 
 void FormatIO_HTML::OnLinkEnd() {
@@ -216,10 +215,9 @@ void FormatIO_HTML::AddAttachment() {
 // ---------------------------------------------------------------------------
 // IMG
 
-void FormatIO_HTML::ExtractImageData(const char* params) {
+void FormatIO_HTML::ExtractImageData(const std::string& p) {
   NoteNode* note = CurrentNote();
-  if (!note || !params) return;
-  const std::string p(params);
+  if (!note) return;
   std::string name;
   HTMLParser::ExtractParam(p, "title", name);
   bool png = true;

@@ -231,6 +231,7 @@ int FormatIO_HTML::LoadFromString(std::string& text, NoteDocument& doc) {
 void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path, int64_t inputSize) {
   ReleaseFile();
   SetDoc(doc);
+  m_nCurNoteIdx = INT_MIN;  // another document, or notes that went since the last load
   HTMLParser::Clear();
   m_bRawPre = m_bRawText;
   // ANSI text is converted by the reader itself; the parser must not

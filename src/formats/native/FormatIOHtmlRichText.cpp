@@ -167,7 +167,7 @@ bool FormatIO_HTML::OnRichTagBegin(unsigned int token, const char* tag, const st
     case HTML_TOKEN_SUP: if (note) AppendTag(FMT_SUPERSCRIPT_BEGIN, m_nInsertPos); return true;
     case HTML_TOKEN_SUB: if (note) AppendTag(FMT_SUBSCRIPT_BEGIN, m_nInsertPos); return true;
     case HTML_TOKEN_A: OnLinkBegin(params); return true;
-    case HTML_TOKEN_IMG: if (!m_bInFigure) ExtractImageData(params.c_str()); return true;
+    case HTML_TOKEN_IMG: if (!m_bInFigure) ExtractImageData(params); return true;
     case HTML_TOKEN_BR:
       m_bLineBreakSeen = true;
       if (!note) return true;

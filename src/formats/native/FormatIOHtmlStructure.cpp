@@ -22,12 +22,16 @@
 
 namespace {
 
-bool Eat(const char*& text, const char* prefix) {
-  const size_t n = strlen(prefix);
-  if (strncmp(text, prefix, n) != 0) return false;
-  text += n;
+// Comments are matched against long chains of prefixes: the first byte
+// turns most of them away without a call.
+template <size_t N>
+bool Eat(const char*& text, const char (&prefix)[N]) {
+  if (text[0] != prefix[0] || strncmp(text, prefix, N - 1) != 0) return false;
+  text += N - 1;
   return true;
 }
+
+constexpr size_t kKeepParamsCapacity = 1 << 16;
 
 bool NameIs(const char* tag, const char* name) { return g_ascii_strcasecmp(tag, name) == 0; }
 
@@ -91,9 +95,11 @@ void CollapseSeparators(std::string& tags) {
 // ---------------------------------------------------------------------------
 // Note state
 
-NoteNode* FormatIO_HTML::CurrentNote() {
-  if (!m_pDoc || m_nNodeIdx < 0 || m_nNodeIdx >= m_pDoc->GetNodeCount()) return nullptr;
-  return &m_pDoc->GetNodeByIdx(m_nNodeIdx);
+NoteNode* FormatIO_HTML::LookUpCurrentNote() {
+  m_nCurNoteIdx = m_nNodeIdx;
+  m_pCurNote = (!m_pDoc || m_nNodeIdx < 0 || m_nNodeIdx >= m_pDoc->GetNodeCount()) ? nullptr
+                                                                                  : &m_pDoc->GetNodeByIdx(m_nNodeIdx);
+  return m_pCurNote;
 }
 
 void FormatIO_HTML::GiveNoteNewID() {
@@ -160,7 +166,11 @@ void FormatIO_HTML::OnTagBegin(const char* tag, const char* params, bool /*selfC
     xLog(LOG_DEBUG, "Skip start tag [%s] found within a 'figure' block\n", tag);
     return;
   }
-  std::string p = params ? params : "";
+  // One buffer for every tag's parameters: no allocation per tag. A huge
+  // one (an embedded picture) is not kept beyond the next tag.
+  std::string& p = m_strTagParams;
+  if (p.capacity() > kKeepParamsCapacity) std::string().swap(p);
+  p.assign(params ? params : "");
   if (IsRawInput()) quillery::AnsiInputToUtf8(p);
   if (!m_bContentBegun && !IsEnvelopeTag(token, tag)) m_bContentBegun = true;
   switch (token) {
@@ -397,7 +407,7 @@ void FormatIO_HTML::OnTitleAnchor(const std::string& params) {
     HTMLParser::ExtractParam(params, "title", m_strAttTitle);
   }
   EnsureNoteID();
-  ExtractLink(params.c_str(), true);
+  ExtractLink(params, true);
   HTMLParser::ExtractParam(params, "hash", m_strAttHash);
   HTMLParser::ExtractParam(params, "code", m_strAttCode);
   HTMLParser::ExtractParam(params, "target", m_strAttTarget);
@@ -421,9 +431,13 @@ void FormatIO_HTML::OnComment(const char* text) {
   // properties never reach the note that receives the text.
   if (!m_pDoc || !text || m_bNoNewNote) return;
   EnsureNoteID();
-  std::string s(text);
-  if (IsRawInput()) quillery::AnsiInputToUtf8(s);
-  const char* t = s.c_str();
+  std::string converted;
+  const char* t = text;
+  if (IsRawInput()) {
+    converted = text;
+    quillery::AnsiInputToUtf8(converted);
+    t = converted.c_str();
+  }
   NoteNode* note = CurrentNote();
   if (Eat(t, "LastNote:")) {
     if (m_bDocValues) {
