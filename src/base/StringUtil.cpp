@@ -25,8 +25,12 @@ void replaceall(std::string& str, const char* s, int slen, const char* r, int rl
 }
 
 void replaceall(std::string& str, char from, char to) {
-  for (char& c : str)
-    if (c == from) c = to;
+  // Usually there is nothing or little to replace: memchr skips ahead.
+  char* const d = &str[0];
+  const size_t n = str.size();
+  for (char* p = static_cast<char*>(memchr(d, from, n)); p;
+       p = static_cast<char*>(memchr(p + 1, from, n - size_t(p + 1 - d))))
+    *p = to;
 }
 
 bool StringsEqual(const std::string& a, const std::string& b) { return a == b; }

@@ -173,13 +173,19 @@ bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::
 bool HTMLParser::ExtractParamValue(const std::string& style, const char* name, std::string& value) {
   value.clear();
   if (!name || !*name) return false;
-  std::string key = std::string(name) + ":";
+  // Occurrences of "name:", found as the name followed by a colon (no key
+  // string is built for every lookup).
+  const size_t nameLen = strlen(name);
   size_t pos = 0;
-  while ((pos = style.find(key, pos)) != std::string::npos) {
+  while ((pos = style.find(name, pos, nameLen)) != std::string::npos) {
+    if (pos + nameLen >= style.size() || style[pos + nameLen] != ':') {
+      pos += 1;
+      continue;
+    }
     char before = pos > 0 ? style[pos - 1] : ' ';
     if (before == ' ' || before == ';' || before == '"' || before == '\'' || before == '\t' ||
         before == '\n') {
-      size_t start = pos + key.size();
+      size_t start = pos + nameLen + 1;
       size_t end = style.find(';', start);
       value = style.substr(start, end == std::string::npos ? std::string::npos : end - start);
       trimstring(value);

@@ -19,8 +19,26 @@ int hexVal(char c) {
   return -1;
 }
 
+namespace {
+
+// Whether a blank stands at the start of a line (left) or at its end (not
+// left): only then does trimming change anything. Most texts with blanks
+// (attribute values, styles) have none there and are not copied.
+bool HasBlankAtLineEdge(const std::string& s, bool left) {
+  const char* const d = s.data();
+  const size_t n = s.size();
+  for (const char* p = static_cast<const char*>(memchr(d, ' ', n)); p;
+       p = static_cast<const char*>(memchr(p + 1, ' ', n - size_t(p + 1 - d)))) {
+    const size_t i = size_t(p - d);
+    if (left ? (i == 0 || d[i - 1] == '\n') : (i + 1 == n || d[i + 1] == '\n')) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void trimstring_left(std::string& s) {
-  if (s.find(' ') == std::string::npos) return;
+  if (!HasBlankAtLineEdge(s, true)) return;
   std::string out;
   out.reserve(s.size());
   bool lineStart = true;
@@ -33,7 +51,7 @@ void trimstring_left(std::string& s) {
 }
 
 void trimstring_right(std::string& s) {
-  if (s.find(' ') == std::string::npos) return;
+  if (!HasBlankAtLineEdge(s, false)) return;
   std::string out;
   out.reserve(s.size());
   size_t blanks = 0;  // blanks seen but not yet written: kept only if the line goes on

@@ -5,6 +5,7 @@
 #include <glib.h>
 
 #include <cstring>
+#include <utility>
 
 #include "base/Base64.h"
 #include "base/FileUtil.h"
@@ -195,7 +196,7 @@ void FormatIO_HTML::AddLink(NoteNode& note, std::string url, const std::string& 
   if (m_nLinkStart < 0) return;
   link.nStartOffset = m_nLinkStart;
   link.nTextLength = m_nInsertPos - m_nLinkStart;
-  note.m_objText.m_lstLinks.Append(link);
+  note.m_objText.m_lstLinks.Items().push_back(std::move(link));
 }
 
 void FormatIO_HTML::AddAttachment() {
