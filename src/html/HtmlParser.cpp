@@ -28,8 +28,12 @@ bool StartsWithAtLeast(const std::string& s, const char* prefix, size_t n) {
 }
 
 bool IsUtf8Name(const std::string& codePage) {
-  // Asked for every tag and text run: the usual spellings are matched first.
-  if (codePage.empty() || codePage == "UTF-8" || codePage == "utf-8") return true;
+  // Asked for every tag and text run: the usual spellings are matched first,
+  // by their length and bytes (no call for each).
+  if (codePage.empty()) return true;
+  if (codePage.size() == 5 &&
+      (memcmp(codePage.data(), "UTF-8", 5) == 0 || memcmp(codePage.data(), "utf-8", 5) == 0))
+    return true;
   return g_ascii_strcasecmp(codePage.c_str(), "UTF-8") == 0 ||
          g_ascii_strcasecmp(codePage.c_str(), "UTF8") == 0;
 }
