@@ -160,6 +160,8 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   void FixBulletedList();
   // Reads the href of an A element into m_strLinkUrl and m_nLinkStart.
   bool ExtractLink(const std::string& params, bool asAttachment);
+  // The same with the href already looked for (url: its value, taken over).
+  bool ExtractLink(const std::string& params, bool asAttachment, bool hasHref, std::string& url, bool closed);
   // Adds the picture of an IMG element (note text) or the custom icon (title).
   void ExtractImageData(const std::string& params);
   void ParseFontSizeInPx(const std::string& style, std::string& size);

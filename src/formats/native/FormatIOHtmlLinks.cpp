@@ -67,10 +67,24 @@ void FormatIO_HTML::RestoreLinkState(const tLinkState& s) {
 // ---------------------------------------------------------------------------
 // A
 
+namespace {
+
+bool FindHref(const std::string& params, std::string& url, bool& closed) {
+  return HTMLParser::ExtractParam(params, "href", url, closed) || HTMLParser::ExtractParam(params, "HREF", url, closed);
+}
+
+}  // namespace
+
 bool FormatIO_HTML::ExtractLink(const std::string& p, bool asAttachment) {
   std::string url;
   bool closed = false;
-  if (HTMLParser::ExtractParam(p, "href", url, closed) || HTMLParser::ExtractParam(p, "HREF", url, closed)) {
+  const bool hasHref = FindHref(p, url, closed);
+  return ExtractLink(p, asAttachment, hasHref, url, closed);
+}
+
+bool FormatIO_HTML::ExtractLink(const std::string& p, bool asAttachment, bool hasHref, std::string& url,
+                                bool closed) {
+  if (hasHref) {
     // A stray quote is dropped only from a value whose quoting was broken: in a
     // properly quoted value a final quote (written as &quot;, or the other kind
     // of quote) is part of the URL and must survive a save and a load.
@@ -115,7 +129,8 @@ bool FormatIO_HTML::ExtractLink(const std::string& p, bool asAttachment) {
 void FormatIO_HTML::OnLinkBegin(const std::string& params) {
   if (!CurrentNote()) return;
   std::string href;
-  const bool hasHref = HTMLParser::ExtractParam(params, "href", href) || HTMLParser::ExtractParam(params, "HREF", href);
+  bool closed = false;
+  const bool hasHref = FindHref(params, href, closed);
   // An anchor inside (or at the start of) an open link interrupts it only
   // for itself: the link goes on after the anchor's end.
   if (!hasHref && m_bInLink) {
@@ -126,7 +141,7 @@ void FormatIO_HTML::OnLinkBegin(const std::string& params) {
   }
   ResetLinkState();
   m_nSection = 2;
-  if (!ExtractLink(params, false)) m_strLinkUrl.clear();
+  if (!ExtractLink(params, false, hasHref, href, closed)) m_strLinkUrl.clear();
 }
 
 void FormatIO_HTML::OnLinkEnd() {
