@@ -23,7 +23,13 @@
 // the current note's length in offset units (text characters plus
 // pictures); m_arOpenTags[k] lists, in list order, the indexes of the begin
 // tags of kind k that stand after the last end tag of kind k in the current
-// note's formatting list.
+// note's formatting list; m_bIDPending is set only while the current note
+// is the one the last DT added, still without an ID.
+//
+// Threads: the parser and every callback run on the loading thread. Only
+// FinishLoad hands the formatting repair of a large document to worker
+// threads (NoteRepairWorkers, whose comment says what each side owns) and
+// waits for them before it returns.
 //
 // Members up to m_bInFigCaption follow the fixed layout of the format class;
 // the reader's own working state comes after them.
