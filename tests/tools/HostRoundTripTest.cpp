@@ -168,8 +168,10 @@ TEST(HostRoundTrip, DumpWritesTheDecodedDocument) {
 TEST(HostRoundTrip, CtrlCWhileLoadingStopsWithoutOutput) {
   TempDir t;
   // The signal comes once the host has the input open: whether the load is
-  // still running or has just ended, the command stops without output.
-  ASSERT_EQ(RunHost(t.Path(), {"generate", "300", t / "in.qyd"}).status, 0);
+  // still running or has just ended, the command stops without output. The
+  // input is large enough that the signal lands before the save, however
+  // fast the load.
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20000", t / "in.qyd"}).status, 0);
   HostCall call;
   call.args = {"convert", t / "in.qyd", t / "out.qyd"};
   const pid_t pid = quillery_test::StartHost(call, t / "out.txt", t / "err.txt");
