@@ -93,13 +93,19 @@ def main(paths):
                 continue
             name = b.get("run_name", b["name"]).replace("/real_time", "")
             seconds = b["real_time"] * UNIT[b.get("time_unit", "ns")]
-            per_item = ""
-            if b.get("items_per_second"):
-                per_item = fmt_time(1.0 / b["items_per_second"])
-            rows.append((program, name, fmt_time(seconds), fmt_rate(b.get("bytes_per_second")), per_item))
+            # Rates are per second of the calling thread's CPU time unless the
+            # benchmark asked for real time; work on worker threads would then
+            # look free, so every rate is turned into one of elapsed time.
+            to_real = 1.0
+            if "/real_time" not in b["name"] and b.get("real_time") and b.get("cpu_time"):
+                to_real = b["cpu_time"] / b["real_time"]
+            items = b.get("items_per_second", 0) * to_real
+            per_item = fmt_time(1.0 / items) if items else ""
+            rate = b.get("bytes_per_second", 0) * to_real
+            rows.append((program, name, fmt_time(seconds), fmt_rate(rate), per_item))
             # Ratios name a benchmark by size alone (a fixed iteration count
             # is left out).
-            medians[re.sub(r"/iterations:\d+$", "", name)] = (seconds, b.get("items_per_second"))
+            medians[re.sub(r"/iterations:\d+$", "", name)] = (seconds, items or None)
 
     if context:
         caches = ", ".join("L%d %s %d KiB" % (c["level"], c["type"].lower(), c["size"] // 1024)
