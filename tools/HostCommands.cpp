@@ -211,8 +211,9 @@ class Host {
       result = doc.Save(path.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
+    // A signal that came after the save's last cancel check did not stop it:
+    // the file is complete and in place, so it is not reported as unsaved.
     if (result != DOC_SAVE_OK) return Fail("save", path, SaveFailure(result));
-    if (WasInterrupted()) return Fail("save", path, SaveFailure(DOC_SAVE_ABORTED));
     return kExitOk;
   }
 
