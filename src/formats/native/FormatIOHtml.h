@@ -28,8 +28,9 @@
 //
 // Threads: the parser and every callback run on the loading thread. Only
 // FinishLoad hands the formatting repair of a large document to worker
-// threads (NoteRepairWorkers, whose comment says what each side owns) and
-// waits for them before it returns.
+// threads (NoteWorkerPool): they own the rich text of the notes of the
+// blocks they took, the loading thread everything else but the note list
+// itself, which nobody changes until it has waited for every block.
 //
 // Members up to m_bInFigCaption follow the fixed layout of the format class;
 // the reader's own working state comes after them.
@@ -432,7 +433,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // list structure. An export (side files, hooks) always runs on one thread.
   // The workers' renderers are plain FormatIO_HTML objects: a subclass whose
   // encoding steps differ outside an export must keep to one thread too.
-  // Errors: a worker's exception is rethrown on this thread (NoteRenderPool);
+  // Errors: a worker's exception is rethrown on this thread (NoteWorkerPool);
   // cancel and write errors stop the walk here, and the workers are joined
   // before WriteNotesInParallel returns.
   //
@@ -474,7 +475,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // ---- Reader settings (kept across loads) ----
  public:
   // From this many notes in the document on, the formatting repair at the
-  // end of a load runs on worker threads (NoteRepairWorkers); the result is
+  // end of a load runs on worker threads (NoteWorkerPool); the result is
   // the same either way.
   static constexpr int kParallelRepairMin = 2048;
   int m_nParallelRepairMin = kParallelRepairMin;

@@ -6,13 +6,13 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
+#include <thread>
 
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "formats/native/FormatIOHtml.h"
-#include "formats/native/NoteRepairWorkers.h"
+#include "formats/native/NoteWorkerPool.h"
 #include "io/IOLayerFile64.h"
 #include "io/IOProcess.h"
 #include "model/NoteDocument.h"
@@ -30,6 +30,18 @@ const int kFileChunk = 8192;
 const int kStringChunk = 4024;
 // Above this file size the note list is told how many notes to expect.
 const int64_t kReserveThreshold = 2000000;
+// Notes per block of the formatting repair: large enough that handing a
+// block out costs nothing next to repairing it, small enough that the
+// threads end at about the same time.
+const int kRepairBlock = 256;
+
+// Threads besides the loading thread for the formatting repair: the repair
+// is short, and other work may be running on the machine.
+int RepairThreads(size_t blocks) {
+  const unsigned cpus = std::thread::hardware_concurrency();
+  if (cpus < 2 || blocks < 2) return 0;
+  return static_cast<int>(std::min<size_t>({cpus - 1, 3, blocks - 1}));
+}
 
 // What a completed note hands to a dynamic loader: title and attributes for
 // a clone, else text, title, links, tags, attributes, formatting, task,
@@ -318,14 +330,24 @@ int FormatIO_HTML::FinishLoad(int result) {
   // on a large document they run side by side. Remapped duplicate IDs
   // change links, and a dynamic document is told of changes: then the
   // repair waits for the remapping, on this thread, as it always did.
+  // The repair is given in blocks of notes; with no worker, every block
+  // runs on this thread once it waits for them. No loader is passed to the
+  // repair, so no dynamic document is told anything from a worker.
   const bool alongside = !dynamic && m_mapRemappedIDs.empty();
-  NoteRepairWorkers repair(doc, alongside ? m_nParallelRepairMin : INT_MAX);
-  repair.Start();
+  const int count = doc.GetNodeCount();
+  const size_t blocks = static_cast<size_t>(count + kRepairBlock - 1) / kRepairBlock;
+  const int threads = alongside && count >= m_nParallelRepairMin ? RepairThreads(blocks) : 0;
+  quillery::NoteWorkerPool repair(threads, blocks, [&doc, count](int, size_t block) {
+    const int from = static_cast<int>(block) * kRepairBlock;
+    const int to = std::min(count, from + kRepairBlock);
+    for (int i = from; i < to; ++i) doc.GetNodeByIdx(i).FixFormatting(nullptr);
+  });
+  repair.Add(blocks);
   if (!dynamic) doc.BlockMapRecalc(false);
   doc.RefreshCloneMaps();
   FixRemappedIDs();
   xLog(LOG_INFO, "AutoFixDocument\n");
-  repair.Finish();
+  for (size_t b = 0; b < blocks; ++b) repair.WaitFor(b);
   xLog(LOG_INFO, "AutoFixDocument end\n");
   m_nParentIdx = m_nLoadParentIdx;
 

@@ -13,7 +13,7 @@
 
 #include "base/Progress.h"
 #include "formats/native/FormatIOHtml.h"
-#include "formats/native/NoteRenderPool.h"
+#include "formats/native/NoteWorkerPool.h"
 #include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
 #include "model/NoteNode.h"
@@ -116,7 +116,7 @@ bool FormatIO_HTML::WriteNotesInParallel(DocumentIterator& it, IOProcess& io, Re
   std::vector<tNoteFrame*> slots(window);  // per item (modulo the window): its frame
   size_t added = 0;                        // items given to the pool
   // Declared after everything its jobs use: it stops and joins its threads first.
-  quillery::NoteRenderPool pool(threads, window, [&](int worker, size_t item) {
+  quillery::NoteWorkerPool pool(threads, window, [&](int worker, size_t item) {
     renderers[static_cast<size_t>(worker)]->RenderNativeNote(it, io, walker, *slots[item % window], false);
   });
   auto submit = [&](tNoteBatch& b) {

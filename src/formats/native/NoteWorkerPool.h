@@ -1,8 +1,9 @@
 #pragma once
 
-// NoteRenderPool: a few worker threads that run a stream of independent
-// jobs, so that the native writer can render the notes ahead of the one it
-// writes.
+// NoteWorkerPool: a few worker threads that run a stream of independent
+// jobs over notes: the native writer renders the notes ahead of the one it
+// writes, the load finish repairs blocks of notes while the loading thread
+// rebuilds the maps.
 //
 // Items are numbered 0, 1, 2 ... in the order Add hands them out; the job is
 // called once for every item, with the number of the worker that runs it
@@ -33,15 +34,15 @@
 
 namespace quillery {
 
-class NoteRenderPool {
+class NoteWorkerPool {
  public:
   using Job = std::function<void(int worker, size_t item)>;
 
   // Starts up to `threads` workers (fewer when the system refuses more).
-  NoteRenderPool(int threads, size_t window, Job job);
-  ~NoteRenderPool();
-  NoteRenderPool(const NoteRenderPool&) = delete;
-  NoteRenderPool& operator=(const NoteRenderPool&) = delete;
+  NoteWorkerPool(int threads, size_t window, Job job);
+  ~NoteWorkerPool();
+  NoteWorkerPool(const NoteWorkerPool&) = delete;
+  NoteWorkerPool& operator=(const NoteWorkerPool&) = delete;
 
   // Number of threads started (the owner's own is not counted).
   int GetThreadCount() const { return static_cast<int>(m_threads.size()); }

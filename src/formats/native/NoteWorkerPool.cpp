@@ -1,23 +1,23 @@
-#include "formats/native/NoteRenderPool.h"
+#include "formats/native/NoteWorkerPool.h"
 
 #include <system_error>
 #include <utility>
 
 namespace quillery {
 
-NoteRenderPool::NoteRenderPool(int threads, size_t window, Job job)
+NoteWorkerPool::NoteWorkerPool(int threads, size_t window, Job job)
     : m_job(std::move(job)), m_nWindow(window > 0 ? window : 1), m_done(m_nWindow, 0) {
   m_threads.reserve(threads > 0 ? static_cast<size_t>(threads) : 0);
   for (int i = 0; i < threads; ++i) {
     try {
-      m_threads.emplace_back(&NoteRenderPool::Run, this, i);
+      m_threads.emplace_back(&NoteWorkerPool::Run, this, i);
     } catch (const std::system_error&) {
       break;  // the workers started so far (or the owner alone) do the work
     }
   }
 }
 
-NoteRenderPool::~NoteRenderPool() {
+NoteWorkerPool::~NoteWorkerPool() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bStop = true;
@@ -26,7 +26,7 @@ NoteRenderPool::~NoteRenderPool() {
   for (std::thread& t : m_threads) t.join();
 }
 
-size_t NoteRenderPool::Add(size_t count) {
+size_t NoteWorkerPool::Add(size_t count) {
   size_t first;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -38,7 +38,7 @@ size_t NoteRenderPool::Add(size_t count) {
   return first;
 }
 
-void NoteRenderPool::WaitFor(size_t item) {
+void NoteWorkerPool::WaitFor(size_t item) {
   std::unique_lock<std::mutex> lock(m_mutex);
   while (item < m_added && !(item < m_next && m_done[item % m_nWindow])) {
     if (m_next < m_added) {
@@ -56,7 +56,7 @@ void NoteRenderPool::WaitFor(size_t item) {
   if (error) std::rethrow_exception(error);
 }
 
-void NoteRenderPool::Run(int worker) {
+void NoteWorkerPool::Run(int worker) {
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     m_cvWork.wait(lock, [this] { return m_bStop || m_next < m_added; });
@@ -65,7 +65,7 @@ void NoteRenderPool::Run(int worker) {
   }
 }
 
-void NoteRenderPool::RunNext(int worker, std::unique_lock<std::mutex>& lock) {
+void NoteWorkerPool::RunNext(int worker, std::unique_lock<std::mutex>& lock) {
   const size_t item = m_next++;
   lock.unlock();
   std::exception_ptr error;
