@@ -1,6 +1,7 @@
 #include "HostCommands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -133,22 +134,13 @@ class Host {
   // Loads path into doc; 0, or the exit status after the error line.
   // readOnly: the command only reads the file, which stays byte-identical
   // (a database of an older version is refused rather than upgraded).
-  // counter: when given and the file is a database, it starts counting the
-  // notes' contents alongside a read-only load.
-  int Load(NoteDocument& doc, const std::string& path, bool readOnly,
-           quillery::SqliteContentCounter* counter = nullptr) {
+  int Load(NoteDocument& doc, const std::string& path, bool readOnly) {
     const std::string problem = InputProblem(path);
     if (!problem.empty()) return Fail("load", path, problem);
     doc.SetGuiController(&m_gui);
     const char* password = nullptr;
     const int id = NoteDocument::GetFormatFromFileName(path);
-    if (id > 0 && IsEncryptedFormat(id) && File64::PathExists(path)) {
-      password = m_gui.GetPassword(path.c_str(), false);
-      if (!password) return Fail("load", path, m_gui.Failure());
-    }
-    // Only beside a read-only load: a load that may write holds the file in
-    // a transaction the second connection would wait for.
-    if (counter && readOnly && (id == FORMAT_QYDB || id == FORMAT_QYDE)) counter->Start(path, password ? password : "");
+    if (int status = LoadPassword(path, id, password)) return status;
     ResetProgress();
     int result;
     {
@@ -167,6 +159,40 @@ class Host {
     doc.m_nCurrentNoteIdx = doc.m_nLastNoteIdx;
     // A load that ended before it saw the cancel flag still counts as stopped.
     if (WasInterrupted()) return Fail("load", path, WithCode(LoadResultText(DOC_LOAD_ABORTED), DOC_LOAD_ABORTED));
+    return kExitOk;
+  }
+
+  // Reads what info shows of a database without loading its notes
+  // (FormatIO_Sqlite::LoadOutline), while counter counts its contents on a
+  // second, read-only connection. 0 with fmt set when it did; 0 with fmt
+  // empty when the file is no database or only a load can tell (the caller
+  // loads it then; the counter goes on); else the exit status after the
+  // error line.
+  int LoadOutline(NoteDocument& doc, const std::string& path, quillery::SqliteContentCounter& counter,
+                  quillery::TreeOutline& outline, std::unique_ptr<FormatIO_Sqlite>& fmt) {
+    fmt.reset();
+    const int id = NoteDocument::GetFormatFromFileName(path);
+    if ((id != FORMAT_QYDB && id != FORMAT_QYDE) || !InputProblem(path).empty() || access(path.c_str(), R_OK) != 0)
+      return kExitOk;
+    std::unique_ptr<FormatIO_Base> made(FileFormatFactory::Get().CreateFileFormat(id));
+    std::unique_ptr<FormatIO_Sqlite> database(dynamic_cast<FormatIO_Sqlite*>(made.get()));
+    if (!database) return kExitOk;
+    made.release();
+    doc.SetGuiController(&m_gui);
+    const char* password = nullptr;
+    if (int status = LoadPassword(path, id, password)) return status;
+    counter.Start(path, password ? password : "");
+    if (password) database->SetPassword(password);
+    database->SetReadOnlyLoad(true);
+    quillery::ClearFailureReason();
+    const int result = database->LoadOutline(path.c_str(), doc, outline);
+    if (result == FormatIO_Sqlite::OUTLINE_NEEDS_LOAD) return kExitOk;
+    if (result != DOC_LOAD_OK) {
+      const std::string reason = quillery::TakeFailureReason();
+      return Fail("load", path, WithCode(reason.empty() ? LoadResultText(result) : reason, result));
+    }
+    if (WasInterrupted()) return Fail("load", path, WithCode(LoadResultText(DOC_LOAD_ABORTED), DOC_LOAD_ABORTED));
+    fmt = std::move(database);
     return kExitOk;
   }
 
@@ -220,6 +246,27 @@ class Host {
   TerminalController& Gui() { return m_gui; }
 
  private:
+  // The password of an encrypted document that exists; 0, or the exit
+  // status after the error line.
+  int LoadPassword(const std::string& path, int id, const char*& password) {
+    password = nullptr;
+    if (id < 1 || !IsEncryptedFormat(id) || !File64::PathExists(path)) return kExitOk;
+    // Asked once per file: an info that ends up loading the whole file does
+    // not prompt a second time.
+    if (m_askedPath == path) {
+      password = m_asked.c_str();
+      return kExitOk;
+    }
+    password = m_gui.GetPassword(path.c_str(), false);
+    if (!password) return Fail("load", path, m_gui.Failure());
+    m_askedPath = path;
+    m_asked = password;
+    password = m_asked.c_str();
+    return kExitOk;
+  }
+
+  std::string m_askedPath, m_asked;  // the last file a password was given for, and that password
+
   const HostOptions& m_opt;
   TerminalController m_gui;
 };
@@ -238,49 +285,67 @@ int CmdInfo(const HostOptions& opt) {
   Host host(opt);
   std::unique_ptr<NoteDocument> owned(new NoteDocument);
   NoteDocument& doc = *owned;
-  // A database counts its notes' contents itself (on a second connection
-  // while the tree loads), far faster than fetching every note; any other
-  // document holds them already.
+  // A database tells its tree without its notes, and counts its notes'
+  // contents itself (on a second connection meanwhile), far faster than
+  // loading and fetching every note; any other document holds them already.
   quillery::SqliteContentCounter counter;
-  if (int status = host.Load(doc, path, true, &counter)) return status;
+  quillery::TreeOutline outline;
+  std::unique_ptr<FormatIO_Sqlite> outlined;
+  if (int status = host.LoadOutline(doc, path, counter, outline, outlined)) return status;
+  const quillery::ContentByStoredId* rows = outlined ? counter.Wait() : nullptr;
+  if (outlined && !rows) outlined.reset();  // the count failed: the load reports why
+  // (LoadOutline has started the counter for any database the load can read.)
+  if (!outlined)
+    if (int status = host.Load(doc, path, true)) return status;
+
   FormatIO_Sqlite::ContentCounts counts;
-  auto* database = dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
-  const bool counted = database && database->CountNoteContents(counts, false, counter.Wait());
+  auto* database = outlined ? nullptr : dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
+  bool counted = true;
+  if (outlined) counts = FormatIO_Sqlite::CountOutlineContents(outline, *rows);
+  else counted = database && database->CountNoteContents(counts, false, counter.Wait());
   if (!counted && !FetchAllNotes(doc)) return Fail("load", path, "interrupted");
 
-  DocumentIterator it(doc);
-  int levels = 0;
+  int levels = outline.levels;
   long long pictures = counts.pictures, attachments = counts.attachments, links = counts.links;
-  for (int i = 0; i < doc.GetNodeCount(); ++i) {
-    const int level = it.CalcNodeLevel(i);
-    if (level + 1 > levels) levels = level + 1;
-    if (counted) continue;
-    const NoteNode& n = doc.GetNodeByIdx(i);
-    // A clone shows its original's content (the native format even repeats
-    // the attachments there): counted once, as the document holds it.
-    if (n.IsClone()) continue;
-    pictures += n.m_objText.m_lstPictures.GetSize();
-    attachments += static_cast<long long>(n.m_lstAttachments.size());
-    links += n.m_objText.m_lstLinks.GetSize();
+  if (!outlined) {
+    DocumentIterator it(doc);
+    for (int i = 0; i < doc.GetNodeCount(); ++i) {
+      const int level = it.CalcNodeLevel(i);
+      if (level + 1 > levels) levels = level + 1;
+      if (counted) continue;
+      const NoteNode& n = doc.GetNodeByIdx(i);
+      // A clone shows its original's content (the native format even repeats
+      // the attachments there): counted once, as the document holds it.
+      if (n.IsClone()) continue;
+      pictures += n.m_objText.m_lstPictures.GetSize();
+      attachments += static_cast<long long>(n.m_lstAttachments.size());
+      links += n.m_objText.m_lstLinks.GetSize();
+    }
+  } else if (doc.GetUID().empty()) {
+    std::string uid;  // as a load gives a document that has none
+    doc.GenerateUniqueNodeID(uid);
+    doc.SetUID(uid);
   }
   const int id = NoteDocument::GetFormatFromFileName(path);
-  FormatIO_Base* loader = doc.GetLoader();
+  FormatIO_Base* loader = outlined ? outlined.get() : doc.GetLoader();
   std::string generator = loader ? loader->GetGenerator() : std::string();
   if (loader && !loader->GetGeneratorVersion().empty()) generator += " " + loader->GetGeneratorVersion();
   const std::string version = loader ? loader->GetFormatVersion() : std::string();
+  const int notes = outlined ? static_cast<int>(outline.ids.size()) : doc.GetNodeCount();
+  const bool encrypted = outlined ? IsEncryptedFormat(id) : doc.IsEncrypted();
 
   printf("file:            %s\n", Printable(path).c_str());
   printf("format:          %s\n", FormatName(id).c_str());
-  printf("encrypted:       %s\n", doc.IsEncrypted() ? "yes" : "no");
+  printf("encrypted:       %s\n", encrypted ? "yes" : "no");
   printf("size:            %s\n", Bytes(File64::FileSize(path)).c_str());
-  printf("notes:           %d in %s\n", doc.GetNodeCount(), Counted(levels, "level").c_str());
+  printf("notes:           %d in %s\n", notes, Counted(levels, "level").c_str());
   printf("contents:        %s, %s, %s\n", Counted(pictures, "picture").c_str(),
          Counted(attachments, "attachment").c_str(), Counted(links, "link").c_str());
   printf("title:           %s\n", Printable(doc.GetTitle()).c_str());
   printf("author:          %s\n", Printable(doc.GetAuthor()).c_str());
   printf("UID:             %s\n", Printable(doc.GetUID()).c_str());
   // A database records no generator: the line would only say so.
-  if (!doc.GetDynamicLoader())
+  if (!outlined && !doc.GetDynamicLoader())
     printf("generator:       %s\n", generator.empty() ? "(none recorded)" : Printable(generator).c_str());
   printf("format version:  %s\n", version.empty() ? "(none recorded)" : Printable(version).c_str());
   // The command ends the process: its file is closed now, its notes go

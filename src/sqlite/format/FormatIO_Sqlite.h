@@ -37,6 +37,7 @@
 class LinkInfo;
 namespace quillery {
 struct StoredNoteContents;  // SqliteContentCount.h
+struct TreeOutline;         // SqliteContentCount.h
 using ContentByStoredId = std::unordered_map<std::string, StoredNoteContents>;
 }  // namespace quillery
 class NoteDocument;
@@ -193,6 +194,23 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   // (logged) when a query fails. read: the per-ID counts of this file read
   // already (SqliteContentCounter), else they are read here.
   bool CountNoteContents(ContentCounts& out, bool clones = true, const quillery::ContentByStoredId* read = nullptr);
+  // The same for the notes of an outline that are no clones.
+  static ContentCounts CountOutlineContents(const quillery::TreeOutline& outline,
+                                            const quillery::ContentByStoredId& read);
+
+  // ---- The tree without the notes ----
+  static constexpr int OUTLINE_NEEDS_LOAD = -1;
+  // Opens path as Load does (the same checks, results and log lines), reads
+  // the notes' IDs, parents and sibling positions and the options (title,
+  // author and UID into doc, which must be empty; the format version into
+  // this object), and closes the file again. OUTLINE_NEEDS_LOAD when the
+  // tree holds anything a load would skip or repair (an empty ID, a parent
+  // that names no note, a level whose positions are not 0..n-1, a parent
+  // cycle) or a read fails: only a load tells what the document is then.
+  int LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out);
+  // Load's first part: open, key, pragmas, the lock probe and the schema
+  // version checks. -1 to go on, else the load's result.
+  int OpenForLoad(const char* path);
 
   // ---- Backup, compaction and size ----
   bool CompactDatabase(std::string& error) const;

@@ -1,13 +1,21 @@
-// FormatIO_Sqlite::CountNoteContents: the pictures, attachments and links of
-// every note, from the per-ID counts of a few whole-table queries
-// (SqliteContentCount.cpp) rather than a fetch of each note (which costs
-// about nine queries and the decoding of every part per note).
+// What `info` tells of a database without loading or fetching its notes:
+// FormatIO_Sqlite::CountNoteContents, the pictures, attachments and links of
+// every note from the per-ID counts of a few whole-table queries
+// (SqliteContentCount.cpp) rather than a fetch of each note (about nine
+// queries and the decoding of every part per note); and LoadOutline, the
+// tree's IDs, parents and positions instead of the tree query's forty
+// columns and three joins per note.
 
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "base/Progress.h"
 #include "model/NoteDocument.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteContentCount.h"
+#include "sqlite/format/SqliteLoadSteps.h"
 #include "sqlite/format/SqliteReadHelpers.h"
 
 bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out, bool clones, const quillery::ContentByStoredId* read) {
@@ -31,3 +39,122 @@ bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out, bool clones, const q
   }
   return true;
 }
+
+FormatIO_Sqlite::ContentCounts FormatIO_Sqlite::CountOutlineContents(const quillery::TreeOutline& outline,
+                                                                     const quillery::ContentByStoredId& read) {
+  ContentCounts out;
+  for (const std::string& id : outline.ids) {
+    auto it = read.find(id);
+    if (it == read.end() || it->second.clone) continue;
+    out.pictures += it->second.pictures;
+    out.attachments += it->second.attachments;
+    out.links += it->second.links;
+  }
+  return out;
+}
+
+int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out) {
+  out = quillery::TreeOutline();
+  SetDoc(doc);
+  if (!path) return DOC_LOAD_NOT_OPEN;
+  if (doc.GetNodeCount() != 0) return OUTLINE_NEEDS_LOAD;
+  if (_db.isOpen()) Close();
+  _nFirstLoadedIdx = 0;
+  _mapNewToOldID.clear();
+  _mapOldToNewID.clear();
+  _mapRemappedCloneOf.clear();
+  int r = OpenForLoad(path);
+  if (r < 0) {
+    quillery::SqliteLoadRun run(*this, doc);
+    run.docLoader = doc.GetLoader();
+    r = run.ReadOutline(out);
+  }
+  Close();
+  return r;
+}
+
+namespace quillery {
+
+namespace {
+
+// The tree query's rows (the notes that have a tree row) in its order, with
+// only what places a note; the count tells a note ID that two rows share,
+// which the tree query would fold into one of them.
+const char* const kOutlineSql =
+    "select notes.note_id, notes_tree.note_pid, notes_tree.note_pos, count(*) from notes, notes_tree WHERE "
+    "notes.note_id=notes_tree.note_id GROUP BY notes.note_id";
+
+}  // namespace
+
+int SqliteLoadRun::ReadOutline(TreeOutline& out) {
+  std::vector<std::string>& ids = out.ids;
+  std::vector<std::string> parentIds;
+  std::vector<int> positions;
+  {
+    CppSQLite3Query q = m_fmt._db.execQuery(kOutlineSql, &m_e3);
+    for (; m_e3.errorCode() == 0 && !q.eof(); q.nextRow(&m_e3)) {
+      if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
+      if (q.getInt64Field(3, 0) != 1) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+      ids.emplace_back(q.getStringField(0, ""));
+      if (ids.back().empty()) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+      parentIds.emplace_back(q.getStringField(1, ""));
+      positions.push_back(q.getIntField(2, 0));
+    }
+  }
+  if (m_e3.errorCode() != 0) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+
+  // Parents by index (-1: the top level); each must name a note.
+  const int n = static_cast<int>(ids.size());
+  std::unordered_map<std::string_view, int> indexOf;
+  indexOf.reserve(ids.size());
+  for (int i = 0; i < n; ++i)
+    if (!indexOf.emplace(ids[i], i).second) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+  std::vector<int> parent(ids.size(), -1);
+  for (int i = 0; i < n; ++i) {
+    if (parentIds[i].empty()) continue;
+    auto it = indexOf.find(parentIds[i]);
+    if (it == indexOf.end()) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+    parent[i] = it->second;
+  }
+
+  // Every level holds the positions 0..k-1 once each: the children of
+  // parent p own the slots first[p+1] .. first[p+1]+k-1 of one table.
+  std::vector<int> first(ids.size() + 2, 0);
+  for (int i = 0; i < n; ++i) ++first[parent[i] + 2];
+  for (int p = 0; p <= n; ++p) first[p + 1] += first[p];
+  std::vector<char> taken(ids.size(), 0);
+  for (int i = 0; i < n; ++i) {
+    const int from = first[parent[i] + 1], count = first[parent[i] + 2] - from;
+    if (positions[i] < 0 || positions[i] >= count || taken[from + positions[i]]) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+    taken[from + positions[i]] = 1;
+  }
+
+  // Levels, each note's found once: up the parents to a known one, then
+  // back down. A parent cycle ends the outline.
+  constexpr int kUnknown = -1, kOnPath = -2;
+  std::vector<int> depth(ids.size(), kUnknown);
+  std::vector<int> path;
+  int deepest = -1;
+  for (int i = 0; i < n; ++i) {
+    int cur = i;
+    while (cur >= 0 && depth[cur] == kUnknown) {
+      depth[cur] = kOnPath;
+      path.push_back(cur);
+      cur = parent[cur];
+    }
+    if (cur >= 0 && depth[cur] == kOnPath) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+    int d = cur < 0 ? -1 : depth[cur];
+    while (!path.empty()) {
+      depth[path.back()] = ++d;
+      path.pop_back();
+    }
+    if (depth[i] > deepest) deepest = depth[i];
+  }
+  out.levels = deepest + 1;
+
+  const int r = ReadOptions();
+  if (r >= 0) return r;
+  return m_e3.errorCode() != 0 ? FormatIO_Sqlite::OUTLINE_NEEDS_LOAD : DOC_LOAD_OK;
+}
+
+}  // namespace quillery

@@ -331,7 +331,11 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   _mapOldToNewID.clear();
   _mapRemappedCloneOf.clear();
   _bChangeLost = false;
+  const int opened = OpenForLoad(path);
+  return opened >= 0 ? opened : run.ReadDocument();
+}
 
+int FormatIO_Sqlite::OpenForLoad(const char* path) {
   // Open, key and the first statement; the first failure decides.
   const bool hasPassword = !_strPassword.empty();
   CppSQLite3Exception e1;
@@ -411,8 +415,7 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
       return DOC_LOAD_FORMAT_ERROR;
     }
   }
-
-  return run.ReadDocument();
+  return -1;
 }
 
 namespace quillery {

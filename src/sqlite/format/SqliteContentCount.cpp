@@ -34,6 +34,7 @@ struct NoteRows {
   std::vector<int> pictures;               // offsets of pictures with bytes, in the fetch's order
   std::vector<std::pair<int, int>> links;  // offset and length of the text's links
   int textLen = 0;
+  bool clone = false;
 };
 using RowMap = std::unordered_map<std::string, NoteRows>;
 
@@ -128,9 +129,11 @@ bool ReadNoteContents(CppSQLite3DB& db, ContentByStoredId& out, bool logFailure)
                           const int off = q.getIntField(1, 0);
                           if (off >= 0) n.links.emplace_back(off, q.getIntField(2, 0));
                         });
-  // Text lengths, as the fetched text (up to a NUL) counts its characters.
-  ok = ok && ForEachRow(db, "SELECT note_id, note_text FROM notes WHERE typeof(note_id)='text'", rows, false, logFailure,
-                        [](CppSQLite3Query& q, NoteRows& n) {
+  // Text lengths, as the fetched text (up to a NUL) counts its characters,
+  // and clones, as the tree read tells them.
+  ok = ok && ForEachRow(db, "SELECT note_id, note_text, note_clone_id FROM notes WHERE typeof(note_id)='text'", rows,
+                        false, logFailure, [](CppSQLite3Query& q, NoteRows& n) {
+                          n.clone = *q.getStringField(2, "") != '\0';
                           if (n.pictures.empty() && n.links.empty()) return;
                           n.textLen = CharCount(q.getStringField(1, ""));
                         });
@@ -143,6 +146,7 @@ bool ReadNoteContents(CppSQLite3DB& db, ContentByStoredId& out, bool logFailure)
     c.pictures = KeptPictures(n.pictures, n.textLen);
     c.attachments = n.attachments;
     c.links = KeptLinks(n.links, n.textLen + static_cast<int>(c.pictures));
+    c.clone = n.clone;
   }
   return true;
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 class CppSQLite3DB;
 
@@ -29,8 +30,17 @@ struct StoredNoteContents {
   long long pictures = 0;
   long long attachments = 0;
   long long links = 0;
+  bool clone = false;  // the notes row names a clone source (its contents are the original's)
 };
 using ContentByStoredId = std::unordered_map<std::string, StoredNoteContents>;
+
+// A database's tree as a load into an empty document would take it, read
+// without loading the notes (FormatIO_Sqlite::LoadOutline): the notes'
+// stored IDs, in the load's order, and the number of levels.
+struct TreeOutline {
+  std::vector<std::string> ids;
+  int levels = 0;
+};
 
 // Runs the counting queries on db; false when one fails (logged as an
 // error when logFailure).

@@ -26,6 +26,8 @@ class NoteNode;
 
 namespace quillery {
 
+struct TreeOutline;
+
 // A set of non-empty string views in one open-addressing table (no
 // allocation per entry); the viewed strings must outlive the set.
 class StringViewSet {
@@ -69,6 +71,9 @@ class SqliteLoadRun {
   // Steps from reading the tree to the long-running transaction; returns
   // the DocLoadResult of the load.
   int ReadDocument();
+  // The outline of the tree and the options instead (see
+  // FormatIO_Sqlite::LoadOutline).
+  int ReadOutline(TreeOutline& out);
 
   std::string targetParent;          // ID of the note the file's top level goes under
   int siblingOffset = 0;             // children the target parent had before

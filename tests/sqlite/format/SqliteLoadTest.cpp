@@ -8,6 +8,7 @@
 
 #include "base/Log.h"
 #include "model/InternalIcons.h"
+#include "sqlite/format/SqliteContentCount.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
 using namespace quillery_test;
@@ -348,6 +349,55 @@ TEST_F(SqliteLoadTest, ParentCyclesLoadWithoutHanging) {
   ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
   EXPECT_EQ(doc.GetNodeCount(), 4);
   EXPECT_EQ(Note(doc, "S")->m_strParentID, "S");  // its parent exists: left as stored
+}
+
+}  // namespace
+
+namespace {
+
+// The outline `info` reads of a database is the tree a load gives, or it
+// declines: any tree a load would repair or skip parts of needs the load.
+TEST_F(SqliteLoadTest, OutlineIsTheLoadedTreeOrDeclines) {
+  struct Row { const char *id, *pid; int pos; };
+  const std::vector<Row> sound = {{"R", "", 0}, {"S", "", 1}, {"a", "R", 0}, {"b", "R", 1}, {"c", "b", 0}};
+  const std::vector<std::vector<Row>> damaged = {
+      {{"R", "", 0}, {"a", "nowhere", 0}},  // a parent that names no note
+      {{"R", "", 0}, {"S", "", 0}},         // a repeated position
+      {{"R", "", 0}, {"S", "", 2}},         // a gap
+      {{"R", "", 0}, {"A", "B", 0}, {"B", "A", 0}},  // a parent cycle
+      {{"R", "", 0}, {"", "", 1}},          // an empty ID
+  };
+  for (size_t k = 0; k <= damaged.size(); ++k) {
+    const std::string path = NewDb("t" + std::to_string(k) + ".qydb");
+    {
+      RawDb db(path);
+      for (const Row& r : k == 0 ? sound : damaged[k - 1]) AddNote(db, r.id, r.pid, r.pos, "t");
+      db.Exec("INSERT INTO options (opt_name, opt_value) VALUES ('doc_title', 'Title'), ('doc_UID', 'U1')");
+    }
+    NoteDocument doc;
+    FormatIO_Sqlite fmt;
+    fmt.SetReadOnlyLoad(true);
+    quillery::TreeOutline outline;
+    const int r = fmt.LoadOutline(path.c_str(), doc, outline);
+    if (k > 0) {
+      EXPECT_EQ(r, FormatIO_Sqlite::OUTLINE_NEEDS_LOAD) << k;
+      continue;
+    }
+    ASSERT_EQ(r, DOC_LOAD_OK);
+    EXPECT_EQ(outline.ids, (std::vector<std::string>{"R", "S", "a", "b", "c"}));  // the tree query's order
+    EXPECT_EQ(outline.levels, 3);
+    EXPECT_EQ(doc.GetTitle(), "Title");
+    EXPECT_EQ(doc.GetUID(), "U1");
+    EXPECT_EQ(fmt.GetFormatVersion(), "21");
+    EXPECT_FALSE(fmt._db.isOpen());
+  }
+  // Open failures are the load's own.
+  const std::string text = m_dir / "text.qydb";
+  std::ofstream(text.c_str()) << std::string(8192, 'x');
+  NoteDocument doc;
+  FormatIO_Sqlite fmt;
+  quillery::TreeOutline outline;
+  EXPECT_EQ(fmt.LoadOutline(text.c_str(), doc, outline), DOC_LOAD_FORMAT_ERROR);
 }
 
 }  // namespace
