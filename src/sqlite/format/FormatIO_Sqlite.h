@@ -38,7 +38,7 @@ class LinkInfo;
 namespace quillery {
 struct StoredNoteContents;  // SqliteContentCount.h
 struct TreeOutline;         // SqliteContentCount.h
-using ContentByStoredId = std::unordered_map<std::string, StoredNoteContents>;
+class ContentByStoredId;     // SqliteContentCount.h
 }  // namespace quillery
 class NoteDocument;
 class NoteNode;

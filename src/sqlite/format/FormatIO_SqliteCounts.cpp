@@ -31,11 +31,11 @@ bool FormatIO_Sqlite::CountNoteContents(ContentCounts& out, bool clones, const q
   for (int i = 0; i < m_pDoc->GetNodeCount(); ++i) {
     const NoteNode& note = m_pDoc->GetNodeByIdx(i);
     if (note.m_strID.empty() || (!clones && note.IsClone())) continue;
-    auto it = read->find(quillery::StoredIdOf(*this, note.m_strID));
-    if (it == read->end()) continue;
-    out.pictures += it->second.pictures;
-    out.attachments += it->second.attachments;
-    out.links += it->second.links;
+    const quillery::StoredNoteContents* c = read->Find(quillery::StoredIdOf(*this, note.m_strID));
+    if (!c) continue;
+    out.pictures += c->pictures;
+    out.attachments += c->attachments;
+    out.links += c->links;
   }
   return true;
 }
@@ -44,11 +44,11 @@ FormatIO_Sqlite::ContentCounts FormatIO_Sqlite::CountOutlineContents(const quill
                                                                      const quillery::ContentByStoredId& read) {
   ContentCounts out;
   for (const std::string& id : outline.ids) {
-    auto it = read.find(id);
-    if (it == read.end() || it->second.clone) continue;
-    out.pictures += it->second.pictures;
-    out.attachments += it->second.attachments;
-    out.links += it->second.links;
+    const quillery::StoredNoteContents* c = read.Find(id);
+    if (!c || c->clone) continue;
+    out.pictures += c->pictures;
+    out.attachments += c->attachments;
+    out.links += c->links;
   }
   return out;
 }

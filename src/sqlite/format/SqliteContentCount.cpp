@@ -36,7 +36,11 @@ struct NoteRows {
   int textLen = 0;
   bool clone = false;
 };
-using RowMap = std::unordered_map<std::string, NoteRows>;
+// The rows read so far: each note ID's position in rows, plus one.
+struct RowTable {
+  IdHashMap index;
+  std::vector<NoteRows> rows;
+};
 
 // Pictures a fetch keeps: first those it reads (each must lie within the
 // text and the pictures taken before it), then the repair's rule.
@@ -72,11 +76,11 @@ int CharCount(const char* text) {
 }
 
 // Runs sql and hands every row to row() with the entry of its note ID
-// (created when add, else rows of IDs not in the map are skipped). The rows
-// of one note mostly come one after another: the last entry is reused
+// (created when add, else rows of IDs not in the table are skipped). The
+// rows of one note mostly come one after another: the last entry is reused
 // without a lookup while the ID stays the same.
 template <class Row>
-bool ForEachRow(CppSQLite3DB& db, const char* sql, RowMap& rows, bool add, bool logFailure, Row row) {
+bool ForEachRow(CppSQLite3DB& db, const char* sql, RowTable& table, bool add, bool logFailure, Row row) {
   CppSQLite3Exception err;
   CppSQLite3Query q = db.execQuery(sql, &err);
   std::string lastId;
@@ -88,10 +92,15 @@ bool ForEachRow(CppSQLite3DB& db, const char* sql, RowMap& rows, bool add, bool 
       lastId = id;
       lastValid = true;
       if (add) {
-        last = &rows[lastId];
+        int& at = table.index.Get(lastId);
+        if (at == 0) {
+          table.rows.emplace_back();
+          at = static_cast<int>(table.rows.size());
+        }
+        last = &table.rows[static_cast<size_t>(at - 1)];
       } else {
-        auto it = rows.find(lastId);
-        last = it == rows.end() ? nullptr : &it->second;
+        const int* at = table.index.Find(lastId);
+        last = at ? &table.rows[static_cast<size_t>(*at - 1)] : nullptr;
       }
     }
     if (last) row(q, *last);
@@ -113,10 +122,10 @@ int BusyWaitUnlessCanceled(void*, int retries) {
 }  // namespace
 
 bool ReadNoteContents(CppSQLite3DB& db, ContentByStoredId& out, bool logFailure) {
-  out.clear();
+  out = ContentByStoredId();
   // The rows of a note are those stored under its ID (a fetch asks for
   // exactly that ID, so other kinds of value never match).
-  RowMap rows;
+  RowTable rows;
   bool ok = ForEachRow(db, "SELECT note_id, count(*) FROM attachments WHERE typeof(note_id)='text' GROUP BY note_id",
                        rows, true, logFailure, [](CppSQLite3Query& q, NoteRows& n) { n.attachments += q.getInt64Field(1, 0); });
   ok = ok && ForEachRow(db,
@@ -139,15 +148,16 @@ bool ReadNoteContents(CppSQLite3DB& db, ContentByStoredId& out, bool logFailure)
                         });
   if (!ok) return false;
 
-  out.reserve(rows.size());
-  for (auto& entry : rows) {
-    const NoteRows& n = entry.second;
-    StoredNoteContents& c = out[entry.first];
+  std::vector<StoredNoteContents> items(rows.rows.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const NoteRows& n = rows.rows[i];
+    StoredNoteContents& c = items[i];
     c.pictures = KeptPictures(n.pictures, n.textLen);
     c.attachments = n.attachments;
     c.links = KeptLinks(n.links, n.textLen + static_cast<int>(c.pictures));
     c.clone = n.clone;
   }
+  out.Assign(std::move(rows.index), std::move(items));
   return true;
 }
 
@@ -162,7 +172,7 @@ void SqliteContentCounter::Start(const std::string& path, const std::string& pas
   m_password = password;
   m_ok = false;
   m_abandon = false;
-  m_rows.clear();
+  m_rows = ContentByStoredId();
   try {
     m_worker = std::thread(&SqliteContentCounter::Run, this);
   } catch (const std::exception& e) {
@@ -196,14 +206,14 @@ void SqliteContentCounter::Run() {
         },
         &m_abandon);
     m_ok = ReadNoteContents(db, m_rows, false);
-    if (!m_ok) m_rows.clear();
+    if (!m_ok) m_rows = ContentByStoredId();
   } catch (const std::exception& e) {
     xLog(LOG_DEBUG, "Sqlite content count failed: %s\n", e.what());
     m_ok = false;
-    m_rows.clear();
+    m_rows = ContentByStoredId();
   } catch (...) {
     m_ok = false;
-    m_rows.clear();
+    m_rows = ContentByStoredId();
   }
 }
 

@@ -18,8 +18,11 @@
 #include <atomic>
 #include <string>
 #include <thread>
-#include <unordered_map>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "model/IdHashMap.h"
 
 class CppSQLite3DB;
 
@@ -32,7 +35,26 @@ struct StoredNoteContents {
   long long links = 0;
   bool clone = false;  // the notes row names a clone source (its contents are the original's)
 };
-using ContentByStoredId = std::unordered_map<std::string, StoredNoteContents>;
+
+// The contents of every stored note ID that has any, found by ID. Built
+// whole by ReadNoteContents; read-only afterwards.
+class ContentByStoredId {
+ public:
+  const StoredNoteContents* Find(std::string_view id) const {
+    const int* at = m_index.Find(id);
+    return at ? &m_items[static_cast<size_t>(*at - 1)] : nullptr;
+  }
+  size_t Size() const { return m_items.size(); }
+  // index: each ID's position in items, plus one.
+  void Assign(IdHashMap&& index, std::vector<StoredNoteContents>&& items) {
+    m_index = std::move(index);
+    m_items = std::move(items);
+  }
+
+ private:
+  IdHashMap m_index;
+  std::vector<StoredNoteContents> m_items;
+};
 
 // A database's tree as a load into an empty document would take it, read
 // without loading the notes (FormatIO_Sqlite::LoadOutline): the notes'
