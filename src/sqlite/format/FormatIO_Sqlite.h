@@ -200,10 +200,11 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
 
   // ---- The tree without the notes ----
   static constexpr int OUTLINE_NEEDS_LOAD = -1;
-  // Opens path as Load does (the same checks, results and log lines), reads
-  // the notes' IDs, parents and sibling positions and the options (title,
-  // author and UID into doc, which must be empty; the format version into
-  // this object), and closes the file again. OUTLINE_NEEDS_LOAD when the
+  // Opens path as a read-only Load does (the same checks, results and log
+  // lines), reads the notes' IDs, parents and sibling positions and the
+  // options (title, author and UID into doc, which must be empty; the
+  // format version into this object), and closes the file again. The
+  // object stays set for read-only loads. OUTLINE_NEEDS_LOAD when the
   // tree holds anything a load would skip or repair (an empty ID, a parent
   // that names no note, a level whose positions are not 0..n-1, a parent
   // cycle) or a read fails: only a load tells what the document is then.

@@ -60,6 +60,8 @@ int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::
   if (doc.GetNodeCount() != 0) return OUTLINE_NEEDS_LOAD;
   if (_db.isOpen()) Close();
   _nFirstLoadedIdx = 0;
+  // An outline only reads: no upgrade, no index, no rollback of a journal.
+  _bReadOnlyLoad = true;
   _mapNewToOldID.clear();
   _mapOldToNewID.clear();
   _mapRemappedCloneOf.clear();
