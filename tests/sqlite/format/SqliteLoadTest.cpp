@@ -376,7 +376,6 @@ TEST_F(SqliteLoadTest, OutlineIsTheLoadedTreeOrDeclines) {
     }
     NoteDocument doc;
     FormatIO_Sqlite fmt;
-    fmt.SetReadOnlyLoad(true);
     quillery::TreeOutline outline;
     const int r = fmt.LoadOutline(path.c_str(), doc, outline);
     if (k > 0) {
