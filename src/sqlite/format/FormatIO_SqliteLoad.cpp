@@ -66,16 +66,6 @@ int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firs
   return DOC_LOAD_FORMAT_ERROR;
 }
 
-// The wait for a file another program holds, as long as the busy timeout,
-// unless the work is cancelled (Ctrl-C) meanwhile: a stopped command must
-// not sit out the whole timeout.
-int BusyWaitUnlessCanceled(void*, int retries) {
-  constexpr int kStepMs = 20;
-  if (ProgressInfo::IsCanceled() || retries * kStepMs >= FormatIO_Sqlite::BUSY_TIMEOUT_MS) return 0;
-  sqlite3_sleep(kStepMs);
-  return 1;
-}
-
 // Sets a timestamp from a task column that is not NULL.
 void ReadTime(CppSQLite3Query& q, int col, Timestamp& t) {
   if (!q.fieldIsNull(col)) t = static_cast<int64_t>(q.getInt64Field(col, 0));

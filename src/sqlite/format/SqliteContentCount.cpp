@@ -110,14 +110,6 @@ bool ForEachRow(CppSQLite3DB& db, const char* sql, RowTable& table, bool add, bo
   return false;
 }
 
-// The wait for a file another program holds, as long as the busy timeout,
-// unless the work is cancelled meanwhile.
-int BusyWaitUnlessCanceled(void*, int retries) {
-  constexpr int kStepMs = 20;
-  if (ProgressInfo::IsCanceled() || retries * kStepMs >= FormatIO_Sqlite::BUSY_TIMEOUT_MS) return 0;
-  sqlite3_sleep(kStepMs);
-  return 1;
-}
 
 }  // namespace
 

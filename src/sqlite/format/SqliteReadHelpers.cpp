@@ -1,5 +1,8 @@
 #include "sqlite/format/SqliteReadHelpers.h"
 
+#include <sqlite3.h>
+
+#include "base/Progress.h"
 #include "model/InternalIcons.h"
 #include "model/NoteNode.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
@@ -10,6 +13,13 @@ const char* SqliteMessage(const CppSQLite3Exception& e) { return e.errorMessage(
 
 bool SqliteIsBusy(int code) { return (code & 0xFF) == 5; }
 bool SqliteIsNotADatabase(int code) { return (code & 0xFF) == 26; }
+
+int BusyWaitUnlessCanceled(void*, int retries) {
+  constexpr int kStepMs = 20;
+  if (ProgressInfo::IsCanceled() || retries * kStepMs >= FormatIO_Sqlite::BUSY_TIMEOUT_MS) return 0;
+  sqlite3_sleep(kStepMs);
+  return 1;
+}
 
 void ParseStoredColor(const char* text, GdkColor& out) {
   GdkColor parsed = {0, 0, 0, 0};

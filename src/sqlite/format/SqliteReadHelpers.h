@@ -23,6 +23,11 @@ const char* SqliteMessage(const CppSQLite3Exception& e);
 bool SqliteIsBusy(int code);
 bool SqliteIsNotADatabase(int code);
 
+// Busy handler of the format's connections: waits for a file another
+// program holds as long as the busy timeout, unless the work is cancelled
+// (Ctrl-C) meanwhile: a stopped command must not sit out the whole timeout.
+int BusyWaitUnlessCanceled(void*, int retries);
+
 // Parses a stored colour text ("#rrggbb" or any name GDK knows). A text that
 // does not parse gives black, so a damaged row never leaves a colour that
 // depends on what the record held before.
