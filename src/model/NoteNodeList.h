@@ -79,20 +79,42 @@ class NoteNodeList {
   NoteNode& emplace_back() { return Added(new (NextSlot()) NoteNode()); }
 
   void clear() {
-    for (size_t i = 0; i < m_size; ++i) (*this)[i].~NoteNode();
+    // A large document's notes are no longer in the caches when it closes,
+    // and each destructor reads most of its note's lines, from the last
+    // member back: asking for a note a few places ahead keeps that memory
+    // coming instead of waiting for it note by note.
+    constexpr size_t kAhead = 4;
+    for (size_t i = 0; i < m_size; ++i) {
+      if (i + kAhead < m_size) PrefetchNote<false>(&(*this)[i + kAhead]);
+      (*this)[i].~NoteNode();
+    }
     for (NoteNode* block : m_blocks) ::operator delete(block);
     m_blocks.clear();
     m_size = 0;
   }
 
  private:
+  // Asks for every cache line of the note (it need not start a line).
+  template <bool ForWrite>
+  static void PrefetchNote(const NoteNode* note) {
+    const char* p = reinterpret_cast<const char*>(note);
+    for (size_t off = 0; off < sizeof(NoteNode); off += 64) __builtin_prefetch(p + off, ForWrite);
+    __builtin_prefetch(p + sizeof(NoteNode) - 1, ForWrite);
+  }
+
   NoteNode* NextSlot() {
     if (m_size == m_blocks.size() * kBlock) {
       // Room first, so that a failed allocation leaves no block unowned.
       if (m_blocks.size() == m_blocks.capacity()) m_blocks.reserve(m_blocks.empty() ? 16 : m_blocks.size() * 2);
       m_blocks.push_back(static_cast<NoteNode*>(::operator new(kBlock * sizeof(NoteNode))));
     }
-    return m_blocks[m_size / kBlock] + m_size % kBlock;
+    NoteNode* slot = m_blocks[m_size / kBlock] + m_size % kBlock;
+    // The slot two ahead is fetched for writing while this one is filled:
+    // a bulk copy otherwise stalls on every line of every note it writes
+    // into memory that has left the caches.
+    constexpr size_t kAhead = 2;
+    if (m_size % kBlock + kAhead < kBlock) PrefetchNote<true>(slot + kAhead);
+    return slot;
   }
   NoteNode& Added(NoteNode* note) {
     ++m_size;
