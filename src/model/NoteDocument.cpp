@@ -230,6 +230,13 @@ void NoteDocument::RebuildMap() {
   int runLength = 0;
   for (int b = 0; b < n; b += kBatch) {
     const int e = std::min(n, b + kBatch);
+    // The next batch's ID and parent ID characters, and the lines of the
+    // batch after it, are asked for now: a large document's notes come from
+    // memory, and the first ask brings in the note that the second reads.
+    for (int i = e; i < std::min(n, e + kBatch); ++i) {
+      if (i + kBatch < n) m_lstNodes.PrefetchTree(static_cast<size_t>(i + kBatch));
+      m_lstNodes.PrefetchTreeText(static_cast<size_t>(i));
+    }
     for (int i = b; i < e; ++i) {
       const NoteNode& note = m_lstNodes[i];
       idHash[i - b] = IdHashMap::Hash(note.m_strID, 0);
@@ -278,9 +285,13 @@ void TreeIndex::Build(const NoteDocument& doc) {
   bool useLocal = false;
   const std::string* lastPID = nullptr;  // the parent ID last looked up
   int lastParent = -2;                   // and what it resolved to
-  auto it = notes.begin();
-  for (int i = 0; i < n; ++i, ++it) {
-    const NoteNode& note = *it;
+  // Notes are fetched ahead as in RebuildMap: first their lines, then,
+  // once those are in, the characters of their parent ID.
+  constexpr int kAhead = 16;
+  for (int i = 0; i < n; ++i) {
+    if (i + 2 * kAhead < n) notes.PrefetchTree(static_cast<size_t>(i + 2 * kAhead));
+    if (i + kAhead < n) notes.PrefetchTreeText(static_cast<size_t>(i + kAhead));
+    const NoteNode& note = notes[i];
     noID[i] = note.m_strID.empty();
     sibling[i] = note.m_nSibling;
     const std::string& pid = note.m_strParentID;
