@@ -92,7 +92,12 @@ class NoteNodeList {
   // The note is constructed in place before it counts, so a throwing copy
   // leaves the list as it was (the note may be one of the list's own: no
   // note moves when a block is added).
-  void push_back(const NoteNode& note) { Added(new (NextSlot()) NoteNode(note)); }
+  void push_back(const NoteNode& note) {
+    // The copy reads the whole note; asking for all its lines at once lets
+    // the misses of a note that has left the caches overlap.
+    PrefetchNote<false>(&note);
+    Added(new (NextSlot()) NoteNode(note));
+  }
   void push_back(NoteNode&& note) { Added(new (NextSlot()) NoteNode(std::move(note))); }
   NoteNode& emplace_back() { return Added(new (NextSlot()) NoteNode()); }
 
