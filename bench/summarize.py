@@ -88,7 +88,10 @@ def main(paths):
             data = json.load(f)
         context = context or data.get("context", {})
         program = path.rsplit("/", 1)[-1].rsplit(".", 1)[0]
-        for b in data.get("benchmarks", []):
+        # Interleaved repetitions report in the order they ended; the table
+        # lists the rows in the order the program declares them.
+        order = lambda b: (b.get("family_index", 0), b.get("per_family_instance_index", 0))
+        for b in sorted(data.get("benchmarks", []), key=order):
             if b.get("aggregate_name", "median") != "median" or b.get("error_occurred"):
                 continue
             name = b.get("run_name", b["name"]).replace("/real_time", "")
