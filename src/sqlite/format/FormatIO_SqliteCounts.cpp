@@ -7,11 +7,10 @@
 // columns and three joins per note.
 
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "base/Progress.h"
+#include "model/IdHashMap.h"
 #include "model/NoteDocument.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteContentCount.h"
@@ -107,16 +106,19 @@ int SqliteLoadRun::ReadOutline(TreeOutline& out) {
 
   // Parents by index (-1: the top level); each must name a note.
   const int n = static_cast<int>(ids.size());
-  std::unordered_map<std::string_view, int> indexOf;
-  indexOf.reserve(ids.size());
-  for (int i = 0; i < n; ++i)
-    if (!indexOf.emplace(ids[i], i).second) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+  IdHashMap indexOf;  // each note's index plus one
+  indexOf.Reserve(ids.size());
+  for (int i = 0; i < n; ++i) {
+    int& at = indexOf.Get(ids[i]);
+    if (at != 0) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+    at = i + 1;
+  }
   std::vector<int> parent(ids.size(), -1);
   for (int i = 0; i < n; ++i) {
     if (parentIds[i].empty()) continue;
-    auto it = indexOf.find(parentIds[i]);
-    if (it == indexOf.end()) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
-    parent[i] = it->second;
+    const int* at = indexOf.Find(parentIds[i]);
+    if (!at) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+    parent[i] = *at - 1;
   }
 
   // Every level holds the positions 0..k-1 once each: the children of

@@ -44,7 +44,6 @@ class ContentByStoredId {
     const int* at = m_index.Find(id);
     return at ? &m_items[static_cast<size_t>(*at - 1)] : nullptr;
   }
-  size_t Size() const { return m_items.size(); }
   // index: each ID's position in items, plus one.
   void Assign(IdHashMap&& index, std::vector<StoredNoteContents>&& items) {
     m_index = std::move(index);
