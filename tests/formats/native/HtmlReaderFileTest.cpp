@@ -212,6 +212,15 @@ class RecordingDynamic : public quillery_test::NullDynamicFormat {
   void OnNodeCustomIconSet(NoteNode& note, PixInfo&) override { icons.push_back(note.m_strID); }
   void StoreGlobalData() override { ++stores; }
 
+  // The records are shared by every object the factory makes and outlive a
+  // test: cleared before the load a test watches.
+  static void Reset() {
+    updates.clear();
+    icons.clear();
+    pictureBytes.clear();
+    stores = 0;
+  }
+
   static std::vector<std::string> updates;
   static std::vector<std::string> icons;
   static std::string pictureBytes;
@@ -246,7 +255,7 @@ TEST(HtmlReaderFile, ImportIntoADynamicDocumentHandsOverEveryNote) {
       "<DT><A name=\"C\"></A>child</DT>\n<DD>\n<img src=\"data:image/png;base64," + b64 + "\">c\n</DD>\n"
       "</DL>\n</DD>\n</DL>\n");
   WriteFile(tmp / "in.qyd", html);
-  RecordingDynamic::updates.clear();
+  RecordingDynamic::Reset();
   FormatIO_HTML fmt;
   ASSERT_EQ(0, fmt.Load((tmp / "in.qyd").c_str(), doc, -1));
   const unsigned int note = 0x36F3;
