@@ -136,6 +136,8 @@ TEST(HostConventions, OutputIsEscapedCheckedAndQuietOnRequest) {
   EXPECT_TRUE(OnlyPlainLines(RunHost(t.Path(), {"info", t / "gone\x1b[2J.qyd"}).err));
   r = RunHost(t.Path(), {"-q", "compare", t / "a.qyd", t / "a.qyd"});
   EXPECT_TRUE(r.status == 0 && r.out.empty()) << r.out;
+  r = RunHost(t.Path(), {"-q", "compare", t / "a.qyd", odd});  // only the titles differ
+  EXPECT_TRUE(r.status == 1 && r.out.empty()) << r.status << " " << r.out;
 
   // Output that cannot be written is a failure (as with "> /dev/full").
   HostCall call;
