@@ -9,6 +9,7 @@
 #include "ContainerOracle.h"
 #include "ContainerTestUtil.h"
 #include "base/File64.h"
+#include "io/IOLayerDeflateParallel.h"
 
 using namespace qycont;
 
@@ -74,6 +75,31 @@ TEST_F(ContainerModel, PayloadIsTheNativeSaveOfTheSameFolder) {
   RecursiveTreeWalker w3(doc);
   ASSERT_EQ(0, enc.Save((out + "/e.qye").c_str(), w3));
   EXPECT_EQ(html, container_oracle::DecodeEncV3(ReadFile(out + "/e.qye"), "pw"));
+}
+
+// A markup that fits one deflate chunk is one plain zlib stream at level 4: the
+// bytes after the header are those of zlib's own one-shot deflate at that level.
+TEST_F(ContainerModel, StreamIsTheLevel4DeflateOfTheMarkup) {
+  TempDir dir;
+  NoteDocument doc;
+  RichDocument(doc);
+  RecursiveTreeWalker walker(doc);
+  ASSERT_EQ(0, doc.Save((dir / "n.qyd").c_str(), walker, false, 0, nullptr, "", 0, 0, true));
+  const std::string markup = ReadFile(dir / "n.qyd");
+  ASSERT_LT(markup.size(), IOLayerDeflateParallel::kChunkSize);
+  const std::string expected = container_oracle::Deflate(markup);
+
+  ASSERT_EQ(0, doc.Save((dir / "z.qyz").c_str(), walker, false, 0, nullptr, "", 0, 0, true));
+  const std::string qyz = ReadFile(dir / "z.qyz");
+  ASSERT_GT(qyz.size(), 29u);
+  EXPECT_TRUE(qyz.substr(29) == expected) << "the .qyz stream differs";
+
+  ASSERT_EQ(0, doc.Save((dir / "e.qye").c_str(), walker, false, 0, nullptr, "pw", 0, 0, true));
+  const std::string qye = ReadFile(dir / "e.qye");
+  ASSERT_GT(qye.size(), 52u);
+  const std::string stream = container_oracle::BlowfishEcb("pw", qye.substr(52), false);
+  const std::string padding((8 - expected.size() % 8) % 8, '\0');
+  EXPECT_TRUE(stream == expected + padding) << "the .qye stream differs";
 }
 
 TEST_F(ContainerModel, RelativeFileLinksDoNotDependOnHowPathsAreSpelt) {
