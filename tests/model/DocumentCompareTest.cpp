@@ -8,12 +8,14 @@
 #include <functional>
 #include <string>
 
+#include "common/NoteBuilder.h"
 #include "model/DocumentCompare.h"
 #include "model/InternalIcons.h"
 #include "model/NoteDocument.h"
 
 using quillery::CompareDocuments;
 using quillery::DocCompareOptions;
+using quillery_test::AddNote;
 
 namespace {
 
@@ -31,16 +33,6 @@ std::string Png(int compression) {
   return out;
 }
 
-NoteNode& Add(NoteDocument& doc, const std::string& id, const std::string& parent, int sibling) {
-  doc.GetNodeList().emplace_back();
-  NoteNode& n = doc.GetNodeList().back();
-  n.m_strID = id;
-  n.m_strParentID = parent;
-  n.m_nSibling = sibling;
-  n.SetTitle("title " + id);
-  return n;
-}
-
 // A small document with one of everything; `reversed` adds the notes in the
 // opposite order (same tree, other note indices).
 void Build(NoteDocument& doc, bool reversed = false, int pictureCompression = 9) {
@@ -51,7 +43,7 @@ void Build(NoteDocument& doc, bool reversed = false, int pictureCompression = 9)
   doc.m_mapDeletedNotes["gone"] = 1;
   doc.m_mapAnchors["top"] = "A";
   auto first = [&]() {
-    NoteNode& a = Add(doc, "A", "", 0);
+    NoteNode& a = AddNote(doc, "", "A", "title A");
     a.m_objText.SetText("Hello world");
     FmtInfo bold(FMT_COLOR_BEGIN, 0);
     bold.color.red = 0x1111;
@@ -77,7 +69,7 @@ void Build(NoteDocument& doc, bool reversed = false, int pictureCompression = 9)
     a.m_objTask.dateDue = 1600000000;
   };
   auto second = [&]() {
-    NoteNode& b = Add(doc, "B", "A", 0);
+    NoteNode& b = AddNote(doc, "A", "B", "title B");  // before A when reversed
     b.SetKeywords(";x;");
     b.m_lstCustomProperties.emplace_back("p", "q");
   };

@@ -12,11 +12,14 @@
 #include <sstream>
 
 #include "base/SafeSave.h"
+#include "common/NoteBuilder.h"
 #include "common/TempDir.h"
 #include "model/FileFormatFactory.h"
 #include "model/FakeFormats.h"
 
 namespace {
+
+using quillery_test::AddNote;
 
 FormatIO_Base* MakeFake() { return new FakeFileFormat; }
 FormatIO_Base* MakeFakeDb() { return new FakeDbFormat; }
@@ -55,10 +58,9 @@ class LoadSaveTest : public ::testing::Test {
   }
   // Three notes: A (B), C.
   void Fill(NoteDocument& doc) {
-    const int a = doc.NodeInsert("", -1);
-    doc.GetNodeByIdx(a).SetTitle("A");
-    doc.GetNodeByIdx(doc.NodeInsert(doc.GetNodeByIdx(a).m_strID, -1)).SetTitle("B");
-    doc.GetNodeByIdx(doc.NodeInsert("", -1)).SetTitle("C");
+    const std::string a = AddNote(doc, "", "", "A").m_strID;
+    AddNote(doc, a, "", "B");
+    AddNote(doc, "", "", "C");
   }
   int SaveAll(NoteDocument& doc, const std::string& path, bool switchToNew = true, int backups = 0) {
     RecursiveTreeWalker w(doc);

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/NoteBuilder.h"
 #include "common/TempDir.h"
 #include "model/FileFormatFactory.h"
 #include "formats/native/FormatIOHtml.h"
@@ -27,6 +28,7 @@
 
 namespace qycont {
 
+using quillery_test::AddNote;
 using quillery_test::TempDir;
 
 inline std::string ReadFile(const std::string& path) {
@@ -59,16 +61,6 @@ inline std::string TinyPng() {
   g_free(buf);
   g_object_unref(pix);
   return out;
-}
-
-inline NoteNode& AddNote(NoteDocument& doc, const std::string& parentID, const std::string& id,
-                         const std::string& title, const std::string& text) {
-  const int idx = doc.NodeInsert(parentID, -1);
-  doc.NodeInitID(idx, id);
-  NoteNode& n = doc.GetNodeByIdx(idx);
-  n.SetTitle(title);
-  n.m_objText.SetText(text);
-  return n;
 }
 
 // Three notes with formatting, a picture, an attachment, a task, tags, custom

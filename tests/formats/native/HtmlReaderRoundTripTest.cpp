@@ -6,6 +6,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "HtmlReaderTestUtil.h"
+#include "common/NoteBuilder.h"
 #include "model/InternalIcons.h"
 
 using namespace qyread;
@@ -93,13 +94,12 @@ FmtInfo Colored(int tag, int offset, const GdkColor& c) {
   return f;
 }
 
+// A note with dates of its own (the modification after 2038).
 NoteNode& Add(NoteDocument& doc, const std::string& parent, const std::string& id, const std::string& title) {
-  const int idx = doc.NodeInsert(parent, -1);
-  doc.NodeInitID(idx, id);
-  NoteNode& n = doc.GetNodeByIdx(idx);
-  n.SetTitle(title);
+  const int idx = doc.GetNodeCount();
+  NoteNode& n = quillery_test::AddNote(doc, parent, id, title);
   n.m_nDateCreated = 1700000000 + idx;
-  n.m_nDateModified = 4102444800LL + idx;  // after 2038
+  n.m_nDateModified = 4102444800LL + idx;
   return n;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "formats/containers/ContainerTestUtil.h"
+#include "common/NoteBuilder.h"
 #include "common/TempDir.h"
 #include "formats/native/FormatIOHtml.h"
 #include "html/HtmlWriteEscape.h"
@@ -17,13 +18,9 @@
 
 namespace {
 
-std::string Png() { return qycont::TinyPng(); }
+using quillery_test::AddNote;
 
-NoteNode& Add(NoteDocument& doc, const std::string& title) {
-  NoteNode& n = doc.GetNodeByIdx(doc.NodeInsert("", -1));
-  n.SetTitle(title);
-  return n;
-}
+std::string Png() { return qycont::TinyPng(); }
 
 // Saves doc in every document format, loads each file and compares.
 void ExpectEveryFormatKeeps(NoteDocument& doc) {
@@ -45,17 +42,17 @@ void ExpectEveryFormatKeeps(NoteDocument& doc) {
 
 TEST(HtmlSeamRoundTrip, UnusualContentSurvivesEveryFormat) {
   NoteDocument doc;
-  Add(doc, "");
-  Add(doc, "<b>&amp; </DT><DD>\"q\" 'x' <!-- c --> ]]>");
+  AddNote(doc, "", "", "");
+  AddNote(doc, "", "", "<b>&amp; </DT><DD>\"q\" 'x' <!-- c --> ]]>");
   std::string controls;
   for (int c = 1; c < 32; ++c)
     if (c != '\r') controls += char(c);  // a lone CR is read as a line feed, by design
-  Add(doc, "controls").m_objText.SetText(controls + "\x7f end");
-  Add(doc, "long line").m_objText.SetText(std::string(1 << 20, 'x'));
-  NoteNode& pic = Add(doc, "picture only");
+  AddNote(doc, "", "", "controls", controls + "\x7f end");
+  AddNote(doc, "", "", "long line", std::string(1 << 20, 'x'));
+  NoteNode& pic = AddNote(doc, "", "", "picture only");
   ASSERT_TRUE(doc.AddNotePicture(pic, 0, "p.png", Png(), true, 0, 0));
-  Add(doc, "markup").m_objText.SetText("<BR></DD></DL></BODY></HTML>&amp;&#0;&#x41; <!-- -->");
-  Add(doc, "blanks").m_objText.SetText("  lead\n\n\ntrail  \n \t");
+  AddNote(doc, "", "", "markup", "<BR></DD></DL></BODY></HTML>&amp;&#0;&#x41; <!-- -->");
+  AddNote(doc, "", "", "blanks", "  lead\n\n\ntrail  \n \t");
   ExpectEveryFormatKeeps(doc);
 }
 
@@ -64,7 +61,7 @@ TEST(HtmlSeamRoundTrip, AttributeValuesWithReferenceTextReadBackAsWritten) {
   const char* const values[] = {"http://x.org/a?b=1&amp;c=2", "http://x/&#65;&#x41;", "http://x/&lt;&gt;&nbsp;",
                                 "http://x/&#13;", "http://x/a--&gt;b", "http://x/?a=1&b=2&c", "http://x/&#X41;&foo;"};
   for (const char* v : values) {
-    NoteNode& n = Add(doc, v);
+    NoteNode& n = AddNote(doc, "", "", v);
     n.m_objText.SetText("hello world");
     LinkInfo link;
     link.strLink = v;
@@ -78,7 +75,7 @@ TEST(HtmlSeamRoundTrip, AttributeValuesWithReferenceTextReadBackAsWritten) {
 
   // Anchor names take the same path.
   NoteDocument one;
-  NoteNode& n = Add(one, "anchor");
+  NoteNode& n = AddNote(one, "", "", "anchor");
   n.m_objText.SetText("hello");
   n.m_objText.m_lstAnchors.Append(AnchorInfo("a&amp;b&#65;", 2));
   RecursiveTreeWalker walker(one, WALK_ALL);
@@ -104,8 +101,8 @@ TEST(HtmlSeamRoundTrip, OrdinaryAmpersandsInAttributesKeepTheirBytes) {
 TEST(HtmlSeamRoundTrip, TextAfterTheBodyStaysOutOfTheLastNote) {
   for (bool lastHasText : {true, false}) {
     NoteDocument doc;
-    Add(doc, "first").m_objText.SetText("one");
-    NoteNode& last = Add(doc, "last");
+    AddNote(doc, "", "", "first", "one");
+    NoteNode& last = AddNote(doc, "", "", "last");
     if (lastHasText) last.m_objText.SetText("two");
     RecursiveTreeWalker walker(doc, WALK_ALL);
     FormatIO_HTML writer;

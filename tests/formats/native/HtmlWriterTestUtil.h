@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/NoteBuilder.h"
 #include "common/TempDir.h"
 #include "formats/native/FormatIOHtml.h"
 #include "model/NoteDocument.h"
@@ -16,6 +17,7 @@
 
 namespace qytest {
 
+using quillery_test::AddNote;
 using quillery_test::TempDir;
 
 inline std::string ReadFile(const std::string& path) {
@@ -26,17 +28,6 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 inline bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-// Appends a note with a fixed ID under parentID ("" = top level).
-inline NoteNode& AddNote(NoteDocument& doc, const std::string& parentID, const std::string& id,
-                         const std::string& title, const std::string& text = std::string()) {
-  int idx = doc.NodeInsert(parentID, -1);
-  doc.NodeInitID(idx, id);
-  NoteNode& n = doc.GetNodeByIdx(idx);
-  n.SetTitle(title);
-  n.m_objText.SetText(text);
-  return n;
-}
 
 inline FmtInfo Tag(int tag, int offset) { return FmtInfo(tag, offset); }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/Log.h"
+#include "common/NoteBuilder.h"
 #include "common/NullDynamicFormat.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
@@ -40,10 +41,9 @@ int FindByTitle(NoteDocument& doc, const std::string& title) {
 
 // The document's own notes A, K and K's child K1.
 void FillDocument(NoteDocument& doc) {
-  doc.NodeInitID(doc.NodeInsert("", -1), "A");
-  doc.GetNodeByIdx(0).SetTitle("mine");
-  doc.NodeInitID(doc.NodeInsert("", -1), "K");
-  doc.NodeInitID(doc.NodeInsert("K", -1), "K1");
+  quillery_test::AddNote(doc, "", "A", "mine");
+  quillery_test::AddNote(doc, "", "K", "");
+  quillery_test::AddNote(doc, "K", "K1", "");
   doc.m_mapAnchors["own"] = "A";
   doc.SetTitle("my title");
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NoteBuilder.h"
 #include "common/TempDir.h"
 #include "formats/containers/ContainerTestUtil.h"
 #include "model/NoteDocument.h"
@@ -19,6 +20,7 @@
 
 namespace qysqlw {
 
+using quillery_test::AddNote;
 using quillery_test::TempDir;
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -78,11 +80,6 @@ inline Rows QueryOwn(FormatIO_Sqlite& fmt, const char* sql) {
 }
 
 inline std::string One(FormatIO_Sqlite& fmt, const char* sql) { return Cell(QueryOwn(fmt, sql)); }
-
-inline NoteNode& AddNote(NoteDocument& doc, const std::string& parentID, const std::string& id,
-                         const std::string& title, const std::string& text) {
-  return qycont::AddNote(doc, parentID, id, title, text);
-}
 
 // Colours whose channels are multiples of 257 survive the 8-bit colour
 // texts of the database unchanged.
