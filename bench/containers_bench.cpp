@@ -17,7 +17,7 @@
 #include <string>
 
 #include "base/File64.h"
-#include "common/SampleNotebook.h"
+#include "samples/SampleNotebook.h"
 #include "io/BlowFish.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/containers/FormatIO_EncHTML.h"

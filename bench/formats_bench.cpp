@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "base/File64.h"
-#include "common/SampleNotebook.h"
+#include "samples/SampleNotebook.h"
 #include "model/FileFormatFactory.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/containers/FormatIO_EncHTML.h"

@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/SampleDocument.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "formats/native/FormatIOHtml.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "samples/SampleDocument.h"
 
 using quillery_bench::SampleOptions;
 

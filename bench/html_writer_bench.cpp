@@ -8,10 +8,10 @@
 #include <random>
 #include <string>
 
-#include "common/SampleDocument.h"
 #include "formats/native/FormatIOHtml.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "samples/SampleDocument.h"
 
 using quillery_bench::SampleOptions;
 

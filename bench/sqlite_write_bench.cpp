@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "common/SampleNotebook.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "samples/SampleNotebook.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "base/File64.h"
 #include "base/SafeSave.h"
 #include "base/StopWatch.h"
-#include "common/SampleNotebook.h"
+#include "samples/SampleNotebook.h"
 #include "model/FileFormatFactory.h"
 #include "model/FormatIO_Base.h"
 #include "model/DocumentCompare.h"

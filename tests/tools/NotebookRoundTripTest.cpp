@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "common/SampleNotebook.h"
+#include "samples/SampleNotebook.h"
 #include "common/TempDir.h"
 #include "model/FileFormatFactory.h"
 #include "formats/native/FormatIOHtml.h"

@@ -12,13 +12,13 @@
 #include <atomic>
 #include <string>
 
-#include "common/SampleNotebook.h"
 #include "common/TempDir.h"
 #include "formats/containers/FormatIO_ZlibHTML.h"
 #include "formats/native/FormatIOHtml.h"
 #include "model/FileFormatFactory.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "samples/SampleNotebook.h"
 #include "sqlite/codec/CodecVfs.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/FormatIO_SqliteEnc.h"

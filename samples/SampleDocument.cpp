@@ -1,4 +1,4 @@
-#include "common/SampleDocument.h"
+#include "samples/SampleDocument.h"
 
 #include <algorithm>
 #include <vector>

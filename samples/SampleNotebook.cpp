@@ -1,11 +1,11 @@
-#include "common/SampleNotebook.h"
+#include "samples/SampleNotebook.h"
 
 #include <string>
 #include <vector>
 
-#include "common/SamplePicture.h"
-#include "common/SampleRandom.h"
-#include "common/SampleTextBuilder.h"
+#include "samples/SamplePicture.h"
+#include "samples/SampleRandom.h"
+#include "samples/SampleTextBuilder.h"
 #include "model/InternalIcons.h"
 #include "model/NoteDocument.h"
 

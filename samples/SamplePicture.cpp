@@ -1,8 +1,8 @@
-#include "common/SamplePicture.h"
+#include "samples/SamplePicture.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
-#include "common/SampleRandom.h"
+#include "samples/SampleRandom.h"
 
 namespace quillery {
 

@@ -1,4 +1,4 @@
-#include "common/SampleTextBuilder.h"
+#include "samples/SampleTextBuilder.h"
 
 #include <utility>
 

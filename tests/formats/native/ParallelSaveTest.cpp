@@ -11,13 +11,13 @@
 
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "common/SampleNotebook.h"
 #include "common/TempDir.h"
 #include "formats/containers/FormatIO_ZlibHTML.h"
 #include "formats/native/FormatIOHtml.h"
 #include "model/FileFormatFactory.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "samples/SampleNotebook.h"
 
 namespace {
 
