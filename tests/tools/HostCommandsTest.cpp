@@ -159,7 +159,7 @@ TEST(HostCommandLine, FailureLinesNameTheirCauseWithItsNumber) {
   WriteFile(t / "p_files", "mine");
   HostRun r = RunHost(t.Path(), {"convert", "--files", t / "a.qyd", t / "p.html"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "cannot save " + (t / "p.html") + ": " + (t / "p_files") + " stands where a folder of the export goes (14)\n");
+  EXPECT_EQ(r.err, "cannot save " + (t / "p.html") + ": " + (t / "p_files") + " stands where a folder of the export goes (10)\n");
   EXPECT_EQ(ReadAll(t / "p_files"), "mine");
 }
 

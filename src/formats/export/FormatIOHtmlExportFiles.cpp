@@ -121,7 +121,7 @@ bool FormatIO_HTMLExport::WriteSideFile(const std::string& path, const char* dat
     const std::string blocker = FirstNonFolder(path);
     quillery::SetFailureReason(!blocker.empty() ? blocker + " stands where a folder of the export goes"
                                                 : "cannot create " + path + ": " + quillery::ReasonForErrno(err));
-    if (m_nSaveError == 0) m_nSaveError = blocker.empty() ? quillery::SaveResultForErrno(err) : DOC_SAVE_NOT_OPEN;
+    if (m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
     return false;
   }
   bool ok = true;
