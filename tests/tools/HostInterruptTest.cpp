@@ -42,7 +42,7 @@ TEST(HostInterrupt, CompareStopsAtCtrlC) {
   EXPECT_NE(r.err.find(": interrupted"), std::string::npos) << r.err;
 }
 
-TEST(HostInterrupt, TermAndHangupCancelASaveWithTheirStatuses) {
+TEST(HostInterrupt, TermAndHangupCancelASaveAndAnExportSaysSoAtOnce) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20000", t / "big.qyd"}).status, 0);
   ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "3", t / "t.qyd"}).status, 0);
@@ -54,11 +54,6 @@ TEST(HostInterrupt, TermAndHangupCancelASaveWithTheirStatuses) {
     EXPECT_FALSE(Exists(t / "t.qyd.part"));
     EXPECT_TRUE(ReadAll(t / "t.qyd") == old);
   }
-}
-
-TEST(HostInterrupt, AnInterruptedExportSaysAtOnceThatItRemovesItsPages) {
-  TempDir t;
-  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20000", t / "big.qyd"}).status, 0);
   HostRun r = SignalWhenOpen(t, {"--files", "convert", t / "big.qyd", t / "x.html"}, t / "x.html", SIGINT);
   EXPECT_EQ(r.status, 130);
   EXPECT_EQ(r.err, "cannot save " + (t / "x.html") + ": interrupted, removing the partial export\n");

@@ -119,20 +119,14 @@ TEST_P(SaveCrash, TheTargetKeepsTheOldOrTheNewDocument) {
 INSTANTIATE_TEST_SUITE_P(EveryDocumentFormat, SaveCrash, ::testing::Values("qydb", "qyde", "qyd", "qyz"));
 
 // A host's hard stop (a second Ctrl-C) that comes while a database save
-// writes into its target waits for the install to end, and learns whether
-// it committed: the status it then gives cannot contradict the target.
-std::atomic<int> g_deferred{0}, g_stops{0}, g_failAtTargetWrite{-1};
+// writes into its target waits for the install to end and learns whether it
+// committed, so the status it gives cannot contradict the target.
+std::atomic<int> g_deferred{0}, g_stops{0}, g_failAt{-1};
 std::atomic<bool> g_committed{false};
 
 int StopDuringInstall(bool, sqlite3_int64, int) {
   if (!quillery::InstallSection::DeferStop()) return SQLITE_OK;  // building the new file
-  if (g_deferred++ == g_failAtTargetWrite.load()) return SQLITE_IOERR_WRITE;
-  return SQLITE_OK;
-}
-
-void RecordStop(bool committed) {
-  ++g_stops;
-  g_committed = committed;
+  return g_deferred++ == g_failAt ? SQLITE_IOERR_WRITE : SQLITE_OK;
 }
 
 TEST(SaveInstall, AStopDuringADatabaseInstallWaitsAndKnowsWhetherItCommitted) {
@@ -145,23 +139,20 @@ TEST(SaveInstall, AStopDuringADatabaseInstallWaitsAndKnowsWhetherItCommitted) {
   quillery::MakeSampleNotebook(before, o);
   o.nNotes = 60;
   quillery::MakeSampleNotebook(after, o);
-  quillery::InstallSection::SetStopFunction(RecordStop);
+  quillery::InstallSection::SetStopFunction([](bool committed) { ++g_stops, g_committed = committed; });
   quillery::CodecVfsSetWriteHook(StopDuringInstall);
   for (int failAt : {-1, 2}) {  // the install commits; a write of it fails
-    SCOPED_TRACE(failAt);
     ASSERT_EQ(Save(before, target), DOC_SAVE_OK);
-    g_deferred = 0;
-    g_stops = 0;
-    g_failAtTargetWrite = failAt;
-    const int result = Save(after, target);
-    g_failAtTargetWrite = -1;
-    EXPECT_GT(g_deferred.load(), failAt);  // the target was written inside the install
+    g_deferred = g_stops = 0;
+    g_failAt = failAt;
+    EXPECT_EQ(Save(after, target) == DOC_SAVE_OK, failAt < 0);
+    g_failAt = -1;
+    EXPECT_GT(g_deferred.load(), failAt);  // every target write came inside the install
     EXPECT_EQ(g_stops.load(), 1);          // the stop ran once, after it
+    EXPECT_EQ(g_committed.load(), failAt < 0);
     std::string integrity;
     EXPECT_EQ(NotesIn(target, &integrity), failAt < 0 ? 60 : 40);
     EXPECT_EQ(integrity, "ok");
-    EXPECT_EQ(result == DOC_SAVE_OK, failAt < 0);
-    EXPECT_EQ(g_committed.load(), failAt < 0);
     EXPECT_NE(access((target + "-journal").c_str(), F_OK), 0);
   }
   quillery::CodecVfsSetWriteHook(nullptr);
