@@ -355,6 +355,10 @@ NotebookStats MakeSampleNotebook(NoteDocument& doc, const NotebookOptions& opt) 
   const int64_t epoch = 1500000000;  // 2017; every time stays far below 2038
 
   for (int i = 0; i < opt.nNotes; ++i) {
+    if (opt.stop && opt.stop()) {
+      ctx.stats.bStopped = true;
+      return ctx.stats;
+    }
     if (i > 0) {
       const int r = tree.Below(100);
       if (r < 30 && static_cast<int>(parents.size()) + 1 < maxDepth) {
@@ -414,6 +418,10 @@ NotebookStats MakeSampleNotebook(NoteDocument& doc, const NotebookOptions& opt) 
   // Both hashes as the formats compute them for a note that has none (what a
   // database fills in), so every format is handed and keeps the same values.
   for (NoteNode& n : list) {
+    if (opt.stop && opt.stop()) {
+      ctx.stats.bStopped = true;
+      return ctx.stats;
+    }
     NoteNode::CalcDataHash(n.GetText(), n.m_strHash);
     NoteNode::CalcDataHash(RichText2Html(n, true), n.m_strHashHtml);
   }

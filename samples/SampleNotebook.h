@@ -38,6 +38,7 @@ struct NotebookOptions {
   int nAttachmentEvery = 50;  // 0: no attachments
   int nCloneEvery = 250;      // 0: no clones
   int nMaxParagraphs = 4;     // paragraphs per note: 1 .. this
+  bool (*stop)() = nullptr;   // polled between notes: true leaves the document unfinished
 };
 
 // What a generated document holds, for reports.
@@ -52,6 +53,7 @@ struct NotebookStats {
   int nTasks = 0;
   int nClones = 0;
   int64_t nTextBytes = 0;
+  bool bStopped = false;  // options.stop ended the generation: the document is incomplete
 };
 
 // Fills doc, which must be empty, with the sample document. The document has

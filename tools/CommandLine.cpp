@@ -43,15 +43,17 @@ const char kExport[] = "convert generate";
 
 const OptionSpec kOptions[] = {
     {"--password-file", 0, "F", "info convert dump generate compare",
-     "password of the documents read (else $QUILLERY_PASSWORD,\n"
-     "else asked on the terminal; also of an encrypted target\n"
-     "without --to-password-file)",
+     "password of the encrypted documents read, and of an\n"
+     "encrypted target without --to-password-file (else\n"
+     "$QUILLERY_PASSWORD, else asked on the terminal);\n"
+     "F - is the standard input",
      [](HostOptions& o, const char* v) {
        o.passwordFile = v;
        return o.hasPassword = true;
      },
      nullptr},
-    {"--to-password-file", 0, "F", "convert generate", "password of the encrypted document written (.qye, .qyde)",
+    {"--to-password-file", 0, "F", "convert generate",
+     "password of the encrypted document written (.qye,\n.qyde); F - is the standard input",
      [](HostOptions& o, const char* v) {
        o.toPasswordFile = v;
        return o.hasToPassword = true;
@@ -59,14 +61,19 @@ const OptionSpec kOptions[] = {
      nullptr},
     {"--force", 'f', nullptr, "convert dump generate", "replace an existing output file",
      [](HostOptions& o, const char*) { return o.force = true; }, nullptr},
-    {"--clone-mode", 0, "N", "convert generate", "answer to the clone question when saving (default: keep clones)",
+    {"--clone-mode", 0, "N", "convert generate",
+     "clones whose original is not saved with them\n"
+     "(--branch, --note): 1 the first clone of each original\n"
+     "becomes an ordinary note, the others point at it; 2\n"
+     "each becomes an ordinary note; 3 they stay clones\n"
+     "(default); 4 they stay clones, their text written too",
      [](HostOptions& o, const char* v) {
        long long n = 0;
-       if (!ParseInt(v, 0, 1000, n)) return false;
+       if (!ParseInt(v, 1, 4, n)) return false;
        o.cloneMode = static_cast<int>(n);
        return true;
      },
-     "--clone-mode takes a number from 0 to 1000"},
+     "--clone-mode takes 1, 2, 3 or 4 (see quillery help convert)"},
     {"--keep-id", 0, nullptr, "convert",
      "keep the document UID (default: a copy gets a new UID\nand no deletion records, as Save As does)",
      [](HostOptions& o, const char*) { return o.keepID = true; }, nullptr},
@@ -133,6 +140,25 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const char*) { return o.version = true; }, nullptr},
 };
 
+// An option's help where one command uses it more narrowly than the
+// general help says.
+struct NarrowHelp {
+  const char* option;
+  const char* commands;  // blank-separated
+  const char* help;
+};
+
+const NarrowHelp kNarrowHelp[] = {
+    {"--password-file", "info dump compare",
+     "password of the encrypted input (else\n"
+     "$QUILLERY_PASSWORD, else asked on the terminal);\n"
+     "F - is the standard input"},
+    {"--password-file", "generate",
+     "password of an encrypted target without --to-password-file\n"
+     "(else $QUILLERY_PASSWORD, else asked on the terminal);\n"
+     "F - is the standard input"},
+};
+
 struct CommandHelp {
   const char* name;
   const char* operands;
@@ -142,7 +168,7 @@ struct CommandHelp {
   const char* statuses;
 };
 
-const char kStatuses[] = "0 done, 1 failed, 2 wrong usage, 130 interrupted";
+const char kStatuses[] = "0 done, 1 failed, 2 wrong usage, 130 interrupted (Ctrl-C;\n143 SIGTERM, 129 SIGHUP)";
 
 const CommandHelp kCommandHelp[] = {
     {"info", "FILE", "format, notes, depth, title, author, UID, generator, size of a document", "",
@@ -153,17 +179,21 @@ const CommandHelp kCommandHelp[] = {
      "quillery --to-password-file new.pw convert notes.qyd notes.qye", kStatuses},
     {"dump", "IN OUT",
      "write the decoded contents of a container (.qye, .qyz) as .qyd or .html,\n"
-     "                     or an encrypted database (.qyde) as a plain one (.qydb)",
-     "", "quillery dump notes.qyz plain.qyd", kStatuses},
+     "or an encrypted database (.qyde) as a plain one (.qydb)",
+     "The contents are written as they are, in the native markup, whatever OUT's\n"
+     "extension: under an .html name they read back as one note (an .html file is\n"
+     "read as a page). A .qyd OUT keeps the note tree.\n",
+     "quillery dump notes.qyz plain.qyd", kStatuses},
     {"generate", "N OUT", "write a sample document of N notes with every feature", "",
      "quillery --seed 7 generate 3000 sample.qyd", kStatuses},
     {"compare", "A B", "load two documents; print \"equal\" or the first difference", "",
      "quillery --ignore-uid compare notes.qyd notes.qyz",
-     "0 equal, 1 different, 2 trouble (a file cannot be loaded) or wrong usage,\n130 interrupted"},
+     "0 equal, 1 different, 2 trouble (a file cannot be loaded) or wrong usage,\n"
+     "130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP)"},
     {"formats", "", "list the formats: extension, id, document or export, name", "", "quillery formats",
      "0 done, 1 the list could not be written, 2 wrong usage"},
     {"help", "[COMMAND]", "this text, or the options, an example and the exit statuses\n"
-                          "                     of one command (also: quillery COMMAND --help)",
+                          "of one command (also: quillery COMMAND --help)",
      "", "quillery help convert", "0 done, 2 no such command"},
 };
 
@@ -173,11 +203,11 @@ const CommandHelp* FindCommand(const std::string& name) {
   return nullptr;
 }
 
-bool Serves(const OptionSpec& o, const std::string& command) {
-  if (!o.commands) return true;
-  const std::string list = std::string(" ") + o.commands + " ";
-  return list.find(" " + command + " ") != std::string::npos;
+bool InList(const char* list, const std::string& word) {
+  return (std::string(" ") + list + " ").find(" " + word + " ") != std::string::npos;
 }
+
+bool Serves(const OptionSpec& o, const std::string& command) { return !o.commands || InList(o.commands, command); }
 
 // Lines after the first are indented to the column of the first.
 void PutIndented(const char* text, int column) {
@@ -188,14 +218,18 @@ void PutIndented(const char* text, int column) {
   fputc('\n', stdout);
 }
 
-void PutOption(const OptionSpec& o) {
+// command: the command whose help lists it; empty in the general help.
+void PutOption(const OptionSpec& o, const std::string& command) {
   std::string head = o.shortName ? std::string("  -") + o.shortName + ", " : std::string("      ");
   head += o.name;
   if (o.value) head += std::string(" ") + o.value;
   const int column = 28;
   printf("%-*s", column, head.c_str());
   if (head.size() >= static_cast<size_t>(column)) printf("\n%*s", column, "");
-  PutIndented(o.help, column);
+  const char* help = o.help;
+  for (const NarrowHelp& n : kNarrowHelp)
+    if (!command.empty() && o.name == std::string(n.option) && InList(n.commands, command)) help = n.help;
+  PutIndented(help, column);
 }
 
 void PutStatuses(const char* statuses) {
@@ -207,10 +241,11 @@ void PrintUsage() {
   printf("usage: quillery [options] COMMAND OPERANDS\n\ncommands:\n");
   for (const CommandHelp& c : kCommandHelp) {
     const std::string head = std::string(c.name) + (*c.operands ? " " : "") + c.operands;
-    printf("  %-18s %s\n", head.c_str(), c.summary);
+    printf("  %-18s ", head.c_str());
+    PutIndented(c.summary, 21);
   }
   printf("\noptions (\"--name=value\" is \"--name value\"; \"--\" ends the options):\n");
-  for (const OptionSpec& o : kOptions) PutOption(o);
+  for (const OptionSpec& o : kOptions) PutOption(o, std::string());
   PutStatuses(kStatuses);
   printf("             compare: 0 equal, 1 different, 2 trouble\n");
   printf("\nA failure prints one line; the number in parentheses at its end names the cause:\n%s",
@@ -226,7 +261,7 @@ void PrintCommandHelp(const CommandHelp& c) {
     if (!o.commands || !Serves(o, c.name)) continue;
     if (!any) printf("\noptions:\n");
     any = true;
-    PutOption(o);
+    PutOption(o, c.name);
   }
   printf("\n(and the options of every command: --log-level, -q, --help, --version)\n");
   printf("\nexample: %s\n", c.example);
@@ -319,6 +354,9 @@ int ParseCommandLine(int argc, char** argv, HostOptions& opt) {
     return kExitOk;
   }
   if (!FindCommand(command)) return Usage("unknown command: " + command + " (see quillery --help)");
+  // The standard input can be read once.
+  if (opt.hasPassword && opt.hasToPassword && opt.passwordFile == "-" && opt.toPasswordFile == "-")
+    return Usage("--password-file and --to-password-file cannot both read the standard input");
   for (const OptionSpec* o : given)
     if (!Serves(*o, command))
       return Usage(std::string(o->name) + " does not apply to " + command + " (see quillery help " + command + ")");

@@ -1,6 +1,8 @@
 #include "HostCommands.h"
 
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,13 +38,15 @@ namespace {
 // Prints "cannot VERB PATH: WHAT" and gives the exit status: interrupted
 // when a signal stopped the work, failed otherwise.
 int Fail(const char* verb, const std::string& path, const std::string& what) {
-  // Whatever broke off after Ctrl-C, the cause is the one word for it.
+  // Whatever broke off after Ctrl-C, the cause is the one word for it
+  // (told already when the signal came during an export).
   const std::string cause = WasInterrupted() ? std::string("interrupted") : what;
-  fprintf(stderr, "cannot %s %s: %s\n", verb, Printable(path).c_str(), cause.c_str());
-  return WasInterrupted() ? kExitInterrupted : kExitFailed;
+  if (!InterruptLineSaid()) fprintf(stderr, "cannot %s %s: %s\n", verb, Printable(path).c_str(), cause.c_str());
+  return WasInterrupted() ? InterruptedStatus() : kExitFailed;
 }
 
 std::string WithCode(const std::string& text, int code) { return text + " (" + std::to_string(code) + ")"; }
+std::string WithSaveCode(const std::string& text, int result) { return WithCode(text, SaveCauseNumber(result)); }
 // The engine's reason for a failed save when it named one (a full disk, a
 // target in use), else the text of the result code.
 std::string SaveFailure(int result) {
@@ -52,17 +56,26 @@ std::string SaveFailure(int result) {
 }
 
 // Why an existing input cannot be read as a document without harm: only a
-// regular file is opened (a pipe or a device would block or never end), and
-// an empty one would be taken for a new document (tables written into it).
-// Empty when there is no such reason.
+// regular file is opened (a pipe or a device would block or never end; a
+// kernel's file under /proc or /sys tells no size), and an empty one would
+// be taken for a new document (tables written into it). Empty when there is
+// no such reason; else the cause with its number.
 std::string InputProblem(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return std::string();
-  if (S_ISDIR(st.st_mode)) return "it is a folder";
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  if (st.st_size == 0) return "empty file";
+  if (S_ISDIR(st.st_mode)) return WithCode("it is a folder", DOC_LOAD_NOT_OPEN);
+  if (!S_ISREG(st.st_mode)) return WithCode("not a regular file", DOC_LOAD_NOT_OPEN);
+  struct statfs fs;
+  if (statfs(path.c_str(), &fs) == 0 && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC))
+    return WithCode("not a regular file (a file of the kernel under /proc or /sys)", DOC_LOAD_NOT_OPEN);
+  if (st.st_size == 0) return WithCode("empty file", DOC_LOAD_FORMAT_ERROR);
   return std::string();
 }
+
+// The number of a save's failure that has no result code of its own: the
+// existing target stays (a folder, a file not to be replaced), or a step
+// before the writing failed.
+const int kKeptTarget = DOC_SAVE_RENAME_FAILED;
 
 bool IsFolder(const std::string& path) {
   struct stat st;
@@ -77,11 +90,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 // An existing output is replaced only when the user asked for it: a typo in
 // an output name must not wipe a notebook. A dangling symlink counts too.
-int CheckOverwrite(const HostOptions& opt, const std::string& out) {
+int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* verb) {
   struct stat st;
   if (opt.force || lstat(out.c_str(), &st) != 0) return kExitOk;
-  fprintf(stderr, "%s exists (use --force to replace it)\n", Printable(out).c_str());
-  return kExitFailed;
+  return Fail(verb, out, WithSaveCode("it exists (use --force to replace it)", kKeptTarget));
 }
 
 bool IsEncryptedFormat(int id) {
@@ -106,7 +118,7 @@ int CheckToPassword(const HostOptions& opt, const std::string& out) {
 // False when Ctrl-C stopped it.
 bool FetchAllNotes(NoteDocument& doc) {
   FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
-  if (!dyn) return true;
+  if (!dyn) return !WasInterrupted();
   for (int i = 0; i < doc.GetNodeCount(); ++i) {
     if (WasInterrupted()) return false;
     dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
@@ -134,13 +146,14 @@ class Host {
   // Loads path into doc; 0, or the exit status after the error line.
   // readOnly: the command only reads the file, which stays byte-identical
   // (a database of an older version is refused rather than upgraded).
-  int Load(NoteDocument& doc, const std::string& path, bool readOnly) {
+  // verb: what the error line says the command could not do.
+  int Load(NoteDocument& doc, const std::string& path, bool readOnly, const char* verb = "load") {
     const std::string problem = InputProblem(path);
-    if (!problem.empty()) return Fail("load", path, problem);
+    if (!problem.empty()) return Fail(verb, path, problem);
     doc.SetGuiController(&m_gui);
     const char* password = nullptr;
     const int id = NoteDocument::GetFormatFromFileName(path);
-    if (int status = LoadPassword(path, id, password)) return status;
+    if (int status = LoadPassword(path, id, password, verb)) return status;
     ResetProgress();
     int result;
     {
@@ -150,7 +163,7 @@ class Host {
     }
     if (result != DOC_LOAD_OK) {
       const std::string reason = quillery::TakeFailureReason();
-      return Fail("load", path, WithCode(reason.empty() ? LoadResultText(result) : reason, result));
+      return Fail(verb, path, WithCode(reason.empty() ? LoadResultText(result) : reason, result));
     }
     // Opening a document selects the note it was left at: the native format
     // keeps its place, a database the note selected when it was saved (which
@@ -158,7 +171,7 @@ class Host {
     if (doc.m_nLastNoteIdx < 0) doc.m_nLastNoteIdx = doc.m_nStartNoteIdx;
     doc.m_nCurrentNoteIdx = doc.m_nLastNoteIdx;
     // A load that ended before it saw the cancel flag still counts as stopped.
-    if (WasInterrupted()) return Fail("load", path, WithCode(LoadResultText(DOC_LOAD_ABORTED), DOC_LOAD_ABORTED));
+    if (WasInterrupted()) return Fail(verb, path, WithCode(LoadResultText(DOC_LOAD_ABORTED), DOC_LOAD_ABORTED));
     return kExitOk;
   }
 
@@ -201,13 +214,15 @@ class Host {
     const int id = NoteDocument::GetFormatFromFileName(path);
     if (id < 1 || !FileFormatFactory::Get().IsRegistered(id))
       return Fail(verb, path, SaveFailure(DOC_SAVE_UNKNOWN_FORMAT));
-    if (IsFolder(path)) return Fail(verb, path, "it is a folder");
+    if (IsFolder(path)) return Fail(verb, path, WithSaveCode("it is a folder", kKeptTarget));
     if (id == FORMAT_HTML && m_opt.html.frames) {
       const std::string tmpl = FindFramesTemplate(m_opt.html);
       if (tmpl.empty())
         return Fail(verb, path,
-                    m_opt.html.templateDir.empty() ? "the frames template is not installed (give one with --template DIR)"
-                                                   : "the frames template " + m_opt.html.templateDir + " is no folder");
+                    WithSaveCode(m_opt.html.templateDir.empty()
+                                     ? "the frames template is not installed (give one with --template DIR)"
+                                     : "the frames template " + m_opt.html.templateDir + " is no folder",
+                                 DOC_SAVE_ERROR));
       m_gui.SetFramesTemplateDir(tmpl);
     }
     return kExitOk;
@@ -222,14 +237,18 @@ class Host {
     const char* password = nullptr;
     if (IsEncryptedFormat(NoteDocument::GetFormatFromFileName(path))) {
       password = m_gui.GetPassword(path.c_str(), true);
-      if (!password) return Fail("save", path, m_gui.Failure());
+      if (!password) return Fail("save", path, WithSaveCode(m_gui.Failure(), DOC_SAVE_ERROR));
     }
     int walkType = WALK_ALL, startIdx = -1;
     if (NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML) {
       const std::string why = ApplyExportOptions(doc, m_opt.html, walkType, startIdx);
-      if (!why.empty()) return Fail("save", path, why);
+      if (!why.empty()) return Fail("save", path, WithSaveCode(why, DOC_SAVE_ERROR));
     }
     ResetProgress();
+    // Removing the pages of a large export that Ctrl-C stopped takes a
+    // while: the user is told at once what happens.
+    const bool exporting = NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML;
+    if (exporting) SetInterruptLine("cannot save " + Printable(path) + ": interrupted, removing the partial export");
     int result;
     {
       ProgressBar bar("saving " + path, m_opt.progress);
@@ -237,6 +256,7 @@ class Host {
       result = doc.Save(path.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
     }
+    if (exporting) SetInterruptLine(std::string());
     // A signal that came after the save's last cancel check did not stop it:
     // the file is complete and in place, so it is not reported as unsaved.
     if (result != DOC_SAVE_OK) return Fail("save", path, SaveFailure(result));
@@ -245,10 +265,9 @@ class Host {
 
   TerminalController& Gui() { return m_gui; }
 
- private:
   // The password of an encrypted document that exists; 0, or the exit
   // status after the error line.
-  int LoadPassword(const std::string& path, int id, const char*& password) {
+  int LoadPassword(const std::string& path, int id, const char*& password, const char* verb = "load") {
     password = nullptr;
     if (id < 1 || !IsEncryptedFormat(id) || !File64::PathExists(path)) return kExitOk;
     // Asked once per file: an info that ends up loading the whole file does
@@ -258,13 +277,15 @@ class Host {
       return kExitOk;
     }
     password = m_gui.GetPassword(path.c_str(), false);
-    if (!password) return Fail("load", path, m_gui.Failure());
+    if (!password) return Fail(verb, path, WithCode(m_gui.Failure(), DOC_LOAD_WRONG_PASSWORD));
     m_askedPath = path;
     m_asked = password;
     password = m_asked.c_str();
     return kExitOk;
   }
 
+
+ private:
   std::string m_askedPath, m_asked;  // the last file a password was given for, and that password
 
   const HostOptions& m_opt;
@@ -365,7 +386,7 @@ int CmdConvert(const HostOptions& opt) {
   // the temporary file's other name must not make it count as a copy.
   const bool inPlace = SameFile(in, out);
   if (!inPlace)
-    if (int status = CheckOverwrite(opt, out)) return status;
+    if (int status = CheckOverwrite(opt, out, "save")) return status;
   const bool keepID = opt.keepID || inPlace;
   NoteDocument doc;
   // The source stays as it is, unless it is the target.
@@ -380,9 +401,11 @@ int CmdDump(const HostOptions& opt) {
   std::unique_ptr<FormatIO_Base> fmt(id > 0 ? FileFormatFactory::Get().CreateFileFormat(id) : nullptr);
   if (!fmt) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_UNKNOWN_FORMAT), DOC_LOAD_UNKNOWN_FORMAT));
   if (id != FORMAT_QYE && id != FORMAT_QYZ && id != FORMAT_QYDE)
-    return Fail("dump", in, "only containers (.qye, .qyz) and encrypted databases (.qyde) can be dumped");
+    return Fail("dump", in,
+                WithCode("only containers (.qye, .qyz) and encrypted databases (.qyde) can be dumped",
+                         DOC_LOAD_UNKNOWN_FORMAT));
   // The decoded copy would replace the only encoded one.
-  if (SameFile(in, out)) return Fail("dump", out, "it is the input file");
+  if (SameFile(in, out)) return Fail("dump", out, WithSaveCode("it is the input file", kKeptTarget));
   // The output is named for what it holds: a native document (or a page)
   // for a container, a plain database for an encrypted one.
   const int outId = NoteDocument::GetFormatFromFileName(out);
@@ -395,19 +418,24 @@ int CmdDump(const HostOptions& opt) {
   if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
   const std::string problem = InputProblem(in);
   if (!problem.empty()) return Fail("dump", in, problem);
-  if (IsFolder(out)) return Fail("dump", out, "it is a folder");
-  if (int status = CheckOverwrite(opt, out)) return status;
+  if (IsFolder(out)) return Fail("dump", out, WithSaveCode("it is a folder", kKeptTarget));
+  if (int status = CheckOverwrite(opt, out, "dump")) return status;
   Host host(opt);
   const char* password = nullptr;
-  if (fmt->IsEncrypted()) {
-    password = host.Gui().GetPassword(in.c_str(), false);
-    if (!password) return Fail("dump", in, host.Gui().Failure());
-  }
+  if (int status = host.LoadPassword(in, id, password, "dump")) return status;
   TempOutput tmp(out, id == FORMAT_QYDE);
-  if (int err = tmp.Error()) return Fail("dump", out, quillery::ReasonForErrno(err));
+  if (int err = tmp.Error())
+    return Fail("dump", out, WithSaveCode(quillery::ReasonForErrno(err), quillery::SaveResultForErrno(err)));
   ResetProgress();
-  if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password))
-    return Fail("dump", in, "cannot decode it (wrong password, or a damaged file)");
+  if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password)) {
+    if (WasInterrupted()) return Fail("dump", in, "interrupted");
+    // Why it could not be decoded is told as a load tells it (a wrong
+    // password fails at the header, at once); a file that loads was
+    // readable, and its copy could not be written.
+    NoteDocument doc;
+    if (int status = host.Load(doc, in, true, "dump")) return status;
+    return Fail("dump", out, WithSaveCode(SaveResultText(DOC_SAVE_WRITE_ERROR), DOC_SAVE_WRITE_ERROR));
+  }
   if (WasInterrupted()) return Fail("dump", in, "interrupted");
   quillery::ClearFailureReason();
   if (int result = tmp.Commit()) return Fail("dump", out, SaveFailure(result));
@@ -425,13 +453,15 @@ int CmdGenerate(const HostOptions& opt) {
   Host host(opt);
   if (int status = host.CheckTarget(out, "save")) return status;
   if (int status = CheckToPassword(opt, out)) return status;
-  if (int status = CheckOverwrite(opt, out)) return status;
+  if (int status = CheckOverwrite(opt, out, "save")) return status;
   StopWatch sw;
   NoteDocument doc;
   quillery::NotebookOptions no;
   no.nNotes = static_cast<int>(n);
   no.nSeed = opt.seed;
+  no.stop = WasInterrupted;
   const quillery::NotebookStats st = quillery::MakeSampleNotebook(doc, no);
+  if (WasInterrupted()) return Fail("save", out, "interrupted");
   if (int status = host.Save(doc, out, true)) return status;
   if (opt.quiet) return kExitOk;
   printf("wrote %s: %s in %s, %s, %s, %s, %s, %s, %s, %s; %s in %.2f s\n", Printable(out).c_str(),
@@ -448,13 +478,17 @@ int CmdCompare(const HostOptions& opt) {
   Host host(opt);
   NoteDocument a, b;
   // 1 is kept for "different": a file that cannot be compared is trouble.
-  if (int status = host.Load(a, opt.args[1], true)) return status == kExitInterrupted ? status : TroubleStatus(opt);
-  if (int status = host.Load(b, opt.args[2], true)) return status == kExitInterrupted ? status : TroubleStatus(opt);
+  if (int status = host.Load(a, opt.args[1], true)) return WasInterrupted() ? status : TroubleStatus(opt);
+  if (int status = host.Load(b, opt.args[2], true)) return WasInterrupted() ? status : TroubleStatus(opt);
   if (!FetchAllNotes(a) || !FetchAllNotes(b)) return Fail("load", opt.args[1], "interrupted");
   quillery::DocCompareOptions co;
   co.bUID = co.bDeletions = !opt.ignoreUID;
+  co.stop = WasInterrupted;
   std::string diff;
-  if (!quillery::CompareDocuments(a, b, &diff, co)) {
+  const bool equal = quillery::CompareDocuments(a, b, &diff, co);
+  // A verdict reached after Ctrl-C may be a stopped comparison's.
+  if (WasInterrupted()) return Fail("compare", opt.args[1], "interrupted");
+  if (!equal) {
     if (!opt.quiet) printf("different: %s\n", Printable(diff).c_str());
     return kExitFailed;
   }

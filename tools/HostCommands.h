@@ -25,7 +25,7 @@ enum ExitStatus {
   kExitOk = 0,
   kExitFailed = 1,        // the command failed (compare: found a difference)
   kExitUsage = 2,         // wrong command line (compare: also any trouble)
-  kExitInterrupted = 130, // stopped by Ctrl-C
+  kExitInterrupted = 130, // stopped by Ctrl-C (SIGTERM 143, SIGHUP 129: InterruptedStatus)
 };
 
 struct HostOptions {

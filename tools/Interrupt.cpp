@@ -3,9 +3,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 
+#include "base/InstallSection.h"
 #include "base/Progress.h"
 #include "base/SafeSave.h"
 
@@ -13,36 +16,61 @@ namespace quillery_host {
 namespace {
 
 volatile sig_atomic_t g_signals = 0;
+volatile sig_atomic_t g_firstSignal = 0;
 struct termios g_tty;
 volatile sig_atomic_t g_ttyFd = -1;
 volatile sig_atomic_t g_stderrTty = 0;
+// The line of SetInterruptLine, with its line feed; length 0: none.
+char g_line[1024];
+std::atomic<int> g_lineLength{0};
+volatile sig_atomic_t g_lineSaid = 0;
 
-// The one line of a hard stop, in the words of every other Ctrl-C failure.
-// A progress bar on the terminal is erased first; nothing else goes to a
-// file or pipe.
-void SayInterrupted() {
+void Say(const char* text, size_t length) {
   static const char kErase[] = "\r\033[K";
-  static const char kMsg[] = "interrupted\n";
+  // A progress bar on the terminal is erased first.
   if (g_stderrTty) (void)!write(STDERR_FILENO, kErase, sizeof(kErase) - 1);
-  (void)!write(STDERR_FILENO, kMsg, sizeof(kMsg) - 1);
+  (void)!write(STDERR_FILENO, text, length);
 }
 
-void OnSignal(int) {
+// The one line of a hard stop, in the words of every other Ctrl-C failure;
+// nothing when the first signal's line was said.
+void SayInterrupted() {
+  static const char kMsg[] = "interrupted\n";
+  if (!g_lineSaid) Say(kMsg, sizeof(kMsg) - 1);
+}
+
+// Ends the process at once. After an install that committed, the target
+// holds the new document: the command did its work, and the status says so.
+void HardStop(bool committed) {
+  if (committed) _exit(0);
+  quillery::RemovePendingTempFiles();
+  SayInterrupted();
+  _exit(InterruptedStatus());
+}
+
+void OnSignal(int signo) {
   if (g_ttyFd >= 0) {  // at a prompt: nothing to cancel, restore the echo
     tcsetattr(g_ttyFd, TCSAFLUSH, &g_tty);
     (void)!write(g_ttyFd, "\n", 1);  // ends the prompt's line
+    g_firstSignal = signo;
     SayInterrupted();
-    _exit(130);
+    _exit(InterruptedStatus());
   }
   if (g_signals++ == 0) {
+    g_firstSignal = signo;
     // std::atomic<bool> is lock-free here, so the store is safe in a handler.
     ProgressInfo::SetCanceled(true);
+    if (const int n = g_lineLength.load()) {
+      Say(g_line, static_cast<size_t>(n));
+      g_lineSaid = 1;
+    }
     return;
   }
-  quillery::RemovePendingTempFiles();
-  SayInterrupted();
-  _exit(130);
+  if (quillery::InstallSection::DeferStop()) return;
+  HardStop(quillery::InstallSection::Committed());
 }
+
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 }  // namespace
 
@@ -53,12 +81,16 @@ void InstallInterruptHandler() {
   sa.sa_handler = OnSignal;
   sa.sa_flags = SA_RESTART;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  // One handler at a time, whichever thread the signal reaches.
+  for (int s : kSignals) sigaddset(&sa.sa_mask, s);
+  for (int s : kSignals) sigaction(s, &sa, nullptr);
   signal(SIGXFSZ, SIG_IGN);
+  quillery::InstallSection::SetStopFunction(HardStop);
 }
 
 bool WasInterrupted() { return g_signals != 0; }
+
+int InterruptedStatus() { return 128 + (g_firstSignal ? static_cast<int>(g_firstSignal) : SIGINT); }
 
 void ResetProgress() {
   ProgressInfo::Reset();
@@ -71,5 +103,16 @@ void SetPromptTerminal(int fd, const struct termios* saved) {
   g_tty = *saved;
   g_ttyFd = fd;
 }
+
+void SetInterruptLine(const std::string& line) {
+  // The handler reads the text only while the length is set.
+  g_lineLength.store(0);
+  const size_t n = std::min(line.size(), sizeof(g_line) - 1);
+  memcpy(g_line, line.data(), n);
+  g_line[n] = '\n';
+  if (n) g_lineLength.store(static_cast<int>(n + 1));
+}
+
+bool InterruptLineSaid() { return g_lineSaid != 0; }
 
 }  // namespace quillery_host

@@ -1,12 +1,15 @@
 #pragma once
 
-// Ctrl-C for the command-line host. The first SIGINT (or SIGTERM) asks the
-// running load or save to stop through ProgressInfo's cancel flag; the
-// engine then ends with "cancelled" and removes what it was writing, and the
-// host reports the failure as "interrupted" (the one word for Ctrl-C). A
-// second signal ends the process at once, after removing the temporary
-// files of the saves under way (quillery::TempFile), so no partial file is
-// left behind either way.
+// Ctrl-C for the command-line host. The first SIGINT (or SIGTERM, SIGHUP)
+// asks the running load or save to stop through ProgressInfo's cancel flag;
+// the engine then ends with "cancelled" and removes what it was writing, and
+// the host reports the failure as "interrupted" (the one word for Ctrl-C),
+// with the status 128 + the signal's number (130, 143, 129). A second signal
+// ends the process at once, after removing the temporary files of the saves
+// under way (quillery::TempFile), so no partial file is left behind either
+// way; while a save installs its new content (quillery::InstallSection) the
+// stop waits for the install to commit or roll back, and the status says
+// which: 0 when the target holds the new document.
 // During a password prompt the first signal ends the process at once, after
 // restoring the terminal's echo.
 //
@@ -24,11 +27,18 @@ namespace quillery_host {
 void InstallInterruptHandler();
 // True once a signal asked to stop.
 bool WasInterrupted();
+// The exit status of a command a signal stopped: 128 + the first signal.
+int InterruptedStatus();
 // ProgressInfo::Reset for the next load or save, keeping the cancel flag
 // raised once a signal asked to stop.
 void ResetProgress();
 // A prompt runs on the terminal fd whose settings before the prompt are
 // *saved; fd -1 ends the prompt.
 void SetPromptTerminal(int fd, const struct termios* saved);
+// While an export is written, the line the first signal prints at once
+// (removing a large partial export takes a while); empty: none.
+void SetInterruptLine(const std::string& line);
+// True when the first signal printed that line (the failure is told then).
+bool InterruptLineSaid();
 
 }  // namespace quillery_host

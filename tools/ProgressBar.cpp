@@ -33,6 +33,9 @@ ProgressBar::~ProgressBar() {
 }
 
 void ProgressBar::Update(int64_t current, int64_t total) {
+  // After a signal the line below the bar tells what happens; no bar
+  // follows it.
+  if (ProgressInfo::IsCanceled()) return;
   const int64_t now = NowMs();
   if (now - m_start < kDelayMs || now - m_lastDraw < kRedrawMs) return;
   m_lastDraw = now;

@@ -95,14 +95,16 @@ bool TerminalController::Prompt(const std::string& question, std::string& answer
 
 bool ReadPasswordFile(const std::string& path, std::string& password) {
   password.clear();
-  FILE* f = fopen(path.c_str(), "rb");
+  // "-" is the standard input (a password piped in, never on the command line).
+  const bool standardInput = path == "-";
+  FILE* f = standardInput ? stdin : fopen(path.c_str(), "rb");
   if (!f) return false;
   char buf[4096];
   size_t n;
   while ((n = fread(buf, 1, sizeof(buf), f)) > 0) password.append(buf, n);
   const bool ok = !ferror(f);
   const int err = errno;
-  fclose(f);
+  if (!standardInput) fclose(f);
   if (!ok) {
     errno = err;
     return false;

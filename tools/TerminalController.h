@@ -52,8 +52,8 @@ class TerminalController : public GuiControllerBase {
   std::string m_framesTemplate;
 };
 
-// Reads a password file: its contents without one trailing line break.
-// False (with errno set) when the file cannot be read.
+// Reads a password file ("-": the standard input): its contents without one
+// trailing line break. False (with errno set) when the file cannot be read.
 bool ReadPasswordFile(const std::string& path, std::string& password);
 
 }  // namespace quillery_host

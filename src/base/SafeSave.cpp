@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/InstallSection.h"
 #include "base/Log.h"
 
 namespace quillery {
@@ -187,6 +188,7 @@ int TempFile::Sync() {
 
 int TempFile::RenameOver(const std::string& target, bool noReplace) {
   if (m_fd < 0) return EBADF;
+  InstallSection install;
   int rc;
   if (noReplace) {
     rc = renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
@@ -199,6 +201,7 @@ int TempFile::RenameOver(const std::string& target, bool noReplace) {
     rc = rename(m_path.c_str(), target.c_str());
   }
   if (rc != 0) return errno;
+  install.Commit();
   // The folder entry must be on the disk as well as the bytes.
   const size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));

@@ -321,6 +321,7 @@ bool CompareDocuments(const NoteDocument& a, const NoteDocument& b, std::string*
     }
   }
   for (int i = 0; i < a.GetNodeCount(); ++i) {
+    if (options.stop && options.stop()) return d.Fail("stopped");
     const NoteNode& na = a.GetNodeByIdx(i);
     d.SetContext("note " + std::to_string(i) + " [" + na.m_strID + "] " + Show(na.m_strTitle));
     auto it = byID.find(na.m_strID);

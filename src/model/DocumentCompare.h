@@ -34,6 +34,7 @@ struct DocCompareOptions {
   bool bDeletions = true;  // deleted-note and deleted-attachment records (dropped likewise)
   bool bHashes = true;     // notes' text and HTML hashes
   bool bLastNote = true;   // the last-note index
+  bool (*stop)() = nullptr;  // polled between notes: true ends the comparison (false, "stopped")
 };
 
 // True when the documents are equal in the sense above. Otherwise false, and

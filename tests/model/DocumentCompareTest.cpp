@@ -229,4 +229,15 @@ TEST(DocumentCompare, BuiltInIconsCompareByName) {
   EXPECT_NE(diff.find("icon type"), std::string::npos) << diff;
 }
 
+TEST(DocumentCompare, AStopEndsItWithoutAVerdictOfEqual) {
+  NoteDocument a, b;
+  Build(a);
+  Build(b);
+  DocCompareOptions o;
+  o.stop = []() { return true; };
+  std::string diff;
+  EXPECT_FALSE(CompareDocuments(a, b, &diff, o));
+  EXPECT_NE(diff.find("stopped"), std::string::npos) << diff;
+}
+
 }  // namespace

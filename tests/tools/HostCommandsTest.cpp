@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -54,6 +55,8 @@ TEST(HostCommandLine, UsageErrorsGiveStatusTwo) {
   ExpectOneLine(r, {"convert takes 2 operands"});
   r = RunHost(t.Path(), {"--clone-mode", "x", "info", "a.qyd"});
   EXPECT_EQ(r.status, 2);
+  r = RunHost(t.Path(), {"--clone-mode", "0", "convert", "a.qyd", "b.qyd"});
+  EXPECT_EQ(r.err, "--clone-mode takes 1, 2, 3 or 4 (see quillery help convert)\n");
   r = RunHost(t.Path(), {"generate", "-5", t / "a.qyd"});
   EXPECT_EQ(r.status, 2);
   r = RunHost(t.Path(), {"--help"});
@@ -124,6 +127,40 @@ TEST(HostCommandLine, DiskFullLeavesNoTargetAndKeepsTheOldOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ReadAll(t / "old.qyd"), "the previous file");
   EXPECT_EQ(Entries(t.Path()), (std::vector<std::string>{"old.qyd"}));  // no temporary file left
+}
+
+// Every failure line names its cause with its number, the one `info` gives
+// for the same file.
+TEST(HostCommandLine, FailureLinesNameTheirCauseWithItsNumber) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20", t / "a.qyd"}).status, 0);
+  WriteFile(t / "pw", "right\n");
+  HostCall call;
+  call.stdinFile = t / "pw";  // "-" is the standard input
+  call.args = {"--to-password-file", "-", "convert", t / "a.qyd", t / "a.qye"};
+  ASSERT_EQ(RunHost(t.Path(), call).status, 0);
+  WriteFile(t / "e.qyd", "");
+  mkdir((t / "d.qyd").c_str(), 0700);
+  ASSERT_EQ(symlink("/proc/self/status", (t / "k.qyd").c_str()), 0);
+  WriteFile(t / "p_files", "mine");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"info", t / "d.qyd"}, "load " + (t / "d.qyd") + ": it is a folder (7)"},
+      {{"info", t / "e.qyd"}, "load " + (t / "e.qyd") + ": empty file (5)"},
+      {{"info", t / "k.qyd"},
+       "load " + (t / "k.qyd") + ": not a regular file (a file of the kernel under /proc or /sys) (7)"},
+      {{"generate", "3", t / "a.qyd"}, "save " + (t / "a.qyd") + ": it exists (use --force to replace it) (13)"},
+      {{"--password-file", t / "p_files", "dump", t / "a.qye", t / "x.qyd"},
+       "dump " + (t / "a.qye") + ": wrong or empty password (3)"},
+      {{"convert", "--files", t / "a.qyd", t / "p.html"},
+       "save " + (t / "p.html") + ": " + (t / "p_files") + " stands where a folder of the export goes (10)"}};
+  for (const auto& c : cases) {
+    HostRun r = RunHost(t.Path(), c.first);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cannot " + c.second + "\n");
+  }
+  EXPECT_EQ(ReadAll(t / "p_files"), "mine");
+  call.args = {"--password-file", "-", "info", t / "a.qye"};
+  EXPECT_EQ(RunHost(t.Path(), call).status, 0);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ TEST(HostConventions, AnExistingOutputIsReplacedOnlyWithForce) {
   const std::string original = ReadAll(t / "a.qyd");
   HostRun r = RunHost(t.Path(), {"--seed", "2", "generate", "5", t / "a.qyd"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, (t / "a.qyd") + " exists (use --force to replace it)\n");
+  EXPECT_EQ(r.err, "cannot save " + (t / "a.qyd") + ": it exists (use --force to replace it) (13)\n");
   EXPECT_TRUE(ReadAll(t / "a.qyd") == original);
   WriteFile(t / "b.qyz", "older");
   WriteFile(t / "c.qyd", "older");
@@ -195,7 +195,7 @@ TEST(HostConventions, OneLinePerFailureAndThePromptAsksAgain) {
   EXPECT_EQ(Status(t, {"--password-file", t / "pw", "compare", "--ignore-uid", t / "a.qyd", t / "b.qye"}), 0);
   r = ConvertAtThePrompt(t, "c.qye", {{"one", "two"}, {"three", "four"}, {"five", "six"}});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "cannot save " + (t / "c.qye") + ": the passwords differed 3 times\n");
+  EXPECT_EQ(r.err, "cannot save " + (t / "c.qye") + ": the passwords differed 3 times (17)\n");
   EXPECT_FALSE(Exists(t / "c.qye"));
 
   // A number in parentheses names one cause, load or save; --help explains each.

@@ -41,6 +41,7 @@ struct HostCall {
   bool brokenStdout = false;     // stdout is a pipe nobody reads (SIGPIPE ignored): writes fail
   std::string terminal;          // a pseudo-terminal to be the program's terminal (prompts)
   std::string cwd;               // the folder it runs in (default: the test's)
+  std::string stdinFile;         // the file its standard input reads (default: /dev/null)
 };
 
 // Starts the program; returns its pid. stdout and stderr go to the files.
@@ -49,7 +50,7 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
   if (pid != 0) return pid;
   const int fo = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const int fe = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const int fi = open("/dev/null", O_RDONLY);
+  const int fi = open(call.stdinFile.empty() ? "/dev/null" : call.stdinFile.c_str(), O_RDONLY);
   if (fo < 0 || fe < 0 || fi < 0) _exit(126);
   dup2(fi, 0);
   dup2(fo, 1);

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <string>
 
+#include "base/InstallSection.h"
 #include "common/TempDir.h"
 #include "formats/containers/FormatIO_ZlibHTML.h"
 #include "formats/native/FormatIOHtml.h"
@@ -116,5 +117,46 @@ TEST_P(SaveCrash, TheTargetKeepsTheOldOrTheNewDocument) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDocumentFormat, SaveCrash, ::testing::Values("qydb", "qyde", "qyd", "qyz"));
+
+// A host's hard stop (a second Ctrl-C) that comes while a database save
+// writes into its target waits for the install to end and learns whether it
+// committed, so the status it gives cannot contradict the target.
+std::atomic<int> g_deferred{0}, g_stops{0}, g_failAt{-1};
+std::atomic<bool> g_committed{false};
+
+int StopDuringInstall(bool, sqlite3_int64, int) {
+  if (!quillery::InstallSection::DeferStop()) return SQLITE_OK;  // building the new file
+  return g_deferred++ == g_failAt ? SQLITE_IOERR_WRITE : SQLITE_OK;
+}
+
+TEST(SaveInstall, AStopDuringADatabaseInstallWaitsAndKnowsWhetherItCommitted) {
+  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+  quillery_test::TempDir dir;
+  const std::string target = dir / "t.qydb";
+  NoteDocument before, after;
+  quillery::NotebookOptions o;
+  o.nNotes = 40;
+  quillery::MakeSampleNotebook(before, o);
+  o.nNotes = 60;
+  quillery::MakeSampleNotebook(after, o);
+  quillery::InstallSection::SetStopFunction([](bool committed) { ++g_stops, g_committed = committed; });
+  quillery::CodecVfsSetWriteHook(StopDuringInstall);
+  for (int failAt : {-1, 2}) {  // the install commits; a write of it fails
+    ASSERT_EQ(Save(before, target), DOC_SAVE_OK);
+    g_deferred = g_stops = 0;
+    g_failAt = failAt;
+    EXPECT_EQ(Save(after, target) == DOC_SAVE_OK, failAt < 0);
+    g_failAt = -1;
+    EXPECT_GT(g_deferred.load(), failAt);  // every target write came inside the install
+    EXPECT_EQ(g_stops.load(), 1);          // the stop ran once, after it
+    EXPECT_EQ(g_committed.load(), failAt < 0);
+    std::string integrity;
+    EXPECT_EQ(NotesIn(target, &integrity), failAt < 0 ? 60 : 40);
+    EXPECT_EQ(integrity, "ok");
+    EXPECT_NE(access((target + "-journal").c_str(), F_OK), 0);
+  }
+  quillery::CodecVfsSetWriteHook(nullptr);
+  quillery::InstallSection::SetStopFunction(nullptr);
+}
 
 }  // namespace

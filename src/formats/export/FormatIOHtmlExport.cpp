@@ -10,6 +10,7 @@
 #include "base/File64.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
+#include "base/Progress.h"
 #include "base/StringUtil.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"
@@ -80,7 +81,10 @@ bool IsWebAddress(const std::string& path) {
 }  // namespace
 
 int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
-  const int result = FormatIO_HTML::Save(path, walker);
+  int result = FormatIO_HTML::Save(path, walker);
+  // A cancel that came after the writer's last check still stops the
+  // export: the host has told the user its pages are being removed.
+  if (result == 0 && ProgressInfo::IsCanceled()) result = DOC_SAVE_ABORTED;
   if (result != 0) DiscardSideFiles();
   m_sideMade.clear();
   m_pageAnchors.clear();

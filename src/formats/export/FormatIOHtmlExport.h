@@ -101,6 +101,9 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   // cannot be written or a link stands anywhere below the page's folder.
   bool WriteSideFile(const std::string& path, const char* data, size_t len, bool pollCancel);
   int OpenSideFile(const std::string& path);
+  // The first path from the side folder down to path that exists and is no
+  // folder (a file or a link in a folder's place); empty when there is none.
+  std::string FirstNonFolder(const std::string& path) const;
   bool CopyTemplate(const std::string& src, const std::string& dst, int depth);
   void DiscardSideFiles();
 

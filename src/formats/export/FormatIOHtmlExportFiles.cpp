@@ -28,6 +28,7 @@
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
+#include "base/SafeSave.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/native/HtmlExportNames.h"
@@ -98,10 +99,28 @@ int FormatIO_HTMLExport::OpenSideFile(const std::string& path) {
   return fd;
 }
 
+std::string FormatIO_HTMLExport::FirstNonFolder(const std::string& path) const {
+  const std::string& root = _strExportSubDir;
+  if (root.size() < 2 || path.compare(0, root.size(), root) != 0) return std::string();
+  for (size_t slash = root.size() - 1; slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    struct stat st;
+    const std::string folder = path.substr(0, slash);
+    if (lstat(folder.c_str(), &st) != 0) return std::string();
+    if (!S_ISDIR(st.st_mode)) return folder;
+  }
+  return std::string();
+}
+
 bool FormatIO_HTMLExport::WriteSideFile(const std::string& path, const char* data, size_t len, bool pollCancel) {
   const int fd = OpenSideFile(path);
   if (fd < 0) {
-    xLog(LOG_ERROR, "HTML export: cannot create [%s]: %s\n", path.c_str(), strerror(errno));
+    const int err = errno;
+    xLog(LOG_ERROR, "HTML export: cannot create [%s]: %s\n", path.c_str(), strerror(err));
+    // The cause the user can act on: most often a file standing where a
+    // folder of the export goes.
+    const std::string blocker = FirstNonFolder(path);
+    quillery::SetFailureReason(!blocker.empty() ? blocker + " stands where a folder of the export goes"
+                                                : "cannot create " + path + ": " + quillery::ReasonForErrno(err));
     if (m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
     return false;
   }
@@ -121,7 +140,9 @@ bool FormatIO_HTMLExport::WriteSideFile(const std::string& path, const char* dat
   if (close(fd) != 0) ok = false;
   if (!ok) {
     // The failed export takes the file back with everything else it made.
-    xLog(LOG_ERROR, "HTML export: writing [%s] failed\n", path.c_str());
+    const int err = errno;
+    xLog(LOG_ERROR, "HTML export: writing [%s] failed: %s\n", path.c_str(), strerror(err));
+    quillery::SetFailureReason(quillery::ReasonForErrno(err));
     if (m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
   }
   return ok;

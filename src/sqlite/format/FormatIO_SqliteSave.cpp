@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "base/FileUtil.h"
+#include "base/InstallSection.h"
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "base/SafeSave.h"
@@ -360,7 +361,12 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
   }
   CppSQLite3Exception err;
   fmt._bInTransaction = false;
-  fmt.CommitTransaction(err);
+  {
+    // A hard stop waits for the commit to end, either way.
+    quillery::InstallSection install;
+    fmt.CommitTransaction(err);
+    if (!SqlFailed(err)) install.Commit();
+  }
   if (SqlFailed(err)) {
     // A failed commit may leave the transaction open (busy) or SQLite may
     // have rolled it back (disk full, I/O error); only in the second case

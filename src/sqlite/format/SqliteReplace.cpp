@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/InstallSection.h"
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "base/SafeSave.h"
@@ -177,6 +178,9 @@ int InstallDatabase(TempFile& built, const std::string& target, const std::strin
   if (rc != SQLITE_OK) return Failure(src.Handle(), rc, built.Path());
   // One transaction on the target: its journal keeps the old pages until
   // every new one is written, so a crash leaves the old document.
+  // From the first new page until the commit or the rollback, a hard stop
+  // waits (Ctrl-C still cancels: the copy then rolls back).
+  InstallSection install;
   sqlite3_progress_handler(dst.Handle(), 1000, CancelCheck, nullptr);
   sqlite3_backup* backup = sqlite3_backup_init(dst.Handle(), "main", src.Handle(), "main");
   if (!backup) return Failure(dst.Handle(), sqlite3_errcode(dst.Handle()), target);
@@ -185,6 +189,7 @@ int InstallDatabase(TempFile& built, const std::string& target, const std::strin
   if (rc == SQLITE_DONE) rc = finish;
   if (ProgressInfo::IsCanceled() && rc != SQLITE_OK) return DOC_SAVE_ABORTED;
   if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
+  install.Commit();
   src.Close();
   if ((rc = dst.Close()) != SQLITE_OK) return Failure(dst.Handle(), rc, target);
   built.Remove();
