@@ -71,7 +71,7 @@ bool BackupSqliteDatabase(FormatIO_Sqlite& fmt, const char* path, const std::str
   // The copy must be opened through the file layer that applies the codec.
   quillery::CodecVfsRegister();
   sqlite3* target = nullptr;
-  if (sqlite3_open(path, &target) != SQLITE_OK) {
+  if (sqlite3_open(path, &target) != SQLITE_OK || CppSQLite3DB::distrustSchema(target) != SQLITE_OK) {
     xLog(LOG_ERROR, "Backup sqlite failed to open backup database\n");
     sqlite3_close(target);
     if (!existed) RemoveFailedCopy(path);

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/Log.h"
 #include "base/Progress.h"
+#include "base/SafeSave.h"
 #include "model/IdHashMap.h"
 #include "model/NoteDocument.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
@@ -52,7 +54,8 @@ FormatIO_Sqlite::ContentCounts FormatIO_Sqlite::CountOutlineContents(const quill
   return out;
 }
 
-int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out) {
+int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out,
+                                 quillery::SqliteContentCounter* counter) {
   out = quillery::TreeOutline();
   SetDoc(doc);
   if (!path) return DOC_LOAD_NOT_OPEN;
@@ -66,9 +69,25 @@ int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::
   _mapRemappedCloneOf.clear();
   int r = OpenForLoad(path);
   if (r < 0) {
+    // The open holds one read of the file (see OpenForLoad), which the
+    // count on the counter's connection must see too: it starts inside
+    // that read, which lasts until it ends. Without a write-ahead log no
+    // writer can commit meanwhile; with one, a commit since the read began
+    // shows in the data version, and the outline and count may then
+    // disagree.
+    const int64_t version = counter ? _db.execScalar("PRAGMA data_version") : 0;
+    if (counter) counter->Start(path, _strPassword);
     quillery::SqliteLoadRun run(*this, doc);
     run.docLoader = doc.GetLoader();
     r = run.ReadOutline(out);
+    if (r == DOC_LOAD_OK && counter && counter->Wait()) {
+      _db.execDML("ROLLBACK", nullptr);
+      if (_db.execScalar("PRAGMA data_version") != version) {
+        xLog(LOG_ERROR, "Sqlite load: [%s] changed while it was read\n", path);
+        quillery::SetFailureReason("the file changed while it was read");
+        r = DOC_LOAD_FORMAT_ERROR;
+      }
+    }
   }
   Close();
   return r;

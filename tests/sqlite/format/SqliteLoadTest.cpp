@@ -6,8 +6,10 @@
 
 #include <fstream>
 
+#include "base/File64.h"
 #include "base/Log.h"
 #include "model/InternalIcons.h"
+#include "model/RecursiveTreeWalker.h"
 #include "sqlite/format/SqliteContentCount.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
@@ -319,36 +321,79 @@ TEST_F(SqliteLoadTest, ProgressCountsNotesTagsAndProperties) {
 
 namespace {
 
-TEST_F(SqliteLoadTest, FailingTagsQueryOnAWritableFileIsResult4) {
-  const std::string path = NewDb();
-  {
-    RawDb db(path);
-    AddNote(db, "A", "", 0, "A");
-    db.Exec("DROP TABLE tags");
+// A file that lacks a table or column of the schema, or whose size is not
+// its pages, is refused whole, however it is opened: what could be read of
+// it is not the document.
+TEST_F(SqliteLoadTest, DamagedFilesAreRefusedWith5) {
+  struct Damage {
+    const char* sql;  // run on the file, or null
+    off_t cut;        // bytes cut off its end
+    const char* log;
+  };
+  const Damage damages[] = {{"DROP TABLE tags", 0, "lacks tags.tag_id"},
+                            {"ALTER TABLE notes DROP COLUMN note_text", 0, "lacks notes.note_text"},
+                            {nullptr, 1, "Format error 1."},
+                            {nullptr, 4095, "Format error 1."},
+                            {nullptr, 4096, "Format error 1."}};
+  for (const Damage& d : damages) {
+    for (bool readOnly : {false, true}) {
+      SCOPED_TRACE(std::string(d.log) + (readOnly ? " (read-only)" : ""));
+      const std::string path = m_dir / "damaged.qydb";
+      unlink(path.c_str());
+      CreateSchema(path);
+      {
+        RawDb db(path);
+        for (int i = 0; i < 40; ++i) AddNote(db, "N" + std::to_string(i), "", i, "t", std::string(300, 'x'));
+        if (d.sql) db.Exec(d.sql);
+      }
+      if (d.cut) {
+        ASSERT_EQ(truncate(path.c_str(), File64::FileSize(path) - d.cut), 0);
+      }
+      quillery::LogCapture cap;
+      NoteDocument doc;
+      doc.SetReadOnlyLoad(readOnly);
+      EXPECT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_FORMAT_ERROR);
+      EXPECT_TRUE(cap.Contains(d.log));
+      NoteDocument none;
+      FormatIO_Sqlite outliner;
+      quillery::TreeOutline outline;
+      EXPECT_EQ(outliner.LoadOutline(path.c_str(), none, outline), DOC_LOAD_FORMAT_ERROR);
+    }
   }
-  quillery::LogCapture cap;
-  NoteDocument doc;
-  EXPECT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_UNKNOWN_FORMAT);
-  EXPECT_TRUE(cap.Contains("Error loading .qydb/.qyde: Sql [select tags_notes.note_id"));
 }
 
 }  // namespace
 
 namespace {
 
-TEST_F(SqliteLoadTest, ParentCyclesLoadWithoutHanging) {
+// Notes in a parent cycle reach no top level, so no walk of the tree would
+// find them: the note whose parent closes a cycle becomes a top-level note
+// (written back, as a missing parent's is), and every note is kept.
+TEST_F(SqliteLoadTest, ParentCyclesAreBrokenAndEveryNoteKept) {
   const std::string path = NewDb();
   {
     RawDb db(path);
     AddNote(db, "R", "", 0, "root");
     AddNote(db, "A", "B", 0, "A");
     AddNote(db, "B", "A", 0, "B");
+    AddNote(db, "C", "B", 1, "under the cycle");
     AddNote(db, "S", "S", 3, "self");
   }
-  NoteDocument doc;
-  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
-  EXPECT_EQ(doc.GetNodeCount(), 4);
-  EXPECT_EQ(Note(doc, "S")->m_strParentID, "S");  // its parent exists: left as stored
+  for (bool readOnly : {true, false}) {
+    quillery::LogCapture cap;
+    NoteDocument doc;
+    doc.SetReadOnlyLoad(readOnly);
+    ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+    EXPECT_EQ(doc.GetNodeCount(), 5);
+    EXPECT_EQ(Note(doc, "S")->m_strParentID, "");
+    EXPECT_EQ(Note(doc, "A")->m_strParentID.empty() + Note(doc, "B")->m_strParentID.empty(), 1);
+    EXPECT_TRUE(cap.Contains("Parent cycle detected at the note: "));
+    EXPECT_EQ(RecursiveTreeWalker(doc).GetTotalNoteCount(), 5);
+    // A read-only load repairs in memory only; the next load, the file.
+    doc.Close();
+    RawDb db(path);
+    EXPECT_EQ(db.Scalar("SELECT note_pid FROM notes_tree WHERE note_id='S'"), readOnly ? "S" : "");
+  }
 }
 
 }  // namespace
