@@ -292,7 +292,7 @@ int CmdInfo(const HostOptions& opt) {
   std::unique_ptr<FormatIO_Sqlite> outlined;
   if (int status = host.LoadOutline(doc, path, counter, outline, outlined)) return status;
   const quillery::ContentByStoredId* rows = outlined ? counter.Wait() : nullptr;
-  if (outlined && !rows) outlined.reset();  // the count failed: the load reports why
+  if (outlined && !rows) outlined.reset();  // not counted (failed, or a write-ahead log): the load tells
   if (!outlined)
     if (int status = host.Load(doc, path, true)) return status;
 

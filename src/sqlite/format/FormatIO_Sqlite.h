@@ -212,8 +212,8 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   // that names no note, a level whose positions are not 0..n-1, a parent
   // cycle) or a read fails: only a load tells what the document is then.
   // counter, when given, is started on the same state of the file once it
-  // is open, and on success has finished counting it (see
-  // SqliteContentCounter::Wait); a file that changed meanwhile fails (5).
+  // is open (not for a file with a write-ahead log, whose state it could
+  // not share), and on success has finished counting it.
   int LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out,
                   quillery::SqliteContentCounter* counter = nullptr);
   // Load's first part: open, key, pragmas, the lock probe and the schema

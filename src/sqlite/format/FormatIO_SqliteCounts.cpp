@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base/Log.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
 #include "model/IdHashMap.h"
 #include "model/NoteDocument.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
@@ -71,23 +69,16 @@ int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::
   if (r < 0) {
     // The open holds one read of the file (see OpenForLoad), which the
     // count on the counter's connection must see too: it starts inside
-    // that read, which lasts until it ends. Without a write-ahead log no
-    // writer can commit meanwhile; with one, a commit since the read began
-    // shows in the data version, and the outline and count may then
-    // disagree.
-    const int64_t version = counter ? _db.execScalar("PRAGMA data_version") : 0;
-    if (counter) counter->Start(path, _strPassword);
+    // that read, which lasts until the count is done, and no writer can
+    // commit meanwhile. With a write-ahead log writers can, and the count
+    // might read a later state: it is not started (the caller counts on
+    // the load's own connection then).
+    const bool count = counter && !quillery::SqliteUsesWal(_db);
+    if (count) counter->Start(path, _strPassword);
     quillery::SqliteLoadRun run(*this, doc);
     run.docLoader = doc.GetLoader();
     r = run.ReadOutline(out);
-    if (r == DOC_LOAD_OK && counter && counter->Wait()) {
-      _db.execDML("ROLLBACK", nullptr);
-      if (_db.execScalar("PRAGMA data_version") != version) {
-        xLog(LOG_ERROR, "Sqlite load: [%s] changed while it was read\n", path);
-        quillery::SetFailureReason("the file changed while it was read");
-        r = DOC_LOAD_FORMAT_ERROR;
-      }
-    }
+    if (r == DOC_LOAD_OK && count) counter->Wait();
   }
   Close();
   return r;

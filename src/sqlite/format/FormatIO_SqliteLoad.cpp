@@ -16,7 +16,6 @@
 #include <vector>
 
 #include <sqlite3.h>
-#include <strings.h>
 
 #include "base/File64.h"
 #include "base/FileUtil.h"
@@ -74,19 +73,13 @@ int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firs
 std::string FileSizeProblem(CppSQLite3DB& db, int64_t pages) {
   CppSQLite3Exception err;
   const int64_t pageSize = db.execScalar("PRAGMA page_size", &err);
-  std::string mode;
-  {
-    CppSQLite3Query q = db.execQuery("PRAGMA journal_mode", &err);
-    if (err.errorCode() == 0 && !q.eof()) mode = q.getStringField(0, "");
-  }
   sqlite3_file* file = nullptr;
   sqlite3_int64 size = -1;
   if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
       !file->pMethods || file->pMethods->xFileSize(file, &size) != SQLITE_OK)
     size = -1;
   if (err.errorCode() != 0 || pageSize <= 0 || size < 0) return "its size could not be read";
-  const bool wal = strcasecmp(mode.c_str(), "wal") == 0;
-  if (wal ? size % pageSize == 0 : size == pages * pageSize) return std::string();
+  if (SqliteUsesWal(db) ? size % pageSize == 0 : size == pages * pageSize) return std::string();
   return "it has " + std::to_string(size) + " bytes, not " + std::to_string(pages) + " pages of " +
          std::to_string(pageSize) + " bytes";
 }

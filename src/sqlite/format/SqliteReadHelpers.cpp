@@ -1,6 +1,7 @@
 #include "sqlite/format/SqliteReadHelpers.h"
 
 #include <sqlite3.h>
+#include <strings.h>
 
 #include "base/Progress.h"
 #include "model/InternalIcons.h"
@@ -13,6 +14,12 @@ const char* SqliteMessage(const CppSQLite3Exception& e) { return e.errorMessage(
 
 bool SqliteIsBusy(int code) { return (code & 0xFF) == 5; }
 bool SqliteIsNotADatabase(int code) { return (code & 0xFF) == 26; }
+
+bool SqliteUsesWal(CppSQLite3DB& db) {
+  CppSQLite3Exception err;
+  CppSQLite3Query q = db.execQuery("PRAGMA journal_mode", &err);
+  return err.errorCode() == 0 && !q.eof() && strcasecmp(q.getStringField(0, ""), "wal") == 0;
+}
 
 int BusyWaitUnlessCanceled(void*, int retries) {
   constexpr int kStepMs = 20;

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+class CppSQLite3DB;
 class CppSQLite3Exception;
 class FormatIO_Sqlite;
 class NoteNode;
@@ -22,6 +23,11 @@ const char* SqliteMessage(const CppSQLite3Exception& e);
 // Primary SQLite result codes (extended codes carry them in the low byte).
 bool SqliteIsBusy(int code);
 bool SqliteIsNotADatabase(int code);
+
+// Whether the database keeps a write-ahead log: its file then need not
+// hold every page yet, and a reader's held read does not stop writers
+// (another connection may read a later state). False when unknown.
+bool SqliteUsesWal(CppSQLite3DB& db);
 
 // Busy handler of the format's connections: waits for a file another
 // program holds as long as the busy timeout, unless the work is cancelled
