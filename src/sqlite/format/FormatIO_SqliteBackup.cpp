@@ -20,6 +20,7 @@
 #include "sqlite/codec/CodecVfs.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/codec/SqliteCodecApi.h"
+#include "sqlite/format/SqliteReadHelpers.h"
 
 namespace {
 
@@ -154,6 +155,17 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   _db.open(source, &err, true);
   _db.setBusyTimeout(BUSY_TIMEOUT_MS);
   if (password && *password) _db.setPassword(password, &err);
+  // A source cut short is damaged: its copy would look whole. (Its schema
+  // may be of any version: a dump copies pages, it loads no document.)
+  _db.execDML("BEGIN", &err);
+  const int64_t pages = _db.execScalar("PRAGMA page_count", &err);
+  const std::string problem = err.errorCode() == 0 ? quillery::SqliteFileSizeProblem(_db, pages) : std::string();
+  _db.execDML("ROLLBACK", nullptr);
+  if (!problem.empty()) {
+    xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, problem.c_str());
+    Close();
+    return false;
+  }
   const bool ok = FormatIO_Sqlite::BackupTo(target);
   Close();
   return ok;

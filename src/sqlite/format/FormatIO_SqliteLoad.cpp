@@ -67,23 +67,6 @@ int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firs
   return DOC_LOAD_FORMAT_ERROR;
 }
 
-// What is wrong with the size of the database file, empty when nothing:
-// without a write-ahead log it holds exactly its pages, with one (whose
-// pages the file may not hold yet) whole pages.
-std::string FileSizeProblem(CppSQLite3DB& db, int64_t pages) {
-  CppSQLite3Exception err;
-  const int64_t pageSize = db.execScalar("PRAGMA page_size", &err);
-  sqlite3_file* file = nullptr;
-  sqlite3_int64 size = -1;
-  if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
-      !file->pMethods || file->pMethods->xFileSize(file, &size) != SQLITE_OK)
-    size = -1;
-  if (err.errorCode() != 0 || pageSize <= 0 || size < 0) return "its size could not be read";
-  if (SqliteUsesWal(db) ? size % pageSize == 0 : size == pages * pageSize) return std::string();
-  return "it has " + std::to_string(size) + " bytes, not " + std::to_string(pages) + " pages of " +
-         std::to_string(pageSize) + " bytes";
-}
-
 // Sets a timestamp from a task column that is not NULL.
 void ReadTime(CppSQLite3Query& q, int col, Timestamp& t) {
   if (!q.fieldIsNull(col)) t = static_cast<int64_t>(q.getInt64Field(col, 0));
@@ -370,7 +353,7 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   // A file cut short (or bytes that hold no whole page, which SQLite reads
   // as an empty database the upgrade would write into) is refused: its
   // last pages are gone, and what is read of it is no longer the document.
-  const std::string sizeProblem = FileSizeProblem(_db, pages);
+  const std::string sizeProblem = SqliteFileSizeProblem(_db, pages);
   if (!_bReadOnlyLoad) _db.execDML("ROLLBACK", nullptr);
   if (!sizeProblem.empty()) {
     xLog(LOG_ERROR, "Sqlite load: [%s] %s\n", path, sizeProblem.c_str());

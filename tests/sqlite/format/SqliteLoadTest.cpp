@@ -358,6 +358,10 @@ TEST_F(SqliteLoadTest, DamagedFilesAreRefusedWith5) {
       FormatIO_Sqlite outliner;
       quillery::TreeOutline outline;
       EXPECT_EQ(outliner.LoadOutline(path.c_str(), none, outline), DOC_LOAD_FORMAT_ERROR);
+      // A dump copies pages of any schema version, but never a cut file's.
+      const std::string dump = m_dir / "dump.qydb";
+      unlink(dump.c_str());
+      EXPECT_EQ(FormatIO_Sqlite().DumpFile(path.c_str(), dump.c_str(), nullptr), d.cut == 0);
     }
   }
 }
