@@ -335,16 +335,18 @@ TEST_F(SqliteLoadTest, DamagedFilesAreRefusedWith5) {
                             {nullptr, 1, "Format error 1."},
                             {nullptr, 4095, "Format error 1."},
                             {nullptr, 4096, "Format error 1."}};
+  const std::string sound = NewDb("sound.qydb");
+  {
+    RawDb db(sound);
+    for (int i = 0; i < 40; ++i) AddNote(db, "N" + std::to_string(i), "", i, "t", std::string(300, 'x'));
+  }
   for (const Damage& d : damages) {
     for (bool readOnly : {false, true}) {
       SCOPED_TRACE(std::string(d.log) + (readOnly ? " (read-only)" : ""));
       const std::string path = m_dir / "damaged.qydb";
-      unlink(path.c_str());
-      CreateSchema(path);
       {
-        RawDb db(path);
-        for (int i = 0; i < 40; ++i) AddNote(db, "N" + std::to_string(i), "", i, "t", std::string(300, 'x'));
-        if (d.sql) db.Exec(d.sql);
+        std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << std::ifstream(sound.c_str()).rdbuf();
+        if (d.sql) RawDb(path).Exec(d.sql);
       }
       if (d.cut) {
         ASSERT_EQ(truncate(path.c_str(), File64::FileSize(path) - d.cut), 0);
