@@ -322,48 +322,37 @@ TEST_F(SqliteLoadTest, ProgressCountsNotesTagsAndProperties) {
 namespace {
 
 // A file that lacks a table or column of the schema, or whose size is not
-// its pages, is refused whole, however it is opened: what could be read of
-// it is not the document.
+// its pages, is refused whole, however it is opened.
 TEST_F(SqliteLoadTest, DamagedFilesAreRefusedWith5) {
-  struct Damage {
-    const char* sql;  // run on the file, or null
-    off_t cut;        // bytes cut off its end
-    const char* log;
-  };
-  const Damage damages[] = {{"DROP TABLE tags", 0, "lacks tags.tag_id"},
-                            {"ALTER TABLE notes DROP COLUMN note_text", 0, "lacks notes.note_text"},
-                            {nullptr, 1, "Format error 1."},
-                            {nullptr, 4095, "Format error 1."},
-                            {nullptr, 4096, "Format error 1."}};
   const std::string sound = NewDb("sound.qydb");
   {
     RawDb db(sound);
     for (int i = 0; i < 40; ++i) AddNote(db, "N" + std::to_string(i), "", i, "t", std::string(300, 'x'));
   }
-  for (const Damage& d : damages) {
+  const std::pair<const char*, off_t> damages[] = {{"DROP TABLE tags", 0},
+                                                   {"ALTER TABLE notes DROP COLUMN note_text", 0},
+                                                   {nullptr, 1},
+                                                   {nullptr, 4095}};
+  for (const auto& d : damages) {
     for (bool readOnly : {false, true}) {
-      SCOPED_TRACE(std::string(d.log) + (readOnly ? " (read-only)" : ""));
+      SCOPED_TRACE(std::to_string(d.second) + (readOnly ? " read-only" : ""));
       const std::string path = m_dir / "damaged.qydb";
-      {
-        std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << std::ifstream(sound.c_str()).rdbuf();
-        if (d.sql) RawDb(path).Exec(d.sql);
-      }
-      if (d.cut) {
-        ASSERT_EQ(truncate(path.c_str(), File64::FileSize(path) - d.cut), 0);
-      }
+      std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << std::ifstream(sound.c_str()).rdbuf();
+      if (d.first) RawDb(path).Exec(d.first);
+      ASSERT_EQ(truncate(path.c_str(), File64::FileSize(path) - d.second), 0);
       quillery::LogCapture cap;
       NoteDocument doc;
       doc.SetReadOnlyLoad(readOnly);
       EXPECT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_FORMAT_ERROR);
-      EXPECT_TRUE(cap.Contains(d.log));
+      EXPECT_TRUE(cap.Contains(d.first ? "the file lacks " : "pages of 4096 bytes"));
       NoteDocument none;
       FormatIO_Sqlite outliner;
       quillery::TreeOutline outline;
       EXPECT_EQ(outliner.LoadOutline(path.c_str(), none, outline), DOC_LOAD_FORMAT_ERROR);
-      // A dump copies pages of any schema version, but never a cut file's.
+      // A dump copies pages of any schema version, never a cut file's.
       const std::string dump = m_dir / "dump.qydb";
       unlink(dump.c_str());
-      EXPECT_EQ(FormatIO_Sqlite().DumpFile(path.c_str(), dump.c_str(), nullptr), d.cut == 0);
+      EXPECT_EQ(FormatIO_Sqlite().DumpFile(path.c_str(), dump.c_str(), nullptr), d.second == 0);
     }
   }
 }
@@ -372,9 +361,8 @@ TEST_F(SqliteLoadTest, DamagedFilesAreRefusedWith5) {
 
 namespace {
 
-// Notes in a parent cycle reach no top level, so no walk of the tree would
-// find them: the note whose parent closes a cycle becomes a top-level note
-// (written back, as a missing parent's is), and every note is kept.
+// The note whose parent closes a cycle becomes a top-level note, as one
+// whose parent is missing does: every note is kept and walked.
 TEST_F(SqliteLoadTest, ParentCyclesAreBrokenAndEveryNoteKept) {
   const std::string path = NewDb();
   {
@@ -395,8 +383,7 @@ TEST_F(SqliteLoadTest, ParentCyclesAreBrokenAndEveryNoteKept) {
     EXPECT_EQ(Note(doc, "A")->m_strParentID.empty() + Note(doc, "B")->m_strParentID.empty(), 1);
     EXPECT_TRUE(cap.Contains("Parent cycle detected at the note: "));
     EXPECT_EQ(RecursiveTreeWalker(doc).GetTotalNoteCount(), 5);
-    // A read-only load repairs in memory only; the next load, the file.
-    doc.Close();
+    doc.Close();  // a read-only load repairs in memory only
     RawDb db(path);
     EXPECT_EQ(db.Scalar("SELECT note_pid FROM notes_tree WHERE note_id='S'"), readOnly ? "S" : "");
   }
