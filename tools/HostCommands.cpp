@@ -177,10 +177,10 @@ class Host {
 
   // Reads what info shows of a database without loading its notes
   // (FormatIO_Sqlite::LoadOutline), while counter counts its contents on a
-  // second, read-only connection. 0 with fmt set when it did; 0 with fmt
-  // empty when the file is no database or only a load can tell (the caller
-  // loads it then; the counter goes on); else the exit status after the
-  // error line.
+  // second, read-only connection, in the same state of the file. 0 with fmt
+  // set when it did; 0 with fmt empty when the file is no database or only
+  // a load can tell (the caller loads it then); else the exit status after
+  // the error line.
   int LoadOutline(NoteDocument& doc, const std::string& path, quillery::SqliteContentCounter& counter,
                   quillery::TreeOutline& outline, std::unique_ptr<FormatIO_Sqlite>& fmt) {
     fmt.reset();
@@ -194,11 +194,10 @@ class Host {
     doc.SetGuiController(&m_gui);
     const char* password = nullptr;
     if (int status = LoadPassword(path, id, password)) return status;
-    counter.Start(path, password ? password : "");
     if (password) database->SetPassword(password);
     database->SetReadOnlyLoad(true);
     quillery::ClearFailureReason();
-    const int result = database->LoadOutline(path.c_str(), doc, outline);
+    const int result = database->LoadOutline(path.c_str(), doc, outline, &counter);
     if (result == FormatIO_Sqlite::OUTLINE_NEEDS_LOAD) return kExitOk;
     if (result != DOC_LOAD_OK) {
       const std::string reason = quillery::TakeFailureReason();
@@ -314,8 +313,7 @@ int CmdInfo(const HostOptions& opt) {
   std::unique_ptr<FormatIO_Sqlite> outlined;
   if (int status = host.LoadOutline(doc, path, counter, outline, outlined)) return status;
   const quillery::ContentByStoredId* rows = outlined ? counter.Wait() : nullptr;
-  if (outlined && !rows) outlined.reset();  // the count failed: the load reports why
-  // (LoadOutline has started the counter for any database the load can read.)
+  if (outlined && !rows) outlined.reset();  // not counted (failed, or a write-ahead log): the load tells
   if (!outlined)
     if (int status = host.Load(doc, path, true)) return status;
 
@@ -323,7 +321,9 @@ int CmdInfo(const HostOptions& opt) {
   auto* database = outlined ? nullptr : dynamic_cast<FormatIO_Sqlite*>(doc.GetLoader());
   bool counted = true;
   if (outlined) counts = FormatIO_Sqlite::CountOutlineContents(outline, *rows);
-  else counted = database && database->CountNoteContents(counts, false, counter.Wait());
+  // (counted on the load's own connection: the counter may have read the
+  // file before the load's own read began)
+  else counted = database && database->CountNoteContents(counts, false);
   if (!counted && !FetchAllNotes(doc)) return Fail("load", path, "interrupted");
 
   int levels = outline.levels;

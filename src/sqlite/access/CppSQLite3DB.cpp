@@ -50,13 +50,33 @@ int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly
   // every column of every row read.
   int rc = readOnly ? sqlite3_open_v2(path ? path : "", &mpDB, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr)
                     : sqlite3_open(path ? path : "", &mpDB);
-  if (rc != SQLITE_OK) {
-    SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : sqlite3_errstr(rc));
-  } else {
+  if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(mpDB, 1);
+    rc = distrustSchema(mpDB);
   }
+  if (rc != SQLITE_OK) SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : sqlite3_errstr(rc));
   if (mpDB) sqlite3_busy_timeout(mpDB, mnBusyTimeoutMs);
   return rc;
+}
+
+int CppSQLite3DB::distrustSchema(sqlite3* db) {
+  if (!db) return SQLITE_MISUSE;
+  struct Setting {
+    int op;
+    int value;
+  };
+  static const Setting kSettings[] = {{SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+                                      {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
+                                      {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+                                      {SQLITE_DBCONFIG_DEFENSIVE, 1}};
+  for (const Setting& s : kSettings) {
+    int now = -1;
+    const int rc = sqlite3_db_config(db, s.op, s.value, &now);
+    if (rc != SQLITE_OK) return rc;
+    // A library that ignores the setting would leave the schema trusted.
+    if (now != s.value) return SQLITE_ERROR;
+  }
+  return SQLITE_OK;
 }
 
 int CppSQLite3DB::close() {

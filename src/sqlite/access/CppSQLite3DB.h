@@ -6,6 +6,8 @@
 // Invariants: owns the handle (closed by close() or the destructor); a handle
 // that SQLite hands back from a failed open is kept so that close() releases
 // it. Not copyable. The busy timeout (ms) is applied at every open.
+// Every open distrusts the file's own schema (distrustSchema): a document
+// may come from anyone, and its triggers or views must never run here.
 //
 // Statement cache: cachedStatement compiles a statement text once per
 // connection and hands the same prepared statement out again, since
@@ -47,6 +49,12 @@ class CppSQLite3DB {
   // SQLite result code. A read-only connection takes no mutex of its own: it
   // must not be used by two threads at the same time.
   int open(const char* path, CppSQLite3Exception* err = nullptr, bool readOnly = false);
+  // Turns off what a database file could make a connection run on its own
+  // (triggers, views, functions called from its schema) and turns on
+  // defensive mode (no writes to the schema or shadow tables, no journal
+  // switched off). For every connection to a document file, right after
+  // its open; the SQLite result code.
+  static int distrustSchema(sqlite3* db);
   // The result of sqlite3_close, 0 when nothing was open.
   int close();
   bool isOpen() const { return mpDB != nullptr; }

@@ -19,7 +19,9 @@
 //  - _nDetectedVersion is computed at most once per object (-1 until then).
 //  - After a load with _bReadOnlyLoad the connection is read-only and
 //    _bLoadedByAnotherProcess is set: nothing (upgrade, index, repair,
-//    transaction, hot-journal rollback) ever writes the file.
+//    transaction, hot-journal rollback) ever writes the file. Its one read
+//    transaction lasts from the open to Close, so everything fetched comes
+//    from the state of the file the tree was read from.
 //  - _bChangeLost is cleared only when the object attaches to a file (a
 //    load, or a save that builds a new file from the document).
 //
@@ -39,6 +41,7 @@ namespace quillery {
 struct StoredNoteContents;  // SqliteContentCount.h
 struct TreeOutline;         // SqliteContentCount.h
 class ContentByStoredId;     // SqliteContentCount.h
+class SqliteContentCounter;  // SqliteContentCount.h
 }  // namespace quillery
 class NoteDocument;
 class NoteNode;
@@ -208,7 +211,11 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   // tree holds anything a load would skip or repair (an empty ID, a parent
   // that names no note, a level whose positions are not 0..n-1, a parent
   // cycle) or a read fails: only a load tells what the document is then.
-  int LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out);
+  // counter, when given, is started on the same state of the file once it
+  // is open (not for a file with a write-ahead log, whose state it could
+  // not share), and on success has finished counting it.
+  int LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out,
+                  quillery::SqliteContentCounter* counter = nullptr);
   // Load's first part: open, key, pragmas, the lock probe and the schema
   // version checks. -1 to go on, else the load's result.
   int OpenForLoad(const char* path);

@@ -20,6 +20,7 @@
 #include "sqlite/codec/CodecVfs.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/codec/SqliteCodecApi.h"
+#include "sqlite/format/SqliteReadHelpers.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ bool BackupSqliteDatabase(FormatIO_Sqlite& fmt, const char* path, const std::str
   // The copy must be opened through the file layer that applies the codec.
   quillery::CodecVfsRegister();
   sqlite3* target = nullptr;
-  if (sqlite3_open(path, &target) != SQLITE_OK) {
+  if (sqlite3_open(path, &target) != SQLITE_OK || CppSQLite3DB::distrustSchema(target) != SQLITE_OK) {
     xLog(LOG_ERROR, "Backup sqlite failed to open backup database\n");
     sqlite3_close(target);
     if (!existed) RemoveFailedCopy(path);
@@ -154,6 +155,17 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   _db.open(source, &err, true);
   _db.setBusyTimeout(BUSY_TIMEOUT_MS);
   if (password && *password) _db.setPassword(password, &err);
+  // A source cut short is damaged: its copy would look whole. (Its schema
+  // may be of any version: a dump copies pages, it loads no document.)
+  _db.execDML("BEGIN", &err);
+  const int64_t pages = _db.execScalar("PRAGMA page_count", &err);
+  const std::string problem = err.errorCode() == 0 ? quillery::SqliteFileSizeProblem(_db, pages) : std::string();
+  _db.execDML("ROLLBACK", nullptr);
+  if (!problem.empty()) {
+    xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, problem.c_str());
+    Close();
+    return false;
+  }
   const bool ok = FormatIO_Sqlite::BackupTo(target);
   Close();
   return ok;

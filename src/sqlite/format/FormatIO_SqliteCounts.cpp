@@ -52,7 +52,8 @@ FormatIO_Sqlite::ContentCounts FormatIO_Sqlite::CountOutlineContents(const quill
   return out;
 }
 
-int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out) {
+int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::TreeOutline& out,
+                                 quillery::SqliteContentCounter* counter) {
   out = quillery::TreeOutline();
   SetDoc(doc);
   if (!path) return DOC_LOAD_NOT_OPEN;
@@ -66,9 +67,18 @@ int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::
   _mapRemappedCloneOf.clear();
   int r = OpenForLoad(path);
   if (r < 0) {
+    // The open holds one read of the file (see OpenForLoad), which the
+    // count on the counter's connection must see too: it starts inside
+    // that read, which lasts until the count is done, and no writer can
+    // commit meanwhile. With a write-ahead log writers can, and the count
+    // might read a later state: it is not started (the caller counts on
+    // the load's own connection then).
+    const bool count = counter && !quillery::SqliteUsesWal(_db);
+    if (count) counter->Start(path, _strPassword);
     quillery::SqliteLoadRun run(*this, doc);
     run.docLoader = doc.GetLoader();
     r = run.ReadOutline(out);
+    if (r == DOC_LOAD_OK && count) counter->Wait();
   }
   Close();
   return r;

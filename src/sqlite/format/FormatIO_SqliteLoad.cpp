@@ -29,6 +29,7 @@
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteLoadSteps.h"
 #include "sqlite/format/SqliteReadHelpers.h"
+#include "sqlite/format/SqliteSchema.h"
 
 using namespace quillery;
 
@@ -342,15 +343,24 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   _strPath = path;
   if (e1.errorCode() == 0) _db.execDML("PRAGMA synchronous=FULL", &e1);
   if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
-  // Bytes that hold no whole page are no database, though SQLite reads them
-  // as an empty one: the upgrade would write a new database into them.
+  // A read-only load reads one state of the file from here to its close:
+  // the notes it fetches later belong to the tree it reads now, and a
+  // writer elsewhere waits (or, with a write-ahead log, writes past it).
+  // Any other load holds the read only while it measures the file.
+  _db.execDML("BEGIN", &e1);
   const int64_t pages = _db.execScalar("PRAGMA page_count", &e1);
-  if (e1.errorCode() == 0 && pages == 0 && File64::FileSize(path) > 0) {
-    xLog(LOG_ERROR, "Sqlite load: [%s] holds no database page\n", path);
+  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
+  // A file cut short (or bytes that hold no whole page, which SQLite reads
+  // as an empty database the upgrade would write into) is refused: its
+  // last pages are gone, and what is read of it is no longer the document.
+  const std::string sizeProblem = SqliteFileSizeProblem(_db, pages);
+  if (!_bReadOnlyLoad) _db.execDML("ROLLBACK", nullptr);
+  if (!sizeProblem.empty()) {
+    xLog(LOG_ERROR, "Sqlite load: [%s] %s\n", path, sizeProblem.c_str());
     xLog(LOG_WARNING, "Format error 1.\n");
+    quillery::SetFailureReason("the file is damaged: " + sizeProblem);
     return DOC_LOAD_FORMAT_ERROR;
   }
-  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
 
   // Whether another process holds the file: it does when no exclusive lock
   // can be had. A file SQLite could open only for reading counts the same
@@ -390,11 +400,12 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   if (_bLoadedByAnotherProcess || _nDetectedVersion < 0) {
     // The probes cannot tell a missing column from a schema that could not
     // be read: the schema is read first, and held, in a read transaction.
+    // (A read-only load is inside its read already.)
     CppSQLite3Exception schema;
-    _db.execDML("BEGIN", &schema);
+    if (!_bReadOnlyLoad) _db.execDML("BEGIN", &schema);
     if (schema.errorCode() == 0) _db.execQuery("SELECT count(*) FROM sqlite_master", &schema);
     const int version = schema.errorCode() == 0 ? CalcFormatVersion() : -1;
-    _db.execDML("ROLLBACK", nullptr);
+    if (!_bReadOnlyLoad) _db.execDML("ROLLBACK", nullptr);
     if (schema.errorCode() != 0) return OpenFailure(schema, hasPassword, "%s\n", "Format error 3.\n");
     if (version < LATEST_FORMAT_VERSION) {
       xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,
@@ -404,6 +415,17 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
                                    "); open it for writing to upgrade it");
       return DOC_LOAD_FORMAT_ERROR;
     }
+  }
+  // A table or column of the schema that the upgrade could not give the
+  // file (or that was dropped from a file of the latest version): its notes
+  // would load without what it holds, and a save would make that final.
+  const std::string missing = quillery::sqlite_schema::MissingSchemaPart(_db);
+  if (!missing.empty()) {
+    xLog(LOG_ERROR, "Error loading .qydb/.qyde: the file lacks %s of format version %d\n", missing.c_str(),
+         LATEST_FORMAT_VERSION);
+    xLog(LOG_WARNING, "Format error 3.\n");
+    quillery::SetFailureReason("the file is damaged: it lacks " + missing);
+    return DOC_LOAD_FORMAT_ERROR;
   }
   return -1;
 }

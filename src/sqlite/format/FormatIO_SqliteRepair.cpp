@@ -1,5 +1,5 @@
 // FormatIO_Sqlite load: repairs of the loaded tree (parents that do not
-// exist, gaps and clashes in sibling positions), the IDs a merge renamed, and
+// exist, parent cycles, gaps and clashes in sibling positions), the IDs a merge renamed, and
 // the copy of merged notes into the document's own database.
 //
 // Every repair here is linear in the number of notes (plus a sort per
@@ -192,6 +192,8 @@ bool SqliteLoadRun::TreeNeedsNoRepair() {
   const int n = m_doc.GetNodeCount();
   for (int i = 0; i < n; ++i)
     if (tree->parent[i] == -2) return false;  // its parent ID names no note
+  // A note that no walk from the top reaches hangs in a parent cycle.
+  if (tree->order.size() != static_cast<size_t>(n)) return false;
   // The lists are in sibling order: a level is sound when its k-th note
   // holds position k.
   for (int p = -1; p < n; ++p) {
@@ -215,9 +217,45 @@ void SqliteLoadRun::RepairParentsAndSiblings(FormatIO_DynamicBase* writer) {
     if (writer) writer->OnNodeUpdate(n, NIF_TREE_POSITION, false, nullptr);
     changed = true;
   }
+  if (BreakParentCycles(writer)) changed = true;
   // Notes that just became top-level take their place in the same pass.
   if (m_fmt.RecursivelyFixSiblings("")) changed = true;
   if (changed) m_doc.RebuildMap();
+}
+
+bool SqliteLoadRun::BreakParentCycles(FormatIO_DynamicBase* writer) {
+  // Notes whose parents lead round in a circle reach no top level: every
+  // walk of the tree (a save, a count, an export) would miss them. Each
+  // note's chain of parents is followed once (notes seen before end it), so
+  // the search is linear; the note whose parent closes a circle becomes a
+  // top-level note, as one whose parent is missing does.
+  const int n = m_doc.GetNodeCount();
+  std::vector<int> parent(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) parent[i] = m_doc.GetIdxFromID(m_doc.GetNodeByIdx(i).m_strParentID);
+  enum : char { kUnseen, kOnPath, kDone };
+  std::vector<char> state(static_cast<size_t>(n), kUnseen);
+  std::vector<int> path;
+  bool changed = false;
+  for (int i = 0; i < n; ++i) {
+    int cur = i;
+    while (cur >= 0 && state[cur] == kUnseen) {
+      state[cur] = kOnPath;
+      path.push_back(cur);
+      cur = parent[cur];
+    }
+    if (cur >= 0 && state[cur] == kOnPath) {
+      NoteNode& closing = m_doc.GetNodeByIdx(path.back());
+      xLog(LOG_ERROR, "Parent cycle detected at the note: %s (parent: %s)\n", closing.m_strID.c_str(),
+           closing.m_strParentID.c_str());
+      closing.m_strParentID.clear();
+      parent[path.back()] = -1;
+      if (writer) writer->OnNodeUpdate(closing, NIF_TREE_POSITION, false, nullptr);
+      changed = true;
+    }
+    for (int p : path) state[p] = kDone;
+    path.clear();
+  }
+  return changed;
 }
 
 int SqliteLoadRun::CopyLoadedNotes(FormatIO_DynamicBase& target) {

@@ -197,7 +197,9 @@ void SqliteContentCounter::Run() {
           return ProgressInfo::IsCanceled() || static_cast<std::atomic<bool>*>(abandon)->load() ? 1 : 0;
         },
         &m_abandon);
-    m_ok = ReadNoteContents(db, m_rows, false);
+    // One read for all the queries: they count one state of the file.
+    db.execDML("BEGIN", &err);
+    m_ok = err.errorCode() == 0 && ReadNoteContents(db, m_rows, false);
     if (!m_ok) m_rows = ContentByStoredId();
   } catch (const std::exception& e) {
     xLog(LOG_DEBUG, "Sqlite content count failed: %s\n", e.what());

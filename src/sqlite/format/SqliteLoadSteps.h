@@ -87,6 +87,9 @@ class SqliteLoadRun {
   int CopyLoadedNotes(FormatIO_DynamicBase& target);
   void RepairTree();
   void RepairParentsAndSiblings(FormatIO_DynamicBase* writer);
+  // Makes the note that closes each parent cycle a top-level note; true
+  // when it found one.
+  bool BreakParentCycles(FormatIO_DynamicBase* writer);
   // True when every parent exists and every level holds positions 0..n-1
   // exactly (the repairs would change nothing); false when unsure.
   bool TreeNeedsNoRepair();

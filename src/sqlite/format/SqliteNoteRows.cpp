@@ -33,6 +33,10 @@ bool InsertPictureRow(CppSQLite3DB& db, const NoteNode& note, PixInfo& pix, cons
   if (bytes) {
     data = bytes->data();
     len = bytes->size();
+  } else if (!pix.pixbuf && pix.strEncoded.empty()) {
+    // A picture read with no bytes (a zero-length blob) keeps none: it is
+    // still a picture of the note, counted and fetched as one.
+    data = "";
   } else if (pix.SaveToBuffer(&encoded, &encodedLen)) {
     data = encoded;
     len = encodedLen;
@@ -48,8 +52,9 @@ bool InsertPictureRow(CppSQLite3DB& db, const NoteNode& note, PixInfo& pix, cons
     stmt.bind(2, pix.nOffset, &err);
     stmt.bind(3, pix.strName.c_str(), &err);
     // A picture that cannot be encoded is stored without bytes (NULL), which
-    // the reader skips with its own log line.
-    if (len > 0)
+    // the reader skips with its own log line; bytes of length 0 stay a
+    // zero-length blob (a pointer that is not null tells SQLite so).
+    if (data)
       stmt.bind(4, reinterpret_cast<const unsigned char*>(data), static_cast<int>(len), &err);
     else
       stmt.bindNull(4, &err);

@@ -1,10 +1,14 @@
 #include "sqlite/format/SqliteReadHelpers.h"
 
 #include <sqlite3.h>
+#include <strings.h>
+
+#include <string>
 
 #include "base/Progress.h"
 #include "model/InternalIcons.h"
 #include "model/NoteNode.h"
+#include "sqlite/access/CppSQLite3.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 
 namespace quillery {
@@ -13,6 +17,26 @@ const char* SqliteMessage(const CppSQLite3Exception& e) { return e.errorMessage(
 
 bool SqliteIsBusy(int code) { return (code & 0xFF) == 5; }
 bool SqliteIsNotADatabase(int code) { return (code & 0xFF) == 26; }
+
+bool SqliteUsesWal(CppSQLite3DB& db) {
+  CppSQLite3Exception err;
+  CppSQLite3Query q = db.execQuery("PRAGMA journal_mode", &err);
+  return err.errorCode() == 0 && !q.eof() && strcasecmp(q.getStringField(0, ""), "wal") == 0;
+}
+
+std::string SqliteFileSizeProblem(CppSQLite3DB& db, int64_t pages) {
+  CppSQLite3Exception err;
+  const int64_t pageSize = db.execScalar("PRAGMA page_size", &err);
+  sqlite3_file* file = nullptr;
+  sqlite3_int64 size = -1;
+  if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+      !file->pMethods || file->pMethods->xFileSize(file, &size) != SQLITE_OK)
+    size = -1;
+  if (err.errorCode() != 0 || pageSize <= 0 || size < 0) return "its size could not be read";
+  if (SqliteUsesWal(db) ? size % pageSize == 0 : size == pages * pageSize) return std::string();
+  return "it has " + std::to_string(size) + " bytes, not " + std::to_string(pages) + " pages of " +
+         std::to_string(pageSize) + " bytes";
+}
 
 int BusyWaitUnlessCanceled(void*, int retries) {
   constexpr int kStepMs = 20;

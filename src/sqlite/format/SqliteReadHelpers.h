@@ -7,9 +7,11 @@
 
 #include <gdk/gdkcolor.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 
+class CppSQLite3DB;
 class CppSQLite3Exception;
 class FormatIO_Sqlite;
 class NoteNode;
@@ -22,6 +24,18 @@ const char* SqliteMessage(const CppSQLite3Exception& e);
 // Primary SQLite result codes (extended codes carry them in the low byte).
 bool SqliteIsBusy(int code);
 bool SqliteIsNotADatabase(int code);
+
+// Whether the database keeps a write-ahead log: its file then need not
+// hold every page yet, and a reader's held read does not stop writers
+// (another connection may read a later state). False when unknown.
+bool SqliteUsesWal(CppSQLite3DB& db);
+
+// What is wrong with the size of the open database's file, empty when
+// nothing: without a write-ahead log it holds exactly its pages (pages:
+// PRAGMA page_count, read in the caller's read transaction), with one
+// (whose pages the file may not hold yet) whole pages. A file cut short is
+// damaged however much of it SQLite would still read.
+std::string SqliteFileSizeProblem(CppSQLite3DB& db, int64_t pages);
 
 // Busy handler of the format's connections: waits for a file another
 // program holds as long as the busy timeout, unless the work is cancelled

@@ -13,6 +13,7 @@
 #include "base/Progress.h"
 #include "base/SafeSave.h"
 #include "model/FormatIO_Base.h"
+#include "sqlite/access/CppSQLite3.h"
 #include "sqlite/codec/CodecVfs.h"
 #include "sqlite/codec/SqliteCodecApi.h"
 
@@ -85,7 +86,8 @@ class Connection {
     if (rc == SQLITE_OK) {
       sqlite3_extended_result_codes(m_db, 1);
       sqlite3_busy_timeout(m_db, kTargetBusyMs);
-      if (!key.empty()) rc = sqlite3_key(m_db, key.data(), static_cast<int>(key.size()));
+      rc = CppSQLite3DB::distrustSchema(m_db);
+      if (rc == SQLITE_OK && !key.empty()) rc = sqlite3_key(m_db, key.data(), static_cast<int>(key.size()));
     }
     return rc;
   }

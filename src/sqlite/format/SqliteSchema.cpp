@@ -1,5 +1,12 @@
 #include "sqlite/format/SqliteSchema.h"
 
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "sqlite/access/CppSQLite3.h"
+
 // Column definitions are separated by a comma and two blanks, identifiers are
 // bracketed; the texts are part of every file this format writes (they are
 // what sqlite_master keeps), so they do not change.
@@ -204,6 +211,54 @@ const char* const kCreateIndexSql[kIndexCount] = {
 
 const char* const kNoteLookupIndexNames[kNoteLookupIndexCount] = {"IDX_ANCHORS", "IDX_CUSTOM_PROPERTIES"};
 const char* const kCreateNoteLookupIndexSql[kNoteLookupIndexCount] = {kIdxAnchors, kIdxCustomProperties};
+
+namespace {
+
+struct TableColumns {
+  std::string table;
+  std::vector<std::string> columns;
+};
+
+// The columns of every table, as SQLite reads them from the statements
+// above (so that they cannot drift apart from a list kept by hand): the
+// tables are created once in a database in memory.
+std::vector<TableColumns> ReadSchemaColumns() {
+  std::vector<TableColumns> out;
+  sqlite3* mem = nullptr;
+  if (sqlite3_open(":memory:", &mem) != SQLITE_OK) {
+    sqlite3_close(mem);
+    return out;
+  }
+  bool ok = true;
+  for (const char* sql : kCreateTableSql) ok = ok && sqlite3_exec(mem, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_stmt* st = nullptr;
+  ok = ok && sqlite3_prepare_v2(mem, "SELECT name FROM pragma_table_info(?1)", -1, &st, nullptr) == SQLITE_OK;
+  for (int t = 0; ok && t < kTableCount; ++t) {
+    TableColumns tc;
+    tc.table = kTableNames[t];
+    sqlite3_bind_text(st, 1, kTableNames[t], -1, SQLITE_STATIC);
+    while (sqlite3_step(st) == SQLITE_ROW)
+      tc.columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_reset(st);
+    ok = !tc.columns.empty();
+    out.push_back(std::move(tc));
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(mem);
+  if (!ok) out.clear();
+  return out;
+}
+
+}  // namespace
+
+std::string MissingSchemaPart(CppSQLite3DB& db) {
+  static const std::vector<TableColumns> kColumns = ReadSchemaColumns();
+  if (kColumns.empty()) return "(the schema could not be read)";
+  for (const TableColumns& tc : kColumns)
+    for (const std::string& col : tc.columns)
+      if (!db.getTableColExists(tc.table.c_str(), col.c_str())) return tc.table + "." + col;
+  return std::string();
+}
 
 }  // namespace sqlite_schema
 }  // namespace quillery

@@ -5,6 +5,10 @@
 // an existing database changes nothing. The upgrade steps reuse the same
 // statements, so a table created by an upgrade has the shape of a new file.
 
+#include <string>
+
+class CppSQLite3DB;
+
 namespace quillery {
 namespace sqlite_schema {
 
@@ -58,6 +62,12 @@ extern const char* const kCreateIndexSql[kIndexCount];
 constexpr int kNoteLookupIndexCount = 2;
 extern const char* const kNoteLookupIndexNames[kNoteLookupIndexCount];
 extern const char* const kCreateNoteLookupIndexSql[kNoteLookupIndexCount];
+
+// The first table or column of this schema that the database lacks, as
+// "table.column"; empty when it has them all (it may have more). Every read
+// names these columns, so a file without one would load as a document
+// with parts missing.
+std::string MissingSchemaPart(CppSQLite3DB& db);
 
 }  // namespace sqlite_schema
 }  // namespace quillery

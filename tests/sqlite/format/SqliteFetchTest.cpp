@@ -348,13 +348,14 @@ TEST_F(SqliteFetchTest, ContentCountsEqualThoseOfAFullFetch) {
   EXPECT_EQ(alongside.attachments, attachments);
   EXPECT_EQ(alongside.links, links);
 
-  // Beside an outline (no load): every note's but a clone's.
+  // Beside an outline (no load): every note's but a clone's. (A read-only
+  // document holds its file's state until it is closed.)
+  readOnly.Close();
   RawDb(path).Exec("UPDATE notes SET note_clone_id='A' WHERE note_id='C'");
-  counter.Start(path, "");
   NoteDocument none;
   FormatIO_Sqlite outliner;
   quillery::TreeOutline outline;
-  ASSERT_EQ(outliner.LoadOutline(path.c_str(), none, outline), DOC_LOAD_OK);
+  ASSERT_EQ(outliner.LoadOutline(path.c_str(), none, outline, &counter), DOC_LOAD_OK);
   ASSERT_NE(counter.Wait(), nullptr);
   const FormatIO_Sqlite::ContentCounts outlined = FormatIO_Sqlite::CountOutlineContents(outline, *counter.Wait());
   EXPECT_EQ(outlined.pictures, pictures - 2);

@@ -6,8 +6,10 @@
 
 #include <fstream>
 
+#include "base/File64.h"
 #include "base/Log.h"
 #include "model/InternalIcons.h"
+#include "model/RecursiveTreeWalker.h"
 #include "sqlite/format/SqliteContentCount.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
@@ -319,36 +321,72 @@ TEST_F(SqliteLoadTest, ProgressCountsNotesTagsAndProperties) {
 
 namespace {
 
-TEST_F(SqliteLoadTest, FailingTagsQueryOnAWritableFileIsResult4) {
-  const std::string path = NewDb();
+// A file that lacks a table or column of the schema, or whose size is not
+// its pages, is refused whole, however it is opened.
+TEST_F(SqliteLoadTest, DamagedFilesAreRefusedWith5) {
+  const std::string sound = NewDb("sound.qydb");
   {
-    RawDb db(path);
-    AddNote(db, "A", "", 0, "A");
-    db.Exec("DROP TABLE tags");
+    RawDb db(sound);
+    for (int i = 0; i < 40; ++i) AddNote(db, "N" + std::to_string(i), "", i, "t", std::string(300, 'x'));
   }
-  quillery::LogCapture cap;
-  NoteDocument doc;
-  EXPECT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_UNKNOWN_FORMAT);
-  EXPECT_TRUE(cap.Contains("Error loading .qydb/.qyde: Sql [select tags_notes.note_id"));
+  const std::pair<const char*, off_t> damages[] = {{"DROP TABLE tags", 0},
+                                                   {"ALTER TABLE notes DROP COLUMN note_text", 0},
+                                                   {nullptr, 1},
+                                                   {nullptr, 4095}};
+  for (const auto& d : damages) {
+    for (bool readOnly : {false, true}) {
+      SCOPED_TRACE(std::to_string(d.second) + (readOnly ? " read-only" : ""));
+      const std::string path = m_dir / "damaged.qydb";
+      std::ofstream(path.c_str(), std::ios::binary | std::ios::trunc) << std::ifstream(sound.c_str()).rdbuf();
+      if (d.first) RawDb(path).Exec(d.first);
+      ASSERT_EQ(truncate(path.c_str(), File64::FileSize(path) - d.second), 0);
+      quillery::LogCapture cap;
+      NoteDocument doc;
+      doc.SetReadOnlyLoad(readOnly);
+      EXPECT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_FORMAT_ERROR);
+      EXPECT_TRUE(cap.Contains(d.first ? "the file lacks " : "pages of 4096 bytes"));
+      NoteDocument none;
+      FormatIO_Sqlite outliner;
+      quillery::TreeOutline outline;
+      EXPECT_EQ(outliner.LoadOutline(path.c_str(), none, outline), DOC_LOAD_FORMAT_ERROR);
+      // A dump copies pages of any schema version, never a cut file's.
+      const std::string dump = m_dir / "dump.qydb";
+      unlink(dump.c_str());
+      EXPECT_EQ(FormatIO_Sqlite().DumpFile(path.c_str(), dump.c_str(), nullptr), d.second == 0);
+    }
+  }
 }
 
 }  // namespace
 
 namespace {
 
-TEST_F(SqliteLoadTest, ParentCyclesLoadWithoutHanging) {
+// The note whose parent closes a cycle becomes a top-level note, as one
+// whose parent is missing does: every note is kept and walked.
+TEST_F(SqliteLoadTest, ParentCyclesAreBrokenAndEveryNoteKept) {
   const std::string path = NewDb();
   {
     RawDb db(path);
     AddNote(db, "R", "", 0, "root");
     AddNote(db, "A", "B", 0, "A");
     AddNote(db, "B", "A", 0, "B");
+    AddNote(db, "C", "B", 1, "under the cycle");
     AddNote(db, "S", "S", 3, "self");
   }
-  NoteDocument doc;
-  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
-  EXPECT_EQ(doc.GetNodeCount(), 4);
-  EXPECT_EQ(Note(doc, "S")->m_strParentID, "S");  // its parent exists: left as stored
+  for (bool readOnly : {true, false}) {
+    quillery::LogCapture cap;
+    NoteDocument doc;
+    doc.SetReadOnlyLoad(readOnly);
+    ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+    EXPECT_EQ(doc.GetNodeCount(), 5);
+    EXPECT_EQ(Note(doc, "S")->m_strParentID, "");
+    EXPECT_EQ(Note(doc, "A")->m_strParentID.empty() + Note(doc, "B")->m_strParentID.empty(), 1);
+    EXPECT_TRUE(cap.Contains("Parent cycle detected at the note: "));
+    EXPECT_EQ(RecursiveTreeWalker(doc).GetTotalNoteCount(), 5);
+    doc.Close();  // a read-only load repairs in memory only
+    RawDb db(path);
+    EXPECT_EQ(db.Scalar("SELECT note_pid FROM notes_tree WHERE note_id='S'"), readOnly ? "S" : "");
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "base/Log.h"
 #include "base/SafeSave.h"
 #include "common/CloneAnswerController.h"
+#include "common/RawSqlite.h"
 #include "base/Progress.h"
 #include "model/FileFormatFactory.h"
 #include "sqlite/format/SqliteWriteTestUtil.h"
@@ -54,6 +55,15 @@ class SqliteSave : public ::testing::Test {
     path = dir / "doc.qydb";
   }
   void TearDown() override { ProgressInfo::Reset(); }
+
+  // Registers the format (the test unregisters it); saves and closes.
+  void SaveEveryFeatureFile() {
+    FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+    EveryFeatureDocument(doc);
+    RecursiveTreeWalker all(doc);
+    ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
+    doc.Close();
+  }
 
   int SaveWalk(int type, const char* startID, const std::string& target) {
     RecursiveTreeWalker walker(doc, type, startID ? doc.GetIdxFromID(startID) : -1);
@@ -327,6 +337,46 @@ TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
               return d.Save(path.c_str(), w);
             }),
             DOC_SAVE_NOT_WRITABLE);
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+}
+
+// A trigger stored in a document never fires, and the connection may not
+// write the schema directly.
+TEST_F(SqliteSave, AFilesOwnTriggersNeverRun) {
+  ASSERT_NO_FATAL_FAILURE(SaveEveryFeatureFile());
+  const std::string notes = Cell(QueryFile(path, "SELECT count(*) FROM notes"));
+  ASSERT_EQ(quillery_test::RawSqlite(path).Exec("CREATE TRIGGER wipe AFTER INSERT ON options BEGIN DELETE FROM "
+                                                "notes; END; CREATE TRIGGER wipe2 AFTER UPDATE ON options BEGIN "
+                                                "DELETE FROM notes; END"),
+            "");
+  NoteDocument a;
+  ASSERT_EQ(a.Load(path.c_str()), 0);
+  a.SetTitle("Changed");
+  RecursiveTreeWalker walker(a);
+  ASSERT_EQ(a.Save(path.c_str(), walker), 0);
+  auto* loader = dynamic_cast<FormatIO_Sqlite*>(a.GetLoader());
+  ASSERT_NE(loader, nullptr);
+  EXPECT_LT(loader->_db.execDML("PRAGMA writable_schema=ON; DELETE FROM sqlite_master WHERE type='trigger'"), 0);
+  a.Close();
+  EXPECT_EQ(Cell(QueryFile(path, "SELECT opt_value FROM options WHERE opt_name='doc_title'")), "Changed");
+  EXPECT_EQ(Cell(QueryFile(path, "SELECT count(*) FROM notes")), notes);
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+}
+
+// A picture stored as a zero-length blob is copied as it was read.
+TEST_F(SqliteSave, AnEmptyPictureIsKept) {
+  ASSERT_NO_FATAL_FAILURE(SaveEveryFeatureFile());
+  quillery_test::RawSqlite(path).Exec("UPDATE images SET image_data=X'' WHERE image_id=(SELECT min(image_id) FROM images)");
+  const char* kPictures = "SELECT count(*), sum(image_data IS NULL), sum(length(image_data)=0) FROM images";
+  const Rows before = QueryFile(path, kPictures);
+  ASSERT_EQ(before[0][2], "1");
+  NoteDocument a;
+  ASSERT_EQ(a.Load(path.c_str()), 0);
+  const std::string copy = dir / "copy.qydb";
+  RecursiveTreeWalker walker(a);
+  ASSERT_EQ(a.Save(copy.c_str(), walker, false), 0);
+  a.Close();
+  EXPECT_EQ(QueryFile(copy, kPictures), before);
   FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 

@@ -87,4 +87,26 @@ TEST_F(SqliteLoadTest, ReadOnlyFileIsRefusedRatherThanReadWithoutItsNotes) {
   EXPECT_EQ(LoadReadOnly(m_dir.Path(), damaged, true), DOC_LOAD_FORMAT_ERROR + 16);
 }
 
+// A read-only load reads one state of its file until it is closed: a
+// writer waits (fails busy) or, with a write-ahead log, writes past it.
+TEST_F(SqliteLoadTest, ReadOnlyLoadReadsOneStateUntilClosed) {
+  for (bool wal : {false, true}) {
+    SCOPED_TRACE(wal ? "write-ahead log" : "rollback journal");
+    const std::string path = m_dir / (wal ? "wal.qydb" : "journal.qydb");
+    CreateSchema(path);
+    RawDb other(path);
+    if (wal) other.Exec("PRAGMA journal_mode=WAL");
+    AddNote(other, "A", "", 0, "A", "old text");
+    NoteDocument doc;
+    doc.SetReadOnlyLoad(true);
+    ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+    EXPECT_EQ(other.RawSqlite::Exec("DELETE FROM notes"), wal ? "" : "database is locked");
+    NoteNode& a = doc.GetNodeByIdx(0);
+    Loader(doc)->FetchNodeInfo(a, NIF_TEXT);
+    EXPECT_EQ(a.GetText(), "old text");
+    doc.Close();
+    EXPECT_EQ(other.RawSqlite::Exec("DELETE FROM notes"), "");  // free again
+  }
+}
+
 }  // namespace
