@@ -211,19 +211,26 @@ int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switc
                        const char* backupDir, const char* password, int format, int cloneMode, bool keepID) {
   // What a save may change of the document before it fails (a copy under a
   // new name takes a new ID and empty deletion records until it is done).
-  const std::string uid = m_strUID;
-  const std::map<std::string, int> deletedNotes = m_mapDeletedNotes, deletedAtts = m_mapDeletedAttachments;
+  std::string uid;
+  std::map<std::string, int> deletedNotes, deletedAtts;
+  bool kept = false;
   try {
+    uid = m_strUID;
+    deletedNotes = m_mapDeletedNotes;
+    deletedAtts = m_mapDeletedAttachments;
+    kept = true;
     m_nCloneMode = cloneMode;
     m_mapCloneConversion.clear();
     return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID);
   } catch (...) {
-    // The temporary files are gone with the save's own objects; the target
-    // was not touched.
+    // The temporary files went with the save's own objects; the target was
+    // not replaced.
     const int result = quillery::CaughtFailure("Save", DOC_SAVE_ERROR);
-    m_strUID = uid;
-    m_mapDeletedNotes = deletedNotes;
-    m_mapDeletedAttachments = deletedAtts;
+    if (kept) {
+      m_strUID.swap(uid);
+      m_mapDeletedNotes.swap(deletedNotes);
+      m_mapDeletedAttachments.swap(deletedAtts);
+    }
     return result;
   }
 }
