@@ -6,6 +6,9 @@
 // reach the load or save that started the work. Without a hook, as in the
 // program, a point costs one atomic load and does nothing.
 //
+// The points: "worker-job" (a NoteWorkerPool thread, before each item it runs)
+// and "deflate-chunk" (IOLayerDeflateParallel, before each chunk it deflates).
+//
 // Threading: the hook is process-wide; it is set while no work runs and is
 // called on whatever thread reaches a point.
 
