@@ -22,7 +22,7 @@ struct File64::Handle {
   Handle& operator=(const Handle&) = delete;
 };
 
-File64::File64() : m_bLocked(false), m_nBuffered(0), m_bError(false) {}
+File64::File64() : m_bLocked(false), m_nBuffered(0), m_bError(false), m_nErrorCause(0) {}
 
 File64::File64(const File64& other) : File64() { *this = other; }
 
@@ -34,6 +34,7 @@ File64& File64::operator=(const File64& other) {
   m_strPath = other.m_strPath;
   m_bLocked = other.m_bLocked;
   m_bError = other.m_bError;
+  m_nErrorCause = other.m_nErrorCause;
   m_nBuffered = 0;
   return *this;
 }
@@ -46,6 +47,7 @@ File64::~File64() {
 bool File64::Open(const char* path, int flags) {
   Close();
   m_bError = false;
+  m_nErrorCause = 0;
   m_strPath = path ? path : "";
   if (!path || !*path) return false;
 
@@ -79,15 +81,22 @@ bool File64::Open(const char* path, int flags) {
   return true;
 }
 
+void File64::SetError(int err) const {
+  if (!m_bError) m_nErrorCause = err != 0 ? err : EIO;
+  m_bError = true;
+}
+
 int File64::GetDescriptor() const { return m_handle ? m_handle->fd : -1; }
 
 bool File64::WriteAll(const char* data, int count, int* written) const {
   int done = 0;
+  int err = EIO;
   while (done < count) {
     ssize_t n = ::write(m_handle->fd, data + done, static_cast<size_t>(count - done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      xLog(LOG_ERROR, "File64: write failed [%s]: %s\n", m_strPath.c_str(), strerror(errno));
+      err = errno;
+      xLog(LOG_ERROR, "File64: write failed [%s]: %s\n", m_strPath.c_str(), strerror(err));
       break;
     }
     if (n == 0) break;
@@ -95,7 +104,7 @@ bool File64::WriteAll(const char* data, int count, int* written) const {
   }
   *written = done;
   if (done < count) {
-    m_bError = true;
+    SetError(err);
     return false;
   }
   return true;
@@ -106,7 +115,7 @@ bool File64::FlushPending() const {
   int n = m_nBuffered;
   m_nBuffered = 0;  // never written twice, even when the write fails
   if (!m_handle || m_bError) {
-    m_bError = true;
+    SetError(EBADF);
     return false;
   }
   int written = 0;
@@ -119,8 +128,8 @@ bool File64::Sync() {
   if (!FlushPending()) return false;
   if (!m_handle) return false;
   if (fsync(m_handle->fd) != 0) {
-    xLog(LOG_ERROR, "File64: fsync failed [%s]: %s\n", m_strPath.c_str(), strerror(errno));
-    m_bError = true;
+    SetError(errno);
+    xLog(LOG_ERROR, "File64: fsync failed [%s]: %s\n", m_strPath.c_str(), strerror(m_nErrorCause));
     return false;
   }
   return true;
@@ -155,8 +164,8 @@ int File64::Read(void* buf, int count) {
     ssize_t n = ::read(m_handle->fd, p + done, static_cast<size_t>(count - done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      xLog(LOG_ERROR, "File64: read failed [%s]: %s\n", m_strPath.c_str(), strerror(errno));
-      m_bError = true;
+      SetError(errno);
+      xLog(LOG_ERROR, "File64: read failed [%s]: %s\n", m_strPath.c_str(), strerror(m_nErrorCause));
       return -1;
     }
     if (n == 0) break;
@@ -211,8 +220,8 @@ bool File64::Close() {
     int fd = m_handle->fd;
     m_handle->fd = -1;
     if (::close(fd) != 0 && errno != EINTR) {
-      xLog(LOG_ERROR, "File64: close failed [%s]: %s\n", m_strPath.c_str(), strerror(errno));
-      m_bError = true;
+      SetError(errno);
+      xLog(LOG_ERROR, "File64: close failed [%s]: %s\n", m_strPath.c_str(), strerror(m_nErrorCause));
     }
   }
   m_handle.reset();

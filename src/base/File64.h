@@ -64,6 +64,8 @@ class File64 {
   bool IsOpen() const { return m_handle != nullptr; }
   bool IsLocked() const { return IsOpen() && m_bLocked; }
   bool HasError() const { return m_bError; }
+  // The errno value of the failure behind HasError (the first one); 0 without.
+  int GetErrorCause() const { return m_bError ? m_nErrorCause : 0; }
   const std::string& GetPath() const { return m_strPath; }
   int GetDescriptor() const;  // -1 when closed
 
@@ -86,6 +88,7 @@ class File64 {
   struct Handle;
   bool FlushPending() const;
   bool WriteAll(const char* data, int count, int* written) const;
+  void SetError(int err) const;  // sets the sticky flag, keeping the first cause
 
   std::shared_ptr<Handle> m_handle;
   std::string m_strPath;
@@ -94,4 +97,5 @@ class File64 {
   mutable char m_buffer[kBufferSize];
   mutable int m_nBuffered;
   mutable bool m_bError;
+  mutable int m_nErrorCause;
 };

@@ -1,6 +1,7 @@
 #include "base/FileUtil.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 #include <sys/stat.h>
@@ -118,9 +119,10 @@ bool ConvertToAbsolutePath(std::string& path, const std::string& base) {
   std::string full = path;
   replaceall(full, '\\', '/');
   if (!IsAbsolutePath(full)) {
+    // The base is a folder of the file system (a document's), named as it is
+    // on the disk: only the link's own separators are rewritten.
     std::string prefix = base;
-    replaceall(prefix, '\\', '/');
-    EnsureTerminated(prefix, '/');
+    if (prefix.empty() || prefix.back() != '/') prefix += '/';
     full = prefix + full;
   }
   const bool absolute = IsAbsolutePath(full);
@@ -145,6 +147,30 @@ bool ConvertToAbsolutePath(std::string& path, const std::string& base) {
   if (trailing && !out.empty()) result += '/';
   path.swap(result);
   return true;
+}
+
+std::string MakeAbsolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // A name that is itself a folder reference ("", ".", "..") is no file
+  // name to keep: such a path is only made absolute.
+  if (!name.empty() && name != "." && name != "..") {
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (char* real = realpath(folder.c_str(), nullptr)) {
+      std::string result = real;
+      free(real);
+      if (result.back() != '/') result += '/';
+      return result + name;
+    }
+  }
+  if (IsAbsolutePath(path)) return path;
+  char* cwd = getcwd(nullptr, 0);
+  if (!cwd) return path;
+  std::string result = cwd;
+  free(cwd);
+  if (result.back() != '/') result += '/';
+  return result + path;
 }
 
 bool ConvertToRelativePath(std::string& path, const std::string& base) {

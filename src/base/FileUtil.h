@@ -45,11 +45,21 @@ bool IsAbsolutePath(const std::string& path);
 // Longer than 7 bytes and starting with "file:///" or "lua:///".
 bool IsAbsoluteLocalPathURL(const std::string& url);
 
-// Puts base (with a slash) in front of a relative path, turns backslashes into
-// slashes, then resolves the path component by component: "." components go,
-// ".." removes the component before it (never above the root of an absolute
+// The rule for the targets of links stored in a document (never for a file
+// name given to open or write: see MakeAbsolutePath). Puts base (with a slash)
+// in front of a relative path, turns the path's backslashes into slashes,
+// then resolves the path component by component: "." components go, ".."
+// removes the component before it (never above the root of an absolute
 // path). An already absolute path is only normalised. Returns true.
 bool ConvertToAbsolutePath(std::string& path, const std::string& base);
+
+// The absolute name of the file the kernel opens for path: its folder as
+// realpath gives it (symbolic links and ".." of the folder resolved as the
+// file system has them), its last component exactly as given (a backslash is
+// part of a name). When the folder cannot be resolved (it does not exist),
+// the working folder is put in front of a relative path and nothing else
+// changes. An empty path stays empty.
+std::string MakeAbsolutePath(const std::string& path);
 
 // Rewrites an absolute path relative to the folder of the absolute base path,
 // comparing whole components case-sensitively: "/d/img/a.png" against

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 
 // IOLayerBase: one stage of an IOProcess chain (file, zlib, cipher, string, callback).
@@ -10,10 +11,11 @@
 // caller pushes data into the first stage. Mode 2 is write; every other value is read.
 //
 // Errors are sticky. A stage that fails (a write or read that failed, a corrupt or
-// unfinished compressed stream) calls SetError and keeps the flag for good. In write
-// mode a negative result from the next stage marks this stage as failed too, so a disk
-// error travels up the chain to the caller; from then on Process and Finalize return
-// -1. In read mode a negative result from the next stage is not an error (a decoder
+// unfinished compressed stream, memory that ran out) calls SetError with the cause, an
+// errno value (ENOSPC, EIO, ENOMEM ...), and keeps it for good. In write mode a
+// negative result from the next stage marks this stage as failed too, with the next
+// stage's cause, so a disk error travels up the chain to the caller as what it was;
+// from then on Process and Finalize return -1. In read mode a negative result from the next stage is not an error (a decoder
 // returns -1 for bytes after its stream's end, which loaders must ignore); each stage
 // reports its own failure and IOProcess::HasError looks at every stage.
 //
@@ -50,13 +52,19 @@ class IOLayerBase {
   void SetLimit(int64_t limit) { m_nLimit = limit; }
   int64_t GetTotalIn() const { return m_nTotalIn; }
   int64_t GetTotalOut() const { return m_nTotalOut; }
-  bool HasError() const { return m_bError; }
+  bool HasError() const { return m_nErrorCause.load() != 0; }
+  // The errno value of the stage's failure; 0 while it has not failed.
+  int GetErrorCause() const { return m_nErrorCause.load(); }
 
   IOLayerBase* GetNext() const { return m_pNext; }
   void SetNext(IOLayerBase* next) { m_pNext = next; }
 
  protected:
-  void SetError() { m_bError = true; }
+  // Marks the stage failed; the first cause stays (0 counts as EIO).
+  void SetError(int cause = EIO);
+  // Inside a catch handler: the cause of the exception being handled, ENOMEM for
+  // std::bad_alloc and EIO for anything else.
+  static int CaughtCause() noexcept;
   void SetLastCount(int n) { m_nLastCount = n; }
   // Only positive counts are added.
   void CountIn(int64_t n) {
@@ -80,5 +88,5 @@ class IOLayerBase {
   IOLayerBase* m_pNext;
   // Atomic because a chain may hand its later stages to a worker thread
   // (IOLayerThread) while the caller still asks IOProcess::HasError.
-  std::atomic<bool> m_bError;
+  std::atomic<int> m_nErrorCause;
 };

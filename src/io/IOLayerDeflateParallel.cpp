@@ -3,8 +3,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
+#include "base/FaultPoint.h"
 #include "base/Log.h"
 
 namespace {
@@ -39,17 +42,24 @@ void IOLayerDeflateParallel::Stop() {
 }
 
 void IOLayerDeflateParallel::Deflate(Chunk& c) {
+  quillery::FaultPoint("deflate-chunk");
   c.adler = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(c.in.data()), static_cast<uInt>(c.in.size()));
   z_stream z{};
-  if (deflateInit2(&z, 4, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    c.failed = true;
+  const int init = deflateInit2(&z, 4, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  if (init != Z_OK) {
+    c.cause = init == Z_MEM_ERROR ? ENOMEM : EIO;
     return;
   }
+  // The stream's memory is given back however the chunk ends (a failed
+  // allocation of the output throws).
+  struct End {
+    z_stream& z;
+    ~End() { deflateEnd(&z); }
+  } end{z};
   if (!c.dictionary.empty() &&
       deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(c.dictionary.data()),
                            static_cast<uInt>(c.dictionary.size())) != Z_OK) {
-    deflateEnd(&z);
-    c.failed = true;
+    c.cause = EIO;
     return;
   }
   c.out.resize(deflateBound(&z, static_cast<uLong>(c.in.size())) + 64);
@@ -65,9 +75,8 @@ void IOLayerDeflateParallel::Deflate(Chunk& c) {
     if (r != Z_OK && r != Z_BUF_ERROR) break;
     c.out.resize(c.out.size() * 2);  // more output is pending
   }
-  c.failed = c.last ? r != Z_STREAM_END : r != Z_OK;
+  if (c.last ? r != Z_STREAM_END : r != Z_OK) c.cause = r == Z_MEM_ERROR ? ENOMEM : EIO;
   c.out.resize(z.total_out);
-  deflateEnd(&z);
   c.in.clear();
   c.in.shrink_to_fit();
   c.dictionary.clear();
@@ -83,10 +92,12 @@ void IOLayerDeflateParallel::Work() {
       c = m_todo.front();
       m_todo.pop_front();
     }
+    // Nothing leaves this thread: the chunk fails with the cause (ENOMEM for a
+    // failed allocation), and the stage with it when the chunk's turn comes.
     try {
       Deflate(*c);
-    } catch (...) {  // out of memory: the chunk fails, the save reports it
-      c->failed = true;
+    } catch (...) {
+      c->cause = CaughtCause();
     }
     {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -134,9 +145,9 @@ bool IOLayerDeflateParallel::PassFinished(size_t keep) {
       m_inFlight.pop_front();
     }
     if (HasError()) continue;  // after a failure nothing more leaves
-    if (c->failed) {
-      xLog(LOG_INFO, "IOLayerDeflateParallel: deflating a chunk failed\n");
-      SetError();
+    if (c->cause != 0) {
+      xLog(LOG_INFO, "IOLayerDeflateParallel: deflating a chunk failed: %s\n", std::strerror(c->cause));
+      SetError(c->cause);
       continue;
     }
     m_adler = adler32_combine(m_adler, c->adler, static_cast<z_off_t>(c->inSize));

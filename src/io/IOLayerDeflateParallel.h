@@ -23,7 +23,9 @@
 // oldest. Chunks leave to the next stage in order, on the producer's thread.
 //
 // Errors: a chunk that cannot be deflated, or a next stage that fails, marks the stage
-// failed (sticky); Process and Finalize then return -1. When no worker thread can be
+// failed (sticky) with its cause: ENOMEM when memory ran out (a std::bad_alloc on a
+// worker is caught there, never leaves the thread), the next stage's cause for its
+// failure; Process and Finalize then return -1. When no worker thread can be
 // started the chunks are deflated on the producer's thread.
 //
 // Ownership: the stage owns its chunks and its workers; the destructor stops and joins
@@ -48,7 +50,7 @@ class IOLayerDeflateParallel : public IOLayerBase {
     std::string out;
     unsigned long adler = 1;
     bool done = false;
-    bool failed = false;
+    int cause = 0;  // an errno value once deflating it failed (ENOMEM: memory)
   };
 
   static void Deflate(Chunk& c);

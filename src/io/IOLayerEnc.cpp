@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "base/Log.h"
@@ -27,7 +28,7 @@ int IOLayerEnc::Process(char* data, int len) {
   if (HasError()) return -1;
   if (!m_bKeyed) {
     xLog(LOG_ERROR, "IOLayerEnc: used without a key\n");
-    SetError();
+    SetError(EINVAL);
     return -1;
   }
   return IsWriteMode() ? Write(data, len) : Read(data, len);

@@ -21,7 +21,7 @@ int IOLayerFile64::Process(char* data, int len) {
     if (n != len) {
       xLog(LOG_INFO, "IOLayerFile64: writing %d bytes to [%s] failed\n", len,
            m_file.GetPath().c_str());
-      SetError();
+      SetError(m_file.GetErrorCause());
       SetLastCount(n < 0 ? -1 : n);
       CountIn(n);
       CountOut(n);
@@ -31,7 +31,7 @@ int IOLayerFile64::Process(char* data, int len) {
     n = m_file.Read(data, len);
     if (n < 0) {
       xLog(LOG_INFO, "IOLayerFile64: reading from [%s] failed\n", m_file.GetPath().c_str());
-      SetError();
+      SetError(m_file.GetErrorCause());
       SetLastCount(n);
       return -1;
     }
@@ -54,7 +54,7 @@ int IOLayerFile64::Finalize() {
   if (IsWriteMode() && m_file.IsOpen() && !m_file.Flush()) {
     if (!HasError())
       xLog(LOG_INFO, "IOLayerFile64: writing out [%s] failed\n", m_file.GetPath().c_str());
-    SetError();
+    SetError(m_file.GetErrorCause());
   }
   return FinalizeNext();
 }

@@ -1,5 +1,6 @@
 #include "io/IOLayerThread.h"
 
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -23,6 +24,8 @@ bool IOLayerThread::Start() {
 }
 
 void IOLayerThread::Run() {
+  // Nothing leaves this thread: a later stage's exception is kept for the
+  // producer (Join rethrows it), its failure and cause are kept for Join.
   for (;;) {
     std::vector<char> block;
     {
@@ -32,26 +35,31 @@ void IOLayerThread::Run() {
       block = std::move(m_queue.front());
       m_queue.pop_front();
     }
-    bool failed = false;
+    int cause = 0;
     try {
       const int r = m_pNext->Process(block.data(), static_cast<int>(block.size()));
-      failed = IsWriteMode() && (r < 0 || m_pNext->HasError());
+      if (IsWriteMode() && (r < 0 || m_pNext->HasError())) cause = m_pNext->HasError() ? m_pNext->GetErrorCause() : EIO;
     } catch (...) {
+      cause = CaughtCause();
       std::lock_guard<std::mutex> lock(m_mutex);
       m_exception = std::current_exception();
-      failed = true;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    block.clear();
-    m_spare.push_back(std::move(block));
     --m_nInWork;
-    if (failed) {
+    if (cause != 0) {
       // Nothing after a failure may reach the later stages: drop the rest.
       m_bWorkerFailed = true;
+      m_nWorkerCause = cause;
       m_nInWork -= static_cast<int>(m_queue.size());
       m_queue.clear();
       m_cvRoom.notify_all();
       return;
+    }
+    block.clear();
+    try {
+      m_spare.push_back(std::move(block));
+    } catch (...) {
+      // Not kept for reuse: the producer allocates a new block instead.
     }
     m_cvRoom.notify_all();
   }
@@ -103,7 +111,7 @@ void IOLayerThread::Join() {
   std::exception_ptr thrown;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_bWorkerFailed) SetError();
+    if (m_bWorkerFailed) SetError(m_nWorkerCause);
     thrown = std::exchange(m_exception, nullptr);
   }
   if (thrown) std::rethrow_exception(thrown);

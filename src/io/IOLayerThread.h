@@ -22,9 +22,10 @@
 //
 // Errors and cancel cross the thread: in write mode a failure of a later stage (or an
 // exception thrown there) stops the worker, and the producer's next Process or Finalize
-// returns -1 with this stage failed; the worker then drops what is still queued. An
-// exception thrown by a later stage is rethrown on the producer's thread by Process or
-// Finalize. Cancel (also run by the destructor) drops the queued blocks, waits for the
+// returns -1 with this stage failed for the same cause (ENOMEM for a std::bad_alloc);
+// the worker then drops what is still queued. Nothing the worker runs can end the
+// program: an exception thrown by a later stage is rethrown on the producer's thread by
+// Process or Finalize. Cancel (also run by the destructor) drops the queued blocks, waits for the
 // block in work and stops the worker; later input is dropped, and Finalize then skips the
 // later stages' own Finalize.
 //
@@ -74,5 +75,6 @@ class IOLayerThread : public IOLayerBase {
   bool m_bClosing = false;                  // no more blocks will come
   bool m_bStop = false;                     // cancel: drop everything
   bool m_bWorkerFailed = false;             // a later stage failed (write mode) or threw
+  int m_nWorkerCause = 0;                   // and why (an errno value)
   std::exception_ptr m_exception;
 };

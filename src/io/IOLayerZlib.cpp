@@ -1,5 +1,6 @@
 #include "io/IOLayerZlib.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "base/Log.h"
@@ -50,7 +51,7 @@ void IOLayerZlib::Initialize(int mode) {
   }
   if (ret != Z_OK) {
     m_nLastResult = ret;
-    SetError();
+    SetError(ret == Z_MEM_ERROR ? ENOMEM : EIO);
     xLog(LOG_INFO, "Error initializing zlib compression engine: %d\n", ret);
     if (ret == Z_VERSION_ERROR)
       xLog(LOG_INFO, "Zlib version mismatch (assumed: %s, real: %s)\n", kAssumedZlibVersion,
@@ -88,7 +89,7 @@ int64_t IOLayerZlib::RunLoop(int flush) {
     }
     if (ret != Z_OK) {
       xLog(LOG_INFO, "Zlib error: %s\n", ZlibMessage(m_stream, ret));
-      SetError();
+      SetError(ret == Z_MEM_ERROR ? ENOMEM : EIO);
       break;
     }
     if (HasError()) break;  // the next stage failed to take our output

@@ -1,5 +1,6 @@
 #include "io/IOProcess.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "io/IOLayerBase.h"
@@ -62,6 +63,16 @@ bool IOProcess::HasError() const {
   for (const IOLayerBase* layer : m_layers)
     if (layer->HasError()) return true;
   return false;
+}
+
+int IOProcess::GetErrorCause() const {
+  int cause = 0;
+  for (const IOLayerBase* layer : m_layers) {
+    const int c = layer->GetErrorCause();
+    if (c == ENOMEM) return c;
+    if (cause == 0) cause = c;
+  }
+  return cause;
 }
 
 char* IOProcess::GetLastLayerData() {

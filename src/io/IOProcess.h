@@ -44,6 +44,10 @@ class IOProcess {
 
   // True when any stage has failed (write or read error, corrupt or unfinished stream).
   bool HasError() const;
+  // Why: the errno value of the first stage that failed (in write mode the first
+  // stage carries the cause of a later one), ENOMEM when any stage ran out of
+  // memory; 0 without a failure.
+  int GetErrorCause() const;
 
   // The output buffer of the last stage that has one, or null.
   char* GetLastLayerData();

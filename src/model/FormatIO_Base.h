@@ -72,6 +72,7 @@ enum DocLoadResult {
   DOC_LOAD_PERMISSIONS = 6,     // exists but may not be read
   DOC_LOAD_NOT_OPEN = 7,        // cannot open, busy, held by another process
   DOC_LOAD_DECODER_FAIL = 8,    // the decompressor failed to start
+  DOC_LOAD_NO_MEMORY = 12,      // out of memory (the number of the save's code)
 };
 
 // Result of every Save (the same number means different things on load).
@@ -86,7 +87,7 @@ enum DocSaveResult {
   DOC_SAVE_ERROR = 7,           // a precondition or an intermediate step failed
   DOC_SAVE_WRITE_ERROR = 10,    // write failed, low free space, disk full
   DOC_SAVE_NOT_WRITABLE = 11,   // the target is not writable
-  DOC_SAVE_NO_MEMORY = 12,      // out of memory while writing into a string
+  DOC_SAVE_NO_MEMORY = 12,      // out of memory
 };
 
 class FormatIO_Base {

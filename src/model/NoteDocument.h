@@ -48,7 +48,8 @@ class NoteDocument : public DocTreeCache {
 
   // Loads a file (format 0: by its extension). merge: the file's notes go
   // under parentIdx (-1 = top level) of the open document, which stays
-  // open. Returns a DocLoadResult.
+  // open. Returns a DocLoadResult. Load and Save never throw: see
+  // model/FailureBoundary.h.
   int Load(const char* path, const char* password = nullptr, int format = 0, bool enableSharing = true,
            bool merge = false, int parentIdx = -1);
   // Saves the notes of the walk (format 0: by the extension). switchToNew:
@@ -247,6 +248,7 @@ class NoteDocument : public DocTreeCache {
   void ClearContents();
   void AddToMaps(int idx);
   void RebuildRecursiveMap();
+  int LoadFile(const char* path, const char* password, int format, bool enableSharing, bool merge, int parentIdx);
   int SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
                      const char* backupDir, const char* password, int format, bool keepID);
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/SafeSave.h"
+#include "model/FailureBoundary.h"
 #include "model/FileFormatFactory.h"
 #include "model/FormatIO_Base.h"
 #include "base/DocumentBackup.h"
@@ -52,21 +54,6 @@ bool SyncFile(const std::string& path) {
   const bool ok = fsync(fd) == 0;
   close(fd);
   return ok;
-}
-
-// The path made absolute against the working folder, so that links rebased
-// between the document's folder and a target's never depend on how either
-// path was spelt.
-std::string AbsolutePath(const char* path) {
-  std::string p = path;
-  if (IsAbsolutePath(p)) {
-    ConvertToAbsolutePath(p, "/");
-    return p;
-  }
-  char cwd[PATH_MAX];
-  if (!getcwd(cwd, sizeof(cwd))) return p;
-  ConvertToAbsolutePath(p, cwd);
-  return p;
 }
 
 int ClampInt(int64_t v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
@@ -121,6 +108,26 @@ int NoteDocument::GetFormatFromFileName(const char* path) {
 
 int NoteDocument::Load(const char* path, const char* password, int format, bool enableSharing, bool merge,
                        int parentIdx) {
+  try {
+    return LoadFile(path, password, format, enableSharing, merge, parentIdx);
+  } catch (...) {
+    const int result = quillery::CaughtFailure("Load", DOC_LOAD_NOT_OPEN);
+    m_bLoading = false;
+    try {
+      // What the load built is dropped: a document opened afresh stays empty
+      // (which also gives the memory back); notes merged so far stay, with
+      // their maps rebuilt.
+      if (!merge) Close();
+      else if (m_bBlockMapRecalc) BlockMapRecalc(false);
+    } catch (...) {
+      quillery::CaughtFailure("Load clean-up", DOC_LOAD_NOT_OPEN);
+    }
+    return result;
+  }
+}
+
+int NoteDocument::LoadFile(const char* path, const char* password, int format, bool enableSharing, bool merge,
+                           int parentIdx) {
   if (!merge) Close();
   quillery::ClearFailureReason();
   if (!path || access(path, F_OK) != 0) return DOC_LOAD_NOT_FOUND;
@@ -140,7 +147,7 @@ int NoteDocument::Load(const char* path, const char* password, int format, bool 
   // A merged file's password belongs to that file, not to the document.
   std::string filePassword;
   if (!merge) m_strPassword.clear();
-  FormatIO_Base* fmt = FileFormatFactory::Get().CreateFileFormat(format);
+  std::unique_ptr<FormatIO_Base> fmt(FileFormatFactory::Get().CreateFileFormat(format));
   if (!fmt) return DOC_LOAD_UNKNOWN_FORMAT;
   if (fmt->IsEncrypted() && password) filePassword = password;
   if (!merge) m_strPassword = filePassword;
@@ -154,12 +161,16 @@ int NoteDocument::Load(const char* path, const char* password, int format, bool 
   fmt->m_bReportProgress = m_bReportProgress;
   fmt->SetReadOnlyLoad(m_bReadOnlyLoad);
   fmt->SetDoc(*this);
-  if (!merge) m_strPath = AbsolutePath(path);
+  // The format reads the file by the same absolute name the document keeps,
+  // so that links and icons it resolves against the file's folder do not
+  // depend on the working folder.
+  const std::string absolutePath = MakeAbsolutePath(path);
+  if (!merge) m_strPath = absolutePath;
   FormatIO_Base::SetEnableSharing(enableSharing);
 
   const int firstNew = GetNodeCount();
   m_bLoading = true;
-  const int result = fmt->Load(path, *this, merge ? parentIdx : -1);
+  const int result = fmt->Load(absolutePath.c_str(), *this, merge ? parentIdx : -1);
   m_bLoading = false;
 
   if (result != DOC_LOAD_OK) {
@@ -183,13 +194,12 @@ int NoteDocument::Load(const char* path, const char* password, int format, bool 
     // is gone they could not be read any more, so a document that does not
     // keep them in a file of its own takes them now.
     if (result == DOC_LOAD_OK && fmt->IsDynamic() && !GetDynamicLoader()) {
-      if (FormatIO_DynamicBase* dyn = dynamic_cast<FormatIO_DynamicBase*>(fmt))
+      if (FormatIO_DynamicBase* dyn = dynamic_cast<FormatIO_DynamicBase*>(fmt.get()))
         for (int i = firstNew; i < GetNodeCount(); ++i) dyn->FetchNodeInfo(m_lstNodes[i], NIF_ALL);
     }
-    delete fmt;
   } else {
     delete m_pLoader;
-    m_pLoader = fmt;
+    m_pLoader = fmt.release();
   }
   return result;
 }
@@ -199,9 +209,30 @@ int NoteDocument::Load(const char* path, const char* password, int format, bool 
 
 int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
                        const char* backupDir, const char* password, int format, int cloneMode, bool keepID) {
-  m_nCloneMode = cloneMode;
-  m_mapCloneConversion.clear();
-  return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID);
+  // What a save may change of the document before it fails (a copy under a
+  // new name takes a new ID and empty deletion records until it is done).
+  std::string uid;
+  std::map<std::string, int> deletedNotes, deletedAtts;
+  bool kept = false;
+  try {
+    uid = m_strUID;
+    deletedNotes = m_mapDeletedNotes;
+    deletedAtts = m_mapDeletedAttachments;
+    kept = true;
+    m_nCloneMode = cloneMode;
+    m_mapCloneConversion.clear();
+    return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID);
+  } catch (...) {
+    // The temporary files went with the save's own objects; the target was
+    // not replaced.
+    const int result = quillery::CaughtFailure("Save", DOC_SAVE_ERROR);
+    if (kept) {
+      m_strUID.swap(uid);
+      m_mapDeletedNotes.swap(deletedNotes);
+      m_mapDeletedAttachments.swap(deletedAtts);
+    }
+    return result;
+  }
 }
 
 int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
@@ -209,7 +240,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   if (!path || !*path) return DOC_SAVE_ERROR;
   quillery::ClearFailureReason();
   // A save through a symbolic link writes the file it points at.
-  const std::string target = quillery::FinalPath(AbsolutePath(path));
+  const std::string target = quillery::FinalPath(MakeAbsolutePath(path));
 
   // 1. The format.
   if (format == 0) format = GetFormatFromFileName(path);
@@ -358,7 +389,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   fmt->m_bReportProgress = m_bReportProgress;
   PictureIdKeeper pictureIds(*this, !usingLoader && fmt->IsDynamic() && GetDynamicLoader());
   const unsigned long readFailures = quillery::ReadFailures();
-  int result = fmt->Save(savePath.c_str(), walker);
+  int result = quillery::Guarded("Save", DOC_SAVE_ERROR, [&] { return fmt->Save(savePath.c_str(), walker); });
   if (result == DOC_SAVE_OK && quillery::ReadFailures() != readFailures && !usingLoader) {
     // A note the document could not read from its file is missing from
     // the new one: that is no saved document.
@@ -413,7 +444,7 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
       m_pLoader = fmt;
     }
     keeper = fmt;
-    m_strPath = AbsolutePath(path);
+    m_strPath = MakeAbsolutePath(path);
     m_strPassword = savePassword;
     m_bModified = false;
   } else {

@@ -23,6 +23,8 @@
 struct FakeLog {
   std::vector<std::string> calls;  // hook names with arguments
   std::vector<std::string> savePaths;
+  std::vector<std::string> loadPaths;
+  void (*fault)() = nullptr;       // called by Load, and by Save after its first line (may throw)
   FormatIO_Base* loaderDuringLoad = reinterpret_cast<FormatIO_Base*>(1);
   int failSaveWith = 0;            // non-zero: Save writes half, then fails with it
   int formatId = 2;                // what GetFormat answers
@@ -55,6 +57,8 @@ class FakeFileFormat : public FormatIO_Base {
 
   int Load(const char* path, NoteDocument& doc, int parentIdx) override {
     FakeLog::Get().loaderDuringLoad = doc.GetLoader();
+    FakeLog::Get().loadPaths.push_back(path);
+    if (FakeLog::Get().fault) FakeLog::Get().fault();
     if (!m_file.Open(path, F64_READ | F64_WRITE | F64_SHARE_READ | F64_OPEN_EXISTING)) return DOC_LOAD_NOT_OPEN;
     m_file.Lock(false);
     std::string data;
@@ -98,6 +102,7 @@ class FakeFileFormat : public FormatIO_Base {
     std::string text = "UID=" + doc.GetUID() + "\n";
     if (doc.IsReadOnly()) text += "READONLY\n";
     if (out.Write(text.data(), static_cast<int>(text.size())) < 0) return DOC_SAVE_WRITE_ERROR;
+    if (FakeLog::Get().fault) FakeLog::Get().fault();
     int count = 0;
     for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
       if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 
 #include "base/SafeSave.h"
 #include "common/NoteBuilder.h"
@@ -309,6 +311,62 @@ TEST_F(LoadSaveTest, LoadOrderAndResults) {
     chmod(locked.c_str(), 0);
     EXPECT_EQ(doc.Load(locked.c_str()), DOC_LOAD_PERMISSIONS);
   }
+}
+
+// A relative name, even through a link and "..", reaches the format as the
+// absolute name of the file it opens, the one the document keeps: links
+// and icons are resolved against that file's folder.
+TEST_F(LoadSaveTest, TheFormatGetsTheAbsolutePathTheDocumentKeeps) {
+  NoteDocument doc;
+  Fill(doc);
+  ASSERT_EQ(mkdir((dir / "d").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir / "d/sub").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("d/sub", (dir / "lnk").c_str()), 0);
+  ASSERT_EQ(SaveAll(doc, dir / "d/doc.qyd"), DOC_SAVE_OK);
+  char* cwd = getcwd(nullptr, 0);
+  ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+  NoteDocument loaded;
+  EXPECT_EQ(loaded.Load("lnk/../doc.qyd"), DOC_LOAD_OK);
+  EXPECT_EQ(FakeLog::Get().loadPaths.back(), dir / "d/doc.qyd");
+  EXPECT_EQ(loaded.GetPath(), dir / "d/doc.qyd");
+  EXPECT_EQ(SaveAll(loaded, "d/copy.qyd"), DOC_SAVE_OK);
+  EXPECT_EQ(FakeLog::Get().savePaths.back(), dir / "d/copy.qyd");
+  EXPECT_EQ(loaded.GetPath(), dir / "d/copy.qyd");
+  EXPECT_EQ(chdir(cwd), 0);
+  free(cwd);
+}
+
+// Whatever a format throws ends at Load and Save: 12 for memory, 7 with the
+// reason otherwise; a save leaves the old file and no temporary one.
+TEST_F(LoadSaveTest, AnExceptionEndsAsAResultCode) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string path = dir / "a.qyd";
+  ASSERT_EQ(SaveAll(doc, path), DOC_SAVE_OK);
+  const std::string before = ReadAll(path);
+  const std::string uid = doc.GetUID();
+
+  FakeLog::Get().fault = [] { throw std::bad_alloc(); };
+  quillery::ClearFailureReason();
+  EXPECT_EQ(SaveAll(doc, path), DOC_SAVE_NO_MEMORY);
+  EXPECT_EQ(quillery::TakeFailureReason(), "out of memory");
+  EXPECT_EQ(SaveAll(doc, dir / "new.qyd"), DOC_SAVE_NO_MEMORY);
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(Exists(path + ".part"));
+  EXPECT_FALSE(Exists(dir / "new.qyd"));
+  EXPECT_EQ(doc.GetUID(), uid);  // a copy's new ID went with the failed save
+  EXPECT_EQ(doc.GetPath(), path);
+
+  NoteDocument loaded;
+  EXPECT_EQ(loaded.Load(path.c_str()), DOC_LOAD_NO_MEMORY);
+  EXPECT_EQ(loaded.GetNodeCount(), 0);
+  EXPECT_EQ(loaded.GetPath(), "");
+
+  FakeLog::Get().fault = [] { throw std::runtime_error("broken"); };
+  EXPECT_EQ(loaded.Load(path.c_str()), DOC_LOAD_NOT_OPEN);
+  EXPECT_EQ(quillery::TakeFailureReason(), "unexpected failure: broken");
+  EXPECT_EQ(SaveAll(doc, path), DOC_SAVE_ERROR);
+  EXPECT_EQ(ReadAll(path), before);
 }
 
 TEST_F(LoadSaveTest, ReadOnlyFlagBeforeNotesDoesNotStopThem) {

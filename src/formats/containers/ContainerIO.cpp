@@ -132,6 +132,7 @@ int LoadPayload(IOProcess& io, IOReadAhead& ahead, File64& file, const IOLayerFi
 }
 
 int PayloadResult(const IOProcess& io, const IOLayerFile64& file, const IOLayerZlib* zlib) {
+  if (io.GetErrorCause() == ENOMEM) return 12;  // a decoder ran out of memory
   if (file.HasError()) return 7;
   if (io.HasError() || (zlib && !zlib->IsStreamEnded())) return 5;
   return 0;

@@ -73,13 +73,13 @@ int PumpPayload(IOProcess& io, File64& file, bool progress, std::int64_t total);
 // decoders) work on ahead's worker, whose collector must be the chain's last stage,
 // while sink takes the output on this thread. With progress, the file position is
 // reported against total. Returns 0, 1 when ProgressInfo asks to cancel (the worker
-// is stopped and the chain left unfinished), or PayloadResult's 7 or 5.
+// is stopped and the chain left unfinished), or PayloadResult's 12, 7 or 5.
 int LoadPayload(IOProcess& io, IOReadAhead& ahead, File64& file, const IOLayerFile64& fileLayer,
                 const IOLayerZlib* zlib, bool progress, std::int64_t total, IOLayerRedirect::Callback sink,
                 void* user);
 
-// The load result of a pumped and finalised payload chain: 7 when the file could not
-// be read, 5 when a stage found the payload damaged (a cipher text ending inside a
+// The load result of a pumped and finalised payload chain: 12 when a stage ran out of
+// memory, 7 when the file could not be read, 5 when a stage found the payload damaged (a cipher text ending inside a
 // block, a corrupt stream) or, with a zlib stage, when the stream did not reach its
 // end; otherwise 0.
 int PayloadResult(const IOProcess& io, const IOLayerFile64& file, const IOLayerZlib* zlib);

@@ -295,7 +295,7 @@ int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker, bool a
   BeginNativeSave(doc);
   WriteDocContents(io, walker);
   if (m_nSaveError != 0) handOff->Cancel();  // nothing more of a failed save is written
-  if ((io.Finalize() < 0 || io.HasError()) && m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  if (io.Finalize() < 0 || io.HasError()) SetChainFailure(io);
   if (m_nSaveError != 0) return fail(m_nSaveError);
   if (zlib) {
     const int patched = quillery::PatchStreamSize(out, start + (version == 3 ? 44 : 40), zlib->GetTotalOut());

@@ -150,7 +150,7 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool 
   BeginNativeSave(doc);
   WriteDocContents(io, walker);
   if (m_nSaveError != 0) handOff->Cancel();  // nothing more of a failed save is written
-  if ((io.Finalize() < 0 || io.HasError()) && m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  if (io.Finalize() < 0 || io.HasError()) SetChainFailure(io);
   if (m_nSaveError != 0) return fail(m_nSaveError);
 
   const int patched = quillery::PatchStreamSize(out, start + kStreamSizeOffset, zlib->GetTotalOut());

@@ -306,6 +306,10 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // written against its folder. The containers call it before they hand
   // their chains to WriteDocContents.
   void BeginNativeSave(NoteDocument& doc);
+  // After the save's chain (or its file) failed: m_nSaveError becomes 12 when
+  // a stage ran out of memory (even where a write was already taken for a
+  // failed one), else a failed write (10) unless it holds another failure.
+  void SetChainFailure(const IOProcess& io);
 
  private:
   // Reading helpers (load flow and structure).

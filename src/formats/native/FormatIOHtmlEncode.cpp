@@ -51,16 +51,6 @@ void AppendBase64(std::string& out, const void* data, size_t len) {
   out += b64;
 }
 
-// Folders are compared component by component, so a path given relative to
-// the current folder is made absolute first.
-std::string AbsoluteFromHere(const std::string& path) {
-  if (path.empty() || IsAbsolutePath(path)) return path;
-  char* cwd = g_get_current_dir();
-  std::string abs = std::string(cwd) + "/" + path;
-  g_free(cwd);
-  ConvertToAbsolutePath(abs, "/");
-  return abs;
-}
 
 bool IsMarkup(const tSegment& s, const char* markup, size_t len) {
   return !s.bText && s.text.size() == len && s.text.compare(0, len, markup) == 0;
@@ -405,8 +395,10 @@ std::string FormatIO_HTML::RebaseFileLink(const std::string& url) const {
   std::string dest = !m_bExport ? m_strPath
                      : doc.strExportPath.empty() ? quillery::ExportTargetPath(m_strPath) : doc.strExportPath;
   if (doc.GetPath().empty() || dest.empty()) return url;
-  dest = AbsoluteFromHere(dest);
-  std::string base = GetParentDir(AbsoluteFromHere(doc.GetPath()), '/');
+  // Folders are compared component by component: both as the file system
+  // names them (a backslash in a folder's name is no separator).
+  dest = MakeAbsolutePath(dest);
+  std::string base = GetParentDir(MakeAbsolutePath(doc.GetPath()), '/');
   xLog(LOG_INFO, "Convert URL (%s) from base path (%s) to dest path (%s)\n", url.c_str(), base.c_str(),
        GetParentDir(dest, '/').c_str());
   std::string path = url.substr(7);

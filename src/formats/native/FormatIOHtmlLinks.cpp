@@ -102,10 +102,11 @@ bool FormatIO_HTML::ExtractLink(const std::string& p, bool asAttachment, bool ha
       if (IsAbsolutePath(url)) {
         url = "file://" + url;
       } else {
-        const size_t slash = m_strPath.find_last_of("/\\");
-        std::string full = (slash == std::string::npos ? std::string() : m_strPath.substr(0, slash + 1)) + url;
-        replaceall(full, '\\', '/');
-        url = "file:///" + full;
+        // The link's own backslashes are separators; the folder of the file
+        // being read is named as the file system has it.
+        replaceall(url, '\\', '/');
+        const size_t slash = m_strPath.rfind('/');
+        url = "file:///" + (slash == std::string::npos ? std::string() : m_strPath.substr(0, slash + 1)) + url;
       }
     } else if (StringUtf8(url).StartsWith("file:", false)) {
       HTMLParser::UnescapeURI(url);

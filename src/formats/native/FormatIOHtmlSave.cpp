@@ -7,6 +7,7 @@
 // that the document is in use. A save that fails (cancel, refused clone
 // question, write error) removes its output and holds nothing.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -15,6 +16,7 @@
 #include "base/Log.h"
 #include "base/StringUtil.h"
 #include "base/Progress.h"
+#include "base/SafeSave.h"
 #include "formats/native/FormatIOHtml.h"
 #include "html/HtmlParser.h"
 #include "html/HtmlWriteEscape.h"
@@ -115,9 +117,7 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   if (m_nSaveError != 0) handOff->Cancel();  // nothing more of a failed save is written
   // Every byte must reach the disk before the save counts: the file stage
   // reports a failed flush, the held copy no longer buffers anything.
-  if (io.Finalize() < 0 || io.HasError() || (m_bFileLocked ? !out.Detach() : !out.Close())) {
-    if (m_nSaveError == 0) m_nSaveError = DOC_SAVE_WRITE_ERROR;
-  }
+  if (io.Finalize() < 0 || io.HasError() || (m_bFileLocked ? !out.Detach() : !out.Close())) SetChainFailure(io);
   xLog(LOG_INFO, "HTML::Save End writing contents\n");
 
   if (m_nSaveError != 0) {
@@ -143,6 +143,16 @@ void FormatIO_HTML::BeginNativeSave(NoteDocument& doc) {
     _strExportSubDir.clear();
   }
   m_nSaveError = 0;
+}
+
+void FormatIO_HTML::SetChainFailure(const IOProcess& io) {
+  if (io.GetErrorCause() == ENOMEM) {
+    xLog(LOG_ERROR, "HTML::Save: out of memory\n");
+    quillery::SetFailureReason("out of memory");
+    m_nSaveError = DOC_SAVE_NO_MEMORY;
+  } else if (m_nSaveError == 0) {
+    m_nSaveError = DOC_SAVE_WRITE_ERROR;
+  }
 }
 
 int FormatIO_HTML::SaveToString(std::string& outText, NoteDocument& doc, RecursiveTreeWalker& walker) {

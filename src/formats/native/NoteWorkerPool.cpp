@@ -3,6 +3,8 @@
 #include <system_error>
 #include <utility>
 
+#include "base/FaultPoint.h"
+
 namespace quillery {
 
 NoteWorkerPool::NoteWorkerPool(int threads, size_t window, Job job)
@@ -70,6 +72,7 @@ void NoteWorkerPool::RunNext(int worker, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   std::exception_ptr error;
   try {
+    if (worker < static_cast<int>(m_threads.size())) quillery::FaultPoint("worker-job");
     m_job(worker, item);
   } catch (...) {
     error = std::current_exception();

@@ -5,11 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
+#include <utility>
 
+#include "base/FaultPoint.h"
 #include "base/Log.h"
+#include "base/SafeSave.h"
 #include "base/Progress.h"
 #include "common/TempDir.h"
 #include "formats/containers/FormatIO_ZlibHTML.h"
@@ -84,6 +92,33 @@ TEST_F(ParallelSave, CancelWhileBatchesAreRenderedLeavesTheTargetAlone) {
   });
   EXPECT_EQ(Save(path, 3), DOC_SAVE_ABORTED);
   EXPECT_EQ(ReadAll(path), "kept");
+}
+
+// Memory that runs out on a render worker (the exception travels to the
+// saving thread) or in the parallel deflate stage (the stage fails for that
+// cause) fails the save with 12, never as an abort or a full disk; the
+// target stays as it was and no temporary file is left.
+std::atomic<const char*> g_failingPoint{nullptr};
+
+void FailAtArmedPoint(const char* point) {
+  const char* armed = g_failingPoint.load();
+  if (armed && std::strcmp(point, armed) == 0) throw std::bad_alloc();
+}
+
+TEST_F(ParallelSave, MemoryRunningOutInAWorkerOrAStageFailsTheSaveWithTwelve) {
+  quillery::SetFaultHook(FailAtArmedPoint);
+  for (const auto& c : {std::make_pair("worker-job", ".qyd"), std::make_pair("deflate-chunk", ".qyz")}) {
+    const std::string path = m_dir / (std::string("target") + c.second);
+    std::ofstream(path) << "kept";
+    g_failingPoint = c.first;
+    quillery::ClearFailureReason();
+    EXPECT_EQ(Save(path, 3), DOC_SAVE_NO_MEMORY) << c.first;
+    EXPECT_EQ(quillery::TakeFailureReason(), "out of memory") << c.first;
+    EXPECT_EQ(ReadAll(path), "kept") << c.first;
+    EXPECT_NE(access((path + ".part").c_str(), F_OK), 0) << c.first;
+    g_failingPoint = nullptr;
+  }
+  quillery::SetFaultHook(nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,24 @@
+#pragma once
+
+// Fault points: named places in the engine's worker threads where a test
+// makes things fail as the system would (an allocation that throws
+// std::bad_alloc in a render worker or a deflate worker), to see the failure
+// reach the load or save that started the work. Without a hook, as in the
+// program, a point costs one atomic load and does nothing.
+//
+// The points: "worker-job" (a NoteWorkerPool thread, before each item it runs)
+// and "deflate-chunk" (IOLayerDeflateParallel, before each chunk it deflates).
+//
+// Threading: the hook is process-wide; it is set while no work runs and is
+// called on whatever thread reaches a point.
+
+namespace quillery {
+
+// Called with the point's name; may throw. Null removes the hook.
+using FaultHook = void (*)(const char* point);
+void SetFaultHook(FaultHook hook);
+
+// Runs the hook, if one is set, for the named point.
+void FaultPoint(const char* point);
+
+}  // namespace quillery
