@@ -88,8 +88,8 @@ int DocumentSave::Run() {
 
   FormatIO_Base* keeper = AdoptFormat();
   if (!ownInstall && (result = InstallTarget(keeper)) != DOC_SAVE_OK) return result;
-  // The file the document goes on with holds the password it was written with.
-  if (m_opt.switchToNew || m_ownFile) m_doc.m_strPassword = m_password;
+  // The document's own file now holds the password it was written with.
+  if (m_ownFile) m_doc.m_strPassword = m_password;
   if (!m_opt.switchToNew) RestoreIdentity();
   return DOC_SAVE_OK;
 }
@@ -301,6 +301,7 @@ FormatIO_Base* DocumentSave::AdoptFormat() {
   m_fmt = nullptr;
   m_usingLoader = false;
   m_doc.m_strPath = m_path;
+  m_doc.m_strPassword = m_password;
   m_doc.m_bModified = false;
   return keeper;
 }

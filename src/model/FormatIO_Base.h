@@ -122,7 +122,8 @@ class FormatIO_Base {
   //     SetExport (save of id 7), the generator accessors, and
   //     ReleaseFile/KeepFile for the document file it keeps open;
   //   - the SQLite format: GetFormatVersion (its database format version),
-  //     SetReadOnlyLoad.
+  //     SetReadOnlyLoad, InstallsOwnTarget (true), and the encrypted one
+  //     ChangePassword.
   virtual void SetPassword(const char* /*password*/) {}
   virtual void SetRawText(bool /*raw*/) {}
   virtual void SetContentsOnly(bool /*contentsOnly*/) {}
