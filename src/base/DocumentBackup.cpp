@@ -21,7 +21,7 @@ std::string BackupName(const std::string& target, const char* backupDir, int n) 
   return dir + GetBaseName(target) + ".bak" + std::to_string(n);
 }
 
-bool MakeBackups(const std::string& target, int count, const char* backupDir) {
+bool MakeBackups(const std::string& target, int count, const char* backupDir, const BackupCopier& copy) {
   if (count <= 0 || !File64::PathExists(target)) return true;
   if (backupDir && *backupDir && !EnsureDirExists(backupDir)) {
     xLog(LOG_WARNING, "Save: backup folder [%s] cannot be created\n", backupDir);
@@ -32,7 +32,8 @@ bool MakeBackups(const std::string& target, int count, const char* backupDir) {
     const std::string from = BackupName(target, backupDir, n);
     if (File64::PathExists(from)) std::rename(from.c_str(), BackupName(target, backupDir, n + 1).c_str());
   }
-  const bool ok = copy_file(target.c_str(), BackupName(target, backupDir, 1).c_str());
+  const std::string first = BackupName(target, backupDir, 1);
+  const bool ok = copy ? copy(first) : copy_file(target.c_str(), first.c_str());
   if (!ok) xLog(LOG_WARNING, "Save: backup of [%s] failed\n", target.c_str());
   return ok;
 }

@@ -86,6 +86,19 @@ void File64::SetError(int err) const {
   m_bError = true;
 }
 
+bool File64::OpenDescriptor(int fd, const std::string& path) {
+  Close();
+  m_bError = false;
+  m_strPath = path;
+  const int own = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+  if (own < 0) {
+    xLog(LOG_DEBUG, "File64: cannot take the descriptor of [%s]: %s\n", path.c_str(), strerror(errno));
+    return false;
+  }
+  m_handle = std::make_shared<Handle>(own);
+  return true;
+}
+
 int File64::GetDescriptor() const { return m_handle ? m_handle->fd : -1; }
 
 bool File64::WriteAll(const char* data, int count, int* written) const {

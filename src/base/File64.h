@@ -42,6 +42,9 @@ class File64 {
   // refused. True when the file is open.
   bool Open(const char* path, int flags);
   bool Open(const std::string& path, int flags) { return Open(path.c_str(), flags); }
+  // Closes any open descriptor, then works on a duplicate of fd (the caller
+  // keeps fd); path only names the file in messages. True when open.
+  bool OpenDescriptor(int fd, const std::string& path);
 
   // Reads up to count bytes (retrying EINTR and short reads); the number
   // read, 0 at the end of the file, -1 on error.

@@ -39,8 +39,7 @@ const int kSlots = 8;
 char g_paths[kSlots][PATH_MAX];
 volatile sig_atomic_t g_used[kSlots];
 
-// A slot holds 1 for a temporary file whose SQLite journal goes with it,
-// 2 for a new target that has none.
+// A slot holds 1 for a temporary file (its SQLite journal goes with it).
 int TakeSlot(const std::string& path, sig_atomic_t kind) {
   if (path.size() + sizeof("-journal") > PATH_MAX) return -1;
   for (int i = 0; i < kSlots; ++i) {
@@ -54,11 +53,6 @@ int TakeSlot(const std::string& path, sig_atomic_t kind) {
 
 void FreeSlot(int slot) {
   if (slot >= 0) g_used[slot] = 0;
-}
-
-void UnlinkWithJournal(const std::string& path) {
-  unlink(path.c_str());
-  unlink((path + "-journal").c_str());
 }
 
 std::string g_reason;
@@ -114,58 +108,98 @@ bool IsHeldByAnother(const std::string& path, int waitMs) {
   return held;
 }
 
+namespace {
+
+// The folder part of path ("." for a bare name, "/" for the root) and its
+// last component.
+void SplitPath(const std::string& path, std::string& dir, std::string& leaf) {
+  const size_t slash = path.rfind('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 TempFile::~TempFile() {
   if (m_fd >= 0) Remove();
 }
 
 void TempFile::Close() {
   if (m_fd >= 0) close(m_fd);
+  if (m_dirFd >= 0) close(m_dirFd);
   m_fd = -1;
-  m_newTarget = false;
+  m_dirFd = -1;
   FreeSlot(m_slot);
   m_slot = -1;
+}
+
+bool TempFile::NameIsOurs() const {
+  struct stat own, named;
+  return fstat(m_fd, &own) == 0 && fstatat(m_dirFd, m_leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         own.st_dev == named.st_dev && own.st_ino == named.st_ino;
 }
 
 int TempFile::Create(const std::string& path) {
   if (m_fd >= 0) Remove();
   m_path = path;
+  std::string dir;
+  SplitPath(path, dir, m_leaf);
+  if (m_leaf.empty()) return EISDIR;
+  // Every later step (the create, the check before the rename, the rename
+  // and the removal) works in this one folder, however its path changes.
+  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return errno;
+  const char* leaf = m_leaf.c_str();
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = openat(dfd, leaf, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
       if (!LockLive(fd, false)) {
         // Another process opened the new name and locked it first.
         close(fd);
+        close(dfd);
         return EBUSY;
       }
       m_fd = fd;
+      m_dirFd = dfd;
       m_slot = TakeSlot(path, 1);
       return 0;
     }
-    if (errno != EEXIST) return errno;
+    const int err = errno;
+    if (err != EEXIST) {
+      close(dfd);
+      return err;
+    }
     // Something has the name: a link (removed, never followed), a leftover
     // of a save that died (unlocked: removed), or a save that runs now.
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
+    if (fstatat(dfd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISLNK(st.st_mode)) {
       xLog(LOG_WARNING, "Save: removing the link at the temporary name [%s]\n", path.c_str());
-      unlink(path.c_str());
+      unlinkat(dfd, leaf, 0);
       continue;
     }
-    if (!S_ISREG(st.st_mode)) return EEXIST;
-    const int old = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (old < 0) return errno == ELOOP ? EEXIST : errno;
+    if (!S_ISREG(st.st_mode)) break;
+    const int old = openat(dfd, leaf, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (old < 0) {
+      const int e = errno == ELOOP ? EEXIST : errno;
+      close(dfd);
+      return e;
+    }
     struct stat ost;
     const bool same = fstat(old, &ost) == 0 && ost.st_dev == st.st_dev && ost.st_ino == st.st_ino;
     if (!LockLive(old, false)) {
       close(old);
+      close(dfd);
       return EBUSY;
     }
     if (same) {
       xLog(LOG_INFO, "Save: removing the leftover temporary file [%s]\n", path.c_str());
-      UnlinkWithJournal(path);
+      unlinkat(dfd, leaf, 0);
+      unlinkat(dfd, (m_leaf + "-journal").c_str(), 0);
     }
     close(old);
   }
+  close(dfd);
   return EEXIST;
 }
 
@@ -188,49 +222,42 @@ int TempFile::Sync() {
 
 int TempFile::RenameOver(const std::string& target, bool noReplace) {
   if (m_fd < 0) return EBADF;
+  std::string dir, leaf, ownDir, ownLeaf;
+  SplitPath(target, dir, leaf);
+  SplitPath(m_path, ownDir, ownLeaf);
+  if (dir != ownDir || leaf.empty()) return EXDEV;  // the temporary file lives beside its target
+  // Another program that can write the folder may have put something else
+  // under the temporary name: that is never installed.
+  if (!NameIsOurs()) {
+    xLog(LOG_ERROR, "Save: [%s] is no longer the file this save wrote\n", m_path.c_str());
+    return ESTALE;
+  }
   InstallSection install;
   int rc;
   if (noReplace) {
-    rc = renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    rc = renameat2(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), RENAME_NOREPLACE);
     if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
       // A file system without that flag: a hard link never replaces a name.
-      rc = link(m_path.c_str(), target.c_str());
-      if (rc == 0) unlink(m_path.c_str());
+      rc = linkat(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), 0);
+      if (rc == 0) unlinkat(m_dirFd, m_leaf.c_str(), 0);
     }
   } else {
-    rc = rename(m_path.c_str(), target.c_str());
+    rc = renameat(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str());
   }
   if (rc != 0) return errno;
   install.Commit();
   // The folder entry must be on the disk as well as the bytes.
-  const size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
+  fsync(m_dirFd);
   Close();
   return 0;
 }
 
-int TempFile::CreateNew(const std::string& path) {
-  if (m_fd >= 0) Remove();
-  m_path = path;
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return errno;
-  m_fd = fd;
-  m_newTarget = true;
-  m_slot = TakeSlot(path, 2);
-  return 0;
-}
-
-void TempFile::Keep() { Close(); }
-
 void TempFile::Remove() {
   if (m_fd < 0) return;
-  if (m_newTarget) unlink(m_path.c_str());
-  else UnlinkWithJournal(m_path);
+  // Only the file this object made goes; a name another program has taken
+  // over since is left alone.
+  if (NameIsOurs()) unlinkat(m_dirFd, m_leaf.c_str(), 0);
+  unlinkat(m_dirFd, (m_leaf + "-journal").c_str(), 0);
   Close();
 }
 
@@ -238,7 +265,6 @@ void RemovePendingTempFiles() {
   for (int i = 0; i < kSlots; ++i) {
     if (!g_used[i]) continue;
     unlink(g_paths[i]);
-    if (g_used[i] != 1) continue;
     // The journal's name, built without allocating.
     char journal[PATH_MAX];
     const size_t n = strlen(g_paths[i]);
@@ -290,6 +316,8 @@ std::string ReasonForErrno(int err) {
       return "writing failed: disk full";
     case EBUSY:
       return "in use by another program";
+    case ESTALE:
+      return "its temporary file was replaced by another program";
     default:
       return strerror(err);
   }

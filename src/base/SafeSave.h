@@ -6,12 +6,15 @@
 //    points at, never replaces the link itself;
 //  - TempFile: the temporary file a save writes first, under a name derived
 //    from its target. It is created with O_CREAT|O_EXCL|O_NOFOLLOW and mode
-//    0600, so it is never a planted link nor readable by others while it is
-//    written, and it carries a lock while its save runs: a leftover of a
-//    save that was killed is unlocked, and the next save of the same target
-//    removes it. It gets the target's final mode just before it becomes
-//    the target. Unless released, the destructor removes it (and the
-//    journal SQLite may have left beside it);
+//    0600 in a folder opened once, so it is never a planted link nor
+//    readable by others while it is written, and it carries a lock while
+//    its save runs: a leftover of a save that was killed is unlocked, and
+//    the next save of the same target removes it. Every byte is written
+//    through its descriptor (Descriptor), never through a reopened name. It
+//    gets the target's final mode just before it becomes the target, and it
+//    is renamed (through the folder's descriptor) only while its name still
+//    refers to the file it created. Unless released, the destructor removes
+//    it (and the journal SQLite may have left beside it);
 //  - IsHeldByAnother: the native formats' shared lock of an open document;
 //  - the failure reason: one line naming why a save or load failed, for the
 //    host's error message (the result codes are coarser).
@@ -50,14 +53,11 @@ class TempFile {
   // is removed (never followed). 0, EBUSY when another save of the same
   // target runs, or the errno of the failed creation.
   int Create(const std::string& path);
-  // Creates a target that does not exist yet (O_EXCL|O_NOFOLLOW, 0666
-  // minus the umask) for a save that writes it in place: removed like a
-  // temporary file unless kept. 0 or errno (EEXIST when it exists).
-  int CreateNew(const std::string& path);
-  // The file stays: it is complete.
-  void Keep();
   const std::string& Path() const { return m_path; }
   bool IsOpen() const { return m_fd >= 0; }
+  // The descriptor of the exclusive create, through which the file is
+  // written; -1 when none is open. It stays the object's.
+  int Descriptor() const { return m_fd; }
 
   // Gives the file the mode and group of target (existing), or 0666 minus
   // the umask for a new one. Group permissions are dropped when the group
@@ -65,9 +65,11 @@ class TempFile {
   int ApplyTargetMode(const std::string& target);
   // Forces the bytes to the disk. 0 or errno.
   int Sync();
-  // Renames the file over target; noReplace: only when target does not
-  // exist (EEXIST otherwise). On success the file is the target and is no
-  // longer removed. 0 or errno.
+  // Renames the file over target, a name in the same folder; noReplace:
+  // only when target does not exist (EEXIST otherwise: a file that appeared
+  // meanwhile is never replaced). ESTALE when the temporary name no longer
+  // refers to the file this object created. On success the file is the
+  // target and is no longer removed. 0 or errno.
   int RenameOver(const std::string& target, bool noReplace);
   // Unlinks the file (and a journal beside it) now.
   void Remove();
@@ -77,10 +79,13 @@ class TempFile {
 
  private:
   void Close();
+  // Whether the temporary name still refers to the file of m_fd.
+  bool NameIsOurs() const;
   std::string m_path;
+  std::string m_leaf;  // the last component of m_path
   int m_fd = -1;
-  int m_slot = -1;  // entry in the signal-time list
-  bool m_newTarget = false;  // made by CreateNew: no journal of its own
+  int m_dirFd = -1;    // the folder the file was created in
+  int m_slot = -1;     // entry in the signal-time list
 };
 
 // Unlinks every temporary file of live TempFile objects (and their

@@ -7,6 +7,11 @@
 
 bool FormatIO_Base::_bEnableSharing = true;
 
+bool FormatIO_Base::OpenOutput(File64& file, const char* path, int flags) const {
+  if (m_nOutputFd >= 0) return file.OpenDescriptor(m_nOutputFd, path ? path : "");
+  return file.Open(path, flags);
+}
+
 int64_t FormatIO_Base::GetFileSize() {
   if (!m_pDoc || m_pDoc->GetPath().empty()) return -1;
   return File64::FileSize(m_pDoc->GetPath());

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+class File64;
 class NoteDocument;
 class RecursiveTreeWalker;
 
@@ -122,7 +123,8 @@ class FormatIO_Base {
   //     SetExport (save of id 7), the generator accessors, and
   //     ReleaseFile/KeepFile for the document file it keeps open;
   //   - the SQLite format: GetFormatVersion (its database format version),
-  //     SetReadOnlyLoad.
+  //     SetReadOnlyLoad, InstallsOwnTarget (true), and the encrypted one
+  //     ChangePassword.
   virtual void SetPassword(const char* /*password*/) {}
   virtual void SetRawText(bool /*raw*/) {}
   virtual void SetContentsOnly(bool /*contentsOnly*/) {}
@@ -142,8 +144,26 @@ class FormatIO_Base {
   // source of a copy): the format must leave the file byte-identical, and
   // fails rather than upgrade or repair it there.
   virtual void SetReadOnlyLoad(bool /*readOnly*/) {}
+  // Whether Save puts its file in the target's place itself (a database,
+  // whose content is replaced through SQLite). Otherwise the document model
+  // gives the format a new temporary file to write (SetOutputFile) and
+  // replaces the target with it once the save is complete.
+  virtual bool InstallsOwnTarget() { return false; }
+  // Re-keys the file the format keeps open (an encrypted database) with a
+  // new, non-empty password; false when it cannot, the old key staying.
+  virtual bool ChangePassword(const char* /*password*/) { return false; }
 
   void SetDoc(NoteDocument& doc) { m_pDoc = &doc; }
+  // The descriptor of the file the next Save writes, created for it by the
+  // document model; -1 (the default): Save opens its path itself. Not owned.
+  void SetOutputFile(int fd) { m_nOutputFd = fd; }
+  // Opens the output of a Save: the descriptor given by SetOutputFile (every
+  // byte goes through the file that was created for the save, whatever its
+  // name refers to by now), else path with flags. True when open.
+  bool OpenOutput(File64& file, const char* path, int flags) const;
+  // Whether the output is the format's own to remove when a save fails
+  // (a file given by the caller is removed by the caller).
+  bool OwnsOutput() const { return m_nOutputFd < 0; }
   NoteDocument* GetDoc() const { return m_pDoc; }
   static void SetEnableSharing(bool enable) { _bEnableSharing = enable; }
   // Pumps at most one pending GLib/GTK event; see the .cpp for the rules.
@@ -153,6 +173,7 @@ class FormatIO_Base {
 
  protected:
   NoteDocument* m_pDoc = nullptr;  // not owned
+  int m_nOutputFd = -1;            // see SetOutputFile; not owned
  public:
   bool m_bReportProgress = true;   // report through ProgressInfo
   int m_nSpare = 0;                // unused by the base

@@ -244,6 +244,7 @@ class NoteDocument : public DocTreeCache {
 
  private:
   friend class DocumentIterator;
+  friend class DocumentSave;
 
   void ClearContents();
   void AddToMaps(int idx);

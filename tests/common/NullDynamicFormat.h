@@ -20,6 +20,7 @@ class NullDynamicFormat : public FormatIO_DynamicBase {
   }
   int Save(const char*, RecursiveTreeWalker&) override { return 0; }
   int GetFormat() override { return FORMAT_QYDB; }
+  bool InstallsOwnTarget() override { return true; }  // as a database does
   bool HasAttachments(NoteNode&) override { return false; }
   bool HasNote(NoteNode&) override { return false; }
   void OnNodeInsert(NoteNode&, bool) override {}

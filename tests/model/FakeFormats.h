@@ -8,6 +8,9 @@
 // FakeDbFormat is a file-attached format whose note texts live in its
 // "database" (a map in the object) and are fetched on demand.
 
+#include <unistd.h>
+
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +32,8 @@ struct FakeLog {
   int failSaveWith = 0;            // non-zero: Save writes half, then fails with it
   int formatId = 2;                // what GetFormat answers
   bool encrypted = false;
+  int64_t fileSize = -1;           // >= 0: what GetFileSize answers
+  std::string plantLinkTo;         // non-empty: Save first swaps its path for a link to this file
   static FakeLog& Get() {
     static FakeLog log;
     return log;
@@ -40,6 +45,9 @@ class FakeFileFormat : public FormatIO_Base {
  public:
   int GetFormat() override { return FakeLog::Get().formatId; }
   bool IsEncrypted() override { return FakeLog::Get().encrypted; }
+  int64_t GetFileSize() override {
+    return FakeLog::Get().fileSize >= 0 ? FakeLog::Get().fileSize : FormatIO_Base::GetFileSize();
+  }
   void SetPassword(const char* pw) override { FakeLog::Get().calls.push_back(std::string("SetPassword:") + pw); }
   void SetRawText(bool v) override { FakeLog::Get().calls.push_back("SetRawText:" + std::to_string(v)); }
   void SetContentsOnly(bool v) override { FakeLog::Get().calls.push_back("SetContentsOnly:" + std::to_string(v)); }
@@ -96,8 +104,13 @@ class FakeFileFormat : public FormatIO_Base {
   int Save(const char* path, RecursiveTreeWalker& walker) override {
     FakeLog::Get().savePaths.push_back(path);
     ReleaseFile();
+    if (!FakeLog::Get().plantLinkTo.empty()) {  // another user swaps the name meanwhile
+      unlink(path);
+      if (symlink(FakeLog::Get().plantLinkTo.c_str(), path) != 0) return DOC_SAVE_ERROR;
+    }
     File64 out;
-    if (!out.Open(path, F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) return DOC_SAVE_NOT_OPEN;
+    if (!OpenOutput(out, path, F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING))
+      return DOC_SAVE_NOT_OPEN;
     NoteDocument& doc = walker.GetDocument();
     std::string text = "UID=" + doc.GetUID() + "\n";
     if (doc.IsReadOnly()) text += "READONLY\n";
@@ -166,6 +179,8 @@ class FakeDbFormat : public quillery_test::NullDynamicFormat {
     return true;
   }
   void OnNodeInsert(NoteNode& note, bool) override { FakeDb::Get().ids.push_back(note.m_strID); }
+  // A copy of the "database" file (fails where the file cannot be made).
+  bool BackupTo(const char* path) override { return static_cast<bool>(std::ofstream(path) << "db backup"); }
 
   File64 m_file;  // the open "database"
 };

@@ -78,7 +78,7 @@ TEST_F(LoadSaveTest, SaveOverExistingFileGoesThroughPart) {
   Fill(doc);
   const std::string path = dir / "a.qyd";
   ASSERT_EQ(SaveAll(doc, path), DOC_SAVE_OK);
-  EXPECT_EQ(FakeLog::Get().savePaths.back(), path);  // no old file: written in place
+  EXPECT_EQ(FakeLog::Get().savePaths.back(), path + ".part");  // a new target too
   doc.GetNodeByIdx(0).SetTitle("A2");
   ASSERT_EQ(SaveAll(doc, path), DOC_SAVE_OK);
   EXPECT_EQ(FakeLog::Get().savePaths.back(), path + ".part");
@@ -330,7 +330,7 @@ TEST_F(LoadSaveTest, TheFormatGetsTheAbsolutePathTheDocumentKeeps) {
   EXPECT_EQ(FakeLog::Get().loadPaths.back(), dir / "d/doc.qyd");
   EXPECT_EQ(loaded.GetPath(), dir / "d/doc.qyd");
   EXPECT_EQ(SaveAll(loaded, "d/copy.qyd"), DOC_SAVE_OK);
-  EXPECT_EQ(FakeLog::Get().savePaths.back(), dir / "d/copy.qyd");
+  EXPECT_EQ(FakeLog::Get().savePaths.back(), dir / "d/copy.qyd.part");  // written beside, then renamed
   EXPECT_EQ(loaded.GetPath(), dir / "d/copy.qyd");
   EXPECT_EQ(chdir(cwd), 0);
   free(cwd);
@@ -463,4 +463,49 @@ TEST_F(LoadSaveTest, LeavingADatabaseForAFileKeepsNoteContents) {
   EXPECT_FALSE(doc.GetLoader()->IsDynamic());
   EXPECT_EQ(doc.GetNodeByIdx(0).GetText(), "one");
   EXPECT_EQ(doc.GetNodeByIdx(1).GetText(), "two");
+}
+
+// Every byte goes to the file the save created: a temporary name swapped
+// for a link meanwhile gets nothing written through it and is never
+// installed, over an old target or as a new one.
+TEST_F(LoadSaveTest, ASwappedTemporaryNameIsNeitherWrittenNorInstalled) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string path = dir / "a.qyd", fresh = dir / "new.qyd", victim = dir / "victim";
+  ASSERT_EQ(SaveAll(doc, path, false), DOC_SAVE_OK);
+  const std::string before = ReadAll(path);
+  { std::ofstream(victim) << "victim"; }
+  doc.GetNodeByIdx(0).SetTitle("changed");
+  FakeLog::Get().plantLinkTo = victim;
+  EXPECT_EQ(SaveAll(doc, path, false), DOC_SAVE_RENAME_FAILED);
+  EXPECT_EQ(SaveAll(doc, fresh, false), DOC_SAVE_RENAME_FAILED);
+  EXPECT_EQ(ReadAll(victim), "victim");
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(Exists(fresh));
+}
+
+// The free space asked for is no more than what is written: the size of
+// the document's current file (larger than the whole disk here) does not
+// refuse a save.
+TEST_F(LoadSaveTest, TheSizeOfTheOldFileDoesNotRefuseASave) {
+  NoteDocument doc;
+  Fill(doc);
+  FakeLog::Get().fileSize = File64::DriveFreeSize(dir.Path()) + (int64_t{1} << 40);
+  EXPECT_EQ(SaveAll(doc, dir / "a.qyd"), DOC_SAVE_OK);
+  EXPECT_EQ(SaveAll(doc, dir / "a.qyd"), DOC_SAVE_OK);
+}
+
+// A database saved in place with backups makes them (through its own copy,
+// into a backup folder made for them), or the save fails.
+TEST_F(LoadSaveTest, ADatabaseSaveMakesItsBackupsOrFails) {
+  const std::string db = dir / "d.qydb", backups = dir / "new/sub", blocked = dir / "file/sub";
+  { std::ofstream(db) << "db"; }
+  { std::ofstream(dir / "file") << "no folder"; }
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(db.c_str()), DOC_LOAD_OK);
+  RecursiveTreeWalker w(doc);
+  ASSERT_EQ(doc.Save(db.c_str(), w, true, 2, backups.c_str()), DOC_SAVE_OK);
+  EXPECT_EQ(ReadAll(backups + "/d.qydb.bak1"), "db backup");
+  EXPECT_EQ(doc.Save(db.c_str(), w, true, 2, blocked.c_str()), DOC_SAVE_ERROR);
+  EXPECT_NE(quillery::TakeFailureReason().find("backup"), std::string::npos);
 }

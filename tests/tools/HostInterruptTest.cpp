@@ -54,7 +54,7 @@ TEST(HostInterrupt, TermAndHangupCancelASaveAndAnExportSaysSoAtOnce) {
     EXPECT_FALSE(Exists(t / "t.qyd.part"));
     EXPECT_TRUE(ReadAll(t / "t.qyd") == old);
   }
-  HostRun r = SignalWhenOpen(t, {"--files", "convert", t / "big.qyd", t / "x.html"}, t / "x.html", SIGINT);
+  HostRun r = SignalWhenOpen(t, {"--files", "convert", t / "big.qyd", t / "x.html"}, t / "x.html.part", SIGINT);
   EXPECT_EQ(r.status, 130);
   EXPECT_EQ(r.err, "cannot save " + (t / "x.html") + ": interrupted, removing the partial export\n");
   EXPECT_FALSE(Exists(t / "x.html"));

@@ -252,13 +252,13 @@ int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker, bool a
   File64& out = fileLayer->GetFile();
   const int flags = append ? (F64_WRITE | F64_SHARE_READ | F64_OPEN_EXISTING)
                            : (F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING);
-  if (!out.Open(path, flags)) return DOC_SAVE_NOT_OPEN;
+  if (!OpenOutput(out, path, flags)) return DOC_SAVE_NOT_OPEN;
   int64_t start = 0;
   if (append && (start = out.SeekEnd()) < 0) return DOC_SAVE_ERROR;
   const std::string target = path;
   auto fail = [&](int code) {
     io.CleanLayerList();
-    quillery::DiscardFailedOutput(target, append, start);
+    if (OwnsOutput()) quillery::DiscardFailedOutput(target, append, start);
     return code;
   };
 

@@ -98,7 +98,8 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker) { ret
 int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool append) {
   NoteDocument& doc = walker.GetDocument();
   // Never write through a kept descriptor (after a load it sits at the end of the
-  // old contents): the path is reopened, truncated unless appending.
+  // old contents): the output is the file made for this save, or the path reopened,
+  // truncated unless appending.
   ReleaseFile();
   if (!path || !*path) return DOC_SAVE_NOT_OPEN;
   m_strPath = path;
@@ -115,7 +116,7 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool 
   File64& out = fileLayer->GetFile();
   const int flags = append ? (F64_WRITE | F64_SHARE_READ | F64_OPEN_EXISTING)
                            : (F64_READ | F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING);
-  if (!out.Open(path, flags)) return DOC_SAVE_NOT_OPEN;
+  if (!OpenOutput(out, path, flags)) return DOC_SAVE_NOT_OPEN;
   int64_t start = 0;
   if (append && (start = out.SeekEnd()) < 0) return DOC_SAVE_ERROR;
   m_file = out;
@@ -125,7 +126,7 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool 
   auto fail = [&](int code) {
     io.CleanLayerList();
     ReleaseFile();
-    quillery::DiscardFailedOutput(m_strPath, append, start);
+    if (OwnsOutput()) quillery::DiscardFailedOutput(m_strPath, append, start);
     return code;
   };
 

@@ -5,7 +5,8 @@
 // A save holds its output open with an exclusive flock while it writes and
 // keeps it open with a shared flock afterwards, so another process can tell
 // that the document is in use. A save that fails (cancel, refused clone
-// question, write error) removes its output and holds nothing.
+// question, write error) holds nothing and removes its output, unless the
+// output was given to it (FormatIO_Base::SetOutputFile), whose owner does.
 
 #include <cerrno>
 #include <cstdio>
@@ -84,8 +85,9 @@ void FormatIO_HTML::ResetWriteRunState() {
 int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   NoteDocument& doc = walker.GetDocument();
   xLog(LOG_INFO, "HTML::Save Start (%d notes in a doc)\n", doc.GetNodeCount());
-  // A held file (an earlier save or load) is released first: the path is
-  // reopened and truncated, never written through an old descriptor.
+  // A held file (an earlier save or load) is released first: the output is
+  // the file made for this save (or the path, truncated), never an old
+  // descriptor.
   ReleaseFile();
   m_strPath = path ? path : "";
   BeginNativeSave(doc);
@@ -97,7 +99,7 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   IOLayerFile64* layer = new IOLayerFile64;
   io.PushLayer(layer);
   File64& out = layer->GetFile();
-  if (!out.Open(m_strPath.c_str(), F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
+  if (!OpenOutput(out, m_strPath.c_str(), F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
     xLog(LOG_INFO, "HTML::Save End (err. opening output file)\n");
     return DOC_SAVE_NOT_OPEN;
   }
@@ -108,7 +110,7 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
   } else if ((m_nSaveError = PrepareExportFolders()) != 0) {
     // Nothing of the page was written: no empty page stays behind.
     io.CleanLayerList();
-    remove(m_strPath.c_str());
+    if (OwnsOutput()) remove(m_strPath.c_str());
     xLog(LOG_INFO, "HTML::Save End\n");
     return m_nSaveError;
   }
@@ -124,7 +126,7 @@ int FormatIO_HTML::Save(const char* path, RecursiveTreeWalker& walker) {
     xLog(LOG_INFO, "HTML::Save abort (cleanup)\n");
     io.CleanLayerList();
     ReleaseFile();
-    remove(m_strPath.c_str());
+    if (OwnsOutput()) remove(m_strPath.c_str());
   } else if (m_bFileLocked) {
     m_file.Unlock();
     m_file.Lock(false);

@@ -68,6 +68,9 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   int Save(const char* path, RecursiveTreeWalker& walker) override;
   int GetFormat() override { return FORMAT_QYDB; }
   void SetReadOnlyLoad(bool readOnly) override { _bReadOnlyLoad = readOnly; }
+  // A database's content is replaced through SQLite, never by a file
+  // renamed over it (SqliteReplace.h).
+  bool InstallsOwnTarget() override { return true; }
   int64_t GetFileSize() override;
   int64_t CalcDocSize() override;
   bool AnyHashesToBeDone() override;

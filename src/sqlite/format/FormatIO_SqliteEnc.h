@@ -31,5 +31,5 @@ class FormatIO_SqliteEnc : public FormatIO_Sqlite {
   // Re-enciphers every page of the open database with a new, non-empty
   // password. On failure the database and the stored password keep the old
   // key and the result is false.
-  bool ChangePassword(const char* password);
+  bool ChangePassword(const char* password) override;
 };
