@@ -92,10 +92,7 @@ int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
   if (result == 0 && ProgressInfo::IsCanceled()) result = DOC_SAVE_ABORTED;
   if (result == 0) {
     if (const int e = m_side.Install(m_bOverwriteAll)) {
-      quillery::SetFailureReason(e == EEXIST   ? _strExportSubName + " exists"
-                                 : e == ENOTDIR ? _strExportSubName + " is in the way (not a folder)"
-                                                : quillery::ReasonForErrno(e));
-      result = e == EEXIST || e == ENOTDIR ? DOC_SAVE_NOT_OPEN : quillery::SaveResultForErrno(e);
+      result = SideFolderFailure(e);
     }
   }
   m_side.Discard();
@@ -141,8 +138,7 @@ int FormatIO_HTMLExport::ClaimSideFolder() {
   if (lstat(place.c_str(), &st) != 0) return 0;
   if (!S_ISDIR(st.st_mode)) {
     xLog(LOG_ERROR, "HTML export: [%s] is no folder\n", place.c_str());
-    quillery::SetFailureReason(_strExportSubName + " is in the way (not a folder)");
-    return DOC_SAVE_NOT_OPEN;
+    return SideFolderFailure(ENOTDIR);
   }
   GuiControllerBase* gui = GetDoc()->GetGuiController();
   if (!gui || !gui->AskFileOverwrite(place.c_str())) {
@@ -151,6 +147,13 @@ int FormatIO_HTMLExport::ClaimSideFolder() {
   }
   m_bOverwriteAll = true;
   return 0;
+}
+
+int FormatIO_HTMLExport::SideFolderFailure(int err) const {
+  quillery::SetFailureReason(err == EEXIST    ? _strExportSubName + " exists"
+                             : err == ENOTDIR ? _strExportSubName + " is in the way (not a folder)"
+                                              : quillery::ReasonForErrno(err));
+  return err == EEXIST || err == ENOTDIR ? DOC_SAVE_NOT_OPEN : quillery::SaveResultForErrno(err);
 }
 
 std::string FormatIO_HTMLExport::ExportPageTitle(const RecursiveTreeWalker& walker, bool fromTarget) const {

@@ -101,6 +101,9 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   // 0 when the side folder's place is free or the host lets an earlier
   // export's folder there be replaced; else the save result.
   int ClaimSideFolder();
+  // Names why the side folder cannot take its place (errno err) as the
+  // failure reason; the save result.
+  int SideFolderFailure(int err) const;
   // Writes a file below the side folder (path starts with _strExportSubDir),
   // making the folders on the way; false, with m_nSaveError set, when it
   // cannot be written or a link stands anywhere below the page's folder.
