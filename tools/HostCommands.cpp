@@ -90,10 +90,17 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 // An existing output is replaced only when the user asked for it: a typo in
 // an output name must not wipe a notebook. A dangling symlink counts too.
+// An export's side folder is an output too: the export replaces it whole.
 int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* verb) {
-  struct stat st;
-  if (opt.force || lstat(out.c_str(), &st) != 0) return kExitOk;
-  return Fail(verb, out, WithSaveCode("it exists (use --force to replace it)", kKeptTarget));
+  if (opt.force) return kExitOk;
+  const bool html = NoteDocument::GetFormatFromFileName(out) == FORMAT_HTML;
+  for (const std::string& path : {out, html ? ExportSideFolder(opt.html, out) : std::string()}) {
+    struct stat st;
+    if (path.empty() || lstat(path.c_str(), &st) != 0) continue;
+    const std::string what = path == out ? std::string("it") : Printable(path);
+    return Fail(verb, out, WithSaveCode(what + " exists (use --force to replace it)", kKeptTarget));
+  }
+  return kExitOk;
 }
 
 bool IsEncryptedFormat(int id) {
@@ -141,7 +148,9 @@ class Host {
   explicit Host(const HostOptions& opt)
       : m_opt(opt),
         m_gui(opt.hasPassword ? &opt.password : nullptr, opt.hasToPassword ? &opt.toPassword : nullptr,
-              opt.cloneMode) {}
+              opt.cloneMode) {
+    m_gui.SetOverwriteFiles(opt.force);
+  }
 
   // Loads path into doc; 0, or the exit status after the error line.
   // readOnly: the command only reads the file, which stays byte-identical
@@ -222,6 +231,13 @@ class Host {
                                      ? "the frames template is not installed (give one with --template DIR)"
                                      : "the frames template " + m_opt.html.templateDir + " is no folder",
                                  DOC_SAVE_ERROR));
+      const std::string missing = MissingTemplateFile(tmpl);
+      if (!missing.empty()) {
+        // Its frames would stay empty: a template given is wrong usage.
+        const int status =
+            Fail(verb, path, WithSaveCode("the frames template " + tmpl + " has no " + missing, DOC_SAVE_ERROR));
+        return m_opt.html.templateDir.empty() || status != kExitFailed ? status : kExitUsage;
+      }
       m_gui.SetFramesTemplateDir(tmpl);
     }
     return kExitOk;

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/SafeSave.h"
 #include "formats/native/FormatIOHtml.h"
+#include "formats/native/HtmlExportNames.h"
 #include "model/FormatIO_Base.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
@@ -93,11 +95,61 @@ bool SetExportOption(const std::string& name, const char* value, ExportOptions& 
   return true;
 }
 
+namespace {
+
+// Why an option given would change nothing in the export; empty when each
+// one counts. A frames export has a layout of its own.
+std::string IdleOption(const ExportOptions& o) {
+  if (o.frames) {
+    const struct {
+      bool given;
+      const char* name;
+      const char* why;
+    } idle[] = {
+        {o.numbering, "--numbering", "the navigation tree holds no numbers"},
+        {!o.styleSheet.empty(), o.embedStyle ? "--embed-style" : "--style-sheet",
+         "the pages use the template's style sheet"},
+        {o.tocDepth > 0, "--toc", "the navigation tree is the table of contents"},
+        {o.headings, "--headings", "each note page has its title as its heading"},
+        {o.tagsAsClasses, "--tags-as-classes", "no element of its pages takes the classes"},
+        {o.files, "--files", "its pictures and attachments are always files"},
+    };
+    for (const auto& i : idle)
+      if (i.given) return std::string(i.name) + " does nothing with --frames: " + i.why;
+    return std::string();
+  }
+  if (o.tagsAsClasses && o.styleSheet.empty() && !o.headings && o.tocDepth == 0)
+    return "--tags-as-classes does nothing without --headings, --toc or a style sheet: no element takes the classes";
+  return std::string();
+}
+
+}  // namespace
+
 bool ExportOptionsFit(const ExportOptions& options, const std::vector<std::string>& args) {
   if (!options.given) return true;
-  if (args.size() == 3 && NoteDocument::GetFormatFromFileName(args[2]) == FORMAT_HTML) return true;
-  fprintf(stderr, "the HTML export options need an .html or .htm target\n");
+  if (args.size() != 3 || NoteDocument::GetFormatFromFileName(args[2]) != FORMAT_HTML) {
+    fprintf(stderr, "the HTML export options need an .html or .htm target\n");
+    return false;
+  }
+  const std::string idle = IdleOption(options);
+  if (idle.empty()) return true;
+  fprintf(stderr, "%s\n", idle.c_str());
   return false;
+}
+
+std::string ExportSideFolder(const ExportOptions& options, const std::string& target) {
+  if (!options.frames && !options.files) return std::string();
+  const std::string dir = quillery::ExportSubDir(quillery::FinalPath(target));
+  return dir.substr(0, dir.size() - 1);
+}
+
+std::string MissingTemplateFile(const std::string& dir) {
+  // What the frames pages load from the template; the export writes the rest.
+  for (const char* file : {"web/toc.html", "web/tree.js", "web/blank.html", "web/css/main.css"}) {
+    struct stat st;
+    if (stat((dir + "/" + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return file;
+  }
+  return std::string();
 }
 
 std::string FindFramesTemplate(const ExportOptions& options) {

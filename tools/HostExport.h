@@ -37,8 +37,17 @@ struct ExportOptions {
 bool SetExportOption(const std::string& name, const char* value, ExportOptions& out);
 
 // False, after a line on stderr, when the options were given for a target
-// that is no HTML export (args: the command and its operands).
+// that is no HTML export (args: the command and its operands), or when one
+// of them would change nothing with the others given.
 bool ExportOptionsFit(const ExportOptions& options, const std::vector<std::string>& args);
+
+// The side folder an export to target writes (frames, or --files), which it
+// replaces whole; empty when the export writes nothing beside its page.
+std::string ExportSideFolder(const ExportOptions& options, const std::string& target);
+
+// The first file a frames template folder must hold that it lacks (a path
+// inside the folder); empty when it has them all.
+std::string MissingTemplateFile(const std::string& dir);
 
 // The frames template folder to use: --template when given, else the first
 // existing of the places above; empty when there is none.

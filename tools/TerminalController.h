@@ -32,9 +32,10 @@ class TerminalController : public GuiControllerBase {
   // Why the last GetPassword gave no password, for the failure line.
   const std::string& Failure() const { return m_failure; }
   int ConvertClonesOnSave(const char* noteTitle) override;
-  // Files of the host are written as temporary files first; overwriting is
-  // the host's decision, already made.
-  bool AskFileOverwrite(const char*) override { return true; }
+  // Whether an export may replace files of an earlier one (--force); the
+  // host refuses existing outputs before the save otherwise.
+  bool AskFileOverwrite(const char*) override { return m_overwrite; }
+  void SetOverwriteFiles(bool yes) { m_overwrite = yes; }
   // The frames template of an HTML export; null until the host found one.
   const char* GetHtmlFramesTemplateDir() override {
     return m_framesTemplate.empty() ? nullptr : m_framesTemplate.c_str();
@@ -50,6 +51,7 @@ class TerminalController : public GuiControllerBase {
   std::string m_answer;
   std::string m_failure;
   std::string m_framesTemplate;
+  bool m_overwrite = false;
 };
 
 // Reads a password file ("-": the standard input): its contents without one

@@ -42,8 +42,11 @@ const NoteTextSpecials kSpecials;
 
 }  // namespace
 
-void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBreaks) {
+void AppendNoteText(std::string& out, const char* text, size_t len, bool dropFinalBreak) {
   static const std::string kBreak = "<BR>\n";
+  // Only the text's own last line break goes: a break inside stays a break.
+  if (dropFinalBreak && len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r'))
+    len -= len > 1 && text[len - 2] == '\r' && text[len - 1] == '\n' ? 2 : 1;
   size_t start = 0;
   for (size_t i = 0; i < len; ++i) {
     if (!kSpecials.special[static_cast<unsigned char>(text[i])]) continue;
@@ -57,12 +60,10 @@ void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBre
       case '>': rep = "&gt;"; repLen = 4; break;
       case '\n':
         rep = kBreak.data();
-        repLen = dropBreaks ? 0 : kBreak.size();
+        repLen = kBreak.size();
         break;
       case '\r':
-        if (dropBreaks) {
-          rep = kBreak.data();
-        } else if (i + 1 < len && text[i + 1] == '\n') {
+        if (i + 1 < len && text[i + 1] == '\n') {
           rep = kBreak.data();
           repLen = kBreak.size();
           skip = 2;

@@ -19,9 +19,10 @@ void AppendAttrValue(std::string& out, const std::string& value);
 void AppendCommentValue(std::string& out, const std::string& value);
 
 // Appends note text: the four characters '"', '&', '<', '>' become entities;
-// "\r\n" and "\n" become "<BR>\n" (a lone "\r" stays), or, with dropBreaks,
-// every "\r" and "\n" is removed.
-void AppendNoteText(std::string& out, const char* text, size_t len, bool dropBreaks);
+// "\r\n" and "\n" become "<BR>\n" (a lone "\r" stays). With dropFinalBreak
+// (the text ends a bullet line, whose "</LI>" is its line break) a final
+// "\r\n", "\n" or "\r" is left out.
+void AppendNoteText(std::string& out, const char* text, size_t len, bool dropFinalBreak);
 
 // Appends "<!--custom-property name=\"NAME\" value=\"VALUE\"-->\n" with name and
 // value escaped (EscapeChars).

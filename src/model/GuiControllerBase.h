@@ -12,7 +12,8 @@ class GuiControllerBase {
   virtual const char* GetDefaultNoteTitle() { return "New note"; }
   virtual const char* GetDefaultTOCTitle() { return "Table of contents"; }
   virtual const char* GetDefaultAttachmentPrefix() { return "Attachment"; }
-  // True: the file may be overwritten.
+  // True: the file (for an HTML export: the side folder of an earlier
+  // export, replaced whole) may be overwritten.
   virtual bool AskFileOverwrite(const char* /*path*/) { return true; }
   // Clone mode for a clone whose original is outside the saved notes;
   // negative cancels the save.

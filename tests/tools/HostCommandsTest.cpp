@@ -151,8 +151,8 @@ TEST(HostCommandLine, FailureLinesNameTheirCauseWithItsNumber) {
       {{"generate", "3", t / "a.qyd"}, "save " + (t / "a.qyd") + ": it exists (use --force to replace it) (13)"},
       {{"--password-file", t / "p_files", "dump", t / "a.qye", t / "x.qyd"},
        "dump " + (t / "a.qye") + ": wrong or empty password (3)"},
-      {{"convert", "--files", t / "a.qyd", t / "p.html"},
-       "save " + (t / "p.html") + ": " + (t / "p_files") + " stands where a folder of the export goes (10)"}};
+      {{"-f", "convert", "--files", t / "a.qyd", t / "p.html"},
+       "save " + (t / "p.html") + ": p_files is in the way (not a folder) (14)"}};
   for (const auto& c : cases) {
     HostRun r = RunHost(t.Path(), c.first);
     EXPECT_EQ(r.status, 1);

@@ -5,12 +5,17 @@
 // The export is the native writer running with m_bExport set; this file
 // holds what only an export writes. Native files never pass through here.
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "base/File64.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
+#include "base/SafeSave.h"
 #include "base/StringUtil.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"
@@ -82,11 +87,15 @@ bool IsWebAddress(const std::string& path) {
 
 int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
   int result = FormatIO_HTML::Save(path, walker);
-  // A cancel that came after the writer's last check still stops the
-  // export: the host has told the user its pages are being removed.
+  // A cancel that came while the last bytes were written still leaves the
+  // earlier export as it was: the page is not put in place either.
   if (result == 0 && ProgressInfo::IsCanceled()) result = DOC_SAVE_ABORTED;
-  if (result != 0) DiscardSideFiles();
-  m_sideMade.clear();
+  if (result == 0) {
+    if (const int e = m_side.Install(m_bOverwriteAll)) {
+      result = SideFolderFailure(e);
+    }
+  }
+  m_side.Discard();
   m_pageAnchors.clear();
   m_pWalker = nullptr;
   return result;
@@ -95,22 +104,56 @@ int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
 int FormatIO_HTMLExport::PrepareExportFolders() {
   _strExportSubName = quillery::ExportSubName(m_strPath);
   _strExportSubDir = quillery::ExportSubDir(m_strPath);
-  m_sideMade.clear();
   m_pageAnchors.clear();
   m_pWalker = nullptr;
-  // The side folder and its folders are made when a file goes into them.
-  if (!m_opt.bFrames) return 0;
   GuiControllerBase* gui = GetDoc()->GetGuiController();
-  const char* tmpl = gui ? gui->GetHtmlFramesTemplateDir() : nullptr;
-  if (!tmpl || !*tmpl) {
+  const char* tmpl = m_opt.bFrames && gui ? gui->GetHtmlFramesTemplateDir() : nullptr;
+  if (m_opt.bFrames && (!tmpl || !*tmpl)) {
     // Without its template the frames pages would refer to a tree script
     // and pages that do not exist.
     xLog(LOG_ERROR, "HTML export: no frames template folder\n");
     return DOC_SAVE_ERROR;
   }
+  // Only an export that writes files beside its page has a side folder.
+  if (!m_opt.bFrames && !m_bPicturesToFiles) return 0;
+  if (const int result = ClaimSideFolder()) return result;
+  if (const int e = m_side.Begin(_strExportSubDir)) {
+    xLog(LOG_ERROR, "HTML export: cannot make a folder beside [%s]: %s\n", _strExportSubDir.c_str(), strerror(e));
+    quillery::SetFailureReason(quillery::ReasonForErrno(e));
+    return quillery::SaveResultForErrno(e);
+  }
+  // Side files go into the build folder; links name the side folder.
+  _strExportSubDir = m_side.Build();
+  if (!m_opt.bFrames) return 0;
   xLog(LOG_INFO, "Copy dir: %s -> %s\n", tmpl, _strExportSubDir.c_str());
   if (!CopyTemplate(tmpl, _strExportSubDir, 0)) return DOC_SAVE_ERROR;
   return 0;
+}
+
+int FormatIO_HTMLExport::ClaimSideFolder() {
+  // The side folder of an earlier export is replaced whole, with the host's
+  // consent; anything else in its place is never replaced.
+  const std::string place = _strExportSubDir.substr(0, _strExportSubDir.size() - 1);
+  struct stat st;
+  if (lstat(place.c_str(), &st) != 0) return 0;
+  if (!S_ISDIR(st.st_mode)) {
+    xLog(LOG_ERROR, "HTML export: [%s] is no folder\n", place.c_str());
+    return SideFolderFailure(ENOTDIR);
+  }
+  GuiControllerBase* gui = GetDoc()->GetGuiController();
+  if (!gui || !gui->AskFileOverwrite(place.c_str())) {
+    quillery::SetFailureReason(_strExportSubName + " exists");
+    return DOC_SAVE_ABORTED;
+  }
+  m_bOverwriteAll = true;
+  return 0;
+}
+
+int FormatIO_HTMLExport::SideFolderFailure(int err) const {
+  quillery::SetFailureReason(err == EEXIST    ? _strExportSubName + " exists"
+                             : err == ENOTDIR ? _strExportSubName + " is in the way (not a folder)"
+                                              : quillery::ReasonForErrno(err));
+  return err == EEXIST || err == ENOTDIR ? DOC_SAVE_NOT_OPEN : quillery::SaveResultForErrno(err);
 }
 
 std::string FormatIO_HTMLExport::ExportPageTitle(const RecursiveTreeWalker& walker, bool fromTarget) const {

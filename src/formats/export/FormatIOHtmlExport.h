@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "formats/export/HtmlExportSideFolder.h"
 #include "formats/native/FormatIOHtml.h"
 
 class GuiControllerBase;
@@ -57,9 +58,11 @@ extern const char kHtml401Doctype[];
 // reads exactly as FormatIO_HTML does. It adds what only an export writes:
 // the side folder and its files, the style sheet, the table of contents and
 // the frames pages. The per-run state it uses lives in FormatIO_HTML and is
-// reset by every save there; its own (the side files made, the anchors on
-// the current page, the running walk) is reset when a run prepares its
-// side folder. A failed or cancelled export removes what it made.
+// reset by every save there; its own (the side folder being built, the
+// anchors on the current page, the running walk) is reset when a run
+// prepares its side folder. The side folder is built under a temporary
+// name and takes its place only when the export is complete: a failed or
+// cancelled export removes it and leaves an earlier export whole.
 class FormatIO_HTMLExport : public FormatIO_HTML {
  public:
   int Save(const char* path, RecursiveTreeWalker& walker) override;
@@ -95,7 +98,12 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   bool WriteFramesetPages(IOProcess& io, const RecursiveTreeWalker& walker);
   void WriteFramesTree(RecursiveTreeWalker& walker, int& counter);
   std::string ExportNoteHead(const NoteNode& note) const;
-  bool ClaimExportFile(const std::string& path);
+  // 0 when the side folder's place is free or the host lets an earlier
+  // export's folder there be replaced; else the save result.
+  int ClaimSideFolder();
+  // Names why the side folder cannot take its place (errno err) as the
+  // failure reason; the save result.
+  int SideFolderFailure(int err) const;
   // Writes a file below the side folder (path starts with _strExportSubDir),
   // making the folders on the way; false, with m_nSaveError set, when it
   // cannot be written or a link stands anywhere below the page's folder.
@@ -105,9 +113,8 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   // folder (a file or a link in a folder's place); empty when there is none.
   std::string FirstNonFolder(const std::string& path) const;
   bool CopyTemplate(const std::string& src, const std::string& dst, int depth);
-  void DiscardSideFiles();
 
-  std::vector<std::string> m_sideMade;            // files and folders this run created, in order
+  quillery::HtmlExportSideFolder m_side;          // the side folder being built
   std::unordered_set<std::string> m_pageAnchors;  // anchor names written on the current page
   const RecursiveTreeWalker* m_pWalker = nullptr;  // the running walk (null between runs)
 };

@@ -5,15 +5,13 @@
 // File names come from the document, so they are made safe first: a name
 // is always one path component inside its folder. A file this run has
 // written is never overwritten by a later picture or attachment of the same
-// name; a file that existed before the run is overwritten only when the
-// host allows it. A file that cannot be written fails the export (result
-// 10), so that a page with missing pictures is not reported as written.
+// name. A file that cannot be written fails the export (result 10), so that
+// a page with missing pictures is not reported as written.
 //
 // Every side file (pictures, attachments, note pages, the frames tree and
-// title page, the copied template) is written through WriteSideFile: never
-// through a symbolic link, folders made only when a file goes into them,
-// and each file and folder the run creates recorded, so that a failed or
-// cancelled export removes them again.
+// title page, the copied template) is written through WriteSideFile into
+// the run's build folder (HtmlExportSideFolder): never through a symbolic
+// link, folders made only when a file goes into them.
 
 #include <fcntl.h>
 #include <glib.h>
@@ -46,15 +44,6 @@ const size_t kPieceSize = 2048;
 
 }  // namespace
 
-bool FormatIO_HTMLExport::ClaimExportFile(const std::string& path) {
-  m_exportNames.Take(path);
-  if (!File64::PathExists(path) || m_bOverwriteAll) return true;
-  GuiControllerBase* gui = GetDoc()->GetGuiController();
-  if (!gui || !gui->AskFileOverwrite(path.c_str())) return false;
-  m_bOverwriteAll = true;
-  return true;
-}
-
 int FormatIO_HTMLExport::OpenSideFile(const std::string& path) {
   const std::string& root = _strExportSubDir;
   if (root.size() < 2 || path.size() <= root.size() || path.compare(0, root.size(), root) != 0) {
@@ -64,14 +53,11 @@ int FormatIO_HTMLExport::OpenSideFile(const std::string& path) {
   // Each folder from the side folder down is opened without following a
   // link, and the file is opened by name inside the last one: no link in
   // the side folder leads a write elsewhere.
-  std::string made = root.substr(0, root.size() - 1);
-  if (mkdir(made.c_str(), 0777) == 0) m_sideMade.push_back(made);
-  int dir = open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  int dir = open(root.substr(0, root.size() - 1).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   size_t start = root.size();
   for (size_t slash; dir >= 0 && (slash = path.find('/', start)) != std::string::npos; start = slash + 1) {
     const std::string part = path.substr(start, slash - start);
-    made += "/" + part;
-    if (mkdirat(dir, part.c_str(), 0777) == 0) m_sideMade.push_back(made);
+    mkdirat(dir, part.c_str(), 0777);  // an existing folder is used as it is
     const int next = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     close(dir);
     dir = next;
@@ -81,11 +67,7 @@ int FormatIO_HTMLExport::OpenSideFile(const std::string& path) {
   // Non-blocking, so that a FIFO in the file's place cannot stall the export.
   const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
   int fd = openat(dir, name, flags | O_CREAT | O_EXCL, 0666);
-  if (fd >= 0) {
-    m_sideMade.push_back(path);
-  } else if (errno == EEXIST) {
-    fd = openat(dir, name, flags);  // an earlier file the host allowed to replace
-  }
+  if (fd < 0 && errno == EEXIST) fd = openat(dir, name, flags);  // a file of the copied template
   const int err = errno;
   close(dir);
   errno = err;
@@ -178,15 +160,6 @@ bool FormatIO_HTMLExport::CopyTemplate(const std::string& src, const std::string
   return ok;
 }
 
-void FormatIO_HTMLExport::DiscardSideFiles() {
-  // Newest first: files before the folders that hold them. A folder that
-  // still holds something (older files of the user) stays.
-  for (auto it = m_sideMade.rbegin(); it != m_sideMade.rend(); ++it) {
-    if (unlink(it->c_str()) != 0 && (errno == EISDIR || errno == EPERM)) rmdir(it->c_str());
-  }
-  m_sideMade.clear();
-}
-
 void FormatIO_HTMLExport::EncodePictureFile(const std::string& noteID, const PixInfo& pix, const char* data, size_t len,
                                       bool png, std::string& out) {
   ++m_nExportedPictures;
@@ -212,8 +185,8 @@ void FormatIO_HTMLExport::EncodePictureFile(const std::string& noteID, const Pix
     while (m_exportNames.IsTaken(folder + name)) name = numbered(m_exportNames.NextAttempt(folder + noteID, 42));
   }
   const std::string path = folder + name;
-  if (ClaimExportFile(path) && !WriteSideFile(path, data, len, false))
-    xLog(LOG_INFO, "Failed to save image data to file\n");
+  m_exportNames.Take(path);
+  if (!WriteSideFile(path, data, len, false)) xLog(LOG_INFO, "Failed to save image data to file\n");
   out = "<img alt=\"\" title=\"";
   quillery::AppendAttrValue(out, pix.strName);
   out += "\" src=\"";
@@ -240,10 +213,9 @@ std::string FormatIO_HTMLExport::WriteAttachmentFile(const AttInfo& att) {
     } while (m_exportNames.IsTaken(folder + name));
   }
   const std::string path = folder + name;
-  if (ClaimExportFile(path)) {
-    xLog(LOG_INFO, "HTML::Save start writing %d attachment bytes\n", static_cast<int>(att.strData.size()));
-    WriteSideFile(path, att.strData.data(), att.strData.size(), true);
-  }
+  m_exportNames.Take(path);
+  xLog(LOG_INFO, "HTML::Save start writing %d attachment bytes\n", static_cast<int>(att.strData.size()));
+  WriteSideFile(path, att.strData.data(), att.strData.size(), true);
   return (frames ? std::string() : UriEscapePathSegment(_strExportSubName) + "/") + "attach/" +
          UriEscapePathSegment(name);
 }

@@ -199,7 +199,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   // the machine's cores decide. Process-wide.
   static void SetRenderThreadLimit(int threads);
 
-  // The export's side folder of the running save (one save at a time).
+  // The export's side folder of the running save (one save at a time): its
+  // name, which links use, and the folder side files are written into (the
+  // build folder that takes the side folder's place when the export ends).
   static std::string _strExportSubName;
   static std::string _strExportSubDir;
 

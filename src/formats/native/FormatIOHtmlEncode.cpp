@@ -200,16 +200,16 @@ void FormatIO_HTML::SegmentListToString(tSegmentList& segs, bool exp, std::strin
       continue;
     }
     if (s.text.empty()) continue;
-    // A bullet line's text carries no line break of its own: "</LI>" ends it.
+    // "</LI>" is a bullet line's own line break: its text keeps only the inner ones.
     size_t j = i + 1;
     while (j < n && IsTransparent(segs[j])) ++j;
-    const bool dropBreaks = j < n && IsBulletLineEnd(segs[j]);
+    const bool lineEnd = j < n && IsBulletLineEnd(segs[j]);
     if (!exp) {
-      quillery::AppendNoteText(out, s.text.data(), s.text.size(), dropBreaks);
+      quillery::AppendNoteText(out, s.text.data(), s.text.size(), lineEnd);
       continue;
     }
     std::string conv;
-    quillery::AppendNoteText(conv, s.text.data(), s.text.size(), dropBreaks);
+    quillery::AppendNoteText(conv, s.text.data(), s.text.size(), lineEnd);
     const bool afterParagraph = i > 0 && !segs[i - 1].bText && segs[i - 1].text == "</p>";
     const bool lineStart = i == 0 || prevTextBreak;
     AppendExportText(out, conv, afterParagraph, lineStart);

@@ -1,9 +1,13 @@
 // What an HTML export writes beside its page: file names made safe,
 // pictures and attachments as files (never outside the side folder, never
-// overwriting each other, existing files only with the host's consent),
+// overwriting each other, an earlier side folder replaced whole and only
+// with the host's consent),
 // failures that fail the export, and the frames layout.
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iterator>
 
 #include "base/FileUtil.h"
 #include "base/Progress.h"
@@ -115,48 +119,43 @@ TEST_F(HtmlExportFiles, PictureWithoutStoredBytesIsEncoded) {
   g_object_unref(back);
 }
 
-TEST_F(HtmlExportFiles, ExistingFilesNeedTheHostsConsent) {
+// An earlier export's side folder is replaced whole, and only with the
+// host's consent; a failed or cancelled export leaves it as it was.
+TEST_F(HtmlExportFiles, AnEarlierSideFolderIsReplacedWholeWithTheHostsConsent) {
   AddAttachment(0, "a.txt", "new");
-  AddAttachment(3, "b.txt", "new b");
   ASSERT_TRUE(EnsureDirExists(side + "attach"));
   WriteText(side + "attach/a.txt", "old");
-  WriteText(side + "attach/b.txt", "old b");
-  ASSERT_EQ(0, Export(doc, page));
-  EXPECT_EQ("old", ReadFile(side + "attach/a.txt"));
-  EXPECT_EQ(2u, host.asked.size());
-  EXPECT_NE(std::string::npos, ReadFile(page).find("href=\"out_files/attach/a.txt\""));
-
-  // One yes stands for the rest of the run.
-  host.asked.clear();
-  host.allowOverwrite = true;
-  ASSERT_EQ(0, Export(doc, page));
-  EXPECT_EQ("new", ReadFile(side + "attach/a.txt"));
-  EXPECT_EQ("new b", ReadFile(side + "attach/b.txt"));
+  WriteText(side + "stale.html", "old page");
+  EXPECT_EQ(DOC_SAVE_ABORTED, Export(doc, page));
   EXPECT_EQ(1u, host.asked.size());
-
-  // A picture whose name is taken on disk gets another name instead.
-  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "NEW", true, -1, -1));
-  ASSERT_TRUE(EnsureDirExists(side + "img"));
-  WriteText(side + "img/q.png", "OLD");
-  ASSERT_EQ(0, Export(doc, page));
-  EXPECT_EQ("OLD", ReadFile(side + "img/q.png"));
-  EXPECT_EQ("NEW", ReadFile(side + "img/Image_A1_0001.png"));
-}
-
-TEST_F(HtmlExportFiles, FilesThatCannotBeWrittenFailTheExport) {
-  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "PIC", true, -1, -1));
-  ASSERT_TRUE(EnsureDirExists(side));
-  WriteText(side + "img", "a file where the folder belongs");
-  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
+  EXPECT_EQ("old", ReadFile(side + "attach/a.txt"));
   EXPECT_FALSE(Exists(page));
 
-  // A cancelled export leaves no page either.
-  remove((side + "img").c_str());
+  host.allowOverwrite = true;
   ProgressInfo::SetCanceled(true);
   EXPECT_EQ(DOC_SAVE_ABORTED, Export(doc, page));
   ProgressInfo::Reset();
+  EXPECT_EQ("old", ReadFile(side + "attach/a.txt"));
+
+  ASSERT_EQ(0, Export(doc, page));
+  EXPECT_EQ("new", ReadFile(side + "attach/a.txt"));
+  EXPECT_FALSE(Exists(side + "stale.html"));
+  EXPECT_NE(std::string::npos, ReadFile(page).find("href=\"out_files/attach/a.txt\""));
+  // Nothing of the build is left beside the page.
+  EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.Path()), {}));
+}
+
+TEST_F(HtmlExportFiles, FilesThatCannotBeWrittenFailTheExport) {
+  // A frames template whose file stands where the pictures' folder goes.
+  TempDir tmpl;
+  ASSERT_TRUE(EnsureDirExists(tmpl / "notes"));
+  WriteText(tmpl / "notes/img", "a file where the folder belongs");
+  host.templateDir = tmpl.Path();
+  doc.bExportFrames = true;
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "PIC", true, -1, -1));
+  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
   EXPECT_FALSE(Exists(page));
-  EXPECT_EQ(0, Export(doc, page));
+  EXPECT_FALSE(Exists(side));
 }
 
 TEST_F(HtmlExportFiles, SafeSaveTargetNamesTheSideFolderWithoutPart) {
@@ -282,7 +281,8 @@ TEST_F(HtmlExportFiles, SideFilesAreNeverWrittenThroughALink) {
   TempDir elsewhere;
   ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "PIC", true, -1, -1));
   ASSERT_EQ(0, symlink(elsewhere.Path().c_str(), (dir / "out_files").c_str()));
-  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
+  host.allowOverwrite = true;
+  EXPECT_EQ(DOC_SAVE_NOT_OPEN, Export(doc, page));
   EXPECT_FALSE(Exists(elsewhere / "img"));
   ASSERT_EQ(0, unlink((dir / "out_files").c_str()));
 
@@ -290,8 +290,7 @@ TEST_F(HtmlExportFiles, SideFilesAreNeverWrittenThroughALink) {
   WriteText(elsewhere / "victim", "keep");
   ASSERT_TRUE(EnsureDirExists(side + "attach"));
   ASSERT_EQ(0, symlink((elsewhere / "victim").c_str(), (side + "attach/a.txt").c_str()));
-  host.allowOverwrite = true;
-  EXPECT_EQ(DOC_SAVE_WRITE_ERROR, Export(doc, page));
+  EXPECT_EQ(0, Export(doc, page));
   EXPECT_EQ("keep", ReadFile(elsewhere / "victim"));
-  EXPECT_FALSE(Exists(page));
+  EXPECT_EQ("new", ReadFile(side + "attach/a.txt"));
 }

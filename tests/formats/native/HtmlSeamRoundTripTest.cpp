@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "formats/containers/ContainerTestUtil.h"
@@ -166,3 +167,25 @@ TEST(HtmlSeamRoundTrip, ManyUnclosedNestedListsLoadInLinearTime) {
 }
 
 }  // namespace
+
+// Line breaks that the reader puts inside a bullet line (a BR, a paragraph
+// end, the repair of a list opened in an open line) stay where they were:
+// only the line's own last line feed is left to "</LI>".
+TEST(HtmlSeamRoundTrip, LineBreaksInsideBulletLinesSurviveASave) {
+  quillery_test::TempDir t;
+  const std::string page = t / "in.html";
+  {
+    std::ofstream out(page, std::ios::binary);
+    out << "<html><body><ul><li>one<br>two</li><li><p>three</p>four</li>"
+           "<li>five<br><ul><li>six<br>seven</li></ul></li></ul></body></html>";
+  }
+  NoteDocument doc;
+  FormatIO_HTML reader;
+  reader.SetContentsOnly(true);  // as a document load opens a page
+  ASSERT_EQ(DOC_LOAD_OK, reader.Load(page.c_str(), doc, -1));
+  ASSERT_EQ(1, doc.GetNodeCount());
+  const std::string text = doc.GetNodeByIdx(0).m_objText.GetText();
+  for (const char* word : {"one\ntwo", "four", "five\n", "six\nseven"})
+    EXPECT_NE(std::string::npos, text.find(word)) << word << " in " << text;
+  ExpectEveryFormatKeeps(doc);
+}

@@ -41,8 +41,9 @@ TEST(HtmlWriteEscape, AttributesCommentsAndText) {
   quillery::AppendNoteText(out, t.data(), t.size(), false);
   EXPECT_EQ(out, "&lt;&amp;&quot;&gt;'\xC3\xA9 a<BR>\nb<BR>\nc\rd");
   out.clear();
+  t += "\r\n";
   quillery::AppendNoteText(out, t.data(), t.size(), true);
-  EXPECT_EQ(out, "&lt;&amp;&quot;&gt;'\xC3\xA9 abcd");
+  EXPECT_EQ(out, "&lt;&amp;&quot;&gt;'\xC3\xA9 a<BR>\nb<BR>\nc\rd");
 }
 
 TEST(HtmlWriteEscape, ColoursAndNumbersAsPrintfWritesThem) {
