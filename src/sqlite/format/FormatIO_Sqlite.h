@@ -112,6 +112,8 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   void StartTransaction(CppSQLite3Exception& err) const;
   void StartTransaction() const;
   // "COMMIT TRANSACTION" (also when the file is held by another process).
+  // A commit that SQLite rolled back is recorded as lost changes
+  // (ChangeNotWritten) and the next transaction begun.
   void CommitTransaction(CppSQLite3Exception& err) const;
   void CommitTransaction() const;
   bool InTransaction() const { return _bInTransaction; }

@@ -362,14 +362,8 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
   fmt._bInTransaction = false;
   fmt.CommitTransaction(err);
   if (SqlFailed(err)) {
-    // A failed commit may leave the transaction open (busy) or SQLite may
-    // have rolled it back (disk full, I/O error); only in the second case
-    // is a new one begun, so that later changes are not committed one by
-    // one.
-    if (fmt._db.isOpen() && sqlite3_get_autocommit(fmt._db.handle())) {
-      CppSQLite3Exception restart;
-      fmt.StartTransaction(restart);
-    }
+    // The transaction is still open (busy), or SQLite rolled it back and
+    // the commit recorded the loss and began the next one.
     fmt._bInTransaction = fmt._db.isOpen() && !sqlite3_get_autocommit(fmt._db.handle());
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION][BEGIN EXCLUSIVE] failed! Error: %s\n",
          SqlErrorText(err));

@@ -17,6 +17,8 @@
 #include "common/CloneAnswerController.h"
 #include "base/Progress.h"
 #include "model/FileFormatFactory.h"
+#include "sqlite/codec/CodecVfs.h"
+#include "sqlite/format/FormatIO_SqliteEnc.h"
 #include "sqlite/format/SqliteWriteTestUtil.h"
 
 using namespace qysqlw;
@@ -410,6 +412,49 @@ TEST_F(SqliteSave, DiskFullWhileBuildingANewDatabaseFails) {
     return result == 10 && quillery::TakeFailureReason() == "writing failed: disk full" ? 0 : 20 + result;
   });
   EXPECT_EQ(r, 0);  // the cause is named, not taken for a failed step
+}
+
+// Every write to a database file (not to its journal) finds the disk full.
+int FullDisk(bool journal, sqlite3_int64, int) { return journal ? SQLITE_OK : SQLITE_FULL; }
+
+// The disk fills up at the commit of a save in place, a backup, a
+// compaction or a password change: SQLite drops the changes since the last
+// commit, which no later save to that file may report as saved, and the
+// next transaction is open so that later changes are not committed one by
+// one.
+TEST_F(SqliteSave, ACommitThatSqliteRolledBackFailsEveryLaterSaveToTheFile) {
+  AddNote(doc, "", "TOP", "Kept", "text");
+  RecursiveTreeWalker walker(doc);
+  std::string error;
+  const std::function<bool(FormatIO_Sqlite&, const std::string&)> failing[] = {
+      [&](FormatIO_Sqlite& f, const std::string& p) { return f.Save(p.c_str(), walker) == DOC_SAVE_COMMIT_FAILED; },
+      [&](FormatIO_Sqlite& f, const std::string&) { return !f.BackupTo((dir / "copy.qydb").c_str()); },
+      [&](FormatIO_Sqlite& f, const std::string&) { return !f.CompactDatabase(error); },
+      [&](FormatIO_Sqlite& f, const std::string&) { return !static_cast<FormatIO_SqliteEnc&>(f).ChangePassword("b"); },
+  };
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const std::string p = dir / ("c" + std::to_string(i) + ".qydb");
+    std::unique_ptr<FormatIO_Sqlite> f(i == 3 ? new FormatIO_SqliteEnc : new FormatIO_Sqlite);
+    if (i == 3) f->_strPassword = "a";
+    NoteNode& top = doc.GetNodeByIdx(0);
+    top.m_strTitle = "Kept";
+    ASSERT_EQ(f->Save(p.c_str(), walker), DOC_SAVE_OK);
+    top.m_strTitle = "Lost";
+    ASSERT_TRUE(f->OnNodeUpdate(top, NIF_TITLE, false, nullptr));
+    quillery::CodecVfsSetWriteHook(FullDisk);
+    EXPECT_TRUE(failing[i](*f, p));
+    quillery::CodecVfsSetWriteHook(nullptr);
+    EXPECT_TRUE(f->InTransaction() && !sqlite3_get_autocommit(f->_db.handle()));
+    EXPECT_EQ(f->Save(p.c_str(), walker), DOC_SAVE_COMMIT_FAILED);
+    f.reset();
+    CppSQLite3DB db;
+    CppSQLite3Exception err;
+    db.open(p.c_str(), &err);
+    if (i == 3) db.setPassword("a", &err);
+    CppSQLite3Query q = db.execQuery("SELECT note_title FROM notes", &err);
+    EXPECT_EQ(std::string(q.eof() ? "" : q.getStringField(0, "")), "Kept");
+  }
 }
 
 }  // namespace
