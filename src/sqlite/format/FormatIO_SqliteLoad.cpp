@@ -118,6 +118,8 @@ void FillNoteFromTreeRow(CppSQLite3Query& q, NoteNode& n) {
   n.m_strHash = q.getStringField(36, "");
   n.m_strHashHtml = q.getStringField(37, "");
   n.m_bHasAttachments = q.getIntField(38, 0) > 0;
+  // Texts and attachments stay in the file until they are fetched.
+  n.m_nPartsInMemory = NIF_ALL & ~NIF_CONTENT;
 }
 
 // A tree row as the load takes it: the note filled from the row (all but

@@ -453,7 +453,11 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
     if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;
     NoteNode& note = doc.GetNodeByIdx(idx);
-    NoteNode& fetched = doc.OnNoteSelected(idx, NIF_ALL, true);
+    // The document as it is in memory: only what was never read (or was
+    // let go) comes from its file. A change that could not be written
+    // there is in memory alone.
+    const unsigned int inMemory = doc.GetOriginalByIdx(idx).m_nPartsInMemory;
+    NoteNode& fetched = doc.OnNoteSelected(idx, NIF_ALL & ~inMemory, true);
     ++count;
     if (m_bReportProgress) ProgressInfo::SetCurrentSize(count);
 
@@ -476,8 +480,9 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
         if (at >= 0) OnNodeCustomIconSet(w, doc.m_lstCustomIcons.GetAt(at));
       }
     }
-    // Contents that the document's loader can fetch again are let go.
-    if (lazyLoader) {
+    // Contents that this save read and that the document's loader can
+    // fetch again are let go.
+    if (lazyLoader && !(inMemory & NIF_CONTENT)) {
       const int fetchedIdx = &fetched == &note ? idx : doc.GetIdxFromID(fetched.m_strID);
       if (fetchedIdx != current.Index() && fetchedIdx != currentOriginal) fetched.Clear(true);
     }

@@ -15,6 +15,7 @@
 #include "base/Log.h"
 #include "base/SafeSave.h"
 #include "common/CloneAnswerController.h"
+#include "common/RawSqlite.h"
 #include "base/Progress.h"
 #include "model/FileFormatFactory.h"
 #include "sqlite/codec/CodecVfs.h"
@@ -329,6 +330,38 @@ TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
               return d.Save(path.c_str(), w);
             }),
             DOC_SAVE_NOT_WRITABLE);
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+}
+
+// A change that could not be written to the document's file is saved by a
+// save elsewhere, and stays in memory; what was never fetched comes from
+// the file.
+TEST_F(SqliteSave, ASaveElsewhereWritesWhatIsInMemoryAndFetchesOnlyTheRest) {
+  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+  EveryFeatureDocument(doc);
+  RecursiveTreeWalker all(doc);
+  ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
+  NoteDocument a;
+  ASSERT_EQ(a.Load(path.c_str()), 0);
+  FormatIO_Sqlite* loader = dynamic_cast<FormatIO_Sqlite*>(a.GetLoader());
+  ASSERT_TRUE(loader);
+  loader->_db.setBusyTimeout(0);
+  const int top = a.GetIdxFromID("TOP");
+  NoteNode& note = a.OnNoteSelected(top, NIF_ALL, true);
+  quillery_test::RawSqlite other(path);  // another program holds the file
+  ASSERT_EQ(other.Exec("BEGIN IMMEDIATE; UPDATE options SET opt_value=opt_value"), "");
+  note.m_strTitle = "New title";
+  note.SetText("new text");
+  EXPECT_FALSE(loader->OnNodeUpdate(note, NIF_TITLE | NIF_TEXT, false, nullptr));
+  ASSERT_EQ(other.Exec("ROLLBACK"), "");
+
+  const std::string b = dir / "b.qydb";
+  RecursiveTreeWalker walker(a);
+  ASSERT_EQ(a.Save(b.c_str(), walker, true), 0);
+  EXPECT_EQ(QueryFile(b, "SELECT note_title, note_text FROM notes WHERE note_id='TOP'"),
+            (Rows{{"New title", "new text"}}));
+  EXPECT_EQ(a.GetNodeByIdx(top).GetText(), "new text");
+  EXPECT_EQ(Cell(QueryFile(b, "SELECT count(*) FROM images WHERE note_id='CHILD'")), "2");
   FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 
