@@ -277,6 +277,9 @@ void FormatIO_Sqlite::OnNodePixAdded(NoteNode& note, PixInfo& pix) {
 void FormatIO_Sqlite::OnNodePixRemoved(NoteNode& note, int index) {
   const PictureList& pics = note.m_objText.m_lstPictures;
   if (!ValidIndex("pix delete", note, index, pics.GetSize())) return;
+  // A read-only load writes nothing: a repair that drops a picture is made
+  // in memory only.
+  if (_bReadOnlyLoad) return;
   CppSQLite3Buffer sql;
   sql.format("DELETE FROM images WHERE note_id='%q' AND image_id=%lld", note.m_strID.c_str(),
              static_cast<long long>(pics.GetAt(index).nPictureID));

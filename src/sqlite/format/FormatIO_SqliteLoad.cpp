@@ -401,9 +401,13 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     if (version < LATEST_FORMAT_VERSION) {
       xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,
            LATEST_FORMAT_VERSION, _bReadOnlyLoad ? "opened read-only" : "read-only or shared file");
+      const std::string older = "the file is at an older format version (" + std::to_string(version) + ")";
       if (_bReadOnlyLoad)
-        quillery::SetFailureReason("the file is at an older format version (" + std::to_string(version) +
-                                   "); open it for writing to upgrade it");
+        quillery::SetFailureReason(older + "; open it for writing to upgrade it");
+      else if (sqlite3_db_readonly(_db.handle(), "main") == 1)
+        quillery::SetFailureReason(older + " and read-only: it cannot be upgraded");
+      else
+        quillery::SetFailureReason(older + " and in use by another program: it cannot be upgraded now");
       return DOC_LOAD_FORMAT_ERROR;
     }
   }
