@@ -113,8 +113,8 @@ class NoteNode {
   // The parts (NodeInfoFlags) in memory, whose values are the note's own,
   // edited or not. A note made in memory has all; a dynamic format's load
   // leaves out NIF_CONTENT, its fetches add what they read, Clear drops
-  // NIF_CONTENT again. A copy of the document takes only the other parts
-  // from the file.
+  // NIF_CONTENT again. Once the file lost a change, a copy of the document
+  // takes only the other parts from it.
   unsigned int m_nPartsInMemory = NIF_ALL;
 
   // Icon.

@@ -232,8 +232,9 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   std::map<std::string, std::string> _mapRemappedCloneOf;  // new ID -> stored clone source
   int _nFirstLoadedIdx = -1;    // the document's note count when Load began
   // A change since the file was loaded or last saved could not be written
-  // (a read-only file, a lock held elsewhere, a full disk): the file no
-  // longer follows the document, and a save to it must not report success.
+  // (a read-only file, a lock held elsewhere, a full disk, a commit that
+  // SQLite rolled back): the file no longer follows the document, and a
+  // save to it must not report success.
   mutable bool _bChangeLost = false;
   bool _bReadOnlyLoad = false;  // the next Load opens the file read-only
 

@@ -440,6 +440,12 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   // 2. The notes of the walk.
   FormatIO_Base* loader = doc.GetLoader();
   const bool lazyLoader = loader && loader->IsDynamic();
+  // While every change reached the document's file, the file holds the
+  // document and its notes are read from it again (which also finds a
+  // damaged file). Once a change could not be written there, the document
+  // is what is in memory: only the parts never read come from the file.
+  const FormatIO_Sqlite* source = dynamic_cast<const FormatIO_Sqlite*>(loader);
+  const bool memoryAhead = lazyLoader && (!source || source->_bChangeLost);
   if (m_bReportProgress) ProgressInfo::SetTotalSize(doc.GetNodeCount());
   CurrentNoteKeeper current(doc);
   int currentOriginal = current.Index();
@@ -453,10 +459,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
     if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;
     NoteNode& note = doc.GetNodeByIdx(idx);
-    // The document as it is in memory: only what was never read (or was
-    // let go) comes from its file. A change that could not be written
-    // there is in memory alone.
-    const unsigned int inMemory = doc.GetOriginalByIdx(idx).m_nPartsInMemory;
+    const unsigned int inMemory = memoryAhead ? doc.GetOriginalByIdx(idx).m_nPartsInMemory : 0;
     NoteNode& fetched = doc.OnNoteSelected(idx, NIF_ALL & ~inMemory, true);
     ++count;
     if (m_bReportProgress) ProgressInfo::SetCurrentSize(count);

@@ -63,6 +63,15 @@ class SqliteSave : public ::testing::Test {
     fmt.reset(new FormatIO_Sqlite);
     return fmt->Save(target.c_str(), walker);
   }
+  // The document with every feature saved at path and loaded into a; the
+  // factory makes SQLite formats until the test unregisters them.
+  void SaveAndLoad(NoteDocument& a) {
+    FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+    EveryFeatureDocument(doc);
+    RecursiveTreeWalker all(doc);
+    ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
+    ASSERT_EQ(a.Load(path.c_str()), 0);
+  }
   Rows Q(const char* sql) { return QueryFile(path, sql); }
   std::string C(const char* sql) { return Cell(QueryFile(path, sql)); }
 
@@ -301,12 +310,8 @@ TEST_F(SqliteSave, TheDocumentsOwnLoaderCommitsInPlaceAndDoesNotMoveAway) {
 // A database saved elsewhere holds the document as it is in memory, under a
 // new ID; a save in place that cannot write every change is no success.
 TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
-  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
-  EveryFeatureDocument(doc);
-  RecursiveTreeWalker all(doc);
-  ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
   NoteDocument a;
-  ASSERT_EQ(a.Load(path.c_str()), 0);
+  SaveAndLoad(a);
   a.SetTitle("New title");
   a.GetBookmarkList().Insert("mark three", "LAST");
   const std::string b = dir / "b.qydb";
@@ -337,12 +342,8 @@ TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
 // save elsewhere, and stays in memory; what was never fetched comes from
 // the file.
 TEST_F(SqliteSave, ASaveElsewhereWritesWhatIsInMemoryAndFetchesOnlyTheRest) {
-  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
-  EveryFeatureDocument(doc);
-  RecursiveTreeWalker all(doc);
-  ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
   NoteDocument a;
-  ASSERT_EQ(a.Load(path.c_str()), 0);
+  SaveAndLoad(a);
   FormatIO_Sqlite* loader = dynamic_cast<FormatIO_Sqlite*>(a.GetLoader());
   ASSERT_TRUE(loader);
   loader->_db.setBusyTimeout(0);
