@@ -64,7 +64,12 @@ int Failure(sqlite3* db, int rc, const std::string& target) {
     return DOC_SAVE_WRITE_ERROR;
   }
   if (primary == SQLITE_READONLY || sys == EACCES || sys == EROFS || sys == EPERM) {
-    SetFailureReason(sys ? ReasonForErrno(sys) : std::string("the target is not writable"));
+    // A file SQLite could open for writing and then refused to write is
+    // named as SQLite's refusal, not as a file that may not be written.
+    const bool writable = db && sqlite3_db_readonly(db, "main") == 0 && !sys;
+    SetFailureReason(sys ? ReasonForErrno(sys)
+                         : writable ? std::string("SQLite refused to write the target: ") + msg
+                                    : std::string("the target is not writable"));
     return DOC_SAVE_NOT_WRITABLE;
   }
   if (primary == SQLITE_INTERRUPT) return DOC_SAVE_ABORTED;
