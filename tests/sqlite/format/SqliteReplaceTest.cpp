@@ -10,7 +10,6 @@
 
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 
 #include "base/SafeSave.h"
@@ -122,14 +121,9 @@ int FullAfterJournal(bool journal, sqlite3_int64, int) {
   return SQLITE_OK;
 }
 
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST_F(SqliteReplace, AReplacementThatFailsLeavesTheTargetAsItWasWithoutAJournal) {
   for (int i = 0; i < 150; ++i) AddNote(doc, "", "M" + std::to_string(i), "more", std::string(20000, 'm'));
-  const std::string before = Bytes(path);
+  const std::string before = qycont::ReadFile(path);
   quillery::CodecVfsSetWriteHook(FullAfterJournal);
   int failed = 0;
   for (int at = 0; at < 2000; at += 50) {
@@ -141,7 +135,7 @@ TEST_F(SqliteReplace, AReplacementThatFailsLeavesTheTargetAsItWasWithoutAJournal
     ++failed;
     EXPECT_EQ(r, DOC_SAVE_WRITE_ERROR);
     EXPECT_FALSE(Exists(path + "-journal"));
-    EXPECT_TRUE(Bytes(path) == before);
+    EXPECT_TRUE(qycont::ReadFile(path) == before);
   }
   quillery::CodecVfsSetWriteHook(nullptr);
   EXPECT_GT(failed, 3);
