@@ -25,6 +25,9 @@ constexpr unsigned int NIF_ANCHORS = 0x2000;
 constexpr unsigned int NIF_RICH_TEXT =
     NIF_TEXT | NIF_PICTURES | NIF_LINKS | NIF_FORMATTING | NIF_ANCHORS;
 constexpr unsigned int NIF_ALL = 0xFFFF;
+// The parts a dynamic format keeps in its file until they are fetched (and
+// that NoteNode::Clear frees again): rich text and attachments.
+constexpr unsigned int NIF_CONTENT = NIF_RICH_TEXT | NIF_ATTACHMENTS | NIF_ATTACHMENT_INFO | NIF_PICTURE_INFO;
 
 static_assert(NIF_RICH_TEXT == 0x2099, "rich-text mask");
 static_assert((NIF_TEXT | NIF_ATTACHMENTS | NIF_PICTURES | NIF_LINKS | NIF_TAGS | NIF_FORMATTING |

@@ -32,6 +32,7 @@ void NoteNode::Clear(bool keepSelection) {
   m_objText.Clear();
   m_lstAttachments.clear();
   m_objLink.Clear();
+  m_nPartsInMemory &= ~NIF_CONTENT;
   if (!keepSelection) {
     m_nSelStart = 0;
     m_nSelEnd = 0;

@@ -16,6 +16,7 @@
 
 #include "model/AttInfo.h"
 #include "model/CustomProperty.h"
+#include "model/NodeInfoFlags.h"
 #include "richtext/LinkInfo.h"
 #include "richtext/RichText.h"
 #include "model/Task.h"
@@ -109,6 +110,12 @@ class NoteNode {
   LinkInfo m_objLink;                      // the note's own link, offset -1
   std::vector<AttInfo> m_lstAttachments;
   bool m_bHasAttachments = false;          // the file holds attachments (maybe not fetched)
+  // The parts (NodeInfoFlags) in memory, whose values are the note's own,
+  // edited or not. A note made in memory has all; a dynamic format's load
+  // leaves out NIF_CONTENT, its fetches add what they read, Clear drops
+  // NIF_CONTENT again. Once the file lost a change, a copy of the document
+  // takes only the other parts from it.
+  unsigned int m_nPartsInMemory = NIF_ALL;
 
   // Icon.
   int m_nIconType = ICON_NONE;

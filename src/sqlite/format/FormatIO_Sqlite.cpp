@@ -58,7 +58,18 @@ void FormatIO_Sqlite::StartTransaction() const {
 }
 
 void FormatIO_Sqlite::CommitTransaction(CppSQLite3Exception& err) const {
-  ExecInto(_db, "COMMIT TRANSACTION", err, "%s\n");
+  sqlite3* db = _db.handle();
+  const bool wasOpen = db && !sqlite3_get_autocommit(db);
+  if (ExecInto(_db, "COMMIT TRANSACTION", err, "%s\n") || !wasOpen || !sqlite3_get_autocommit(db)) return;
+  // SQLite dropped the transaction (a full disk, an I/O error): what was
+  // written since the last commit is gone from the file while the document
+  // still shows it, so no later save to this file may report success. The
+  // next transaction begins at once, so that later changes are not
+  // committed one by one. A commit that failed on a lock leaves the
+  // transaction open, and a later commit may still succeed.
+  xLog(LOG_ERROR, "Sqlite format: the commit was rolled back; the changes since the last save are not in the file\n");
+  ChangeNotWritten();
+  StartTransaction();
 }
 
 void FormatIO_Sqlite::CommitTransaction() const {

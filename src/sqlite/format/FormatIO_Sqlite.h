@@ -118,6 +118,8 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   void StartTransaction(CppSQLite3Exception& err) const;
   void StartTransaction() const;
   // "COMMIT TRANSACTION" (also when the file is held by another process).
+  // A commit that SQLite rolled back is recorded as lost changes
+  // (ChangeNotWritten) and the next transaction begun.
   void CommitTransaction(CppSQLite3Exception& err) const;
   void CommitTransaction() const;
   bool InTransaction() const { return _bInTransaction; }
@@ -240,8 +242,9 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   std::map<std::string, std::string> _mapRemappedCloneOf;  // new ID -> stored clone source
   int _nFirstLoadedIdx = -1;    // the document's note count when Load began
   // A change since the file was loaded or last saved could not be written
-  // (a read-only file, a lock held elsewhere, a full disk): the file no
-  // longer follows the document, and a save to it must not report success.
+  // (a read-only file, a lock held elsewhere, a full disk, a commit that
+  // SQLite rolled back): the file no longer follows the document, and a
+  // save to it must not report success.
   mutable bool _bChangeLost = false;
   bool _bReadOnlyLoad = false;  // the next Load opens the file read-only
 

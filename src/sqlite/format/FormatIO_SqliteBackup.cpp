@@ -46,6 +46,27 @@ int64_t PragmaValue(CppSQLite3DB& db, const char* sql, int64_t missing, CppSQLit
   return q.getInt64Field(0, missing);
 }
 
+// Copies every page of source into target; true only when every page
+// arrived: the step must reach the end and the backup object must finish
+// cleanly.
+bool CopyAllPages(sqlite3* target, sqlite3* source) {
+  xLog(LOG_INFO, "Backup sqlite: init backup from document\n");
+  sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main");
+  if (!backup) {
+    xLog(LOG_ERROR, "Backup sqlite: %s\n", sqlite3_errmsg(target));
+    return false;
+  }
+  xLog(LOG_INFO, "Backup sqlite: database inited\n");
+  const int step = sqlite3_backup_step(backup, -1);
+  xLog(LOG_INFO, "Backup sqlite: backup copying done\n");
+  const int finish = sqlite3_backup_finish(backup);
+  xLog(LOG_INFO, "Backup sqlite: backup finished\n");
+  const bool copied = step == SQLITE_DONE && finish == SQLITE_OK;
+  if (!copied)
+    xLog(LOG_ERROR, "Backup sqlite: copying failed (step %d, finish %d): %s\n", step, finish, sqlite3_errmsg(target));
+  return copied;
+}
+
 }  // namespace
 
 namespace quillery {
@@ -92,32 +113,21 @@ bool BackupSqliteDatabase(FormatIO_Sqlite& fmt, const char* path, const std::str
   // A file held by another process is never inside a transaction of ours,
   // whatever the flag says: there is nothing to commit or begin again.
   const bool inTransaction = fmt.InTransaction() && !fmt._bLoadedByAnotherProcess;
+  bool committed = true;
   if (inTransaction) {
     xLog(LOG_INFO, "Backup sqlite: document changes commit\n");
-    fmt.CommitTransaction();
-    xLog(LOG_INFO, "Backup sqlite: document changes commited\n");
+    CppSQLite3Exception err;
+    fmt.CommitTransaction(err);
+    // A copy without the changes the document shows is no backup of it (the
+    // commit left a transaction open, or recorded their loss and began one).
+    committed = err.errorCode() == 0;
+    if (committed) xLog(LOG_INFO, "Backup sqlite: document changes commited\n");
+    else xLog(LOG_ERROR, "Backup sqlite: committing the document's changes failed: %s\n", err.errorMessage());
   }
 
-  // The copy counts only when every page arrived: the step must reach the
-  // end and the backup object must finish cleanly.
-  bool copied = false;
-  xLog(LOG_INFO, "Backup sqlite: init backup from document\n");
-  sqlite3_backup* backup = sqlite3_backup_init(target, "main", fmt._db.handle(), "main");
-  if (backup) {
-    xLog(LOG_INFO, "Backup sqlite: database inited\n");
-    const int step = sqlite3_backup_step(backup, -1);
-    xLog(LOG_INFO, "Backup sqlite: backup copying done\n");
-    const int finish = sqlite3_backup_finish(backup);
-    xLog(LOG_INFO, "Backup sqlite: backup finished\n");
-    copied = step == SQLITE_DONE && finish == SQLITE_OK;
-    if (!copied)
-      xLog(LOG_ERROR, "Backup sqlite: copying failed (step %d, finish %d): %s\n", step, finish,
-           sqlite3_errmsg(target));
-  } else {
-    xLog(LOG_ERROR, "Backup sqlite: %s\n", sqlite3_errmsg(target));
-  }
+  bool copied = committed && CopyAllPages(target, fmt._db.handle());
 
-  if (inTransaction) {
+  if (inTransaction && committed) {
     xLog(LOG_INFO, "Backup sqlite: document transaction restart\n");
     fmt.StartTransaction();
     xLog(LOG_INFO, "Backup sqlite: document transaction restarted\n");
@@ -211,7 +221,9 @@ bool FormatIO_Sqlite::CompactDatabase(std::string& error) const {
   }
   xLog(LOG_ERROR, "Sqlite format [compact database]: Error: %s\n", err.errorMessage());
   error = err.errorMessage() ? err.errorMessage() : "";
-  if (inTransaction) StartTransaction();
+  // A failed commit left a transaction open (or recorded the loss of its
+  // changes and began the next one).
+  if (inTransaction && sqlite3_get_autocommit(db.handle())) StartTransaction();
   return false;
 }
 

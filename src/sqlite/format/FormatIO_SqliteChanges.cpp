@@ -35,16 +35,18 @@ void ExecOrLog(const FormatIO_Sqlite& fmt, const char* what, const char* sql) {
 }
 
 // Runs the cached statement sql with the values bind() gives it; a failure
-// logs the error message alone and counts as a change that was not written.
+// logs the error message alone and counts as a change that was not written,
+// unless its (extended) code is harmless, which is only logged.
 template <class Bind>
-bool RunBound(const FormatIO_Sqlite& fmt, const char* sql, Bind bind, const char* failureLine = "%s\n") {
+bool RunBound(const FormatIO_Sqlite& fmt, const char* sql, Bind bind, const char* failureLine = "%s\n",
+              int harmless = SQLITE_OK) {
   CppSQLite3Exception err;
   CppSQLite3Statement stmt = fmt._db.cachedStatement(sql, &err);
   if (!SqlFailed(err)) bind(stmt, err);
   if (!SqlFailed(err)) stmt.execDML(&err);
   if (!SqlFailed(err)) return true;
   xLog(LOG_ERROR, failureLine, SqlErrorText(err));
-  fmt.ChangeNotWritten();
+  if (err.errorCode() != harmless) fmt.ChangeNotWritten();
   return false;
 }
 
@@ -108,7 +110,10 @@ void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
         },
         "Sqlite format [delete node]: Error: %s\n");
   // The tombstone that tells a later synchronisation about the deletion.
-  RunBound(*this, "INSERT INTO deletions (note_id) VALUES(?)", bindID);
+  // A tombstone for the ID may be there already (an import can bring a
+  // deleted note's ID back): the deletion is recorded either way, so that
+  // clash is only logged and costs no save.
+  RunBound(*this, "INSERT INTO deletions (note_id) VALUES(?)", bindID, "%s\n", SQLITE_CONSTRAINT_UNIQUE);
 }
 
 bool FormatIO_Sqlite::ModifyNoteID(const std::string& oldID, const std::string& newID) {
@@ -272,6 +277,9 @@ void FormatIO_Sqlite::OnNodePixAdded(NoteNode& note, PixInfo& pix) {
 void FormatIO_Sqlite::OnNodePixRemoved(NoteNode& note, int index) {
   const PictureList& pics = note.m_objText.m_lstPictures;
   if (!ValidIndex("pix delete", note, index, pics.GetSize())) return;
+  // A read-only load writes nothing: a repair that drops a picture is made
+  // in memory only.
+  if (_bReadOnlyLoad) return;
   CppSQLite3Buffer sql;
   sql.format("DELETE FROM images WHERE note_id='%q' AND image_id=%lld", note.m_strID.c_str(),
              static_cast<long long>(pics.GetAt(index).nPictureID));

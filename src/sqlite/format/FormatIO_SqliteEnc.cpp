@@ -52,8 +52,13 @@ bool FormatIO_SqliteEnc::ChangePassword(const char* password) {
   if (inTransaction) {
     CppSQLite3Exception err;
     CommitTransaction(err);
-    // The transaction is still open; re-keying inside it cannot work.
-    if (err.errorCode() != 0) return false;
+    // Re-keying cannot work inside a transaction, and a failed commit leaves
+    // one open: still held, or begun again after SQLite dropped the changes.
+    if (err.errorCode() != 0) {
+      xLog(LOG_ERROR, "Sqlite format [change password]: the changes could not be committed: %s\n",
+           err.errorMessage() ? err.errorMessage() : "");
+      return false;
+    }
   }
   // Straight through the codec rather than CppSQLite3DB::changePassword: a
   // failed re-keying must not close the connection, since the database is

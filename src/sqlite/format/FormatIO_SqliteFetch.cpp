@@ -175,6 +175,7 @@ void FetchProperties(CppSQLite3DB& db, NoteNode& note, const std::string& id) {
 
 void FormatIO_Sqlite::FetchNodeInfo(NoteNode& note, unsigned int mask) {
   if (note.m_strID.empty()) return;
+  note.m_nPartsInMemory |= mask;
   const std::string id = StoredIdOf(*this, note.m_strID);
   // Hashes that arrive empty are computed once every part of this call is
   // in the note, so the HTML hash covers the fetched rich text.

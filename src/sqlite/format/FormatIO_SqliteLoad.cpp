@@ -119,6 +119,8 @@ void FillNoteFromTreeRow(CppSQLite3Query& q, NoteNode& n) {
   n.m_strHash = q.getStringField(36, "");
   n.m_strHashHtml = q.getStringField(37, "");
   n.m_bHasAttachments = q.getIntField(38, 0) > 0;
+  // Texts and attachments stay in the file until they are fetched.
+  n.m_nPartsInMemory = NIF_ALL & ~NIF_CONTENT;
 }
 
 // A tree row as the load takes it: the note filled from the row (all but
@@ -410,9 +412,13 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     if (version < LATEST_FORMAT_VERSION) {
       xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,
            LATEST_FORMAT_VERSION, _bReadOnlyLoad ? "opened read-only" : "read-only or shared file");
+      const std::string older = "the file is at an older format version (" + std::to_string(version) + ")";
       if (_bReadOnlyLoad)
-        quillery::SetFailureReason("the file is at an older format version (" + std::to_string(version) +
-                                   "); open it for writing to upgrade it");
+        quillery::SetFailureReason(older + "; open it for writing to upgrade it");
+      else if (sqlite3_db_readonly(_db.handle(), "main") == 1)
+        quillery::SetFailureReason(older + " and read-only: it cannot be upgraded");
+      else
+        quillery::SetFailureReason(older + " and in use by another program: it cannot be upgraded now");
       return DOC_LOAD_FORMAT_ERROR;
     }
   }

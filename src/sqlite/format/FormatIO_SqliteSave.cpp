@@ -368,14 +368,8 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
     if (!SqlFailed(err)) install.Commit();
   }
   if (SqlFailed(err)) {
-    // A failed commit may leave the transaction open (busy) or SQLite may
-    // have rolled it back (disk full, I/O error); only in the second case
-    // is a new one begun, so that later changes are not committed one by
-    // one.
-    if (fmt._db.isOpen() && sqlite3_get_autocommit(fmt._db.handle())) {
-      CppSQLite3Exception restart;
-      fmt.StartTransaction(restart);
-    }
+    // The transaction is still open (busy), or SQLite rolled it back and
+    // the commit recorded the loss and began the next one.
     fmt._bInTransaction = fmt._db.isOpen() && !sqlite3_get_autocommit(fmt._db.handle());
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION][BEGIN EXCLUSIVE] failed! Error: %s\n",
          SqlErrorText(err));
@@ -452,6 +446,12 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   // 2. The notes of the walk.
   FormatIO_Base* loader = doc.GetLoader();
   const bool lazyLoader = loader && loader->IsDynamic();
+  // While every change reached the document's file, the file holds the
+  // document and its notes are read from it again (which also finds a
+  // damaged file). Once a change could not be written there, the document
+  // is what is in memory: only the parts never read come from the file.
+  const FormatIO_Sqlite* source = dynamic_cast<const FormatIO_Sqlite*>(loader);
+  const bool memoryAhead = lazyLoader && (!source || source->_bChangeLost);
   if (m_bReportProgress) ProgressInfo::SetTotalSize(doc.GetNodeCount());
   CurrentNoteKeeper current(doc);
   int currentOriginal = current.Index();
@@ -465,7 +465,8 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   for (int idx = walker.GetNextNode(); idx >= 0; idx = walker.GetNextNode()) {
     if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;
     NoteNode& note = doc.GetNodeByIdx(idx);
-    NoteNode& fetched = doc.OnNoteSelected(idx, NIF_ALL, true);
+    const unsigned int inMemory = memoryAhead ? doc.GetOriginalByIdx(idx).m_nPartsInMemory : 0;
+    NoteNode& fetched = doc.OnNoteSelected(idx, NIF_ALL & ~inMemory, true);
     ++count;
     if (m_bReportProgress) ProgressInfo::SetCurrentSize(count);
 
@@ -488,8 +489,9 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
         if (at >= 0) OnNodeCustomIconSet(w, doc.m_lstCustomIcons.GetAt(at));
       }
     }
-    // Contents that the document's loader can fetch again are let go.
-    if (lazyLoader) {
+    // Contents that this save read and that the document's loader can
+    // fetch again are let go.
+    if (lazyLoader && !(inMemory & NIF_CONTENT)) {
       const int fetchedIdx = &fetched == &note ? idx : doc.GetIdxFromID(fetched.m_strID);
       if (fetchedIdx != current.Index() && fetchedIdx != currentOriginal) fetched.Clear(true);
     }

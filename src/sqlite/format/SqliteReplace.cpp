@@ -66,7 +66,12 @@ int Failure(sqlite3* db, int rc, const std::string& target) {
     return DOC_SAVE_WRITE_ERROR;
   }
   if (primary == SQLITE_READONLY || sys == EACCES || sys == EROFS || sys == EPERM) {
-    SetFailureReason(sys ? ReasonForErrno(sys) : std::string("the target is not writable"));
+    // A file SQLite could open for writing and then refused to write is
+    // named as SQLite's refusal, not as a file that may not be written.
+    const bool writable = db && sqlite3_db_readonly(db, "main") == 0 && !sys;
+    SetFailureReason(sys ? ReasonForErrno(sys)
+                         : writable ? std::string("SQLite refused to write the target: ") + msg
+                                    : std::string("the target is not writable"));
     return DOC_SAVE_NOT_WRITABLE;
   }
   if (primary == SQLITE_INTERRUPT) return DOC_SAVE_ABORTED;
@@ -148,6 +153,51 @@ int ReplaceForeign(TempFile& built, const std::string& target, bool hadJournal) 
 // Stops a long copy at Ctrl-C.
 int CancelCheck(void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }
 
+// The first column of a one-row PRAGMA, "" when it gives none.
+std::string PragmaText(sqlite3* db, const char* sql) {
+  sqlite3_stmt* stmt = nullptr;
+  std::string out;
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(stmt, 0);
+    if (text) out = reinterpret_cast<const char*>(text);
+  }
+  sqlite3_finalize(stmt);
+  return out;
+}
+
+// SQLite copies pages into a write-ahead-log target only at their own size:
+// a target in that mode with pages of another size is taken out of it for
+// the copy (SQLite checkpoints the log and removes it). True when it was
+// switched; rc the result of the switch.
+bool LeaveWalForCopy(Connection& dst, Connection& src, int& rc) {
+  rc = SQLITE_OK;
+  if (PragmaText(dst.Handle(), "PRAGMA journal_mode") != "wal" ||
+      PragmaText(dst.Handle(), "PRAGMA page_size") == PragmaText(src.Handle(), "PRAGMA page_size"))
+    return false;
+  rc = dst.Exec("PRAGMA journal_mode=DELETE");
+  if (rc == SQLITE_OK && PragmaText(dst.Handle(), "PRAGMA journal_mode") != "delete") rc = SQLITE_BUSY;
+  return rc == SQLITE_OK;
+}
+
+// Puts a target whose copy failed back as it was: the copy's transaction is
+// rolled back on its connection (a pager that failed in its commit leaves a
+// hot journal, which the next read plays back); where that does not clear
+// the journal, a new connection rolls it back. The journal and the file are
+// SQLite's: nothing here removes or renames them.
+void RestoreTarget(Connection& dst, const std::string& target, const std::string& key, bool wasWal) {
+  if (dst.Handle()) {
+    if (!sqlite3_get_autocommit(dst.Handle())) dst.Exec("ROLLBACK");
+    dst.Exec("SELECT count(*) FROM sqlite_master");
+    if (wasWal) dst.Exec("PRAGMA journal_mode=WAL");
+  }
+  if (!Exists(target + "-journal")) return;
+  dst.Close();
+  Connection again;
+  if (OpenTarget(again, target, key, false) != SQLITE_OK || Exists(target + "-journal"))
+    xLog(LOG_ERROR, "Save: the journal of [%s] could not be rolled back (%s)\n", target.c_str(),
+         again.Handle() ? sqlite3_errmsg(again.Handle()) : "not opened");
+}
+
 }  // namespace
 
 int InstallDatabase(TempFile& built, const std::string& target, const std::string& key) {
@@ -178,6 +228,8 @@ int InstallDatabase(TempFile& built, const std::string& target, const std::strin
   Connection src;
   rc = src.Open(built.Path(), SQLITE_OPEN_READONLY, key);
   if (rc != SQLITE_OK) return Failure(src.Handle(), rc, built.Path());
+  const bool wasWal = LeaveWalForCopy(dst, src, rc);
+  if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
   // One transaction on the target: its journal keeps the old pages until
   // every new one is written, so a crash leaves the old document.
   // From the first new page until the commit or the rollback, a hard stop
@@ -185,13 +237,23 @@ int InstallDatabase(TempFile& built, const std::string& target, const std::strin
   InstallSection install;
   sqlite3_progress_handler(dst.Handle(), 1000, CancelCheck, nullptr);
   sqlite3_backup* backup = sqlite3_backup_init(dst.Handle(), "main", src.Handle(), "main");
-  if (!backup) return Failure(dst.Handle(), sqlite3_errcode(dst.Handle()), target);
-  rc = sqlite3_backup_step(backup, -1);
-  const int finish = sqlite3_backup_finish(backup);
-  if (rc == SQLITE_DONE) rc = finish;
-  if (ProgressInfo::IsCanceled() && rc != SQLITE_OK) return DOC_SAVE_ABORTED;
-  if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
+  if (!backup) rc = sqlite3_errcode(dst.Handle());
+  if (backup) {
+    rc = sqlite3_backup_step(backup, -1);
+    const int finish = sqlite3_backup_finish(backup);
+    if (rc == SQLITE_DONE) rc = finish;
+  }
+  if (rc != SQLITE_OK) {
+    // The message and code before the restore, which may run statements.
+    const int result = ProgressInfo::IsCanceled() ? DOC_SAVE_ABORTED : Failure(dst.Handle(), rc, target);
+    sqlite3_progress_handler(dst.Handle(), 0, nullptr, nullptr);
+    RestoreTarget(dst, target, key, wasWal);
+    return result;
+  }
   install.Commit();
+  if (wasWal && dst.Exec("PRAGMA journal_mode=WAL") != SQLITE_OK)
+    xLog(LOG_ERROR, "Save: [%s] could not be put back into write-ahead-log mode: %s\n", target.c_str(),
+         sqlite3_errmsg(dst.Handle()));
   src.Close();
   if ((rc = dst.Close()) != SQLITE_OK) return Failure(dst.Handle(), rc, target);
   built.Remove();

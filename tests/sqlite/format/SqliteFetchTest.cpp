@@ -163,6 +163,27 @@ TEST_F(SqliteFetchTest, FormattingRepairRunsOnlyForCompleteRichText) {
   EXPECT_EQ(a.m_objText.m_lstFmt.GetSize(), 0);
 }
 
+// A read-only load writes nothing, not even the repair that drops a
+// picture in the place of another.
+TEST_F(SqliteFetchTest, AReadOnlyLoadRepairsInMemoryOnly) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    AddNote(db, "A", "", 0, "A", "abc");
+    for (const char* name : {"p", "q"})
+      db.ExecBlob(std::string("INSERT INTO images (note_id, note_offset, image_title, image_data, is_png) VALUES "
+                              "('A', 1, '") + name + "', ?, 1)",
+                  TinyPicture(true));
+  }
+  m_doc.SetReadOnlyLoad(true);
+  ASSERT_NE(Open(path), nullptr);
+  quillery::LogCapture log;
+  EXPECT_EQ(m_doc.OnNoteSelected(0, NIF_ALL, true).m_objText.m_lstPictures.GetSize(), 1);
+  EXPECT_FALSE(log.Contains("pix delete"));
+  m_doc.Close();
+  EXPECT_EQ(RawDb(path).Scalar("SELECT count(*) FROM images"), "2");
+}
+
 TEST_F(SqliteFetchTest, IdsWithQuotesNeverChangeAStatement) {
   const std::string path = NewDb();
   {

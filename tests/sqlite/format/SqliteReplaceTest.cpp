@@ -14,6 +14,7 @@
 
 #include "base/SafeSave.h"
 #include "common/RawSqlite.h"
+#include "sqlite/codec/CodecVfs.h"
 #include "model/FileFormatFactory.h"
 #include "sqlite/format/SqliteWriteTestUtil.h"
 
@@ -108,6 +109,47 @@ TEST_F(SqliteReplace, AFileOfAnotherKeyIsReplacedOnlyWithoutAJournal) {
   unlink((path + "-journal").c_str());
   ASSERT_EQ(Save(), DOC_SAVE_OK);
   EXPECT_EQ(Notes(), "30");
+}
+
+// The disk fills up at the nth write to a database file after the first
+// journal write (only the target's replacement writes a journal file).
+int g_failAt = -1;
+bool g_journalSeen = false;
+int FullAfterJournal(bool journal, sqlite3_int64, int) {
+  if (journal) g_journalSeen = true;
+  else if (g_journalSeen && g_failAt-- == 0) return SQLITE_FULL;
+  return SQLITE_OK;
+}
+
+TEST_F(SqliteReplace, AReplacementThatFailsLeavesTheTargetAsItWasWithoutAJournal) {
+  for (int i = 0; i < 150; ++i) AddNote(doc, "", "M" + std::to_string(i), "more", std::string(20000, 'm'));
+  const std::string before = qycont::ReadFile(path);
+  quillery::CodecVfsSetWriteHook(FullAfterJournal);
+  int failed = 0;
+  for (int at = 0; at < 2000; at += 50) {
+    SCOPED_TRACE(at);
+    g_failAt = at;
+    g_journalSeen = false;
+    const int r = Save();
+    if (r == DOC_SAVE_OK) break;  // past the last write
+    ++failed;
+    EXPECT_EQ(r, DOC_SAVE_WRITE_ERROR);
+    EXPECT_FALSE(Exists(path + "-journal"));
+    EXPECT_TRUE(qycont::ReadFile(path) == before);
+  }
+  quillery::CodecVfsSetWriteHook(nullptr);
+  EXPECT_GT(failed, 3);
+  EXPECT_EQ(Notes(), "180");
+}
+
+// A target in write-ahead-log mode takes pages of another size; it stays in
+// that mode.
+TEST_F(SqliteReplace, AWriteAheadLogTargetWithAnotherPageSizeIsReplaced) {
+  unlink(path.c_str());
+  RawSqlite(path).Exec("PRAGMA page_size=8192; PRAGMA journal_mode=WAL; CREATE TABLE t(x)");
+  ASSERT_EQ(Save(), DOC_SAVE_OK);
+  EXPECT_EQ(Notes(), "30");
+  EXPECT_EQ(RawSqlite(path).Scalar("PRAGMA journal_mode"), "wal");
 }
 
 }  // namespace

@@ -18,6 +18,8 @@
 #include "common/RawSqlite.h"
 #include "base/Progress.h"
 #include "model/FileFormatFactory.h"
+#include "sqlite/codec/CodecVfs.h"
+#include "sqlite/format/FormatIO_SqliteEnc.h"
 #include "sqlite/format/SqliteWriteTestUtil.h"
 
 using namespace qysqlw;
@@ -69,6 +71,15 @@ class SqliteSave : public ::testing::Test {
     RecursiveTreeWalker walker(doc, type, startID ? doc.GetIdxFromID(startID) : -1);
     fmt.reset(new FormatIO_Sqlite);
     return fmt->Save(target.c_str(), walker);
+  }
+  // The document with every feature saved at path and loaded into a; the
+  // factory makes SQLite formats until the test unregisters them.
+  void SaveAndLoad(NoteDocument& a) {
+    FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
+    EveryFeatureDocument(doc);
+    RecursiveTreeWalker all(doc);
+    ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
+    ASSERT_EQ(a.Load(path.c_str()), 0);
   }
   Rows Q(const char* sql) { return QueryFile(path, sql); }
   std::string C(const char* sql) { return Cell(QueryFile(path, sql)); }
@@ -308,12 +319,8 @@ TEST_F(SqliteSave, TheDocumentsOwnLoaderCommitsInPlaceAndDoesNotMoveAway) {
 // A database saved elsewhere holds the document as it is in memory, under a
 // new ID; a save in place that cannot write every change is no success.
 TEST_F(SqliteSave, ASaveHoldsTheDocumentAsItIsInMemoryOrFails) {
-  FileFormatFactory::Get().Register(FORMAT_QYDB, []() -> FormatIO_Base* { return new FormatIO_Sqlite; });
-  EveryFeatureDocument(doc);
-  RecursiveTreeWalker all(doc);
-  ASSERT_EQ(doc.Save(path.c_str(), all, false), 0);
   NoteDocument a;
-  ASSERT_EQ(a.Load(path.c_str()), 0);
+  SaveAndLoad(a);
   a.SetTitle("New title");
   a.GetBookmarkList().Insert("mark three", "LAST");
   const std::string b = dir / "b.qydb";
@@ -377,6 +384,34 @@ TEST_F(SqliteSave, AnEmptyPictureIsKept) {
   ASSERT_EQ(a.Save(copy.c_str(), walker, false), 0);
   a.Close();
   EXPECT_EQ(QueryFile(copy, kPictures), before);
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
+}
+
+// A change that could not be written to the document's file is saved by a
+// save elsewhere, and stays in memory; what was never fetched comes from
+// the file.
+TEST_F(SqliteSave, ASaveElsewhereWritesWhatIsInMemoryAndFetchesOnlyTheRest) {
+  NoteDocument a;
+  SaveAndLoad(a);
+  FormatIO_Sqlite* loader = dynamic_cast<FormatIO_Sqlite*>(a.GetLoader());
+  ASSERT_TRUE(loader);
+  loader->_db.setBusyTimeout(0);
+  const int top = a.GetIdxFromID("TOP");
+  NoteNode& note = a.OnNoteSelected(top, NIF_ALL, true);
+  quillery_test::RawSqlite other(path);  // another program holds the file
+  ASSERT_EQ(other.Exec("BEGIN IMMEDIATE; UPDATE options SET opt_value=opt_value"), "");
+  note.m_strTitle = "New title";
+  note.SetText("new text");
+  EXPECT_FALSE(loader->OnNodeUpdate(note, NIF_TITLE | NIF_TEXT, false, nullptr));
+  ASSERT_EQ(other.Exec("ROLLBACK"), "");
+
+  const std::string b = dir / "b.qydb";
+  RecursiveTreeWalker walker(a);
+  ASSERT_EQ(a.Save(b.c_str(), walker, true), 0);
+  EXPECT_EQ(QueryFile(b, "SELECT note_title, note_text FROM notes WHERE note_id='TOP'"),
+            (Rows{{"New title", "new text"}}));
+  EXPECT_EQ(a.GetNodeByIdx(top).GetText(), "new text");
+  EXPECT_EQ(Cell(QueryFile(b, "SELECT count(*) FROM images WHERE note_id='CHILD'")), "2");
   FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 
@@ -460,6 +495,40 @@ TEST_F(SqliteSave, DiskFullWhileBuildingANewDatabaseFails) {
     return result == 10 && quillery::TakeFailureReason() == "writing failed: disk full" ? 0 : 20 + result;
   });
   EXPECT_EQ(r, 0);  // the cause is named, not taken for a failed step
+}
+
+// Every write to a database file (not to its journal) finds the disk full.
+int FullDisk(bool journal, sqlite3_int64, int) { return journal ? SQLITE_OK : SQLITE_FULL; }
+
+// The disk fills up at the commit of a save in place, a backup, a
+// compaction or a password change: SQLite drops the changes since the last
+// commit, which no later save to that file may report as saved, and the
+// next transaction is open so that later changes are not committed one by
+// one.
+TEST_F(SqliteSave, ACommitThatSqliteRolledBackFailsEveryLaterSaveToTheFile) {
+  AddNote(doc, "", "TOP", "Top", "text");
+  RecursiveTreeWalker walker(doc);
+  std::string error;
+  const std::function<bool(FormatIO_Sqlite&, const std::string&)> failing[] = {
+      [&](FormatIO_Sqlite& f, const std::string& p) { return f.Save(p.c_str(), walker) == DOC_SAVE_COMMIT_FAILED; },
+      [&](FormatIO_Sqlite& f, const std::string&) { return !f.BackupTo((dir / "copy.qydb").c_str()); },
+      [&](FormatIO_Sqlite& f, const std::string&) { return !f.CompactDatabase(error); },
+      [&](FormatIO_Sqlite& f, const std::string&) { return !static_cast<FormatIO_SqliteEnc&>(f).ChangePassword("b"); },
+  };
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const std::string p = dir / ("c" + std::to_string(i) + ".qydb");
+    std::unique_ptr<FormatIO_Sqlite> f(i == 3 ? new FormatIO_SqliteEnc : new FormatIO_Sqlite);
+    if (i == 3) f->_strPassword = "a";
+    ASSERT_EQ(f->Save(p.c_str(), walker), DOC_SAVE_OK);
+    doc.GetNodeByIdx(0).m_strTitle += "!";
+    ASSERT_TRUE(f->OnNodeUpdate(doc.GetNodeByIdx(0), NIF_TITLE, false, nullptr));
+    quillery::CodecVfsSetWriteHook(FullDisk);
+    EXPECT_TRUE(failing[i](*f, p));
+    quillery::CodecVfsSetWriteHook(nullptr);
+    EXPECT_TRUE(f->InTransaction() && !sqlite3_get_autocommit(f->_db.handle()));
+    EXPECT_EQ(f->Save(p.c_str(), walker), DOC_SAVE_COMMIT_FAILED);
+  }
 }
 
 }  // namespace

@@ -273,6 +273,7 @@ TEST_F(SqliteUpdate, SiblingShiftsAndTombstones) {
   fmt->OnNodeDeleted(b, false);
   EXPECT_EQ(Own("SELECT count(*) FROM deletions WHERE note_id='B'"), "1");
   EXPECT_TRUE(log.Contains("UNIQUE"));
+  EXPECT_EQ(Commit(), 0);  // the deletion is recorded: the clash costs no save
 }
 
 TEST_F(SqliteUpdate, PictureOffsetsAndAttachmentPositions) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/Log.h"
+#include "base/SafeSave.h"
 #include "common/RawSqlite.h"
 #include "common/TempDir.h"
 #include "model/NoteDocument.h"
@@ -475,7 +476,14 @@ TEST(SqliteUpgrade, ReadOnlyFileIsNotUpgraded) {
     const bool ok = e.errorCode() == 0 && fmt._nDetectedVersion == -1 &&
                     cap.Has("Sqlite database: skip format upgrade check (read-only file)\n");
     fmt.Close();
-    _exit(ok ? 0 : 1);
+    // A load for writing says why it cannot go on, rather than "damaged".
+    FormatIO_Base::SetEnableSharing(true);
+    FormatIO_Sqlite load;
+    NoteDocument doc;
+    const bool named = load.Load(path.c_str(), doc, -1) == DOC_LOAD_FORMAT_ERROR &&
+                       quillery::TakeFailureReason() ==
+                           "the file is at an older format version (15) and read-only: it cannot be upgraded";
+    _exit(ok && named ? 0 : 1);
   }
   int status = 0;
   waitpid(pid, &status, 0);
