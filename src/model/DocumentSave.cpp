@@ -299,12 +299,15 @@ FormatIO_Base* DocumentSave::AdoptFormat() {
   }
   FormatIO_Base* keeper = m_fmt;
   if (!m_usingLoader) {
-    // Leaving a file-attached format for one that is not: the notes'
-    // contents live only in the old file, so they are read in before the
-    // old format object (and with it the file) goes away.
+    // Leaving a file-attached format for one that is not: the parts of the
+    // notes never read live only in the old file, so they are read in
+    // before the old format object (and with it the file) goes away. Parts
+    // in memory are the document's own (a change the file could not take
+    // among them) and stay.
     FormatIO_DynamicBase* oldDyn = m_doc.GetDynamicLoader();
     if (oldDyn && !m_fmt->IsDynamic())
-      for (NoteNode& n : m_doc.m_lstNodes) oldDyn->FetchNodeInfo(n, NIF_ALL);
+      for (NoteNode& n : m_doc.m_lstNodes)
+        if (const unsigned int missing = NIF_ALL & ~n.m_nPartsInMemory) oldDyn->FetchNodeInfo(n, missing);
     delete m_doc.m_pLoader;
     m_doc.m_pLoader = m_fmt;
   }

@@ -160,6 +160,7 @@ class FakeDbFormat : public quillery_test::NullDynamicFormat {
       n.m_strParentID = parent;
       n.m_nSibling = doc.GetChildCountOf(parent);
       n.SetTitle("db " + id);
+      n.m_nPartsInMemory = NIF_ALL & ~NIF_CONTENT;
       doc.PushNode(n);  // titles only: the text stays in the file
     }
     doc.RebuildMap();
@@ -171,6 +172,7 @@ class FakeDbFormat : public quillery_test::NullDynamicFormat {
     return DOC_SAVE_OK;
   }
   void FetchNodeInfo(NoteNode& note, unsigned int mask) override {
+    note.m_nPartsInMemory |= mask;
     if (mask & NIF_TEXT) note.SetText(FakeDb::Get().texts[note.m_strID].c_str());
   }
   bool HasNote(NoteNode& note) override { return FakeDb::Get().texts.count(note.m_strID) != 0; }

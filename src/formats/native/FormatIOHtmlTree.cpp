@@ -113,9 +113,12 @@ void FormatIO_HTML::WriteLevel(DocumentIterator& it, IOProcess& io, RecursiveTre
 
 namespace {
 
-// Fetches a note of a database-backed document for the time it is written
-// and releases it afterwards (unless it is the selected note). Saving is not
-// a selection: the current note stays what it was.
+// Fetches what a note of a database-backed document lacks for the time it
+// is written and releases it afterwards (unless it is the selected note).
+// Parts in memory are the document's own, even when its file could not take
+// a change of them: they are written as they are, never read over, and a
+// note whose contents were in memory keeps them. Saving is not a selection:
+// the current note stays what it was.
 class NoteFetch {
  public:
   NoteFetch(NoteDocument& doc, int idx, unsigned int mask) : m_doc(doc), m_idx(idx) {
@@ -123,15 +126,18 @@ class NoteFetch {
     m_bDynamic = loader && loader->IsDynamic();
     const int current = doc.m_nCurrentNoteIdx;
     NoteNode& note = doc.GetNodeByIdx(idx);
+    NoteNode& original = doc.GetOriginalByIdx(idx);
     m_bClone = note.IsClone();
+    m_bKeep = ((note.m_nPartsInMemory | original.m_nPartsInMemory) & NIF_CONTENT) != 0;
     // A clone's own tags and custom properties go into its comments; the
     // rest of what it shows comes from its original.
-    if (m_bDynamic && m_bClone) doc.OnNoteSelected(idx, mask & (NIF_TAGS | NIF_CUSTOM_PROPERTIES), false);
-    m_pOriginal = &doc.OnNoteSelected(idx, mask, true);
+    if (m_bDynamic && m_bClone)
+      doc.OnNoteSelected(idx, mask & (NIF_TAGS | NIF_CUSTOM_PROPERTIES) & ~note.m_nPartsInMemory, false);
+    m_pOriginal = &doc.OnNoteSelected(idx, mask & ~original.m_nPartsInMemory, true);
     doc.m_nCurrentNoteIdx = current;
   }
   ~NoteFetch() {
-    if (m_bDynamic) m_doc.OnNoteDeselected(m_idx, m_bClone);
+    if (m_bDynamic && !m_bKeep) m_doc.OnNoteDeselected(m_idx, m_bClone);
   }
   NoteFetch(const NoteFetch&) = delete;
   NoteFetch& operator=(const NoteFetch&) = delete;
@@ -143,6 +149,7 @@ class NoteFetch {
   int m_idx;
   bool m_bDynamic = false;
   bool m_bClone = false;
+  bool m_bKeep = false;  // the note's contents were in memory before
   NoteNode* m_pOriginal = nullptr;
 };
 
@@ -350,7 +357,10 @@ void FormatIO_HTML::WriteNodeTitle(const RecursiveTreeWalker& walker, const Docu
   if (note.IsClone()) {
     FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
     int origIdx = doc.GetIdxFromID(note.m_strCloneOf);
-    if (dyn && origIdx >= 0) dyn->FetchNodeInfo(doc.GetNodeByIdx(origIdx), NIF_ALL);
+    if (dyn && origIdx >= 0) {
+      NoteNode& original = doc.GetNodeByIdx(origIdx);
+      dyn->FetchNodeInfo(original, NIF_ALL & ~original.m_nPartsInMemory);
+    }
   }
   if (exp && m_bExport && !m_bContentsOnly) {
     std::string t;
