@@ -443,6 +443,9 @@ int CmdDump(const HostOptions& opt) {
   if (int err = tmp.Error())
     return Fail("dump", out, WithSaveCode(quillery::ReasonForErrno(err), quillery::SaveResultForErrno(err)));
   ResetProgress();
+  // A container's markup goes through the descriptor of the file created
+  // for it, never through a name that may refer to another file by now.
+  if (id != FORMAT_QYDE) fmt->SetOutputFile(tmp.Descriptor());
   if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password)) {
     if (WasInterrupted()) return Fail("dump", in, "interrupted");
     // Why it could not be decoded is told as a load tells it (a wrong

@@ -25,6 +25,9 @@ class TempOutput {
   // target runs).
   int Error() const { return m_error; }
   const std::string& Path() const { return m_temp.Path(); }
+  // The descriptor of the exclusive create, through which a plain file is
+  // written (a database is written by SQLite through Path).
+  int Descriptor() const { return m_temp.Descriptor(); }
   // Puts the file in the target's place; 0 or a DocSaveResult, whose
   // reason quillery::TakeFailureReason gives.
   int Commit();

@@ -293,6 +293,14 @@ unsigned long g_readFailures = 0;
 void CountReadFailure() { ++g_readFailures; }
 unsigned long ReadFailures() { return g_readFailures; }
 
+int ReplaceWithTempFile(TempFile& temp, const std::string& target) {
+  int err = IsHeldByAnother(target, 1000) ? EBUSY : 0;
+  if (err == 0) err = temp.ApplyTargetMode(target);
+  if (err == 0) err = temp.Sync();
+  if (err == 0) err = temp.RenameOver(target, false);
+  return err;
+}
+
 int SaveResultForErrno(int err) {
   switch (err) {
     case ENOSPC:

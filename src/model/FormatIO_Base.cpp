@@ -1,8 +1,11 @@
 #include "model/FormatIO_Base.h"
 
 #include <glib.h>
+#include <sys/stat.h>
 
 #include "base/File64.h"
+#include "base/Log.h"
+#include "base/SafeSave.h"
 #include "model/NoteDocument.h"
 
 bool FormatIO_Base::_bEnableSharing = true;
@@ -10,6 +13,32 @@ bool FormatIO_Base::_bEnableSharing = true;
 bool FormatIO_Base::OpenOutput(File64& file, const char* path, int flags) const {
   if (m_nOutputFd >= 0) return file.OpenDescriptor(m_nOutputFd, path ? path : "");
   return file.Open(path, flags);
+}
+
+bool FormatIO_Base::DumpThroughTempFile(const char* src, const char* dst, const char* password) {
+  if (!src || !dst || !*dst) return false;
+  const std::string target = quillery::FinalPath(dst);
+  // Its copy would replace the only encoded one.
+  struct stat srcStat, dstStat;
+  if (stat(src, &srcStat) == 0 && stat(target.c_str(), &dstStat) == 0 && srcStat.st_dev == dstStat.st_dev &&
+      srcStat.st_ino == dstStat.st_ino) {
+    xLog(LOG_WARNING, "Failed to open output file: [%s] (it is the input file)\n", dst);
+    return false;
+  }
+  quillery::TempFile temp;
+  if (const int err = temp.Create(quillery::TempFile::NameFor(target))) {
+    xLog(LOG_WARNING, "Failed to open output file: [%s] (%s)\n", dst, quillery::ReasonForErrno(err).c_str());
+    return false;
+  }
+  SetOutputFile(temp.Descriptor());
+  const bool dumped = DumpFile(src, temp.Path().c_str(), password);
+  SetOutputFile(-1);
+  if (!dumped) return false;
+  if (const int err = quillery::ReplaceWithTempFile(temp, target)) {
+    xLog(LOG_WARNING, "Failed to write output file: [%s] (%s)\n", dst, quillery::ReasonForErrno(err).c_str());
+    return false;
+  }
+  return true;
 }
 
 int64_t FormatIO_Base::GetFileSize() {

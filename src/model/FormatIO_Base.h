@@ -112,7 +112,9 @@ class FormatIO_Base {
   virtual bool IsEncrypted() { return false; }
   virtual bool AnyHashesToBeDone() { return false; }
   virtual bool UpdateHashes(bool /*stopAtFirst*/) { return false; }
-  // Formats with a container write the decoded contents of src to dst.
+  // Formats with a container write the decoded contents of src to dst
+  // (through the output file given by SetOutputFile, else through
+  // DumpThroughTempFile).
   virtual bool DumpFile(const char* /*src*/, const char* /*dst*/, const char* /*password*/) { return false; }
 
   // Hooks through which NoteDocument::Load/Save prepare a concrete format
@@ -161,6 +163,11 @@ class FormatIO_Base {
   // byte goes through the file that was created for the save, whatever its
   // name refers to by now), else path with flags. True when open.
   bool OpenOutput(File64& file, const char* path, int flags) const;
+  // A DumpFile without an output file given: it writes a temporary file
+  // created exclusively beside dst's final path (through its descriptor),
+  // which takes dst's place, with dst's mode, only when the dump succeeded;
+  // dst is otherwise untouched. A dst that is src itself is refused.
+  bool DumpThroughTempFile(const char* src, const char* dst, const char* password);
   // Whether the output is the format's own to remove when a save fails
   // (a file given by the caller is removed by the caller).
   bool OwnsOutput() const { return m_nOutputFd < 0; }

@@ -17,6 +17,7 @@
 #include "io/IOLayerZlib.h"
 #include "io/IOProcess.h"
 #include "io/IOReadAhead.h"
+#include "model/FormatIO_Base.h"
 
 namespace quillery {
 
@@ -66,19 +67,12 @@ void DiscardFailedOutput(const std::string& path, bool append, std::int64_t cont
     xLog(LOG_ERROR, "Cannot remove the failed output [%s]: %s\n", path.c_str(), strerror(errno));
 }
 
-bool OpenDumpFiles(const char* src, File64& in, const char* dst, File64& out) {
+bool OpenDumpFiles(const FormatIO_Base& fmt, const char* src, File64& in, const char* dst, File64& out) {
   if (!src || !in.Open(src, F64_READ | F64_SHARE_READ | F64_OPEN_EXISTING)) {
     xLog(LOG_WARNING, "Failed to open input file: [%s]\n", src ? src : "");
     return false;
   }
-  // Opening the destination truncates it: it must not be the source itself.
-  struct stat srcStat, dstStat;
-  if (dst && fstat(in.GetDescriptor(), &srcStat) == 0 && stat(dst, &dstStat) == 0 &&
-      srcStat.st_dev == dstStat.st_dev && srcStat.st_ino == dstStat.st_ino) {
-    xLog(LOG_WARNING, "Failed to open output file: [%s] (it is the input file)\n", dst);
-    return false;
-  }
-  if (!dst || !out.Open(dst, F64_WRITE | F64_SHARE_READ | F64_OPEN_ALWAYS | F64_OPEN_EXISTING)) {
+  if (!dst || fmt.OwnsOutput() || !fmt.OpenOutput(out, dst, F64_WRITE)) {
     xLog(LOG_WARNING, "Failed to open output file: [%s]\n", dst ? dst : "");
     return false;
   }

@@ -12,6 +12,7 @@
 #include "io/IOLayerRedirect.h"
 
 class File64;
+class FormatIO_Base;
 class IOLayerFile64;
 class IOLayerZlib;
 class IOProcess;
@@ -56,10 +57,10 @@ class ScopedSecret {
 // save created or truncated is removed. The file must be closed by the caller first.
 void DiscardFailedOutput(const std::string& path, bool append, std::int64_t containerStart);
 
-// Opens a dump's source (read-only) and destination (created 0600, or truncated);
-// logs which one failed and returns false then. A destination that is the source
-// file itself is refused before anything is truncated.
-bool OpenDumpFiles(const char* src, File64& in, const char* dst, File64& out);
+// Opens a dump's source (read-only) and destination, the output file given to fmt
+// (FormatIO_Base::SetOutputFile; DumpFile gives one through DumpThroughTempFile);
+// logs which one failed and returns false then.
+bool OpenDumpFiles(const FormatIO_Base& fmt, const char* src, File64& in, const char* dst, File64& out);
 
 // A 64-bit count for an "%d" log field, clamped to the int range.
 int ClampToInt(std::int64_t v);

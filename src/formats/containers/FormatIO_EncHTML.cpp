@@ -311,12 +311,13 @@ int FormatIO_EncHTML::Save(const char* path, RecursiveTreeWalker& walker, bool a
 
 bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* password) {
   if (!password || !*password) return false;
+  if (OwnsOutput()) return DumpThroughTempFile(src, dst, password);
   IOProcess io(IOLayerBase::MODE_READ);
   IOLayerFile64* fileLayer = new IOLayerFile64;
   io.PushLayer(fileLayer);
   File64& in = fileLayer->GetFile();
   File64 out;
-  if (!quillery::OpenDumpFiles(src, in, dst, out)) return false;
+  if (!quillery::OpenDumpFiles(*this, src, in, dst, out)) return false;
   EncHeader h;
   bool magicOk = false;
   const bool complete = ReadEncHeader(in, h, magicOk);

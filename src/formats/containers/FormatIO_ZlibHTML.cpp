@@ -165,13 +165,14 @@ int FormatIO_ZlibHTML::Save(const char* path, RecursiveTreeWalker& walker, bool 
   return DOC_SAVE_OK;
 }
 
-bool FormatIO_ZlibHTML::DumpFile(const char* src, const char* dst, const char* /*password*/) {
+bool FormatIO_ZlibHTML::DumpFile(const char* src, const char* dst, const char* password) {
+  if (OwnsOutput()) return DumpThroughTempFile(src, dst, password);
   IOProcess io(IOLayerBase::MODE_READ);
   IOLayerFile64* fileLayer = new IOLayerFile64;
   io.PushLayer(fileLayer);
   File64& in = fileLayer->GetFile();
   File64 out;
-  if (!quillery::OpenDumpFiles(src, in, dst, out)) return false;
+  if (!quillery::OpenDumpFiles(*this, src, in, dst, out)) return false;
   char magic[8];
   if (!ReadExact(in, magic, 8)) return false;
   if (std::memcmp(magic, kMagic, 8) != 0) xLog(LOG_WARNING, "Format header signature doesn't match\n");

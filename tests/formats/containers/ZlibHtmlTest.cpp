@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <random>
 
 #include "ContainerOracle.h"
@@ -177,16 +181,50 @@ TEST(ZlibHtml, DumpWritesTheMarkup) {
   EXPECT_TRUE(fmt.DumpFile((dir / "d.qyz").c_str(), (dir / "d.html").c_str(), nullptr));
   EXPECT_EQ(s.html, ReadFile(dir / "d.html"));
 
-  // A damaged stream: false, and what decoded is kept for recovery.
+  // A damaged stream: false, and an existing output stays as it was.
   WriteFile(dir / "cut.qyz", good.substr(0, good.size() / 2));
+  WriteFile(dir / "cut.html", "old");
   EXPECT_FALSE(fmt.DumpFile((dir / "cut.qyz").c_str(), (dir / "cut.html").c_str(), nullptr));
-  const std::string part = ReadFile(dir / "cut.html");
-  EXPECT_FALSE(part.empty());
-  EXPECT_EQ(s.html.substr(0, part.size()), part);
+  EXPECT_EQ(ReadFile(dir / "cut.html"), "old");
+  EXPECT_FALSE(File64::PathExists(dir / "cut.html.part"));
   EXPECT_FALSE(fmt.DumpFile((dir / "none.qyz").c_str(), (dir / "x.html").c_str(), nullptr));
   // Dumping a file onto itself would truncate it before reading.
   EXPECT_FALSE(fmt.DumpFile((dir / "d.qyz").c_str(), (dir / "./d.qyz").c_str(), nullptr));
   EXPECT_EQ(good, ReadFile(dir / "d.qyz"));
+}
+
+// A dump writes only the file it created itself, through its descriptor: a
+// link planted at the temporary name is not followed, and a name given
+// with an output file is never opened. The output keeps the mode of the
+// file it replaces and nothing is left beside it.
+TEST(ZlibHtml, ADumpWritesOnlyTheFileItCreated) {
+  TempDir dir;
+  Sample s;
+  WriteFile(dir / "d.qyz", oracle::MakeZlib(s.html));
+  const std::string out = dir / "d.html", victim = dir / "victim";
+  WriteFile(out, "old");
+  WriteFile(victim, "victim");
+  ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (out + ".part").c_str()), 0);
+  FormatIO_ZlibHTML fmt;
+  ASSERT_TRUE(fmt.DumpFile((dir / "d.qyz").c_str(), out.c_str(), nullptr));
+  EXPECT_EQ(ReadFile(out), s.html);
+  EXPECT_EQ(ReadFile(victim), "victim");
+  struct stat st;
+  ASSERT_EQ(stat(out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_NE(access((out + ".part").c_str(), F_OK), 0);
+
+  // The caller's file: the name given is only named in messages.
+  const std::string mine = dir / "mine";
+  const int fd = open(mine.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  fmt.SetOutputFile(fd);
+  EXPECT_TRUE(fmt.DumpFile((dir / "d.qyz").c_str(), victim.c_str(), nullptr));
+  fmt.SetOutputFile(-1);
+  close(fd);
+  EXPECT_EQ(ReadFile(mine), s.html);
+  EXPECT_EQ(ReadFile(victim), "victim");
 }
 
 TEST(ZlibHtml, ProgressFollowsTheFileAndCancelStops) {
