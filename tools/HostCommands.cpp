@@ -401,6 +401,21 @@ int CmdConvert(const HostOptions& opt) {
   // Rewriting a file in place (to change its password) keeps its identity:
   // the temporary file's other name must not make it count as a copy.
   const bool inPlace = SameFile(in, out);
+  // A file that may not be written cannot be rewritten in place: said before
+  // it is loaded (an old database's load would fail at its upgrade).
+  if (inPlace && access(out.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    const int id = NoteDocument::GetFormatFromFileName(out);
+    int version = 0;
+    if (id == FORMAT_QYDB || id == FORMAT_QYDE) {
+      const char* password = nullptr;
+      if (int status = host.LoadPassword(in, id, password)) return status;
+      version = OlderDatabaseVersion(in, password);
+    }
+    const std::string why = version > 0 ? "the file is at an older format version (" + std::to_string(version) +
+                                              ") and read-only: it cannot be upgraded"
+                                        : SaveResultText(DOC_SAVE_NOT_WRITABLE);
+    return Fail("save", out, WithSaveCode(why, DOC_SAVE_NOT_WRITABLE));
+  }
   if (!inPlace)
     if (int status = CheckOverwrite(opt, out, "save")) return status;
   const bool keepID = opt.keepID || inPlace;

@@ -88,6 +88,17 @@ std::string LoadResultText(int result) {
   }
 }
 
+int OlderDatabaseVersion(const std::string& path, const char* password) {
+  FormatIO_Sqlite probe;
+  CppSQLite3Exception err;
+  probe._db.open(path.c_str(), &err, true);
+  if (password && *password) probe._db.setPassword(password, &err);
+  if (err.errorCode() == 0) probe._db.execQuery("SELECT count(*) FROM sqlite_master", &err);
+  const int version = err.errorCode() == 0 ? probe.CalcFormatVersion() : FormatIO_Sqlite::LATEST_FORMAT_VERSION;
+  probe.Close();
+  return version < FormatIO_Sqlite::LATEST_FORMAT_VERSION ? version : 0;
+}
+
 std::string SaveResultText(int result) {
   switch (result) {
     case DOC_SAVE_OK: return "saved";

@@ -21,6 +21,11 @@ std::string FormatExtension(int formatId);
 // else (.html: one note), true for one that stores a whole document.
 bool StoresDocument(int formatId);
 
+// The format version of the database at path (read-only, keyed with
+// password when one is given), when it is older than the one this program
+// writes; 0 when it is not older, or when its schema cannot be read.
+int OlderDatabaseVersion(const std::string& path, const char* password);
+
 // "wrong or empty password" and the like, for DocLoadResult and DocSaveResult.
 std::string LoadResultText(int result);
 std::string SaveResultText(int result);

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -42,6 +43,7 @@ struct HostCall {
   std::string terminal;          // a pseudo-terminal to be the program's terminal (prompts)
   std::string cwd;               // the folder it runs in (default: the test's)
   std::string stdinFile;         // the file its standard input reads (default: /dev/null)
+  int uid = -1;                  // run as this user and group (from root), -1 = as the test
 };
 
 // Starts the program; returns its pid. stdout and stderr go to the files.
@@ -58,6 +60,7 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
   setsid();  // no controlling terminal: password prompts cannot reach one
   if (!call.terminal.empty() && open(call.terminal.c_str(), O_RDWR) < 0) _exit(126);  // ... unless given
   if (!call.cwd.empty() && chdir(call.cwd.c_str()) != 0) _exit(126);
+  if (call.uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(call.uid) != 0 || setuid(call.uid) != 0)) _exit(126);
   int broken[2];
   if (call.brokenStdout && pipe(broken) == 0) {
     close(broken[0]);

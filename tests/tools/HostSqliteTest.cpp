@@ -175,4 +175,29 @@ TEST(HostSqlite, ReadOnlyCommandsLeaveTheirDatabasesByteIdentical) {
   for (size_t i = 0; i < files.size(); ++i) EXPECT_TRUE(ReadAll(t / files[i]) == bytes[i]) << files[i];
 }
 
+// Converting a database of an older format version onto itself needs the
+// upgrade: a file its user may not write is refused as a target that is
+// not writable, before it is loaded, and stays as it was.
+TEST(HostSqlite, AReadOnlyOldDatabaseIsNotConvertedOntoItself) {
+  TempDir t;
+  const std::string a = t / "a.qydb", b = t / "b.qyd";
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "5", b}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "convert", b, a}).status, 0);
+  ASSERT_EQ(RawSqlite(a).Exec("ALTER TABLE links DROP COLUMN lnk_length"), "");
+  ASSERT_EQ(chmod(t.Path().c_str(), 0755) | chmod(a.c_str(), 0444) | chmod(b.c_str(), 0444), 0);
+  const std::string before = ReadAll(a);
+  HostCall call;
+  call.uid = getuid() == 0 ? 65534 : -1;  // root writes any file
+  call.args = {"convert", a, a};
+  HostRun r = RunHost(t.Path(), call);
+  if (r.status == 126 || r.status == 127) GTEST_SKIP() << "the program cannot run as another user here";
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "cannot save " + a + ": the file is at an older format version (20) and read-only: it cannot "
+                   "be upgraded (11)\n");
+  EXPECT_TRUE(ReadAll(a) == before);
+  call.args = {"convert", b, b};
+  r = RunHost(t.Path(), call);
+  EXPECT_EQ(r.err, "cannot save " + b + ": the target is not writable (11)\n");
+}
+
 }  // namespace
