@@ -346,11 +346,12 @@ class AttachmentsInFile : public quillery_test::NullDynamicFormat {
  public:
   int Load(const char*, NoteDocument& doc, int) override {
     SetDoc(doc);
-    for (const char* id : {"A", "B"}) AddNote(doc, "", id, id);
+    for (const char* id : {"A", "B"}) AddNote(doc, "", id, id).m_nPartsInMemory = NIF_ALL & ~(NIF_CONTENT | NIF_TAGS);
     return 0;
   }
   void FetchNodeInfo(NoteNode& note, unsigned int mask) override {
     masks.push_back(mask);
+    note.m_nPartsInMemory |= mask;
     if (mask & NIF_TAGS) note.SetKeywords("t");
     if ((mask & NIF_ATTACHMENTS) && note.m_lstAttachments.empty()) {
       AttInfo att;
