@@ -6,6 +6,7 @@
 #include "common/SamplePicture.h"
 #include "common/SampleRandom.h"
 #include "common/SampleTextBuilder.h"
+#include "formats/native/NativeRenderer.h"
 #include "model/InternalIcons.h"
 #include "model/NoteDocument.h"
 
@@ -413,9 +414,10 @@ NotebookStats MakeSampleNotebook(NoteDocument& doc, const NotebookOptions& opt) 
   FillDocument(doc, ctx);
   // Both hashes as the formats compute them for a note that has none (what a
   // database fills in), so every format is handed and keeps the same values.
+  InstallNativeRenderer();
   for (NoteNode& n : list) {
     NoteNode::CalcDataHash(n.GetText(), n.m_strHash);
-    NoteNode::CalcDataHash(RichText2Html(n, true), n.m_strHashHtml);
+    n.CalcHtmlHash(n.m_strHashHtml);
   }
   doc.RebuildMap();
   doc.RefreshCloneMaps();

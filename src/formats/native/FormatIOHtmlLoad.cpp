@@ -463,7 +463,12 @@ bool FormatIO_HTML::UpdateHashes(bool stopAtFirst) {
     if (NoteHashesMissing(note)) {
       xLog(LOG_DEBUG, "Init note hashes for note: %s\n", note.m_strID.c_str());
       if (note.m_strHash.empty()) NoteNode::CalcDataHash(note.GetText(), note.m_strHash);
-      if (note.m_strHashHtml.empty()) NoteNode::CalcDataHash(RichText2Html(note, true), note.m_strHashHtml);
+      // A note that cannot be rendered (logged) would be found missing
+      // again on every call: stop here.
+      if (note.m_strHashHtml.empty() && note.CalcHtmlHash(note.m_strHashHtml) != DOC_SAVE_OK) {
+        m_nHashScanIdx = 0;
+        return filled;
+      }
       if (done(i)) return true;
     }
     for (size_t a = 0; a < note.m_lstAttachments.size(); ++a) {
