@@ -16,13 +16,15 @@ const char kHeader[2] = {0x78, 0x5E};
 }  // namespace
 
 IOLayerDeflateParallel::IOLayerDeflateParallel() {
-  const unsigned cpus = std::thread::hardware_concurrency();
-  const unsigned workers = std::min(4u, std::max(1u, cpus / 2));
+  // Half of the budget's free threads at most: the writer that feeds this
+  // stage renders on threads of the same budget.
+  const int workers = m_share.Take(std::min(kMaxWorkers, std::max(1, quillery::FreeWorkerThreads() / 2)));
   try {
-    for (unsigned i = 0; i < workers; ++i) m_workers.emplace_back(&IOLayerDeflateParallel::Work, this);
+    for (int i = 0; i < workers; ++i) m_workers.emplace_back(&IOLayerDeflateParallel::Work, this);
   } catch (const std::system_error& e) {
     xLog(LOG_INFO, "IOLayerDeflateParallel: %d worker threads (%s)\n", static_cast<int>(m_workers.size()), e.what());
   }
+  m_share.Give(m_share.Count() - static_cast<int>(m_workers.size()));
 }
 
 IOLayerDeflateParallel::~IOLayerDeflateParallel() { Stop(); }
@@ -36,6 +38,7 @@ void IOLayerDeflateParallel::Stop() {
   for (std::thread& t : m_workers)
     if (t.joinable()) t.join();
   m_workers.clear();
+  m_share.Release();
 }
 
 void IOLayerDeflateParallel::Deflate(Chunk& c) {
