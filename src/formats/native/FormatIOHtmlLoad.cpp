@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "base/Log.h"
 #include "base/Progress.h"
+#include "base/ThreadBudget.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/native/NoteWorkerPool.h"
 #include "io/IOLayerFile64.h"
@@ -35,12 +35,12 @@ const int64_t kReserveThreshold = 2000000;
 // threads end at about the same time.
 const int kRepairBlock = 256;
 
-// Threads besides the loading thread for the formatting repair: the repair
-// is short, and other work may be running on the machine.
+// Threads besides the loading thread for the formatting repair, as many as
+// the thread budget has free (the pool takes them): the repair is short, a
+// few suffice.
 int RepairThreads(size_t blocks) {
-  const unsigned cpus = std::thread::hardware_concurrency();
-  if (cpus < 2 || blocks < 2) return 0;
-  return static_cast<int>(std::min<size_t>({cpus - 1, 3, blocks - 1}));
+  if (blocks < 2) return 0;
+  return static_cast<int>(std::min<size_t>({static_cast<size_t>(quillery::FreeWorkerThreads()), 3, blocks - 1}));
 }
 
 // What a completed note hands to a dynamic loader: title and attributes for
@@ -55,22 +55,7 @@ static_assert(kNoteMask == 0x36F3, "note mask");
 }  // namespace
 
 FormatIO_HTML::FormatIO_HTML()
-    : m_bRawText(false),
-      m_bExport(false),
-      m_bContentsOnly(false),
-      m_bNoNewNote(false),
-      m_bLineBreakSeen(false),
-      m_bParagraphSeen(false),
-      m_bStripTabs(false),
-      m_bTitlesOnly(false),
-      m_bCloneContents(false),
-      m_bAttachmentsToFiles(false),
-      m_bPicturesToFiles(false),
-      m_bBodyOnly(false),
-      m_bWriteTitles(true),
-      m_bLinkWarning(true),
-      m_bParagraphBlankLine(true),
-      m_bFileLocked(false),
+    : m_bFileLocked(false),
       m_nSaveError(0),
       m_nParentIdx(-1),
       m_nNodeIdx(-1),
