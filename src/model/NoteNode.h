@@ -7,6 +7,14 @@
 // strings; an empty parent ID means the top level; sibling positions under
 // one parent are 0..n-1. A clone is a note whose clone-source ID names its
 // original; its own content is not authoritative.
+//
+// Threads: a plain value with no lock. Another thread may read a note while
+// nobody changes it; a worker changes only the notes it was handed (the load
+// finish's repair). Const reads fill one cache: the rich text's character
+// count (RichText::GetTextLen), which the thread that hands a note to a
+// worker takes first. CalcHtmlHash and SetText with compute render through
+// the installed renderer, which swaps the text out for the rendering: the
+// owning thread's business only.
 
 #include <gdk/gdkcolor.h>
 
