@@ -162,6 +162,8 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
     previous = f.nDepth;
     return;
   }
+  // An exported note (exp is set from here on; the conditions keep the
+  // writer's general form).
   NoteDocument& doc = *GetDoc();
   const bool properties = !exp && !m_bContentsOnly && !m_bTitlesOnly;
   const bool attachments = !m_bExport && !m_bContentsOnly && !m_bTitlesOnly && !m_opt.bNoAttachments;
