@@ -16,9 +16,10 @@ const char kHeader[2] = {0x78, 0x5E};
 }  // namespace
 
 IOLayerDeflateParallel::IOLayerDeflateParallel() {
-  // Half of the budget's free threads at most: the writer that feeds this
-  // stage renders on threads of the same budget.
-  const int workers = m_share.Take(std::min(kMaxWorkers, std::max(1, quillery::FreeWorkerThreads() / 2)));
+  // Deflating costs about twice what rendering the markup does, so this
+  // stage comes first, but it leaves one free thread of the budget to the
+  // writer that feeds it, whose renderers use the same budget.
+  const int workers = m_share.Take(std::min(kMaxWorkers, std::max(1, quillery::FreeWorkerThreads() - 1)));
   try {
     for (int i = 0; i < workers; ++i) m_workers.emplace_back(&IOLayerDeflateParallel::Work, this);
   } catch (const std::system_error& e) {

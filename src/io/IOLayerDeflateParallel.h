@@ -24,7 +24,7 @@
 // oldest. Chunks leave to the next stage in order, on the producer's thread.
 //
 // Threads: up to kMaxWorkers, taken from the thread budget (base/ThreadBudget.h) when
-// the stage is made, at most half of the budget's free threads; a worker touches only
+// the stage is made, all but one of the budget's free threads; a worker touches only
 // the chunk it took (its input, dictionary and output) and the chunk's done flag.
 //
 // Errors: a chunk that cannot be deflated, or a next stage that fails, marks the stage
