@@ -9,6 +9,7 @@
 #include <string>
 
 #include "formats/native/FormatIOHtml.h"
+#include "formats/native/NativeRenderer.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 #include "samples/SampleDocument.h"
@@ -44,6 +45,7 @@ BENCHMARK(BM_SaveNotes)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 // One note of `bytes` bytes of text with `tags` formatting tags, rendered the
 // way its HTML hash is made.
 void BM_LargeNote(benchmark::State& state) {
+  InstallNativeRenderer();
   NoteDocument doc;
   NoteNode note;
   note.m_strID = "big";
@@ -55,7 +57,8 @@ void BM_LargeNote(benchmark::State& state) {
   NoteNode& n = doc.GetNodeByIdx(0);
   size_t outSize = 0;
   for (auto _ : state) {
-    std::string html = RichText2Html(n, true);
+    std::string html;
+    RichText2Html(n, true, html);
     outSize = html.size();
     benchmark::DoNotOptimize(html);
   }

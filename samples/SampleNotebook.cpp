@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/native/NativeRenderer.h"
 #include "samples/SamplePicture.h"
 #include "samples/SampleRandom.h"
 #include "samples/SampleTextBuilder.h"
@@ -417,13 +418,14 @@ NotebookStats MakeSampleNotebook(NoteDocument& doc, const NotebookOptions& opt) 
   FillDocument(doc, ctx);
   // Both hashes as the formats compute them for a note that has none (what a
   // database fills in), so every format is handed and keeps the same values.
+  InstallNativeRenderer();
   for (NoteNode& n : list) {
     if (opt.stop && opt.stop()) {
       ctx.stats.bStopped = true;
       return ctx.stats;
     }
     NoteNode::CalcDataHash(n.GetText(), n.m_strHash);
-    NoteNode::CalcDataHash(RichText2Html(n, true), n.m_strHashHtml);
+    n.CalcHtmlHash(n.m_strHashHtml);
   }
   doc.RebuildMap();
   doc.RefreshCloneMaps();

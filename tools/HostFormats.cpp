@@ -3,6 +3,7 @@
 #include "model/FileFormatFactory.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "formats/native/FormatIOHtml.h"
+#include "formats/native/NativeRenderer.h"
 #include "model/FormatIO_Base.h"
 #include "formats/containers/FormatIO_EncHTML.h"
 #include "formats/containers/FormatIO_ZlibHTML.h"
@@ -45,6 +46,8 @@ void RegisterFormats() {
   static bool done = false;
   if (done) return;
   done = true;
+  // The model hashes a note's HTML through the native writer.
+  InstallNativeRenderer();
   for (const FormatEntry& f : kFormats) FileFormatFactory::Get().Register(f.id, f.create);
 }
 

@@ -8,7 +8,8 @@
 
 namespace quillery_host {
 
-// Registers every format the host supports (once per process).
+// Registers every format the host supports, and the native writer as the
+// model's note renderer (once per process).
 void RegisterFormats();
 
 // "native HTML document (.qyd)" and the like; "format N" for others.

@@ -19,13 +19,16 @@ const char kHeader[2] = {0x78, 0x5E};
 }  // namespace
 
 IOLayerDeflateParallel::IOLayerDeflateParallel() {
-  const unsigned cpus = std::thread::hardware_concurrency();
-  const unsigned workers = std::min(4u, std::max(1u, cpus / 2));
+  // Deflating costs about twice what rendering the markup does, so this
+  // stage comes first, but it leaves one free thread of the budget to the
+  // writer that feeds it, whose renderers use the same budget.
+  const int workers = m_share.Take(std::min(kMaxWorkers, std::max(1, quillery::FreeWorkerThreads() - 1)));
   try {
-    for (unsigned i = 0; i < workers; ++i) m_workers.emplace_back(&IOLayerDeflateParallel::Work, this);
+    for (int i = 0; i < workers; ++i) m_workers.emplace_back(&IOLayerDeflateParallel::Work, this);
   } catch (const std::system_error& e) {
     xLog(LOG_INFO, "IOLayerDeflateParallel: %d worker threads (%s)\n", static_cast<int>(m_workers.size()), e.what());
   }
+  m_share.Give(m_share.Count() - static_cast<int>(m_workers.size()));
 }
 
 IOLayerDeflateParallel::~IOLayerDeflateParallel() { Stop(); }
@@ -39,6 +42,7 @@ void IOLayerDeflateParallel::Stop() {
   for (std::thread& t : m_workers)
     if (t.joinable()) t.join();
   m_workers.clear();
+  m_share.Release();
 }
 
 void IOLayerDeflateParallel::Deflate(Chunk& c) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/ThreadBudget.h"
 #include "io/IOLayerBase.h"
 
 // IOLayerDeflateParallel: the write side of IOLayerZlib (a zlib stream: the level-4
@@ -22,6 +23,10 @@
 // Bounded: at most two chunks per worker are in flight; the producer waits for the
 // oldest. Chunks leave to the next stage in order, on the producer's thread.
 //
+// Threads: up to kMaxWorkers, taken from the thread budget (base/ThreadBudget.h) when
+// the stage is made, all but one of the budget's free threads; a worker touches only
+// the chunk it took (its input, dictionary and output) and the chunk's done flag.
+//
 // Errors: a chunk that cannot be deflated, or a next stage that fails, marks the stage
 // failed (sticky) with its cause: ENOMEM when memory ran out (a std::bad_alloc on a
 // worker is caught there, never leaves the thread), the next stage's cause for its
@@ -33,6 +38,7 @@
 class IOLayerDeflateParallel : public IOLayerBase {
  public:
   static constexpr size_t kChunkSize = 1 << 20;
+  static constexpr int kMaxWorkers = 4;
 
   IOLayerDeflateParallel();
   ~IOLayerDeflateParallel() override;
@@ -61,6 +67,7 @@ class IOLayerDeflateParallel : public IOLayerBase {
   void Work();
   void Stop();
 
+  quillery::ThreadShare m_share;
   std::vector<std::thread> m_workers;
   std::string m_fill;  // input not yet submitted
   std::string m_tail;  // the last 32 KB of the input submitted so far

@@ -1,13 +1,6 @@
 #pragma once
 
-#include <condition_variable>
-#include <cstddef>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
-#include <vector>
-
+#include "io/BlockHandOff.h"
 #include "io/IOLayerBase.h"
 
 // IOLayerThread: hands everything it is given to a worker thread that runs the rest of
@@ -18,20 +11,22 @@
 // kBlockSize bytes).
 //
 // Bounded: at most kMaxBlocks blocks are queued or being worked on; the producer waits
-// for room, so memory stays at a few blocks whatever the document's size.
+// for room, so memory stays at a few blocks whatever the document's size. The queue,
+// the worker and its exception are a BlockHandOff; the worker's thread is taken from
+// the thread budget when the stage is made.
 //
 // Errors and cancel cross the thread: in write mode a failure of a later stage (or an
 // exception thrown there) stops the worker, and the producer's next Process or Finalize
-// returns -1 with this stage failed for the same cause (ENOMEM for a std::bad_alloc);
-// the worker then drops what is still queued. Nothing the worker runs can end the
-// program: an exception thrown by a later stage is rethrown on the producer's thread by
-// Process or Finalize. Cancel (also run by the destructor) drops the queued blocks, waits for the
+// returns -1 with this stage failed; the worker then drops what is still queued. An
+// exception thrown by a later stage is rethrown on the producer's thread by Process or
+// Finalize. Cancel (also run by the destructor) drops the queued blocks, waits for the
 // block in work and stops the worker; later input is dropped, and Finalize then skips the
 // later stages' own Finalize.
 //
 // Threading contract: from the first Process until Finalize or Cancel returns, the later
 // stages (and whatever their sinks touch) belong to the worker; the caller must not use
-// them. When no thread can be started the stage passes every piece on at once.
+// them. When no thread is granted or can be started the stage passes every piece on at
+// once.
 //
 // Ownership: the blocks are owned by the stage; `next` is not owned (see IOLayerBase).
 class IOLayerThread : public IOLayerBase {
@@ -52,29 +47,15 @@ class IOLayerThread : public IOLayerBase {
 
  private:
   bool Start();
-  // Queues the block being filled, waiting for room; false when the worker stopped.
-  bool HandOver();
   void Run();
   // Joins the worker (if any) and takes over its failure; rethrows its exception.
   void Join();
 
-  std::thread m_worker;
   bool m_bStarted = false;
-  bool m_bThreadless = false;  // no thread could be started: pass on directly
+  bool m_bThreadless = false;  // no thread: pass on directly
   bool m_bFinished = false;
   bool m_bCanceled = false;
-  std::vector<char> m_fill;  // the block the producer is filling
-
-  // Shared with the worker, under m_mutex.
-  std::mutex m_mutex;
-  std::condition_variable m_cvWork;
-  std::condition_variable m_cvRoom;
-  std::deque<std::vector<char>> m_queue;
-  std::vector<std::vector<char>> m_spare;  // emptied blocks for reuse
-  int m_nInWork = 0;                        // queued plus the one being passed on
-  bool m_bClosing = false;                  // no more blocks will come
-  bool m_bStop = false;                     // cancel: drop everything
-  bool m_bWorkerFailed = false;             // a later stage failed (write mode) or threw
-  int m_nWorkerCause = 0;                   // and why (an errno value)
-  std::exception_ptr m_exception;
+  bool m_bWorkerFailed = false;  // a later stage failed (write mode); read after the join
+  int m_nWorkerCause = 0;        // and why (an errno value)
+  BlockHandOff m_handOff;
 };

@@ -1,7 +1,6 @@
 #include "io/IOReadAhead.h"
 
-#include <system_error>
-#include <utility>
+#include <exception>
 
 #include "base/Log.h"
 #include "io/IOLayerBase.h"
@@ -43,10 +42,8 @@ IOLayerBase* IOReadAhead::NewCollector() { return new Collector(*this); }
 void IOReadAhead::Start(IOProcess& io) {
   m_io = &io;
   m_readBuffer.assign(static_cast<size_t>(kRequest) + 8, '\0');
-  try {
-    m_worker = std::thread(&IOReadAhead::Run, this);
-  } catch (const std::system_error& e) {
-    xLog(LOG_INFO, "IOReadAhead: no worker thread (%s), reading in series\n", e.what());
+  if (!m_handOff.StartWorker([this] { Run(); })) {
+    xLog(LOG_INFO, "IOReadAhead: no worker thread, reading in series\n");
     m_bThreadless = true;
   }
 }
@@ -61,134 +58,51 @@ bool IOReadAhead::PullOnce(int request) {
 
 void IOReadAhead::CloseChain() {
   m_io->Finalize();
-  if (!m_fill.empty()) HandOver(!m_bThreadless);
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bClosed = true;
-  }
-  m_cvData.notify_one();
+  m_handOff.Push(!m_bThreadless);
+  m_handOff.Close();
 }
 
 void IOReadAhead::Run() {
-  try {
-    for (bool more = true; more;) {
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_bStop) return;
-      }
-      more = PullOnce(kRequest);
-    }
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      if (m_bStop) return;
-    }
-    CloseChain();
-  } catch (...) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_exception = std::current_exception();
-      m_bClosed = true;
-    }
-    m_cvData.notify_one();
+  for (bool more = true; more;) {
+    if (m_handOff.IsStopped()) return;
+    more = PullOnce(kRequest);
   }
+  if (m_handOff.IsStopped()) return;
+  CloseChain();
 }
 
-void IOReadAhead::Collect(const char* data, int len) {
-  while (len > 0) {
-    if (m_fill.capacity() < static_cast<size_t>(kBlockSize)) m_fill.reserve(kBlockSize);
-    const int room = kBlockSize - static_cast<int>(m_fill.size());
-    const int piece = len < room ? len : room;
-    m_fill.insert(m_fill.end(), data, data + piece);
-    data += piece;
-    len -= piece;
-    if (static_cast<int>(m_fill.size()) == kBlockSize && !HandOver(!m_bThreadless)) {
-      m_fill.clear();  // stopped: nobody takes the rest
-      return;
-    }
-  }
-}
-
-bool IOReadAhead::HandOver(bool wait) {
-  {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (wait) m_cvRoom.wait(lock, [this] { return m_bStop || m_queue.size() < static_cast<size_t>(kMaxBlocks); });
-    if (m_bStop) return false;
-    m_queue.push_back(std::move(m_fill));
-    if (!m_spare.empty()) {
-      m_fill = std::move(m_spare.back());
-      m_spare.pop_back();
-    } else {
-      m_fill = std::vector<char>();
-    }
-  }
-  m_cvData.notify_one();
-  return true;
-}
+void IOReadAhead::Collect(const char* data, int len) { m_handOff.Append(data, len, !m_bThreadless); }
 
 bool IOReadAhead::Next(const char*& data, int& len) {
   data = nullptr;
   len = 0;
   if (!m_io) return false;
+  std::vector<char>* block = nullptr;
   if (m_bThreadless) {
     // The chain runs here, a small read at a time, until a block is ready.
-    for (;;) {
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_bStop || !m_queue.empty() || m_bSeriesDone) break;
-      }
+    while (!m_handOff.Take(block, false)) {
+      if (m_bSeriesDone || m_handOff.IsStopped()) return false;
       if (!PullOnce(kSeriesRequest)) {
         m_bSeriesDone = true;
         CloseChain();
       }
     }
+  } else if (!m_handOff.Take(block)) {
+    return false;
   }
-  {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_cvData.wait(lock, [this] { return m_bStop || !m_queue.empty() || m_bClosed; });
-    if (m_bStop || m_queue.empty()) return false;
-    if (m_taken.capacity() > 0) {
-      m_taken.clear();
-      m_spare.push_back(std::move(m_taken));
-    }
-    m_taken = std::move(m_queue.front());
-    m_queue.pop_front();
-  }
-  m_cvRoom.notify_one();
-  data = m_taken.data();
-  len = static_cast<int>(m_taken.size());
+  data = block->data();
+  len = static_cast<int>(block->size());
   return true;
 }
 
-void IOReadAhead::Cancel() {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bStop = true;
-    m_queue.clear();
-  }
-  m_cvRoom.notify_all();
-  m_cvData.notify_all();
-  if (m_worker.joinable()) m_worker.join();
-  // An exception of a stopped chain no longer matters to anyone.
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_exception = nullptr;
-}
+// An exception of a stopped chain no longer matters to anyone.
+void IOReadAhead::Cancel() { m_handOff.Abandon(); }
 
 void IOReadAhead::Finish() {
-  bool closed;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    closed = m_bClosed || m_bStop;
-  }
-  if (!closed) {
+  if (!m_handOff.IsEnded()) {
     // Blocks are still coming that nobody will take: waiting would never end.
     Cancel();
     return;
   }
-  if (m_worker.joinable()) m_worker.join();
-  std::exception_ptr thrown;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    thrown = std::exchange(m_exception, nullptr);
-  }
-  if (thrown) std::rethrow_exception(thrown);
+  if (const std::exception_ptr thrown = m_handOff.JoinWorker()) std::rethrow_exception(thrown);
 }

@@ -1,13 +1,10 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <vector>
+
+#include "io/BlockHandOff.h"
 
 class IOLayerBase;
 class IOProcess;
@@ -28,14 +25,15 @@ class IOProcess;
 // then finalises the chain (a decoder flushes and checks its stream end there). Stage
 // errors stay in the stages (sticky, see IOLayerBase), to be read after Finish. An
 // exception thrown by a stage ends the worker; Finish rethrows it on the caller's
-// thread. Cancel (also run by the destructor) stops the worker after its current read
+// thread; the blocks not yet taken are then dropped. Cancel (also run by the destructor) stops the worker after its current read
 // and drops the blocks not yet taken; the chain is then not finalised.
 //
 // Threading contract: from Start until Finish or Cancel returns, the chain (every
 // stage, and the file it reads) belongs to the worker; the caller must not touch it.
-// Shared state is the block queue and the flags under m_mutex, and the atomic source
-// count. When no thread can be started, Next runs the chain itself in small reads (a
-// stage's exception then leaves Next directly).
+// Shared state is the block queue with its flags and the worker's exception (a
+// BlockHandOff, whose worker thread comes from the thread budget), and the atomic
+// source count. When no thread is granted or can be started, Next runs the chain
+// itself in small reads (a stage's exception then leaves Next directly).
 //
 // Ownership: the chain owns the collector stage; this object owns the blocks and the
 // worker. It must be destroyed (or finished) before the chain, so declare it after the
@@ -79,26 +77,13 @@ class IOReadAhead {
   bool PullOnce(int request);
   // The worker's (or the series fallback's) end of the chain: finalise and close.
   void CloseChain();
-  // Collector side: queues the block being filled, waiting for room; false on stop.
-  bool HandOver(bool wait);
   void Collect(const char* data, int len);
 
   IOProcess* m_io = nullptr;
-  std::thread m_worker;
   bool m_bThreadless = false;
   bool m_bSeriesDone = false;       // threadless: the chain has been finalised
-  std::vector<char> m_fill;         // the block the collector is filling (worker only)
-  std::vector<char> m_taken;        // the block the consumer holds (caller only)
   std::vector<char> m_readBuffer;   // the worker's read buffer
   std::atomic<int64_t> m_sourceCount{0};
-
-  // Shared with the worker, under m_mutex.
-  std::mutex m_mutex;
-  std::condition_variable m_cvData;
-  std::condition_variable m_cvRoom;
-  std::deque<std::vector<char>> m_queue;
-  std::vector<std::vector<char>> m_spare;  // emptied blocks for reuse
-  bool m_bClosed = false;                  // the worker queued its last block
-  bool m_bStop = false;                    // cancel: drop everything
-  std::exception_ptr m_exception;
+  // kMaxBlocks wait for the consumer besides the one it holds.
+  BlockHandOff m_handOff{kBlockSize, kMaxBlocks + 1};
 };

@@ -14,6 +14,12 @@
 // The ID maps are flat hash maps (IdHashMap): every lookup is O(1) on
 // average and touches one slot of a compact index and, when the slot's hash
 // half matches, one entry.
+//
+// Threads: the lookups (GetIdxFromID, GetIdxFromPidSib, GetChildCountOf)
+// are const and fill nothing: any thread may make them while no thread
+// changes the maps (the document's render workers do). The tree index is a
+// cache that NoteDocument::GetTreeIndex fills on demand: only the
+// document's own thread asks for it and reads it.
 
 #include <cstdint>
 #include <string>

@@ -14,6 +14,18 @@
 // child-count maps current; PushNode only counts the child and leaves the ID
 // and (parent, sibling) maps to a later RebuildMap. The recursive-index map
 // is rebuilt lazily when first asked after a change.
+//
+// Threads (docs/ARCHITECTURE.md, "Threads"): the document belongs to the
+// thread that loads or saves it. Workers of that thread's NoteWorkerPool
+// read it only between handing out and waiting for their items, and then:
+// a load's repair workers change the rich text of the notes of their own
+// blocks and read nothing else (the loading thread rebuilds the maps
+// meanwhile); a save's render workers read the note list, the notes, the
+// ID maps (const lookups, nothing cached) and the document's settings while
+// nothing changes them. Never from a worker: GetTreeIndex and the walks and
+// levels that use it (the tree cache is rebuilt on first use after a
+// change), note selection and fetching (OnNoteSelected: current note,
+// loader), the clone maps, and anything that adds, moves or asks.
 
 #include <cstdint>
 #include <map>

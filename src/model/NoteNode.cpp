@@ -1,9 +1,11 @@
 #include "model/NoteNode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <unordered_set>
 
+#include "base/Log.h"
 #include "base/Sha1.h"
 #include "model/FormatIO_Base.h"
 #include "model/FormatIO_DynamicBase.h"
@@ -18,14 +20,21 @@ void NoteNode::CalcDataHash(const std::string& input, std::string& out) {
   CalcDataHash(input.data(), input.size(), out);
 }
 
+int NoteNode::CalcHtmlHash(std::string& out) {
+  std::string html;
+  const int result = RichText2Html(*this, true, html);
+  if (result == DOC_SAVE_OK) CalcDataHash(html, out);
+  return result;
+}
+
 void NoteNode::SetText(const char* text, const char* hash, const char* htmlHash, bool compute) {
   m_objText.SetText(text ? std::string(text) : std::string());
   if (hash && *hash) m_strHash = hash;
   else if (compute) CalcDataHash(GetText(), m_strHash);
   else m_strHash.clear();
   if (htmlHash && *htmlHash) m_strHashHtml = htmlHash;
-  else if (compute) CalcDataHash(RichText2Html(*this, true), m_strHashHtml);
   else m_strHashHtml.clear();
+  if (m_strHashHtml.empty() && compute) CalcHtmlHash(m_strHashHtml);
 }
 
 void NoteNode::Clear(bool keepSelection) {
@@ -373,13 +382,27 @@ class FormattingRepair {
 }  // namespace
 
 namespace {
-RichTextRenderer g_richTextRenderer = nullptr;
+std::atomic<RichTextRenderer> g_richTextRenderer{nullptr};
 }  // namespace
 
-void SetRichTextRenderer(RichTextRenderer renderer) { g_richTextRenderer = renderer; }
+void SetRichTextRenderer(RichTextRenderer renderer) { g_richTextRenderer.store(renderer); }
 
-std::string RichText2Html(NoteNode& note, bool flag) {
-  return g_richTextRenderer ? g_richTextRenderer(note, flag) : std::string();
+int RichText2Html(NoteNode& note, bool flag, std::string& out) {
+  out.clear();
+  const RichTextRenderer renderer = g_richTextRenderer.load();
+  if (!renderer) {
+    // An empty text here would become the hash of "" and be stored as the
+    // note's: a program must install the native renderer before it hashes.
+    xLog(LOG_ERROR, "RichText2Html: no note renderer installed (note %s); its HTML hash is not computed\n",
+         note.m_strID.c_str());
+    return DOC_SAVE_UNKNOWN_FORMAT;
+  }
+  const int result = renderer(note, flag, out);
+  if (result != DOC_SAVE_OK) {
+    xLog(LOG_ERROR, "RichText2Html: rendering note %s failed (%d)\n", note.m_strID.c_str(), result);
+    out.clear();
+  }
+  return result;
 }
 
 bool NoteNode::FixFormatting(FormatIO_Base* loader) {

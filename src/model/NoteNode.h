@@ -7,6 +7,14 @@
 // strings; an empty parent ID means the top level; sibling positions under
 // one parent are 0..n-1. A clone is a note whose clone-source ID names its
 // original; its own content is not authoritative.
+//
+// Threads: a plain value with no lock. Another thread may read a note while
+// nobody changes it; a worker changes only the notes it was handed (the load
+// finish's repair). Const reads fill one cache: the rich text's character
+// count (RichText::GetTextLen), which the thread that hands a note to a
+// worker takes first. CalcHtmlHash and SetText with compute render through
+// the installed renderer, which swaps the text out for the rendering: the
+// owning thread's business only.
 
 #include <gdk/gdkcolor.h>
 
@@ -44,13 +52,17 @@ class NoteNode {
   // Replaces the text (null = empty). A non-empty hash argument is stored as
   // it is; an empty or null one is, when compute is set, computed from the
   // note's state now: the text hash from the text, the HTML hash from
-  // RichText2Html of the note. Without compute an empty hash stays empty.
+  // RichText2Html of the note. Without compute an empty hash stays empty, and
+  // so does the HTML hash when the note cannot be rendered (see CalcHtmlHash).
   void SetText(const char* text, const char* hash = nullptr, const char* htmlHash = nullptr,
                bool compute = false);
 
   // SHA-1 of the input bytes as 40 lower-case hex digits.
   static void CalcDataHash(const std::string& input, std::string& out);
   static void CalcDataHash(const char* data, size_t len, std::string& out);
+  // The HTML hash: CalcDataHash of RichText2Html of the note. Returns 0, or
+  // RichText2Html's failure (logged) with out left unchanged.
+  int CalcHtmlHash(std::string& out);
 
   bool IsClone() const { return !m_strCloneOf.empty(); }
   bool HasAttachments() const { return m_bHasAttachments || !m_lstAttachments.empty(); }
@@ -155,12 +167,17 @@ class NoteNode {
   int m_nScrollPos = 0;
 };
 
-// The note's rich text as HTML, written by the native HTML writer into a
-// string. The model stands below the formats, so the writer installs its
-// renderer here (formats/native does so when the program starts); without
-// one the rendering is empty.
-std::string RichText2Html(NoteNode& note, bool flag);
-using RichTextRenderer = std::string (*)(NoteNode& note, bool flag);
+// The note's rich text as HTML, written by the native HTML writer into out.
+// The model stands below the formats, so the program installs the writer's
+// renderer here (formats/native/NativeRenderer.h, called where the formats
+// are registered) before any hash is computed. Returns 0 (DOC_SAVE_OK), else
+// a DocSaveResult with out empty and the cause logged: DOC_SAVE_UNKNOWN_FORMAT
+// when no renderer is installed, or the writer's own failure. An empty out
+// with 0 is a note without text markup; never hash out after a failure.
+int RichText2Html(NoteNode& note, bool flag, std::string& out);
+using RichTextRenderer = int (*)(NoteNode& note, bool flag, std::string& out);
+// Installs the renderer (null removes it). Call before threads use notes:
+// reading it is safe from any thread, but install it once, at start-up.
 void SetRichTextRenderer(RichTextRenderer renderer);
 
 // Makes a non-empty ";"-separated tag list start and end with ";"; an empty

@@ -11,6 +11,15 @@
 //
 // Ownership: a PixInfo holds one reference on its GdkPixbuf (may be null);
 // copying takes another reference, destruction drops it.
+//
+// Threads: its fields and GetPixbufIfDecoded may be read from any thread
+// while nobody changes the picture, and copies may be made there (GLib's
+// reference counts are atomic). GetPixbuf (decodes and keeps the image),
+// SaveToBuffer and GetEncodedSize (encode through GdkPixbuf when there are
+// no stored bytes of the format asked) change or create state: only the
+// owning thread calls them, or a worker for a picture with stored bytes, of
+// which SaveToBuffer only copies (the parallel writer renders a note on a
+// worker only when every picture has its bytes).
 
 #include <glib.h>
 

@@ -9,6 +9,12 @@
 // stay bounded on invalid UTF-8.
 //
 // Invariant: m_nTextLen is -1 (unknown) or the character count of m_strText.
+//
+// Threads: a plain value with no lock. Its const methods may be called from
+// several threads at once once the character count is known: GetTextLen,
+// and everything that counts through it (GetTotalLength, offset
+// conversions), fills m_nTextLen on first use. A thread that hands a text
+// to other readers calls GetTextLen first (the parallel writer does).
 
 #include <string>
 

@@ -106,7 +106,7 @@ TEST(DocumentTest, SetTextHashes) {
   n.SetText("abc", nullptr, nullptr, true);
   EXPECT_EQ(n.m_strHash, "a9993e364706816aba3e25717850c26c9cd0d89d");
   std::string html;
-  NoteNode::CalcDataHash(RichText2Html(n, true), html);
+  ASSERT_EQ(n.CalcHtmlHash(html), 0);
   EXPECT_EQ(n.m_strHashHtml, html);
   n.SetText("xyz", "given", "", false);
   EXPECT_EQ(n.m_strHash, "given");

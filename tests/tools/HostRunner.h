@@ -77,6 +77,7 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
   if (const char* asan = getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
   if (const char* lsan = getenv("LSAN_OPTIONS")) env.push_back(std::string("LSAN_OPTIONS=") + lsan);
   if (const char* ubsan = getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+  if (const char* tsan = getenv("TSAN_OPTIONS")) env.push_back(std::string("TSAN_OPTIONS=") + tsan);
   env.insert(env.end(), call.env.begin(), call.env.end());
   const std::string prog = HostProgram();
   std::vector<char*> argv = {const_cast<char*>(prog.c_str())};

@@ -32,8 +32,9 @@
 // blocks they took, the loading thread everything else but the note list
 // itself, which nobody changes until it has waited for every block.
 //
-// Members up to m_bInFigCaption follow the fixed layout of the format class;
-// the reader's own working state comes after them.
+// Members up to m_bInFigCaption follow the fixed layout of the format class
+// (the first of them, the settings a note's rendering reads, from the base
+// HtmlFormatSettings); the reader's own working state comes after them.
 
 #include <gdk/gdk.h>
 
@@ -47,6 +48,7 @@
 #include "base/File64.h"
 #include "model/FormatIO_Base.h"
 #include "formats/native/HtmlExportNames.h"
+#include "formats/native/HtmlFormatSettings.h"
 #include "html/HtmlParser.h"
 #include "formats/native/HtmlSegmentList.h"
 #include "formats/native/HtmlWriteOptions.h"
@@ -101,7 +103,7 @@ namespace quillery {
 void PrepareTabReplacement(NoteDocument& doc);
 }  // namespace quillery
 
-class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
+class FormatIO_HTML : public HTMLParser, public FormatIO_Base, public HtmlFormatSettings {
  public:
   FormatIO_HTML();
   ~FormatIO_HTML() override;  // unlocks and closes the kept file
@@ -206,22 +208,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   static std::string _strExportSubDir;
 
   // ---- Fields of the format class, in their fixed order ----
-  bool m_bRawText;            // ".hqy": ANSI text (reading), variant DOCTYPE (writing)
-  bool m_bExport;             // HTML export mode
-  bool m_bContentsOnly;       // reading: the whole input is one note's text
-  bool m_bNoNewNote;          // reading: no tree; the text goes to note m_nNodeIdx
-  std::string m_strPath;      // file being loaded or saved
-  bool m_bLineBreakSeen;      // a BR was met
-  bool m_bParagraphSeen;      // a P was met
-  bool m_bStripTabs;
-  bool m_bTitlesOnly;
-  bool m_bCloneContents;
-  bool m_bAttachmentsToFiles;  // export option, reset before each run
-  bool m_bPicturesToFiles;
-  bool m_bBodyOnly;
-  bool m_bWriteTitles;        // true
-  bool m_bLinkWarning;        // true
-  bool m_bParagraphBlankLine;  // true
+  // (m_bRawText to m_bParagraphBlankLine come first, from HtmlFormatSettings.)
   std::string m_strGenerator;
   std::string m_strGeneratorVersion;
   std::string m_strFormatVersion;
@@ -451,10 +438,16 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
                             int& count);
   // Whether a note can be rendered on a worker thread (see above).
   static bool RendersOffMainThread(const NoteNode& note);
-  // Takes over the settings a note's rendering reads from the writer w.
+  // Takes over the settings a note's rendering reads from the writer w: its
+  // document and its HtmlFormatSettings, whole.
   void CopyRenderSettings(const FormatIO_HTML& w);
-  // Renders note f.nIdx into f.strOut as WriteNote writes it outside an
-  // export. onMain: this is the writer's own thread (the note is fetched,
+  // Fixes note idx's place in the walk into f: depth, children and, when
+  // the notes are written as nested lists, the lists closed and opened
+  // before it and those it ends (m_arOpenLists follows). In walk order, on
+  // the writer's thread.
+  void PlaceNote(DocumentIterator& it, IOProcess& io, const RecursiveTreeWalker& walker, int idx, tNoteFrame& f);
+  // Renders note f.nIdx into f.strOut: a note of a native file, as
+  // WriteNote writes it (WriteNote itself renders through it). onMain: this is the writer's own thread (the note is fetched,
   // and a clone resolved, as WriteNote does); otherwise the note must be one
   // RendersOffMainThread accepts. False when the save must stop.
   bool RenderNativeNote(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, tNoteFrame& f,
@@ -519,8 +512,6 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base {
   int m_nHashScanIdx;                // where UpdateHashes(true) resumes
 
   // ---- The writer's own working state ----
-  HtmlWriteOptions m_opt;            // export options in force for this save
-  bool m_bStringTarget = false;      // SaveToString: no progress, no cancel
   std::vector<int> m_arOpenLists;    // relative depths of the open DL elements
   // While a note's zero-length markup (links, formatting, anchors) is being
   // collected for one merge: the batch the passes append to instead of

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "base/Log.h"
 #include "base/Progress.h"
+#include "base/ThreadBudget.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/native/NoteWorkerPool.h"
 #include "io/IOLayerFile64.h"
@@ -35,12 +35,12 @@ const int64_t kReserveThreshold = 2000000;
 // threads end at about the same time.
 const int kRepairBlock = 256;
 
-// Threads besides the loading thread for the formatting repair: the repair
-// is short, and other work may be running on the machine.
+// Threads besides the loading thread for the formatting repair, as many as
+// the thread budget has free (the pool takes them): the repair is short, a
+// few suffice.
 int RepairThreads(size_t blocks) {
-  const unsigned cpus = std::thread::hardware_concurrency();
-  if (cpus < 2 || blocks < 2) return 0;
-  return static_cast<int>(std::min<size_t>({cpus - 1, 3, blocks - 1}));
+  if (blocks < 2) return 0;
+  return static_cast<int>(std::min<size_t>({static_cast<size_t>(quillery::FreeWorkerThreads()), 3, blocks - 1}));
 }
 
 // What a completed note hands to a dynamic loader: title and attributes for
@@ -55,22 +55,7 @@ static_assert(kNoteMask == 0x36F3, "note mask");
 }  // namespace
 
 FormatIO_HTML::FormatIO_HTML()
-    : m_bRawText(false),
-      m_bExport(false),
-      m_bContentsOnly(false),
-      m_bNoNewNote(false),
-      m_bLineBreakSeen(false),
-      m_bParagraphSeen(false),
-      m_bStripTabs(false),
-      m_bTitlesOnly(false),
-      m_bCloneContents(false),
-      m_bAttachmentsToFiles(false),
-      m_bPicturesToFiles(false),
-      m_bBodyOnly(false),
-      m_bWriteTitles(true),
-      m_bLinkWarning(true),
-      m_bParagraphBlankLine(true),
-      m_bFileLocked(false),
+    : m_bFileLocked(false),
       m_nSaveError(0),
       m_nParentIdx(-1),
       m_nNodeIdx(-1),
@@ -463,7 +448,12 @@ bool FormatIO_HTML::UpdateHashes(bool stopAtFirst) {
     if (NoteHashesMissing(note)) {
       xLog(LOG_DEBUG, "Init note hashes for note: %s\n", note.m_strID.c_str());
       if (note.m_strHash.empty()) NoteNode::CalcDataHash(note.GetText(), note.m_strHash);
-      if (note.m_strHashHtml.empty()) NoteNode::CalcDataHash(RichText2Html(note, true), note.m_strHashHtml);
+      // A note that cannot be rendered (logged) would be found missing
+      // again on every call: stop here.
+      if (note.m_strHashHtml.empty() && note.CalcHtmlHash(note.m_strHashHtml) != DOC_SAVE_OK) {
+        m_nHashScanIdx = 0;
+        return filled;
+      }
       if (done(i)) return true;
     }
     for (size_t a = 0; a < note.m_lstAttachments.size(); ++a) {

@@ -3,15 +3,15 @@
 // while this thread writes them in order. See the header for who owns what.
 //
 // The bytes are those of the sequential walk: the list markup is fixed here
-// in walk order by the functions WriteNote uses (they keep the open lists),
-// and every note is rendered by RenderNativeNote, which follows WriteNote.
+// in walk order by PlaceNote (it keeps the open lists), and every note is
+// rendered by RenderNativeNote, as WriteNote renders a native note.
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "base/Progress.h"
+#include "base/ThreadBudget.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/native/NoteWorkerPool.h"
 #include "model/DocumentIterator.h"
@@ -60,11 +60,11 @@ int FormatIO_HTML::ParallelRenderThreads(const RecursiveTreeWalker& walker, bool
   FormatIO_Base* loader = doc->GetLoader();
   if (loader && loader->IsDynamic()) return 0;  // notes are fetched and released one by one
   if (walker.GetTotalNoteCount() < kMinParallelNotes) return 0;
-  // This thread and the file's writer thread have work of their own.
-  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  // What the thread budget has free: the stages of the chain (hand-offs,
+  // deflate) took theirs when the chain was built. The pool takes them.
   const int limit = g_nRenderThreadLimit.load();
-  if (limit >= 0) return std::min(limit, kMaxRenderThreads);
-  return std::max(0, std::min(cores - 2, kMaxRenderThreads));
+  const int wanted = limit >= 0 ? std::min(limit, kMaxRenderThreads) : kMaxRenderThreads;
+  return std::min(wanted, quillery::FreeWorkerThreads());
 }
 
 bool FormatIO_HTML::RendersOffMainThread(const NoteNode& note) {
@@ -79,28 +79,13 @@ bool FormatIO_HTML::RendersOffMainThread(const NoteNode& note) {
 
 void FormatIO_HTML::CopyRenderSettings(const FormatIO_HTML& w) {
   SetDoc(*w.GetDoc());
-  m_bRawText = w.m_bRawText;
-  m_bExport = w.m_bExport;
-  m_bContentsOnly = w.m_bContentsOnly;
-  m_bStripTabs = w.m_bStripTabs;
-  m_bTitlesOnly = w.m_bTitlesOnly;
-  m_bCloneContents = w.m_bCloneContents;
-  m_bAttachmentsToFiles = w.m_bAttachmentsToFiles;
-  m_bPicturesToFiles = w.m_bPicturesToFiles;
-  m_bBodyOnly = w.m_bBodyOnly;
-  m_bWriteTitles = w.m_bWriteTitles;
-  m_bLinkWarning = w.m_bLinkWarning;
-  m_bParagraphBlankLine = w.m_bParagraphBlankLine;
-  m_strPath = w.m_strPath;
-  m_opt = w.m_opt;
-  m_bStringTarget = w.m_bStringTarget;
+  static_cast<HtmlFormatSettings&>(*this) = w;
 }
 
 bool FormatIO_HTML::WriteNotesInParallel(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker,
                                          int threads, int& count) {
   NoteDocument& doc = *GetDoc();
   const bool interactive = !m_bStringTarget;
-  const bool listMarkup = !m_bContentsOnly && !m_opt.bHeadings && !m_opt.bFrames;
   // One renderer per worker thread and one for this thread, which helps
   // while it waits for a batch.
   std::vector<std::unique_ptr<FormatIO_HTML>> renderers;
@@ -142,19 +127,7 @@ bool FormatIO_HTML::WriteNotesInParallel(DocumentIterator& it, IOProcess& io, Re
       if (idx == m_nExportIntroIdx) continue;
       if (b.frames.size() <= b.count) b.frames.emplace_back();
       tNoteFrame& f = b.frames[b.count];
-      f.nIdx = idx;
-      f.nDepth = walker.GetType() == WALK_LIST ? 0 : it.CalcNodeLevel(idx) - walker.GetStartIdxDepth();
-      f.nChildren = it.GetChildCountByIdx(idx);
-      f.strOpen.clear();
-      f.strClose.clear();
-      if (listMarkup) {
-        CloseListsAbove(walker, f.nDepth, f.strOpen);
-        if (m_arOpenLists.empty() || f.nDepth > m_arOpenLists.back()) {
-          f.strOpen += "<DL>\n";
-          m_arOpenLists.push_back(f.nDepth);
-        }
-        TerminateBranchTags(walker, io, it, idx, f.nDepth, &f.strClose);
-      }
+      PlaceNote(it, io, walker, idx, f);
       const NoteNode& note = doc.GetNodeByIdx(idx);
       f.bOffMain = RendersOffMainThread(note);
       if (f.bOffMain) {

@@ -157,6 +157,20 @@ class NoteFetch {
 
 void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, int& previous,
                               int idx, bool exp, bool styled, bool first) {
+  if (!exp) {
+    // A native note: the one renderer that the parallel walk uses too.
+    tNoteFrame f;
+    PlaceNote(it, io, walker, idx, f);
+    if (!RenderNativeNote(it, io, walker, f, true)) return;
+    if (!WriteString(io, f.strOut.data(), static_cast<int>(f.strOut.size()))) {
+      m_nSaveError = DOC_SAVE_WRITE_ERROR;
+      return;
+    }
+    previous = f.nDepth;
+    return;
+  }
+  // An exported note (exp is set from here on; the conditions keep the
+  // writer's general form).
   NoteDocument& doc = *GetDoc();
   const bool properties = !exp && !m_bContentsOnly && !m_bTitlesOnly;
   const bool attachments = !m_bExport && !m_bContentsOnly && !m_bTitlesOnly && !m_opt.bNoAttachments;
@@ -258,10 +272,26 @@ void FormatIO_HTML::WriteNote(DocumentIterator& it, IOProcess& io, RecursiveTree
   previous = depth;
 }
 
+void FormatIO_HTML::PlaceNote(DocumentIterator& it, IOProcess& io, const RecursiveTreeWalker& walker, int idx,
+                              tNoteFrame& f) {
+  f.nIdx = idx;
+  f.nDepth = walker.GetType() == WALK_LIST ? 0 : it.CalcNodeLevel(idx) - walker.GetStartIdxDepth();
+  f.nChildren = it.GetChildCountByIdx(idx);
+  f.strOpen.clear();
+  f.strClose.clear();
+  if (m_bContentsOnly || m_opt.bHeadings || m_opt.bFrames) return;  // no list markup
+  CloseListsAbove(walker, f.nDepth, f.strOpen);
+  if (m_arOpenLists.empty() || f.nDepth > m_arOpenLists.back()) {
+    f.strOpen += "<DL>\n";
+    m_arOpenLists.push_back(f.nDepth);
+  }
+  TerminateBranchTags(walker, io, it, idx, f.nDepth, &f.strClose);
+}
+
 bool FormatIO_HTML::RenderNativeNote(DocumentIterator& it, IOProcess& io, RecursiveTreeWalker& walker, tNoteFrame& f,
                                      bool onMain) {
-  // WriteNote's steps with exp, styled and first false; the list markup
-  // comes from the frame. The walker, iterator and stream serve exports and
+  // A native note (an export's note has its own steps in WriteNote); the
+  // list markup comes from the frame. The walker, iterator and stream serve
   // clones only: a worker's note never reaches them.
   NoteDocument& doc = *GetDoc();
   const int idx = f.nIdx;

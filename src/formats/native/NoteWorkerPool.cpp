@@ -9,14 +9,16 @@ namespace quillery {
 
 NoteWorkerPool::NoteWorkerPool(int threads, size_t window, Job job)
     : m_job(std::move(job)), m_nWindow(window > 0 ? window : 1), m_done(m_nWindow, 0) {
-  m_threads.reserve(threads > 0 ? static_cast<size_t>(threads) : 0);
-  for (int i = 0; i < threads; ++i) {
+  const int granted = m_share.Take(threads);
+  m_threads.reserve(static_cast<size_t>(granted));
+  for (int i = 0; i < granted; ++i) {
     try {
       m_threads.emplace_back(&NoteWorkerPool::Run, this, i);
     } catch (const std::system_error&) {
       break;  // the workers started so far (or the owner alone) do the work
     }
   }
+  m_share.Give(granted - static_cast<int>(m_threads.size()));
 }
 
 NoteWorkerPool::~NoteWorkerPool() {

@@ -32,13 +32,17 @@
 #include <thread>
 #include <vector>
 
+#include "base/ThreadBudget.h"
+
 namespace quillery {
 
 class NoteWorkerPool {
  public:
   using Job = std::function<void(int worker, size_t item)>;
 
-  // Starts up to `threads` workers (fewer when the system refuses more).
+  // Starts up to `threads` workers: fewer when the thread budget
+  // (base/ThreadBudget.h) has fewer free or the system refuses more; they
+  // go back to the budget when the pool is destroyed.
   NoteWorkerPool(int threads, size_t window, Job job);
   ~NoteWorkerPool();
   NoteWorkerPool(const NoteWorkerPool&) = delete;
@@ -68,6 +72,7 @@ class NoteWorkerPool {
   bool m_bOwnerWaits = false;        // the owner sleeps on m_cvDone
   bool m_bStop = false;
   std::exception_ptr m_error;
+  ThreadShare m_share;
   std::vector<std::thread> m_threads;
 };
 

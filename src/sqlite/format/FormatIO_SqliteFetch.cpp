@@ -249,8 +249,7 @@ void FormatIO_Sqlite::FetchNodeInfo(NoteNode& note, unsigned int mask) {
   }
   if (mask & NIF_TEXT) {
     if (computeHash && note.m_strHash.empty()) NoteNode::CalcDataHash(note.GetText(), note.m_strHash);
-    if (computeHtmlHash && note.m_strHashHtml.empty())
-      NoteNode::CalcDataHash(RichText2Html(note, true), note.m_strHashHtml);
+    if (computeHtmlHash && note.m_strHashHtml.empty()) note.CalcHtmlHash(note.m_strHashHtml);
   }
 }
 

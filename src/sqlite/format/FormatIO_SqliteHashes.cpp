@@ -171,6 +171,9 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
       NoteNode scratch;
       scratch.m_strID = LoadedIdOf(*this, id);
       FetchNodeInfo(scratch, NIF_RICH_TEXT);
+      // Not rendered (no renderer, logged): storing the empty hash would
+      // leave the note to be found again on every call.
+      if (scratch.m_strHashHtml.empty()) return changed;
       CppSQLite3Exception e;
       if (!UpdateOne(_db, "UPDATE notes SET hash_html=? WHERE note_id=?", scratch.m_strHashHtml, id, e))
         xLog(LOG_ERROR, "%s\n", SqliteMessage(e));

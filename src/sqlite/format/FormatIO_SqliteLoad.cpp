@@ -20,6 +20,7 @@
 #include "base/File64.h"
 #include "base/FileUtil.h"
 #include "base/Globals.h"
+#include "base/ThreadBudget.h"
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "base/SafeSave.h"
@@ -178,11 +179,15 @@ void ReadCustomIcon(TreeItem& item, NoteDocument& doc, const std::string& noteID
 class TreeRowReader {
  public:
   TreeRowReader(CppSQLite3Query& q, bool threaded) : m_q(q), m_threaded(threaded) {
+    // The worker's thread comes from the thread budget; without one the
+    // rows are read in series.
+    if (m_threaded && m_share.Take(1) == 0) m_threaded = false;
     if (m_threaded) {
       try {
         m_worker = std::thread(&TreeRowReader::Run, this);
       } catch (const std::system_error&) {
         m_threaded = false;
+        m_share.Release();
       }
     }
   }
@@ -290,6 +295,7 @@ class TreeRowReader {
   std::vector<TreeItem> m_batch;  // the caller's current batch
   size_t m_pos = 0;
 
+  quillery::ThreadShare m_share;
   std::thread m_worker;
   std::mutex m_mutex;
   std::condition_variable m_ready;  // a batch or the end arrived

@@ -165,15 +165,23 @@ void SqliteContentCounter::Start(const std::string& path, const std::string& pas
   m_ok = false;
   m_abandon = false;
   m_rows = ContentByStoredId();
+  m_pending = true;
+  // The worker's thread comes from the thread budget; without one Wait
+  // counts on the calling thread.
+  if (m_share.Take(1) == 0) return;
   try {
     m_worker = std::thread(&SqliteContentCounter::Run, this);
   } catch (const std::exception& e) {
     xLog(LOG_DEBUG, "Sqlite content count: no worker thread (%s)\n", e.what());
+    m_share.Release();
   }
 }
 
 const ContentByStoredId* SqliteContentCounter::Wait() {
   if (m_worker.joinable()) m_worker.join();
+  else if (m_pending) Run();
+  m_pending = false;
+  m_share.Release();
   return m_ok ? &m_rows : nullptr;
 }
 

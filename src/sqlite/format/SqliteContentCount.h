@@ -5,9 +5,10 @@
 // FormatIO_Sqlite::CountNoteContents, which adds them up over the notes of
 // a document).
 //
-// SqliteContentCounter reads them on a worker thread through a read-only
-// connection of its own, so that the counting runs while the document's
-// tree is being loaded. Ownership across threads: between Start and Wait
+// SqliteContentCounter reads them on a worker thread (one thread of the
+// budget, base/ThreadBudget.h; without one, Wait counts on the calling
+// thread) through a read-only connection of its own, so that the counting
+// runs while the document's tree is being loaded. Ownership across threads: between Start and Wait
 // the worker alone touches the connection, the rows and the result; the
 // starting thread touches them only after Wait has joined the worker. The
 // worker catches everything it could throw and reports it as a failed
@@ -22,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ThreadBudget.h"
 #include "model/IdHashMap.h"
 
 class CppSQLite3DB;
@@ -88,6 +90,8 @@ class SqliteContentCounter {
   std::string m_path;
   std::string m_password;
   std::atomic<bool> m_abandon{false};  // set by the destructor, read by the worker's queries
+  bool m_pending = false;              // started, not yet waited for
+  ThreadShare m_share;                 // the worker's thread, from the budget
   std::thread m_worker;
   ContentByStoredId m_rows;
   bool m_ok = false;

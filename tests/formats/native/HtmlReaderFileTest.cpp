@@ -288,7 +288,7 @@ TEST(HtmlReaderFile, HashFillIn) {
   std::string expect;
   NoteNode::CalcDataHash(std::string("x"), expect);
   EXPECT_EQ(expect, a.m_strHash);
-  NoteNode::CalcDataHash(RichText2Html(a, true), expect);
+  ASSERT_EQ(a.CalcHtmlHash(expect), 0);
   EXPECT_EQ(expect, a.m_strHashHtml);
   EXPECT_EQ(22u, a.m_lstAttachments[0].strCode.size());
   NoteNode::CalcDataHash(std::string("abc"), expect);

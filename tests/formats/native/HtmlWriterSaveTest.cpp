@@ -42,7 +42,7 @@ void GoldenDocument(NoteDocument& doc) {
   a.m_strKeywords = ";k;";
   a.m_bExpanded = true;
   NoteNode::CalcDataHash(a.GetText(), a.m_strHash);
-  NoteNode::CalcDataHash(RichText2Html(a, true), a.m_strHashHtml);
+  a.CalcHtmlHash(a.m_strHashHtml);
 
   NoteNode& b = AddNote(doc, "NOTEID", "CHILDID", "B & b", "x\ny");
   b.m_nDateCreated = 1600000200;
@@ -150,10 +150,10 @@ TEST(HtmlWriterSave, ContentsOnlyRendering) {
   std::string out;
   ASSERT_EQ(fmt.SaveToString(out, doc, walker), 0);
   EXPECT_EQ(out, "<b>h</b>i");
-  EXPECT_EQ(RichText2Html(n, true), out);
+  EXPECT_EQ(NoteHtml(n), out);
   n.m_bUseNoteBkgColor = true;
   n.m_clrNoteBkg = {0, 0xFFFF, 0x8000, 0};
-  EXPECT_EQ(RichText2Html(n, true), "<DIV class=\"note_bkg\" style=\"background-color:#ff8000\"><b>h</b>i</DIV>");
+  EXPECT_EQ(NoteHtml(n), "<DIV class=\"note_bkg\" style=\"background-color:#ff8000\"><b>h</b>i</DIV>");
 }
 
 TEST(HtmlWriterSave, CancelRemovesOutput) {

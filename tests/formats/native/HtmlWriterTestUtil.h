@@ -48,7 +48,11 @@ inline std::string SaveString(NoteDocument& doc, int walkType = WALK_ALL, int st
 }
 
 // The text markup of one note, as RichText2Html renders it.
-inline std::string NoteHtml(NoteNode& note) { return RichText2Html(note, true); }
+inline std::string NoteHtml(NoteNode& note) {
+  std::string out;
+  EXPECT_EQ(RichText2Html(note, true, out), 0);
+  return out;
+}
 
 // The standard envelope before the notes, for a document with the given UID
 // and note count and no other document data.

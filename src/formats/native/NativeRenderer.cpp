@@ -4,6 +4,8 @@
 // rendering has no destination path (file links stay as stored), reports no
 // progress and ignores a cancel flag.
 
+#include "formats/native/NativeRenderer.h"
+
 #include "formats/native/FormatIOHtml.h"
 #include "model/NoteDocument.h"
 #include "model/NoteNode.h"
@@ -28,7 +30,7 @@ class LentText {
   NoteNode& m_borrower;
 };
 
-std::string RenderNoteHtml(NoteNode& note, bool /*flag*/) {
+int RenderNoteHtml(NoteNode& note, bool /*flag*/, std::string& out) {
   // A one-note document saved contents-only and body-only gives exactly
   // the note's background DIV (if any) and its text markup.
   NoteDocument doc;
@@ -44,17 +46,9 @@ std::string RenderNoteHtml(NoteNode& note, bool /*flag*/) {
   FormatIO_HTML fmt;
   fmt.SetContentsOnly(true);
   fmt.m_bReportProgress = false;
-  std::string out;
-  if (fmt.SaveToString(out, doc, walker) != 0) out.clear();
-  return out;
+  return fmt.SaveToString(out, doc, walker);
 }
 
 }  // namespace
 
-// Installs the renderer before main runs. The engine's link forces this
-// object into every program (-u of the symbol below), since nothing else
-// refers to it by name.
-extern "C" {
-extern const bool quillery_native_renderer_installed;
-const bool quillery_native_renderer_installed = (SetRichTextRenderer(&RenderNoteHtml), true);
-}
+void InstallNativeRenderer() { SetRichTextRenderer(&RenderNoteHtml); }
