@@ -97,7 +97,9 @@ class FormatIO_Base {
   FormatIO_Base(const FormatIO_Base&) = delete;
   FormatIO_Base& operator=(const FormatIO_Base&) = delete;
 
-  // Virtual operations in their fixed slot order.
+  // The virtual operations, in the order in which the format interface has
+  // always listed them, so that a format's overrides can be checked against
+  // this list line by line; nothing depends on the order at run time.
   virtual ~FormatIO_Base() = default;
   // parentIdx: the note under which a merged file's notes go; -1 = top level.
   virtual int Load(const char* path, NoteDocument& doc, int parentIdx) = 0;

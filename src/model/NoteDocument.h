@@ -66,8 +66,10 @@ class NoteDocument : public DocTreeCache {
            bool merge = false, int parentIdx = -1);
   // Saves the notes of the walk (format 0: by the extension). switchToNew:
   // the document continues with the new file as its own. backupCount and
-  // backupDir: see the .cpp for the naming. cloneMode becomes the clone
-  // mode of this save. keepID: a save under a new name keeps the UID.
+  // backupDir: numbered copies of the replaced file, "<name>.bak1" (newest)
+  // to ".bakN", in backupDir or beside the target (base/DocumentBackup.h);
+  // a save that cannot make them fails. cloneMode becomes the clone mode of
+  // this save. keepID: a save under a new name keeps the UID.
   // Returns a DocSaveResult.
   int Save(const char* path, RecursiveTreeWalker& walker, bool switchToNew = true, int backupCount = 0,
            const char* backupDir = nullptr, const char* password = nullptr, int format = 0, int cloneMode = 0,

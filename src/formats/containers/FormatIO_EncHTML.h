@@ -19,11 +19,14 @@
 // more: there is no integrity check beyond zlib's own.
 //
 // Loading reads file -> cipher -> zlib -> parser; a wrong password is found from the
-// digest before any payload byte is deciphered. Saving writes zlib -> cipher -> file
-// and patches the stream size last; a failed save leaves nothing behind (a created
-// file is removed, an appended container is cut off again). The object reads every
-// version and writes the version of the file it last loaded (3 for a new object),
-// with that file's reserved bytes.
+// digest before any payload byte is deciphered. Saving runs the writer on the calling
+// thread and hands its markup to a worker (io/IOLayerThread.h); the chunked deflate
+// (io/IOLayerDeflateParallel.h, versions 2 and 3) passes its stream to a second
+// worker, which enciphers and writes it; the stream size is patched last. A failed
+// save leaves nothing behind: the model removes the temporary file it gave, and a
+// file the object made itself is removed, an appended container cut off again. The
+// object reads every version and writes the version of the file it last loaded (3
+// for a new object), with that file's reserved bytes.
 //
 // Ownership: like the native format, the object keeps the loaded file open with a
 // shared lock until its next load or its destruction; it does not keep the files it
@@ -47,11 +50,11 @@ class FormatIO_EncHTML : public FormatIO_HTML {
 
   // 0, 1 cancelled, 2 missing, 3 empty or wrong password, 5 not a readable container
   // (bad magic, short header, damaged payload, no document inside), 7 unreadable,
-  // 8 zlib failed to start.
+  // 8 the inflate stream could not be set up, 12 out of memory.
   int Load(const char* path, NoteDocument& doc, int parentIdx) override;
   int Save(const char* path, RecursiveTreeWalker& walker) override;
-  // 0, 1 cancelled, 4 cannot open, 7 empty password, no salt, a failed seek or a
-  // stage that failed to start, 10 a write failed.
+  // 0, 1 cancelled, 4 cannot open, 7 empty password, no salt, a cipher that refused
+  // the key or a failed seek, 10 a write failed, 12 out of memory.
   int Save(const char* path, RecursiveTreeWalker& walker, bool append);
   int GetFormat() override { return FORMAT_QYE; }
   bool IsEncrypted() override { return true; }

@@ -38,12 +38,12 @@ class FormatIO_ZlibHTML : public FormatIO_HTML {
   ~FormatIO_ZlibHTML() override;
 
   // 0, 1 cancelled, 2 missing, 5 not a readable container (bad magic, short header,
-  // damaged or unfinished stream, no document inside), 7 unreadable, 8 zlib failed to
-  // start.
+  // damaged or unfinished stream, no document inside), 7 unreadable, 8 the inflate
+  // stream could not be set up, 12 out of memory.
   int Load(const char* path, NoteDocument& doc, int parentIdx) override;
   int Save(const char* path, RecursiveTreeWalker& walker) override;
-  // 0, 1 cancelled, 4 cannot open, 7 zlib failed to start or a seek failed, 10 a write
-  // failed.
+  // 0, 1 cancelled, 4 cannot open, 7 a seek failed, 10 a write failed, 12 out of
+  // memory.
   int Save(const char* path, RecursiveTreeWalker& walker, bool append);
   int GetFormat() override { return FORMAT_QYZ; }
   // Writes the decompressed markup of src into dst (created 0600); the password is not

@@ -32,9 +32,12 @@
 // blocks they took, the loading thread everything else but the note list
 // itself, which nobody changes until it has waited for every block.
 //
-// Members up to m_bInFigCaption follow the fixed layout of the format class
-// (the first of them, the settings a note's rendering reads, from the base
-// HtmlFormatSettings); the reader's own working state comes after them.
+// Members up to m_bInFigCaption are the format's documented state, kept in
+// the order in which the format's description lists them so that the two
+// can be read side by side (the first of them, the settings a note's
+// rendering reads, come from the base HtmlFormatSettings, so that a render
+// worker copies them in one assignment); nothing depends on their layout at
+// run time. The reader's own working state comes after them.
 
 #include <gdk/gdk.h>
 
@@ -207,7 +210,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base, public HtmlFormat
   static std::string _strExportSubName;
   static std::string _strExportSubDir;
 
-  // ---- Fields of the format class, in their fixed order ----
+  // ---- Fields of the format class, in their documented order (see above) ----
   // (m_bRawText to m_bParagraphBlankLine come first, from HtmlFormatSettings.)
   std::string m_strGenerator;
   std::string m_strGeneratorVersion;
