@@ -149,14 +149,19 @@ bool ConvertToAbsolutePath(std::string& path, const std::string& base) {
   return true;
 }
 
+void SplitFolderAndName(const std::string& path, std::string& folder, std::string& name) {
+  const size_t slash = path.rfind('/');
+  folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string MakeAbsolutePath(const std::string& path) {
   if (path.empty()) return path;
-  const size_t slash = path.rfind('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string folder, name;
+  SplitFolderAndName(path, folder, name);
   // A name that is itself a folder reference ("", ".", "..") is no file
   // name to keep: such a path is only made absolute.
   if (!name.empty() && name != "." && name != "..") {
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     if (char* real = realpath(folder.c_str(), nullptr)) {
       std::string result = real;
       free(real);

@@ -53,6 +53,11 @@ bool IsAbsoluteLocalPathURL(const std::string& url);
 // path). An already absolute path is only normalised. Returns true.
 bool ConvertToAbsolutePath(std::string& path, const std::string& base);
 
+// The folder part of path ("." for a bare name, "/" for the root) and its
+// last component, as the kernel reads them: no folding, no separators but
+// '/'.
+void SplitFolderAndName(const std::string& path, std::string& folder, std::string& name);
+
 // The absolute name of the file the kernel opens for path: its folder as
 // realpath gives it (symbolic links and ".." of the folder resolved as the
 // file system has them), its last component exactly as given (a backslash is

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/FileUtil.h"
 #include "base/InstallSection.h"
 #include "base/Log.h"
 
@@ -108,18 +109,6 @@ bool IsHeldByAnother(const std::string& path, int waitMs) {
   return held;
 }
 
-namespace {
-
-// The folder part of path ("." for a bare name, "/" for the root) and its
-// last component.
-void SplitPath(const std::string& path, std::string& dir, std::string& leaf) {
-  const size_t slash = path.rfind('/');
-  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
-
 TempFile::~TempFile() {
   if (m_fd >= 0) Remove();
 }
@@ -143,7 +132,7 @@ int TempFile::Create(const std::string& path) {
   if (m_fd >= 0) Remove();
   m_path = path;
   std::string dir;
-  SplitPath(path, dir, m_leaf);
+  SplitFolderAndName(path, dir, m_leaf);
   if (m_leaf.empty()) return EISDIR;
   // Every later step (the create, the check before the rename, the rename
   // and the removal) works in this one folder, however its path changes.
@@ -223,8 +212,8 @@ int TempFile::Sync() {
 int TempFile::RenameOver(const std::string& target, bool noReplace) {
   if (m_fd < 0) return EBADF;
   std::string dir, leaf, ownDir, ownLeaf;
-  SplitPath(target, dir, leaf);
-  SplitPath(m_path, ownDir, ownLeaf);
+  SplitFolderAndName(target, dir, leaf);
+  SplitFolderAndName(m_path, ownDir, ownLeaf);
   if (dir != ownDir || leaf.empty()) return EXDEV;  // the temporary file lives beside its target
   // Another program that can write the folder may have put something else
   // under the temporary name: that is never installed.

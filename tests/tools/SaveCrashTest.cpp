@@ -39,6 +39,15 @@ int Save(NoteDocument& doc, const std::string& path) {
   return doc.Save(path.c_str(), walker, false, 0, nullptr, "pw", 0, 0, true);
 }
 
+// The old (40 notes) and the new (60 notes) document of a replace.
+void MakeBeforeAndAfter(NoteDocument& before, NoteDocument& after) {
+  quillery::NotebookOptions o;
+  o.nNotes = 40;
+  quillery::MakeSampleNotebook(before, o);
+  o.nNotes = 60;
+  quillery::MakeSampleNotebook(after, o);
+}
+
 // The notes at path (-1 when it does not load); a database's integrity.
 int NotesIn(const std::string& path, std::string* integrity) {
   NoteDocument doc;
@@ -70,11 +79,7 @@ TEST_P(SaveCrash, TheTargetKeepsTheOldOrTheNewDocument) {
   quillery_test::TempDir dir;
   const std::string target = dir / ("t." + ext);
   NoteDocument before, after;
-  quillery::NotebookOptions o;
-  o.nNotes = 40;
-  quillery::MakeSampleNotebook(before, o);
-  o.nNotes = 60;
-  quillery::MakeSampleNotebook(after, o);
+  MakeBeforeAndAfter(before, after);
   ASSERT_EQ(Save(before, target), DOC_SAVE_OK);
   const int64_t size = File64::FileSize(target);
   // How many database writes a whole save makes, to spread the kills.
@@ -134,11 +139,7 @@ TEST(SaveInstall, AStopDuringADatabaseInstallWaitsAndKnowsWhetherItCommitted) {
   quillery_test::TempDir dir;
   const std::string target = dir / "t.qydb";
   NoteDocument before, after;
-  quillery::NotebookOptions o;
-  o.nNotes = 40;
-  quillery::MakeSampleNotebook(before, o);
-  o.nNotes = 60;
-  quillery::MakeSampleNotebook(after, o);
+  MakeBeforeAndAfter(before, after);
   quillery::InstallSection::SetStopFunction([](bool committed) { ++g_stops, g_committed = committed; });
   quillery::CodecVfsSetWriteHook(StopDuringInstall);
   for (int failAt : {-1, 2}) {  // the install commits; a write of it fails

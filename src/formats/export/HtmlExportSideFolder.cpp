@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/FileUtil.h"
 #include "base/Log.h"
 
 namespace quillery {
@@ -93,9 +94,9 @@ int HtmlExportSideFolder::Begin(const std::string& finalDir) {
 void HtmlExportSideFolder::RemoveLeftovers() {
   // The build folders of runs that were killed: no running export holds
   // their lock. Folders moved aside hold none and are always leftovers.
-  const size_t slash = m_final.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : m_final.substr(0, slash);
-  const std::string prefix = m_final.substr(slash == std::string::npos ? 0 : slash + 1) + ".part-";
+  std::string dir, prefix;
+  SplitFolderAndName(m_final, dir, prefix);
+  prefix += ".part-";
   std::vector<std::string> found;
   if (DIR* d = opendir(dir.c_str())) {
     while (const dirent* e = readdir(d)) {
