@@ -13,7 +13,8 @@ TempOutput::TempOutput(const std::string& target, bool database)
 int TempOutput::Commit() {
   if (m_error) return DOC_SAVE_NOT_OPEN;
   if (m_database) return quillery::InstallDatabase(m_temp, m_target, std::string());
-  const int err = quillery::ReplaceWithTempFile(m_temp, m_target);
+  int err = m_temp.Sync();
+  if (err == 0) err = quillery::ReplaceWithTempFile(m_temp, m_target);
   if (err == 0) return DOC_SAVE_OK;
   quillery::SetFailureReason(quillery::ReasonForErrno(err));
   const int result = quillery::SaveResultForErrno(err);

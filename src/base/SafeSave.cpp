@@ -282,11 +282,10 @@ unsigned long g_readFailures = 0;
 void CountReadFailure() { ++g_readFailures; }
 unsigned long ReadFailures() { return g_readFailures; }
 
-int ReplaceWithTempFile(TempFile& temp, const std::string& target) {
+int ReplaceWithTempFile(TempFile& temp, const std::string& target, bool noReplace) {
   int err = IsHeldByAnother(target, 1000) ? EBUSY : 0;
   if (err == 0) err = temp.ApplyTargetMode(target);
-  if (err == 0) err = temp.Sync();
-  if (err == 0) err = temp.RenameOver(target, false);
+  if (err == 0) err = temp.RenameOver(target, noReplace);
   return err;
 }
 

@@ -88,11 +88,12 @@ class TempFile {
   int m_slot = -1;     // entry in the signal-time list
 };
 
-// Puts the complete file of temp in the place of target (its final path,
-// in the same folder): refused with EBUSY while another program holds
-// target, then the target's mode, the bytes forced to the disk and the
-// rename. 0 or errno; on failure target is untouched.
-int ReplaceWithTempFile(TempFile& temp, const std::string& target);
+// Puts the complete file of temp, already forced to the disk (Sync), in
+// the place of target (its final path, in the same folder): refused with
+// EBUSY while another program holds target, then the target's mode and the
+// rename (noReplace: see RenameOver). 0 or errno; on failure target is
+// untouched.
+int ReplaceWithTempFile(TempFile& temp, const std::string& target, bool noReplace = false);
 
 // Unlinks every temporary file of live TempFile objects (and their
 // journals); async-signal-safe, for a handler that ends the process.

@@ -325,9 +325,8 @@ FormatIO_Base* DocumentSave::AdoptFormat() {
 int DocumentSave::InstallTarget(FormatIO_Base* keeper) {
   const bool keeps = keeper && !keeper->IsDynamic();
   if (keeps) keeper->ReleaseFile();
-  int e = quillery::IsHeldByAnother(m_target, 1000) ? EBUSY : 0;
-  if (e == 0) e = m_part.ApplyTargetMode(m_target);
-  if (e == 0) e = m_part.RenameOver(m_target, !m_targetExists);
+  // The bytes went to the disk when the document was written.
+  const int e = quillery::ReplaceWithTempFile(m_part, m_target, !m_targetExists);
   if (e != 0) {
     xLog(LOG_ERROR, "Save: Error - rename operation failed\n");
     quillery::SetFailureReason(e == EEXIST ? "a file of that name appeared meanwhile" : quillery::ReasonForErrno(e));

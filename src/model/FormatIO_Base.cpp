@@ -34,7 +34,9 @@ bool FormatIO_Base::DumpThroughTempFile(const char* src, const char* dst, const 
   const bool dumped = DumpFile(src, temp.Path().c_str(), password);
   SetOutputFile(-1);
   if (!dumped) return false;
-  if (const int err = quillery::ReplaceWithTempFile(temp, target)) {
+  int err = temp.Sync();
+  if (err == 0) err = quillery::ReplaceWithTempFile(temp, target);
+  if (err != 0) {
     xLog(LOG_WARNING, "Failed to write output file: [%s] (%s)\n", dst, quillery::ReasonForErrno(err).c_str());
     return false;
   }
