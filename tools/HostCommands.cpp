@@ -19,7 +19,7 @@
 #include "TempOutput.h"
 #include "TerminalController.h"
 #include "base/File64.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "base/StopWatch.h"
 #include "samples/SampleNotebook.h"
 #include "model/FileFormatFactory.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/native/HtmlExportNames.h"
 #include "model/FormatIO_Base.h"

@@ -8,9 +8,9 @@
 #include <climits>
 #include <cstring>
 
-#include "base/InstallSection.h"
+#include "save/InstallSection.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 
 namespace quillery_host {
 namespace {

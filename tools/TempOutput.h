@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 
 namespace quillery_host {
 

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "base/DocumentBackup.h"
+#include "save/DocumentBackup.h"
 #include "base/FileUtil.h"
-#include "base/InstallSection.h"
+#include "save/InstallSection.h"
 #include "base/Log.h"
 #include "model/FailureBoundary.h"
 #include "model/FileFormatFactory.h"

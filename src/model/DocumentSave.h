@@ -16,7 +16,7 @@
 #include <map>
 #include <string>
 
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 
 class FormatIO_Base;
 class NoteDocument;

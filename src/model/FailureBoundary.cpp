@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/Log.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "model/FormatIO_Base.h"
 
 namespace quillery {

@@ -5,7 +5,7 @@
 
 #include "base/File64.h"
 #include "base/Log.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "model/NoteDocument.h"
 
 bool FormatIO_Base::_bEnableSharing = true;

@@ -67,7 +67,7 @@ class NoteDocument : public DocTreeCache {
   // Saves the notes of the walk (format 0: by the extension). switchToNew:
   // the document continues with the new file as its own. backupCount and
   // backupDir: numbered copies of the replaced file, "<name>.bak1" (newest)
-  // to ".bakN", in backupDir or beside the target (base/DocumentBackup.h);
+  // to ".bakN", in backupDir or beside the target (save/DocumentBackup.h);
   // a save that cannot make them fails. cloneMode becomes the clone mode of
   // this save. keepID: a save under a new name keeps the UID.
   // Returns a DocSaveResult.

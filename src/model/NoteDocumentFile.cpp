@@ -14,7 +14,7 @@
 
 #include "base/FileUtil.h"
 #include "base/Log.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "model/DocumentSave.h"
 #include "model/FailureBoundary.h"
 #include "model/FileFormatFactory.h"

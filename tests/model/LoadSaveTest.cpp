@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "common/NoteBuilder.h"
 #include "common/TempDir.h"
 #include "model/FileFormatFactory.h"

@@ -12,7 +12,7 @@
 #include <atomic>
 #include <string>
 
-#include "base/InstallSection.h"
+#include "save/InstallSection.h"
 #include "common/TempDir.h"
 #include "formats/containers/FormatIO_ZlibHTML.h"
 #include "formats/native/FormatIOHtml.h"

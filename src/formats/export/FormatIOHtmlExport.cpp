@@ -15,7 +15,7 @@
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "base/StringUtil.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"

@@ -26,7 +26,7 @@
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/native/HtmlExportNames.h"

@@ -17,7 +17,7 @@
 #include "base/Log.h"
 #include "base/StringUtil.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "formats/native/FormatIOHtml.h"
 #include "html/HtmlParser.h"
 #include "html/HtmlWriteEscape.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "base/Log.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "richtext/FmtInfo.h"
 #include "model/NoteDocument.h"
 #include "sqlite/format/FormatIO_Sqlite.h"

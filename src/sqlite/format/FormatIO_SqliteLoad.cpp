@@ -23,7 +23,7 @@
 #include "base/ThreadBudget.h"
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "model/DocumentIterator.h"
 #include "model/NoteDocument.h"
 #include "richtext/PixInfo.h"

@@ -13,10 +13,10 @@
 #include <unordered_map>
 
 #include "base/FileUtil.h"
-#include "base/InstallSection.h"
+#include "save/InstallSection.h"
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 #include "sqlite/format/FormatIO_Sqlite.h"

@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/InstallSection.h"
+#include "save/InstallSection.h"
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "model/FormatIO_Base.h"
 #include "sqlite/access/CppSQLite3.h"
 #include "sqlite/codec/CodecVfs.h"

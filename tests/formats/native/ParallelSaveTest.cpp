@@ -17,7 +17,7 @@
 
 #include "base/FaultPoint.h"
 #include "base/Log.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "base/Progress.h"
 #include "common/TempDir.h"
 #include "formats/containers/FormatIO_ZlibHTML.h"

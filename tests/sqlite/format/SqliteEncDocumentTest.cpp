@@ -10,7 +10,7 @@
 
 #include "base/File64.h"
 #include "model/FileFormatFactory.h"
-#include "base/DocumentBackup.h"
+#include "save/DocumentBackup.h"
 #include "model/DocumentCompare.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"

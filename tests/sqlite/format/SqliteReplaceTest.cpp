@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "common/RawSqlite.h"
 #include "sqlite/codec/CodecVfs.h"
 #include "model/FileFormatFactory.h"

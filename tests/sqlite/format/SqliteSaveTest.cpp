@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "base/Log.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "common/CloneAnswerController.h"
 #include "common/RawSqlite.h"
 #include "base/Progress.h"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "base/Log.h"
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 #include "common/RawSqlite.h"
 #include "common/TempDir.h"
 #include "model/NoteDocument.h"

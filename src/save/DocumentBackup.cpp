@@ -1,11 +1,11 @@
-#include "base/DocumentBackup.h"
+#include "save/DocumentBackup.h"
 
 #include <cstdio>
 
 #include "base/File64.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
-#include "base/CopyFile.h"
+#include "save/CopyFile.h"
 
 namespace quillery {
 

@@ -1,4 +1,4 @@
-#include "base/InstallSection.h"
+#include "save/InstallSection.h"
 
 #include <atomic>
 

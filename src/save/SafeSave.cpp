@@ -1,4 +1,4 @@
-#include "base/SafeSave.h"
+#include "save/SafeSave.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "base/FileUtil.h"
-#include "base/InstallSection.h"
 #include "base/Log.h"
+#include "save/InstallSection.h"
 
 namespace quillery {
 namespace {

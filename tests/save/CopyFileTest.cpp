@@ -11,7 +11,7 @@
 
 #include "base/Log.h"
 #include "common/TempDir.h"
-#include "base/CopyFile.h"
+#include "save/CopyFile.h"
 
 namespace {
 

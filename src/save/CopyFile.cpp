@@ -1,4 +1,4 @@
-#include "base/CopyFile.h"
+#include "save/CopyFile.h"
 
 #include <cerrno>
 #include <climits>
