@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -185,11 +186,19 @@ TEST(HostRoundTrip, CtrlCWhileLoadingStopsWithoutOutput) {
 }
 
 TEST(HostRoundTrip, CtrlCWhileReadingABigDatabaseStopsAtOnce) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer's runtime holds a signal back until the thread it
+  // reached passes one of its hooks, now and then past the whole busy wait:
+  // the test would measure the sanitizer, not the host.
+  GTEST_SKIP() << "signal delivery is deferred under ThreadSanitizer";
+#endif
   TempDir t;
   const std::string big = t / "big.qydb";
   ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "2000", big}).status, 0);
   // Another program holds the file, so the signal lands while the host
-  // reads it, however fast the machine; the holder lets go right after.
+  // reads it, however fast the machine. The holder keeps it until the host
+  // has ended (a signal may reach a sanitizer's build late), for at most a
+  // while, then lets go.
   quillery_test::RawSqlite holder(big);
   ASSERT_EQ(holder.Exec("BEGIN EXCLUSIVE"), "");
   HostCall call;
@@ -197,6 +206,11 @@ TEST(HostRoundTrip, CtrlCWhileReadingABigDatabaseStopsAtOnce) {
   const pid_t pid = quillery_test::StartHost(call, t / "out.txt", t / "err.txt");
   ASSERT_TRUE(quillery_test::WaitUntilOpen(pid, big));
   kill(pid, SIGINT);
+  siginfo_t ended = {};
+  for (int i = 0; i < 2000 && ended.si_pid == 0; ++i) {
+    if (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) != 0) break;
+    if (ended.si_pid == 0) usleep(5000);
+  }
   ASSERT_EQ(holder.Exec("ROLLBACK"), "");
   EXPECT_EQ(quillery_test::WaitHost(pid), 130);
   EXPECT_EQ(ReadAll(t / "out.txt"), "");
