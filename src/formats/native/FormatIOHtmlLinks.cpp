@@ -154,7 +154,12 @@ void FormatIO_HTML::OnLinkEnd() {
         m_nLinkStart == m_nInsertPos && m_nSection != 1) {
       if (!name.empty()) {
         note->m_objText.m_lstAnchors.Append(AnchorInfo(name, m_nLinkStart));
-        m_pDoc->m_mapAnchors[name] = note->m_strID;
+        // A clone's text, when saved with it, is a copy of its original's:
+        // its anchors name the original's places and never take a name
+        // over from the note that holds it (the original, read before or
+        // after the clone, keeps it).
+        if (note->IsClone()) m_pDoc->m_mapAnchors.emplace(name, note->m_strID);
+        else m_pDoc->m_mapAnchors[name] = note->m_strID;
       }
       ResetLinkState();
     }

@@ -24,14 +24,14 @@ using quillery_test::AddNote;
 std::string Png() { return qycont::TinyPng(); }
 
 // Saves doc in every document format, loads each file and compares.
-void ExpectEveryFormatKeeps(NoteDocument& doc) {
+void ExpectEveryFormatKeeps(NoteDocument& doc, int cloneMode = 0) {
   qycont::RegisterFormats();
   FileFormatFactory::Get().Register(FORMAT_HQY, []() -> FormatIO_Base* { return new FormatIO_HTML; });
   quillery_test::TempDir t;
   for (const char* ext : {".qyd", ".hqy", ".qyz", ".qye"}) {
     const std::string path = t / (std::string("doc") + ext);
     RecursiveTreeWalker walker(doc, WALK_ALL);
-    ASSERT_EQ(doc.Save(path.c_str(), walker, false, 0, nullptr, "pw", 0, 0, true), DOC_SAVE_OK) << ext;
+    ASSERT_EQ(doc.Save(path.c_str(), walker, false, 0, nullptr, "pw", 0, cloneMode, true), DOC_SAVE_OK) << ext;
     NoteDocument back;
     ASSERT_EQ(back.Load(path.c_str(), "pw"), DOC_LOAD_OK) << ext;
     std::string diff;
@@ -55,6 +55,20 @@ TEST(HtmlSeamRoundTrip, UnusualContentSurvivesEveryFormat) {
   AddNote(doc, "", "", "markup", "<BR></DD></DL></BODY></HTML>&amp;&#0;&#x41; <!-- -->");
   AddNote(doc, "", "", "blanks", "  lead\n\n\ntrail  \n \t");
   ExpectEveryFormatKeeps(doc);
+}
+
+// Clone mode 4 writes each clone with a copy of its original's text, anchors
+// included; the copies never take an anchor over from the original, whether
+// they stand before or after it.
+TEST(HtmlSeamRoundTrip, ClonesSavedWithTheirTextsKeepTheAnchorsWithTheOriginal) {
+  NoteDocument doc;
+  AddNote(doc, "", "K0", "before").m_strCloneOf = "O";
+  NoteNode& original = AddNote(doc, "", "O", "original", "see here");
+  original.m_objText.m_lstAnchors.Append(AnchorInfo("here", 4));
+  doc.m_mapAnchors["here"] = "O";
+  AddNote(doc, "", "K1", "after").m_strCloneOf = "O";
+  doc.RefreshCloneMaps();
+  ExpectEveryFormatKeeps(doc, 4);
 }
 
 TEST(HtmlSeamRoundTrip, AttributeValuesWithReferenceTextReadBackAsWritten) {
