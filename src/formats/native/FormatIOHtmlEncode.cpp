@@ -192,9 +192,11 @@ void FormatIO_HTML::SegmentListToString(tSegmentList& segs, bool exp, std::strin
   for (const tSegment& s : segs) total += s.text.size();
   out.reserve(total + total / 8);
   bool prevTextBreak = false;  // the previous segment was text ending in "<BR>\n"
+  quillery::BulletBreakSeam seam;
   for (size_t i = 0; i < n; ++i) {
     tSegment& s = segs[i];
     if (!s.bText) {
+      seam.Markup(IsBulletLineEnd(s), IsTransparent(s));
       out += s.text;
       prevTextBreak = false;
       continue;
@@ -204,12 +206,13 @@ void FormatIO_HTML::SegmentListToString(tSegmentList& segs, bool exp, std::strin
     size_t j = i + 1;
     while (j < n && IsTransparent(segs[j])) ++j;
     const bool lineEnd = j < n && IsBulletLineEnd(segs[j]);
+    const size_t skip = seam.Text(s.text.data(), s.text.size(), lineEnd);
     if (!exp) {
-      quillery::AppendNoteText(out, s.text.data(), s.text.size(), lineEnd);
+      quillery::AppendNoteText(out, s.text.data() + skip, s.text.size() - skip, lineEnd);
       continue;
     }
     std::string conv;
-    quillery::AppendNoteText(conv, s.text.data(), s.text.size(), lineEnd);
+    quillery::AppendNoteText(conv, s.text.data() + skip, s.text.size() - skip, lineEnd);
     const bool afterParagraph = i > 0 && !segs[i - 1].bText && segs[i - 1].text == "</p>";
     const bool lineStart = i == 0 || prevTextBreak;
     AppendExportText(out, conv, afterParagraph, lineStart);

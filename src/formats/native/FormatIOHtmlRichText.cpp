@@ -449,11 +449,17 @@ void FormatIO_HTML::FixBulletedList() {
       }
       std::sort(pics.begin(), pics.end());
       const size_t lf = text.find('\n', from);
-      int offset = m_nInsertPos;
+      int offset;
       if (lf != std::string::npos) {
         offset = start + static_cast<int>(quillery::Utf8CharCount(text.data() + from, lf - from)) + 1;
         for (int pic : pics)
           if (pic < offset) ++offset;
+      } else {
+        // A bullet line holds its line break, as the other repairs of an
+        // unclosed line give it: a line ended without one would be written
+        // with its end tag, which reads back as a break the text never had.
+        AppendBulletLineBreak();
+        offset = m_nInsertPos;
       }
       InsertTagSorted(FmtInfo(FMT_BULLET_LINE_END, offset));
     }

@@ -128,16 +128,20 @@ void RenderTextWithMarkup(const std::string& text, int textLen, std::vector<tSeg
   size_t total = 0;
   for (const Piece& p : pieces) total += p.len;
   out.reserve(total + total / 8);
+  BulletBreakSeam seam;
   for (size_t i = 0; i < n; ++i) {
     const Piece& p = pieces[i];
     if (!p.text) {
+      seam.Markup(p.LineEnd(), p.Transparent());
       out.append(p.data, p.len);
       continue;
     }
     if (p.len == 0) continue;
     size_t j = i + 1;
     while (j < n && pieces[j].Transparent()) ++j;
-    AppendNoteText(out, p.data, p.len, j < n && pieces[j].LineEnd());
+    const bool lineEnd = j < n && pieces[j].LineEnd();
+    const size_t skip = seam.Text(p.data, p.len, lineEnd);
+    AppendNoteText(out, p.data + skip, p.len - skip, lineEnd);
   }
 }
 

@@ -35,6 +35,43 @@ struct tSegmentInsert {
 
 namespace quillery {
 
+// The bullet-line seam of joining a note's pieces in order. A bullet line's
+// end tag stands for the line's own line break, so the text before it drops
+// its last one. A line that ended before its line break (as lines that
+// earlier versions read from nested lists are stored) has that break after
+// the end tag instead: it is the one the end tag stands for, and is not
+// written a second time. Feed every non-empty text piece and every markup
+// piece in order; one object per note, on the thread that joins it; it
+// holds two flags and no pointers.
+class BulletBreakSeam {
+ public:
+  // A text piece about to be written; lineEnd: a bullet line's end tag
+  // follows it (over zero-length markup). Returns how many of its first
+  // bytes are the line break that an end tag before it already stands for.
+  size_t Text(const char* data, size_t len, bool lineEnd) {
+    size_t skip = 0;
+    if (m_bOwed) skip = len >= 2 && data[0] == '\r' && data[1] == '\n' ? 2 : len >= 1 && data[0] == '\n' ? 1 : 0;
+    m_bOwed = false;
+    m_bBroken = lineEnd && len > skip && (data[len - 1] == '\n' || data[len - 1] == '\r');
+    return skip;
+  }
+  // A markup piece: a bullet line's end tag, or other markup that takes
+  // no position and may stand between a line's end and its break.
+  void Markup(bool lineEnd, bool transparent) {
+    if (lineEnd) {
+      m_bOwed = !m_bBroken;
+      m_bBroken = false;
+    } else if (!transparent) {
+      m_bOwed = false;
+      m_bBroken = false;
+    }
+  }
+
+ private:
+  bool m_bOwed = false;    // a line ended without its break: a break that follows is its own
+  bool m_bBroken = false;  // the last text ended with a break that a line end takes
+};
+
 // Fills a missing nLen: the character count of a text segment; for markup 1
 // when it starts with "<IMG" (any case), else 0.
 void CalcSegmentCharLength(tSegment& seg);
