@@ -415,6 +415,12 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   const quillery::TargetState state =
       given && given->path == quillery::FinalPath(path) ? *given : quillery::TargetState::Of(path);
   const std::string& target = state.path;
+  // A file that took the target's name since the save was decided is not
+  // even opened (SQLite would roll back a journal of it).
+  if (!state.Holds()) {
+    quillery::SetFailureReason(state.ChangedReason());
+    return DOC_SAVE_RENAME_FAILED;
+  }
   if (int probe = quillery::ProbeDatabaseTarget(target, _strPassword)) return probe;
   quillery::TempFile built;
   if (int e = built.Create(quillery::TempFile::NameFor(target))) {
