@@ -2,9 +2,7 @@
 // help, exit statuses, no silent overwrite, options that cannot apply, clean
 // output, one-line failures; and the README's examples run as written.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <regex>
