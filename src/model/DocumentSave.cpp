@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -247,11 +247,11 @@ int DocumentSave::WriteDocument() {
   PictureIdKeeper pictureIds(m_doc, !m_usingLoader && m_fmt->IsDynamic() && m_doc.GetDynamicLoader());
   const unsigned long readFailures = quillery::ReadFailures();
   const char* out = part ? m_part.Path().c_str() : m_target.c_str();
+  // A format that installs its own target replaces only what the save found.
+  m_fmt->SetTargetState(&m_state);
   // An exception from the format (out of memory in a stage or a worker)
   // fails this step, so that the steps after it clean up as after any
   // failed write.
-  // A format that installs its own target replaces only what the save found.
-  m_fmt->SetTargetState(&m_state);
   int result = quillery::Guarded("Save", DOC_SAVE_ERROR, [&] { return m_fmt->Save(out, m_walker); });
   m_fmt->SetOutputFile(-1);
   m_fmt->SetTargetState(nullptr);
