@@ -175,7 +175,8 @@ const CommandHelp kCommandHelp[] = {
      "quillery info notes.qyd", kStatuses},
     {"convert", "IN OUT", "load IN and save it as OUT; formats come from the extensions",
      "An existing OUT is replaced only with --force; converting a file onto itself\n"
-     "(to change its password) needs none.\n",
+     "in its own format (to change its password, or to upgrade it) needs none. A file\n"
+     "that appears at OUT while IN loads is left as it is, and the command fails.\n",
      "quillery --to-password-file new.pw convert notes.qyd notes.qye", kStatuses},
     {"dump", "IN OUT",
      "write the decoded contents of a container (.qye, .qyz) as .qyd or .html,\n"

@@ -77,9 +77,15 @@ std::string InputProblem(const std::string& path) {
 // before the writing failed.
 const int kKeptTarget = DOC_SAVE_RENAME_FAILED;
 
-bool IsFolder(const std::string& path) {
+// Why an existing output cannot be written: only a regular file is
+// replaced (a device, a FIFO or a socket, named directly or through a link,
+// would be replaced by a file or written into). Empty when there is no such
+// reason; else the cause with its number.
+std::string OutputProblem(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return std::string();
+  if (S_ISDIR(st.st_mode)) return WithSaveCode("it is a folder", kKeptTarget);
+  return WithSaveCode("it is not a regular file", DOC_SAVE_NOT_OPEN);
 }
 
 // Two names of one existing file.
@@ -222,7 +228,8 @@ class Host {
     const int id = NoteDocument::GetFormatFromFileName(path);
     if (id < 1 || !FileFormatFactory::Get().IsRegistered(id))
       return Fail(verb, path, SaveFailure(DOC_SAVE_UNKNOWN_FORMAT));
-    if (IsFolder(path)) return Fail(verb, path, WithSaveCode("it is a folder", kKeptTarget));
+    const std::string problem = OutputProblem(path);
+    if (!problem.empty()) return Fail(verb, path, problem);
     if (id == FORMAT_HTML && m_opt.html.frames) {
       const std::string tmpl = FindFramesTemplate(m_opt.html);
       if (tmpl.empty())
@@ -246,7 +253,9 @@ class Host {
   // Saves the whole document as path. The engine writes a new file beside
   // the target and replaces the target only when it is complete (a
   // database's content through SQLite), so a failed save leaves it as it was.
-  int Save(NoteDocument& doc, const std::string& path, bool keepID) {
+  // decided: what the command found at the target before it began, the
+  // one thing the save may replace.
+  int Save(NoteDocument& doc, const std::string& path, bool keepID, const quillery::TargetState& decided) {
     if (int status = CheckTarget(path, "save")) return status;
     doc.SetGuiController(&m_gui);
     const char* password = nullptr;
@@ -269,7 +278,7 @@ class Host {
       ProgressBar bar("saving " + path, m_opt.progress);
       RecursiveTreeWalker walker(doc, walkType, startIdx);
       result = doc.Save(path.c_str(), walker, false, 0, nullptr, password, 0,
-                        m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID);
+                        m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID, &decided);
     }
     if (exporting) SetInterruptLine(std::string());
     // A signal that came after the save's last cancel check did not stop it:
@@ -398,9 +407,13 @@ int CmdConvert(const HostOptions& opt) {
   Host host(opt);
   if (int status = host.CheckTarget(out, "save")) return status;
   if (int status = CheckToPassword(opt, out)) return status;
-  // Rewriting a file in place (to change its password) keeps its identity:
-  // the temporary file's other name must not make it count as a copy.
-  const bool inPlace = SameFile(in, out);
+  // Rewriting a file in place (to change its password, to upgrade it) keeps
+  // its identity: the temporary file's other name must not make it count as
+  // a copy. Only the same document in the same format is rewritten without
+  // --force: another format, or a page read as one note and written as an
+  // export, would put something else in the file's place.
+  const int inId = NoteDocument::GetFormatFromFileName(in);
+  const bool inPlace = SameFile(in, out) && inId == NoteDocument::GetFormatFromFileName(out) && StoresDocument(inId);
   // A file that may not be written cannot be rewritten in place: said before
   // it is loaded (an old database's load would fail at its upgrade).
   if (inPlace && access(out.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
@@ -419,10 +432,12 @@ int CmdConvert(const HostOptions& opt) {
   if (!inPlace)
     if (int status = CheckOverwrite(opt, out, "save")) return status;
   const bool keepID = opt.keepID || inPlace;
+  // Decided now, before a load that may take long or wait at a prompt.
+  const quillery::TargetState decided = quillery::TargetState::Of(out);
   NoteDocument doc;
   // The source stays as it is, unless it is the target.
   if (int status = host.Load(doc, in, !inPlace)) return status;
-  return host.Save(doc, out, keepID);
+  return host.Save(doc, out, keepID, decided);
 }
 
 int CmdDump(const HostOptions& opt) {
@@ -449,12 +464,14 @@ int CmdDump(const HostOptions& opt) {
   if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
   const std::string problem = InputProblem(in);
   if (!problem.empty()) return Fail("dump", in, problem);
-  if (IsFolder(out)) return Fail("dump", out, WithSaveCode("it is a folder", kKeptTarget));
+  const std::string outProblem = OutputProblem(out);
+  if (!outProblem.empty()) return Fail("dump", out, outProblem);
   if (int status = CheckOverwrite(opt, out, "dump")) return status;
+  const quillery::TargetState decided = quillery::TargetState::Of(out);
   Host host(opt);
   const char* password = nullptr;
   if (int status = host.LoadPassword(in, id, password, "dump")) return status;
-  TempOutput tmp(out, id == FORMAT_QYDE);
+  TempOutput tmp(decided, id == FORMAT_QYDE);
   if (int err = tmp.Error())
     return Fail("dump", out, WithSaveCode(quillery::ReasonForErrno(err), quillery::SaveResultForErrno(err)));
   ResetProgress();
@@ -488,6 +505,7 @@ int CmdGenerate(const HostOptions& opt) {
   if (int status = host.CheckTarget(out, "save")) return status;
   if (int status = CheckToPassword(opt, out)) return status;
   if (int status = CheckOverwrite(opt, out, "save")) return status;
+  const quillery::TargetState decided = quillery::TargetState::Of(out);
   StopWatch sw;
   NoteDocument doc;
   quillery::NotebookOptions no;
@@ -496,7 +514,7 @@ int CmdGenerate(const HostOptions& opt) {
   no.stop = WasInterrupted;
   const quillery::NotebookStats st = quillery::MakeSampleNotebook(doc, no);
   if (WasInterrupted()) return Fail("save", out, "interrupted");
-  if (int status = host.Save(doc, out, true)) return status;
+  if (int status = host.Save(doc, out, true, decided)) return status;
   if (opt.quiet) return kExitOk;
   printf("wrote %s: %s in %s, %s, %s, %s, %s, %s, %s, %s; %s in %.2f s\n", Printable(out).c_str(),
          Counted(st.nNotes, "note").c_str(), Counted(st.nMaxLevel + (st.nNotes ? 1 : 0), "level").c_str(),

@@ -1,13 +1,15 @@
 #include "TempOutput.h"
 
+#include <cerrno>
+
 #include "model/FormatIO_Base.h"
 #include "sqlite/format/SqliteReplace.h"
 
 namespace quillery_host {
 
-TempOutput::TempOutput(const std::string& target, bool database)
-    : m_target(quillery::FinalPath(target)), m_database(database) {
-  m_error = m_temp.Create(quillery::TempFile::NameFor(m_target));
+TempOutput::TempOutput(const quillery::TargetState& target, bool database)
+    : m_target(target), m_database(database) {
+  m_error = m_temp.Create(quillery::TempFile::NameFor(m_target.path));
 }
 
 int TempOutput::Commit() {
@@ -16,7 +18,7 @@ int TempOutput::Commit() {
   int err = m_temp.Sync();
   if (err == 0) err = quillery::ReplaceWithTempFile(m_temp, m_target);
   if (err == 0) return DOC_SAVE_OK;
-  quillery::SetFailureReason(quillery::ReasonForErrno(err));
+  quillery::SetFailureReason(err == EEXIST ? m_target.ChangedReason() : quillery::ReasonForErrno(err));
   const int result = quillery::SaveResultForErrno(err);
   return result == DOC_SAVE_NOT_OPEN ? DOC_SAVE_RENAME_FAILED : result;
 }

@@ -7,7 +7,10 @@
 // database replaces an existing database's content through SQLite. Until
 // then the target is untouched; a temporary file that was not committed is
 // removed by the destructor (and by the interrupt handler on a hard stop).
-// A symbolic link at the target is written through.
+// A symbolic link at the target is written through. Only what the host
+// found at the target before it began is replaced (quillery::TargetState).
+//
+// Ownership: owns its temporary file. Threading: the host's main thread.
 
 #include <string>
 
@@ -17,7 +20,7 @@ namespace quillery_host {
 
 class TempOutput {
  public:
-  explicit TempOutput(const std::string& target, bool database);
+  TempOutput(const quillery::TargetState& target, bool database);
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
 
@@ -33,7 +36,7 @@ class TempOutput {
   int Commit();
 
  private:
-  std::string m_target;
+  quillery::TargetState m_target;
   bool m_database;
   quillery::TempFile m_temp;
   int m_error = 0;

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -99,7 +101,15 @@ int DocumentSave::Run() {
 // The format and the file the name given opens: a save through a symbolic
 // link writes the file it points at. Only a regular file is replaced.
 int DocumentSave::FindTarget() {
-  m_target = quillery::FinalPath(m_path);
+  m_state = quillery::TargetState::Of(m_path);
+  m_target = m_state.path;
+  if (m_opt.expected && !m_opt.expected->SameFileAs(m_state)) {
+    xLog(LOG_ERROR, "Save: [%s] changed since the save was decided\n", m_target.c_str());
+    quillery::TargetState decided = *m_opt.expected;
+    decided.path = m_target;
+    quillery::SetFailureReason(decided.ChangedReason());
+    return DOC_SAVE_RENAME_FAILED;
+  }
   m_format = m_opt.format != 0 ? m_opt.format : NoteDocument::GetFormatFromFileName(m_path);
   if (m_format < 1) {
     xLog(LOG_INFO, "Unsupported save file format %d for file: %s\n", m_format, m_path.c_str());
@@ -207,9 +217,13 @@ int DocumentSave::CreateOutput() {
 }
 
 // A copy under a new name gets its own document ID (and no deletion
-// records of the original) for this save.
+// records of the original) for this save, in every format that stores the
+// document (an export keeps neither).
 void DocumentSave::BeginNewIdentity() {
-  m_newID = !m_ownFile && is_main_format(m_target) && !m_opt.keepID;
+  static const int kDocumentFormats[] = {FORMAT_HQY, FORMAT_QYD, FORMAT_QYE, FORMAT_QYZ, FORMAT_QYDB, FORMAT_QYDE};
+  const bool document = std::find(std::begin(kDocumentFormats), std::end(kDocumentFormats), m_format) !=
+                        std::end(kDocumentFormats);
+  m_newID = !m_ownFile && document && !m_opt.keepID;
   if (!m_newID) return;
   xLog(LOG_INFO, "Saving file under a new name, generate new document ID\n");
   m_oldUID = m_doc.m_strUID;
@@ -233,11 +247,14 @@ int DocumentSave::WriteDocument() {
   PictureIdKeeper pictureIds(m_doc, !m_usingLoader && m_fmt->IsDynamic() && m_doc.GetDynamicLoader());
   const unsigned long readFailures = quillery::ReadFailures();
   const char* out = part ? m_part.Path().c_str() : m_target.c_str();
+  // A format that installs its own target replaces only what the save found.
+  m_fmt->SetTargetState(&m_state);
   // An exception from the format (out of memory in a stage or a worker)
   // fails this step, so that the steps after it clean up as after any
   // failed write.
   int result = quillery::Guarded("Save", DOC_SAVE_ERROR, [&] { return m_fmt->Save(out, m_walker); });
   m_fmt->SetOutputFile(-1);
+  m_fmt->SetTargetState(nullptr);
   if (result == DOC_SAVE_OK && quillery::ReadFailures() != readFailures && !m_usingLoader) {
     // A note the document could not read from its file is missing from
     // the new one: that is no saved document.
@@ -326,10 +343,10 @@ int DocumentSave::InstallTarget(FormatIO_Base* keeper) {
   const bool keeps = keeper && !keeper->IsDynamic();
   if (keeps) keeper->ReleaseFile();
   // The bytes went to the disk when the document was written.
-  const int e = quillery::ReplaceWithTempFile(m_part, m_target, !m_targetExists);
+  const int e = quillery::ReplaceWithTempFile(m_part, m_state);
   if (e != 0) {
     xLog(LOG_ERROR, "Save: Error - rename operation failed\n");
-    quillery::SetFailureReason(e == EEXIST ? "a file of that name appeared meanwhile" : quillery::ReasonForErrno(e));
+    quillery::SetFailureReason(e == EEXIST ? m_state.ChangedReason() : quillery::ReasonForErrno(e));
     m_part.Remove();
     // The old target is still in place: keep holding it, and the document
     // still differs from it.

@@ -31,6 +31,10 @@ class DocumentSave {
     const char* password = nullptr;  // given: the target's password, also for the document's own file
     int format = 0;                  // 0: from the path's extension
     bool keepID = false;             // a copy under a new name keeps the UID
+    // The target as the caller found it before it began (a host, before it
+    // loaded the input); null: as the save finds it. The save replaces only
+    // that, and fails when the target is no longer in that state.
+    const quillery::TargetState* expected = nullptr;
   };
 
   // absolutePath: the path asked for, made absolute.
@@ -65,6 +69,7 @@ class DocumentSave {
   const Options m_opt;
   std::string m_target;      // the file written: links followed
   int m_format = 0;
+  quillery::TargetState m_state;  // what the install may replace
   bool m_targetExists = false;
   bool m_ownFile = false;    // the target is the document's own file
   FormatIO_Base* m_fmt = nullptr;

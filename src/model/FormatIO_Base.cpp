@@ -17,7 +17,8 @@ bool FormatIO_Base::OpenOutput(File64& file, const char* path, int flags) const 
 
 bool FormatIO_Base::DumpThroughTempFile(const char* src, const char* dst, const char* password) {
   if (!src || !dst || !*dst) return false;
-  const std::string target = quillery::FinalPath(dst);
+  const quillery::TargetState state = quillery::TargetState::Of(dst);
+  const std::string& target = state.path;
   // Its copy would replace the only encoded one.
   struct stat srcStat, dstStat;
   if (stat(src, &srcStat) == 0 && stat(target.c_str(), &dstStat) == 0 && srcStat.st_dev == dstStat.st_dev &&
@@ -35,7 +36,7 @@ bool FormatIO_Base::DumpThroughTempFile(const char* src, const char* dst, const 
   SetOutputFile(-1);
   if (!dumped) return false;
   int err = temp.Sync();
-  if (err == 0) err = quillery::ReplaceWithTempFile(temp, target);
+  if (err == 0) err = quillery::ReplaceWithTempFile(temp, state);
   if (err != 0) {
     xLog(LOG_WARNING, "Failed to write output file: [%s] (%s)\n", dst, quillery::ReasonForErrno(err).c_str());
     return false;

@@ -14,6 +14,9 @@
 class File64;
 class NoteDocument;
 class RecursiveTreeWalker;
+namespace quillery {
+struct TargetState;
+}
 
 // Format identifiers (what NoteDocument::GetFormatFromFileName derives from a
 // file extension). Only some have format classes in this engine; a host may
@@ -173,6 +176,11 @@ class FormatIO_Base {
   // Whether the output is the format's own to remove when a save fails
   // (a file given by the caller is removed by the caller).
   bool OwnsOutput() const { return m_nOutputFd < 0; }
+  // What the save found at its target before it began, for a format that
+  // installs its own target (InstallsOwnTarget): it replaces only that.
+  // Null (the default): the target as the format finds it. Not owned.
+  void SetTargetState(const quillery::TargetState* state) { m_pTargetState = state; }
+  const quillery::TargetState* TargetStateGiven() const { return m_pTargetState; }
   NoteDocument* GetDoc() const { return m_pDoc; }
   static void SetEnableSharing(bool enable) { _bEnableSharing = enable; }
   // Pumps at most one pending GLib/GTK event; see the .cpp for the rules.
@@ -183,6 +191,7 @@ class FormatIO_Base {
  protected:
   NoteDocument* m_pDoc = nullptr;  // not owned
   int m_nOutputFd = -1;            // see SetOutputFile; not owned
+  const quillery::TargetState* m_pTargetState = nullptr;  // see SetTargetState
  public:
   bool m_bReportProgress = true;   // report through ProgressInfo
   int m_nSpare = 0;                // unused by the base

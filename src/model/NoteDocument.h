@@ -44,6 +44,9 @@
 class FormatIO_Base;
 class FormatIO_DynamicBase;
 class RecursiveTreeWalker;
+namespace quillery {
+struct TargetState;
+}
 
 class NoteDocument : public DocTreeCache {
  public:
@@ -69,11 +72,14 @@ class NoteDocument : public DocTreeCache {
   // backupDir: numbered copies of the replaced file, "<name>.bak1" (newest)
   // to ".bakN", in backupDir or beside the target (save/DocumentBackup.h);
   // a save that cannot make them fails. cloneMode becomes the clone mode of
-  // this save. keepID: a save under a new name keeps the UID.
+  // this save. keepID: a save under a new name keeps the UID. expected:
+  // the target as the caller found it before it began (null: as the save
+  // finds it); only that is replaced, and a target no longer in that state
+  // fails the save (see quillery::TargetState).
   // Returns a DocSaveResult.
   int Save(const char* path, RecursiveTreeWalker& walker, bool switchToNew = true, int backupCount = 0,
            const char* backupDir = nullptr, const char* password = nullptr, int format = 0, int cloneMode = 0,
-           bool keepID = false);
+           bool keepID = false, const quillery::TargetState* expected = nullptr);
   // Drops every note and side list and the loader; the document is empty
   // and without a file afterwards. Export options and the GUI controller
   // stay.
@@ -265,7 +271,8 @@ class NoteDocument : public DocTreeCache {
   void RebuildRecursiveMap();
   int LoadFile(const char* path, const char* password, int format, bool enableSharing, bool merge, int parentIdx);
   int SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
-                     const char* backupDir, const char* password, int format, bool keepID);
+                     const char* backupDir, const char* password, int format, bool keepID,
+                     const quillery::TargetState* expected);
 
   NoteNodeList m_lstNodes;
   std::string m_strPath;

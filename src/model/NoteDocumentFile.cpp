@@ -163,7 +163,8 @@ int NoteDocument::LoadFile(const char* path, const char* password, int format, b
 // Save
 
 int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
-                       const char* backupDir, const char* password, int format, int cloneMode, bool keepID) {
+                       const char* backupDir, const char* password, int format, int cloneMode, bool keepID,
+                       const quillery::TargetState* expected) {
   // What a save may change of the document before it fails (a copy under a
   // new name takes a new ID and empty deletion records until it is done).
   std::string uid;
@@ -176,7 +177,7 @@ int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switc
     kept = true;
     m_nCloneMode = cloneMode;
     m_mapCloneConversion.clear();
-    return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID);
+    return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID, expected);
   } catch (...) {
     // The temporary files went with the save's own objects; the target was
     // not replaced.
@@ -191,7 +192,8 @@ int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switc
 }
 
 int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
-                                 const char* backupDir, const char* password, int format, bool keepID) {
+                                 const char* backupDir, const char* password, int format, bool keepID,
+                                 const quillery::TargetState* expected) {
   if (!path || !*path) return DOC_SAVE_ERROR;
   DocumentSave::Options opt;
   opt.switchToNew = switchToNew;
@@ -200,5 +202,6 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   opt.password = password;
   opt.format = format;
   opt.keepID = keepID;
+  opt.expected = expected;
   return DocumentSave(*this, walker, MakeAbsolutePath(path), opt).Run();
 }

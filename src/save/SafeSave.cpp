@@ -76,6 +76,28 @@ std::string FinalPath(const std::string& path) {
   return p;  // a loop of links: opening it fails with ELOOP
 }
 
+TargetState TargetState::Of(const std::string& name) {
+  TargetState state;
+  state.path = FinalPath(name);
+  struct stat st;
+  state.exists = lstat(state.path.c_str(), &st) == 0;
+  if (state.exists) {
+    state.dev = st.st_dev;
+    state.ino = st.st_ino;
+  }
+  return state;
+}
+
+bool TargetState::Holds() const {
+  const TargetState now = Of(path);
+  return now.path == path && SameFileAs(now);
+}
+
+std::string TargetState::ChangedReason() const {
+  return exists ? path + " is no longer the file it was when the save began; it was left as it is"
+                : "a file appeared at " + path + " meanwhile; it was left as it is";
+}
+
 mode_t TargetMode(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
@@ -196,10 +218,14 @@ int TempFile::ApplyTargetMode(const std::string& target) {
   if (m_fd < 0) return EBADF;
   struct stat st;
   mode_t mode = TargetMode(target);
-  if (stat(target.c_str(), &st) == 0) {
-    struct stat own;
-    if (fstat(m_fd, &own) == 0 && own.st_gid != st.st_gid && fchown(m_fd, static_cast<uid_t>(-1), st.st_gid) != 0)
-      mode &= ~static_cast<mode_t>(070);
+  struct stat own;
+  if (stat(target.c_str(), &st) == 0 && fstat(m_fd, &own) == 0 &&
+      (own.st_uid != st.st_uid || own.st_gid != st.st_gid)) {
+    // The owner too where the process may give it (root rewriting another
+    // user's file in place), else at least the group.
+    const bool kept = fchown(m_fd, st.st_uid, st.st_gid) == 0 || own.st_gid == st.st_gid ||
+                      fchown(m_fd, static_cast<uid_t>(-1), st.st_gid) == 0;
+    if (!kept) mode &= ~static_cast<mode_t>(070);
   }
   return fchmod(m_fd, mode) == 0 ? 0 : errno;
 }
@@ -209,10 +235,10 @@ int TempFile::Sync() {
   return fsync(m_fd) == 0 ? 0 : errno;
 }
 
-int TempFile::RenameOver(const std::string& target, bool noReplace) {
+int TempFile::RenameOver(const TargetState& target) {
   if (m_fd < 0) return EBADF;
   std::string dir, leaf, ownDir, ownLeaf;
-  SplitFolderAndName(target, dir, leaf);
+  SplitFolderAndName(target.path, dir, leaf);
   SplitFolderAndName(m_path, ownDir, ownLeaf);
   if (dir != ownDir || leaf.empty()) return EXDEV;  // the temporary file lives beside its target
   // Another program that can write the folder may have put something else
@@ -223,7 +249,7 @@ int TempFile::RenameOver(const std::string& target, bool noReplace) {
   }
   InstallSection install;
   int rc;
-  if (noReplace) {
+  if (!target.exists) {
     rc = renameat2(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), RENAME_NOREPLACE);
     if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
       // A file system without that flag: a hard link never replaces a name.
@@ -231,6 +257,11 @@ int TempFile::RenameOver(const std::string& target, bool noReplace) {
       if (rc == 0) unlinkat(m_dirFd, m_leaf.c_str(), 0);
     }
   } else {
+    // Only the file the save found there is replaced: another one that
+    // took the name meanwhile stays.
+    struct stat named;
+    rc = fstatat(m_dirFd, leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW);
+    if (rc != 0 || named.st_dev != target.dev || named.st_ino != target.ino) return EEXIST;
     rc = renameat(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str());
   }
   if (rc != 0) return errno;
@@ -282,10 +313,10 @@ unsigned long g_readFailures = 0;
 void CountReadFailure() { ++g_readFailures; }
 unsigned long ReadFailures() { return g_readFailures; }
 
-int ReplaceWithTempFile(TempFile& temp, const std::string& target, bool noReplace) {
-  int err = IsHeldByAnother(target, 1000) ? EBUSY : 0;
-  if (err == 0) err = temp.ApplyTargetMode(target);
-  if (err == 0) err = temp.RenameOver(target, noReplace);
+int ReplaceWithTempFile(TempFile& temp, const TargetState& target) {
+  int err = IsHeldByAnother(target.path, 1000) ? EBUSY : 0;
+  if (err == 0) err = temp.ApplyTargetMode(target.path);
+  if (err == 0) err = temp.RenameOver(target);
   return err;
 }
 

@@ -11,10 +11,12 @@
 //    its save runs: a leftover of a save that was killed is unlocked, and
 //    the next save of the same target removes it. Every byte is written
 //    through its descriptor (Descriptor), never through a reopened name. It
-//    gets the target's final mode just before it becomes the target, and it
-//    is renamed (through the folder's descriptor) only while its name still
-//    refers to the file it created. Unless released, the destructor removes
-//    it (and the journal SQLite may have left beside it);
+//    gets the target's final mode and owner just before it becomes the
+//    target, and it is renamed (through the folder's descriptor) only while
+//    its name still refers to the file it created, and only over what the
+//    save found at the target when it began (TargetState). Unless released,
+//    the destructor removes it (and the journal SQLite may have left beside
+//    it);
 //  - IsHeldByAnother: the native formats' shared lock of an open document;
 //  - the failure reason: one line naming why a save or load failed, for the
 //    host's error message (the result codes are coarser).
@@ -32,6 +34,30 @@ namespace quillery {
 // links followed (a relative link is read from the link's folder); path
 // itself when it is no link. A dangling link gives the missing file it names.
 std::string FinalPath(const std::string& path);
+
+// What a save found at its target before it began, and so the one thing
+// its install may replace: nothing, for a target that was missing (a file
+// that appears at the name meanwhile stays, and the install fails), or the
+// file of that device and inode, only while the name still refers to it.
+// Decided once, as early as the caller can (a host before it loads the
+// input), so that a file put there during a long load is never replaced.
+struct TargetState {
+  std::string path;  // the final path (FinalPath) of the name given
+  bool exists = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+
+  // The state of the name's final path now.
+  static TargetState Of(const std::string& name);
+  // Whether both name the same file, or both no file.
+  bool SameFileAs(const TargetState& other) const {
+    return exists == other.exists && (!exists || (dev == other.dev && ino == other.ino));
+  }
+  // Whether the final path is still in this state.
+  bool Holds() const;
+  // The failure reason when it no longer is, naming the file in the way.
+  std::string ChangedReason() const;
+};
 
 // The mode a file replacing path gets: the existing file's permission bits,
 // else 0666 minus the umask.
@@ -59,18 +85,20 @@ class TempFile {
   // written; -1 when none is open. It stays the object's.
   int Descriptor() const { return m_fd; }
 
-  // Gives the file the mode and group of target (existing), or 0666 minus
-  // the umask for a new one. Group permissions are dropped when the group
-  // cannot be kept, so no other group gets to read it. 0 or errno.
+  // Gives the file the mode, owner and group of target (existing), as far
+  // as this process may set them, or 0666 minus the umask for a new one.
+  // Group permissions are dropped when the group cannot be kept, so no
+  // other group gets to read it. 0 or errno.
   int ApplyTargetMode(const std::string& target);
   // Forces the bytes to the disk. 0 or errno.
   int Sync();
-  // Renames the file over target, a name in the same folder; noReplace:
-  // only when target does not exist (EEXIST otherwise: a file that appeared
-  // meanwhile is never replaced). ESTALE when the temporary name no longer
-  // refers to the file this object created. On success the file is the
-  // target and is no longer removed. 0 or errno.
-  int RenameOver(const std::string& target, bool noReplace);
+  // Renames the file over target.path, a name in the same folder: when
+  // target was missing only where nothing is now, else only while the name
+  // still refers to target's file (EEXIST otherwise: see ChangedReason).
+  // ESTALE when the temporary name no longer refers to the file this object
+  // created. On success the file is the target and is no longer removed.
+  // 0 or errno.
+  int RenameOver(const TargetState& target);
   // Unlinks the file (and a journal beside it) now.
   void Remove();
 
@@ -89,11 +117,10 @@ class TempFile {
 };
 
 // Puts the complete file of temp, already forced to the disk (Sync), in
-// the place of target (its final path, in the same folder): refused with
-// EBUSY while another program holds target, then the target's mode and the
-// rename (noReplace: see RenameOver). 0 or errno; on failure target is
-// untouched.
-int ReplaceWithTempFile(TempFile& temp, const std::string& target, bool noReplace = false);
+// the place of target (in the same folder): refused with EBUSY while
+// another program holds it, then the target's mode and the rename (see
+// RenameOver). 0 or errno; on failure the target is untouched.
+int ReplaceWithTempFile(TempFile& temp, const TargetState& target);
 
 // Unlinks every temporary file of live TempFile objects (and their
 // journals); async-signal-safe, for a handler that ends the process.

@@ -2,9 +2,7 @@
 // help, exit statuses, no silent overwrite, options that cannot apply, clean
 // output, one-line failures; and the README's examples run as written.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <regex>
@@ -153,37 +151,14 @@ TEST(HostConventions, OutputIsEscapedCheckedAndQuietOnRequest) {
 // new-password prompt once it shows.
 HostRun ConvertAtThePrompt(TempDir& t, const std::string& target,
                            const std::vector<std::pair<std::string, std::string>>& answers) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return HostRun();
   HostCall call;
-  call.terminal = ptsname(master);
   call.args = {"convert", t / "a.qyd", t / target};
-  const pid_t pid = StartHost(call, t / "out.txt", t / "err.txt");
-  std::string screen;
-  auto waitFor = [&](const std::string& text, int n) {  // false when the program went away
-    for (char buf[256];;) {
-      int seen = 0;
-      for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++seen;
-      if (seen >= n) return true;
-      pollfd p = {master, POLLIN, 0};
-      if (poll(&p, 1, 60000) <= 0 || !(p.revents & POLLIN)) return false;  // 60 s: a hang, not a measure
-      const ssize_t got = read(master, buf, sizeof(buf));
-      if (got <= 0) return false;
-      screen.append(buf, static_cast<size_t>(got));
-    }
-  };
-  int round = 0;
+  std::vector<PromptReply> replies;
   for (const auto& a : answers) {
-    if (!waitFor("New password for ", ++round)) break;
-    (void)!write(master, (a.first + "\n").data(), a.first.size() + 1);
-    if (!waitFor("Repeat the password: ", round)) break;
-    (void)!write(master, (a.second + "\n").data(), a.second.size() + 1);
+    replies.push_back({"New password for ", [a] { return a.first; }});
+    replies.push_back({"Repeat the password: ", [a] { return a.second; }});
   }
-  HostRun r;
-  r.status = WaitHost(pid);
-  r.err = ReadAll(t / "err.txt");
-  close(master);
-  return r;
+  return RunAtPrompts(t.Path(), call, replies);
 }
 
 TEST(HostConventions, OneLinePerFailureAndThePromptAsksAgain) {

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,6 +16,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -134,6 +137,47 @@ inline bool WaitUntilOpen(pid_t pid, const std::string& path) {
     if (d) closedir(d);
   }
   return open;
+}
+
+// One answer at a prompt: when the prompt's text shows (once more), reply
+// is called (the program waits there meanwhile) and what it gives is typed.
+struct PromptReply {
+  std::string prompt;
+  std::function<std::string()> reply;
+};
+
+// Runs the program on a pseudo-terminal of its own, answering the prompts
+// in turn; stops answering when the program goes away.
+inline HostRun RunAtPrompts(const std::string& dir, HostCall call, const std::vector<PromptReply>& replies) {
+  HostRun r;
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return r;
+  call.terminal = ptsname(master);
+  const pid_t pid = StartHost(call, dir + "/host.stdout", dir + "/host.stderr");
+  std::string screen;
+  auto waitFor = [&](const std::string& text, int n) {  // false when the program went away
+    for (char buf[256];;) {
+      int seen = 0;
+      for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++seen;
+      if (seen >= n) return true;
+      pollfd p = {master, POLLIN, 0};
+      if (poll(&p, 1, 60000) <= 0 || !(p.revents & POLLIN)) return false;  // 60 s: a hang, not a measure
+      const ssize_t got = read(master, buf, sizeof(buf));
+      if (got <= 0) return false;
+      screen.append(buf, static_cast<size_t>(got));
+    }
+  };
+  std::map<std::string, int> shown;
+  for (const PromptReply& a : replies) {
+    if (!waitFor(a.prompt, ++shown[a.prompt])) break;
+    const std::string line = a.reply() + "\n";
+    (void)!write(master, line.data(), line.size());
+  }
+  r.status = WaitHost(pid);
+  r.out = ReadAll(dir + "/host.stdout");
+  r.err = ReadAll(dir + "/host.stderr");
+  close(master);
+  return r;
 }
 
 inline bool Exists(const std::string& path) {

@@ -1,9 +1,12 @@
 // What the host's convert does to its target: converting an encrypted
 // document onto itself changes its password, or leaves it whole under the
-// old one; a new target appears only once it is complete.
+// old one; a new target appears only once it is complete; what the output
+// name held when the command began is all it replaces; only a regular file
+// is written; a copy is a new document, a rewrite in place keeps the owner.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -64,6 +67,81 @@ TEST(HostTarget, AKilledConvertLeavesNoNewTarget) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(Exists(target + ".part"));
   EXPECT_EQ(RunHost(t.Path(), {"compare", "--ignore-uid", t / "big.qyd", target}).status, 0);
+}
+
+HostRun Quillery(const TempDir& t, std::vector<std::string> args) {
+  HostCall call;
+  call.args = std::move(args);
+  call.env = {"QUILLERY_PASSWORD=pw"};
+  return RunHost(t.Path(), call);
+}
+
+// The password prompt is a fixed point after the host decided about its
+// output and before the load: a file put at the output name then stays,
+// and the command fails naming it.
+TEST(HostTarget, AFileThatAppearsAtTheOutputMeanwhileIsNotReplaced) {
+  TempDir t;
+  ASSERT_EQ(Quillery(t, {"-q", "generate", "30", t / "in.qye"}).status + Quillery(t, {"generate", "9", t / "o.qydb"}).status, 0);
+  // o.qydb existed: with -f it is replaced only while it is the file found.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"convert", t / "n.qyd"}, {"convert", t / "n.qydb"}, {"dump", t / "d.qyd"}, {"-f", "convert", t / "o.qydb"}}) {
+    const std::string out = args.back();
+    HostCall call;
+    call.args = args;
+    call.args.insert(call.args.end() - 1, t / "in.qye");
+    const HostRun r = RunAtPrompts(t.Path(), call, {{"Password for ", [&] {
+                                                       WriteFile(out + ".new", "precious");
+                                                       return rename((out + ".new").c_str(), out.c_str()) ? "" : "pw";
+                                                     }}});
+    EXPECT_TRUE(r.status == 1 && r.err.find(out) != std::string::npos && ReadAll(out) == "precious") << r.err;
+  }
+}
+
+// dump -f refuses what convert refuses: a FIFO, named or through a link.
+TEST(HostTarget, DumpWritesOnlyARegularFile) {
+  TempDir t;
+  ASSERT_EQ(Quillery(t, {"-q", "generate", "10", t / "s.qyz"}).status, 0);
+  ASSERT_TRUE(mkfifo((t / "pipe.qyd").c_str(), 0600) == 0 && symlink("pipe.qyd", (t / "link.qyd").c_str()) == 0);
+  for (const std::string out : {"pipe.qyd", "link.qyd"})
+    EXPECT_EQ(Quillery(t, {"-q", "-f", "dump", t / "s.qyz", t / out}).err,
+              "cannot dump " + (t / out) + ": it is not a regular file (14)\n");
+}
+
+// Onto itself without -f only as the same document in the same format.
+TEST(HostTarget, ConvertingOntoItselfInAnotherFormatNeedsForce) {
+  TempDir t;
+  ASSERT_EQ(Quillery(t, {"-q", "generate", "10", t / "s.qyd"}).status, 0);
+  ASSERT_EQ(symlink("s.qyd", (t / "view.qyz").c_str()), 0);
+  WriteFile(t / "page.html", "<html><body><table><tr><td>mine</td></tr></table></body></html>");
+  const std::string doc = ReadAll(t / "s.qyd"), page = ReadAll(t / "page.html");
+  EXPECT_EQ(Quillery(t, {"-q", "convert", t / "s.qyd", t / "view.qyz"}).status, 1);
+  EXPECT_EQ(Quillery(t, {"-q", "convert", t / "page.html", t / "page.html"}).status, 1);
+  EXPECT_TRUE(ReadAll(t / "s.qyd") == doc && ReadAll(t / "page.html") == page);
+}
+
+TEST(HostTarget, ARewriteInPlaceKeepsTheOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+  TempDir t;
+  const std::string doc = t / "a.qyd";
+  ASSERT_EQ(Quillery(t, {"-q", "generate", "10", doc}).status, 0);
+  ASSERT_TRUE(chown(doc.c_str(), 65534, 65534) == 0 && chmod(doc.c_str(), 0600) == 0);
+  struct stat st;
+  ASSERT_TRUE(Quillery(t, {"-q", "convert", doc, doc}).status == 0 && stat(doc.c_str(), &st) == 0);
+  EXPECT_TRUE(st.st_uid == 65534 && st.st_gid == 65534 && (st.st_mode & 07777) == 0600) << st.st_uid;
+}
+
+// A copy is a new document in every format that stores one: a new UID and
+// none of the original's deletion records.
+TEST(HostTarget, ACopyIsANewDocumentInEveryFormat) {
+  TempDir t;
+  ASSERT_EQ(Quillery(t, {"-q", "generate", "30", t / "s.qyd"}).status, 0);
+  for (const std::string ext : {"qyd", "hqy", "qyz", "qye", "qydb", "qyde"}) {
+    ASSERT_EQ(Quillery(t, {"-q", "convert", t / "s.qyd", t / ("c." + ext)}).status, 0);
+    EXPECT_EQ(Quillery(t, {"-q", "compare", t / "s.qyd", t / ("c." + ext)}).status, 1) << ext;
+    EXPECT_EQ(Quillery(t, {"-q", "compare", "--ignore-uid", t / "s.qyd", t / ("c." + ext)}).status, 0) << ext;
+  }
+  EXPECT_NE(ReadAll(t / "s.qyd").find("note_deleted="), std::string::npos);
+  EXPECT_EQ(ReadAll(t / "c.hqy").find("note_deleted="), std::string::npos);
 }
 
 }  // namespace

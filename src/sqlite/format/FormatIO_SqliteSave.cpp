@@ -313,9 +313,10 @@ class BuildGuard {
   }
 
   // 0, or the DocSaveResult of a failed installation or reopening.
-  int Install(const std::string& target) {
+  int Install(const quillery::TargetState& state) {
+    const std::string& target = state.path;
     m_fmt._db.close();
-    const int result = quillery::InstallDatabase(m_built, target, m_fmt._strPassword);
+    const int result = quillery::InstallDatabase(m_built, state, m_fmt._strPassword);
     if (result != DOC_SAVE_OK) return result;
     m_done = true;
     CppSQLite3Exception err;
@@ -410,7 +411,16 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   _db.close();
   _bInTransaction = false;
   _bChangeLost = false;
-  const std::string target = quillery::FinalPath(path);
+  const quillery::TargetState* given = TargetStateGiven();
+  const quillery::TargetState state =
+      given && given->path == quillery::FinalPath(path) ? *given : quillery::TargetState::Of(path);
+  const std::string& target = state.path;
+  // A file that took the target's name since the save was decided is not
+  // even opened (SQLite would roll back a journal of it).
+  if (!state.Holds()) {
+    quillery::SetFailureReason(state.ChangedReason());
+    return DOC_SAVE_RENAME_FAILED;
+  }
   if (int probe = quillery::ProbeDatabaseTarget(target, _strPassword)) return probe;
   quillery::TempFile built;
   if (int e = built.Create(quillery::TempFile::NameFor(target))) {
@@ -527,7 +537,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
     quillery::SetFailureReason("a part of the document could not be read (damaged file?)");
     return DOC_SAVE_ERROR;
   }
-  if (int installed = guard.Install(target)) return installed;
+  if (int installed = guard.Install(state)) return installed;
   _strPath = target;
   // The file was built without waiting for the disk; from here on it is the
   // document's database, whose commits must be durable as after a load.

@@ -126,7 +126,8 @@ int OpenTarget(Connection& c, const std::string& target, const std::string& key,
 // Replaces a target that is no database of this key, by a rename. A
 // journal that lay beside it before SQLite saw it may hold its last
 // transaction under a key this save does not have: such a file is left.
-int ReplaceForeign(TempFile& built, const std::string& target, bool hadJournal) {
+int ReplaceForeign(TempFile& built, const TargetState& state, bool hadJournal) {
+  const std::string& target = state.path;
   if (hadJournal || Exists(target + "-journal")) {
     xLog(LOG_ERROR, "Save: [%s] is no database of this key and has a journal: not replaced\n", target.c_str());
     SetFailureReason(kForeignJournal);
@@ -142,9 +143,9 @@ int ReplaceForeign(TempFile& built, const std::string& target, bool hadJournal) 
   }
   int err = built.ApplyTargetMode(target);
   if (err == 0) err = built.Sync();
-  if (err == 0) err = built.RenameOver(target, false);
+  if (err == 0) err = built.RenameOver(state);
   if (err != 0) {
-    SetFailureReason(ReasonForErrno(err));
+    SetFailureReason(err == EEXIST ? state.ChangedReason() : ReasonForErrno(err));
     return DOC_SAVE_RENAME_FAILED;
   }
   return DOC_SAVE_OK;
@@ -200,27 +201,35 @@ void RestoreTarget(Connection& dst, const std::string& target, const std::string
 
 }  // namespace
 
-int InstallDatabase(TempFile& built, const std::string& target, const std::string& key) {
-  const bool exists = Exists(target);
+int InstallDatabase(TempFile& built, const TargetState& state, const std::string& key) {
+  const std::string& target = state.path;
+  const bool exists = state.exists;
+  // A file that appeared at a new target's name, or another file that took
+  // an existing one's, is not the save's to replace.
+  auto changed = [&state]() {
+    SetFailureReason(state.ChangedReason());
+    return DOC_SAVE_RENAME_FAILED;
+  };
+  if (!state.Holds()) return changed();
   if (!exists && !Exists(target + "-journal")) {
     int err = built.ApplyTargetMode(target);
     if (err == 0) err = built.Sync();
-    if (err == 0) err = built.RenameOver(target, true);
+    if (err == 0) err = built.RenameOver(state);
     if (err == 0) return DOC_SAVE_OK;
-    if (err != EEXIST) {
-      SetFailureReason(ReasonForErrno(err));
-      return SaveResultForErrno(err) == DOC_SAVE_NOT_OPEN ? DOC_SAVE_RENAME_FAILED : SaveResultForErrno(err);
-    }
-    // Another program created the target meanwhile: its content is
-    // replaced through SQLite like any existing database's.
+    if (err == EEXIST) return changed();
+    SetFailureReason(ReasonForErrno(err));
+    return SaveResultForErrno(err) == DOC_SAVE_NOT_OPEN ? DOC_SAVE_RENAME_FAILED : SaveResultForErrno(err);
   }
 
   Connection dst;
   const bool hadJournal = Exists(target + "-journal");
   int rc = OpenTarget(dst, target, key, !exists);
+  // The file SQLite opened is the one found: the name still refers to it
+  // now that SQLite holds it open (and read its schema).
+  if (exists && !state.Holds()) return changed();
   if (IsForeign(rc)) {
     dst.Close();
-    return ReplaceForeign(built, target, hadJournal);
+    return ReplaceForeign(built, state, hadJournal);
   }
   if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
   dst.Exec("PRAGMA synchronous=FULL");

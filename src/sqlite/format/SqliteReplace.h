@@ -13,20 +13,24 @@
 // mode for the copy and returns to it. A target that cannot be opened as a
 // database of this key (another password, no database) is replaced by a
 // rename only when it has no journal and no process holds SQLite's lock on
-// it. A new target is the renamed file (never replacing one that appears
-// meanwhile), unless a stale journal lies there, which SQLite then removes.
+// it. Only what the save found at the target when it began is replaced
+// (TargetState): a new target is the renamed file, never replacing one
+// that appears meanwhile (unless a stale journal lies there, which SQLite
+// then removes), and an existing one only while its name still refers to
+// the file found.
 
 #include <string>
 
 namespace quillery {
 
 class TempFile;
+struct TargetState;
 
 // Installs the closed database in built (keyed with key, empty = plain) as
-// target (already the final path of a link). Returns a DocSaveResult; on
-// failure the reason is set (SetFailureReason), target is untouched and
-// built is left to its owner. On success built is gone.
-int InstallDatabase(TempFile& built, const std::string& target, const std::string& key);
+// target.path (already the final path of a link). Returns a DocSaveResult;
+// on failure the reason is set (SetFailureReason), the target is untouched
+// and built is left to its owner. On success built is gone.
+int InstallDatabase(TempFile& built, const TargetState& target, const std::string& key);
 
 // Whether a save could replace the existing database target now: 0, or the
 // DocSaveResult (with its reason) of a target that another program holds or
