@@ -1,13 +1,16 @@
 #pragma once
 
-// Fault points: named places in the engine's worker threads where a test
-// makes things fail as the system would (an allocation that throws
-// std::bad_alloc in a render worker or a deflate worker), to see the failure
-// reach the load or save that started the work. Without a hook, as in the
+// Fault points: named places in the engine where a test makes things fail
+// as the system would (an allocation that throws std::bad_alloc in a render
+// worker or a deflate worker, a process stopped in the middle of a save), to
+// see the failure reach the load or save that started the work. Without a hook, as in the
 // program, a point costs one atomic load and does nothing.
 //
-// The points: "worker-job" (a NoteWorkerPool thread, before each item it runs)
-// and "deflate-chunk" (IOLayerDeflateParallel, before each chunk it deflates).
+// The points: "worker-job" (a NoteWorkerPool thread, before each item it runs),
+// "deflate-chunk" (IOLayerDeflateParallel, before each chunk it deflates) and
+// "password-change" (DocumentSave, once a save has committed the document's
+// own encrypted file and before its password changes; a test stops the
+// process there as a host's hard stop would).
 //
 // Threading: the hook is process-wide; it is set while no work runs and is
 // called on whatever thread reaches a point.

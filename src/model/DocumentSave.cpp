@@ -7,10 +7,12 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "save/DocumentBackup.h"
+#include "base/FaultPoint.h"
 #include "base/FileUtil.h"
 #include "save/InstallSection.h"
 #include "base/Log.h"
@@ -86,9 +88,16 @@ int DocumentSave::Run() {
   if (backupFirst && (result = MakeTargetBackups()) != DOC_SAVE_OK) return result;
   if (!ownInstall && (result = CreateOutput()) != DOC_SAVE_OK) return result;
   BeginNewIdentity();
+  // A new password for the document's own file: the save's commit and the
+  // re-key are one install. A hard stop between them waits for the re-key,
+  // and counts as done only when the new password is in effect.
+  std::optional<quillery::InstallSection> rekey;
+  if (ChangesOwnPassword()) rekey.emplace();
   if ((result = WriteDocument()) != DOC_SAVE_OK) return Failed(result);
   if (!backupFirst && (result = MakeTargetBackups()) != DOC_SAVE_OK) return Failed(result);
   if ((result = ChangeOwnPassword()) != DOC_SAVE_OK) return Failed(result);
+  if (rekey) rekey->Commit();
+  rekey.reset();
 
   FormatIO_Base* keeper = AdoptFormat();
   if (!ownInstall && (result = InstallTarget(keeper)) != DOC_SAVE_OK) return result;
@@ -273,22 +282,23 @@ int DocumentSave::WriteDocument() {
   return result;
 }
 
+bool DocumentSave::ChangesOwnPassword() const {
+  return m_usingLoader && m_fmt->IsEncrypted() && m_password != m_doc.m_strPassword;
+}
+
 // A new password for the document's own open file re-keys it in place
 // (the content was committed by the save); a file that cannot be re-keyed
-// keeps its old password, and the save says so.
+// keeps its old password, and the save says so. Re-keying rewrites every
+// page in one transaction, inside the save's install (see Run).
 int DocumentSave::ChangeOwnPassword() {
-  if (m_usingLoader && m_fmt->IsEncrypted() && m_password != m_doc.m_strPassword) {
-    // Re-keying rewrites every page in one transaction: a hard stop waits
-    // for it to commit or roll back.
-    quillery::InstallSection install;
-    if (!m_fmt->ChangePassword(m_password.c_str())) {
-      xLog(LOG_ERROR, "Save: the password of [%s] could not be changed\n", m_target.c_str());
-      quillery::SetFailureReason("the password could not be changed; the file keeps its old one");
-      return DOC_SAVE_ERROR;
-    }
-    install.Commit();
-    m_doc.m_strPassword = m_password;
+  if (!ChangesOwnPassword()) return DOC_SAVE_OK;
+  quillery::FaultPoint("password-change");
+  if (!m_fmt->ChangePassword(m_password.c_str())) {
+    xLog(LOG_ERROR, "Save: the password of [%s] could not be changed\n", m_target.c_str());
+    quillery::SetFailureReason("the password could not be changed; the file keeps its old one");
+    return DOC_SAVE_ERROR;
   }
+  m_doc.m_strPassword = m_password;
   return DOC_SAVE_OK;
 }
 

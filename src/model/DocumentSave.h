@@ -56,6 +56,7 @@ class DocumentSave {
   void BeginNewIdentity();
   void RestoreIdentity();
   int WriteDocument();
+  bool ChangesOwnPassword() const;
   int ChangeOwnPassword();
   int MakeTargetBackups();
   FormatIO_Base* AdoptFormat();

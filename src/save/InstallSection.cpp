@@ -17,9 +17,9 @@ static_assert(std::atomic<bool>::is_always_lock_free, "used from a signal handle
 
 }  // namespace
 
-InstallSection::InstallSection() {
+InstallSection::InstallSection() : m_outermost(g_state.fetch_add(2) < 2) {
   // An install that begins (not one nested in another) has not committed.
-  if (g_state.fetch_add(2) < 2) g_committed.store(false);
+  if (m_outermost) g_committed.store(false);
 }
 
 InstallSection::~InstallSection() {
@@ -31,7 +31,9 @@ InstallSection::~InstallSection() {
   if (StopFunction stop = g_stop.load()) stop(g_committed.load());
 }
 
-void InstallSection::Commit() { g_committed.store(true); }
+void InstallSection::Commit() {
+  if (m_outermost) g_committed.store(true);
+}
 
 bool InstallSection::DeferStop() {
   int state = g_state.load();

@@ -9,7 +9,10 @@
 // first: inside a section the stop is only recorded, and it runs when the
 // last open section ends, once the install has committed or rolled back,
 // through the function the host registered, told whether the install
-// committed.
+// committed. Steps that belong to one install for the status (a commit and
+// the re-key after it) share an outer section: a nested section's Commit
+// does not count, only the outermost section's does, so a stop between the
+// steps waits for the last of them.
 //
 // Threading: any thread may open a section; DeferStop and Committed are
 // async-signal-safe (one lock-free atomic each) and may be called from a
@@ -28,7 +31,8 @@ class InstallSection {
   InstallSection& operator=(const InstallSection&) = delete;
 
   // The new content is in the target now (the rename or the commit
-  // succeeded); without this call the section counts as rolled back.
+  // succeeded); without this call the section counts as rolled back. In a
+  // nested section it does nothing: the outermost section decides.
   void Commit();
 
   // For a signal handler: true when a section is open, in which case the
@@ -40,6 +44,9 @@ class InstallSection {
   static bool Committed();
   // The host's stop; null (the default) leaves a recorded stop unrun.
   static void SetStopFunction(StopFunction stop);
+
+ private:
+  bool m_outermost;
 };
 
 }  // namespace quillery

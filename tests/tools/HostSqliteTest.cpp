@@ -200,4 +200,23 @@ TEST(HostSqlite, AReadOnlyOldDatabaseIsNotConvertedOntoItself) {
   EXPECT_EQ(r.err, "cannot save " + b + ": the target is not writable (11)\n");
 }
 
+// A database in write-ahead-log mode, read by the commands that only read
+// it: no log or index is left beside it, and its bytes stay as they were.
+TEST(HostSqlite, ReadingAWriteAheadLogDatabaseLeavesNothingBesideIt) {
+  TempDir t;
+  const std::string w = t / "w.qydb", b = t / "b.qyd";
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "20", b}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "convert", b, w}).status, 0);
+  ASSERT_EQ(RawSqlite(w).Scalar("PRAGMA journal_mode=WAL"), "wal");
+  const std::string before = ReadAll(w);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"info", w},
+                                               {"--ignore-uid", "compare", w, b},
+                                               {"convert", w, t / "out.qyd"}}) {
+    const HostRun r = RunHost(t.Path(), args);
+    EXPECT_EQ(r.status, 0) << args[0] << r.err;
+    for (const char* side : {"-wal", "-shm"}) EXPECT_NE(access((w + side).c_str(), F_OK), 0) << args[0] << side;
+  }
+  EXPECT_TRUE(ReadAll(w) == before);
+}
+
 }  // namespace

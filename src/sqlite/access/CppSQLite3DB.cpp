@@ -1,5 +1,7 @@
 #include "sqlite/access/CppSQLite3DB.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,33 @@ bool FormatProbe(char (&buf)[128], const char* fmt, const char* name) {
   if (!name || strchr(name, '\'')) return false;
   int n = snprintf(buf, sizeof(buf), fmt, name);
   return n > 0 && static_cast<size_t>(n) < sizeof(buf);
+}
+
+// A read-only connection to a database in write-ahead-log mode makes the
+// log and its index beside the file when they are missing, and cannot
+// remove them: only a connection that may write removes them, at its close,
+// when it is the last connection to the file. So before such a connection
+// closes, a second one that may write opens and reads (while the first
+// still holds the file, no other program can have put a journal there);
+// closed after the first, it checkpoints the log and removes both, unless
+// another connection uses them. Only an empty log is taken on: it holds no
+// one's changes, so the checkpoint writes nothing into the file. Null when
+// there is nothing to remove or it cannot be done.
+sqlite3* OpenWalSweeper(sqlite3* readOnly) {
+  if (sqlite3_db_readonly(readOnly, "main") != 1) return nullptr;
+  const char* file = sqlite3_db_filename(readOnly, "main");
+  if (!file || !*file) return nullptr;
+  struct stat wal;
+  const std::string path = file;
+  if (lstat((path + "-wal").c_str(), &wal) != 0 || !S_ISREG(wal.st_mode) || wal.st_size != 0) return nullptr;
+  if (lstat((path + "-journal").c_str(), &wal) == 0) return nullptr;
+  sqlite3* sweeper = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &sweeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
+      CppSQLite3DB::distrustSchema(sweeper) == SQLITE_OK && sqlite3_db_readonly(sweeper, "main") == 0 &&
+      sqlite3_exec(sweeper, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK)
+    return sweeper;
+  sqlite3_close(sweeper);
+  return nullptr;
 }
 
 }  // namespace
@@ -82,11 +111,13 @@ int CppSQLite3DB::distrustSchema(sqlite3* db) {
 int CppSQLite3DB::close() {
   clearStatementCache();
   if (!mpDB) return SQLITE_OK;
+  sqlite3* sweeper = OpenWalSweeper(mpDB);
   int rc = sqlite3_close(mpDB);
   // A handle that refuses to close (unfinalized statements) is handed to
   // SQLite to close once they are gone, so it never leaks.
   if (rc != SQLITE_OK) sqlite3_close_v2(mpDB);
   mpDB = nullptr;
+  if (sweeper) sqlite3_close(sweeper);
   return rc;
 }
 

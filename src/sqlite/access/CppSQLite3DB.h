@@ -55,7 +55,9 @@ class CppSQLite3DB {
   // switched off). For every connection to a document file, right after
   // its open; the SQLite result code.
   static int distrustSchema(sqlite3* db);
-  // The result of sqlite3_close, 0 when nothing was open.
+  // The result of sqlite3_close, 0 when nothing was open. A read-only
+  // connection leaves no write-ahead log or index of its own making beside
+  // the file (SQLite removes them when it can).
   int close();
   bool isOpen() const { return mpDB != nullptr; }
   sqlite3* handle() const { return mpDB; }

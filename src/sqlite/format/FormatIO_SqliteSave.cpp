@@ -20,6 +20,7 @@
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteReadHelpers.h"
 #include "sqlite/format/SqliteReplace.h"
 #include "sqlite/format/SqliteWriteUtil.h"
 
@@ -343,8 +344,32 @@ class BuildGuard {
 // Saving to the database the format holds: the changes are in the file's
 // open transaction already, so only the document-wide data is written and
 // the transaction committed and begun again.
+// A file shared with another process has no long-running transaction: the
+// document-wide data goes in under one write lock of its own, taken before
+// the first statement, so that a program holding the file fails the save
+// after one wait for the lock, not after a wait for every statement.
+// 0 when the lock is held, else the save result.
+int LockSharedFile(FormatIO_Sqlite& fmt) {
+  CppSQLite3Exception err;
+  fmt._db.execDML("BEGIN EXCLUSIVE", &err);
+  if (!SqlFailed(err)) return DOC_SAVE_OK;
+  xLog(LOG_ERROR, "Error saving .qydb/.qyde: the file could not be locked for writing: %s\n", SqlErrorText(err));
+  if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;
+  if (fmt._db.isOpen() && sqlite3_db_readonly(fmt._db.handle(), "main") == 1) return DOC_SAVE_NOT_WRITABLE;
+  if (quillery::SqliteIsBusy(err.errorCode())) {
+    quillery::SetFailureReason("in use by another program");
+    return DOC_SAVE_RENAME_FAILED;
+  }
+  return DOC_SAVE_COMMIT_FAILED;
+}
+
 int CommitToOwnFile(FormatIO_Sqlite& fmt) {
+  const bool shared = fmt._bLoadedByAnotherProcess;
+  if (shared) {
+    if (const int locked = LockSharedFile(fmt)) return locked;
+  }
   fmt.StoreGlobalData();
+  if (shared && fmt._bChangeLost) fmt._db.execDML("ROLLBACK", nullptr);
   if (fmt._bChangeLost) {
     // Committing what did arrive would still leave the file short of the
     // document; nothing is committed, and the file stays as last saved
@@ -355,12 +380,16 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
          readOnly ? " (the file is read-only)" : "");
     return readOnly ? DOC_SAVE_NOT_WRITABLE : DOC_SAVE_COMMIT_FAILED;
   }
-  if (fmt._bLoadedByAnotherProcess) {
-    // Without a long-running transaction (the file is shared with another
-    // process) every change was committed when it was written.
-    return DOC_SAVE_OK;
-  }
   CppSQLite3Exception err;
+  if (shared) {
+    // Without a long-running transaction every change was committed when it
+    // was written; the document-wide data is committed now.
+    fmt._db.execDML("COMMIT TRANSACTION", &err);
+    if (!SqlFailed(err)) return DOC_SAVE_OK;
+    xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION] failed! Error: %s\n", SqlErrorText(err));
+    if (fmt._db.isOpen() && !sqlite3_get_autocommit(fmt._db.handle())) fmt._db.execDML("ROLLBACK", nullptr);
+    return DOC_SAVE_COMMIT_FAILED;
+  }
   fmt._bInTransaction = false;
   {
     // A hard stop waits for the commit to end, either way.

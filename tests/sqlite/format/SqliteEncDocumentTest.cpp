@@ -3,17 +3,21 @@
 // saved again are enciphered with it.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "base/FaultPoint.h"
 #include "base/File64.h"
 #include "model/FileFormatFactory.h"
 #include "save/DocumentBackup.h"
 #include "model/DocumentCompare.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "save/InstallSection.h"
 #include "sqlite/format/FormatIO_SqliteEnc.h"
 #include "sqlite/format/SqliteOpenDb.h"
 #include "sqlite/format/SqliteWriteTestUtil.h"
@@ -109,6 +113,39 @@ TEST_F(SqliteEncDocument, BackupsOfASaveInPlaceAreEncipheredWithTheDocumentPassw
   ExpectEqual(doc, copy);
   NoteDocument wrong;
   EXPECT_EQ(wrong.Load(backup.c_str(), "other", FORMAT_QYDE), DOC_LOAD_WRONG_PASSWORD);
+}
+
+// A hard stop (a second Ctrl-C) that lands after the save has committed the
+// document's own file and before its password changes: the process ends
+// with 0 only when the new password is in effect, else with a status that
+// says the change was not made and the old password opens the file.
+TEST_F(SqliteEncDocument, AHardStopBetweenTheCommitAndTheReKeyTellsTheTruth) {
+  NoteDocument doc;
+  qysqlw::EveryFeatureDocument(doc);
+  const std::string path = dir / "doc.qyde";
+  ASSERT_EQ(SaveAs(doc, path, "old", false), DOC_SAVE_OK);
+  const long long notes = doc.GetNodeCount();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // As the host: the stop waits for an open install and ends the process
+    // with 0 after one that committed.
+    quillery::InstallSection::SetStopFunction([](bool committed) { _exit(committed ? 0 : 130); });
+    quillery::SetFaultHook([](const char* point) {
+      if (std::string(point) == "password-change" && !quillery::InstallSection::DeferStop())
+        _exit(quillery::InstallSection::Committed() ? 0 : 130);
+    });
+    NoteDocument own;
+    if (own.Load(path.c_str(), "old") != DOC_LOAD_OK) _exit(2);
+    own.SetTitle("Changed");
+    SaveAs(own, path, "new", true);
+    _exit(3);  // the stop never came
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  const int code = WEXITSTATUS(status);
+  ASSERT_TRUE(code == 0 || code == 130) << code;
+  EXPECT_EQ(CountRows(path, "notes", code == 0 ? "new" : "old"), notes) << code;
 }
 
 }  // namespace

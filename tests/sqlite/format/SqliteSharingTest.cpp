@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "model/RecursiveTreeWalker.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
 using namespace quillery_test;
@@ -39,6 +41,26 @@ TEST_F(SqliteLoadTest, SharedFileLoadsWithoutTransaction) {
   EXPECT_TRUE(fmt->InTransaction());
   EXPECT_EQ(doc.GetNodeCount(), 2);
   other.Exec("COMMIT");
+}
+
+// Saving in place a file that another program holds for writing fails
+// after one wait for the lock, and says so, rather than after a wait for
+// every statement with the blame on the commit.
+TEST_F(SqliteLoadTest, SaveInPlaceOfAHeldFileSaysItIsInUse) {
+  const std::string path = NewDb();
+  RawDb other(path);
+  AddNote(other, "A", "", 0, "A");
+  other.Exec("BEGIN IMMEDIATE");
+  NoteDocument doc;
+  ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, true), DOC_LOAD_OK);
+  ASSERT_TRUE(Loader(doc) && Loader(doc)->IsLoadedByAnotherProcess());
+  doc.SetTitle("Saved");
+  RecursiveTreeWalker walker(doc);
+  quillery::ClearFailureReason();
+  EXPECT_EQ(doc.Save(path.c_str(), walker, false), DOC_SAVE_RENAME_FAILED);
+  EXPECT_EQ(quillery::TakeFailureReason(), "in use by another program");
+  other.Exec("ROLLBACK");
+  EXPECT_EQ(other.Scalar("SELECT count(*) FROM options WHERE opt_value='Saved'"), "0");
 }
 
 // Loads the file as an unprivileged user when running as root; returns the
