@@ -11,7 +11,7 @@
 // through the function the host registered, told whether the install
 // committed.
 //
-// Threading: any thread may open a section; DeferStop and Committed are
+// Threading: any thread may open a section; DeferStop, Committed and IsOpen are
 // async-signal-safe (one lock-free atomic each) and may be called from a
 // signal handler on any thread. Sections nest. The deferred stop runs on
 // the thread that closes the last section.
@@ -38,6 +38,9 @@ class InstallSection {
   // True when the latest install (the outermost section) committed: a stop
   // after it finds the new content in the target.
   static bool Committed();
+  // True while a section is open: an install is under way, and a cancel
+  // raised now may come too late to stop it. Async-signal-safe.
+  static bool IsOpen();
   // The host's stop; null (the default) leaves a recorded stop unrun.
   static void SetStopFunction(StopFunction stop);
 };
