@@ -6,7 +6,6 @@
 // whether the save wrote the target in place or under another name.
 
 #include <gtest/gtest.h>
-#include <link.h>
 #include <sys/stat.h>
 
 #include <set>
@@ -21,26 +20,10 @@ namespace {
 
 using quillery_test::HostCall;
 using quillery_test::HostRun;
+using quillery_test::PreloadList;
 using quillery_test::ReadAll;
 using quillery_test::RunHost;
 using quillery_test::TempDir;
-
-// The library list for LD_PRELOAD: the recorder after the sanitizer
-// runtimes this test program runs with (the host is built alike, and
-// AddressSanitizer's runtime must be the first library loaded).
-std::string PreloadList() {
-  std::string list;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        const std::string name = info->dlpi_name ? info->dlpi_name : "";
-        const std::string base = name.substr(name.rfind('/') + 1);
-        for (const char* runtime : {"libasan.so", "libtsan.so", "libubsan.so"})
-          if (base.rfind(runtime, 0) == 0) *static_cast<std::string*>(data) += name + ":";
-        return 0;
-      },
-      &list);
-  return list + QY_SYNC_RECORDER;
-}
 
 std::string InodeOf(const std::string& path) {
   struct stat st;

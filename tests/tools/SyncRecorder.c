@@ -16,11 +16,11 @@
  * errno is what the real call left. The real functions are looked up when
  * the library is loaded (and again by a call that comes earlier).
  *
- * It also interrupts the host at a fixed point: with QY_SIGINT_AFTER set to
- * "sync:SUFFIX" or "move:SUFFIX", the calling thread raises SIGINT once,
- * right after the first successful sync of a file whose path ends in
- * SUFFIX, or move to such a path, so the handler runs before the call
- * returns to the host. */
+ * It also signals the host at a fixed point: with QY_RAISE_AFTER set to
+ * "sync:SUFFIX" or "move:SUFFIX", the calling thread raises the signal
+ * QY_RAISE_SIGNAL (a number; SIGINT without it) once, right after the
+ * first successful sync of a file whose path ends in SUFFIX, or move to
+ * such a path, so that it lands before the call returns to the host. */
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -55,10 +55,11 @@ static void Record(const char* what, const struct stat* st, const char* from, co
 
 static int g_raised;
 
-/* Raises SIGINT once when what ("sync" or "move") and path match
- * QY_SIGINT_AFTER. */
-static void MaybeInterrupt(const char* what, const char* path) {
-  const char* spec = getenv("QY_SIGINT_AFTER");
+/* Raises the signal once when what ("sync" or "move") and path match
+ * QY_RAISE_AFTER. */
+static void MaybeRaise(const char* what, const char* path) {
+  const char* spec = getenv("QY_RAISE_AFTER");
+  const char* sig = getenv("QY_RAISE_SIGNAL");
   const size_t n = strlen(what);
   if (g_raised || !spec || !path || strncmp(spec, what, n) != 0 || spec[n] != ':') return;
   const char* suffix = spec + n + 1;
@@ -66,7 +67,7 @@ static void MaybeInterrupt(const char* what, const char* path) {
   if (len < slen || strcmp(path + len - slen, suffix) != 0) return;
   g_raised = 1;
   const int saved = errno;
-  raise(SIGINT);
+  raise(sig ? atoi(sig) : SIGINT);
   errno = saved;
 }
 
@@ -102,7 +103,7 @@ static void RecordSync(int fd) {
   const ssize_t n = readlink(link, path, sizeof(path) - 1);
   if (n > 0) {
     path[n] = 0;
-    MaybeInterrupt("sync", path);
+    MaybeRaise("sync", path);
   }
 }
 
@@ -128,7 +129,7 @@ static int Moved(int rc, int known, struct stat* st, const char* from, const cha
   if (rc != 0) return rc;
   if (!known) st->st_dev = st->st_ino = 0; /* a move of a file nobody can have synced */
   Record("move", st, from, to);
-  MaybeInterrupt("move", to);
+  MaybeRaise("move", to);
   return rc;
 }
 
