@@ -175,7 +175,9 @@ const CommandHelp kCommandHelp[] = {
      "quillery info notes.qyd", kStatuses},
     {"convert", "IN OUT", "load IN and save it as OUT; formats come from the extensions",
      "An existing OUT is replaced only with --force; converting a file onto itself\n"
-     "(to change its password) needs none.\n",
+     "(to change its password) needs none. An export (an .html OUT) also writes\n"
+     "the folder NAME_files beside it (NAME: OUT without its extension), an output\n"
+     "like OUT.\n",
      "quillery --to-password-file new.pw convert notes.qyd notes.qye", kStatuses},
     {"dump", "IN OUT",
      "write the decoded contents of a container (.qye, .qyz) as .qyd or .html,\n"
