@@ -364,9 +364,10 @@ int DocumentSave::InstallPair() {
   if (m_side && m_targetExists && quillery::IsHeldByAnother(m_target, 1000)) return EBUSY;
   quillery::InstallSection install;
   // Pairs with the signal handler's fence: either it sees this section
-  // open, or this sees its cancel.
+  // open, or this sees its cancel. A save that follows the cancel flag
+  // (one that reports progress, and every export) looks once more.
   std::atomic_thread_fence(std::memory_order_seq_cst);
-  if (ProgressInfo::IsCanceled()) return ECANCELED;
+  if ((m_doc.m_bReportProgress || m_side) && ProgressInfo::IsCanceled()) return ECANCELED;
   if (m_side) {
     if (const int e = m_side->Install()) return e;
     quillery::FaultPoint("install-pair");
