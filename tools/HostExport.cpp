@@ -137,8 +137,8 @@ bool ExportOptionsFit(const ExportOptions& options, const std::vector<std::strin
   return false;
 }
 
-std::string ExportSideFolder(const ExportOptions& options, const std::string& target) {
-  if (!options.frames && !options.files) return std::string();
+std::string ExportSideFolder(const ExportOptions& /*options*/, const std::string& target) {
+  // Every export has one, whatever its options.
   const std::string dir = quillery::ExportSubDir(quillery::FinalPath(target));
   return dir.substr(0, dir.size() - 1);
 }

@@ -41,8 +41,8 @@ bool SetExportOption(const std::string& name, const char* value, ExportOptions& 
 // of them would change nothing with the others given.
 bool ExportOptionsFit(const ExportOptions& options, const std::vector<std::string>& args);
 
-// The side folder an export to target writes (frames, or --files), which it
-// replaces whole; empty when the export writes nothing beside its page.
+// The side folder an export to target writes (every export has one), which
+// it replaces whole.
 std::string ExportSideFolder(const ExportOptions& options, const std::string& target);
 
 // The first file a frames template folder must hold that it lacks (a path

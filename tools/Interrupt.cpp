@@ -60,7 +60,13 @@ void OnSignal(int signo) {
     g_firstSignal = signo;
     // std::atomic<bool> is lock-free here, so the store is safe in a handler.
     ProgressInfo::SetCanceled(true);
-    if (const int n = g_lineLength.load()) {
+    // An install that has begun finishes or fails on its own: the line
+    // would tell of a removal that may not come. A save looks at the
+    // cancel flag once its install section is open, so one of the two
+    // sees the other (the fences pair).
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    const int n = quillery::InstallSection::IsOpen() ? 0 : g_lineLength.load();
+    if (n) {
       Say(g_line, static_cast<size_t>(n));
       g_lineSaid = 1;
     }

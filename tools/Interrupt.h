@@ -36,7 +36,9 @@ void ResetProgress();
 // *saved; fd -1 ends the prompt.
 void SetPromptTerminal(int fd, const struct termios* saved);
 // While an export is written, the line the first signal prints at once
-// (removing a large partial export takes a while); empty: none.
+// (removing a large partial export takes a while), unless the export's
+// install has begun (then it completes or fails, and says so itself);
+// empty: none.
 void SetInterruptLine(const std::string& line);
 // True when the first signal printed that line (the failure is told then).
 bool InterruptLineSaid();

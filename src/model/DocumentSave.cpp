@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -11,9 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "save/DocumentBackup.h"
 #include "base/FaultPoint.h"
 #include "base/FileUtil.h"
+#include "base/Progress.h"
+#include "save/DocumentBackup.h"
 #include "save/InstallSection.h"
 #include "base/Log.h"
 #include "model/FailureBoundary.h"
@@ -279,6 +281,10 @@ int DocumentSave::WriteDocument() {
       result = DOC_SAVE_WRITE_ERROR;
     }
   }
+  // The folder that goes in with the file is on the disk before either
+  // takes its place, as the file is.
+  if (result == DOC_SAVE_OK && part) m_side = m_fmt->TakeStagedFolder();
+  if (result == DOC_SAVE_OK && m_side && m_side->Finish() != 0) result = DOC_SAVE_WRITE_ERROR;
   return result;
 }
 
@@ -353,20 +359,53 @@ int DocumentSave::InstallTarget(FormatIO_Base* keeper) {
   const bool keeps = keeper && !keeper->IsDynamic();
   if (keeps) keeper->ReleaseFile();
   // The bytes went to the disk when the document was written.
-  const int e = quillery::ReplaceWithTempFile(m_part, m_state);
+  const int e = InstallPair();
   if (e != 0) {
     xLog(LOG_ERROR, "Save: Error - rename operation failed\n");
     quillery::SetFailureReason(e == EEXIST ? m_state.ChangedReason() : quillery::ReasonForErrno(e));
     m_part.Remove();
+    m_side.reset();
     // The old target is still in place: keep holding it, and the document
     // still differs from it.
     if (keeps && m_targetExists) keeper->KeepFile(m_target.c_str());
     if (m_opt.switchToNew) m_doc.m_bModified = true;
     RestoreIdentity();
-    return DOC_SAVE_RENAME_FAILED;
+    return e == ECANCELED ? DOC_SAVE_ABORTED : DOC_SAVE_RENAME_FAILED;
   }
   if (keeps) keeper->KeepFile(m_target.c_str());
+  // What the new folder replaced goes once the install stands.
+  if (m_side) m_side->RemoveReplaced();
+  m_side.reset();
   return DOC_SAVE_OK;
+}
+
+// The new file and the folder that goes with it (an export's page and side
+// folder) take their places as one install: the folder first, the file
+// after it, and the folder back out when the file cannot follow. A hard
+// stop waits until both are in or neither is, and a stop asked for before
+// the install began (after the save's last look at the cancel flag) puts
+// nothing in place. 0 or errno, ECANCELED for that stop.
+int DocumentSave::InstallPair() {
+  // Refused before the folder moves: the common way the file cannot follow.
+  if (m_side && m_targetExists && quillery::IsHeldByAnother(m_target, 1000)) return EBUSY;
+  quillery::InstallSection install;
+  // Pairs with the signal handler's fence: either it sees this section
+  // open, or this sees its cancel. A save that follows the cancel flag
+  // (one that reports progress, and every export) looks once more.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if ((m_doc.m_bReportProgress || m_side) && ProgressInfo::IsCanceled()) return ECANCELED;
+  if (m_side) {
+    if (const int e = m_side->Install()) return e;
+    quillery::FaultPoint("install-pair");
+  }
+  const int e = quillery::ReplaceWithTempFile(m_part, m_state);
+  if (e != 0) {
+    if (m_side) m_side->Undo();
+    return e;
+  }
+  if (m_side) m_side->Commit();
+  install.Commit();
+  return 0;
 }
 
 // Never leave a half-written file behind, whatever the failure; the
@@ -376,5 +415,6 @@ int DocumentSave::Failed(int result) {
   RestoreIdentity();
   ReleaseFormat();
   m_part.Remove();
+  m_side.reset();
   return result;
 }

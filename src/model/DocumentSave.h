@@ -10,13 +10,16 @@
 //
 // Ownership: borrows the document and the walker for one Run; owns the
 // format object it creates until the document adopts it; the temporary
-// file is removed on every way out unless it became the target.
+// file (and the folder built to go in with it, an export's side folder) is
+// removed on every way out unless it became the target.
 // Threading: the caller's thread, like the document.
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "save/SafeSave.h"
+#include "save/StagedFolder.h"
 
 class FormatIO_Base;
 class NoteDocument;
@@ -61,6 +64,7 @@ class DocumentSave {
   int MakeTargetBackups();
   FormatIO_Base* AdoptFormat();
   int InstallTarget(FormatIO_Base* keeper);
+  int InstallPair();
   int Failed(int result);
   void ReleaseFormat();
 
@@ -77,6 +81,7 @@ class DocumentSave {
   bool m_usingLoader = false;  // m_fmt is the document's loader, which keeps the document in the target
   std::string m_password;
   quillery::TempFile m_part;   // the new file, unless the format installs its own target
+  std::unique_ptr<quillery::StagedFolder> m_side;  // the folder that goes in with m_part, if any
 
   bool m_newID = false;
   std::string m_oldUID;

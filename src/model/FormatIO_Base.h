@@ -9,7 +9,10 @@
 // document it points to.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "save/StagedFolder.h"
 
 class File64;
 class NoteDocument;
@@ -159,6 +162,11 @@ class FormatIO_Base {
   // Re-keys the file the format keeps open (an encrypted database) with a
   // new, non-empty password; false when it cannot, the old key staying.
   virtual bool ChangePassword(const char* /*password*/) { return false; }
+  // The folder that the last Save built to go into place with its file (an
+  // export's side folder), staged, when the caller gave the output file
+  // (SetOutputFile) and so installs the pair; null when there is none. The
+  // caller takes it over (see quillery::StagedFolder).
+  virtual std::unique_ptr<quillery::StagedFolder> TakeStagedFolder() { return nullptr; }
 
   void SetDoc(NoteDocument& doc) { m_pDoc = &doc; }
   // The descriptor of the file the next Save writes, created for it by the

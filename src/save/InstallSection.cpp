@@ -44,6 +44,8 @@ bool InstallSection::DeferStop() {
 
 bool InstallSection::Committed() { return g_committed.load(); }
 
+bool InstallSection::IsOpen() { return g_state.load() >= 2; }
+
 void InstallSection::SetStopFunction(StopFunction stop) { g_stop.store(stop); }
 
 }  // namespace quillery

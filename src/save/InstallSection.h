@@ -14,7 +14,7 @@
 // does not count, only the outermost section's does, so a stop between the
 // steps waits for the last of them.
 //
-// Threading: any thread may open a section; DeferStop and Committed are
+// Threading: any thread may open a section; DeferStop, Committed and IsOpen are
 // async-signal-safe (one lock-free atomic each) and may be called from a
 // signal handler on any thread. Sections nest. The deferred stop runs on
 // the thread that closes the last section.
@@ -42,6 +42,9 @@ class InstallSection {
   // True when the latest install (the outermost section) committed: a stop
   // after it finds the new content in the target.
   static bool Committed();
+  // True while a section is open: an install is under way, and a cancel
+  // raised now may come too late to stop it. Async-signal-safe.
+  static bool IsOpen();
   // The host's stop; null (the default) leaves a recorded stop unrun.
   static void SetStopFunction(StopFunction stop);
 

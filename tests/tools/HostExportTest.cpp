@@ -45,22 +45,32 @@ std::vector<std::string> Names(const std::string& dir) {
 
 }  // namespace
 
+// Every export has its side folder (a plain one: its empty attach/ and
+// img/), and the folder is an output like the page.
 TEST(HostExport, AnEarlierExportIsReplacedOnlyWithForceAndThenWhole) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"generate", "40", t / "doc.qyd"}).status, 0);
-  for (const char* option : {"--files", "--frames"}) {
+  for (const std::vector<std::string>& options : std::vector<std::vector<std::string>>{{}, {"--files"}, {"--frames"}}) {
+    const std::string named = options.empty() ? "plain" : options[0];
+    std::vector<std::string> args = {"convert"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {t / "doc.qyd", t / "r.html"});
     const std::string page = t / "r.html", mine = t / "r_files/mine.txt";
-    ASSERT_EQ(RunHost(t.Path(), {"convert", option, t / "doc.qyd", page}).status, 0) << option;
+    ASSERT_EQ(RunHost(t.Path(), args).status, 0) << named;
+    if (options.empty()) {
+      EXPECT_EQ(Names(t / "r_files"), (std::vector<std::string>{"attach", "img"}));
+    }
     WriteFile(mine, "the user's own");
     fs::remove(page);  // without the page the side folder still counts
-    HostRun r = RunHost(t.Path(), {"convert", option, t / "doc.qyd", page});
-    EXPECT_EQ(r.status, 1) << option;
+    HostRun r = RunHost(t.Path(), args);
+    EXPECT_EQ(r.status, 1) << named;
     EXPECT_EQ(LineCount(r.err), 1) << r.err;
     EXPECT_NE(r.err.find("r_files exists"), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(page));
     EXPECT_EQ(ReadAll(mine), "the user's own");
-    EXPECT_EQ(RunHost(t.Path(), {"convert", "-f", option, t / "doc.qyd", page}).status, 0);
-    EXPECT_TRUE(Exists(page) && !Exists(mine));
+    args.insert(args.begin(), "-f");
+    EXPECT_EQ(RunHost(t.Path(), args).status, 0) << named;
+    EXPECT_TRUE(Exists(page) && !Exists(mine)) << named;
     fs::remove_all(t / "r_files");
     fs::remove(page);
   }
@@ -120,4 +130,61 @@ TEST(HostExport, TemplatesAndOptionsThatCannotWorkAreWrongUsage) {
     EXPECT_FALSE(Exists(t / "e.html") || Exists(t / "e_files"));
   }
   EXPECT_EQ(RunHost(t.Path(), {"convert", "--toc", "1", "--tags-as-classes", t / "doc.qyd", t / "e.html"}).status, 0);
+}
+
+// A signal at the very end of an export is told as what it did: right
+// before the install it stops it (the earlier export stays whole, as the
+// line said at once); during the install it comes too late, the new export
+// is in place, and nothing says otherwise.
+TEST(HostExport, ACtrlCAtTheEndIsToldAsWhatItDid) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "--seed", "1", "40", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "--seed", "2", "60", t / "b.qyd"}).status, 0);
+  const std::string page = t / "e.html", side = t / "e_files";
+  ASSERT_EQ(RunHost(t.Path(), {"convert", "--files", t / "a.qyd", page}).status, 0);
+  const auto before = Snapshot(page, side);
+  HostCall call;
+  call.args = {"-q", "-f", "convert", "--files", t / "b.qyd", page};
+  // The page is synced after the export's last look at the cancel flag.
+  call.env = {"LD_PRELOAD=" + quillery_test::PreloadList(), "QY_RAISE_AFTER=sync:/e.html.part"};
+  HostRun r = RunHost(t.Path(), call);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.err, "cannot save " + page + ": interrupted, removing the partial export\n");
+  EXPECT_TRUE(Snapshot(page, side) == before);
+  // The side folder is in its place, the page follows it.
+  call.env[1] = "QY_RAISE_AFTER=move:/e_files";
+  r = RunHost(t.Path(), call);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(Snapshot(page, side) == before);
+  EXPECT_NE(ReadAll(page).find("e_files/attach/"), std::string::npos);
+}
+
+// Only what an export made is removed as the leftover of an export that was
+// killed: a folder of a build folder's name that the user made (or copied
+// from a leftover) stays.
+TEST(HostExport, OnlyTheBuildFoldersOfKilledExportsAreRemoved) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "40", t / "s.qyd"}).status, 0);
+  for (const std::string name : {"e_files.part-backup", "e_files.part-backup-old"}) {
+    fs::create_directories(t / (name + "/sub"));
+    WriteFile(t / (name + "/sub/mine.txt"), "the user's own");
+  }
+  HostCall call;
+  call.args = {"-q", "convert", "--files", t / "s.qyd", t / "e.html"};
+  call.env = {"LD_PRELOAD=" + quillery_test::PreloadList(), "QY_RAISE_AFTER=sync:/e.html.part",
+              "QY_RAISE_SIGNAL=" + std::to_string(SIGKILL)};
+  ASSERT_EQ(RunHost(t.Path(), call).status, 128 + SIGKILL);
+  std::string leftover;
+  for (const auto& e : fs::directory_iterator(t.Path()))
+    if (e.path().filename().string().rfind("e_files.part-", 0) == 0 &&
+        e.path().filename().string().find("backup") == std::string::npos)
+      leftover = e.path().string();
+  ASSERT_FALSE(leftover.empty());
+  fs::copy(leftover, t / "e_files.part-copied", fs::copy_options::recursive);
+  ASSERT_EQ(RunHost(t.Path(), {"convert", "--files", t / "s.qyd", t / "e.html"}).status, 0);
+  EXPECT_FALSE(Exists(leftover));
+  EXPECT_TRUE(Exists(t / "e_files.part-copied/attach"));
+  EXPECT_EQ(ReadAll(t / "e_files.part-backup/sub/mine.txt"), "the user's own");
+  EXPECT_EQ(ReadAll(t / "e_files.part-backup-old/sub/mine.txt"), "the user's own");
 }

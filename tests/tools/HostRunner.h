@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -203,5 +204,25 @@ inline int LineCount(const std::string& s) {
   for (char c : s) n += c == '\n';
   return n + (!s.empty() && s.back() != '\n');
 }
+
+#ifdef QY_SYNC_RECORDER
+// The library list for LD_PRELOAD that loads the recorder of syncs and
+// moves (tests/tools/SyncRecorder.c) into the program: after the sanitizer
+// runtimes this test program runs with (the host is built alike, and
+// AddressSanitizer's runtime must be the first library loaded).
+inline std::string PreloadList() {
+  std::string list;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        const std::string name = info->dlpi_name ? info->dlpi_name : "";
+        const std::string base = name.substr(name.rfind('/') + 1);
+        for (const char* runtime : {"libasan.so", "libtsan.so", "libubsan.so"})
+          if (base.rfind(runtime, 0) == 0) *static_cast<std::string*>(data) += name + ":";
+        return 0;
+      },
+      &list);
+  return list + QY_SYNC_RECORDER;
+}
+#endif
 
 }  // namespace quillery_test

@@ -7,7 +7,6 @@
 // native file as for a new database and a dump's copy.
 
 #include <gtest/gtest.h>
-#include <link.h>
 #include <sys/stat.h>
 
 #include <set>
@@ -22,27 +21,11 @@ namespace {
 
 using quillery_test::HostCall;
 using quillery_test::HostRun;
+using quillery_test::PreloadList;
 using quillery_test::ReadAll;
 using quillery_test::RunHost;
 using quillery_test::TempDir;
 using quillery_test::WithPassword;
-
-// The library list for LD_PRELOAD: the recorder after the sanitizer
-// runtimes this test program runs with (the host is built alike, and
-// AddressSanitizer's runtime must be the first library loaded).
-std::string PreloadList() {
-  std::string list;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        const std::string name = info->dlpi_name ? info->dlpi_name : "";
-        const std::string base = name.substr(name.rfind('/') + 1);
-        for (const char* runtime : {"libasan.so", "libtsan.so", "libubsan.so"})
-          if (base.rfind(runtime, 0) == 0) *static_cast<std::string*>(data) += name + ":";
-        return 0;
-      },
-      &list);
-  return list + QY_SYNC_RECORDER;
-}
 
 std::string InodeOf(const std::string& path) {
   struct stat st;

@@ -14,14 +14,22 @@
  * Each line is one write to a file opened with O_APPEND, so lines of several
  * threads never mix and each line is in the log before its call returns.
  * errno is what the real call left. The real functions are looked up when
- * the library is loaded (and again by a call that comes earlier). */
+ * the library is loaded (and again by a call that comes earlier).
+ *
+ * It also signals the host at a fixed point: with QY_RAISE_AFTER set to
+ * "sync:SUFFIX" or "move:SUFFIX", the calling thread raises the signal
+ * QY_RAISE_SIGNAL (a number; SIGINT without it) once, right after the
+ * first successful sync of a file whose path ends in SUFFIX, or move to
+ * such a path, so that it lands before the call returns to the host. */
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +50,24 @@ static void Record(const char* what, const struct stat* st, const char* from, co
       close(fd);
     }
   }
+  errno = saved;
+}
+
+static int g_raised;
+
+/* Raises the signal once when what ("sync" or "move") and path match
+ * QY_RAISE_AFTER. */
+static void MaybeRaise(const char* what, const char* path) {
+  const char* spec = getenv("QY_RAISE_AFTER");
+  const char* sig = getenv("QY_RAISE_SIGNAL");
+  const size_t n = strlen(what);
+  if (g_raised || !spec || !path || strncmp(spec, what, n) != 0 || spec[n] != ':') return;
+  const char* suffix = spec + n + 1;
+  const size_t len = strlen(path), slen = strlen(suffix);
+  if (len < slen || strcmp(path + len - slen, suffix) != 0) return;
+  g_raised = 1;
+  const int saved = errno;
+  raise(sig ? atoi(sig) : SIGINT);
   errno = saved;
 }
 
@@ -72,6 +98,13 @@ __attribute__((constructor)) static void FindRealFunctions(void) {
 static void RecordSync(int fd) {
   struct stat st;
   if (fstat(fd, &st) == 0) Record("sync", &st, NULL, NULL);
+  char link[64], path[4096];
+  snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, path, sizeof(path) - 1);
+  if (n > 0) {
+    path[n] = 0;
+    MaybeRaise("sync", path);
+  }
 }
 
 int fsync(int fd) {
@@ -96,6 +129,7 @@ static int Moved(int rc, int known, struct stat* st, const char* from, const cha
   if (rc != 0) return rc;
   if (!known) st->st_dev = st->st_ino = 0; /* a move of a file nobody can have synced */
   Record("move", st, from, to);
+  MaybeRaise("move", to);
   return rc;
 }
 

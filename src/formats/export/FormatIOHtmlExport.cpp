@@ -15,7 +15,6 @@
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
-#include "save/SafeSave.h"
 #include "base/StringUtil.h"
 #include "formats/native/FormatIOHtml.h"
 #include "formats/export/FormatIOHtmlExport.h"
@@ -25,6 +24,8 @@
 #include "model/GuiControllerBase.h"
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
+#include "save/SafeSave.h"
+#include "save/StagedFolder.h"
 
 using quillery::AppendAttrValue;
 using quillery::UriEscapePathSegment;
@@ -90,12 +91,17 @@ int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
   // A cancel that came while the last bytes were written still leaves the
   // earlier export as it was: the page is not put in place either.
   if (result == 0 && ProgressInfo::IsCanceled()) result = DOC_SAVE_ABORTED;
-  if (result == 0) {
-    if (const int e = m_side.Install(m_bOverwriteAll)) {
+  if (result == 0 && m_side && OwnsOutput()) {
+    // The page was written in its place: nobody else installs the folder.
+    if (const int e = m_side->Install()) {
       result = SideFolderFailure(e);
+    } else {
+      m_side->Commit();
+      m_side->RemoveReplaced();
     }
+    m_side.reset();
   }
-  m_side.Discard();
+  if (result != 0) m_side.reset();
   m_pageAnchors.clear();
   m_pWalker = nullptr;
   return result;
@@ -106,6 +112,7 @@ int FormatIO_HTMLExport::PrepareExportFolders() {
   _strExportSubDir = quillery::ExportSubDir(m_strPath);
   m_pageAnchors.clear();
   m_pWalker = nullptr;
+  m_side.reset();
   GuiControllerBase* gui = GetDoc()->GetGuiController();
   const char* tmpl = m_opt.bFrames && gui ? gui->GetHtmlFramesTemplateDir() : nullptr;
   if (m_opt.bFrames && (!tmpl || !*tmpl)) {
@@ -114,17 +121,24 @@ int FormatIO_HTMLExport::PrepareExportFolders() {
     xLog(LOG_ERROR, "HTML export: no frames template folder\n");
     return DOC_SAVE_ERROR;
   }
-  // Only an export that writes files beside its page has a side folder.
-  if (!m_opt.bFrames && !m_bPicturesToFiles) return 0;
   if (const int result = ClaimSideFolder()) return result;
-  if (const int e = m_side.Begin(_strExportSubDir)) {
+  m_side.reset(new quillery::StagedFolder);
+  if (const int e = m_side->Begin(_strExportSubDir, m_bOverwriteAll)) {
     xLog(LOG_ERROR, "HTML export: cannot make a folder beside [%s]: %s\n", _strExportSubDir.c_str(), strerror(e));
+    m_side.reset();
     quillery::SetFailureReason(quillery::ReasonForErrno(e));
     return quillery::SaveResultForErrno(e);
   }
   // Side files go into the build folder; links name the side folder.
-  _strExportSubDir = m_side.Build();
-  if (!m_opt.bFrames) return 0;
+  _strExportSubDir = m_side->Build();
+  if (!m_opt.bFrames) {
+    // The folders of attachments and pictures, made whether used or not;
+    // a failure shows when a file goes there.
+    for (const char* sub : {"attach", "img"})
+      if (mkdir((_strExportSubDir + sub).c_str(), 0777) != 0)
+        xLog(LOG_WARNING, "HTML export: cannot make [%s%s]: %s\n", _strExportSubDir.c_str(), sub, strerror(errno));
+    return 0;
+  }
   xLog(LOG_INFO, "Copy dir: %s -> %s\n", tmpl, _strExportSubDir.c_str());
   if (!CopyTemplate(tmpl, _strExportSubDir, 0)) return DOC_SAVE_ERROR;
   return 0;
@@ -150,9 +164,7 @@ int FormatIO_HTMLExport::ClaimSideFolder() {
 }
 
 int FormatIO_HTMLExport::SideFolderFailure(int err) const {
-  quillery::SetFailureReason(err == EEXIST    ? _strExportSubName + " exists"
-                             : err == ENOTDIR ? _strExportSubName + " is in the way (not a folder)"
-                                              : quillery::ReasonForErrno(err));
+  quillery::SetFailureReason(quillery::StagedFolder::FailureReason(_strExportSubName, err));
   return err == EEXIST || err == ENOTDIR ? DOC_SAVE_NOT_OPEN : quillery::SaveResultForErrno(err);
 }
 

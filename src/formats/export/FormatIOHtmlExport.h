@@ -9,12 +9,13 @@
 // pointer is null again, and the two ID strings are empty, once
 // HandleEvent has returned.
 
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include "formats/export/HtmlExportSideFolder.h"
 #include "formats/native/FormatIOHtml.h"
+#include "save/StagedFolder.h"
 
 class GuiControllerBase;
 
@@ -60,12 +61,17 @@ extern const char kHtml401Doctype[];
 // the frames pages. The per-run state it uses lives in FormatIO_HTML and is
 // reset by every save there; its own (the side folder being built, the
 // anchors on the current page, the running walk) is reset when a run
-// prepares its side folder. The side folder is built under a temporary
-// name and takes its place only when the export is complete: a failed or
-// cancelled export removes it and leaves an earlier export whole.
+// prepares its side folder. Every export has a side folder (without
+// frames its "attach/" and "img/" are made at the start, used or not). It
+// is built under a temporary name: when the caller gave the page's output
+// file (the document model), the caller takes the finished folder
+// (TakeStagedFolder) and installs it with the page; a Save that writes its
+// page in place installs the folder itself. A failed or cancelled export
+// removes it and leaves an earlier export whole.
 class FormatIO_HTMLExport : public FormatIO_HTML {
  public:
   int Save(const char* path, RecursiveTreeWalker& walker) override;
+  std::unique_ptr<quillery::StagedFolder> TakeStagedFolder() override { return std::move(m_side); }
   // The table of contents of an export (an unordered list of links to the
   // notes), or with frames the navigation tree script. counter grows by one
   // per entry; a cancel or a failed write sets m_nSaveError.
@@ -114,7 +120,7 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   std::string FirstNonFolder(const std::string& path) const;
   bool CopyTemplate(const std::string& src, const std::string& dst, int depth);
 
-  quillery::HtmlExportSideFolder m_side;          // the side folder being built
+  std::unique_ptr<quillery::StagedFolder> m_side;  // the side folder being built, until taken
   std::unordered_set<std::string> m_pageAnchors;  // anchor names written on the current page
   const RecursiveTreeWalker* m_pWalker = nullptr;  // the running walk (null between runs)
 };

@@ -206,7 +206,7 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base, public HtmlFormat
 
   // The export's side folder of the running save (one save at a time): its
   // name, which links use, and the folder side files are written into (the
-  // build folder that takes the side folder's place when the export ends).
+  // build folder that takes the side folder's place with the page).
   static std::string _strExportSubName;
   static std::string _strExportSubDir;
 

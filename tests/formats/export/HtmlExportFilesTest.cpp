@@ -4,11 +4,16 @@
 // with the host's consent),
 // failures that fail the export, and the frames layout.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <iterator>
+#include <set>
 
+#include "base/FaultPoint.h"
 #include "base/FileUtil.h"
 #include "base/Progress.h"
 #include "model/FileFormatFactory.h"
@@ -174,6 +179,55 @@ TEST_F(HtmlExportFiles, SafeSaveTargetNamesTheSideFolderWithoutPart) {
   EXPECT_NE(std::string::npos, html.find("<TITLE>Doc Title</TITLE>"));
 }
 
+namespace {
+
+// At the moment the side folder is in its place and the page is not yet,
+// another program takes the page: a shared lock on an existing one (as an
+// open document holds it), a new file at a new one's name.
+std::string g_pageAtInstall;
+int g_pageHolder = -1;
+void TakeThePageAtTheInstall(const char* point) {
+  if (std::string(point) != "install-pair") return;
+  if (!Exists(g_pageAtInstall)) {
+    WriteText(g_pageAtInstall, "appeared");
+    return;
+  }
+  g_pageHolder = open(g_pageAtInstall.c_str(), O_RDONLY | O_CLOEXEC);
+  flock(g_pageHolder, LOCK_SH);
+}
+
+}  // namespace
+
+// The page and its side folder go in as one: a page that cannot follow its
+// folder into place takes the folder back, and the earlier export (or the
+// place of a new one) stays as it was, with nothing left beside it.
+TEST_F(HtmlExportFiles, APageThatCannotFollowItsFolderTakesTheFolderBack) {
+  FileFormatFactory::Get().Register(FORMAT_HTML, []() -> FormatIO_Base* { return new FormatIO_HTMLExport; });
+  doc.SetReportProgress(false);
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(1), 0, "q.png", "OLD", true, -1, -1));
+  RecursiveTreeWalker walker(doc);
+  ASSERT_EQ(0, doc.Save(page.c_str(), walker, false));
+  const std::string before = ReadFile(page);
+  ASSERT_TRUE(doc.AddNotePicture(doc.GetNodeByIdx(3), 0, "r.png", "NEW", true, -1, -1));
+  host.allowOverwrite = true;
+  const std::string fresh = dir / "new.html";
+  g_pageAtInstall = page;
+  SetFaultHook(TakeThePageAtTheInstall);
+  EXPECT_EQ(DOC_SAVE_RENAME_FAILED, doc.Save(page.c_str(), walker, false));
+  g_pageAtInstall = fresh;
+  EXPECT_EQ(DOC_SAVE_RENAME_FAILED, doc.Save(fresh.c_str(), walker, false));
+  SetFaultHook(nullptr);
+  FileFormatFactory::Get().Register(FORMAT_HTML, nullptr);
+  close(g_pageHolder);
+  EXPECT_EQ(before, ReadFile(page));
+  EXPECT_EQ("OLD", ReadFile(side + "img/q.png"));
+  EXPECT_FALSE(Exists(side + "img/r.png"));
+  EXPECT_EQ("appeared", ReadFile(fresh));
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"out.html", "out_files", "new.html"}));
+}
+
 TEST_F(HtmlExportFiles, FramesLayout) {
   TempDir tmpl;
   ASSERT_TRUE(EnsureDirExists(tmpl / "web/css"));
@@ -260,9 +314,6 @@ TEST_F(HtmlExportFiles, EveryFramesNoteHasItsOwnPage) {
 // Folders beside the page are made only for files that go into them; an
 // export that fails takes back every file and folder it made.
 TEST_F(HtmlExportFiles, FailedExportLeavesNothingBeside) {
-  doc.bExportPicturesToFiles = false;
-  ASSERT_EQ(0, Export(doc, page));
-  EXPECT_FALSE(Exists(side));
   // A template whose copy stands where a note page must go.
   TempDir tmpl;
   ASSERT_TRUE(EnsureDirExists(tmpl / "web") && EnsureDirExists(tmpl / "notes/B.html"));

@@ -1,0 +1,89 @@
+#pragma once
+
+// A folder that is one output together with a file: an HTML export's side
+// folder beside its page. It is built under a staging name beside its place
+// ("NAME.part-XXXXXX", made exclusively and locked while the run lasts) and
+// goes into its place in the same install as its file, so that nothing of
+// a run is in place until the file and the folder are complete and on the
+// disk, and a run that fails at any point leaves the earlier pair whole:
+//   Begin ... (the folder is written) ... Finish (forced to the disk),
+//   then, inside the caller's InstallSection: Install, the file's rename,
+//   and Commit when the rename succeeded, Undo when it failed.
+//
+// Leftovers of a run that was killed are removed by the next Begin for the
+// same place, but only a folder that is provably one: a name of the exact
+// staging form, unlocked, holding the marker file a run writes into it
+// first, which names that very folder (its device and inode), so that a
+// user's folder of a similar name, or a copy of a leftover, is never
+// removed. The marker leaves a folder when it is committed in its place; a
+// replaced folder gets one before it is moved aside, and loses it again if
+// it returns.
+//
+// Owned by one save, used by the thread that saves. Build() names the build
+// folder (with a trailing slash) from Begin to Commit or Discard, otherwise
+// it is empty. A replaced folder waits under a staging name until
+// RemoveReplaced (or the destructor), so that removing it costs the install
+// no time. The destructor undoes an install that was not committed and
+// removes what the run built.
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace quillery {
+
+class StagedFolder {
+ public:
+  StagedFolder() = default;
+  ~StagedFolder();
+  StagedFolder(const StagedFolder&) = delete;
+  StagedFolder& operator=(const StagedFolder&) = delete;
+
+  // Makes the build folder for the folder finalDir (a path, a trailing '/'
+  // allowed). replace: an existing folder there may be replaced (whole).
+  // 0, or the errno of the failed creation.
+  int Begin(const std::string& finalDir, bool replace);
+  const std::string& Build() const { return m_build; }
+  // The folder's name in its place (its last path component).
+  std::string Name() const;
+
+  // Forces every file and folder of the build to the disk. 0 or errno.
+  int Finish();
+  // Puts the build folder in its place. An existing folder there is
+  // replaced only when Begin allowed it (EEXIST otherwise); anything there
+  // that is no folder (a file, a link) is never replaced (ENOTDIR). 0 or
+  // errno, with the failure reason set; on failure the place is as it was.
+  int Install();
+  // The install stands (the file went into its place too).
+  void Commit();
+  // Takes back the last Install: the replaced folder, or nothing, is in
+  // the place again, and the new one goes with the build. 0 or errno.
+  int Undo();
+  // Removes the build folder and everything in it (an installed one is
+  // taken back first).
+  void Discard();
+  // Removes the folder that the last committed Install replaced.
+  void RemoveReplaced();
+
+  // Why a folder of that name cannot take its place (errno err), as the
+  // failure reason says it.
+  static std::string FailureReason(const std::string& name, int err);
+
+ private:
+  void RemoveLeftovers();
+  void Unlock();
+
+  std::string m_final;     // the folder's place, without the trailing slash
+  std::string m_build;     // the build folder with a trailing slash, or empty
+  std::string m_replaced;  // where the replaced folder waits, or empty
+  bool m_replace = false;  // Begin's consent to replace a folder in the place
+  bool m_installed = false;  // Install succeeded, neither Commit nor Undo yet
+  bool m_swapped = false;  // the replaced folder was exchanged with the build
+  int m_lock = -1;         // the build folder, opened and locked
+};
+
+// Removes path and everything below it, never following a link. False when
+// something stayed.
+bool RemoveFolderTree(const std::string& path);
+
+}  // namespace quillery
