@@ -331,7 +331,14 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   _mapRemappedCloneOf.clear();
   _bChangeLost = false;
   const int opened = OpenForLoad(path);
-  return opened >= 0 ? opened : run.ReadDocument();
+  const int result = opened >= 0 ? opened : run.ReadDocument();
+  if (result != DOC_LOAD_OK && _bInTransaction && !_bLoadedByAnotherProcess) {
+    // A failed load keeps no lock on the file and leaves it as it was.
+    CppSQLite3Exception e;
+    _db.execDML("ROLLBACK", &e);
+    _bInTransaction = false;
+  }
+  return result;
 }
 
 int FormatIO_Sqlite::OpenForLoad(const char* path) {
@@ -343,7 +350,7 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   // A long statement (the tree of a big document, a fetch) or a wait for
   // the file stops at Ctrl-C.
   if (_db.handle()) {
-    sqlite3_progress_handler(_db.handle(), 1000, [](void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }, nullptr);
+    SqliteStopOnCancel(_db, true);
     sqlite3_busy_handler(_db.handle(), BusyWaitUnlessCanceled, nullptr);
   }
   if (e1.errorCode() == 0 && hasPassword) _db.setPassword(_strPassword.c_str(), &e1);
@@ -396,6 +403,11 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
       xLog(LOG_WARNING, "Format error 2.\n");
       return DOC_LOAD_FORMAT_ERROR;
     }
+    // The long-running transaction begins before anything is written: the
+    // upgrade, the lookup indexes and the load's repairs reach the file
+    // only with a save, and a close without one leaves it as it was.
+    StartTransaction(e1);
+    _bInTransaction = e1.errorCode() == 0;
     CheckFormatUpgrade(e1);
   }
   if (e1.errorCode() != 0)
@@ -408,12 +420,14 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   if (_bLoadedByAnotherProcess || _nDetectedVersion < 0) {
     // The probes cannot tell a missing column from a schema that could not
     // be read: the schema is read first, and held, in a read transaction.
-    // (A read-only load is inside its read already.)
+    // (A read-only load is inside its read already, a writable one inside
+    // the long-running transaction.)
+    const bool ownRead = !_bReadOnlyLoad && !_bInTransaction;
     CppSQLite3Exception schema;
-    if (!_bReadOnlyLoad) _db.execDML("BEGIN", &schema);
+    if (ownRead) _db.execDML("BEGIN", &schema);
     if (schema.errorCode() == 0) _db.execQuery("SELECT count(*) FROM sqlite_master", &schema);
     const int version = schema.errorCode() == 0 ? CalcFormatVersion() : -1;
-    if (!_bReadOnlyLoad) _db.execDML("ROLLBACK", nullptr);
+    if (ownRead) _db.execDML("ROLLBACK", nullptr);
     if (schema.errorCode() != 0) return OpenFailure(schema, hasPassword, "%s\n", "Format error 3.\n");
     if (version < LATEST_FORMAT_VERSION) {
       xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,

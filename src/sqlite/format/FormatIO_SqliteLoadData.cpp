@@ -59,10 +59,14 @@ int SqliteLoadRun::ReadDocument() {
   if ((r = ReadOptions()) >= 0) return r;
   if ((r = ReadBookmarks()) >= 0) return r;
 
-  m_fmt.StartTransaction(m_e3);
-  m_fmt._bInTransaction = true;
-  if (m_e3.errorCode() != 0)
-    xLog(LOG_ERROR, "Error loading .qydb/.qyde: [BEGIN EXCLUSIVE] failed! Error: %s\n", SqliteMessage(m_e3));
+  // A writable file's transaction began with the open (OpenForLoad); a
+  // shared one never has one.
+  if (!m_fmt._bInTransaction) {
+    m_fmt.StartTransaction(m_e3);
+    m_fmt._bInTransaction = true;
+    if (m_e3.errorCode() != 0)
+      xLog(LOG_ERROR, "Error loading .qydb/.qyde: [BEGIN EXCLUSIVE] failed! Error: %s\n", SqliteMessage(m_e3));
+  }
 
   m_doc.RefreshCloneMaps();
   if (ProgressInfo::IsCanceled()) {

@@ -165,22 +165,9 @@ bool FormatIO_Sqlite::RecursivelyFixSiblings(const char* parentID) {
 namespace quillery {
 
 void SqliteLoadRun::RepairTree() {
-  FormatIO_DynamicBase* writer = TreeWriterOf(m_fmt);
-  // Repairs of the format's own file reach it before the long-running
-  // transaction begins; one transaction of their own spares a commit (and
-  // its sync) per repaired note.
-  const bool batch = writer == &m_fmt && !m_fmt._bLoadedByAnotherProcess;
-  if (batch) {
-    CppSQLite3Exception e;
-    m_fmt._db.execDML("BEGIN", &e);
-    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
-  }
-  RepairParentsAndSiblings(writer);
-  if (batch) {
-    CppSQLite3Exception e;
-    m_fmt._db.execDML("COMMIT", &e);
-    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
-  }
+  // Repairs of the format's own file go into its long-running transaction
+  // (begun with the open): they reach the file with the next save.
+  RepairParentsAndSiblings(TreeWriterOf(m_fmt));
 }
 
 bool SqliteLoadRun::TreeNeedsNoRepair() {

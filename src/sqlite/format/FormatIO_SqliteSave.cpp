@@ -20,6 +20,7 @@
 #include "model/NoteDocument.h"
 #include "model/RecursiveTreeWalker.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
+#include "sqlite/format/SqliteReadHelpers.h"
 #include "sqlite/format/SqliteReplace.h"
 #include "sqlite/format/SqliteWriteUtil.h"
 
@@ -375,9 +376,13 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
          SqlErrorText(err));
     return DOC_SAVE_COMMIT_FAILED;
   }
+  // The document is in the file: what follows only restarts the
+  // transaction, which a Ctrl-C that came meanwhile must not fail.
   fmt._bInTransaction = true;
+  quillery::SqliteStopOnCancel(fmt._db, false);
   fmt.StartTransaction(err);
   if (!SqlFailed(err)) fmt.CheckFormatUpgrade(err);
+  quillery::SqliteStopOnCancel(fmt._db, true);
   if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION][BEGIN EXCLUSIVE] failed! Error: %s\n",
          SqlErrorText(err));

@@ -7,8 +7,10 @@
 // The whole chain runs inside one savepoint: a step that fails rolls every
 // step back, so a failed upgrade leaves the file exactly as it was (and never
 // half-upgraded, which the version probes could not tell from a finished
-// step). Outside a transaction the savepoint is the transaction; inside the
-// long-running one (a save to the same file) it nests.
+// step). It nests in the long-running transaction (begun by the load before
+// the upgrade, and again by a save to the same file), so an upgrade reaches
+// the file only with a save; outside a transaction the savepoint is the
+// transaction.
 
 #include <sqlite3.h>
 #include <unistd.h>
