@@ -45,9 +45,15 @@ const char* const kTreeSql =
     "notes.use_custom_font, notes.custom_txt_color, notes.custom_bkg_color, notes.custom_font, icons.image_title, "
     "icons.image_data, icons.is_png, notes.is_finished, notes.use_custom_note_bkg_color, "
     "notes.custom_note_bkg_color, notes.date_created, notes.date_modified, notes.hash, notes.hash_html, "
-    "COUNT(attachments.note_id) from notes, notes_tree LEFT JOIN tasks ON notes.note_id=tasks.note_id LEFT JOIN "
-    "icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id WHERE "
-    "notes.note_id=notes_tree.note_id GROUP BY notes.note_id";
+    "COUNT(attachments.note_id), notes_tree.note_id IS NULL from notes LEFT JOIN notes_tree ON "
+    "notes.note_id=notes_tree.note_id LEFT JOIN tasks ON notes.note_id=tasks.note_id LEFT JOIN "
+    "icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id "
+    "GROUP BY notes.note_id";
+// Column of kTreeSql that is 1 for a note without its tree row.
+constexpr int kColNoTreeRow = 39;
+// The position a note without a tree row takes among its siblings until
+// the sibling repair gives it the next free one: after every other.
+constexpr int kAfterEverySibling = 1 << 30;
 
 // The result of an error in the first statements (open, key, pragmas,
 // upgrade): a wrong password, a busy file, or a file that is no database.
@@ -128,6 +134,7 @@ void FillNoteFromTreeRow(CppSQLite3Query& q, NoteNode& n) {
 // its custom icon) and the custom icon's stored bytes (columns 29, 30).
 struct TreeItem {
   NoteNode note;
+  bool noTreeRow = false;  // the note has no row in notes_tree
   bool hasIcon = false;
   std::string iconData;
   bool iconPng = false;
@@ -137,6 +144,7 @@ void CaptureTreeRow(CppSQLite3Query& q, TreeItem& item) {
   item.note.m_strID = q.getStringField(0, "");
   item.note.SetTitle(q.getStringField(1, ""));
   FillNoteFromTreeRow(q, item.note);
+  item.noTreeRow = q.getIntField(kColNoTreeRow, 0) != 0;
   item.hasIcon = false;
   if (q.fieldIsNull(30)) return;
   int len = 0;
@@ -494,6 +502,17 @@ int SqliteLoadRun::ReadTree() {
       continue;
     }
 
+    if (item.noTreeRow) {
+      // Its row in notes_tree is gone (or names no note, being empty or
+      // NULL): the note is kept, as a top-level note after the others, as
+      // one whose parent is missing is; its tree row is written back with
+      // the repairs (PlaceNotesWithoutTreeRow).
+      xLog(LOG_ERROR, "Note without a tree position detected [%s]: it becomes a top-level note\n",
+           note.m_strID.c_str());
+      note.m_strParentID.clear();
+      note.m_nSibling = kAfterEverySibling;
+      m_withoutTreeRow.push_back(m_doc.GetNodeCount());
+    }
     if (note.m_strParentID.empty()) {
       note.m_strParentID = targetParent;
       note.m_nSibling += siblingOffset;

@@ -86,6 +86,9 @@ class SqliteLoadRun {
   void RemapParents();
   int CopyLoadedNotes(FormatIO_DynamicBase& target);
   void RepairTree();
+  // Writes a tree row for each note of m_withoutTreeRow into the format's
+  // own file.
+  void PlaceNotesWithoutTreeRow();
   void RepairParentsAndSiblings(FormatIO_DynamicBase* writer);
   // Makes the note that closes each parent cycle a top-level note; true
   // when it found one.
@@ -120,6 +123,8 @@ class SqliteLoadRun {
   // (Notes placed under the target parent are not in it: the target's ID
   // names the document's note even when the file has a note of that ID.)
   std::vector<int> m_parentsToRemap;
+  // Loaded notes whose row in notes_tree is missing, kept at the top level.
+  std::vector<int> m_withoutTreeRow;
 };
 
 // The loader that takes the repairs of the document's tree: the format
