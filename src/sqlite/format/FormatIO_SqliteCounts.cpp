@@ -58,6 +58,8 @@ int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::
   SetDoc(doc);
   if (!path) return DOC_LOAD_NOT_OPEN;
   if (doc.GetNodeCount() != 0) return OUTLINE_NEEDS_LOAD;
+  // An encrypted file's outline, like its load, needs the password.
+  if (IsEncrypted() && _strPassword.empty()) return Load(path, doc, -1);
   if (_db.isOpen()) Close();
   _nFirstLoadedIdx = 0;
   // An outline only reads: no upgrade, no index, no rollback of a journal.

@@ -30,6 +30,7 @@
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteLoadSteps.h"
 #include "sqlite/format/SqliteReadHelpers.h"
+#include "sqlite/format/SqliteResults.h"
 #include "sqlite/format/SqliteSchema.h"
 
 using namespace quillery;
@@ -56,22 +57,24 @@ constexpr int kColNoTreeRow = 39;
 constexpr int kAfterEverySibling = 1 << 30;
 
 // The result of an error in the first statements (open, key, pragmas,
-// upgrade): a wrong password, a busy file, or a file that is no database.
-int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firstLine, const char* formatError) {
+// upgrade): a wrong password, a busy file, a full disk, no memory, a file or
+// folder that may not be written, or a file that is no database.
+int OpenFailure(sqlite3* db, const CppSQLite3Exception& e, bool hasPassword, const char* firstLine,
+                const char* formatError) {
   if (hasPassword && SqliteIsNotADatabase(e.errorCode())) {
     xLog(LOG_WARNING, "Error loading .qyde: Invalid password or corrupted file! Error: %s\n", SqliteMessage(e));
     return DOC_LOAD_WRONG_PASSWORD;
   }
   xLog(LOG_ERROR, firstLine, SqliteMessage(e));
-  if (SqliteIsBusy(e.errorCode())) return DOC_LOAD_NOT_OPEN;
   if (e.errorCode() == SQLITE_READONLY_ROLLBACK) {
     // A writer died inside a transaction; only a connection that may write
     // can roll its journal back, and a read-only one must not.
     quillery::SetFailureReason("the file holds an unfinished change (a hot journal); open it for writing to recover it");
     return DOC_LOAD_FORMAT_ERROR;
   }
-  xLog(LOG_WARNING, "%s", formatError);
-  return DOC_LOAD_FORMAT_ERROR;
+  const int result = SqliteLoadResult(e.errorCode(), db, hasPassword, DOC_LOAD_FORMAT_ERROR);
+  if (result == DOC_LOAD_FORMAT_ERROR) xLog(LOG_WARNING, "%s", formatError);
+  return result;
 }
 
 // Sets a timestamp from a task column that is not NULL.
@@ -365,14 +368,14 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   if (e1.errorCode() == 0 && _pfnTrace) _db.trace(_pfnTrace, _pTraceData);
   _strPath = path;
   if (e1.errorCode() == 0) _db.execDML("PRAGMA synchronous=FULL", &e1);
-  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
+  if (e1.errorCode() != 0) return OpenFailure(_db.handle(), e1, hasPassword, "%s\n", "Format error 1.\n");
   // A read-only load reads one state of the file from here to its close:
   // the notes it fetches later belong to the tree it reads now, and a
   // writer elsewhere waits (or, with a write-ahead log, writes past it).
   // Any other load holds the read only while it measures the file.
   _db.execDML("BEGIN", &e1);
   const int64_t pages = _db.execScalar("PRAGMA page_count", &e1);
-  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
+  if (e1.errorCode() != 0) return OpenFailure(_db.handle(), e1, hasPassword, "%s\n", "Format error 1.\n");
   // A file cut short (or bytes that hold no whole page, which SQLite reads
   // as an empty database the upgrade would write into) is refused: its
   // last pages are gone, and what is read of it is no longer the document.
@@ -407,9 +410,9 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     _db.execDML("PRAGMA count_changes=OFF", &e1);
     if (e1.errorCode() != 0) {
       xLog(LOG_ERROR, "%s\n", SqliteMessage(e1));
-      if (SqliteIsBusy(e1.errorCode())) return DOC_LOAD_NOT_OPEN;
-      xLog(LOG_WARNING, "Format error 2.\n");
-      return DOC_LOAD_FORMAT_ERROR;
+      const int result = SqliteLoadResult(e1.errorCode(), _db.handle(), hasPassword, DOC_LOAD_FORMAT_ERROR);
+      if (result == DOC_LOAD_FORMAT_ERROR) xLog(LOG_WARNING, "Format error 2.\n");
+      return result;
     }
     // The long-running transaction begins before anything is written: the
     // upgrade, the lookup indexes and the load's repairs reach the file
@@ -419,7 +422,7 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     CheckFormatUpgrade(e1);
   }
   if (e1.errorCode() != 0)
-    return OpenFailure(e1, hasPassword, "Error loading .qyde/.qyde: %s\n", "Format error 3.\n");
+    return OpenFailure(_db.handle(), e1, hasPassword, "Error loading .qyde/.qyde: %s\n", "Format error 3.\n");
 
   // The reads below (and every later fetch) name the latest schema. A file
   // of an older version that was not upgraded (it is not writable, or
@@ -436,7 +439,7 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     if (schema.errorCode() == 0) _db.execQuery("SELECT count(*) FROM sqlite_master", &schema);
     const int version = schema.errorCode() == 0 ? CalcFormatVersion() : -1;
     if (ownRead) _db.execDML("ROLLBACK", nullptr);
-    if (schema.errorCode() != 0) return OpenFailure(schema, hasPassword, "%s\n", "Format error 3.\n");
+    if (schema.errorCode() != 0) return OpenFailure(_db.handle(), schema, hasPassword, "%s\n", "Format error 3.\n");
     if (version < LATEST_FORMAT_VERSION) {
       xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,
            LATEST_FORMAT_VERSION, _bReadOnlyLoad ? "opened read-only" : "read-only or shared file");
@@ -477,8 +480,7 @@ int SqliteLoadRun::ReadTree() {
     xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
     // On a writable file the next read reports this (4, or 7 when busy); on
     // one that is not, the load would go on into a document without notes.
-    if (!CheckFileWriteAccess(m_fmt._strPath))
-      return SqliteIsBusy(m_e3.errorCode()) ? DOC_LOAD_NOT_OPEN : DOC_LOAD_FORMAT_ERROR;
+    if (!CheckFileWriteAccess(m_fmt._strPath)) return RowFailure();
     return -1;
   }
   // The worker takes the statement while this thread files the notes; a
@@ -497,7 +499,7 @@ int SqliteLoadRun::ReadTree() {
       if (rows.FailedAfterCurrent(m_e3)) {
         xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
         xLog(LOG_WARNING, "%s", emptyID ? "Format error 4.\n" : "Format error 5.\n");
-        return DOC_LOAD_FORMAT_ERROR;
+        return RowFailure();
       }
       continue;
     }
@@ -552,7 +554,7 @@ int SqliteLoadRun::ReadTree() {
     if (rows.FailedAfterCurrent(m_e3)) {
       xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
       xLog(LOG_WARNING, "Format error 6.\n");
-      return DOC_LOAD_FORMAT_ERROR;
+      return RowFailure();
     }
     m_fmt.AssertNodeValid(m_doc.GetNodeByIdx(m_doc.GetNodeCount() - 1).m_strID.c_str());
     Advance();

@@ -105,6 +105,9 @@ class SqliteLoadRun {
   int64_t Count(const char* sql);
   // Result of a failed tags or custom-properties read (-1: go on).
   int SideDataFailure(const char* sql, bool statementFailed, bool levelWarning);
+  // The DocLoadResult of the failure in m_e3 (5 when it names no other
+  // cause).
+  int RowFailure() const;
   // Index of a note this load added, by its stored ID; -1 when none.
   int LoadedIdx(const std::string& storedId) const;
   void Advance();
