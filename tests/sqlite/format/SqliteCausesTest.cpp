@@ -16,6 +16,7 @@
 
 #include "base/File64.h"
 #include "model/RecursiveTreeWalker.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/FormatIO_SqliteEnc.h"
 #include "sqlite/format/SqliteContentCount.h"
 #include "sqlite/format/SqliteLoadFixture.h"
@@ -36,14 +37,18 @@ std::string Bytes(const std::string& path) {
 // A load of path (read-only or for writing), then for a writable one a save
 // to the same file; the first result that is not success, else 0.
 int LoadAndSave(const std::string& path, bool readOnly) {
+  quillery::ClearFailureReason();
   NoteDocument doc;
   FormatIO_Sqlite fmt;
   fmt.SetDoc(doc);
   fmt.SetReadOnlyLoad(readOnly);
   int r = fmt.Load(path.c_str(), doc, -1);
-  if (r != DOC_LOAD_OK || readOnly) return r;
-  RecursiveTreeWalker walker(doc);
-  return fmt.Save(path.c_str(), walker);
+  if (r == DOC_LOAD_OK && !readOnly) {
+    RecursiveTreeWalker walker(doc);
+    r = fmt.Save(path.c_str(), walker);
+  }
+  quillery::ClearFailureReason();
+  return r;
 }
 
 TEST_F(SqliteLoadTest, FailuresGetTheNumberOfTheirCause) {
