@@ -12,6 +12,8 @@ namespace quillery {
 
 namespace {
 
+static_assert(int(DOC_LOAD_DISK_FULL) == int(DOC_SAVE_WRITE_ERROR), "one number for a full disk on load and save");
+
 enum class Cause { kOther, kBusy, kDiskFull, kNoMemory, kNotPermitted, kDamaged, kCancelled, kWriteFailed };
 
 // The system error behind a file error of the connection (0 when none).
