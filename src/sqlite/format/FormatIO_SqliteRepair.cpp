@@ -179,8 +179,8 @@ void SqliteLoadRun::PlaceNotesWithoutTreeRow() {
   for (int idx : m_withoutTreeRow) {
     const NoteNode& n = m_doc.GetNodeByIdx(idx);
     CppSQLite3Exception e;
-    CppSQLite3Statement st =
-        m_fmt._db.cachedStatement("INSERT INTO notes_tree (note_id, note_pid, note_pos, is_expanded) VALUES (?, ?, ?, ?)", &e);
+    CppSQLite3Statement st = m_fmt._db.cachedStatement(
+        "INSERT INTO notes_tree (note_id, note_pid, note_pos, is_expanded) VALUES (?, ?, ?, ?)", &e);
     if (e.errorCode() == 0) st.bind(1, StoredIdOf(m_fmt, n.m_strID).c_str(), &e);
     if (e.errorCode() == 0) st.bind(2, n.m_strParentID.c_str(), &e);
     if (e.errorCode() == 0) st.bind(3, n.m_nSibling, &e);
