@@ -19,6 +19,7 @@
 #include "TempOutput.h"
 #include "TerminalController.h"
 #include "base/File64.h"
+#include "base/FileUtil.h"
 #include "save/SafeSave.h"
 #include "base/StopWatch.h"
 #include "samples/SampleNotebook.h"
@@ -429,6 +430,12 @@ int CmdConvert(const HostOptions& opt) {
                                         : SaveResultText(DOC_SAVE_NOT_WRITABLE);
     return Fail("save", out, WithSaveCode(why, DOC_SAVE_NOT_WRITABLE));
   }
+  // Nor one whose folder may not be written: the new copy (or a database's
+  // journal) is made beside it.
+  std::string folder, name;
+  if (inPlace) SplitFolderAndName(out, folder, name);
+  if (inPlace && access(folder.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+    return Fail("save", out, WithCode("permission denied: its folder may not be written", DOC_LOAD_PERMISSIONS));
   if (!inPlace)
     if (int status = CheckOverwrite(opt, out, "save")) return status;
   const bool keepID = opt.keepID || inPlace;

@@ -86,6 +86,7 @@ std::string LoadResultText(int result) {
     case DOC_LOAD_PERMISSIONS: return "permission denied";
     case DOC_LOAD_NOT_OPEN: return "cannot open the file (a folder, busy, or held by another process)";
     case DOC_LOAD_DECODER_FAIL: return "the decoder failed to start";
+    case DOC_LOAD_DISK_FULL: return SaveResultText(DOC_SAVE_WRITE_ERROR);
     case DOC_LOAD_NO_MEMORY: return "out of memory";
     default: return "unknown error";
   }

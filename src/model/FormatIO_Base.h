@@ -79,6 +79,7 @@ enum DocLoadResult {
   DOC_LOAD_PERMISSIONS = 6,     // exists but may not be read
   DOC_LOAD_NOT_OPEN = 7,        // cannot open, busy, held by another process
   DOC_LOAD_DECODER_FAIL = 8,    // the decompressor failed to start
+  DOC_LOAD_DISK_FULL = 10,      // the disk filled up while the file was prepared (the number of the save's code)
   DOC_LOAD_NO_MEMORY = 12,      // out of memory (the number of the save's code)
 };
 

@@ -11,9 +11,11 @@
 // (FormatIO_Base::m_pDoc) without owning it; the document owns the object.
 //
 // Invariants:
-//  - _bInTransaction is only true after a successful Load (or a save that
-//    attached the object to a new file); Close always leaves it false unless
-//    the file was held by another process.
+//  - _bInTransaction is only true once Load has begun the long-running
+//    transaction (before it upgrades or repairs anything, so that nothing
+//    reaches the file without a save), or after a save that attached the
+//    object to a new file; Close always leaves it false unless the file was
+//    held by another process.
 //  - When _bLoadedByAnotherProcess is set, the object never begins, commits
 //    by itself or rolls back a transaction on its own.
 //  - _nDetectedVersion is computed at most once per object (-1 until then).

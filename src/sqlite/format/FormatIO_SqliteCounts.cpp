@@ -58,6 +58,8 @@ int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::
   SetDoc(doc);
   if (!path) return DOC_LOAD_NOT_OPEN;
   if (doc.GetNodeCount() != 0) return OUTLINE_NEEDS_LOAD;
+  // An encrypted file's outline, like its load, needs the password.
+  if (IsEncrypted() && _strPassword.empty()) return Load(path, doc, -1);
   if (_db.isOpen()) Close();
   _nFirstLoadedIdx = 0;
   // An outline only reads: no upgrade, no index, no rollback of a journal.
@@ -88,12 +90,13 @@ namespace quillery {
 
 namespace {
 
-// The tree query's rows (the notes that have a tree row) in its order, with
-// only what places a note; the count tells a note ID that two rows share,
-// which the tree query would fold into one of them.
+// The tree query's rows in its order, with only what places a note; the
+// count tells a note ID that two rows share, which the tree query would fold
+// into one of them, and the last column a note without a tree row, which
+// the load places.
 const char* const kOutlineSql =
-    "select notes.note_id, notes_tree.note_pid, notes_tree.note_pos, count(*) from notes, notes_tree WHERE "
-    "notes.note_id=notes_tree.note_id GROUP BY notes.note_id";
+    "select notes.note_id, notes_tree.note_pid, notes_tree.note_pos, count(*), notes_tree.note_id IS NULL from "
+    "notes LEFT JOIN notes_tree ON notes.note_id=notes_tree.note_id GROUP BY notes.note_id";
 
 }  // namespace
 
@@ -105,7 +108,7 @@ int SqliteLoadRun::ReadOutline(TreeOutline& out) {
     CppSQLite3Query q = m_fmt._db.execQuery(kOutlineSql, &m_e3);
     for (; m_e3.errorCode() == 0 && !q.eof(); q.nextRow(&m_e3)) {
       if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
-      if (q.getInt64Field(3, 0) != 1) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
+      if (q.getInt64Field(3, 0) != 1 || q.getIntField(4, 0) != 0) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
       ids.emplace_back(q.getStringField(0, ""));
       if (ids.back().empty()) return FormatIO_Sqlite::OUTLINE_NEEDS_LOAD;
       parentIds.emplace_back(q.getStringField(1, ""));

@@ -30,6 +30,7 @@
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteLoadSteps.h"
 #include "sqlite/format/SqliteReadHelpers.h"
+#include "sqlite/format/SqliteResults.h"
 #include "sqlite/format/SqliteSchema.h"
 
 using namespace quillery;
@@ -45,27 +46,35 @@ const char* const kTreeSql =
     "notes.use_custom_font, notes.custom_txt_color, notes.custom_bkg_color, notes.custom_font, icons.image_title, "
     "icons.image_data, icons.is_png, notes.is_finished, notes.use_custom_note_bkg_color, "
     "notes.custom_note_bkg_color, notes.date_created, notes.date_modified, notes.hash, notes.hash_html, "
-    "COUNT(attachments.note_id) from notes, notes_tree LEFT JOIN tasks ON notes.note_id=tasks.note_id LEFT JOIN "
-    "icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id WHERE "
-    "notes.note_id=notes_tree.note_id GROUP BY notes.note_id";
+    "COUNT(attachments.note_id), notes_tree.note_id IS NULL from notes LEFT JOIN notes_tree ON "
+    "notes.note_id=notes_tree.note_id LEFT JOIN tasks ON notes.note_id=tasks.note_id LEFT JOIN "
+    "icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id "
+    "GROUP BY notes.note_id";
+// Column of kTreeSql that is 1 for a note without its tree row.
+constexpr int kColNoTreeRow = 39;
+// The position a note without a tree row takes among its siblings until
+// the sibling repair gives it the next free one: after every other.
+constexpr int kAfterEverySibling = 1 << 30;
 
 // The result of an error in the first statements (open, key, pragmas,
-// upgrade): a wrong password, a busy file, or a file that is no database.
-int OpenFailure(const CppSQLite3Exception& e, bool hasPassword, const char* firstLine, const char* formatError) {
+// upgrade): a wrong password, a busy file, a full disk, no memory, a file or
+// folder that may not be written, or a file that is no database.
+int OpenFailure(sqlite3* db, const CppSQLite3Exception& e, bool hasPassword, const char* firstLine,
+                const char* formatError) {
   if (hasPassword && SqliteIsNotADatabase(e.errorCode())) {
     xLog(LOG_WARNING, "Error loading .qyde: Invalid password or corrupted file! Error: %s\n", SqliteMessage(e));
     return DOC_LOAD_WRONG_PASSWORD;
   }
   xLog(LOG_ERROR, firstLine, SqliteMessage(e));
-  if (SqliteIsBusy(e.errorCode())) return DOC_LOAD_NOT_OPEN;
   if (e.errorCode() == SQLITE_READONLY_ROLLBACK) {
     // A writer died inside a transaction; only a connection that may write
     // can roll its journal back, and a read-only one must not.
     quillery::SetFailureReason("the file holds an unfinished change (a hot journal); open it for writing to recover it");
     return DOC_LOAD_FORMAT_ERROR;
   }
-  xLog(LOG_WARNING, "%s", formatError);
-  return DOC_LOAD_FORMAT_ERROR;
+  const int result = SqliteLoadResult(e.errorCode(), db, hasPassword, DOC_LOAD_FORMAT_ERROR);
+  if (result == DOC_LOAD_FORMAT_ERROR) xLog(LOG_WARNING, "%s", formatError);
+  return result;
 }
 
 // Sets a timestamp from a task column that is not NULL.
@@ -128,6 +137,7 @@ void FillNoteFromTreeRow(CppSQLite3Query& q, NoteNode& n) {
 // its custom icon) and the custom icon's stored bytes (columns 29, 30).
 struct TreeItem {
   NoteNode note;
+  bool noTreeRow = false;  // the note has no row in notes_tree
   bool hasIcon = false;
   std::string iconData;
   bool iconPng = false;
@@ -137,6 +147,7 @@ void CaptureTreeRow(CppSQLite3Query& q, TreeItem& item) {
   item.note.m_strID = q.getStringField(0, "");
   item.note.SetTitle(q.getStringField(1, ""));
   FillNoteFromTreeRow(q, item.note);
+  item.noTreeRow = q.getIntField(kColNoTreeRow, 0) != 0;
   item.hasIcon = false;
   if (q.fieldIsNull(30)) return;
   int len = 0;
@@ -331,7 +342,14 @@ int FormatIO_Sqlite::Load(const char* path, NoteDocument& doc, int parentIdx) {
   _mapRemappedCloneOf.clear();
   _bChangeLost = false;
   const int opened = OpenForLoad(path);
-  return opened >= 0 ? opened : run.ReadDocument();
+  const int result = opened >= 0 ? opened : run.ReadDocument();
+  if (result != DOC_LOAD_OK && _bInTransaction && !_bLoadedByAnotherProcess) {
+    // A failed load keeps no lock on the file and leaves it as it was.
+    CppSQLite3Exception e;
+    _db.execDML("ROLLBACK", &e);
+    _bInTransaction = false;
+  }
+  return result;
 }
 
 int FormatIO_Sqlite::OpenForLoad(const char* path) {
@@ -343,21 +361,21 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   // A long statement (the tree of a big document, a fetch) or a wait for
   // the file stops at Ctrl-C.
   if (_db.handle()) {
-    sqlite3_progress_handler(_db.handle(), 1000, [](void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }, nullptr);
+    SqliteStopOnCancel(_db, true);
     sqlite3_busy_handler(_db.handle(), BusyWaitUnlessCanceled, nullptr);
   }
   if (e1.errorCode() == 0 && hasPassword) _db.setPassword(_strPassword.c_str(), &e1);
   if (e1.errorCode() == 0 && _pfnTrace) _db.trace(_pfnTrace, _pTraceData);
   _strPath = path;
   if (e1.errorCode() == 0) _db.execDML("PRAGMA synchronous=FULL", &e1);
-  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
+  if (e1.errorCode() != 0) return OpenFailure(_db.handle(), e1, hasPassword, "%s\n", "Format error 1.\n");
   // A read-only load reads one state of the file from here to its close:
   // the notes it fetches later belong to the tree it reads now, and a
   // writer elsewhere waits (or, with a write-ahead log, writes past it).
   // Any other load holds the read only while it measures the file.
   _db.execDML("BEGIN", &e1);
   const int64_t pages = _db.execScalar("PRAGMA page_count", &e1);
-  if (e1.errorCode() != 0) return OpenFailure(e1, hasPassword, "%s\n", "Format error 1.\n");
+  if (e1.errorCode() != 0) return OpenFailure(_db.handle(), e1, hasPassword, "%s\n", "Format error 1.\n");
   // A file cut short (or bytes that hold no whole page, which SQLite reads
   // as an empty database the upgrade would write into) is refused: its
   // last pages are gone, and what is read of it is no longer the document.
@@ -392,14 +410,19 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     _db.execDML("PRAGMA count_changes=OFF", &e1);
     if (e1.errorCode() != 0) {
       xLog(LOG_ERROR, "%s\n", SqliteMessage(e1));
-      if (SqliteIsBusy(e1.errorCode())) return DOC_LOAD_NOT_OPEN;
-      xLog(LOG_WARNING, "Format error 2.\n");
-      return DOC_LOAD_FORMAT_ERROR;
+      const int result = SqliteLoadResult(e1.errorCode(), _db.handle(), hasPassword, DOC_LOAD_FORMAT_ERROR);
+      if (result == DOC_LOAD_FORMAT_ERROR) xLog(LOG_WARNING, "Format error 2.\n");
+      return result;
     }
+    // The long-running transaction begins before anything is written: the
+    // upgrade, the lookup indexes and the load's repairs reach the file
+    // only with a save, and a close without one leaves it as it was.
+    StartTransaction(e1);
+    _bInTransaction = e1.errorCode() == 0;
     CheckFormatUpgrade(e1);
   }
   if (e1.errorCode() != 0)
-    return OpenFailure(e1, hasPassword, "Error loading .qyde/.qyde: %s\n", "Format error 3.\n");
+    return OpenFailure(_db.handle(), e1, hasPassword, "Error loading .qyde/.qyde: %s\n", "Format error 3.\n");
 
   // The reads below (and every later fetch) name the latest schema. A file
   // of an older version that was not upgraded (it is not writable, or
@@ -408,13 +431,15 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   if (_bLoadedByAnotherProcess || _nDetectedVersion < 0) {
     // The probes cannot tell a missing column from a schema that could not
     // be read: the schema is read first, and held, in a read transaction.
-    // (A read-only load is inside its read already.)
+    // (A read-only load is inside its read already, a writable one inside
+    // the long-running transaction.)
+    const bool ownRead = !_bReadOnlyLoad && !_bInTransaction;
     CppSQLite3Exception schema;
-    if (!_bReadOnlyLoad) _db.execDML("BEGIN", &schema);
+    if (ownRead) _db.execDML("BEGIN", &schema);
     if (schema.errorCode() == 0) _db.execQuery("SELECT count(*) FROM sqlite_master", &schema);
     const int version = schema.errorCode() == 0 ? CalcFormatVersion() : -1;
-    if (!_bReadOnlyLoad) _db.execDML("ROLLBACK", nullptr);
-    if (schema.errorCode() != 0) return OpenFailure(schema, hasPassword, "%s\n", "Format error 3.\n");
+    if (ownRead) _db.execDML("ROLLBACK", nullptr);
+    if (schema.errorCode() != 0) return OpenFailure(_db.handle(), schema, hasPassword, "%s\n", "Format error 3.\n");
     if (version < LATEST_FORMAT_VERSION) {
       xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,
            LATEST_FORMAT_VERSION, _bReadOnlyLoad ? "opened read-only" : "read-only or shared file");
@@ -455,8 +480,7 @@ int SqliteLoadRun::ReadTree() {
     xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
     // On a writable file the next read reports this (4, or 7 when busy); on
     // one that is not, the load would go on into a document without notes.
-    if (!CheckFileWriteAccess(m_fmt._strPath))
-      return SqliteIsBusy(m_e3.errorCode()) ? DOC_LOAD_NOT_OPEN : DOC_LOAD_FORMAT_ERROR;
+    if (!CheckFileWriteAccess(m_fmt._strPath)) return RowFailure();
     return -1;
   }
   // The worker takes the statement while this thread files the notes; a
@@ -475,11 +499,22 @@ int SqliteLoadRun::ReadTree() {
       if (rows.FailedAfterCurrent(m_e3)) {
         xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
         xLog(LOG_WARNING, "%s", emptyID ? "Format error 4.\n" : "Format error 5.\n");
-        return DOC_LOAD_FORMAT_ERROR;
+        return RowFailure();
       }
       continue;
     }
 
+    if (item.noTreeRow) {
+      // Its row in notes_tree is gone (or names no note, being empty or
+      // NULL): the note is kept, as a top-level note after the others, as
+      // one whose parent is missing is; its tree row is written back with
+      // the repairs (PlaceNotesWithoutTreeRow).
+      xLog(LOG_ERROR, "Note without a tree position detected [%s]: it becomes a top-level note\n",
+           note.m_strID.c_str());
+      note.m_strParentID.clear();
+      note.m_nSibling = kAfterEverySibling;
+      m_withoutTreeRow.push_back(m_doc.GetNodeCount());
+    }
     if (note.m_strParentID.empty()) {
       note.m_strParentID = targetParent;
       note.m_nSibling += siblingOffset;
@@ -519,7 +554,7 @@ int SqliteLoadRun::ReadTree() {
     if (rows.FailedAfterCurrent(m_e3)) {
       xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
       xLog(LOG_WARNING, "Format error 6.\n");
-      return DOC_LOAD_FORMAT_ERROR;
+      return RowFailure();
     }
     m_fmt.AssertNodeValid(m_doc.GetNodeByIdx(m_doc.GetNodeCount() - 1).m_strID.c_str());
     Advance();

@@ -12,6 +12,7 @@
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteLoadSteps.h"
 #include "sqlite/format/SqliteReadHelpers.h"
+#include "sqlite/format/SqliteResults.h"
 
 namespace quillery {
 
@@ -59,10 +60,14 @@ int SqliteLoadRun::ReadDocument() {
   if ((r = ReadOptions()) >= 0) return r;
   if ((r = ReadBookmarks()) >= 0) return r;
 
-  m_fmt.StartTransaction(m_e3);
-  m_fmt._bInTransaction = true;
-  if (m_e3.errorCode() != 0)
-    xLog(LOG_ERROR, "Error loading .qydb/.qyde: [BEGIN EXCLUSIVE] failed! Error: %s\n", SqliteMessage(m_e3));
+  // A writable file's transaction began with the open (OpenForLoad); a
+  // shared one never has one.
+  if (!m_fmt._bInTransaction) {
+    m_fmt.StartTransaction(m_e3);
+    m_fmt._bInTransaction = true;
+    if (m_e3.errorCode() != 0)
+      xLog(LOG_ERROR, "Error loading .qydb/.qyde: [BEGIN EXCLUSIVE] failed! Error: %s\n", SqliteMessage(m_e3));
+  }
 
   m_doc.RefreshCloneMaps();
   if (ProgressInfo::IsCanceled()) {
@@ -120,8 +125,15 @@ int SqliteLoadRun::SideDataFailure(const char* sql, bool statementFailed, bool l
     return DOC_LOAD_NOT_OPEN;
   }
   xLog(LOG_ERROR, "Error loading .qydb/.qyde: Sql [%s] failed! Error: %s\n", sql, SqliteMessage(m_e3));
-  if (CheckFileWriteAccess(m_fmt._strPath)) return DOC_LOAD_UNKNOWN_FORMAT;
+  if (CheckFileWriteAccess(m_fmt._strPath))
+    return SqliteLoadResult(m_e3.errorCode(), m_fmt._db.handle(), false, DOC_LOAD_UNKNOWN_FORMAT);
   return -1;
+}
+
+int SqliteLoadRun::RowFailure() const {
+  // A wrong key shows at the first statement; a page that reads as no
+  // database later on is damage.
+  return SqliteLoadResult(m_e3.errorCode(), m_fmt._db.handle(), false, DOC_LOAD_FORMAT_ERROR);
 }
 
 int SqliteLoadRun::ReadTagsAndProperties() {
@@ -199,7 +211,7 @@ int SqliteLoadRun::ReadOptions() {
   if (read("doc_UID", v)) m_doc.SetUID(v);
   m_fmt._nFormatVersion = -1;
   if (read("format_version", v)) m_fmt._nFormatVersion = atoi(v.c_str());
-  if (m_e3.errorCode() != 0 && CheckFileWriteAccess(m_fmt._strPath)) return DOC_LOAD_FORMAT_ERROR;
+  if (m_e3.errorCode() != 0 && CheckFileWriteAccess(m_fmt._strPath)) return RowFailure();
   return -1;
 }
 

@@ -165,21 +165,31 @@ bool FormatIO_Sqlite::RecursivelyFixSiblings(const char* parentID) {
 namespace quillery {
 
 void SqliteLoadRun::RepairTree() {
+  // Repairs of the format's own file go into its long-running transaction
+  // (begun with the open): they reach the file with the next save.
   FormatIO_DynamicBase* writer = TreeWriterOf(m_fmt);
-  // Repairs of the format's own file reach it before the long-running
-  // transaction begins; one transaction of their own spares a commit (and
-  // its sync) per repaired note.
-  const bool batch = writer == &m_fmt && !m_fmt._bLoadedByAnotherProcess;
-  if (batch) {
-    CppSQLite3Exception e;
-    m_fmt._db.execDML("BEGIN", &e);
-    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
-  }
+  if (writer == &m_fmt) PlaceNotesWithoutTreeRow();
   RepairParentsAndSiblings(writer);
-  if (batch) {
+}
+
+void SqliteLoadRun::PlaceNotesWithoutTreeRow() {
+  // A kept note gets its tree row back, which the sibling repair then moves
+  // to its final place; a row that cannot be written leaves the file short
+  // of the note, so no save may report success.
+  for (int idx : m_withoutTreeRow) {
+    const NoteNode& n = m_doc.GetNodeByIdx(idx);
     CppSQLite3Exception e;
-    m_fmt._db.execDML("COMMIT", &e);
-    if (e.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(e));
+    CppSQLite3Statement st = m_fmt._db.cachedStatement(
+        "INSERT INTO notes_tree (note_id, note_pid, note_pos, is_expanded) VALUES (?, ?, ?, ?)", &e);
+    if (e.errorCode() == 0) st.bind(1, StoredIdOf(m_fmt, n.m_strID).c_str(), &e);
+    if (e.errorCode() == 0) st.bind(2, n.m_strParentID.c_str(), &e);
+    if (e.errorCode() == 0) st.bind(3, n.m_nSibling, &e);
+    if (e.errorCode() == 0) st.bind(4, n.m_bExpanded ? 1 : 0, &e);
+    if (e.errorCode() == 0) st.execDML(&e);
+    if (e.errorCode() != 0) {
+      xLog(LOG_ERROR, "Sqlite format [insert node]: %s\n", SqliteMessage(e));
+      m_fmt.ChangeNotWritten();
+    }
   }
 }
 

@@ -22,6 +22,7 @@
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteReadHelpers.h"
 #include "sqlite/format/SqliteReplace.h"
+#include "sqlite/format/SqliteResults.h"
 #include "sqlite/format/SqliteWriteUtil.h"
 
 using quillery::LogSqlFailure;
@@ -378,7 +379,13 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
     const bool readOnly = fmt._db.isOpen() && sqlite3_db_readonly(fmt._db.handle(), "main") == 1;
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: changes since the last save could not be written%s\n",
          readOnly ? " (the file is read-only)" : "");
-    return readOnly ? DOC_SAVE_NOT_WRITABLE : DOC_SAVE_COMMIT_FAILED;
+    if (readOnly) return DOC_SAVE_NOT_WRITABLE;
+    // The connection's last failure names the cause (a folder that may not
+    // be written, a full disk) when the change that was lost was the last.
+    return fmt._db.isOpen()
+               ? quillery::SqliteSaveResult(sqlite3_extended_errcode(fmt._db.handle()), fmt._db.handle(),
+                                            DOC_SAVE_COMMIT_FAILED)
+               : DOC_SAVE_COMMIT_FAILED;
   }
   CppSQLite3Exception err;
   if (shared) {
@@ -403,11 +410,15 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
     fmt._bInTransaction = fmt._db.isOpen() && !sqlite3_get_autocommit(fmt._db.handle());
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION][BEGIN EXCLUSIVE] failed! Error: %s\n",
          SqlErrorText(err));
-    return DOC_SAVE_COMMIT_FAILED;
+    return quillery::SqliteSaveResult(err.errorCode(), fmt._db.handle(), DOC_SAVE_COMMIT_FAILED);
   }
+  // The document is in the file: what follows only restarts the
+  // transaction, which a Ctrl-C that came meanwhile must not fail.
   fmt._bInTransaction = true;
+  quillery::SqliteStopOnCancel(fmt._db, false);
   fmt.StartTransaction(err);
   if (!SqlFailed(err)) fmt.CheckFormatUpgrade(err);
+  quillery::SqliteStopOnCancel(fmt._db, true);
   if (SqlFailed(err)) {
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: [COMMIT TRANSACTION][BEGIN EXCLUSIVE] failed! Error: %s\n",
          SqlErrorText(err));

@@ -7,8 +7,10 @@
 // The whole chain runs inside one savepoint: a step that fails rolls every
 // step back, so a failed upgrade leaves the file exactly as it was (and never
 // half-upgraded, which the version probes could not tell from a finished
-// step). Outside a transaction the savepoint is the transaction; inside the
-// long-running one (a save to the same file) it nests.
+// step). It nests in the long-running transaction (begun by the load before
+// the upgrade, and again by a save to the same file), so an upgrade reaches
+// the file only with a save; outside a transaction the savepoint is the
+// transaction.
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -413,7 +415,11 @@ bool RunSteps(const FormatIO_Sqlite& fmt, CppSQLite3DB& db, int version, CppSQLi
         CppSQLite3Exception own;
         db.execDML("ALTER TABLE [links] ADD [lnk_length] INTEGER NULL", &own);
         if (own.errorCode() != 0) xLog(LOG_WARNING, "Sqlite format [alter db]: Error: %s\n", Msg(own));
-        if (!run.Exec("UPDATE links SET lnk_length=LENGTH(lnk_text)") ||
+        // A column that is there already is no failure; a file that may not
+        // be written, a full disk or no memory is, and its cause is kept.
+        const bool harmless = own.errorCode() == 0 || own.errorCode() == SQLITE_ERROR;
+        if (!harmless && err.errorCode() == 0) err = own;
+        if (!harmless || !run.Exec("UPDATE links SET lnk_length=LENGTH(lnk_text)") ||
             !RebuildTable(fmt, db, "links", schema::kCreateLinks, &err)) {
           UndoSavepoint(db, "qy_rebuild");
           return false;

@@ -86,6 +86,9 @@ class SqliteLoadRun {
   void RemapParents();
   int CopyLoadedNotes(FormatIO_DynamicBase& target);
   void RepairTree();
+  // Writes a tree row for each note of m_withoutTreeRow into the format's
+  // own file.
+  void PlaceNotesWithoutTreeRow();
   void RepairParentsAndSiblings(FormatIO_DynamicBase* writer);
   // Makes the note that closes each parent cycle a top-level note; true
   // when it found one.
@@ -102,6 +105,9 @@ class SqliteLoadRun {
   int64_t Count(const char* sql);
   // Result of a failed tags or custom-properties read (-1: go on).
   int SideDataFailure(const char* sql, bool statementFailed, bool levelWarning);
+  // The DocLoadResult of the failure in m_e3 (5 when it names no other
+  // cause).
+  int RowFailure() const;
   // Index of a note this load added, by its stored ID; -1 when none.
   int LoadedIdx(const std::string& storedId) const;
   void Advance();
@@ -120,6 +126,8 @@ class SqliteLoadRun {
   // (Notes placed under the target parent are not in it: the target's ID
   // names the document's note even when the file has a note of that ID.)
   std::vector<int> m_parentsToRemap;
+  // Loaded notes whose row in notes_tree is missing, kept at the top level.
+  std::vector<int> m_withoutTreeRow;
 };
 
 // The loader that takes the repairs of the document's tree: the format

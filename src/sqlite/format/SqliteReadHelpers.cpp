@@ -38,6 +38,14 @@ std::string SqliteFileSizeProblem(CppSQLite3DB& db, int64_t pages) {
          std::to_string(pageSize) + " bytes";
 }
 
+void SqliteStopOnCancel(CppSQLite3DB& db, bool stop) {
+  if (!db.handle()) return;
+  if (stop)
+    sqlite3_progress_handler(db.handle(), 1000, [](void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }, nullptr);
+  else
+    sqlite3_progress_handler(db.handle(), 0, nullptr, nullptr);
+}
+
 int BusyWaitUnlessCanceled(void*, int retries) {
   constexpr int kStepMs = 20;
   if (ProgressInfo::IsCanceled() || retries * kStepMs >= FormatIO_Sqlite::BUSY_TIMEOUT_MS) return 0;

@@ -37,6 +37,11 @@ bool SqliteUsesWal(CppSQLite3DB& db);
 // damaged however much of it SQLite would still read.
 std::string SqliteFileSizeProblem(CppSQLite3DB& db, int64_t pages);
 
+// Whether a long statement on the connection (the tree of a big document,
+// a fetch, an upgrade) stops with SQLITE_INTERRUPT once the work is
+// cancelled (Ctrl-C), or runs to its end.
+void SqliteStopOnCancel(CppSQLite3DB& db, bool stop);
+
 // Busy handler of the format's connections: waits for a file another
 // program holds as long as the busy timeout, unless the work is cancelled
 // (Ctrl-C) meanwhile: a stopped command must not sit out the whole timeout.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/Log.h"
+#include "base/Progress.h"
 #include "common/RawSqlite.h"
 #include "common/TempDir.h"
 #include "model/NoteDocument.h"
@@ -86,7 +87,7 @@ TEST_F(SqliteLifecycle, SaveCommitsCloseDropsAndTheChainRunsAgainAtSave) {
     EXPECT_EQ(fmt._nDetectedVersion, 15);
     EXPECT_TRUE(fmt.InTransaction());
     EXPECT_EQ(doc.GetNodeCount(), 2);
-    // The upgrade was committed before the transaction began.
+    // The upgrade is inside the transaction, which holds the file.
     {
       RawSqlite other(path);
       sqlite3_busy_timeout(other.handle(), 0);
@@ -143,4 +144,48 @@ TEST_F(SqliteLifecycle, LoadWhoseUpgradeFailsLeavesTheFileAsItWas) {
   EXPECT_TRUE(cap.Has("Format error 3.\n"));
   fmt.Close();
   EXPECT_TRUE(ReadFile(path) == bytes);
+}
+
+// Opening a file for writing changes none of its bytes before a save: an
+// older file's upgrade and the lookup indexes a file of the latest version
+// lacks are written into the long-running transaction, so a close without a
+// save, or a load that was cancelled, leaves the file as it was.
+TEST_F(SqliteLifecycle, NothingReachesTheFileBeforeASave) {
+  const std::string latest = dir / "latest.qydb";
+  {
+    RawSqlite raw(latest);
+    std::string sql;
+    for (const char* t : quillery::sqlite_schema::kCreateTableSql) sql += std::string(t) + ";";
+    for (const char* i : quillery::sqlite_schema::kCreateIndexSql) sql += std::string(i) + ";";
+    for (const char* i : quillery::sqlite_schema::kNoteLookupIndexNames) sql += std::string("DROP INDEX ") + i + ";";
+    sql += "INSERT INTO notes (note_id, note_title, is_finished) VALUES ('A', 'first', 0);"
+           "INSERT INTO notes_tree (note_id, note_pid, note_pos) VALUES ('A', '', 0);";
+    ASSERT_EQ(raw.Exec(sql), "");
+  }
+  BuildVersion15(path);
+  for (const std::string& file : {path, latest}) {
+    SCOPED_TRACE(file);
+    const std::string bytes = ReadFile(file);
+    for (bool cancel : {false, true}) {
+      NoteDocument doc;
+      FormatIO_Sqlite fmt;
+      fmt.SetDoc(doc);
+      ProgressInfo::SetCanceled(cancel);
+      EXPECT_EQ(fmt.Load(file.c_str(), doc, -1), cancel ? DOC_LOAD_ABORTED : DOC_LOAD_OK);
+      ProgressInfo::SetCanceled(false);
+      fmt.Close();
+      EXPECT_TRUE(ReadFile(file) == bytes) << (cancel ? "cancelled" : "closed");
+    }
+    // A save writes them.
+    NoteDocument doc;
+    FormatIO_Sqlite fmt;
+    fmt.SetDoc(doc);
+    ASSERT_EQ(fmt.Load(file.c_str(), doc, -1), DOC_LOAD_OK);
+    RecursiveTreeWalker walker(doc);
+    ASSERT_EQ(fmt.Save(file.c_str(), walker), DOC_SAVE_OK);
+    fmt.Close();
+    RawSqlite raw(file);
+    EXPECT_TRUE(raw.Names("table").count("deletions"));
+    for (const char* i : quillery::sqlite_schema::kNoteLookupIndexNames) EXPECT_TRUE(raw.Names("index").count(i)) << i;
+  }
 }

@@ -174,6 +174,44 @@ TEST_F(SqliteLoadTest, EmptyIdRowIsSkipped) {
   EXPECT_TRUE(cap.Has("Note with empty ID detected [title: Nameless]!\n"));
 }
 
+// A note whose tree row is lost (its note_id emptied, or the row gone) is
+// kept at the top level, after the others, and gets its row back with the
+// next save; the outline `info` reads declines such a tree.
+TEST_F(SqliteLoadTest, NoteWithoutItsTreeRowIsKept) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    AddNote(db, "A", "", 0, "A");
+    AddNote(db, "B", "A", 0, "B");
+    AddNote(db, "C", "", 1, "C");
+    AddNote(db, "D", "B", 0, "under B");
+    db.Exec("UPDATE notes_tree SET note_id='' WHERE note_id='B'");
+  }
+  for (bool readOnly : {true, false}) {
+    quillery::LogCapture cap;
+    NoteDocument doc;
+    doc.SetReadOnlyLoad(readOnly);
+    ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+    ASSERT_EQ(doc.GetNodeCount(), 4);
+    EXPECT_TRUE(cap.Has("Note without a tree position detected [B]: it becomes a top-level note\n"));
+    EXPECT_EQ(Note(doc, "B")->m_strParentID, "");
+    EXPECT_EQ(Note(doc, "B")->m_nSibling, 2);
+    EXPECT_EQ(Note(doc, "D")->m_strParentID, "B");
+    EXPECT_EQ(RecursiveTreeWalker(doc).GetTotalNoteCount(), 4);
+    if (readOnly) {
+      NoteDocument none;
+      FormatIO_Sqlite outliner;
+      quillery::TreeOutline outline;
+      EXPECT_EQ(outliner.LoadOutline(path.c_str(), none, outline), FormatIO_Sqlite::OUTLINE_NEEDS_LOAD);
+      continue;
+    }
+    RecursiveTreeWalker walker(doc);
+    ASSERT_EQ(doc.Save(path.c_str(), walker, false), DOC_SAVE_OK);
+  }
+  RawDb db(path);
+  EXPECT_EQ(db.Scalar("SELECT note_pid || '/' || note_pos FROM notes_tree WHERE note_id='B'"), "/2");
+}
+
 TEST_F(SqliteLoadTest, MissingParentBecomesTopLevelInItsPlace) {
   const std::string path = NewDb();
   {
@@ -230,7 +268,9 @@ TEST_F(SqliteLoadTest, OneLoadRepairsEveryBrokenLevel) {
     quillery::LogCapture cap;
     NoteDocument doc;
     ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
-    EXPECT_EQ(cap.Contains("Invalid sibling index"), load == 0);  // the second finds nothing to mend
+    EXPECT_EQ(cap.Contains("Invalid sibling index"), load == 0);  // after a save, nothing is left to mend
+    RecursiveTreeWalker walker(doc);
+    EXPECT_EQ(doc.Save(path.c_str(), walker, false), DOC_SAVE_OK);
   }
 }
 TEST_F(SqliteLoadTest, DeepTreeLoadsWithoutRecursion) {
@@ -383,7 +423,13 @@ TEST_F(SqliteLoadTest, ParentCyclesAreBrokenAndEveryNoteKept) {
     EXPECT_EQ(Note(doc, "A")->m_strParentID.empty() + Note(doc, "B")->m_strParentID.empty(), 1);
     EXPECT_TRUE(cap.Contains("Parent cycle detected at the note: "));
     EXPECT_EQ(RecursiveTreeWalker(doc).GetTotalNoteCount(), 5);
-    doc.Close();  // a read-only load repairs in memory only
+    // A read-only load repairs in memory only; a writable one writes the
+    // repair with the next save.
+    if (!readOnly) {
+      RecursiveTreeWalker walker(doc);
+      EXPECT_EQ(doc.Save(path.c_str(), walker, false), DOC_SAVE_OK);
+    }
+    doc.Close();
     RawDb db(path);
     EXPECT_EQ(db.Scalar("SELECT note_pid FROM notes_tree WHERE note_id='S'"), readOnly ? "S" : "");
   }

@@ -7,6 +7,7 @@
 #include "base/Log.h"
 #include "common/NoteBuilder.h"
 #include "common/NullDynamicFormat.h"
+#include "model/RecursiveTreeWalker.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
 using namespace quillery_test;
@@ -219,12 +220,19 @@ TEST_F(SqliteLoadTest, TreeRepairsAreWrittenBackToTheFile) {
     AddNote(db, "O", "a", 0, "O");
     AddNote(db, "P", "a", 3, "P");
   }
-  {
+  // Written into the long-running transaction: a close without a save
+  // drops them, a save keeps them.
+  const char* const kTree = "SELECT group_concat(note_id || note_pos) FROM notes_tree";
+  const std::string before = RawDb(path).Scalar(kTree);
+  for (bool save : {false, true}) {
+    EXPECT_EQ(RawDb(path).Scalar(kTree), before);
     NoteDocument doc;
     ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+    RecursiveTreeWalker walker(doc);
+    if (save) {
+      ASSERT_EQ(doc.Save(path.c_str(), walker, false), DOC_SAVE_OK);
+    }
   }
-  // Written before the long-running transaction began, so they stay even
-  // though the document was closed without saving.
   RawDb db(path);
   EXPECT_EQ(db.Scalar("SELECT note_pos FROM notes_tree WHERE note_id='B'"), "0");
   EXPECT_EQ(db.Scalar("SELECT note_pos FROM notes_tree WHERE note_id='a'"), "1");

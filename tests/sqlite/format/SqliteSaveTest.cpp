@@ -510,7 +510,7 @@ TEST_F(SqliteSave, ACommitThatSqliteRolledBackFailsEveryLaterSaveToTheFile) {
   RecursiveTreeWalker walker(doc);
   std::string error;
   const std::function<bool(FormatIO_Sqlite&, const std::string&)> failing[] = {
-      [&](FormatIO_Sqlite& f, const std::string& p) { return f.Save(p.c_str(), walker) == DOC_SAVE_COMMIT_FAILED; },
+      [&](FormatIO_Sqlite& f, const std::string& p) { return f.Save(p.c_str(), walker) == DOC_SAVE_WRITE_ERROR; },
       [&](FormatIO_Sqlite& f, const std::string&) { return !f.BackupTo((dir / "copy.qydb").c_str()); },
       [&](FormatIO_Sqlite& f, const std::string&) { return !f.CompactDatabase(error); },
       [&](FormatIO_Sqlite& f, const std::string&) { return !static_cast<FormatIO_SqliteEnc&>(f).ChangePassword("b"); },

@@ -1,0 +1,84 @@
+#include "sqlite/format/SqliteResults.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <string>
+
+#include "model/FormatIO_Base.h"
+#include "save/SafeSave.h"
+
+namespace quillery {
+
+namespace {
+
+static_assert(int(DOC_LOAD_DISK_FULL) == int(DOC_SAVE_WRITE_ERROR), "one number for a full disk on load and save");
+
+enum class Cause { kOther, kBusy, kDiskFull, kNoMemory, kNotPermitted, kDamaged, kCancelled, kWriteFailed };
+
+// The system error behind a file error of the connection (0 when none).
+int SystemErrno(int primary, sqlite3* db) {
+  const bool fileError = primary == SQLITE_IOERR || primary == SQLITE_FULL || primary == SQLITE_CANTOPEN ||
+                         primary == SQLITE_READONLY || primary == SQLITE_PERM;
+  return fileError && db ? sqlite3_system_errno(db) : 0;
+}
+
+Cause CauseOf(int rc, sqlite3* db) {
+  const int primary = rc & 0xff;
+  const int sys = SystemErrno(primary, db);
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return Cause::kBusy;
+  if (primary == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) return Cause::kDiskFull;
+  if (primary == SQLITE_NOMEM || rc == SQLITE_IOERR_NOMEM || sys == ENOMEM) return Cause::kNoMemory;
+  if (primary == SQLITE_READONLY || primary == SQLITE_PERM || primary == SQLITE_AUTH || sys == EACCES ||
+      sys == EPERM || sys == EROFS)
+    return Cause::kNotPermitted;
+  if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) return Cause::kDamaged;
+  if (primary == SQLITE_INTERRUPT) return Cause::kCancelled;
+  if (primary == SQLITE_IOERR) return Cause::kWriteFailed;
+  return Cause::kOther;
+}
+
+// What a reader is told of a cause that has a reason of its own.
+void SetReason(Cause cause, int rc, sqlite3* db) {
+  switch (cause) {
+    case Cause::kBusy: SetFailureReason("in use by another program"); break;
+    case Cause::kDiskFull: SetFailureReason(ReasonForErrno(ENOSPC)); break;
+    case Cause::kNotPermitted:
+      SetFailureReason(rc == SQLITE_READONLY_DIRECTORY
+                           ? "permission denied: its folder may not be written (SQLite keeps its journal files there)"
+                           : std::string("permission denied: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+      break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+int SqliteLoadResult(int rc, sqlite3* db, bool hasPassword, int otherwise) {
+  if (hasPassword && (rc & 0xff) == SQLITE_NOTADB) return DOC_LOAD_WRONG_PASSWORD;
+  const Cause cause = CauseOf(rc, db);
+  switch (cause) {
+    case Cause::kBusy: return DOC_LOAD_NOT_OPEN;
+    case Cause::kDiskFull: SetReason(cause, rc, db); return DOC_LOAD_DISK_FULL;
+    case Cause::kNoMemory: return DOC_LOAD_NO_MEMORY;
+    case Cause::kNotPermitted: SetReason(cause, rc, db); return DOC_LOAD_PERMISSIONS;
+    case Cause::kDamaged: return DOC_LOAD_FORMAT_ERROR;
+    case Cause::kCancelled: return DOC_LOAD_ABORTED;
+    default: return otherwise;
+  }
+}
+
+int SqliteSaveResult(int rc, sqlite3* db, int otherwise) {
+  const Cause cause = CauseOf(rc, db);
+  switch (cause) {
+    case Cause::kBusy: SetReason(cause, rc, db); return DOC_SAVE_RENAME_FAILED;
+    case Cause::kDiskFull: SetReason(cause, rc, db); return DOC_SAVE_WRITE_ERROR;
+    case Cause::kNoMemory: return DOC_SAVE_NO_MEMORY;
+    case Cause::kNotPermitted: SetReason(cause, rc, db); return DOC_SAVE_NOT_WRITABLE;
+    case Cause::kCancelled: return DOC_SAVE_ABORTED;
+    case Cause::kWriteFailed: return DOC_SAVE_WRITE_ERROR;
+    default: return otherwise;
+  }
+}
+
+}  // namespace quillery
