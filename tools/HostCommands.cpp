@@ -175,10 +175,14 @@ class Host {
     {
       ProgressBar bar("loading " + path, m_opt.progress);
       doc.SetReadOnlyLoad(readOnly);
-      result = doc.Load(path.c_str(), password);
+      // A file loaded to be written back is held alone: a database another
+      // program holds is refused after one wait for its lock.
+      result = doc.Load(path.c_str(), password, 0, readOnly);
     }
     if (result != DOC_LOAD_OK) {
       const std::string reason = quillery::TakeFailureReason();
+      if (!readOnly && result == DOC_LOAD_NOT_OPEN && reason == "in use by another program")
+        return Fail("save", path, WithSaveCode(reason, DOC_SAVE_RENAME_FAILED));
       return Fail(verb, path, WithCode(reason.empty() ? LoadResultText(result) : reason, result));
     }
     // Opening a document selects the note it was left at: the native format

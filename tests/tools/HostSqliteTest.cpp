@@ -219,4 +219,19 @@ TEST(HostSqlite, ReadingAWriteAheadLogDatabaseLeavesNothingBesideIt) {
   EXPECT_TRUE(ReadAll(w) == before);
 }
 
+// A convert onto itself holds its file alone: one held by another program
+// is refused after one wait for its lock, and stays as it was.
+TEST(HostSqlite, ConvertingAHeldDatabaseOntoItselfSaysItIsInUse) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20", t / "h.qydb"}).status, 0);
+  const std::string before = ReadAll(t / "h.qydb");
+  RawSqlite other(t / "h.qydb");
+  ASSERT_EQ(other.Exec("BEGIN IMMEDIATE"), "");
+  const HostRun r = RunHost(t.Path(), {"-q", "convert", t / "h.qydb", t / "h.qydb"});
+  other.Exec("ROLLBACK");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("in use by another program (13)"), std::string::npos) << r.err;
+  EXPECT_TRUE(ReadAll(t / "h.qydb") == before);
+}
+
 }  // namespace

@@ -402,7 +402,13 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     _bLoadedByAnotherProcess = probe.errorCode() != 0;
     if (!_bLoadedByAnotherProcess) _db.execDML("ROLLBACK", nullptr);
     if (sqlite3_db_readonly(_db.handle(), "main") == 1) _bLoadedByAnotherProcess = true;
-    if (_bLoadedByAnotherProcess && !_bEnableSharing) return DOC_LOAD_NOT_OPEN;
+    if (_bLoadedByAnotherProcess && !_bEnableSharing) {
+      // The caller means to hold the file alone (to write it back): a file
+      // another program holds fails after this one wait, not after a wait
+      // on every statement of the load and the save.
+      if (SqliteIsBusy(probe.errorCode())) quillery::SetFailureReason("in use by another program");
+      return DOC_LOAD_NOT_OPEN;
+    }
   }
 
   xLog(LOG_DEBUG, "Sqlite database opened successfully\n");

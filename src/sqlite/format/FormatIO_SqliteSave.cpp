@@ -357,11 +357,7 @@ int LockSharedFile(FormatIO_Sqlite& fmt) {
   xLog(LOG_ERROR, "Error saving .qydb/.qyde: the file could not be locked for writing: %s\n", SqlErrorText(err));
   if (ProgressInfo::IsCanceled()) return DOC_SAVE_ABORTED;
   if (fmt._db.isOpen() && sqlite3_db_readonly(fmt._db.handle(), "main") == 1) return DOC_SAVE_NOT_WRITABLE;
-  if (quillery::SqliteIsBusy(err.errorCode())) {
-    quillery::SetFailureReason("in use by another program");
-    return DOC_SAVE_RENAME_FAILED;
-  }
-  return DOC_SAVE_COMMIT_FAILED;
+  return quillery::SqliteSaveResult(err.errorCode(), fmt._db.handle(), DOC_SAVE_COMMIT_FAILED);
 }
 
 int CommitToOwnFile(FormatIO_Sqlite& fmt) {
