@@ -146,10 +146,19 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   f << data;
 }
 
-// args preceded by a password file (written into dir) for the documents read.
+// args preceded by a password file (written into dir) for the encrypted
+// documents read or written; unchanged when none of them is encrypted (the
+// option would change nothing, which is wrong usage).
 inline std::vector<std::string> WithPassword(const std::string& dir, std::vector<std::string> args) {
   WriteFile(dir + "/password", "correct horse\n");
-  args.insert(args.begin(), {"--password-file", dir + "/password"});
+  auto encrypted = [](const std::string& a) {
+    return a.size() > 5 && (a.compare(a.size() - 4, 4, ".qye") == 0 || a.compare(a.size() - 5, 5, ".qyde") == 0);
+  };
+  for (const std::string& a : args)
+    if (encrypted(a)) {
+      args.insert(args.begin(), {"--password-file", dir + "/password"});
+      break;
+    }
   return args;
 }
 
