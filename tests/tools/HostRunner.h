@@ -39,6 +39,7 @@ struct HostCall {
   std::vector<std::string> args;
   std::vector<std::string> env;  // "NAME=value" added to a clean environment
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 = none
+  long memoryLimit = -1;         // RLIMIT_AS in bytes, -1 = none
   bool brokenStdout = false;     // stdout is a pipe nobody reads (SIGPIPE ignored): writes fail
   std::string terminal;          // a pseudo-terminal to be the program's terminal (prompts)
   std::string cwd;               // the folder it runs in (default: the test's)
@@ -72,6 +73,11 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
     struct rlimit rl;
     rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(call.fileSizeLimit);
     setrlimit(RLIMIT_FSIZE, &rl);
+  }
+  if (call.memoryLimit >= 0) {
+    struct rlimit rl;
+    rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(call.memoryLimit);
+    setrlimit(RLIMIT_AS, &rl);
   }
   std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
   if (const char* asan = getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
