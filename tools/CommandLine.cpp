@@ -65,13 +65,14 @@ const OptionSpec kOptions[] = {
     {"--force", 'f', nullptr, "convert dump generate", "replace an existing output file",
      [](HostOptions& o, const char*) { return o.force = true; }, nullptr},
     {"--clone-mode", 0, "N", "convert generate",
-     "clones whose original is missing from the document\n"
-     "saved: 1 the first clone of each original becomes an\n"
-     "ordinary note, the others point at it; 2 each becomes\n"
-     "an ordinary note; 3 they stay clones (default); 4 (.qyd\n"
-     ".qye .qyz .hqy only) every clone stays a clone and its\n"
-     "text is written too. Not for an .html target (the\n"
-     "export writes every clone's text anyway)",
+     "what the save does with clones. 1 and 2 act on a clone\n"
+     "whose original is missing from the document: 1 the\n"
+     "first clone of each original becomes an ordinary note,\n"
+     "the others point at it; 2 each becomes an ordinary note.\n"
+     "3 clones stay as they are (default). 4 (.qyd .qye .qyz\n"
+     ".hqy) every clone keeps its original's text in the file\n"
+     "too. Refused for an .html target (the export writes\n"
+     "every clone's text) and, 4, for a database",
      [](HostOptions& o, const char* v) {
        long long n = 0;
        if (!ParseInt(v, 1, 4, n)) return false;

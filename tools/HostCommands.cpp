@@ -224,9 +224,10 @@ class Host {
       const std::string tmpl = FindFramesTemplate(m_opt.html);
       const std::string missing = tmpl.empty() ? std::string() : MissingTemplateFile(tmpl);
       if (tmpl.empty() || !missing.empty()) {
-        const std::string why = !tmpl.empty()                 ? "the frames template " + tmpl + " has no " + missing
-                                : m_opt.html.templateDir.empty() ? "the frames template is not installed (give one with --template DIR)"
-                                                                 : "the frames template " + m_opt.html.templateDir + " is no folder";
+        std::string why = "the frames template " + tmpl + " has no " + missing;
+        if (tmpl.empty())
+          why = m_opt.html.templateDir.empty() ? "the frames template is not installed (give one with --template DIR)"
+                                               : "the frames template " + m_opt.html.templateDir + " is no folder";
         // Its frames would stay empty: a template given is wrong usage.
         const int status = Fail(verb, path, WithSaveCode(why, DOC_SAVE_ERROR));
         return m_opt.html.templateDir.empty() || status != kExitFailed ? status : kExitUsage;
