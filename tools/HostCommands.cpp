@@ -460,9 +460,13 @@ int CmdDump(const HostOptions& opt) {
   Host host(opt);
   const char* password = nullptr;
   if (int status = host.LoadPassword(in, id, password, "dump")) return status;
+  quillery::ClearFailureReason();
   TempOutput tmp(out, id == FORMAT_QYDE);
-  if (int err = tmp.Error())
-    return Fail("dump", out, WithSaveCode(quillery::ReasonForErrno(err), quillery::SaveResultForErrno(err)));
+  if (int err = tmp.Error()) {
+    const std::string named = quillery::TakeFailureReason();  // what is in the way, by name
+    return Fail("dump", out,
+                WithSaveCode(named.empty() ? quillery::ReasonForErrno(err) : named, quillery::SaveResultForErrno(err)));
+  }
   ResetProgress();
   // A container's markup goes through the descriptor of the file created
   // for it, never through a name that may refer to another file by now.
