@@ -9,7 +9,10 @@
 
 #include "HostFormats.h"
 #include "OutputText.h"
+#include "TerminalController.h"
 #include "base/Log.h"
+#include "model/FormatIO_Base.h"
+#include "model/NoteDocument.h"
 
 #ifndef QY_VERSION
 #define QY_VERSION "unknown"
@@ -62,11 +65,14 @@ const OptionSpec kOptions[] = {
     {"--force", 'f', nullptr, "convert dump generate", "replace an existing output file",
      [](HostOptions& o, const char*) { return o.force = true; }, nullptr},
     {"--clone-mode", 0, "N", "convert generate",
-     "clones whose original is not saved with them\n"
-     "(--branch, --note): 1 the first clone of each original\n"
-     "becomes an ordinary note, the others point at it; 2\n"
-     "each becomes an ordinary note; 3 they stay clones\n"
-     "(default); 4 they stay clones, their text written too",
+     "what the save does with clones. 1 and 2 act on a clone\n"
+     "whose original is missing from the document: 1 the\n"
+     "first clone of each original becomes an ordinary note,\n"
+     "the others point at it; 2 each becomes an ordinary note.\n"
+     "3 clones stay as they are (default). 4 (.qyd .qye .qyz\n"
+     ".hqy) every clone keeps its original's text in the file\n"
+     "too. Refused for an .html target (the export writes\n"
+     "every clone's text) and, 4, for a database",
      [](HostOptions& o, const char* v) {
        long long n = 0;
        if (!ParseInt(v, 1, 4, n)) return false;
@@ -271,6 +277,35 @@ void PrintCommandHelp(const CommandHelp& c) {
   PutStatuses(c.statuses);
 }
 
+bool Encrypted(const std::string& path) { return IsEncryptedFormat(NoteDocument::GetFormatFromFileName(path)); }
+
+// Why an option given would change nothing for these operands (an option
+// that does nothing is taken for a mistake); empty when each one counts.
+// Operands that are missing are the command's to report.
+std::string IdleOption(const HostOptions& opt) {
+  RegisterFormats();
+  const std::vector<std::string>& a = opt.args;
+  const std::string& command = a[0];
+  const bool two = a.size() == 3;
+  if (opt.hasPassword) {
+    bool used = true;
+    if (command == "info" || command == "dump") used = a.size() < 2 || Encrypted(a[1]);
+    else if (command == "compare") used = !two || Encrypted(a[1]) || Encrypted(a[2]);
+    else if (command == "convert") used = !two || Encrypted(a[1]) || (Encrypted(a[2]) && !opt.hasToPassword);
+    else if (command == "generate") used = !two || (Encrypted(a[2]) && !opt.hasToPassword);
+    if (!used)
+      return "--password-file does nothing here: no encrypted document (.qye, .qyde) is read, nor written "
+             "without --to-password-file";
+  }
+  if (opt.cloneMode >= 0 && opt.cloneMode != TerminalController::kKeepClones && two) {
+    const int target = NoteDocument::GetFormatFromFileName(a[2]);
+    if (target == FORMAT_HTML) return "--clone-mode does nothing for an .html export: it writes every clone's text";
+    if (opt.cloneMode == 4 && (target == FORMAT_QYDB || target == FORMAT_QYDE))
+      return "--clone-mode 4 does nothing for a database: it stores each clone's text with its original";
+  }
+  return std::string();
+}
+
 // Parts of the line may be the user's words: printed with escapes.
 int Usage(const std::string& line) {
   fprintf(stderr, "%s\n", Printable(line).c_str());
@@ -363,6 +398,8 @@ int ParseCommandLine(int argc, char** argv, HostOptions& opt) {
   for (const OptionSpec* o : given)
     if (!Serves(*o, command))
       return Usage(std::string(o->name) + " does not apply to " + command + " (see quillery help " + command + ")");
+  const std::string idle = IdleOption(opt);
+  if (!idle.empty()) return Usage(idle + " (see quillery help " + command + ")");
   return kRunCommand;
 }
 

@@ -43,6 +43,8 @@ int Fail(const char* verb, const std::string& path, const std::string& what) {
   // (told already when the signal came during an export).
   const std::string cause = WasInterrupted() ? std::string("interrupted") : what;
   if (!InterruptLineSaid()) fprintf(stderr, "cannot %s %s: %s\n", verb, Printable(path).c_str(), cause.c_str());
+  // A second signal while the command winds up adds no line of its own.
+  if (WasInterrupted()) SetInterruptLineSaid();
   return WasInterrupted() ? InterruptedStatus() : kExitFailed;
 }
 
@@ -108,11 +110,6 @@ int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* v
     return Fail(verb, out, WithSaveCode(what + " exists (use --force to replace it)", kKeptTarget));
   }
   return kExitOk;
-}
-
-bool IsEncryptedFormat(int id) {
-  std::unique_ptr<FormatIO_Base> fmt(FileFormatFactory::Get().CreateFileFormat(id));
-  return fmt && fmt->IsEncrypted();
 }
 
 // A password for a target that is not encrypted would leave the user
@@ -237,17 +234,14 @@ class Host {
     if (!problem.empty()) return Fail(verb, path, problem);
     if (id == FORMAT_HTML && m_opt.html.frames) {
       const std::string tmpl = FindFramesTemplate(m_opt.html);
-      if (tmpl.empty())
-        return Fail(verb, path,
-                    WithSaveCode(m_opt.html.templateDir.empty()
-                                     ? "the frames template is not installed (give one with --template DIR)"
-                                     : "the frames template " + m_opt.html.templateDir + " is no folder",
-                                 DOC_SAVE_ERROR));
-      const std::string missing = MissingTemplateFile(tmpl);
-      if (!missing.empty()) {
+      const std::string missing = tmpl.empty() ? std::string() : MissingTemplateFile(tmpl);
+      if (tmpl.empty() || !missing.empty()) {
+        std::string why = "the frames template " + tmpl + " has no " + missing;
+        if (tmpl.empty())
+          why = m_opt.html.templateDir.empty() ? "the frames template is not installed (give one with --template DIR)"
+                                               : "the frames template " + m_opt.html.templateDir + " is no folder";
         // Its frames would stay empty: a template given is wrong usage.
-        const int status =
-            Fail(verb, path, WithSaveCode("the frames template " + tmpl + " has no " + missing, DOC_SAVE_ERROR));
+        const int status = Fail(verb, path, WithSaveCode(why, DOC_SAVE_ERROR));
         return m_opt.html.templateDir.empty() || status != kExitFailed ? status : kExitUsage;
       }
       m_gui.SetFramesTemplateDir(tmpl);
@@ -290,6 +284,13 @@ class Host {
     // the file is complete and in place, so it is not reported as unsaved.
     if (result != DOC_SAVE_OK) return Fail("save", path, SaveFailure(result));
     return kExitOk;
+  }
+
+  // An encrypted target without any source of a password fails before the
+  // input is loaded (which may take seconds), not after.
+  int CheckTargetPassword(const std::string& path) {
+    if (!IsEncryptedFormat(NoteDocument::GetFormatFromFileName(path)) || m_gui.CanGivePassword(true)) return kExitOk;
+    return Fail("save", path, WithSaveCode(m_gui.Failure(), DOC_SAVE_ERROR));
   }
 
   TerminalController& Gui() { return m_gui; }
@@ -440,8 +441,10 @@ int CmdConvert(const HostOptions& opt) {
   if (inPlace) SplitFolderAndName(out, folder, name);
   if (inPlace && access(folder.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
     return Fail("save", out, WithCode("permission denied: its folder may not be written", DOC_LOAD_PERMISSIONS));
-  if (!inPlace)
+  if (!inPlace) {
     if (int status = CheckOverwrite(opt, out, "save")) return status;
+    if (int status = host.CheckTargetPassword(out)) return status;
+  }
   const bool keepID = opt.keepID || inPlace;
   // Decided now, before a load that may take long or wait at a prompt.
   const quillery::TargetState decided = quillery::TargetState::Of(out);
@@ -472,7 +475,10 @@ int CmdDump(const HostOptions& opt) {
                               : "a native document: the output must end in .qyd or .html");
     return kExitUsage;
   }
-  if (!File64::PathExists(in)) return Fail("dump", in, WithCode(LoadResultText(DOC_LOAD_NOT_FOUND), DOC_LOAD_NOT_FOUND));
+  if (access(in.c_str(), F_OK) != 0) {
+    const int cause = errno == EACCES || errno == EPERM ? DOC_LOAD_PERMISSIONS : DOC_LOAD_NOT_FOUND;
+    return Fail("dump", in, WithCode(LoadResultText(cause), cause));
+  }
   const std::string problem = InputProblem(in);
   if (!problem.empty()) return Fail("dump", in, problem);
   const std::string outProblem = OutputProblem(out);
@@ -482,9 +488,13 @@ int CmdDump(const HostOptions& opt) {
   Host host(opt);
   const char* password = nullptr;
   if (int status = host.LoadPassword(in, id, password, "dump")) return status;
+  quillery::ClearFailureReason();
   TempOutput tmp(decided, id == FORMAT_QYDE);
-  if (int err = tmp.Error())
-    return Fail("dump", out, WithSaveCode(quillery::ReasonForErrno(err), quillery::SaveResultForErrno(err)));
+  if (int err = tmp.Error()) {
+    const std::string named = quillery::TakeFailureReason();  // what is in the way, by name
+    return Fail("dump", out,
+                WithSaveCode(named.empty() ? quillery::ReasonForErrno(err) : named, quillery::SaveResultForErrno(err)));
+  }
   ResetProgress();
   // A container's markup goes through the descriptor of the file created
   // for it, never through a name that may refer to another file by now.
@@ -516,6 +526,7 @@ int CmdGenerate(const HostOptions& opt) {
   if (int status = host.CheckTarget(out, "save")) return status;
   if (int status = CheckToPassword(opt, out)) return status;
   if (int status = CheckOverwrite(opt, out, "save")) return status;
+  if (int status = host.CheckTargetPassword(out)) return status;
   const quillery::TargetState decided = quillery::TargetState::Of(out);
   StopWatch sw;
   NoteDocument doc;

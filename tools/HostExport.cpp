@@ -118,6 +118,7 @@ std::string IdleOption(const ExportOptions& o) {
       if (i.given) return std::string(i.name) + " does nothing with --frames: " + i.why;
     return std::string();
   }
+  if (!o.templateDir.empty()) return "--template does nothing without --frames: only a frames export uses a template";
   if (o.tagsAsClasses && o.styleSheet.empty() && !o.headings && o.tocDepth == 0)
     return "--tags-as-classes does nothing without --headings, --toc or a style sheet: no element takes the classes";
   return std::string();

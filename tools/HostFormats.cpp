@@ -1,5 +1,7 @@
 #include "HostFormats.h"
 
+#include <memory>
+
 #include "model/FileFormatFactory.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "formats/native/FormatIOHtml.h"
@@ -92,6 +94,11 @@ std::string LoadResultText(int result) {
   }
 }
 
+bool IsEncryptedFormat(int formatId) {
+  std::unique_ptr<FormatIO_Base> fmt(FileFormatFactory::Get().CreateFileFormat(formatId));
+  return fmt && fmt->IsEncrypted();
+}
+
 int OlderDatabaseVersion(const std::string& path, const char* password) {
   FormatIO_Sqlite probe;
   CppSQLite3Exception err;
@@ -113,7 +120,7 @@ std::string SaveResultText(int result) {
     case DOC_SAVE_COMMIT_FAILED: return "the database commit failed";
     case DOC_SAVE_CSS_FAILED: return "cannot read the export style sheet";
     case DOC_SAVE_ERROR: return "no usable password, or a step of the save failed";
-    case DOC_SAVE_WRITE_ERROR: return "writing failed (disk full or too little free space)";
+    case DOC_SAVE_WRITE_ERROR: return "writing failed (disk full, a file-size limit, an I/O error)";
     case DOC_SAVE_NOT_WRITABLE: return "the target is not writable";
     case DOC_SAVE_NO_MEMORY: return "out of memory";
     default: return "unknown error";

@@ -22,6 +22,9 @@ std::string FormatExtension(int formatId);
 // else (.html: one note), true for one that stores a whole document.
 bool StoresDocument(int formatId);
 
+// Whether the registered format encrypts its files (.qye, .qyde).
+bool IsEncryptedFormat(int formatId);
+
 // The format version of the database at path (read-only, keyed with
 // password when one is given), when it is older than the one this program
 // writes; 0 when it is not older, or when its schema cannot be read.

@@ -121,4 +121,6 @@ void SetInterruptLine(const std::string& line) {
 
 bool InterruptLineSaid() { return g_lineSaid != 0; }
 
+void SetInterruptLineSaid() { g_lineSaid = 1; }
+
 }  // namespace quillery_host

@@ -40,7 +40,11 @@ void SetPromptTerminal(int fd, const struct termios* saved);
 // install has begun (then it completes or fails, and says so itself);
 // empty: none.
 void SetInterruptLine(const std::string& line);
-// True when the first signal printed that line (the failure is told then).
+// True when the first signal printed that line, or the host printed its
+// failure line after a signal (the failure is told then: a hard stop after
+// it says nothing more).
 bool InterruptLineSaid();
+// The host printed the failure line of a command a signal stopped.
+void SetInterruptLineSaid();
 
 }  // namespace quillery_host

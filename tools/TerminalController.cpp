@@ -10,6 +10,7 @@
 
 #include "Interrupt.h"
 #include "OutputText.h"
+#include "base/FileUtil.h"
 
 namespace quillery_host {
 
@@ -35,8 +36,23 @@ void TellTerminal(const std::string& text) {
 
 }  // namespace
 
+namespace {
+const char kNoPassword[] = "no password given (use --password-file, QUILLERY_PASSWORD or a terminal)";
+}  // namespace
+
+bool TerminalController::CanGivePassword(bool save) {
+  if ((save && m_hasWrite) || m_hasRead || getenv("QUILLERY_PASSWORD")) return true;
+  const int fd = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return true;
+  }
+  m_failure = kNoPassword;
+  return false;
+}
+
 const char* TerminalController::GetPassword(const char* path, bool save) {
-  m_failure = "no password given (use --password-file, QUILLERY_PASSWORD or a terminal)";
+  m_failure = kNoPassword;
   if (save && m_hasWrite) return m_write.c_str();
   if (m_hasRead) return m_read.c_str();
   if (const char* env = getenv("QUILLERY_PASSWORD")) {
@@ -93,25 +109,17 @@ bool TerminalController::Prompt(const std::string& question, std::string& answer
   return ok;
 }
 
-bool ReadPasswordFile(const std::string& path, std::string& password) {
-  password.clear();
+int ReadPasswordFile(const std::string& path, std::string& password) {
   // "-" is the standard input (a password piped in, never on the command line).
-  const bool standardInput = path == "-";
-  FILE* f = standardInput ? stdin : fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), f)) > 0) password.append(buf, n);
-  const bool ok = !ferror(f);
-  const int err = errno;
-  if (!standardInput) fclose(f);
-  if (!ok) {
-    errno = err;
-    return false;
+  const int err = path == "-" ? ReadAtMost(STDIN_FILENO, kPasswordFileLimit, password)
+                              : ReadRegularFile(path, kPasswordFileLimit, password);
+  if (err) {
+    password.clear();
+    return err;
   }
   if (!password.empty() && password.back() == '\n') password.pop_back();
   if (!password.empty() && password.back() == '\r') password.pop_back();
-  return true;
+  return 0;
 }
 
 }  // namespace quillery_host

@@ -29,6 +29,9 @@ class TerminalController : public GuiControllerBase {
   TerminalController(const std::string* readPassword, const std::string* writePassword, int cloneMode);
 
   const char* GetPassword(const char* path, bool save) override;
+  // Whether GetPassword has a source to take a password from (an option,
+  // the environment or a terminal), asking nothing; sets Failure when not.
+  bool CanGivePassword(bool save);
   // Why the last GetPassword gave no password, for the failure line.
   const std::string& Failure() const { return m_failure; }
   int ConvertClonesOnSave(const char* noteTitle) override;
@@ -55,7 +58,10 @@ class TerminalController : public GuiControllerBase {
 };
 
 // Reads a password file ("-": the standard input): its contents without one
-// trailing line break. False (with errno set) when the file cannot be read.
-bool ReadPasswordFile(const std::string& path, std::string& password);
+// trailing line break. Only a regular file is read (a device or a FIFO could
+// block or never end), and at most kPasswordFileLimit bytes of it. 0, or the
+// errno of ReadRegularFile (EINVAL: no regular file; EFBIG: too large).
+const size_t kPasswordFileLimit = 64 * 1024;
+int ReadPasswordFile(const std::string& path, std::string& password);
 
 }  // namespace quillery_host

@@ -12,16 +12,30 @@
 #include "Interrupt.h"
 #include "OutputText.h"
 #include "TerminalController.h"
+#include "base/FileUtil.h"
+#include "model/FormatIO_Base.h"
 
 namespace {
 
 using namespace quillery_host;
 
+// Why a password file could not be read, with the number of its cause as a
+// document's load would give it.
+std::string PasswordFileProblem(int err) {
+  switch (err) {
+    case ENOENT: return "no such file (" + std::to_string(DOC_LOAD_NOT_FOUND) + ")";
+    case EACCES:
+    case EPERM: return "permission denied (" + std::to_string(DOC_LOAD_PERMISSIONS) + ")";
+    default: return ReadProblem(err, kPasswordFileLimit) + " (" + std::to_string(DOC_LOAD_NOT_OPEN) + ")";
+  }
+}
+
 // Reads the file of a password option into password; 0, or the exit status
 // after the error line.
 int TakePasswordFile(const HostOptions& opt, const std::string& path, std::string& password) {
-  if (!ReadPasswordFile(path, password)) {
-    fprintf(stderr, "cannot read the password file %s: %s\n", Printable(path).c_str(), strerror(errno));
+  if (const int err = ReadPasswordFile(path, password)) {
+    fprintf(stderr, "cannot read the password file %s: %s\n", Printable(path).c_str(),
+            PasswordFileProblem(err).c_str());
     return TroubleStatus(opt);
   }
   // The ciphers take a password as a C string: a NUL byte would end it there
@@ -34,10 +48,16 @@ int TakePasswordFile(const HostOptions& opt, const std::string& path, std::strin
   return kExitOk;
 }
 
+// The status of a failure that ends the program from outside the command's
+// work: 1, but 2 for compare (its 1 means "different"), once the command is
+// known.
+int g_troubleStatus = kExitFailed;
+
 int Run(int argc, char** argv) {
   HostOptions opt;
   const int parsed = ParseCommandLine(argc, argv, opt);
   if (parsed != kRunCommand) return FinishOutput(parsed, kExitFailed);
+  g_troubleStatus = TroubleStatus(opt);
   if (opt.hasPassword)
     if (int status = TakePasswordFile(opt, opt.passwordFile, opt.password)) return status;
   if (opt.hasToPassword)
@@ -55,11 +75,11 @@ int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
   } catch (const std::bad_alloc&) {
-    fputs("quillery: out of memory\n", stderr);
+    fprintf(stderr, "quillery: out of memory (%d)\n", DOC_LOAD_NO_MEMORY);
   } catch (const std::exception& e) {
     fprintf(stderr, "quillery: unexpected failure: %s\n", e.what());
   } catch (...) {
     fputs("quillery: unexpected failure\n", stderr);
   }
-  return quillery_host::FinishOutput(quillery_host::kExitFailed, quillery_host::kExitFailed);
+  return quillery_host::FinishOutput(g_troubleStatus, g_troubleStatus);
 }

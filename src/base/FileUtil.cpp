@@ -1,5 +1,7 @@
 #include "base/FileUtil.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -213,4 +215,37 @@ bool SameFile(const std::string& a, const std::string& b) {
 bool is_main_format(const std::string& path) {
   static const char* const kExts[] = {".qyd", ".qye", ".qydb", ".qyde", ".qyz", nullptr};
   return ExtensionIn(path, kExts);
+}
+
+int ReadAtMost(int fd, size_t limit, std::string& out) {
+  out.clear();
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    if (out.size() + static_cast<size_t>(n) > limit) return EFBIG;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+int ReadRegularFile(const std::string& path, size_t limit, std::string& out) {
+  out.clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st;
+  int err = fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+  if (err == 0 && static_cast<unsigned long long>(st.st_size) > limit) err = EFBIG;
+  if (err == 0) err = ReadAtMost(fd, limit, out);
+  close(fd);
+  if (err) out.clear();
+  return err;
+}
+
+std::string ReadProblem(int err, size_t limit) {
+  if (err == EINVAL) return "not a regular file";
+  if (err != EFBIG) return strerror(err);
+  return limit >= (1u << 20) ? "larger than " + std::to_string(limit >> 20) + " MB"
+                             : "larger than " + std::to_string(limit >> 10) + " KB";
 }

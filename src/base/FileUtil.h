@@ -78,3 +78,19 @@ bool IsImageFile(const std::string& path);
 // One of this system's own document extensions (.qyd, .qye, .qydb, .qyde,
 // .qyz) in any letter case.
 bool is_main_format(const std::string& path);
+
+// Reads the whole of a small file the user names for its contents (a
+// password, a style sheet, a template page). It is opened without blocking
+// (a FIFO would wait in open for a writer) and read only when it is a
+// regular file (a device or a FIFO may never end), and only up to limit
+// bytes. 0, or an errno: EINVAL when it is no regular file, EFBIG when it
+// is larger than limit, else that of the failed open or read.
+int ReadRegularFile(const std::string& path, size_t limit, std::string& out);
+
+// Reads an open descriptor to its end, at most limit bytes: 0, EFBIG when
+// there is more, or the errno of the failed read.
+int ReadAtMost(int fd, size_t limit, std::string& out);
+
+// Why ReadRegularFile or ReadAtMost failed with err: "not a regular file",
+// "larger than 64 KB" (limit), else the system's text of the errno.
+std::string ReadProblem(int err, size_t limit);

@@ -85,7 +85,10 @@ int NoteDocument::LoadFile(const char* path, const char* password, int format, b
                            int parentIdx) {
   if (!merge) Close();
   quillery::ClearFailureReason();
-  if (!path || access(path, F_OK) != 0) return DOC_LOAD_NOT_FOUND;
+  // A file in a folder the user may not enter cannot be told to exist: that
+  // is a permission, not a missing file.
+  if (!path) return DOC_LOAD_NOT_FOUND;
+  if (access(path, F_OK) != 0) return errno == EACCES || errno == EPERM ? DOC_LOAD_PERMISSIONS : DOC_LOAD_NOT_FOUND;
   if (access(path, R_OK) != 0) return DOC_LOAD_PERMISSIONS;
   // Only a regular file is read: a FIFO or a device would block the open or
   // never end.

@@ -58,6 +58,17 @@ void FreeSlot(int slot) {
 
 std::string g_reason;
 
+// A temporary file is created with exactly this mode.
+const mode_t kTempMode = 0600;
+
+// Whether what st describes can be a temporary file of a save (one that
+// died, unless a live save holds its lock): a regular file with one name,
+// of this user, with the mode a save gives it while writing. A user's file
+// that merely has the name is never taken for one.
+bool LooksLikeTempFile(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() && (st.st_mode & 07777) == kTempMode;
+}
+
 }  // namespace
 
 std::string FinalPath(const std::string& path) {
@@ -162,13 +173,22 @@ int TempFile::Create(const std::string& path) {
   if (dfd < 0) return errno;
   const char* leaf = m_leaf.c_str();
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const int fd = openat(dfd, leaf, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = openat(dfd, leaf, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTempMode);
     if (fd >= 0) {
       if (!LockLive(fd, false)) {
         // Another process opened the new name and locked it first.
         close(fd);
         close(dfd);
         return EBUSY;
+      }
+      // The mode is what tells a leftover of a save from a user's file:
+      // set whatever the umask took away.
+      if (fchmod(fd, kTempMode) != 0) {
+        const int e = errno;
+        unlinkat(dfd, leaf, 0);
+        close(fd);
+        close(dfd);
+        return e;
       }
       m_fd = fd;
       m_dirFd = dfd;
@@ -178,6 +198,8 @@ int TempFile::Create(const std::string& path) {
     const int err = errno;
     if (err != EEXIST) {
       close(dfd);
+      if (err == ENAMETOOLONG)
+        SetFailureReason("the name is too long for the temporary file a save writes first (" + m_leaf + ")");
       return err;
     }
     // Something has the name: a link (removed, never followed), a leftover
@@ -189,7 +211,7 @@ int TempFile::Create(const std::string& path) {
       unlinkat(dfd, leaf, 0);
       continue;
     }
-    if (!S_ISREG(st.st_mode)) break;
+    if (!LooksLikeTempFile(st)) break;
     const int old = openat(dfd, leaf, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (old < 0) {
       const int e = errno == ELOOP ? EEXIST : errno;
@@ -203,7 +225,7 @@ int TempFile::Create(const std::string& path) {
       close(dfd);
       return EBUSY;
     }
-    if (same) {
+    if (same && LooksLikeTempFile(ost)) {
       xLog(LOG_INFO, "Save: removing the leftover temporary file [%s]\n", path.c_str());
       unlinkat(dfd, leaf, 0);
       unlinkat(dfd, (m_leaf + "-journal").c_str(), 0);
@@ -211,6 +233,12 @@ int TempFile::Create(const std::string& path) {
     close(old);
   }
   close(dfd);
+  // Whatever else is there was not made by a save: it stays, and is named.
+  struct stat st;
+  const bool folder = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  xLog(LOG_ERROR, "Save: [%s] is in the way and was not made by a save\n", path.c_str());
+  SetFailureReason(m_leaf + (folder ? " is in the way (a folder)" : " is in the way (not a temporary file of a save)") +
+                   ": move it away");
   return EEXIST;
 }
 
@@ -338,9 +366,14 @@ int SaveResultForErrno(int err) {
 std::string ReasonForErrno(int err) {
   switch (err) {
     case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
       return "writing failed: disk full";
+    case EDQUOT:
+      return "writing failed: disk quota exceeded";
+    case EFBIG:
+      return "writing failed: the file would exceed the file-size limit";
+    case EMFILE:
+    case ENFILE:
+      return "too many open files";
     case EBUSY:
       return "in use by another program";
     case ESTALE:

@@ -9,7 +9,9 @@
 //    0600 in a folder opened once, so it is never a planted link nor
 //    readable by others while it is written, and it carries a lock while
 //    its save runs: a leftover of a save that was killed is unlocked, and
-//    the next save of the same target removes it. Every byte is written
+//    the next save of the same target removes it. Anything else at that
+//    name (a folder, a FIFO, a user's file of another mode or owner) is
+//    never removed: the save fails and names it. Every byte is written
 //    through its descriptor (Descriptor), never through a reopened name. It
 //    gets the target's final mode and owner just before it becomes the
 //    target, and it is renamed (through the folder's descriptor) only while
@@ -75,9 +77,11 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
 
   // Creates path exclusively (0600) and locks it. A file already there that
-  // no running save holds is a leftover and is removed first; a link there
-  // is removed (never followed). 0, EBUSY when another save of the same
-  // target runs, or the errno of the failed creation.
+  // a save made (regular, this user's, mode 0600) and no running save holds
+  // is a leftover and is removed first; a link there is removed (never
+  // followed). 0, EBUSY when another save of the same target runs, EEXIST
+  // when something else is in the way, or the errno of the failed creation
+  // (the failure reason names the file for EEXIST and ENAMETOOLONG).
   int Create(const std::string& path);
   const std::string& Path() const { return m_path; }
   bool IsOpen() const { return m_fd >= 0; }

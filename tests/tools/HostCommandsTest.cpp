@@ -106,7 +106,7 @@ TEST(HostCommandLine, UnsupportedOrFolderTargetFailsBeforeLoading) {
 
 TEST(HostCommandLine, UnreadablePasswordFileIsReported) {
   TempDir t;
-  HostRun r = RunHost(t.Path(), {"--password-file", t / "nope", "info", t / "a.qyd"});
+  HostRun r = RunHost(t.Path(), {"--password-file", t / "nope", "info", t / "a.qye"});
   EXPECT_EQ(r.status, 1);
   ExpectOneLine(r, {"cannot read the password file"});
 }
@@ -199,7 +199,7 @@ TEST(HostCommandLine, HtmlExportOptionsReachThePage) {
   EXPECT_TRUE(Exists(t / "f_files/web/tree.js"));  // the shipped template, found beside the program
   EXPECT_TRUE(Exists(t / "f_files/web/tree_data.js"));
   r = RunHost(t.Path(), {"convert", "--frames", "--template", t / "none", t / "nb.qyd", t / "g.html"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);  // as a template folder that lacks a file
   ExpectOneLine(r, {"template"});
 
   r = RunHost(t.Path(), {"convert", "--branch", "nosuchnote", t / "nb.qyd", t / "b.html"});

@@ -71,8 +71,8 @@ TEST(HostConventions, ExitStatuses) {
   EXPECT_EQ(Status(t, {"compare", t / "a.qyd", t / "b.qyd"}), 1);
   const HostRun r = RunHost(t.Path(), {"compare", t / "a.qyd", t / "missing.qyd"});
   EXPECT_TRUE(r.status == 2 && LineCount(r.err) == 1 && r.out.empty()) << r.err;
-  EXPECT_EQ(Status(t, {"--password-file", t / "none", "compare", t / "a.qyd", t / "a.qyd"}), 2);
-  EXPECT_EQ(Status(t, {"--password-file", t / "none", "info", t / "a.qyd"}), 1);
+  EXPECT_EQ(Status(t, {"--password-file", t / "none", "compare", t / "a.qye", t / "a.qyd"}), 2);
+  EXPECT_EQ(Status(t, {"--password-file", t / "none", "info", t / "a.qye"}), 1);
   EXPECT_EQ(Status(t, {"info"}), 2);
 }
 
@@ -93,7 +93,7 @@ TEST(HostConventions, DumpWritesOnlyTheKindItProduces) {
   TempDir t;
   WriteFile(t / "pw", "secret\n");
   ASSERT_EQ(Status(t, {"generate", "20", t / "a.qyd"}), 0);
-  ASSERT_EQ(Status(t, {"--password-file", t / "pw", "convert", t / "a.qyd", t / "a.qyz"}), 0);
+  ASSERT_EQ(Status(t, {"convert", t / "a.qyd", t / "a.qyz"}), 0);
   ASSERT_EQ(Status(t, {"--password-file", t / "pw", "convert", t / "a.qyd", t / "a.qyde"}), 0);
   const std::vector<std::pair<std::string, std::string>> wrong = {
       {"a.qyz", "x.qydb"}, {"a.qyz", "x.qyz"}, {"a.qyz", "x.txt"}, {"a.qyde", "x.qyd"}, {"a.qyde", "x.qyde"}};

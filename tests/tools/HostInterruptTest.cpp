@@ -2,10 +2,14 @@
 // (status 128 + the signal, nothing left beside the target), whatever
 // phase the command is in. (A second signal during an install: SaveCrashTest.)
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 
 #include "HostRunner.h"
@@ -58,6 +62,71 @@ TEST(HostInterrupt, TermAndHangupCancelASaveAndAnExportSaysSoAtOnce) {
   EXPECT_EQ(r.status, 130);
   EXPECT_EQ(r.err, "cannot save " + (t / "x.html") + ": interrupted, removing the partial export\n");
   EXPECT_FALSE(Exists(t / "x.html"));
+}
+
+// The system call the process is in, as /proc shows it ("1 0x1 ..." for a
+// write to its standard output); empty when it cannot be read.
+std::string SystemCall(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/syscall");
+  std::string line;
+  std::getline(f, line);
+  return line;
+}
+
+// Whether a SIGINT waits to be handled by the process.
+bool SigintPending(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  const unsigned long bit = 1ul << (SIGINT - 1);
+  for (std::string line; std::getline(f, line);)
+    if ((line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) &&
+        (std::stoul(line.substr(7), nullptr, 16) & bit))
+      return true;
+  return false;
+}
+
+// Where the first Ctrl-C cannot end the host (a write to an output nobody
+// reads takes no notice of the cancel flag), the second ends it at once,
+// with one line.
+TEST(HostInterrupt, ASecondCtrlCEndsTheHostAtOnceOutsideAnInstall) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer holds a signal back until the blocked call returns";
+#endif
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "5", t / "a.qyd"}).status, 0);
+  // Its standard output: a pipe already full.
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+  const std::string block(4096, 'x');
+  while (write(fds[1], block.data(), block.size()) > 0) {}
+  while (write(fds[1], "x", 1) > 0) {}
+  HostCall call;
+  call.args = {"info", t / "a.qyd"};
+  const pid_t pid = StartHost(call, "/proc/self/fd/" + std::to_string(fds[1]), t / "err.txt");
+  const std::string writing = std::to_string(SYS_write) + " 0x1 ";
+  auto waitUntilWriting = [&] {
+    for (int i = 0; i < 20000; ++i, usleep(500))
+      if (SystemCall(pid).rfind(writing, 0) == 0) return true;
+    return false;
+  };
+  bool ended = false;
+  if (waitUntilWriting()) {
+    kill(pid, SIGINT);
+    for (int i = 0; i < 20000 && SigintPending(pid); ++i) usleep(500);
+    EXPECT_TRUE(waitUntilWriting());  // the first signal did not end it
+    kill(pid, SIGINT);
+    int st = 0;
+    for (int i = 0; i < 20000 && !ended; ++i, usleep(500)) ended = waitpid(pid, &st, WNOHANG) == pid;
+    EXPECT_TRUE(ended && WIFEXITED(st) && WEXITSTATUS(st) == 130) << st;
+    EXPECT_EQ(ReadAll(t / "err.txt"), "interrupted\n");
+  } else {
+    ADD_FAILURE() << "the host never blocked in its write: " << SystemCall(pid);
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  close(fds[0]);
+  close(fds[1]);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ struct HostCall {
   std::vector<std::string> args;
   std::vector<std::string> env;  // "NAME=value" added to a clean environment
   long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 = none
+  long memoryLimit = -1;         // RLIMIT_AS in bytes, -1 = none
   bool brokenStdout = false;     // stdout is a pipe nobody reads (SIGPIPE ignored): writes fail
   std::string terminal;          // a pseudo-terminal to be the program's terminal (prompts)
   std::string cwd;               // the folder it runs in (default: the test's)
@@ -76,6 +77,11 @@ inline pid_t StartHost(const HostCall& call, const std::string& outFile, const s
     struct rlimit rl;
     rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(call.fileSizeLimit);
     setrlimit(RLIMIT_FSIZE, &rl);
+  }
+  if (call.memoryLimit >= 0) {
+    struct rlimit rl;
+    rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(call.memoryLimit);
+    setrlimit(RLIMIT_AS, &rl);
   }
   std::vector<std::string> env = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
   if (const char* asan = getenv("ASAN_OPTIONS")) env.push_back(std::string("ASAN_OPTIONS=") + asan);
@@ -191,10 +197,19 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   f << data;
 }
 
-// args preceded by a password file (written into dir) for the documents read.
+// args preceded by a password file (written into dir) for the encrypted
+// documents read or written; unchanged when none of them is encrypted (the
+// option would change nothing, which is wrong usage).
 inline std::vector<std::string> WithPassword(const std::string& dir, std::vector<std::string> args) {
   WriteFile(dir + "/password", "correct horse\n");
-  args.insert(args.begin(), {"--password-file", dir + "/password"});
+  auto encrypted = [](const std::string& a) {
+    return a.size() > 5 && (a.compare(a.size() - 4, 4, ".qye") == 0 || a.compare(a.size() - 5, 5, ".qyde") == 0);
+  };
+  for (const std::string& a : args)
+    if (encrypted(a)) {
+      args.insert(args.begin(), {"--password-file", dir + "/password"});
+      break;
+    }
   return args;
 }
 

@@ -186,21 +186,16 @@ bool FormatIO_HTMLExport::AppendStyleSheet(std::string& h) {
   NoteDocument& doc = *GetDoc();
   const std::string& css = m_opt.strCss;
   if (doc.nExportCssEmbed > 0) {
-    FILE* f = fopen(css.c_str(), "rb");
-    if (!f) {
-      xLog(LOG_ERROR, "HTML export: style sheet [%s] cannot be opened\n", css.c_str());
+    // A style sheet is a small regular file: a FIFO or a device named
+    // instead would block or never end.
+    std::string sheet;
+    if (const int err = ReadRegularFile(css, kStyleSheetLimit, sheet)) {
+      xLog(LOG_ERROR, "HTML export: style sheet [%s] cannot be read: %s\n", css.c_str(), strerror(err));
+      quillery::SetFailureReason("the style sheet " + css + ": " + ReadProblem(err, kStyleSheetLimit));
       return false;
     }
     h += "<style type=\"text/css\">\n<!--\n";
-    char buf[499];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) h.append(buf, n);
-    const bool failed = ferror(f) != 0;
-    fclose(f);
-    if (failed) {
-      xLog(LOG_ERROR, "HTML export: style sheet [%s] cannot be read\n", css.c_str());
-      return false;
-    }
+    h += sheet;
     h += "-->\n</style>\n";
     return true;
   }

@@ -99,6 +99,9 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   void SegmentListAddAnchors(NoteNode& note, tSegmentList& segs, bool unused) override;
 
  private:
+  // The largest style sheet or template file the export reads: they are
+  // small text files, and a larger one is taken for a mistake.
+  static constexpr size_t kStyleSheetLimit = 16u << 20;
   bool AppendStyleSheet(std::string& head);
   std::string ExportPageTitle(const RecursiveTreeWalker& walker, bool fromTarget) const;
   bool WriteFramesetPages(IOProcess& io, const RecursiveTreeWalker& walker);

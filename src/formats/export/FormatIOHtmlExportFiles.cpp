@@ -148,11 +148,12 @@ bool FormatIO_HTMLExport::CopyTemplate(const std::string& src, const std::string
     if (S_ISDIR(st.st_mode)) {
       ok = CopyTemplate(from, dst + name + "/", depth + 1);
     } else if (S_ISREG(st.st_mode)) {
-      gchar* bytes = nullptr;
-      gsize len = 0;
-      ok = g_file_get_contents(from.c_str(), &bytes, &len, nullptr) && WriteSideFile(dst + name, bytes, len, false);
-      if (!ok) xLog(LOG_ERROR, "HTML export: cannot copy [%s]\n", from.c_str());
-      g_free(bytes);
+      // Read as a small regular file, whatever replaced it since the stat.
+      std::string bytes;
+      const int err = ReadRegularFile(from, kStyleSheetLimit, bytes);
+      ok = err == 0 && WriteSideFile(dst + name, bytes.data(), bytes.size(), false);
+      if (!ok) xLog(LOG_ERROR, "HTML export: cannot copy [%s]: %s\n", from.c_str(), err ? strerror(err) : "");
+      if (err) quillery::SetFailureReason("the frames template file " + from + ": " + ReadProblem(err, kStyleSheetLimit));
     }
     if (!ok) break;
   }

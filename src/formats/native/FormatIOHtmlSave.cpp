@@ -147,6 +147,17 @@ void FormatIO_HTML::BeginNativeSave(NoteDocument& doc) {
   m_nSaveError = 0;
 }
 
+namespace {
+
+// A failed write names the system's cause (a full disk, a file-size limit)
+// where a stage recorded one.
+void TellWriteCause(const IOProcess& io) {
+  const int cause = io.GetErrorCause();
+  if (cause != 0 && cause != EIO && cause != ENOMEM) quillery::SetFailureReason(quillery::ReasonForErrno(cause));
+}
+
+}  // namespace
+
 void FormatIO_HTML::SetChainFailure(const IOProcess& io) {
   if (io.GetErrorCause() == ENOMEM) {
     xLog(LOG_ERROR, "HTML::Save: out of memory\n");
@@ -154,6 +165,7 @@ void FormatIO_HTML::SetChainFailure(const IOProcess& io) {
     m_nSaveError = DOC_SAVE_NO_MEMORY;
   } else if (m_nSaveError == 0) {
     m_nSaveError = DOC_SAVE_WRITE_ERROR;
+    TellWriteCause(io);
   }
 }
 
@@ -345,5 +357,6 @@ bool FormatIO_HTML::WriteString(IOProcess& io, const char* text, int length) {
   int64_t processed = io.GetLayerCount() > 0 ? io.GetLayer(0)->GetTotalIn() : 0;
   xLog(LOG_INFO, "HTML: writing failed, written %d byte out of %d sized chunk. Total processed bytes=%d (zlib=%d)\n",
        written, length, static_cast<int>(processed), io.GetLayerCount() > 1 ? 1 : 0);
+  TellWriteCause(io);
   return false;
 }

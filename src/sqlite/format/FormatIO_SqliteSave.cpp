@@ -308,7 +308,7 @@ class BuildGuard {
     const int sys = sqlite3_system_errno(db);
     if ((sqlite3_errcode(db) & 0xff) == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) {
       quillery::ClearFailureReason();  // the full disk is the cause, whatever step saw it
-      quillery::SetFailureReason(quillery::ReasonForErrno(ENOSPC));
+      quillery::SetFailureReason(quillery::ReasonForErrno(sys == EFBIG || sys == EDQUOT ? sys : ENOSPC));
       return DOC_SAVE_WRITE_ERROR;
     }
     return result;

@@ -62,7 +62,7 @@ int Failure(sqlite3* db, int rc, const std::string& target) {
     return DOC_SAVE_RENAME_FAILED;
   }
   if (primary == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) {
-    SetFailureReason(ReasonForErrno(ENOSPC));
+    SetFailureReason(ReasonForErrno(sys == EFBIG || sys == EDQUOT ? sys : ENOSPC));
     return DOC_SAVE_WRITE_ERROR;
   }
   if (primary == SQLITE_READONLY || sys == EACCES || sys == EROFS || sys == EPERM) {
