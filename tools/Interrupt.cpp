@@ -63,8 +63,7 @@ void OnSignal(int signo) {
     // An install that has begun finishes or fails on its own: the line
     // would tell of a removal that may not come. A save looks at the
     // cancel flag once its install section is open, so one of the two
-    // sees the other (the fences pair).
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // sees the other (both flags are sequentially consistent atomics).
     const int n = quillery::InstallSection::IsOpen() ? 0 : g_lineLength.load();
     if (n) {
       Say(g_line, static_cast<size_t>(n));

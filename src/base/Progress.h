@@ -28,8 +28,11 @@ class ProgressInfo {
   static int64_t GetTotalSize() { return s_total; }
   static int64_t GetCurrentSize() { return s_current; }
 
-  static bool IsCanceled() { return s_canceled.load(std::memory_order_relaxed); }
-  static void SetCanceled(bool canceled) { s_canceled.store(canceled, std::memory_order_relaxed); }
+  // Sequentially consistent: a signal handler that sets the flag and then
+  // looks whether an install has begun, and a save that opens its install
+  // and then looks at the flag, never both miss the other.
+  static bool IsCanceled() { return s_canceled.load(); }
+  static void SetCanceled(bool canceled) { s_canceled.store(canceled); }
 
   static void Reset() {
     s_total = 0;

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -389,10 +388,11 @@ int DocumentSave::InstallPair() {
   // Refused before the folder moves: the common way the file cannot follow.
   if (m_side && m_targetExists && quillery::IsHeldByAnother(m_target, 1000)) return EBUSY;
   quillery::InstallSection install;
-  // Pairs with the signal handler's fence: either it sees this section
-  // open, or this sees its cancel. A save that follows the cancel flag
-  // (one that reports progress, and every export) looks once more.
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Opening the section and reading the flag are sequentially consistent,
+  // as the signal handler's setting the flag and looking for an open
+  // section are: either it sees this section open, or this sees its
+  // cancel. A save that follows the cancel flag (one that reports
+  // progress, and every export) looks once more.
   if ((m_doc.m_bReportProgress || m_side) && ProgressInfo::IsCanceled()) return ECANCELED;
   if (m_side) {
     if (const int e = m_side->Install()) return e;
