@@ -112,6 +112,12 @@ int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* v
   return kExitOk;
 }
 
+// What an export's side folder place held when the command began (taken
+// with the page's state): the one folder the export may replace there.
+quillery::TargetState DecidedFolder(const HostOptions& opt, const std::string& out) {
+  return quillery::TargetState::OfEntry(ExportSideFolder(opt.html, out));
+}
+
 // A password for a target that is not encrypted would leave the user
 // believing the file is protected: a usage error rather than ignored.
 int CheckToPassword(const HostOptions& opt, const std::string& out) {
@@ -253,8 +259,10 @@ class Host {
   // the target and replaces the target only when it is complete (a
   // database's content through SQLite), so a failed save leaves it as it was.
   // decided: what the command found at the target before it began, the
-  // one thing the save may replace.
-  int Save(NoteDocument& doc, const std::string& path, bool keepID, const quillery::TargetState& decided) {
+  // one thing the save may replace; folder: likewise at an export's side
+  // folder (DecidedFolder).
+  int Save(NoteDocument& doc, const std::string& path, bool keepID, const quillery::TargetState& decided,
+           const quillery::TargetState& folder) {
     if (int status = CheckTarget(path, "save")) return status;
     doc.SetGuiController(&m_gui);
     const char* password = nullptr;
@@ -277,7 +285,7 @@ class Host {
       ProgressBar bar("saving " + path, m_opt.progress);
       RecursiveTreeWalker walker(doc, walkType, startIdx);
       result = doc.Save(path.c_str(), walker, false, 0, nullptr, password, 0,
-                        m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID, &decided);
+                        m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID, &decided, exporting ? &folder : nullptr);
     }
     if (exporting) SetInterruptLine(std::string());
     // A signal that came after the save's last cancel check did not stop it:
@@ -448,10 +456,11 @@ int CmdConvert(const HostOptions& opt) {
   const bool keepID = opt.keepID || inPlace;
   // Decided now, before a load that may take long or wait at a prompt.
   const quillery::TargetState decided = quillery::TargetState::Of(out);
+  const quillery::TargetState sideFolder = DecidedFolder(opt, out);
   NoteDocument doc;
   // The source stays as it is, unless it is the target.
   if (int status = host.Load(doc, in, !inPlace)) return status;
-  return host.Save(doc, out, keepID, decided);
+  return host.Save(doc, out, keepID, decided, sideFolder);
 }
 
 int CmdDump(const HostOptions& opt) {
@@ -528,6 +537,7 @@ int CmdGenerate(const HostOptions& opt) {
   if (int status = CheckOverwrite(opt, out, "save")) return status;
   if (int status = host.CheckTargetPassword(out)) return status;
   const quillery::TargetState decided = quillery::TargetState::Of(out);
+  const quillery::TargetState sideFolder = DecidedFolder(opt, out);
   StopWatch sw;
   NoteDocument doc;
   quillery::NotebookOptions no;
@@ -536,7 +546,7 @@ int CmdGenerate(const HostOptions& opt) {
   no.stop = WasInterrupted;
   const quillery::NotebookStats st = quillery::MakeSampleNotebook(doc, no);
   if (WasInterrupted()) return Fail("save", out, "interrupted");
-  if (int status = host.Save(doc, out, true, decided)) return status;
+  if (int status = host.Save(doc, out, true, decided, sideFolder)) return status;
   if (opt.quiet) return kExitOk;
   printf("wrote %s: %s in %s, %s, %s, %s, %s, %s, %s, %s; %s in %.2f s\n", Printable(out).c_str(),
          Counted(st.nNotes, "note").c_str(), Counted(st.nMaxLevel + (st.nNotes ? 1 : 0), "level").c_str(),

@@ -257,8 +257,9 @@ int DocumentSave::WriteDocument() {
   PictureIdKeeper pictureIds(m_doc, !m_usingLoader && m_fmt->IsDynamic() && m_doc.GetDynamicLoader());
   const unsigned long readFailures = quillery::ReadFailures();
   const char* out = part ? m_part.Path().c_str() : m_target.c_str();
-  // A format that installs its own target replaces only what the save found.
-  m_fmt->SetTargetState(&m_state);
+  // A format that installs its own target replaces only what the save found,
+  // a folder that goes with the file only what the caller found.
+  m_fmt->SetTargetState(&m_state, m_opt.expectedFolder);
   // An exception from the format (out of memory in a stage or a worker)
   // fails this step, so that the steps after it clean up as after any
   // failed write.

@@ -38,6 +38,10 @@ class DocumentSave {
     // loaded the input); null: as the save finds it. The save replaces only
     // that, and fails when the target is no longer in that state.
     const quillery::TargetState* expected = nullptr;
+    // Likewise the place of the folder that goes with the target (an
+    // export's side folder; TargetState::OfEntry): only that folder is
+    // replaced. Null: as the save finds it.
+    const quillery::TargetState* expectedFolder = nullptr;
   };
 
   // absolutePath: the path asked for, made absolute.

@@ -187,9 +187,16 @@ class FormatIO_Base {
   bool OwnsOutput() const { return m_nOutputFd < 0; }
   // What the save found at its target before it began, for a format that
   // installs its own target (InstallsOwnTarget): it replaces only that.
-  // Null (the default): the target as the format finds it. Not owned.
-  void SetTargetState(const quillery::TargetState* state) { m_pTargetState = state; }
+  // folder: what it found at the place of the folder that goes with the
+  // file (an export's side folder; TargetState::OfEntry), the one folder
+  // the save may replace there. Null (the default): as the format finds
+  // it. Not owned.
+  void SetTargetState(const quillery::TargetState* state, const quillery::TargetState* folder = nullptr) {
+    m_pTargetState = state;
+    m_pFolderState = folder;
+  }
   const quillery::TargetState* TargetStateGiven() const { return m_pTargetState; }
+  const quillery::TargetState* FolderStateGiven() const { return m_pFolderState; }
   NoteDocument* GetDoc() const { return m_pDoc; }
   static void SetEnableSharing(bool enable) { _bEnableSharing = enable; }
   // Pumps at most one pending GLib/GTK event; see the .cpp for the rules.
@@ -201,6 +208,7 @@ class FormatIO_Base {
   NoteDocument* m_pDoc = nullptr;  // not owned
   int m_nOutputFd = -1;            // see SetOutputFile; not owned
   const quillery::TargetState* m_pTargetState = nullptr;  // see SetTargetState
+  const quillery::TargetState* m_pFolderState = nullptr;  // see SetTargetState
  public:
   bool m_bReportProgress = true;   // report through ProgressInfo
   int m_nSpare = 0;                // unused by the base

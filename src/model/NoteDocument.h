@@ -75,11 +75,13 @@ class NoteDocument : public DocTreeCache {
   // this save. keepID: a save under a new name keeps the UID. expected:
   // the target as the caller found it before it began (null: as the save
   // finds it); only that is replaced, and a target no longer in that state
-  // fails the save (see quillery::TargetState).
+  // fails the save (see quillery::TargetState). expectedFolder: likewise
+  // the place of an export's side folder (TargetState::OfEntry).
   // Returns a DocSaveResult.
   int Save(const char* path, RecursiveTreeWalker& walker, bool switchToNew = true, int backupCount = 0,
            const char* backupDir = nullptr, const char* password = nullptr, int format = 0, int cloneMode = 0,
-           bool keepID = false, const quillery::TargetState* expected = nullptr);
+           bool keepID = false, const quillery::TargetState* expected = nullptr,
+           const quillery::TargetState* expectedFolder = nullptr);
   // Drops every note and side list and the loader; the document is empty
   // and without a file afterwards. Export options and the GUI controller
   // stay.
@@ -272,7 +274,7 @@ class NoteDocument : public DocTreeCache {
   int LoadFile(const char* path, const char* password, int format, bool enableSharing, bool merge, int parentIdx);
   int SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
                      const char* backupDir, const char* password, int format, bool keepID,
-                     const quillery::TargetState* expected);
+                     const quillery::TargetState* expected, const quillery::TargetState* expectedFolder);
 
   NoteNodeList m_lstNodes;
   std::string m_strPath;

@@ -167,7 +167,7 @@ int NoteDocument::LoadFile(const char* path, const char* password, int format, b
 
 int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
                        const char* backupDir, const char* password, int format, int cloneMode, bool keepID,
-                       const quillery::TargetState* expected) {
+                       const quillery::TargetState* expected, const quillery::TargetState* expectedFolder) {
   // What a save may change of the document before it fails (a copy under a
   // new name takes a new ID and empty deletion records until it is done).
   std::string uid;
@@ -180,7 +180,8 @@ int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switc
     kept = true;
     m_nCloneMode = cloneMode;
     m_mapCloneConversion.clear();
-    return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID, expected);
+    return SaveWithFormat(path, walker, switchToNew, backupCount, backupDir, password, format, keepID, expected,
+                          expectedFolder);
   } catch (...) {
     // The temporary files went with the save's own objects; the target was
     // not replaced.
@@ -196,7 +197,8 @@ int NoteDocument::Save(const char* path, RecursiveTreeWalker& walker, bool switc
 
 int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, bool switchToNew, int backupCount,
                                  const char* backupDir, const char* password, int format, bool keepID,
-                                 const quillery::TargetState* expected) {
+                                 const quillery::TargetState* expected,
+                                 const quillery::TargetState* expectedFolder) {
   if (!path || !*path) return DOC_SAVE_ERROR;
   DocumentSave::Options opt;
   opt.switchToNew = switchToNew;
@@ -206,5 +208,6 @@ int NoteDocument::SaveWithFormat(const char* path, RecursiveTreeWalker& walker, 
   opt.format = format;
   opt.keepID = keepID;
   opt.expected = expected;
+  opt.expectedFolder = expectedFolder;
   return DocumentSave(*this, walker, MakeAbsolutePath(path), opt).Run();
 }

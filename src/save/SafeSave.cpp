@@ -87,9 +87,11 @@ std::string FinalPath(const std::string& path) {
   return p;  // a loop of links: opening it fails with ELOOP
 }
 
-TargetState TargetState::Of(const std::string& name) {
+TargetState TargetState::Of(const std::string& name) { return OfEntry(FinalPath(name)); }
+
+TargetState TargetState::OfEntry(const std::string& path) {
   TargetState state;
-  state.path = FinalPath(name);
+  state.path = path;
   struct stat st;
   state.exists = lstat(state.path.c_str(), &st) == 0;
   if (state.exists) {
@@ -104,9 +106,9 @@ bool TargetState::Holds() const {
   return now.path == path && SameFileAs(now);
 }
 
-std::string TargetState::ChangedReason() const {
-  return exists ? path + " is no longer the file it was when the save began; it was left as it is"
-                : "a file appeared at " + path + " meanwhile; it was left as it is";
+std::string TargetState::ChangedReason(const char* kind) const {
+  return exists ? path + " is no longer the " + kind + " it was when the save began; it was left as it is"
+                : std::string("a ") + kind + " appeared at " + path + " meanwhile; it was left as it is";
 }
 
 mode_t TargetMode(const std::string& path) {

@@ -51,14 +51,18 @@ struct TargetState {
 
   // The state of the name's final path now.
   static TargetState Of(const std::string& name);
+  // The state of path itself now, a symbolic link there not followed: for
+  // a folder's place, which a link never stands in for.
+  static TargetState OfEntry(const std::string& path);
   // Whether both name the same file, or both no file.
   bool SameFileAs(const TargetState& other) const {
     return exists == other.exists && (!exists || (dev == other.dev && ino == other.ino));
   }
   // Whether the final path is still in this state.
   bool Holds() const;
-  // The failure reason when it no longer is, naming the file in the way.
-  std::string ChangedReason() const;
+  // The failure reason when it no longer is, naming the file in the way
+  // (kind: "file", or "folder" for a folder's place).
+  std::string ChangedReason(const char* kind = "file") const;
 };
 
 // The mode a file replacing path gets: the existing file's permission bits,

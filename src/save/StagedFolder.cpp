@@ -95,32 +95,40 @@ int LockFolder(const std::string& path) {
   return fd;
 }
 
-// Renames from to to: an existing folder at to swaps places with from.
-// Some file systems cannot swap: there the old folder is moved aside first
-// (to aside) and put back when the rename fails.
-int SwapInto(const std::string& from, const std::string& to, const std::string& aside, bool& swapped) {
-  swapped = false;
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-    swapped = true;
-    return 0;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  if (rename(to.c_str(), aside.c_str()) != 0) return errno;
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    const int err = errno;
-    rename(aside.c_str(), to.c_str());
-    return err;
-  }
-  return 0;
-}
-
-// Renames from to to only where nothing is; 0 or errno.
+// Renames from to to only where nothing is; 0 or errno (EEXIST when
+// something is there).
 int RenameNoReplace(const std::string& from, const std::string& to) {
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   int err = errno;
   struct stat st;
-  if ((err == EINVAL || err == ENOSYS) && lstat(to.c_str(), &st) != 0)
-    err = rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  if (err == EINVAL || err == ENOSYS)
+    err = lstat(to.c_str(), &st) == 0 ? EEXIST : rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  return err;
+}
+
+// Renames from to to in place of the folder decided on: the two swap
+// places, and what came out (now at from) must be that folder, else they
+// swap back (EEXIST). Some file systems cannot swap: there the folder at to
+// is moved aside (to aside) only while it is the one decided on, checked
+// again once it is there, and put back when the rename fails.
+int SwapInto(const std::string& from, const std::string& to, const std::string& aside, const TargetState& decided,
+             bool& swapped) {
+  swapped = false;
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+    if (TargetState::OfEntry(from).SameFileAs(decided)) {
+      swapped = true;
+      return 0;
+    }
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0)
+      xLog(LOG_ERROR, "Save: cannot put [%s] back in [%s]: %s\n", from.c_str(), to.c_str(), strerror(errno));
+    return EEXIST;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (!TargetState::OfEntry(to).SameFileAs(decided)) return EEXIST;
+  if (rename(to.c_str(), aside.c_str()) != 0) return errno;
+  int err = TargetState::OfEntry(aside).SameFileAs(decided) ? RenameNoReplace(from, to) : EEXIST;
+  if (err != 0 && RenameNoReplace(aside, to) != 0)
+    xLog(LOG_ERROR, "Save: cannot put [%s] back in [%s]\n", aside.c_str(), to.c_str());
   return err;
 }
 
@@ -143,7 +151,6 @@ bool RemoveFolderTree(const std::string& path) {
 }
 
 std::string StagedFolder::FailureReason(const std::string& name, int err) {
-  if (err == EEXIST) return name + " exists";
   if (err == ENOTDIR) return name + " is in the way (not a folder)";
   return ReasonForErrno(err);
 }
@@ -159,11 +166,12 @@ std::string StagedFolder::Name() const {
   return leaf;
 }
 
-int StagedFolder::Begin(const std::string& finalDir, bool replace) {
+int StagedFolder::Begin(const std::string& finalDir, const TargetState& decided) {
   Discard();
   RemoveReplaced();
   m_final = finalDir.size() > 1 && finalDir.back() == '/' ? finalDir.substr(0, finalDir.size() - 1) : finalDir;
-  m_replace = replace;
+  m_decided = decided;
+  m_decided.path = m_final;
   RemoveLeftovers();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = m_final + ".part-";
@@ -227,26 +235,32 @@ int StagedFolder::Install() {
   const std::string build = m_build.substr(0, m_build.size() - 1);
   struct stat st;
   int err = 0;
-  if (lstat(m_final.c_str(), &st) != 0) {
+  m_swapped = false;
+  if (!m_decided.exists) {
     err = RenameNoReplace(build, m_final);
-    m_swapped = false;
-  } else if (!S_ISDIR(st.st_mode)) {
-    err = ENOTDIR;
-  } else if (!m_replace) {
+  } else if (!TargetState::OfEntry(m_final).SameFileAs(m_decided)) {
     err = EEXIST;
+  } else if (lstat(m_final.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    err = ENOTDIR;
   } else {
     // The folder moved out of the place is marked first, so that a kill
-    // before it is removed leaves a folder the next run removes.
+    // before it is removed leaves a folder the next run removes; a folder
+    // swapped in meanwhile is not marked.
     const int old = open(m_final.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const bool marked = old >= 0 && Mark(old);
-    err = SwapInto(build, m_final, build + kAside, m_swapped);
-    if (err == 0) m_replaced = m_swapped ? build : build + kAside;
-    if (err != 0 && marked) Unmark(old);
+    struct stat ost;
+    if (old >= 0 && (fstat(old, &ost) != 0 || ost.st_dev != m_decided.dev || ost.st_ino != m_decided.ino)) {
+      err = EEXIST;
+    } else {
+      const bool marked = old >= 0 && Mark(old);
+      err = SwapInto(build, m_final, build + kAside, m_decided, m_swapped);
+      if (err == 0) m_replaced = m_swapped ? build : build + kAside;
+      if (err != 0 && marked) Unmark(old);
+    }
     if (old >= 0) close(old);
   }
   if (err != 0) {
     xLog(LOG_ERROR, "Save: cannot put the folder [%s] in place: %s\n", m_final.c_str(), strerror(err));
-    SetFailureReason(FailureReason(Name(), err));
+    SetFailureReason(err == EEXIST ? m_decided.ChangedReason("folder") : FailureReason(Name(), err));
     return err;
   }
   m_installed = true;

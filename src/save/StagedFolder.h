@@ -30,6 +30,8 @@
 
 #include <string>
 
+#include "save/SafeSave.h"
+
 namespace quillery {
 
 class StagedFolder {
@@ -40,17 +42,22 @@ class StagedFolder {
   StagedFolder& operator=(const StagedFolder&) = delete;
 
   // Makes the build folder for the folder finalDir (a path, a trailing '/'
-  // allowed). replace: an existing folder there may be replaced (whole).
-  // 0, or the errno of the failed creation.
-  int Begin(const std::string& finalDir, bool replace);
+  // allowed). decided: what its place held when the save began
+  // (TargetState::OfEntry), the one folder the install may replace (whole;
+  // the caller has the consent to replace it); nothing: the folder goes in
+  // only where nothing is. 0, or the errno of the failed creation.
+  int Begin(const std::string& finalDir, const TargetState& decided);
   const std::string& Build() const { return m_build; }
   // The folder's name in its place (its last path component).
   std::string Name() const;
 
   // Forces every file and folder of the build to the disk. 0 or errno.
   int Finish();
-  // Puts the build folder in its place. An existing folder there is
-  // replaced only when Begin allowed it (EEXIST otherwise); anything there
+  // Puts the build folder in its place: where nothing was decided, only
+  // where nothing is; else only over the folder decided on, which is
+  // exchanged with the build and checked as it comes out (put back when it
+  // is another). EEXIST when the place no longer holds what was decided
+  // (the failure reason is TargetState::ChangedReason); anything there
   // that is no folder (a file, a link) is never replaced (ENOTDIR). 0 or
   // errno, with the failure reason set; on failure the place is as it was.
   int Install();
@@ -76,7 +83,7 @@ class StagedFolder {
   std::string m_final;     // the folder's place, without the trailing slash
   std::string m_build;     // the build folder with a trailing slash, or empty
   std::string m_replaced;  // where the replaced folder waits, or empty
-  bool m_replace = false;  // Begin's consent to replace a folder in the place
+  TargetState m_decided;   // what the install may replace (see Begin)
   bool m_installed = false;  // Install succeeded, neither Commit nor Undo yet
   bool m_swapped = false;  // the replaced folder was exchanged with the build
   int m_lock = -1;         // the build folder, opened and locked

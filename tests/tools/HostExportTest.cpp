@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -158,6 +159,33 @@ TEST(HostExport, ACtrlCAtTheEndIsToldAsWhatItDid) {
   EXPECT_EQ(r.err, "");
   EXPECT_FALSE(Snapshot(page, side) == before);
   EXPECT_NE(ReadAll(page).find("e_files/attach/"), std::string::npos);
+}
+
+// A folder put at the side folder's place while the input loads is not the
+// one the command began with: even with -f it stays as it is, and the
+// export fails, naming it.
+TEST(HostExport, AFolderThatAppearsDuringTheLoadIsLeftAsItIs) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20000", t / "big.qyd"}).status, 0);
+  const std::string page = t / "r.html", side = t / "r_files";
+  HostCall call;
+  call.args = {"-q", "-f", "convert", t / "big.qyd", page};
+  const pid_t pid = quillery_test::StartHost(call, t / "out", t / "err");
+  ASSERT_TRUE(quillery_test::WaitUntilOpen(pid, t / "big.qyd"));
+  kill(pid, SIGSTOP);
+  int st = 0;
+  ASSERT_EQ(waitpid(pid, &st, WUNTRACED), pid);
+  // The export has not begun its own folder yet.
+  for (const auto& e : fs::directory_iterator(t.Path())) EXPECT_NE(e.path().string().rfind(side, 0), 0u) << e.path();
+  fs::create_directory(side);
+  WriteFile(side + "/mine.txt", "the user's own");
+  kill(pid, SIGCONT);
+  EXPECT_EQ(quillery_test::WaitHost(pid), 1);
+  EXPECT_EQ(ReadAll(t / "err"),
+            "cannot save " + page + ": a folder appeared at " + side + " meanwhile; it was left as it is (13)\n");
+  EXPECT_EQ(Names(side), std::vector<std::string>{"mine.txt"});
+  EXPECT_EQ(ReadAll(side + "/mine.txt"), "the user's own");
+  EXPECT_FALSE(Exists(page));
 }
 
 // Only what an export made is removed as the leftover of an export that was

@@ -121,9 +121,10 @@ int FormatIO_HTMLExport::PrepareExportFolders() {
     xLog(LOG_ERROR, "HTML export: no frames template folder\n");
     return DOC_SAVE_ERROR;
   }
-  if (const int result = ClaimSideFolder()) return result;
+  quillery::TargetState decided;
+  if (const int result = ClaimSideFolder(decided)) return result;
   m_side.reset(new quillery::StagedFolder);
-  if (const int e = m_side->Begin(_strExportSubDir, m_bOverwriteAll)) {
+  if (const int e = m_side->Begin(_strExportSubDir, decided)) {
     xLog(LOG_ERROR, "HTML export: cannot make a folder beside [%s]: %s\n", _strExportSubDir.c_str(), strerror(e));
     m_side.reset();
     quillery::SetFailureReason(quillery::ReasonForErrno(e));
@@ -144,13 +145,25 @@ int FormatIO_HTMLExport::PrepareExportFolders() {
   return 0;
 }
 
-int FormatIO_HTMLExport::ClaimSideFolder() {
+int FormatIO_HTMLExport::ClaimSideFolder(quillery::TargetState& decided) {
   // The side folder of an earlier export is replaced whole, with the host's
-  // consent; anything else in its place is never replaced.
+  // consent; anything else in its place is never replaced, nor a folder
+  // that is not the one the caller found there before the save began.
   const std::string place = _strExportSubDir.substr(0, _strExportSubDir.size() - 1);
+  decided = quillery::TargetState::OfEntry(place);
+  if (const quillery::TargetState* given = FolderStateGiven()) {
+    const bool same = given->SameFileAs(decided);
+    decided = *given;
+    decided.path = place;
+    if (!same) {
+      xLog(LOG_ERROR, "HTML export: [%s] changed since the save was decided\n", place.c_str());
+      quillery::SetFailureReason(decided.ChangedReason("folder"));
+      return DOC_SAVE_RENAME_FAILED;
+    }
+  }
+  if (!decided.exists) return 0;
   struct stat st;
-  if (lstat(place.c_str(), &st) != 0) return 0;
-  if (!S_ISDIR(st.st_mode)) {
+  if (lstat(place.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
     xLog(LOG_ERROR, "HTML export: [%s] is no folder\n", place.c_str());
     return SideFolderFailure(ENOTDIR);
   }
@@ -159,13 +172,13 @@ int FormatIO_HTMLExport::ClaimSideFolder() {
     quillery::SetFailureReason(_strExportSubName + " exists");
     return DOC_SAVE_ABORTED;
   }
-  m_bOverwriteAll = true;
   return 0;
 }
 
 int FormatIO_HTMLExport::SideFolderFailure(int err) const {
   quillery::SetFailureReason(quillery::StagedFolder::FailureReason(_strExportSubName, err));
-  return err == EEXIST || err == ENOTDIR ? DOC_SAVE_NOT_OPEN : quillery::SaveResultForErrno(err);
+  if (err == EEXIST) return DOC_SAVE_RENAME_FAILED;  // not the folder the save began with
+  return err == ENOTDIR ? DOC_SAVE_NOT_OPEN : quillery::SaveResultForErrno(err);
 }
 
 std::string FormatIO_HTMLExport::ExportPageTitle(const RecursiveTreeWalker& walker, bool fromTarget) const {

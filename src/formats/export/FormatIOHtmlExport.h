@@ -108,8 +108,10 @@ class FormatIO_HTMLExport : public FormatIO_HTML {
   void WriteFramesTree(RecursiveTreeWalker& walker, int& counter);
   std::string ExportNoteHead(const NoteNode& note) const;
   // 0 when the side folder's place is free or the host lets an earlier
-  // export's folder there be replaced; else the save result.
-  int ClaimSideFolder();
+  // export's folder there be replaced; else the save result. decided: what
+  // the place held when the save began (as the caller found it, when it
+  // gave that: FolderStateGiven), the one folder the install may replace.
+  int ClaimSideFolder(quillery::TargetState& decided);
   // Names why the side folder cannot take its place (errno err) as the
   // failure reason; the save result.
   int SideFolderFailure(int err) const;

@@ -16,6 +16,7 @@
 #include "base/FaultPoint.h"
 #include "base/FileUtil.h"
 #include "base/Progress.h"
+#include "save/InstallSection.h"
 #include "model/FileFormatFactory.h"
 #include "formats/native/HtmlExportNames.h"
 #include "formats/export/HtmlExportTestUtil.h"
@@ -226,6 +227,43 @@ TEST_F(HtmlExportFiles, APageThatCannotFollowItsFolderTakesTheFolderBack) {
   std::set<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.insert(e.path().filename().string());
   EXPECT_EQ(names, (std::set<std::string>{"out.html", "out_files", "new.html"}));
+}
+
+namespace {
+
+// A hard stop (a host's second Ctrl-C) that comes while the folder is in
+// its place and the page cannot follow: it ends the process once the
+// install ends, and what it finds there then is what the host leaves.
+std::string g_sideAtStop;
+int g_stops = 0;
+bool g_committedAtStop = true, g_sideThereAtStop = true;
+void StopWhileThePageCannotFollow(const char* point) {
+  if (std::string(point) == "install-pair") InstallSection::DeferStop();
+  TakeThePageAtTheInstall(point);
+}
+
+}  // namespace
+
+TEST_F(HtmlExportFiles, AStopWhileThePageCannotFollowFindsTheFolderTakenBack) {
+  FileFormatFactory::Get().Register(FORMAT_HTML, []() -> FormatIO_Base* { return new FormatIO_HTMLExport; });
+  doc.SetReportProgress(false);
+  RecursiveTreeWalker walker(doc);
+  g_pageAtInstall = page;  // a file appears at the new page's name
+  g_sideAtStop = side;
+  SetFaultHook(StopWhileThePageCannotFollow);
+  InstallSection::SetStopFunction([](bool committed) {
+    ++g_stops;
+    g_committedAtStop = committed;
+    g_sideThereAtStop = Exists(g_sideAtStop);
+  });
+  EXPECT_EQ(DOC_SAVE_RENAME_FAILED, doc.Save(page.c_str(), walker, false));
+  InstallSection::SetStopFunction(nullptr);
+  SetFaultHook(nullptr);
+  FileFormatFactory::Get().Register(FORMAT_HTML, nullptr);
+  EXPECT_EQ(1, g_stops);
+  EXPECT_FALSE(g_committedAtStop);
+  EXPECT_FALSE(g_sideThereAtStop);
+  EXPECT_EQ("appeared", ReadFile(page));
 }
 
 TEST_F(HtmlExportFiles, FramesLayout) {
