@@ -315,7 +315,14 @@ int StagedFolder::Undo() {
 void StagedFolder::Discard() {
   if (m_installed && Undo() != 0) return;
   if (m_build.empty()) return;
-  if (!RemoveFolderTree(m_build.substr(0, m_build.size() - 1)))
+  // Only the folder this run made: after a swap that could not be taken
+  // back, another folder may have the build's name.
+  const std::string build = m_build.substr(0, m_build.size() - 1);
+  struct stat own, named;
+  if (m_lock < 0 || fstat(m_lock, &own) != 0 || lstat(build.c_str(), &named) != 0 || own.st_dev != named.st_dev ||
+      own.st_ino != named.st_ino)
+    xLog(LOG_ERROR, "Save: [%s] is not the folder this save built; it stays\n", build.c_str());
+  else if (!RemoveFolderTree(build))
     xLog(LOG_ERROR, "Save: cannot remove [%s]\n", m_build.c_str());
   m_build.clear();
   Unlock();
