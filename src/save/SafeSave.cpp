@@ -35,18 +35,29 @@ bool LockLive(int fd, bool wait) {
 }
 
 // Temporary files of live objects, for a signal handler: fixed storage,
-// written only outside the handler while the slot's flag is 0.
+// written only outside the handler while the slot's flag is 0. A slot
+// keeps the descriptors of its object (the file and its folder), so the
+// handler removes only a name that still refers to that file.
 const int kSlots = 8;
-char g_paths[kSlots][PATH_MAX];
+const char kJournal[] = "-journal";
+struct Slot {
+  int fd;
+  int dirFd;
+  bool database;
+  char leaf[NAME_MAX + 1];
+};
+Slot g_slots[kSlots];
 volatile sig_atomic_t g_used[kSlots];
 
-// A slot holds 1 for a temporary file (its SQLite journal goes with it).
-int TakeSlot(const std::string& path, sig_atomic_t kind) {
-  if (path.size() + sizeof("-journal") > PATH_MAX) return -1;
+int TakeSlot(int fd, int dirFd, const std::string& leaf, bool database) {
+  if (leaf.size() > NAME_MAX) return -1;
   for (int i = 0; i < kSlots; ++i) {
     if (g_used[i]) continue;
-    memcpy(g_paths[i], path.c_str(), path.size() + 1);
-    g_used[i] = kind;
+    g_slots[i].fd = fd;
+    g_slots[i].dirFd = dirFd;
+    g_slots[i].database = database;
+    memcpy(g_slots[i].leaf, leaf.c_str(), leaf.size() + 1);
+    g_used[i] = 1;
     return i;
   }
   return -1;
@@ -56,6 +67,35 @@ void FreeSlot(int slot) {
   if (slot >= 0) g_used[slot] = 0;
 }
 
+// Whether leaf in dirFd refers to the file open as fd. Async-signal-safe.
+bool NameRefersTo(int fd, int dirFd, const char* leaf) {
+  struct stat own, named;
+  return fstat(fd, &own) == 0 && fstatat(dirFd, leaf, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         own.st_dev == named.st_dev && own.st_ino == named.st_ino;
+}
+
+// The name of the journal SQLite keeps beside leaf, in out (NAME_MAX + 1
+// bytes); false when it would be longer than a name can be (so there is
+// none). Async-signal-safe.
+bool JournalName(const char* leaf, char* out) {
+  const size_t n = strlen(leaf);
+  if (n + sizeof(kJournal) > NAME_MAX + 1) return false;
+  memcpy(out, leaf, n);
+  memcpy(out + n, kJournal, sizeof(kJournal));
+  return true;
+}
+
+// Unlinks the temporary file open as fd at leaf in dirFd, and for a
+// database's file the journal beside it first (so that a stop in between
+// leaves a leftover the next save recognises, not a lone journal), only
+// while the name still refers to that file. Async-signal-safe.
+void RemoveOwn(int fd, int dirFd, const char* leaf, bool database) {
+  if (!NameRefersTo(fd, dirFd, leaf)) return;
+  char journal[NAME_MAX + 1];
+  if (database && JournalName(leaf, journal)) unlinkat(dirFd, journal, 0);
+  unlinkat(dirFd, leaf, 0);
+}
+
 std::string g_reason;
 
 // A temporary file is created with exactly this mode.
@@ -63,8 +103,8 @@ const mode_t kTempMode = 0600;
 
 // Whether what st describes can be a temporary file of a save (one that
 // died, unless a live save holds its lock): a regular file with one name,
-// of this user, with the mode a save gives it while writing. A user's file
-// that merely has the name is never taken for one.
+// of this user, with the mode a save gives it while writing. The look is
+// all there is to go by: a user's file that has it is taken for one.
 bool LooksLikeTempFile(const struct stat& st) {
   return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() && (st.st_mode & 07777) == kTempMode;
 }
@@ -149,23 +189,21 @@ TempFile::~TempFile() {
 }
 
 void TempFile::Close() {
+  // Out of the signal-time list before its descriptors go.
+  FreeSlot(m_slot);
+  m_slot = -1;
   if (m_fd >= 0) close(m_fd);
   if (m_dirFd >= 0) close(m_dirFd);
   m_fd = -1;
   m_dirFd = -1;
-  FreeSlot(m_slot);
-  m_slot = -1;
 }
 
-bool TempFile::NameIsOurs() const {
-  struct stat own, named;
-  return fstat(m_fd, &own) == 0 && fstatat(m_dirFd, m_leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-         own.st_dev == named.st_dev && own.st_ino == named.st_ino;
-}
+bool TempFile::NameIsOurs() const { return NameRefersTo(m_fd, m_dirFd, m_leaf.c_str()); }
 
-int TempFile::Create(const std::string& path) {
+int TempFile::Create(const std::string& path, bool database) {
   if (m_fd >= 0) Remove();
   m_path = path;
+  m_database = database;
   std::string dir;
   SplitFolderAndName(path, dir, m_leaf);
   if (m_leaf.empty()) return EISDIR;
@@ -174,6 +212,8 @@ int TempFile::Create(const std::string& path) {
   const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return errno;
   const char* leaf = m_leaf.c_str();
+  char journal[NAME_MAX + 1];
+  const bool hasJournalName = database && JournalName(leaf, journal);
   for (int attempt = 0; attempt < 3; ++attempt) {
     const int fd = openat(dfd, leaf, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTempMode);
     if (fd >= 0) {
@@ -185,16 +225,24 @@ int TempFile::Create(const std::string& path) {
       }
       // The mode is what tells a leftover of a save from a user's file:
       // set whatever the umask took away.
-      if (fchmod(fd, kTempMode) != 0) {
-        const int e = errno;
-        unlinkat(dfd, leaf, 0);
+      int e = fchmod(fd, kTempMode) == 0 ? 0 : errno;
+      // SQLite would take a file at the journal's name for the new
+      // database's journal (and remove or play it): it is not the save's.
+      struct stat jst;
+      const bool journalInTheWay = e == 0 && hasJournalName && fstatat(dfd, journal, &jst, AT_SYMLINK_NOFOLLOW) == 0;
+      if (e != 0 || journalInTheWay) {
+        RemoveOwn(fd, dfd, leaf, false);
         close(fd);
         close(dfd);
-        return e;
+        if (!journalInTheWay) return e;
+        xLog(LOG_ERROR, "Save: [%s%s] is in the way and was not left by a save\n", path.c_str(), kJournal);
+        SetFailureReason(m_leaf + kJournal +
+                         " is in the way (SQLite would take it for the journal of the new file): move it away");
+        return EEXIST;
       }
       m_fd = fd;
       m_dirFd = dfd;
-      m_slot = TakeSlot(path, 1);
+      m_slot = TakeSlot(fd, dfd, m_leaf, database);
       return 0;
     }
     const int err = errno;
@@ -229,8 +277,14 @@ int TempFile::Create(const std::string& path) {
     }
     if (same && LooksLikeTempFile(ost)) {
       xLog(LOG_INFO, "Save: removing the leftover temporary file [%s]\n", path.c_str());
-      unlinkat(dfd, leaf, 0);
-      unlinkat(dfd, (m_leaf + "-journal").c_str(), 0);
+      // A database save's leftover may have its journal beside it: SQLite
+      // gives a journal the mode and owner of its database, so only a file
+      // that looks like the leftover goes with it. A native save never
+      // made one, and removes none.
+      struct stat jst;
+      if (hasJournalName && fstatat(dfd, journal, &jst, AT_SYMLINK_NOFOLLOW) == 0 && LooksLikeTempFile(jst))
+        unlinkat(dfd, journal, 0);
+      RemoveOwn(old, dfd, leaf, false);
     }
     close(old);
   }
@@ -278,23 +332,8 @@ int TempFile::RenameOver(const TargetState& target) {
     return ESTALE;
   }
   InstallSection install;
-  int rc;
-  if (!target.exists) {
-    rc = renameat2(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), RENAME_NOREPLACE);
-    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without that flag: a hard link never replaces a name.
-      rc = linkat(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), 0);
-      if (rc == 0) unlinkat(m_dirFd, m_leaf.c_str(), 0);
-    }
-  } else {
-    // Only the file the save found there is replaced: another one that
-    // took the name meanwhile stays.
-    struct stat named;
-    rc = fstatat(m_dirFd, leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW);
-    if (rc != 0 || named.st_dev != target.dev || named.st_ino != target.ino) return EEXIST;
-    rc = renameat(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str());
-  }
-  if (rc != 0) return errno;
+  const int rc = target.exists ? ExchangeWith(target, leaf) : PlaceNew(leaf);
+  if (rc != 0) return rc;
   install.Commit();
   // The folder entry must be on the disk as well as the bytes.
   fsync(m_dirFd);
@@ -302,26 +341,62 @@ int TempFile::RenameOver(const TargetState& target) {
   return 0;
 }
 
+int TempFile::PlaceNew(const std::string& leaf) {
+  int rc = renameat2(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), RENAME_NOREPLACE);
+  if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without that flag: a hard link never replaces a name.
+    rc = linkat(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), 0);
+    if (rc == 0) unlinkat(m_dirFd, m_leaf.c_str(), 0);
+  }
+  return rc == 0 ? 0 : errno;
+}
+
+int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
+  const char* own = m_leaf.c_str();
+  // The two names change places in one step, and only then is what came
+  // out looked at: a file moved onto the target at any moment before is
+  // never replaced, it is put back. Only the file the save found there is
+  // replaced, and never a folder (a rename over one would fail).
+  if (renameat2(m_dirFd, own, m_dirFd, leaf.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system that cannot exchange: a look, then a rename.
+    struct stat st;
+    if (fstatat(m_dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != target.dev ||
+        st.st_ino != target.ino)
+      return EEXIST;
+    return renameat(m_dirFd, own, m_dirFd, leaf.c_str()) == 0 ? 0 : errno;
+  }
+  struct stat out;
+  const bool found = fstatat(m_dirFd, own, &out, AT_SYMLINK_NOFOLLOW) == 0 && out.st_dev == target.dev &&
+                     out.st_ino == target.ino;
+  if (!found || S_ISDIR(out.st_mode)) {
+    if (renameat2(m_dirFd, own, m_dirFd, leaf.c_str(), RENAME_EXCHANGE) != 0)
+      xLog(LOG_ERROR, "Save: what was at [%s] could not be put back from [%s]: %s\n", target.path.c_str(),
+           m_path.c_str(), strerror(errno));
+    return found ? EISDIR : EEXIST;
+  }
+  // The old target, now under the temporary name, is what the save
+  // replaces, and goes. A stop cannot come between (the install section
+  // holds a hard stop; the signal-time list removes only this object's
+  // own file, which that is not); a kill leaves it there, with its own
+  // mode: a file no save takes for its leftover unless it looks like one.
+  if (unlinkat(m_dirFd, own, 0) != 0)
+    xLog(LOG_ERROR, "Save: the replaced file, now at [%s], could not be removed: %s\n", m_path.c_str(),
+         strerror(errno));
+  return 0;
+}
+
 void TempFile::Remove() {
   if (m_fd < 0) return;
   // Only the file this object made goes; a name another program has taken
-  // over since is left alone.
-  if (NameIsOurs()) unlinkat(m_dirFd, m_leaf.c_str(), 0);
-  unlinkat(m_dirFd, (m_leaf + "-journal").c_str(), 0);
+  // over since is left alone (and so is the journal beside it).
+  RemoveOwn(m_fd, m_dirFd, m_leaf.c_str(), m_database);
   Close();
 }
 
 void RemovePendingTempFiles() {
-  for (int i = 0; i < kSlots; ++i) {
-    if (!g_used[i]) continue;
-    unlink(g_paths[i]);
-    // The journal's name, built without allocating.
-    char journal[PATH_MAX];
-    const size_t n = strlen(g_paths[i]);
-    memcpy(journal, g_paths[i], n);
-    memcpy(journal + n, "-journal", sizeof("-journal"));
-    unlink(journal);
-  }
+  for (int i = 0; i < kSlots; ++i)
+    if (g_used[i]) RemoveOwn(g_slots[i].fd, g_slots[i].dirFd, g_slots[i].leaf, g_slots[i].database);
 }
 
 void SetFailureReason(const std::string& reason) {

@@ -9,16 +9,19 @@
 //    0600 in a folder opened once, so it is never a planted link nor
 //    readable by others while it is written, and it carries a lock while
 //    its save runs: a leftover of a save that was killed is unlocked, and
-//    the next save of the same target removes it. Anything else at that
-//    name (a folder, a FIFO, a user's file of another mode or owner) is
-//    never removed: the save fails and names it. Every byte is written
-//    through its descriptor (Descriptor), never through a reopened name. It
-//    gets the target's final mode and owner just before it becomes the
-//    target, and it is renamed (through the folder's descriptor) only while
-//    its name still refers to the file it created, and only over what the
-//    save found at the target when it began (TargetState). Unless released,
-//    the destructor removes it (and the journal SQLite may have left beside
-//    it);
+//    the next save of the same target removes it. A leftover is known only
+//    by its look (a regular file with one link, this user's, mode 0600,
+//    unlocked): a user's file that looks so is taken for one. Anything else
+//    at that name (a folder, a FIFO, a user's file of another mode, owner
+//    or link count) is never removed: the save fails and names it. Every
+//    byte is written through its descriptor (Descriptor), never through a
+//    reopened name. It gets the target's final mode and owner just before
+//    it becomes the target, and it takes the target's name (through the
+//    folder's descriptor) only while its name still refers to the file it
+//    created, and only over what the save found at the target when it
+//    began (TargetState). Unless released, the destructor removes it (and,
+//    for a database's file, the journal SQLite may have left beside it),
+//    again only while its name refers to it;
 //  - IsHeldByAnother: the native formats' shared lock of an open document;
 //  - the failure reason: one line naming why a save or load failed, for the
 //    host's error message (the result codes are coarser).
@@ -81,12 +84,16 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
 
   // Creates path exclusively (0600) and locks it. A file already there that
-  // a save made (regular, this user's, mode 0600) and no running save holds
-  // is a leftover and is removed first; a link there is removed (never
-  // followed). 0, EBUSY when another save of the same target runs, EEXIST
-  // when something else is in the way, or the errno of the failed creation
-  // (the failure reason names the file for EEXIST and ENAMETOOLONG).
-  int Create(const std::string& path);
+  // a save made (regular, one link, this user's, mode 0600) and no running
+  // save holds is a leftover and is removed first; a link there is removed
+  // (never followed). For a database (written by SQLite through the name,
+  // which may keep a journal at path + "-journal") a journal that looks
+  // like the leftover goes with it, and any other file at the journal's
+  // name is in the way: SQLite would take it for the new file's journal.
+  // 0, EBUSY when another save of the same target runs, EEXIST when
+  // something else is in the way, or the errno of the failed creation (the
+  // failure reason names the file for EEXIST and ENAMETOOLONG).
+  int Create(const std::string& path, bool database = false);
   const std::string& Path() const { return m_path; }
   bool IsOpen() const { return m_fd >= 0; }
   // The descriptor of the exclusive create, through which the file is
@@ -103,11 +110,15 @@ class TempFile {
   // Renames the file over target.path, a name in the same folder: when
   // target was missing only where nothing is now, else only while the name
   // still refers to target's file (EEXIST otherwise: see ChangedReason).
-  // ESTALE when the temporary name no longer refers to the file this object
-  // created. On success the file is the target and is no longer removed.
-  // 0 or errno.
+  // An existing target is exchanged with the file in one step and the file
+  // that came out must be target's (else the two are exchanged back); only
+  // where the file system cannot exchange is the name looked at before a
+  // plain rename. ESTALE when the temporary name no longer refers to the
+  // file this object created. On success the file is the target, the old
+  // target is removed, and the file is no longer removed. 0 or errno.
   int RenameOver(const TargetState& target);
-  // Unlinks the file (and a journal beside it) now.
+  // Unlinks the file (and for a database its journal) now, while the name
+  // still refers to the file this object created.
   void Remove();
 
   // The name a save of target writes first.
@@ -117,8 +128,12 @@ class TempFile {
   void Close();
   // Whether the temporary name still refers to the file of m_fd.
   bool NameIsOurs() const;
+  // The two ways of RenameOver, to the target's last component leaf.
+  int PlaceNew(const std::string& leaf);
+  int ExchangeWith(const TargetState& target, const std::string& leaf);
   std::string m_path;
   std::string m_leaf;  // the last component of m_path
+  bool m_database = false;
   int m_fd = -1;
   int m_dirFd = -1;    // the folder the file was created in
   int m_slot = -1;     // entry in the signal-time list
@@ -130,8 +145,9 @@ class TempFile {
 // RenameOver). 0 or errno; on failure the target is untouched.
 int ReplaceWithTempFile(TempFile& temp, const TargetState& target);
 
-// Unlinks every temporary file of live TempFile objects (and their
-// journals); async-signal-safe, for a handler that ends the process.
+// Unlinks every temporary file of live TempFile objects (and a database's
+// journal) whose name still refers to the file the object created;
+// async-signal-safe, for a handler that ends the process.
 void RemovePendingTempFiles();
 
 // The reason of the last failure, as one short line ("in use by another

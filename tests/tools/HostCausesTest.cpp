@@ -3,7 +3,9 @@
 // named for their contents, and the statuses of mistakes on the command line.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -21,12 +23,24 @@ bool Has(const std::string& text, const std::string& piece) { return text.find(p
 TEST(HostCauses, WhatNoSaveMadeAtTheTemporaryNameStaysAndIsNamed) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "5", t / "x.qyd"}).status, 0);
-  // A user's file (0644), a folder and a FIFO where a save writes first.
+  // A user's file (0644), a folder and a FIFO where a save writes first;
+  // a file of a save's mode that has a second name (a user's hard link),
+  // and, where the test may give it away, one of another user.
   WriteFile(t / "notes.qyd.part", "mine");
   ASSERT_EQ(chmod((t / "notes.qyd.part").c_str(), 0644), 0);
   ASSERT_EQ(mkdir((t / "dir.qyd.part").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo((t / "fifo.qyd.part").c_str(), 0600), 0);
-  for (const std::string name : {"notes.qyd", "dir.qyd", "fifo.qyd"}) {
+  WriteFile(t / "kept", "mine");
+  ASSERT_EQ(chmod((t / "kept").c_str(), 0600), 0);
+  ASSERT_EQ(link((t / "kept").c_str(), (t / "linked.qyd.part").c_str()), 0);
+  std::vector<std::string> names = {"notes.qyd", "dir.qyd", "fifo.qyd", "linked.qyd"};
+  if (geteuid() == 0) {
+    WriteFile(t / "theirs.qyd.part", "theirs");
+    ASSERT_EQ(chmod((t / "theirs.qyd.part").c_str(), 0600), 0);
+    ASSERT_EQ(chown((t / "theirs.qyd.part").c_str(), 65534, 65534), 0);
+    names.push_back("theirs.qyd");
+  }
+  for (const std::string& name : names) {
     const HostRun r = RunHost(t.Path(), {"convert", t / "x.qyd", t / name});
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_TRUE(LineCount(r.err) == 1 && Has(r.err, name + ".part is in the way") && Has(r.err, "(14)")) << r.err;
@@ -34,10 +48,55 @@ TEST(HostCauses, WhatNoSaveMadeAtTheTemporaryNameStaysAndIsNamed) {
     EXPECT_FALSE(Exists(t / name));
   }
   EXPECT_EQ(ReadAll(t / "notes.qyd.part"), "mine");
+  EXPECT_EQ(ReadAll(t / "linked.qyd.part"), "mine");
   // A name the file system takes, too long once the suffix is added.
   const std::string longName = t / (std::string(250, 'n') + ".qyd");
   const HostRun r = RunHost(t.Path(), {"convert", t / "x.qyd", longName});
   EXPECT_TRUE(r.status == 1 && Has(r.err, "too long for the temporary file")) << r.err;
+}
+
+// A file at the name of a temporary file's journal is SQLite's business
+// only beside a database save's own file: a native save never removes it,
+// whether it cleans a leftover, fails, or is stopped at once, and a
+// database save names it rather than let SQLite take it for its journal.
+TEST(HostCauses, AUsersFileAtTheJournalsNameStays) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", t / "x.qyd"}).status, 0);
+  const std::string journal = t / "y.qyd.part-journal";
+  WriteFile(journal, "mine");
+  // A leftover of a killed save is removed, and the save succeeds.
+  WriteFile(t / "y.qyd.part", "left over");
+  ASSERT_EQ(chmod((t / "y.qyd.part").c_str(), 0600), 0);
+  HostRun r = RunHost(t.Path(), {"-q", "convert", t / "x.qyd", t / "y.qyd"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Exists(t / "y.qyd.part"));
+  // A save that fails (a file-size limit).
+  HostCall call;
+  call.args = {"-q", "-f", "convert", t / "x.qyd", t / "y.qyd"};
+  call.fileSizeLimit = 10000;
+  r = RunHost(t.Path(), call);
+  EXPECT_TRUE(r.status == 1 && Has(r.err, "(10)")) << r.err;
+  // A save stopped at once (two signals, while it writes its file).
+  call = HostCall();
+  call.args = {"-q", "-f", "convert", t / "x.qyd", t / "y.qyd"};
+  call.env = {"LD_PRELOAD=" + PreloadList(), "QY_RAISE_AFTER=sync:y.qyd.part",
+              "QY_RAISE_SIGNAL=" + std::to_string(SIGSTOP)};
+  const pid_t pid = StartHost(call, t / "out", t / "err");
+  int st = 0;
+  ASSERT_EQ(waitpid(pid, &st, WUNTRACED), pid);
+  ASSERT_TRUE(WIFSTOPPED(st)) << "the save did not stop at its sync";
+  kill(pid, SIGINT);
+  kill(pid, SIGTERM);
+  kill(pid, SIGCONT);
+  EXPECT_EQ(WaitHost(pid), 130);
+  EXPECT_FALSE(Exists(t / "y.qyd.part"));
+  EXPECT_EQ(ReadAll(journal), "mine");
+  // A database save.
+  WriteFile(t / "z.qydb.part-journal", "mine");
+  r = RunHost(t.Path(), {"convert", t / "x.qyd", t / "z.qydb"});
+  EXPECT_TRUE(r.status == 1 && Has(r.err, "z.qydb.part-journal is in the way") && Has(r.err, "(14)")) << r.err;
+  EXPECT_EQ(ReadAll(t / "z.qydb.part-journal"), "mine");
+  EXPECT_FALSE(Exists(t / "z.qydb") || Exists(t / "z.qydb.part"));
 }
 
 TEST(HostCauses, SpecialFilesNamedForTheirContentsAreRefusedUnread) {

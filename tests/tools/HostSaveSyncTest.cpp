@@ -7,7 +7,9 @@
 // native file as for a new database and a dump's copy.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <set>
 #include <sstream>
@@ -91,6 +93,30 @@ TEST(HostSaveSync, TheFileSyncedIsTheFileThatGetsTheName) {
       EXPECT_GT(moves, 0) << "the file is put in place by a rename";
     }
   }
+}
+
+// A file moved onto the target while the save is stopped between its sync
+// and its rename is not the file the command began with: it stays, and the
+// save fails.
+TEST(HostSaveSync, AFileMovedOntoTheTargetBeforeTheRenameStays) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "--seed", "2", "generate", "10", t / "old.qyd"}).status, 0);
+  quillery_test::WriteFile(t / "racer", "moved on meanwhile");
+  HostCall call;
+  call.args = {"-q", "--force", "convert", t / "a.qyd", t / "old.qyd"};
+  call.env = {"LD_PRELOAD=" + PreloadList(), "QY_RAISE_AFTER=sync:old.qyd.part",
+              "QY_RAISE_SIGNAL=" + std::to_string(SIGSTOP)};
+  const pid_t pid = quillery_test::StartHost(call, t / "out", t / "err");
+  int st = 0;
+  ASSERT_EQ(waitpid(pid, &st, WUNTRACED), pid);
+  ASSERT_TRUE(WIFSTOPPED(st)) << "the save did not stop at its sync";
+  ASSERT_EQ(rename((t / "racer").c_str(), (t / "old.qyd").c_str()), 0);
+  kill(pid, SIGCONT);
+  EXPECT_EQ(quillery_test::WaitHost(pid), 1);
+  EXPECT_NE(ReadAll(t / "err").find("it was left as it is (13)"), std::string::npos) << ReadAll(t / "err");
+  EXPECT_TRUE(ReadAll(t / "old.qyd") == "moved on meanwhile") << "the file moved onto the target was replaced";
+  EXPECT_FALSE(quillery_test::Exists(t / "old.qyd.part"));
 }
 
 }  // namespace

@@ -459,7 +459,7 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   }
   if (int probe = quillery::ProbeDatabaseTarget(target, _strPassword)) return probe;
   quillery::TempFile built;
-  if (int e = built.Create(quillery::TempFile::NameFor(target))) {
+  if (int e = built.Create(quillery::TempFile::NameFor(target), true)) {
     quillery::SetFailureReason(quillery::ReasonForErrno(e));
     return e == EBUSY ? DOC_SAVE_RENAME_FAILED : quillery::SaveResultForErrno(e);
   }

@@ -110,7 +110,9 @@ TEST_F(SqliteReplace, ATargetOrASaveAnotherProcessHoldsIsNotReplaced) {
   const std::string temp = quillery::TempFile::NameFor(path);
   quillery::TempFile live;
   WhileHeld([&] { return live.Create(temp) == 0; }, [&] { Refused(); }, [] { return true; });
+  // Its journal, which SQLite gives its file's mode.
   { std::ofstream(temp + "-journal") << "stale"; }
+  ASSERT_EQ(chmod((temp + "-journal").c_str(), 0600), 0);
   ASSERT_EQ(Save(), DOC_SAVE_OK);
   EXPECT_FALSE(Exists(temp) || Exists(temp + "-journal"));
   EXPECT_EQ(Notes(), "30");
