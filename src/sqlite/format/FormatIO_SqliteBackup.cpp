@@ -20,6 +20,7 @@
 #include "sqlite/codec/CodecVfs.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/codec/SqliteCodecApi.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/SqliteReadHelpers.h"
 
 namespace {
@@ -65,6 +66,20 @@ bool CopyAllPages(sqlite3* target, sqlite3* source) {
   if (!copied)
     xLog(LOG_ERROR, "Backup sqlite: copying failed (step %d, finish %d): %s\n", step, finish, sqlite3_errmsg(target));
   return copied;
+}
+
+// The first thing wrong with the pages of the open database (SQLite's
+// quick check: each table and index read whole, every page in its place);
+// empty when nothing, or when the check could not run for another reason
+// (a busy file: the copy that follows tells).
+std::string FirstPageProblem(CppSQLite3DB& db) {
+  CppSQLite3Exception err;
+  CppSQLite3Query q = db.execQuery("PRAGMA quick_check(1)", &err);
+  const int code = err.errorCode() & 0xFF;
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) return quillery::SqliteMessage(err);
+  if (err.errorCode() != 0) return std::string();
+  const std::string verdict = q.eof() ? std::string("no verdict") : q.getStringField(0, "");
+  return verdict == "ok" ? std::string() : verdict;
 }
 
 }  // namespace
@@ -173,6 +188,17 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   _db.execDML("ROLLBACK", nullptr);
   if (!problem.empty()) {
     xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, problem.c_str());
+    Close();
+    return false;
+  }
+  // The copy takes the pages as they are: one that does not read (a page
+  // overwritten, or under a key one whose bytes changed) would become a
+  // plain page of garbage, in a copy that looks whole. Every page is read
+  // through its table or index first.
+  const std::string damage = err.errorCode() == 0 ? FirstPageProblem(_db) : std::string();
+  if (!damage.empty()) {
+    quillery::CountReadFailure();
+    xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, damage.c_str());
     Close();
     return false;
   }
