@@ -183,7 +183,13 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   // A source cut short is damaged: its copy would look whole. (Its schema
   // may be of any version: a dump copies pages, it loads no document.)
   _db.execDML("BEGIN", &err);
-  const int64_t pages = _db.execScalar("PRAGMA page_count", &err);
+  // (Read through the error record, which keeps SQLite's code: a damaged
+  // schema reads as damage, a first page that is no database as a key.)
+  int64_t pages = -1;
+  {
+    CppSQLite3Query count = _db.execQuery("PRAGMA page_count", &err);
+    if (err.errorCode() == 0 && !count.eof()) pages = count.getInt64Field(0, -1);
+  }
   const std::string problem = err.errorCode() == 0 ? quillery::SqliteFileSizeProblem(_db, pages) : std::string();
   _db.execDML("ROLLBACK", nullptr);
   if (!problem.empty()) {
@@ -194,8 +200,12 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   // The copy takes the pages as they are: one that does not read (a page
   // overwritten, or under a key one whose bytes changed) would become a
   // plain page of garbage, in a copy that looks whole. Every page is read
-  // through its table or index first.
-  const std::string damage = err.errorCode() == 0 ? FirstPageProblem(_db) : std::string();
+  // through its table or index first. (A first page that does not read as
+  // a database may be a wrong key: the copy fails on it, and the caller
+  // tells which.)
+  std::string damage;
+  if ((err.errorCode() & 0xFF) == SQLITE_CORRUPT) damage = quillery::SqliteMessage(err);
+  else if (err.errorCode() == 0) damage = FirstPageProblem(_db);
   if (!damage.empty()) {
     quillery::CountReadFailure();
     xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, damage.c_str());
