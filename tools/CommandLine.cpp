@@ -178,7 +178,9 @@ const char kStatuses[] = "0 done, 1 failed, 2 wrong usage, 130 interrupted (Ctrl
 
 const CommandHelp kCommandHelp[] = {
     {"info", "FILE", "format, notes, depth, title, author, UID, generator, size of a document", "",
-     "quillery info notes.qyd", kStatuses},
+     "quillery info notes.qyd",
+     "0 done, 1 failed, or the file is damaged (what was read of it is printed),\n"
+     "2 wrong usage, 130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP)"},
     {"convert", "IN OUT", "load IN and save it as OUT; formats come from the extensions",
      "An existing OUT is replaced only with --force; converting a file onto itself\n"
      "in its own format (to change its password, or to upgrade it) needs none. A file\n"
@@ -197,7 +199,8 @@ const CommandHelp kCommandHelp[] = {
      "quillery --seed 7 generate 3000 sample.qyd", kStatuses},
     {"compare", "A B", "load two documents; print \"equal\" or the first difference", "",
      "quillery --ignore-uid compare notes.qyd notes.qyz",
-     "0 equal, 1 different, 2 trouble (a file cannot be loaded) or wrong usage,\n"
+     "0 equal, 1 different, 2 trouble (a file cannot be loaded, or is damaged:\n"
+     "a part of it could not be read) or wrong usage,\n"
      "130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP)"},
     {"formats", "", "list the formats: extension, id, document or export, name", "", "quillery formats",
      "0 done, 1 the list could not be written, 2 wrong usage"},

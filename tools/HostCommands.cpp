@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "DocumentReads.h"
 #include "HostFormats.h"
 #include "Interrupt.h"
 #include "OutputText.h"
@@ -130,18 +131,11 @@ int CheckToPassword(const HostOptions& opt, const std::string& out) {
   return kExitUsage;
 }
 
-// A database-backed document reads note contents only when a note is
-// selected; the commands that look at every note read them all first.
-// False when Ctrl-C stopped it.
-bool FetchAllNotes(NoteDocument& doc) {
-  FormatIO_DynamicBase* dyn = doc.GetDynamicLoader();
-  if (!dyn) return !WasInterrupted();
-  for (int i = 0; i < doc.GetNodeCount(); ++i) {
-    if (WasInterrupted()) return false;
-    dyn->FetchNodeInfo(doc.GetNodeByIdx(i), NIF_ALL);
-  }
-  return !WasInterrupted();
-}
+// The failures of a document whose load or fetches skipped what they could
+// not read (a note row, a table, a damaged page): one that is shown is shown
+// as damaged; nothing is written of one, since that would lack those parts.
+const char* const kDamagedInput = "the file is damaged: a part of it could not be read";
+const char* const kDamagedSource = "a part of the document could not be read (damaged file?)";
 
 // Keeps a document that is only read until the process ends, which takes
 // back its memory at once (freeing a large document's notes one by one
@@ -350,6 +344,7 @@ int CmdInfo(const HostOptions& opt) {
   quillery::SqliteContentCounter counter;
   quillery::TreeOutline outline;
   std::unique_ptr<FormatIO_Sqlite> outlined;
+  const unsigned long readFailures = quillery::ReadFailures();
   if (int status = host.LoadOutline(doc, path, counter, outline, outlined)) return status;
   const quillery::ContentByStoredId* rows = outlined ? counter.Wait() : nullptr;
   if (outlined && !rows) outlined.reset();  // not counted (failed, or a write-ahead log): the load tells
@@ -412,6 +407,9 @@ int CmdInfo(const HostOptions& opt) {
   // with the process rather than being freed one by one.
   if (database) database->Close();
   KeepUntilExit(std::move(owned));
+  // What it read is shown, and that it could not read all of it.
+  if (quillery::ReadFailures() != readFailures)
+    return Fail("load", path, WithCode(kDamagedInput, DOC_LOAD_FORMAT_ERROR));
   return kExitOk;
 }
 
@@ -458,8 +456,14 @@ int CmdConvert(const HostOptions& opt) {
   const quillery::TargetState decided = quillery::TargetState::Of(out);
   const quillery::TargetState sideFolder = DecidedFolder(opt, out);
   NoteDocument doc;
+  const unsigned long readFailures = quillery::ReadFailures();
   // The source stays as it is, unless it is the target.
   if (int status = host.Load(doc, in, !inPlace)) return status;
+  // A database rewritten in place keeps its notes' contents where they are,
+  // unread: they are read now, as a copy would read them, so that a damaged
+  // file fails here as its copy would (and is left as it was).
+  if (inPlace && !ReadEveryNote(doc)) return Fail("save", out, "interrupted");
+  if (quillery::ReadFailures() != readFailures) return Fail("save", out, WithSaveCode(kDamagedSource, DOC_SAVE_ERROR));
   return host.Save(doc, out, keepID, decided, sideFolder);
 }
 
@@ -508,8 +512,11 @@ int CmdDump(const HostOptions& opt) {
   // A container's markup goes through the descriptor of the file created
   // for it, never through a name that may refer to another file by now.
   if (id != FORMAT_QYDE) fmt->SetOutputFile(tmp.Descriptor());
+  const unsigned long readFailures = quillery::ReadFailures();
   if (!fmt->DumpFile(in.c_str(), tmp.Path().c_str(), password)) {
     if (WasInterrupted()) return Fail("dump", in, "interrupted");
+    if (quillery::ReadFailures() != readFailures)
+      return Fail("dump", out, WithSaveCode(kDamagedSource, DOC_SAVE_ERROR));
     // Why it could not be decoded is told as a load tells it (a wrong
     // password fails at the header, at once); a file that loads was
     // readable, and its copy could not be written.
@@ -561,10 +568,18 @@ int CmdGenerate(const HostOptions& opt) {
 int CmdCompare(const HostOptions& opt) {
   Host host(opt);
   NoteDocument a, b;
-  // 1 is kept for "different": a file that cannot be compared is trouble.
-  if (int status = host.Load(a, opt.args[1], true)) return WasInterrupted() ? status : TroubleStatus(opt);
-  if (int status = host.Load(b, opt.args[2], true)) return WasInterrupted() ? status : TroubleStatus(opt);
-  if (!FetchAllNotes(a) || !FetchAllNotes(b)) return Fail("load", opt.args[1], "interrupted");
+  // 1 is kept for "different": a file that cannot be compared, or that
+  // could not be read whole, is trouble.
+  for (int i : {1, 2}) {
+    const unsigned long readFailures = quillery::ReadFailures();
+    NoteDocument& doc = i == 1 ? a : b;
+    if (int status = host.Load(doc, opt.args[i], true)) return WasInterrupted() ? status : TroubleStatus(opt);
+    if (!FetchAllNotes(doc)) return Fail("load", opt.args[i], "interrupted");
+    if (quillery::ReadFailures() != readFailures) {
+      const int status = Fail("load", opt.args[i], WithCode(kDamagedInput, DOC_LOAD_FORMAT_ERROR));
+      return WasInterrupted() ? status : TroubleStatus(opt);
+    }
+  }
   quillery::DocCompareOptions co;
   co.bUID = co.bDeletions = !opt.ignoreUID;
   co.stop = WasInterrupted;

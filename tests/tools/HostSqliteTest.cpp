@@ -143,6 +143,63 @@ TEST(HostSqlite, DamagedOrEmptyDatabasesAreRefusedAndLeftAsTheyAre) {
   EXPECT_EQ(ReadAll(t / "empty.qydb"), "");
 }
 
+// The load reads on past what it cannot read (a note row without its ID, an
+// index whose page is overwritten; a table read only when the notes are),
+// but the commands do not hide it: nothing is written of such a document,
+// onto itself neither (the file stays byte-identical); compare calls it
+// trouble; info shows what it read and says the file is damaged. A dump
+// copies pages and refuses a page that does not read.
+TEST(HostSqlite, ADatabaseThatDoesNotReadWholeIsReportedAndNothingIsWritten) {
+  TempDir t;
+  const std::string good = t / "good.qydb", noId = t / "noid.qydb", page = t / "page.qydb", enc = t / "e.qyde";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", good}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"-q", "--keep-id", "convert", good, enc})).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"-q", "dump", enc, t / "plain.qydb"})).status, 0);
+  WriteFile(noId, ReadAll(good));
+  ASSERT_EQ(RawSqlite(noId).Exec("UPDATE notes SET note_id='' WHERE note_id=(SELECT note_id FROM notes_tree WHERE "
+                                 "note_pid!='' LIMIT 1)"),
+            "");
+  // The root page of a table or index, overwritten with zeros.
+  const auto zeroRoot = [](const std::string& layout, const std::string& name, const std::string& from,
+                           const std::string& to) {
+    RawSqlite db(layout);
+    const size_t size = std::stoul(db.Scalar("PRAGMA page_size"));
+    const size_t root = std::stoul(db.Scalar("SELECT rootpage FROM sqlite_master WHERE name='" + name + "'"));
+    std::string bytes = ReadAll(from);
+    bytes.replace((root - 1) * size, size, size, '\0');
+    WriteFile(to, bytes);
+  };
+  zeroRoot(good, "formatting", good, page);
+  zeroRoot(t / "plain.qydb", "sqlite_autoindex_bookmarks_1", enc, enc);
+
+  const std::string unread = ": a part of the document could not be read (damaged file?) (17)\n";
+  for (const std::string& f : {noId, page, enc}) {
+    const std::string before = ReadAll(f);
+    HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"-q", "convert", f, f}));
+    EXPECT_EQ(r.status, 1) << f;
+    EXPECT_EQ(r.err, "cannot save " + f + unread);
+    EXPECT_TRUE(ReadAll(f) == before) << f;
+    EXPECT_FALSE(Exists(f + "-journal")) << f;
+    r = RunHost(t.Path(), WithPassword(t.Path(), {"-q", "convert", f, t / "out.qyd"}));
+    EXPECT_EQ(r.err, "cannot save " + (t / "out.qyd") + unread);
+    EXPECT_FALSE(Exists(t / "out.qyd")) << f;
+    r = RunHost(t.Path(), WithPassword(t.Path(), {"-q", "--ignore-uid", "compare", good, f}));
+    EXPECT_EQ(r.status, 2) << f;
+    EXPECT_EQ(r.err, "cannot load " + f + ": the file is damaged: a part of it could not be read (5)\n");
+  }
+  HostRun r = RunHost(t.Path(), {"info", noId});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("notes:           299 in"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "cannot load " + noId + ": the file is damaged: a part of it could not be read (5)\n");
+  const std::string encrypted = ReadAll(enc);
+  r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", enc, t / "out.qydb"}));
+  EXPECT_EQ(r.err, "cannot dump " + (t / "out.qydb") + unread);
+  EXPECT_FALSE(Exists(t / "out.qydb"));
+  EXPECT_TRUE(ReadAll(enc) == encrypted);
+  // What reads whole still does.
+  EXPECT_EQ(RunHost(t.Path(), {"-q", "convert", good, good}).status, 0);
+}
+
 TEST(HostSqlite, ReadOnlyCommandsLeaveTheirDatabasesByteIdentical) {
   TempDir t;
   const std::string a = t / "a.qydb";

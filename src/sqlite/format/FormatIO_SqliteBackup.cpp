@@ -20,6 +20,7 @@
 #include "sqlite/codec/CodecVfs.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/codec/SqliteCodecApi.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/SqliteReadHelpers.h"
 
 namespace {
@@ -65,6 +66,20 @@ bool CopyAllPages(sqlite3* target, sqlite3* source) {
   if (!copied)
     xLog(LOG_ERROR, "Backup sqlite: copying failed (step %d, finish %d): %s\n", step, finish, sqlite3_errmsg(target));
   return copied;
+}
+
+// The first thing wrong with the pages of the open database (SQLite's
+// quick check: each table and index read whole, every page in its place);
+// empty when nothing, or when the check could not run for another reason
+// (a busy file: the copy that follows tells).
+std::string FirstPageProblem(CppSQLite3DB& db) {
+  CppSQLite3Exception err;
+  CppSQLite3Query q = db.execQuery("PRAGMA quick_check(1)", &err);
+  const int code = err.errorCode() & 0xFF;
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) return quillery::SqliteMessage(err);
+  if (err.errorCode() != 0) return std::string();
+  const std::string verdict = q.eof() ? std::string("no verdict") : q.getStringField(0, "");
+  return verdict == "ok" ? std::string() : verdict;
 }
 
 }  // namespace
@@ -168,11 +183,32 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   // A source cut short is damaged: its copy would look whole. (Its schema
   // may be of any version: a dump copies pages, it loads no document.)
   _db.execDML("BEGIN", &err);
-  const int64_t pages = _db.execScalar("PRAGMA page_count", &err);
+  // (Read through the error record, which keeps SQLite's code: a damaged
+  // schema reads as damage, a first page that is no database as a key.)
+  int64_t pages = -1;
+  {
+    CppSQLite3Query count = _db.execQuery("PRAGMA page_count", &err);
+    if (err.errorCode() == 0 && !count.eof()) pages = count.getInt64Field(0, -1);
+  }
   const std::string problem = err.errorCode() == 0 ? quillery::SqliteFileSizeProblem(_db, pages) : std::string();
   _db.execDML("ROLLBACK", nullptr);
   if (!problem.empty()) {
     xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, problem.c_str());
+    Close();
+    return false;
+  }
+  // The copy takes the pages as they are: one that does not read (a page
+  // overwritten, or under a key one whose bytes changed) would become a
+  // plain page of garbage, in a copy that looks whole. Every page is read
+  // through its table or index first. (A first page that does not read as
+  // a database may be a wrong key: the copy fails on it, and the caller
+  // tells which.)
+  std::string damage;
+  if ((err.errorCode() & 0xFF) == SQLITE_CORRUPT) damage = quillery::SqliteMessage(err);
+  else if (err.errorCode() == 0) damage = FirstPageProblem(_db);
+  if (!damage.empty()) {
+    quillery::CountReadFailure();
+    xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, damage.c_str());
     Close();
     return false;
   }

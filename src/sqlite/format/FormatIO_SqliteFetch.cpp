@@ -271,6 +271,7 @@ void FormatIO_Sqlite::FetchNodeAtt(NoteNode& note, int index) {
   CppSQLite3Query q;
   if (err.errorCode() == 0) q = stmt.execQuery(&err);
   if (err.errorCode() != 0) {
+    quillery::CountReadFailure();
     xLog(LOG_ERROR, "Sqlite format [fetch node info]: Sql [%s] failed! Error: %s\n", sql, SqliteMessage(err));
     return;
   }

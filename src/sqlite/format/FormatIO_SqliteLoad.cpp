@@ -502,6 +502,8 @@ int SqliteLoadRun::ReadTree() {
     if (emptyID || m_seenIDs.Contains(note.m_strID)) {
       if (emptyID) xLog(LOG_ERROR, "Note with empty ID detected [title: %s]!\n", note.GetTitle().c_str());
       else xLog(LOG_ERROR, "Note with duplicate ID detected [%s]!\n", note.m_strID.c_str());
+      // The note stays out of the document: what is made of it lacks it.
+      quillery::CountReadFailure();
       if (rows.FailedAfterCurrent(m_e3)) {
         xLog(LOG_ERROR, "%s\n", SqliteMessage(m_e3));
         xLog(LOG_WARNING, "%s", emptyID ? "Format error 4.\n" : "Format error 5.\n");

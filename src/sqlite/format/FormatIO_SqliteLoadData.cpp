@@ -9,6 +9,7 @@
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "model/NoteDocument.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteLoadSteps.h"
 #include "sqlite/format/SqliteReadHelpers.h"
@@ -59,6 +60,9 @@ int SqliteLoadRun::ReadDocument() {
   if (LoadsDocumentFile(m_fmt, docLoader)) m_fmt.FixCustomPropertiesTable();
   if ((r = ReadOptions()) >= 0) return r;
   if ((r = ReadBookmarks()) >= 0) return r;
+  // A statement that failed on the way (it is logged) left its part out of
+  // the document: the load goes on, but what is made of it lacks that part.
+  if (m_e3.errorCode() != 0) quillery::CountReadFailure();
 
   // A writable file's transaction began with the open (OpenForLoad); a
   // shared one never has one.

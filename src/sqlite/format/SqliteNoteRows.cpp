@@ -7,6 +7,7 @@
 #include "base/Log.h"
 #include "model/NoteNode.h"
 #include "model/NodeInfoFlags.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/SqliteWriteUtil.h"
 
 namespace quillery {
@@ -20,6 +21,14 @@ bool ReadBlob(CppSQLite3Query& q, std::string& out) {
   if (!data || len <= 0) return false;
   out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
   return true;
+}
+
+// Bytes that could not be read are stored empty by the rewrite that
+// follows: a part of the note is lost, which counts as a failed read.
+void CountMissedBytes(const char* what, const CppSQLite3Exception& err) {
+  if (!SqlFailed(err)) return;
+  quillery::CountReadFailure();
+  xLog(LOG_ERROR, "Sqlite format [load %s bytes]: Error: %s\n", what, SqlErrorText(err));
 }
 
 }  // namespace
@@ -157,11 +166,14 @@ void LoadMissingBytes(CppSQLite3DB& db, NoteNode& note, unsigned int mask) {
       CppSQLite3Exception err;
       CppSQLite3Statement stmt =
           db.cachedStatement("SELECT att_data FROM attachments WHERE note_id=? AND note_pos=?", &err);
-      if (SqlFailed(err)) continue;
-      stmt.bind(1, note.m_strID.c_str(), &err);
-      stmt.bind(2, static_cast<int>(i), &err);
-      CppSQLite3Query q = stmt.execQuery(&err);
+      if (!SqlFailed(err)) {
+        stmt.bind(1, note.m_strID.c_str(), &err);
+        stmt.bind(2, static_cast<int>(i), &err);
+      }
+      CppSQLite3Query q;
+      if (!SqlFailed(err)) q = stmt.execQuery(&err);
       if (!SqlFailed(err) && !q.eof()) ReadBlob(q, att.strData);
+      CountMissedBytes("attachment", err);
     }
   }
   if (mask & NIF_PICTURES) {
@@ -172,11 +184,14 @@ void LoadMissingBytes(CppSQLite3DB& db, NoteNode& note, unsigned int mask) {
       CppSQLite3Exception err;
       CppSQLite3Statement stmt =
           db.cachedStatement("SELECT image_data FROM images WHERE image_id=? AND note_id=?", &err);
-      if (SqlFailed(err)) continue;
-      stmt.bind(1, static_cast<long long>(pix.nPictureID), &err);
-      stmt.bind(2, note.m_strID.c_str(), &err);
-      CppSQLite3Query q = stmt.execQuery(&err);
+      if (!SqlFailed(err)) {
+        stmt.bind(1, static_cast<long long>(pix.nPictureID), &err);
+        stmt.bind(2, note.m_strID.c_str(), &err);
+      }
+      CppSQLite3Query q;
+      if (!SqlFailed(err)) q = stmt.execQuery(&err);
       if (!SqlFailed(err) && !q.eof()) ReadBlob(q, pix.strEncoded);
+      CountMissedBytes("picture", err);
     }
   }
 }
