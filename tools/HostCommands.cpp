@@ -1,8 +1,6 @@
 #include "HostCommands.h"
 
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "DocumentReads.h"
+#include "HostChecks.h"
 #include "HostFormats.h"
 #include "Interrupt.h"
 #include "OutputText.h"
@@ -36,100 +35,6 @@
 
 namespace quillery_host {
 namespace {
-
-// Prints "cannot VERB PATH: WHAT" and gives the exit status: interrupted
-// when a signal stopped the work, failed otherwise.
-int Fail(const char* verb, const std::string& path, const std::string& what) {
-  // Whatever broke off after Ctrl-C, the cause is the one word for it
-  // (told already when the signal came during an export).
-  const std::string cause = WasInterrupted() ? std::string("interrupted") : what;
-  if (!InterruptLineSaid()) fprintf(stderr, "cannot %s %s: %s\n", verb, Printable(path).c_str(), cause.c_str());
-  // A second signal while the command winds up adds no line of its own.
-  if (WasInterrupted()) SetInterruptLineSaid();
-  return WasInterrupted() ? InterruptedStatus() : kExitFailed;
-}
-
-std::string WithCode(const std::string& text, int code) { return text + " (" + std::to_string(code) + ")"; }
-std::string WithSaveCode(const std::string& text, int result) { return WithCode(text, SaveCauseNumber(result)); }
-// The engine's reason for a failed save when it named one (a full disk, a
-// target in use), else the text of the result code.
-std::string SaveFailure(int result) {
-  const std::string reason = quillery::TakeFailureReason();
-  const bool own = !reason.empty() && result != DOC_SAVE_ABORTED;
-  return WithCode(own ? reason : SaveResultText(result), SaveCauseNumber(result));
-}
-
-// Why an existing input cannot be read as a document without harm: only a
-// regular file is opened (a pipe or a device would block or never end; a
-// kernel's file under /proc or /sys tells no size), and an empty one would
-// be taken for a new document (tables written into it). Empty when there is
-// no such reason; else the cause with its number.
-std::string InputProblem(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return std::string();
-  if (S_ISDIR(st.st_mode)) return WithCode("it is a folder", DOC_LOAD_NOT_OPEN);
-  if (!S_ISREG(st.st_mode)) return WithCode("not a regular file", DOC_LOAD_NOT_OPEN);
-  struct statfs fs;
-  if (statfs(path.c_str(), &fs) == 0 && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC))
-    return WithCode("not a regular file (a file of the kernel under /proc or /sys)", DOC_LOAD_NOT_OPEN);
-  if (st.st_size == 0) return WithCode("empty file", DOC_LOAD_FORMAT_ERROR);
-  return std::string();
-}
-
-// The number of a save's failure that has no result code of its own: the
-// existing target stays (a folder, a file not to be replaced), or a step
-// before the writing failed.
-const int kKeptTarget = DOC_SAVE_RENAME_FAILED;
-
-// Why an existing output cannot be written: only a regular file is
-// replaced (a device, a FIFO or a socket, named directly or through a link,
-// would be replaced by a file or written into). Empty when there is no such
-// reason; else the cause with its number.
-std::string OutputProblem(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return std::string();
-  if (S_ISDIR(st.st_mode)) return WithSaveCode("it is a folder", kKeptTarget);
-  return WithSaveCode("it is not a regular file", DOC_SAVE_NOT_OPEN);
-}
-
-// Two names of one existing file.
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// An existing output is replaced only when the user asked for it: a typo in
-// an output name must not wipe a notebook. A dangling symlink counts too.
-// An export's side folder is an output too: the export replaces it whole.
-int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* verb) {
-  if (opt.force) return kExitOk;
-  const bool html = NoteDocument::GetFormatFromFileName(out) == FORMAT_HTML;
-  for (const std::string& path : {out, html ? ExportSideFolder(opt.html, out) : std::string()}) {
-    struct stat st;
-    if (path.empty() || lstat(path.c_str(), &st) != 0) continue;
-    const std::string what = path == out ? std::string("it") : Printable(path);
-    return Fail(verb, out, WithSaveCode(what + " exists (use --force to replace it)", kKeptTarget));
-  }
-  return kExitOk;
-}
-
-// What an export's side folder place held when the command began (taken
-// with the page's state): the one folder the export may replace there.
-quillery::TargetState DecidedFolder(const HostOptions& opt, const std::string& out) {
-  return quillery::TargetState::OfEntry(ExportSideFolder(opt.html, out));
-}
-
-// A password for a target that is not encrypted would leave the user
-// believing the file is protected: a usage error rather than ignored.
-int CheckToPassword(const HostOptions& opt, const std::string& out) {
-  if (!opt.hasToPassword || IsEncryptedFormat(NoteDocument::GetFormatFromFileName(out))) return kExitOk;
-  std::string encrypted;
-  for (int id : RegisteredFormats())
-    if (IsEncryptedFormat(id)) encrypted += (encrypted.empty() ? "" : ", ") + FormatExtension(id);
-  fprintf(stderr, "--to-password-file applies only to an encrypted target (%s); %s is not encrypted\n",
-          encrypted.c_str(), Printable(out).c_str());
-  return kExitUsage;
-}
 
 // The failures of a document whose load or fetches skipped what they could
 // not read (a note row, a table, a damaged page): one that is shown is shown
