@@ -54,6 +54,14 @@ sqlite3* OpenWalSweeper(sqlite3* readOnly) {
   return nullptr;
 }
 
+// Whether the write-ahead log beside path holds frames: committed changes
+// of a writer that has not yet moved them into the file.
+bool LogHoldsFrames(const char* path) {
+  struct stat wal;
+  return path && *path && lstat((std::string(path) + "-wal").c_str(), &wal) == 0 && S_ISREG(wal.st_mode) &&
+         wal.st_size != 0;
+}
+
 }  // namespace
 
 CppSQLite3DB::CppSQLite3DB() : mpDB(nullptr), mnBusyTimeoutMs(kDefaultBusyTimeoutMs) {}
@@ -74,6 +82,10 @@ int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly
   // Connections go through the enciphering file layer, so that any of them
   // can be keyed.
   quillery::CodecVfsRegister();
+  // Taken before SQLite opens the log: whether it held another writer's
+  // frames when this connection came (see close).
+  mbLogHeldFrames = !readOnly && LogHoldsFrames(path);
+  mbCommitted = false;
   // A read-only connection serves one thread at a time (see the header):
   // it goes without the per-call mutex, which costs a lock and an unlock on
   // every column of every row read.
@@ -81,6 +93,7 @@ int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly
                     : sqlite3_open(path ? path : "", &mpDB);
   if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(mpDB, 1);
+    sqlite3_commit_hook(mpDB, NoteCommit, this);
     rc = distrustSchema(mpDB);
   }
   if (rc != SQLITE_OK) SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : sqlite3_errstr(rc));
@@ -111,6 +124,12 @@ int CppSQLite3DB::distrustSchema(sqlite3* db) {
 int CppSQLite3DB::close() {
   clearStatementCache();
   if (!mpDB) return SQLITE_OK;
+  // The last connection to a file in write-ahead-log mode checkpoints the
+  // log into the file at its close. One that committed nothing leaves a log
+  // that held another writer's frames when it came as it is: moving them
+  // would change the file's bytes for a command that wrote nothing (the
+  // next writer, or reader, still sees them through the log).
+  if (mbLogHeldFrames && !mbCommitted) sqlite3_db_config(mpDB, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3* sweeper = OpenWalSweeper(mpDB);
   int rc = sqlite3_close(mpDB);
   // A handle that refuses to close (unfinalized statements) is handed to
@@ -119,6 +138,11 @@ int CppSQLite3DB::close() {
   mpDB = nullptr;
   if (sweeper) sqlite3_close(sweeper);
   return rc;
+}
+
+int CppSQLite3DB::NoteCommit(void* self) {
+  static_cast<CppSQLite3DB*>(self)->mbCommitted = true;
+  return 0;  // the commit goes on
 }
 
 void CppSQLite3DB::setBusyTimeout(int ms) {
