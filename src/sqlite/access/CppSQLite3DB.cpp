@@ -27,6 +27,15 @@ bool FormatProbe(char (&buf)[128], const char* fmt, const char* name) {
   return n > 0 && static_cast<size_t>(n) < sizeof(buf);
 }
 
+// The size of the write-ahead log beside the database file path, -1 when
+// there is none (or something that is no regular file). A log of a
+// non-zero size holds frames: changes a writer committed and that may not
+// yet be in the file.
+off_t LogSize(const std::string& path) {
+  struct stat wal;
+  return !path.empty() && lstat((path + "-wal").c_str(), &wal) == 0 && S_ISREG(wal.st_mode) ? wal.st_size : -1;
+}
+
 // A read-only connection to a database in write-ahead-log mode makes the
 // log and its index beside the file when they are missing, and cannot
 // remove them: only a connection that may write removes them, at its close,
@@ -41,10 +50,10 @@ sqlite3* OpenWalSweeper(sqlite3* readOnly) {
   if (sqlite3_db_readonly(readOnly, "main") != 1) return nullptr;
   const char* file = sqlite3_db_filename(readOnly, "main");
   if (!file || !*file) return nullptr;
-  struct stat wal;
   const std::string path = file;
-  if (lstat((path + "-wal").c_str(), &wal) != 0 || !S_ISREG(wal.st_mode) || wal.st_size != 0) return nullptr;
-  if (lstat((path + "-journal").c_str(), &wal) == 0) return nullptr;
+  if (LogSize(path) != 0) return nullptr;
+  struct stat journal;
+  if (lstat((path + "-journal").c_str(), &journal) == 0) return nullptr;
   sqlite3* sweeper = nullptr;
   if (sqlite3_open_v2(path.c_str(), &sweeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
       CppSQLite3DB::distrustSchema(sweeper) == SQLITE_OK && sqlite3_db_readonly(sweeper, "main") == 0 &&
@@ -52,14 +61,6 @@ sqlite3* OpenWalSweeper(sqlite3* readOnly) {
     return sweeper;
   sqlite3_close(sweeper);
   return nullptr;
-}
-
-// Whether the write-ahead log beside path holds frames: committed changes
-// of a writer that has not yet moved them into the file.
-bool LogHoldsFrames(const char* path) {
-  struct stat wal;
-  return path && *path && lstat((std::string(path) + "-wal").c_str(), &wal) == 0 && S_ISREG(wal.st_mode) &&
-         wal.st_size != 0;
 }
 
 }  // namespace
@@ -84,7 +85,7 @@ int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly
   quillery::CodecVfsRegister();
   // Taken before SQLite opens the log: whether it held another writer's
   // frames when this connection came (see close).
-  mbLogHeldFrames = !readOnly && LogHoldsFrames(path);
+  mbLogHeldFrames = !readOnly && path && LogSize(path) > 0;
   mbCommitted = false;
   // A read-only connection serves one thread at a time (see the header):
   // it goes without the per-call mutex, which costs a lock and an unlock on
