@@ -3,7 +3,10 @@
 // Direct SQLite access for tests: builds databases by hand and reads them back
 // without going through the code under test. Header-only.
 
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -77,5 +80,23 @@ class RawSqlite {
  private:
   sqlite3* m_db = nullptr;
 };
+
+// A writer that dies before any checkpoint: a child process puts path in
+// write-ahead-log mode, commits script into the log with automatic
+// checkpoints off and is killed, so the log stays beside the file holding
+// the committed frames. True when it went so.
+inline bool CommitIntoLogAndDie(const std::string& path, const std::string& script) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    sqlite3* db = nullptr;
+    const std::string sql = "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; " + script;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK || sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr))
+      _exit(1);
+    kill(getpid(), SIGKILL);
+    _exit(2);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
 
 }  // namespace quillery_test

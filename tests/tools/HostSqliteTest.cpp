@@ -276,6 +276,27 @@ TEST(HostSqlite, ReadingAWriteAheadLogDatabaseLeavesNothingBesideIt) {
   EXPECT_TRUE(ReadAll(w) == before);
 }
 
+// A log that another writer left holding committed frames (it died before
+// a checkpoint) is SQLite's: the commands that only read leave it and the
+// file byte-identical, and moving its frames into the file is not theirs.
+TEST(HostSqlite, ReadingLeavesALogThatHoldsFramesAndTheFileAsTheyWere) {
+  TempDir t;
+  const std::string w = t / "w.qydb", b = t / "b.qyd";
+  ASSERT_EQ(RunHost(t.Path(), {"generate", "20", b}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "convert", b, w}).status, 0);
+  ASSERT_TRUE(CommitIntoLogAndDie(w, "UPDATE notes SET note_title = note_title || ' (edited)'"));
+  const std::string file = ReadAll(w), log = ReadAll(w + "-wal");
+  ASSERT_FALSE(log.empty());
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"info", w},
+                                               {"--ignore-uid", "compare", w, b},
+                                               {"convert", w, t / "out.qyd"}}) {
+    const HostRun r = RunHost(t.Path(), args);
+    EXPECT_EQ(r.status, args[1] == "compare" ? 1 : 0) << args[0] << r.err;
+    EXPECT_TRUE(ReadAll(w) == file) << args[0];
+    EXPECT_TRUE(ReadAll(w + "-wal") == log) << args[0];
+  }
+}
+
 // A convert onto itself holds its file alone: one held by another program
 // is refused after one wait for its lock, and stays as it was.
 TEST(HostSqlite, ConvertingAHeldDatabaseOntoItselfSaysItIsInUse) {

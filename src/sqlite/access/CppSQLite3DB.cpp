@@ -27,6 +27,15 @@ bool FormatProbe(char (&buf)[128], const char* fmt, const char* name) {
   return n > 0 && static_cast<size_t>(n) < sizeof(buf);
 }
 
+// The size of the write-ahead log beside the database file path, -1 when
+// there is none (or something that is no regular file). A log of a
+// non-zero size holds frames: changes a writer committed and that may not
+// yet be in the file.
+off_t LogSize(const std::string& path) {
+  struct stat wal;
+  return !path.empty() && lstat((path + "-wal").c_str(), &wal) == 0 && S_ISREG(wal.st_mode) ? wal.st_size : -1;
+}
+
 // A read-only connection to a database in write-ahead-log mode makes the
 // log and its index beside the file when they are missing, and cannot
 // remove them: only a connection that may write removes them, at its close,
@@ -41,10 +50,10 @@ sqlite3* OpenWalSweeper(sqlite3* readOnly) {
   if (sqlite3_db_readonly(readOnly, "main") != 1) return nullptr;
   const char* file = sqlite3_db_filename(readOnly, "main");
   if (!file || !*file) return nullptr;
-  struct stat wal;
   const std::string path = file;
-  if (lstat((path + "-wal").c_str(), &wal) != 0 || !S_ISREG(wal.st_mode) || wal.st_size != 0) return nullptr;
-  if (lstat((path + "-journal").c_str(), &wal) == 0) return nullptr;
+  if (LogSize(path) != 0) return nullptr;
+  struct stat journal;
+  if (lstat((path + "-journal").c_str(), &journal) == 0) return nullptr;
   sqlite3* sweeper = nullptr;
   if (sqlite3_open_v2(path.c_str(), &sweeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK &&
       CppSQLite3DB::distrustSchema(sweeper) == SQLITE_OK && sqlite3_db_readonly(sweeper, "main") == 0 &&
@@ -74,6 +83,10 @@ int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly
   // Connections go through the enciphering file layer, so that any of them
   // can be keyed.
   quillery::CodecVfsRegister();
+  // Taken before SQLite opens the log: whether it held another writer's
+  // frames when this connection came (see close).
+  mbLogHeldFrames = !readOnly && path && LogSize(path) > 0;
+  mbCommitted = false;
   // A read-only connection serves one thread at a time (see the header):
   // it goes without the per-call mutex, which costs a lock and an unlock on
   // every column of every row read.
@@ -81,6 +94,7 @@ int CppSQLite3DB::open(const char* path, CppSQLite3Exception* err, bool readOnly
                     : sqlite3_open(path ? path : "", &mpDB);
   if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(mpDB, 1);
+    sqlite3_commit_hook(mpDB, NoteCommit, this);
     rc = distrustSchema(mpDB);
   }
   if (rc != SQLITE_OK) SqliteReport(err, rc, mpDB ? sqlite3_errmsg(mpDB) : sqlite3_errstr(rc));
@@ -111,6 +125,12 @@ int CppSQLite3DB::distrustSchema(sqlite3* db) {
 int CppSQLite3DB::close() {
   clearStatementCache();
   if (!mpDB) return SQLITE_OK;
+  // The last connection to a file in write-ahead-log mode checkpoints the
+  // log into the file at its close. One that committed nothing leaves a log
+  // that held another writer's frames when it came as it is: moving them
+  // would change the file's bytes for a command that wrote nothing (the
+  // next writer, or reader, still sees them through the log).
+  if (mbLogHeldFrames && !mbCommitted) sqlite3_db_config(mpDB, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   sqlite3* sweeper = OpenWalSweeper(mpDB);
   int rc = sqlite3_close(mpDB);
   // A handle that refuses to close (unfinalized statements) is handed to
@@ -119,6 +139,11 @@ int CppSQLite3DB::close() {
   mpDB = nullptr;
   if (sweeper) sqlite3_close(sweeper);
   return rc;
+}
+
+int CppSQLite3DB::NoteCommit(void* self) {
+  static_cast<CppSQLite3DB*>(self)->mbCommitted = true;
+  return 0;  // the commit goes on
 }
 
 void CppSQLite3DB::setBusyTimeout(int ms) {

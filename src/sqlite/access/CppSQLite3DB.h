@@ -22,6 +22,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -57,7 +58,9 @@ class CppSQLite3DB {
   static int distrustSchema(sqlite3* db);
   // The result of sqlite3_close, 0 when nothing was open. A read-only
   // connection leaves no write-ahead log or index of its own making beside
-  // the file (SQLite removes them when it can).
+  // the file (SQLite removes them when it can). A connection that committed
+  // nothing leaves a log that held frames when it opened as it was, and the
+  // file unchanged (no checkpoint at its close).
   int close();
   bool isOpen() const { return mpDB != nullptr; }
   sqlite3* handle() const { return mpDB; }
@@ -108,9 +111,13 @@ class CppSQLite3DB {
   int keyResult(int rc, CppSQLite3Exception* err);
   // Takes a lent statement back, or finalizes it when its slot is gone.
   void giveBack(CacheSlot* slot, unsigned generation, sqlite3_stmt* vm);
+  // The commit hook: records that this connection committed.
+  static int NoteCommit(void* self);
 
   sqlite3* mpDB;
   int mnBusyTimeoutMs;
   std::unordered_map<std::string, std::unique_ptr<CacheSlot>> mCache;
   unsigned mnCacheGeneration = 0;  // changes whenever the slots are dropped
+  bool mbLogHeldFrames = false;     // the write-ahead log held frames at the open
+  std::atomic<bool> mbCommitted{false};  // a commit since the open (hook: the committing thread)
 };

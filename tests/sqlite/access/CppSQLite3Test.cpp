@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "common/RawSqlite.h"
 #include "common/TempDir.h"
 #include "sqlite/access/CppSQLite3.h"
 
@@ -416,4 +419,33 @@ TEST_F(AccessLayerTest, StatementCacheSurvivesReKeying) {
   ASSERT_EQ(r.open(path.c_str(), &err), SQLITE_OK);
   ASSERT_EQ(r.setPassword("second", &err), SQLITE_OK);
   EXPECT_EQ(CachedName(r, 2), "after");
+}
+
+// A connection that may write and commits nothing (a conversion onto the
+// file that stopped early) leaves a write-ahead log that holds another
+// writer's frames as it found it: its close moves none of them into the
+// file, whose bytes stay as they were.
+TEST(CppSQLite3LogTest, AConnectionThatCommitsNothingLeavesAnotherWritersLogAsItWas) {
+  quillery_test::TempDir dir;
+  const std::string path = dir / "w.db";
+  ASSERT_EQ(quillery_test::RawSqlite(path).Exec("CREATE TABLE t(x); INSERT INTO t VALUES(1)"), "");
+  ASSERT_TRUE(quillery_test::CommitIntoLogAndDie(path, "INSERT INTO t VALUES(2)"));
+  auto bytes = [](const std::string& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  };
+  const std::string file = bytes(path), log = bytes(path + "-wal");
+  ASSERT_FALSE(log.empty());
+  CppSQLite3DB db;
+  CppSQLite3Exception err;
+  ASSERT_EQ(db.open(path.c_str(), &err), SQLITE_OK);
+  EXPECT_EQ(db.execScalar("SELECT count(*) FROM t", &err), 2);  // the log's row is read
+  db.execDML("BEGIN EXCLUSIVE", &err);
+  db.execDML("ROLLBACK", &err);
+  EXPECT_EQ(err.errorCode(), 0);
+  EXPECT_EQ(db.close(), SQLITE_OK);
+  EXPECT_TRUE(bytes(path) == file);
+  EXPECT_TRUE(bytes(path + "-wal") == log);
 }
