@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -79,12 +78,8 @@ TEST(HostCauses, AUsersFileAtTheJournalsNameStays) {
   // A save stopped at once (two signals, while it writes its file).
   call = HostCall();
   call.args = {"-q", "-f", "convert", t / "x.qyd", t / "y.qyd"};
-  call.env = {"LD_PRELOAD=" + PreloadList(), "QY_RAISE_AFTER=sync:y.qyd.part",
-              "QY_RAISE_SIGNAL=" + std::to_string(SIGSTOP)};
-  const pid_t pid = StartHost(call, t / "out", t / "err");
-  int st = 0;
-  ASSERT_EQ(waitpid(pid, &st, WUNTRACED), pid);
-  ASSERT_TRUE(WIFSTOPPED(st)) << "the save did not stop at its sync";
+  const pid_t pid = StartHostStoppedAtSync(call, "y.qyd.part", t / "out", t / "err");
+  ASSERT_GT(pid, 0) << "the save did not stop at its sync";
   kill(pid, SIGINT);
   kill(pid, SIGTERM);
   kill(pid, SIGCONT);

@@ -154,12 +154,8 @@ TEST(HostInterrupt, AHardStopDuringTheCommitOfAReKeyWaitsForTheReKey) {
   call.fileSizeLimit = st.st_size;  // room for the commit, none for the re-key's journal of every page
   // The host stops itself when the commit has written the file: both
   // signals wait for it, then come one after the other.
-  call.env = {"LD_PRELOAD=" + quillery_test::PreloadList(), "QY_RAISE_AFTER=sync:/e.qyde",
-              "QY_RAISE_SIGNAL=" + std::to_string(SIGSTOP)};
-  const pid_t pid = StartHost(call, t / "out.txt", t / "err.txt");
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
-  ASSERT_TRUE(WIFSTOPPED(status)) << status;
+  const pid_t pid = quillery_test::StartHostStoppedAtSync(call, "/e.qyde", t / "out.txt", t / "err.txt");
+  ASSERT_GT(pid, 0) << "the re-key did not stop at its commit";
   kill(pid, SIGINT);
   kill(pid, SIGTERM);
   kill(pid, SIGCONT);

@@ -238,6 +238,20 @@ inline std::string PreloadList() {
       &list);
   return list + QY_SYNC_RECORDER;
 }
+
+// Starts the program (call's environment gets the recorder), which stops
+// itself (SIGSTOP) once it has synced the file whose path ends in syncOf;
+// returns its pid once it is stopped there, or -1 when it ended first.
+inline pid_t StartHostStoppedAtSync(HostCall call, const std::string& syncOf, const std::string& outFile,
+                                    const std::string& errFile) {
+  call.env.push_back("LD_PRELOAD=" + PreloadList());
+  call.env.push_back("QY_RAISE_AFTER=sync:" + syncOf);
+  call.env.push_back("QY_RAISE_SIGNAL=" + std::to_string(SIGSTOP));
+  const pid_t pid = StartHost(call, outFile, errFile);
+  int status = 0;
+  if (waitpid(pid, &status, WUNTRACED) != pid) return -1;
+  return WIFSTOPPED(status) ? pid : -1;
+}
 #endif
 
 }  // namespace quillery_test

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <set>
 #include <sstream>
@@ -105,12 +104,8 @@ TEST(HostSaveSync, AFileMovedOntoTheTargetBeforeTheRenameStays) {
   quillery_test::WriteFile(t / "racer", "moved on meanwhile");
   HostCall call;
   call.args = {"-q", "--force", "convert", t / "a.qyd", t / "old.qyd"};
-  call.env = {"LD_PRELOAD=" + PreloadList(), "QY_RAISE_AFTER=sync:old.qyd.part",
-              "QY_RAISE_SIGNAL=" + std::to_string(SIGSTOP)};
-  const pid_t pid = quillery_test::StartHost(call, t / "out", t / "err");
-  int st = 0;
-  ASSERT_EQ(waitpid(pid, &st, WUNTRACED), pid);
-  ASSERT_TRUE(WIFSTOPPED(st)) << "the save did not stop at its sync";
+  const pid_t pid = quillery_test::StartHostStoppedAtSync(call, "old.qyd.part", t / "out", t / "err");
+  ASSERT_GT(pid, 0) << "the save did not stop at its sync";
   ASSERT_EQ(rename((t / "racer").c_str(), (t / "old.qyd").c_str()), 0);
   kill(pid, SIGCONT);
   EXPECT_EQ(quillery_test::WaitHost(pid), 1);
