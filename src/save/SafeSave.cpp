@@ -151,6 +151,22 @@ std::string TargetState::ChangedReason(const char* kind) const {
                 : std::string("a ") + kind + " appeared at " + path + " meanwhile; it was left as it is";
 }
 
+int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::string& to,
+                    const TargetState& decided) {
+  // Only after the exchange is what came out looked at: a file or folder
+  // moved onto the place at any moment before is never replaced, it is put
+  // back.
+  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0) return errno;
+  struct stat out;
+  if (fstatat(fromDir, from.c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 && out.st_dev == decided.dev &&
+      out.st_ino == decided.ino)
+    return 0;
+  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0)
+    xLog(LOG_ERROR, "Save: what was at [%s] could not be put back from [%s]: %s\n", to.c_str(), from.c_str(),
+         strerror(errno));
+  return EEXIST;
+}
+
 mode_t TargetMode(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
@@ -353,12 +369,9 @@ int TempFile::PlaceNew(const std::string& leaf) {
 
 int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
   const char* own = m_leaf.c_str();
-  // The two names change places in one step, and only then is what came
-  // out looked at: a file moved onto the target at any moment before is
-  // never replaced, it is put back. Only the file the save found there is
-  // replaced, and never a folder (a rename over one would fail).
-  if (renameat2(m_dirFd, own, m_dirFd, leaf.c_str(), RENAME_EXCHANGE) != 0) {
-    if (errno != EINVAL && errno != ENOSYS) return errno;
+  // Only the file the save found there is replaced.
+  const int rc = ExchangeDecided(m_dirFd, m_leaf, m_dirFd, leaf, target);
+  if (rc == EINVAL || rc == ENOSYS) {
     // A file system that cannot exchange: a look, then a rename.
     struct stat st;
     if (fstatat(m_dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != target.dev ||
@@ -366,15 +379,7 @@ int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
       return EEXIST;
     return renameat(m_dirFd, own, m_dirFd, leaf.c_str()) == 0 ? 0 : errno;
   }
-  struct stat out;
-  const bool found = fstatat(m_dirFd, own, &out, AT_SYMLINK_NOFOLLOW) == 0 && out.st_dev == target.dev &&
-                     out.st_ino == target.ino;
-  if (!found || S_ISDIR(out.st_mode)) {
-    if (renameat2(m_dirFd, own, m_dirFd, leaf.c_str(), RENAME_EXCHANGE) != 0)
-      xLog(LOG_ERROR, "Save: what was at [%s] could not be put back from [%s]: %s\n", target.path.c_str(),
-           m_path.c_str(), strerror(errno));
-    return found ? EISDIR : EEXIST;
-  }
+  if (rc != 0) return rc;
   // The old target, now under the temporary name, is what the save
   // replaces, and goes. A stop cannot come between (the install section
   // holds a hard stop; the signal-time list removes only this object's

@@ -68,6 +68,15 @@ struct TargetState {
   std::string ChangedReason(const char* kind = "file") const;
 };
 
+// Exchanges the names from and to (each relative to its folder's
+// descriptor, or AT_FDCWD) in one step, to put from in place of what the
+// save decided to replace at to. What comes out (now at from) must be that
+// file or folder: else the two are exchanged back, and EEXIST. EINVAL or
+// ENOSYS when the file system cannot exchange (the caller falls back to a
+// look and a rename); 0 or errno.
+int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::string& to,
+                    const TargetState& decided);
+
 // The mode a file replacing path gets: the existing file's permission bits,
 // else 0666 minus the umask.
 mode_t TargetMode(const std::string& path);

@@ -113,17 +113,9 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 // again once it is there, and put back when the rename fails.
 int SwapInto(const std::string& from, const std::string& to, const std::string& aside, const TargetState& decided,
              bool& swapped) {
-  swapped = false;
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-    if (TargetState::OfEntry(from).SameFileAs(decided)) {
-      swapped = true;
-      return 0;
-    }
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0)
-      xLog(LOG_ERROR, "Save: cannot put [%s] back in [%s]: %s\n", from.c_str(), to.c_str(), strerror(errno));
-    return EEXIST;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return errno;
+  const int rc = ExchangeDecided(AT_FDCWD, from, AT_FDCWD, to, decided);
+  swapped = rc == 0;
+  if (rc != EINVAL && rc != ENOSYS) return rc;
   if (!TargetState::OfEntry(to).SameFileAs(decided)) return EEXIST;
   if (rename(to.c_str(), aside.c_str()) != 0) return errno;
   int err = TargetState::OfEntry(aside).SameFileAs(decided) ? RenameNoReplace(from, to) : EEXIST;
