@@ -237,7 +237,6 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base, public HtmlFormat
   int m_nLinkStart;
   int m_nExportedPictures;
   int m_nExportedAttachments;
-  bool m_bOverwriteAll;
   bool m_bForeignHtml;        // true until BODY shows this program's generator
   std::map<int, std::vector<int>> m_mapSpanTags;
   std::vector<int> m_arParagraphTags;

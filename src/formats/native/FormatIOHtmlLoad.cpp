@@ -68,7 +68,6 @@ FormatIO_HTML::FormatIO_HTML()
       m_nLinkStart(-1),
       m_nExportedPictures(0),
       m_nExportedAttachments(0),
-      m_bOverwriteAll(false),
       m_bForeignHtml(true),
       m_nFirstNewIdx(-1),
       m_bInBulletList(false),

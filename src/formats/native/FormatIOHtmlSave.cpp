@@ -69,7 +69,6 @@ void FormatIO_HTML::ResetWriteRunState() {
   m_bAttachmentsToFiles = false;
   m_nExportedPictures = 0;
   m_nExportedAttachments = 0;
-  m_bOverwriteAll = false;
   m_arExtImages.clear();
   m_mapSpanTags.clear();
   m_arParagraphTags.clear();
