@@ -70,16 +70,24 @@ bool CopyAllPages(sqlite3* target, sqlite3* source) {
 
 // The first thing wrong with the pages of the open database (SQLite's
 // quick check: each table and index read whole, every page in its place);
-// empty when nothing, or when the check could not run for another reason
-// (a busy file: the copy that follows tells).
-std::string FirstPageProblem(CppSQLite3DB& db) {
-  CppSQLite3Exception err;
+// empty when the check answered "ok", or when it could not run: err then
+// tells why.
+std::string FirstPageProblem(CppSQLite3DB& db, CppSQLite3Exception& err) {
   CppSQLite3Query q = db.execQuery("PRAGMA quick_check(1)", &err);
-  const int code = err.errorCode() & 0xFF;
-  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) return quillery::SqliteMessage(err);
   if (err.errorCode() != 0) return std::string();
-  const std::string verdict = q.eof() ? std::string("no verdict") : q.getStringField(0, "");
+  const std::string verdict = q.eof() ? std::string("the page check gave no verdict") : q.getStringField(0, "");
   return verdict == "ok" ? std::string() : verdict;
+}
+
+// Whether a failure to read a database says nothing of its pages: another
+// program holds the file, it may not be opened, memory ran out, or its
+// first page does not read as a database (under a key, most likely a wrong
+// password). Any other failure (a damaged page, a header or schema that
+// does not read, a file format SQLite does not know) is the pages'.
+bool SaysNothingOfThePages(int code) {
+  const int primary = code & 0xFF;
+  return quillery::SqliteIsBusy(code) || quillery::SqliteIsNotADatabase(code) || primary == SQLITE_CANTOPEN ||
+         primary == SQLITE_PERM || primary == SQLITE_AUTH || primary == SQLITE_NOMEM;
 }
 
 }  // namespace
@@ -200,12 +208,19 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   // The copy takes the pages as they are: one that does not read (a page
   // overwritten, or under a key one whose bytes changed) would become a
   // plain page of garbage, in a copy that looks whole. Every page is read
-  // through its table or index first. (A first page that does not read as
-  // a database may be a wrong key: the copy fails on it, and the caller
-  // tells which.)
+  // through its table or index first, and pages that could not be checked
+  // are not copied. (A failure that says nothing of the pages, such as a
+  // wrong key, copies nothing either: the caller tells it, as a load does.)
   std::string damage;
-  if ((err.errorCode() & 0xFF) == SQLITE_CORRUPT) damage = quillery::SqliteMessage(err);
-  else if (err.errorCode() == 0) damage = FirstPageProblem(_db);
+  if (err.errorCode() == 0) damage = FirstPageProblem(_db, err);
+  if (err.errorCode() != 0) {
+    if (SaysNothingOfThePages(err.errorCode())) {
+      xLog(LOG_ERROR, "Sqlite dump: [%s] could not be read: %s\n", source, quillery::SqliteMessage(err));
+      Close();
+      return false;
+    }
+    damage = std::string("its pages could not be checked: ") + quillery::SqliteMessage(err);
+  }
   if (!damage.empty()) {
     quillery::CountReadFailure();
     xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, damage.c_str());

@@ -46,12 +46,16 @@ const char* const kTreeSql =
     "notes.use_custom_font, notes.custom_txt_color, notes.custom_bkg_color, notes.custom_font, icons.image_title, "
     "icons.image_data, icons.is_png, notes.is_finished, notes.use_custom_note_bkg_color, "
     "notes.custom_note_bkg_color, notes.date_created, notes.date_modified, notes.hash, notes.hash_html, "
-    "COUNT(attachments.note_id), notes_tree.note_id IS NULL from notes LEFT JOIN notes_tree ON "
-    "notes.note_id=notes_tree.note_id LEFT JOIN tasks ON notes.note_id=tasks.note_id LEFT JOIN "
-    "icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id "
+    "COUNT(attachments.note_id), notes_tree.note_id IS NULL, (SELECT count(*) FROM notes) from notes "
+    "LEFT JOIN notes_tree ON notes.note_id=notes_tree.note_id LEFT JOIN tasks ON notes.note_id=tasks.note_id "
+    "LEFT JOIN icons ON notes.note_id=icons.note_id LEFT JOIN attachments ON notes.note_id=attachments.note_id "
     "GROUP BY notes.note_id";
 // Column of kTreeSql that is 1 for a note without its tree row.
 constexpr int kColNoTreeRow = 39;
+// Column of kTreeSql with the number of rows in notes, counted once, in the
+// read that gives the tree: more than the query's rows when rows share an
+// ID, which the grouping folds into one row.
+constexpr int kColNoteRows = 40;
 // The position a note without a tree row takes among its siblings until
 // the sibling repair gives it the next free one: after every other.
 constexpr int kAfterEverySibling = 1 << 30;
@@ -492,10 +496,13 @@ int SqliteLoadRun::ReadTree() {
   // The worker takes the statement while this thread files the notes; a
   // statement trace or the debug checks (which query the connection) keep
   // it all on this thread.
+  const int64_t noteRows = q.eof() ? 0 : q.getInt64Field(kColNoteRows, 0);
+  int64_t treeRows = 0;
   TreeRowReader rows(q, !g_bDebugMode && !FormatIO_Sqlite::_pfnTrace);
   TreeItem item;
   while (rows.Next(item)) {
     if (ProgressInfo::IsCanceled()) return DOC_LOAD_ABORTED;
+    ++treeRows;
     NoteNode& note = item.note;
 
     const bool emptyID = note.m_strID.empty();
@@ -566,6 +573,13 @@ int SqliteLoadRun::ReadTree() {
     }
     m_fmt.AssertNodeValid(m_doc.GetNodeByIdx(m_doc.GetNodeCount() - 1).m_strID.c_str());
     Advance();
+  }
+  if (treeRows < noteRows) {
+    // Rows that share an ID with another came as one: the notes of the
+    // others stay out of the document, as a duplicate ID's note does.
+    xLog(LOG_ERROR, "Notes with duplicate IDs detected: %lld note rows read as %lld notes!\n",
+         static_cast<long long>(noteRows), static_cast<long long>(treeRows));
+    quillery::CountReadFailure();
   }
   return -1;
 }

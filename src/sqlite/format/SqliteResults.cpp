@@ -1,10 +1,13 @@
 #include "sqlite/format/SqliteResults.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
 
+#include "base/FileUtil.h"
 #include "model/FormatIO_Base.h"
 #include "save/SafeSave.h"
 
@@ -23,6 +26,22 @@ int SystemErrno(int primary, sqlite3* db) {
   return fileError && db ? sqlite3_system_errno(db) : 0;
 }
 
+// Whether SQLite could not make a file it keeps beside the database because
+// this user may not write the folder. Of a journal it says so
+// (SQLITE_READONLY_DIRECTORY); of the index it needs to read a write-ahead
+// log (NAME-shm, missing while NAME-wal is there) it only says that it
+// cannot open the database, with the system error of its last attempt.
+bool FolderMayNotBeWritten(int rc, sqlite3* db) {
+  if (rc == SQLITE_READONLY_DIRECTORY) return true;
+  const char* name = (rc & 0xff) == SQLITE_CANTOPEN && db ? sqlite3_db_filename(db, "main") : nullptr;
+  if (!name || !*name) return false;
+  const std::string path(name);
+  struct stat st;
+  if (lstat((path + "-wal").c_str(), &st) != 0) return false;
+  if (lstat((path + "-shm").c_str(), &st) == 0 || errno != ENOENT) return false;
+  return access(GetParentDir(path).c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
+}
+
 Cause CauseOf(int rc, sqlite3* db) {
   const int primary = rc & 0xff;
   const int sys = SystemErrno(primary, db);
@@ -30,7 +49,7 @@ Cause CauseOf(int rc, sqlite3* db) {
   if (primary == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) return Cause::kDiskFull;
   if (primary == SQLITE_NOMEM || rc == SQLITE_IOERR_NOMEM || sys == ENOMEM) return Cause::kNoMemory;
   if (primary == SQLITE_READONLY || primary == SQLITE_PERM || primary == SQLITE_AUTH || sys == EACCES ||
-      sys == EPERM || sys == EROFS)
+      sys == EPERM || sys == EROFS || FolderMayNotBeWritten(rc, db))
     return Cause::kNotPermitted;
   if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) return Cause::kDamaged;
   if (primary == SQLITE_INTERRUPT) return Cause::kCancelled;
@@ -44,7 +63,7 @@ void SetReason(Cause cause, int rc, sqlite3* db) {
     case Cause::kBusy: SetFailureReason("in use by another program"); break;
     case Cause::kDiskFull: SetFailureReason(ReasonForErrno(ENOSPC)); break;
     case Cause::kNotPermitted:
-      SetFailureReason(rc == SQLITE_READONLY_DIRECTORY
+      SetFailureReason(FolderMayNotBeWritten(rc, db)
                            ? "permission denied: its folder may not be written (SQLite keeps its journal files there)"
                            : std::string("permission denied: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
       break;

@@ -16,8 +16,9 @@ namespace quillery {
 
 // The DocLoadResult for rc on db (db may be null): 7 busy, 10 disk full,
 // 12 out of memory, 6 not permitted (a folder SQLite cannot create its
-// journal in, a read-only file or folder), 3 a wrong key (hasPassword and a
-// page that reads as no database), 5 damaged, 1 cancelled; otherwise.
+// journal or a write-ahead log's index in, a read-only file or folder), 3 a
+// wrong key (hasPassword and a page that reads as no database), 5 damaged,
+// 1 cancelled; otherwise.
 int SqliteLoadResult(int rc, sqlite3* db, bool hasPassword, int otherwise);
 
 // The DocSaveResult for rc on db (db may be null): 3 busy (in use), 10 disk

@@ -14,6 +14,7 @@
 #include "base/File64.h"
 #include "common/TempDir.h"
 #include "model/NoteDocument.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/FormatIO_SqliteEnc.h"
 #include "sqlite/format/SqliteOpenDb.h"
 
@@ -107,6 +108,27 @@ TEST_F(SqliteEncTest, DumpFileWritesAPlainCopyOnlyWithTheRightPassword) {
   EXPECT_EQ(CountRows(dump, "notes"), 25);
   EXPECT_TRUE(IntegrityOk(dump));
   EXPECT_EQ(CountRows(db, "notes", kPassword), 25);
+}
+
+// A changed byte of the first page's header makes a file SQLite will not
+// read (an unknown schema format): its pages cannot be checked, so none is
+// copied, and the dump counts as a read that failed.
+TEST_F(SqliteEncTest, DumpFileCopiesNothingWhoseCheckCannotRun) {
+  const std::string db = dir / "doc.qyde", dump = dir / "dump.qydb";
+  MakeEncrypted(db, 25, kPassword);
+  const std::string sound = ReadAll(db);
+  for (size_t offset : {37, 44}) {
+    SCOPED_TRACE(offset);
+    std::string bytes = sound;
+    bytes[offset] = 44;
+    std::ofstream(db, std::ios::binary | std::ios::trunc) << bytes;
+    const unsigned long failures = quillery::ReadFailures();
+    FormatIO_SqliteEnc fmt;
+    EXPECT_FALSE(fmt.DumpFile(db.c_str(), dump.c_str(), kPassword));
+    EXPECT_EQ(quillery::ReadFailures(), failures + 1);
+    EXPECT_FALSE(File64::PathExists(dump));
+    EXPECT_FALSE(fmt._db.isOpen());
+  }
 }
 
 TEST_F(SqliteEncTest, ChangePasswordReKeysTheOpenDatabase) {

@@ -129,5 +129,35 @@ TEST_F(SqliteLoadTest, FailuresGetTheNumberOfTheirCause) {
   for (bool readOnly : {false, true}) EXPECT_EQ(LoadAndSave(tags, readOnly), DOC_LOAD_FORMAT_ERROR) << readOnly;
 }
 
+// A file with a write-ahead log but without the index SQLite makes to read
+// it (NAME-shm), in a folder its reader may not write (another user's, as
+// the one when run as root): SQLite says only that it cannot open the
+// file, and the cause is the folder: 6, as without the log.
+TEST_F(SqliteLoadTest, ALogWithoutItsIndexInAFolderThatMayNotBeWrittenIs6) {
+  const std::string sound = NewDb("sound.qydb");
+  TempDir folder;
+  const std::string logged = folder / "logged.qydb";
+  {
+    RawDb db(sound);
+    AddNote(db, "A", "", 0, "A");
+    db.Exec("PRAGMA journal_mode=WAL; UPDATE notes SET note_title='B'");
+    // As the writer holds them: its close would move the log into the file.
+    CopyOf(sound, logged);
+    CopyOf(sound + "-wal", logged + "-wal");
+  }
+  ASSERT_GT(Bytes(logged + "-wal").size(), 0u);
+  ASSERT_NE(access((logged + "-shm").c_str(), F_OK), 0);
+  chmod(folder.Path().c_str(), 0555);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    _exit(LoadAndSave(logged, true) * 16 + LoadAndSave(logged, false));
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, DOC_LOAD_PERMISSIONS * 17);
+}
+
 }  // namespace
 }  // namespace quillery_test

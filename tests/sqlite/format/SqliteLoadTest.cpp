@@ -10,6 +10,7 @@
 #include "base/Log.h"
 #include "model/InternalIcons.h"
 #include "model/RecursiveTreeWalker.h"
+#include "save/SafeSave.h"
 #include "sqlite/format/SqliteContentCount.h"
 #include "sqlite/format/SqliteLoadFixture.h"
 
@@ -172,6 +173,31 @@ TEST_F(SqliteLoadTest, EmptyIdRowIsSkipped) {
   ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
   EXPECT_EQ(doc.GetNodeCount(), 1);
   EXPECT_TRUE(cap.Has("Note with empty ID detected [title: Nameless]!\n"));
+}
+
+// A second note row with an ID read before (its table lost its uniqueness)
+// comes folded into the first by the tree query's grouping: the load keeps
+// one note of that ID and counts the other as a part that did not read.
+TEST_F(SqliteLoadTest, NoteRowsSharingAnIdCountAsAFailedRead) {
+  const std::string path = NewDb();
+  {
+    RawDb db(path);
+    AddNote(db, "A", "", 0, "A");
+    AddNote(db, "B", "", 1, "B");
+    db.Exec("CREATE TABLE n2 AS SELECT * FROM notes; INSERT INTO n2 SELECT * FROM notes WHERE note_id='B'; "
+            "DROP TABLE notes; ALTER TABLE n2 RENAME TO notes; "
+            "CREATE INDEX IDX_NOTE_HASH ON notes(hash DESC); CREATE INDEX IDX_NOTE_HASH_HTML ON notes(hash_html DESC)");
+  }
+  for (bool readOnly : {true, false}) {
+    const unsigned long failures = quillery::ReadFailures();
+    quillery::LogCapture cap;
+    NoteDocument doc;
+    doc.SetReadOnlyLoad(readOnly);
+    ASSERT_EQ(doc.Load(path.c_str(), nullptr, FORMAT_QYDB, false), DOC_LOAD_OK);
+    EXPECT_EQ(doc.GetNodeCount(), 2);
+    EXPECT_EQ(quillery::ReadFailures(), failures + 1);
+    EXPECT_TRUE(cap.Has("Notes with duplicate IDs detected: 3 note rows read as 2 notes!\n"));
+  }
 }
 
 // A note whose tree row is lost (its note_id emptied, or the row gone) is
