@@ -182,9 +182,16 @@ class Host {
     }
     ResetProgress();
     // Removing the pages of a large export that Ctrl-C stopped takes a
-    // while: the user is told at once what happens.
+    // while: the user is told at once what happens, and what a second
+    // Ctrl-C, which ends the process before that removal, leaves.
     const bool exporting = NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML;
-    if (exporting) SetInterruptLine("cannot save " + Printable(path) + ": interrupted, removing the partial export");
+    if (exporting) {
+      const std::string failed = "cannot save " + Printable(path) + ": ";
+      SetInterruptLine(failed + "interrupted, removing the partial export",
+                       failed + "stopped at once, leaving any partial side folder " +
+                           Printable(ExportSideFolder(m_opt.html, path)) + ".part-XXXXXX (the next export to " +
+                           Printable(path) + " removes it)");
+    }
     int result;
     {
       ProgressBar bar("saving " + path, m_opt.progress);
@@ -192,7 +199,7 @@ class Host {
       result = doc.Save(path.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID, &decided, exporting ? &folder : nullptr);
     }
-    if (exporting) SetInterruptLine(std::string());
+    if (exporting) SetInterruptLine(std::string(), std::string());
     // A signal that came after the save's last cancel check did not stop it:
     // the file is complete and in place, so it is not reported as unsaved.
     if (result != DOC_SAVE_OK) return Fail("save", path, SaveFailure(result));
