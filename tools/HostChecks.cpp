@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "HostFormats.h"
 #include "Interrupt.h"
 #include "OutputText.h"
+#include "TerminalController.h"
+#include "base/FileUtil.h"
 #include "model/FormatIO_Base.h"
 #include "model/NoteDocument.h"
 
@@ -106,6 +109,47 @@ int CheckToPassword(const HostOptions& opt, const std::string& out) {
   fprintf(stderr, "--to-password-file applies only to an encrypted target (%s); %s is not encrypted\n",
           encrypted.c_str(), Printable(out).c_str());
   return kExitUsage;
+}
+
+namespace {
+
+// Why a password file could not be read, with the number of its cause as a
+// document's load would give it.
+std::string PasswordFileProblem(int err) {
+  switch (err) {
+    case ENOENT: return "no such file (" + std::to_string(DOC_LOAD_NOT_FOUND) + ")";
+    case EACCES:
+    case EPERM: return "permission denied (" + std::to_string(DOC_LOAD_PERMISSIONS) + ")";
+    default: return ReadProblem(err, kPasswordFileLimit) + " (" + std::to_string(DOC_LOAD_NOT_OPEN) + ")";
+  }
+}
+
+// Reads the file of a password option into password; 0, or the exit status
+// after the error line.
+int TakePasswordFile(const HostOptions& opt, const std::string& path, std::string& password) {
+  if (const int err = ReadPasswordFile(path, password)) {
+    fprintf(stderr, "cannot read the password file %s: %s\n", Printable(path).c_str(),
+            PasswordFileProblem(err).c_str());
+    return TroubleStatus(opt);
+  }
+  // The ciphers take a password as a C string: a NUL byte would end it there
+  // and leave a file protected by its first few bytes only.
+  if (password.find('\0') != std::string::npos) {
+    fprintf(stderr, "cannot use the password file %s: it holds a NUL byte, which would cut the password short\n",
+            Printable(path).c_str());
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int TakePasswordFiles(HostOptions& opt) {
+  if (opt.hasPassword)
+    if (int status = TakePasswordFile(opt, opt.passwordFile, opt.password)) return status;
+  if (opt.hasToPassword)
+    if (int status = TakePasswordFile(opt, opt.toPasswordFile, opt.toPassword)) return status;
+  return kExitOk;
 }
 
 }  // namespace quillery_host

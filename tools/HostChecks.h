@@ -3,7 +3,8 @@
 // How the host's commands fail (one line on stderr, one exit status), and
 // what they check of their files before they begin: an input that cannot
 // be read without harm, an output that is not a regular file, an existing
-// output without --force, a password for a target that is not encrypted.
+// output without --force, a password for a target that is not encrypted,
+// and the password files they read.
 // Free functions for the host's main thread; they own nothing.
 
 #include <string>
@@ -45,6 +46,10 @@ int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* v
 // What an export's side folder place held when the command began (taken
 // with the page's state): the one folder the export may replace there.
 quillery::TargetState DecidedFolder(const HostOptions& opt, const std::string& out);
+// Reads the files of --password-file and --to-password-file into opt:
+// kExitOk, or the status of the failure it printed (a NUL byte in one is
+// wrong usage).
+int TakePasswordFiles(HostOptions& opt);
 // A password for a target that is not encrypted is wrong usage: kExitOk,
 // or kExitUsage after the line that says so.
 int CheckToPassword(const HostOptions& opt, const std::string& out);

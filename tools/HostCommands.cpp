@@ -52,6 +52,12 @@ void KeepUntilExit(std::unique_ptr<NoteDocument> doc) {
   kept->push_back(doc.release());
 }
 
+// What a command that writes found at its output, and at an export's side
+// folder, when it began: the one file and folder it may replace.
+struct Decided {
+  quillery::TargetState output, sideFolder;
+};
+
 class Host {
  public:
   explicit Host(const HostOptions& opt)
@@ -176,9 +182,16 @@ class Host {
     }
     ResetProgress();
     // Removing the pages of a large export that Ctrl-C stopped takes a
-    // while: the user is told at once what happens.
+    // while: the user is told at once what happens, and what a second
+    // Ctrl-C, which ends the process before that removal, leaves.
     const bool exporting = NoteDocument::GetFormatFromFileName(path) == FORMAT_HTML;
-    if (exporting) SetInterruptLine("cannot save " + Printable(path) + ": interrupted, removing the partial export");
+    if (exporting) {
+      const std::string failed = "cannot save " + Printable(path) + ": ";
+      SetInterruptLine(failed + "interrupted, removing the partial export",
+                       failed + "stopped at once, leaving any partial side folder " +
+                           Printable(ExportSideFolder(m_opt.html, path)) + ".part-XXXXXX (the next export to " +
+                           Printable(path) + " removes it)");
+    }
     int result;
     {
       ProgressBar bar("saving " + path, m_opt.progress);
@@ -186,7 +199,7 @@ class Host {
       result = doc.Save(path.c_str(), walker, false, 0, nullptr, password, 0,
                         m_opt.cloneMode >= 0 ? m_opt.cloneMode : 0, keepID, &decided, exporting ? &folder : nullptr);
     }
-    if (exporting) SetInterruptLine(std::string());
+    if (exporting) SetInterruptLine(std::string(), std::string());
     // A signal that came after the save's last cancel check did not stop it:
     // the file is complete and in place, so it is not reported as unsaved.
     if (result != DOC_SAVE_OK) return Fail("save", path, SaveFailure(result));
@@ -238,7 +251,7 @@ std::string Bytes(int64_t n) {
   return buf;
 }
 
-int CmdInfo(const HostOptions& opt) {
+int CmdInfo(const HostOptions& opt, const Decided&) {
   const std::string& path = opt.args[1];
   Host host(opt);
   std::unique_ptr<NoteDocument> owned(new NoteDocument);
@@ -318,7 +331,7 @@ int CmdInfo(const HostOptions& opt) {
   return kExitOk;
 }
 
-int CmdConvert(const HostOptions& opt) {
+int CmdConvert(const HostOptions& opt, const Decided& decided) {
   const std::string& in = opt.args[1];
   const std::string& out = opt.args[2];
   Host host(opt);
@@ -357,9 +370,6 @@ int CmdConvert(const HostOptions& opt) {
     if (int status = host.CheckTargetPassword(out)) return status;
   }
   const bool keepID = opt.keepID || inPlace;
-  // Decided now, before a load that may take long or wait at a prompt.
-  const quillery::TargetState decided = quillery::TargetState::Of(out);
-  const quillery::TargetState sideFolder = DecidedFolder(opt, out);
   NoteDocument doc;
   const unsigned long readFailures = quillery::ReadFailures();
   // The source stays as it is, unless it is the target.
@@ -369,10 +379,10 @@ int CmdConvert(const HostOptions& opt) {
   // file fails here as its copy would (and is left as it was).
   if (inPlace && !ReadEveryNote(doc)) return Fail("save", out, "interrupted");
   if (quillery::ReadFailures() != readFailures) return Fail("save", out, WithSaveCode(kDamagedSource, DOC_SAVE_ERROR));
-  return host.Save(doc, out, keepID, decided, sideFolder);
+  return host.Save(doc, out, keepID, decided.output, decided.sideFolder);
 }
 
-int CmdDump(const HostOptions& opt) {
+int CmdDump(const HostOptions& opt, const Decided& decided) {
   const std::string& in = opt.args[1];
   const std::string& out = opt.args[2];
   const int id = NoteDocument::GetFormatFromFileName(in);
@@ -402,12 +412,11 @@ int CmdDump(const HostOptions& opt) {
   const std::string outProblem = OutputProblem(out);
   if (!outProblem.empty()) return Fail("dump", out, outProblem);
   if (int status = CheckOverwrite(opt, out, "dump")) return status;
-  const quillery::TargetState decided = quillery::TargetState::Of(out);
   Host host(opt);
   const char* password = nullptr;
   if (int status = host.LoadPassword(in, id, password, "dump")) return status;
   quillery::ClearFailureReason();
-  TempOutput tmp(decided, id == FORMAT_QYDE);
+  TempOutput tmp(decided.output, id == FORMAT_QYDE);
   if (int err = tmp.Error()) {
     const std::string named = quillery::TakeFailureReason();  // what is in the way, by name
     return Fail("dump", out,
@@ -435,7 +444,7 @@ int CmdDump(const HostOptions& opt) {
   return kExitOk;
 }
 
-int CmdGenerate(const HostOptions& opt) {
+int CmdGenerate(const HostOptions& opt, const Decided& decided) {
   char* end = nullptr;
   const long n = strtol(opt.args[1].c_str(), &end, 10);
   if (!end || *end || n < 0 || n > 10000000) {
@@ -448,8 +457,6 @@ int CmdGenerate(const HostOptions& opt) {
   if (int status = CheckToPassword(opt, out)) return status;
   if (int status = CheckOverwrite(opt, out, "save")) return status;
   if (int status = host.CheckTargetPassword(out)) return status;
-  const quillery::TargetState decided = quillery::TargetState::Of(out);
-  const quillery::TargetState sideFolder = DecidedFolder(opt, out);
   StopWatch sw;
   NoteDocument doc;
   quillery::NotebookOptions no;
@@ -458,7 +465,7 @@ int CmdGenerate(const HostOptions& opt) {
   no.stop = WasInterrupted;
   const quillery::NotebookStats st = quillery::MakeSampleNotebook(doc, no);
   if (WasInterrupted()) return Fail("save", out, "interrupted");
-  if (int status = host.Save(doc, out, true, decided, sideFolder)) return status;
+  if (int status = host.Save(doc, out, true, decided.output, decided.sideFolder)) return status;
   if (opt.quiet) return kExitOk;
   printf("wrote %s: %s in %s, %s, %s, %s, %s, %s, %s, %s; %s in %.2f s\n", Printable(out).c_str(),
          Counted(st.nNotes, "note").c_str(), Counted(st.nMaxLevel + (st.nNotes ? 1 : 0), "level").c_str(),
@@ -470,7 +477,7 @@ int CmdGenerate(const HostOptions& opt) {
   return kExitOk;
 }
 
-int CmdCompare(const HostOptions& opt) {
+int CmdCompare(const HostOptions& opt, const Decided&) {
   Host host(opt);
   NoteDocument a, b;
   // 1 is kept for "different": a file that cannot be compared, or that
@@ -500,7 +507,7 @@ int CmdCompare(const HostOptions& opt) {
   return kExitOk;
 }
 
-int CmdFormats(const HostOptions&) {
+int CmdFormats(const HostOptions&, const Decided&) {
   for (int id : RegisteredFormats())
     printf("%s\t%d\t%s\t%s\n", FormatExtension(id).c_str(), id, StoresDocument(id) ? "document" : "export",
            FormatName(id).c_str());
@@ -510,13 +517,23 @@ int CmdFormats(const HostOptions&) {
 struct Command {
   const char* name;
   size_t operands;
-  int (*run)(const HostOptions&);
+  int (*run)(const HostOptions&, const Decided&);
+  bool writes;   // its last operand is the file it writes
+  bool exports;  // and that file may be an export, with a side folder
 };
 
 const Command kCommands[] = {
-    {"info", 1, CmdInfo},         {"convert", 2, CmdConvert}, {"dump", 2, CmdDump},
-    {"generate", 2, CmdGenerate}, {"compare", 2, CmdCompare}, {"formats", 0, CmdFormats},
+    {"info", 1, CmdInfo, false, false},         {"convert", 2, CmdConvert, true, true},
+    {"dump", 2, CmdDump, true, false},          {"generate", 2, CmdGenerate, true, true},
+    {"compare", 2, CmdCompare, false, false},   {"formats", 0, CmdFormats, false, false},
 };
+
+// What command c may replace, looked at now.
+Decided Decide(const Command& c, const HostOptions& opt) {
+  if (!c.writes) return Decided();
+  const std::string& out = opt.args.back();
+  return Decided{quillery::TargetState::Of(out), c.exports ? DecidedFolder(opt, out) : quillery::TargetState()};
+}
 
 }  // namespace
 
@@ -524,7 +541,7 @@ int TroubleStatus(const HostOptions& options) {
   return !options.args.empty() && options.args[0] == "compare" ? kExitUsage : kExitFailed;
 }
 
-int RunCommand(const HostOptions& options) {
+int RunCommand(HostOptions& options) {
   RegisterFormats();
   if (options.args.empty()) return kExitUsage;
   for (const Command& c : kCommands) {
@@ -541,7 +558,16 @@ int RunCommand(const HostOptions& options) {
       return kExitUsage;
     }
     if (!ExportOptionsFit(options.html, options.args)) return kExitUsage;
-    return c.run(options);
+    // Decided as the command begins, before a password is read (a terminal
+    // or a slow pipe may take long) and the input loaded: a file or folder
+    // that appears at an output meanwhile is not the command's to replace.
+    const Decided decided = Decide(c, options);
+    if (int status = TakePasswordFiles(options)) return status;
+    // Until then Ctrl-C ends the process at once: a password file (the
+    // standard input too) is read to its end, and a cancel flag would not
+    // stop that read.
+    InstallInterruptHandler();
+    return c.run(options, decided);
   }
   fprintf(stderr, "unknown command: %s (see quillery --help)\n", options.args[0].c_str());
   return kExitUsage;

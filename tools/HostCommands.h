@@ -48,8 +48,12 @@ struct HostOptions {
   std::vector<std::string> args;  // the command and its operands
 };
 
-// Runs the command in options.args[0]; returns the exit status.
-int RunCommand(const HostOptions& options);
+// Runs the command in options.args[0]; returns the exit status. Once its
+// usage is checked, a command that writes takes the state of its output
+// (and of an export's side folder), the one file and folder it may
+// replace; only then are the password files read into options and Ctrl-C
+// handed to InstallInterruptHandler.
+int RunCommand(HostOptions& options);
 
 // The status of a failure outside the command's own work (an unreadable
 // password file, a failed write of the output): 1, but 2 for compare,

@@ -20,9 +20,12 @@ volatile sig_atomic_t g_firstSignal = 0;
 struct termios g_tty;
 volatile sig_atomic_t g_ttyFd = -1;
 volatile sig_atomic_t g_stderrTty = 0;
-// The line of SetInterruptLine, with its line feed; length 0: none.
-char g_line[1024];
-std::atomic<int> g_lineLength{0};
+// The lines of SetInterruptLine, each with its line feed; length 0: none.
+struct Line {
+  char text[1024];
+  std::atomic<int> length{0};
+};
+Line g_line, g_stopLine;
 volatile sig_atomic_t g_lineSaid = 0;
 
 void Say(const char* text, size_t length) {
@@ -41,10 +44,12 @@ void SayInterrupted() {
 
 // Ends the process at once. After an install that committed, the target
 // holds the new document: the command did its work, and the status says so.
+// Otherwise the stop line, when one is set, tells what is left.
 void HardStop(bool committed) {
   if (committed) _exit(0);
   quillery::RemovePendingTempFiles();
-  SayInterrupted();
+  if (const int n = g_stopLine.length.load()) Say(g_stopLine.text, static_cast<size_t>(n));
+  else SayInterrupted();
   _exit(InterruptedStatus());
 }
 
@@ -60,13 +65,16 @@ void OnSignal(int signo) {
     g_firstSignal = signo;
     // std::atomic<bool> is lock-free here, so the store is safe in a handler.
     ProgressInfo::SetCanceled(true);
-    // An install that has begun finishes or fails on its own: the line
-    // would tell of a removal that may not come. A save looks at the
-    // cancel flag once its install section is open, so one of the two
-    // sees the other (both flags are sequentially consistent atomics).
-    const int n = quillery::InstallSection::IsOpen() ? 0 : g_lineLength.load();
+    // An install that has begun finishes or fails on its own, and one
+    // that committed has put the export in place (the host makes one save,
+    // so a commit is that save's): the line would tell of a removal that
+    // may not come. A save looks at the cancel flag once its install
+    // section is open, so one of the two sees the other (both flags are
+    // sequentially consistent atomics).
+    const bool installing = quillery::InstallSection::IsOpen() || quillery::InstallSection::Committed();
+    const int n = installing ? 0 : g_line.length.load();
     if (n) {
-      Say(g_line, static_cast<size_t>(n));
+      Say(g_line.text, static_cast<size_t>(n));
       g_lineSaid = 1;
     }
     return;
@@ -109,13 +117,22 @@ void SetPromptTerminal(int fd, const struct termios* saved) {
   g_ttyFd = fd;
 }
 
-void SetInterruptLine(const std::string& line) {
+namespace {
+
+void Store(Line& to, const std::string& line) {
   // The handler reads the text only while the length is set.
-  g_lineLength.store(0);
-  const size_t n = std::min(line.size(), sizeof(g_line) - 1);
-  memcpy(g_line, line.data(), n);
-  g_line[n] = '\n';
-  if (n) g_lineLength.store(static_cast<int>(n + 1));
+  to.length.store(0);
+  const size_t n = std::min(line.size(), sizeof(to.text) - 1);
+  memcpy(to.text, line.data(), n);
+  to.text[n] = '\n';
+  if (n) to.length.store(static_cast<int>(n + 1));
+}
+
+}  // namespace
+
+void SetInterruptLine(const std::string& line, const std::string& stopLine) {
+  Store(g_line, line);
+  Store(g_stopLine, stopLine);
 }
 
 bool InterruptLineSaid() { return g_lineSaid != 0; }

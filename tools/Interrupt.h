@@ -7,11 +7,14 @@
 // with the status 128 + the signal's number (130, 143, 129). A second signal
 // ends the process at once, after removing the temporary files of the saves
 // under way (quillery::TempFile), so no partial file is left behind either
-// way; while a save installs its new content (quillery::InstallSection) the
-// stop waits for the install to commit or roll back, and the status says
-// which: 0 when the target holds the new document.
+// way (but for an export's side folder being built, which that stop leaves
+// and names for the next export to remove); while a save installs its new
+// content (quillery::InstallSection) the stop waits for the install to
+// commit or roll back, and the status says which: 0 when the target holds
+// the new document.
 // During a password prompt the first signal ends the process at once, after
-// restoring the terminal's echo.
+// restoring the terminal's echo. Before the handler is installed (the host
+// reads its password files first) a signal ends the process as by default.
 //
 // Interrupted system calls are restarted, so the engine's reads and writes
 // never see EINTR. SIGXFSZ is ignored: a file-size limit then fails the
@@ -37,9 +40,11 @@ void ResetProgress();
 void SetPromptTerminal(int fd, const struct termios* saved);
 // While an export is written, the line the first signal prints at once
 // (removing a large partial export takes a while), unless the export's
-// install has begun (then it completes or fails, and says so itself);
-// empty: none.
-void SetInterruptLine(const std::string& line);
+// install has begun (then it completes or fails, and says so itself), and
+// the line a hard stop that did not commit prints in place of
+// "interrupted" (it leaves the side folder being built: removing a tree is
+// no work for a signal handler); empty: none.
+void SetInterruptLine(const std::string& line, const std::string& stopLine);
 // True when the first signal printed that line, or the host printed its
 // failure line after a signal (the failure is told then: a hard stop after
 // it says nothing more).

@@ -1,52 +1,18 @@
 // quillery: the command-line host of the note-document engine.
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
 
 #include "CommandLine.h"
 #include "HostCommands.h"
-#include "Interrupt.h"
 #include "OutputText.h"
-#include "TerminalController.h"
-#include "base/FileUtil.h"
 #include "model/FormatIO_Base.h"
 
 namespace {
 
 using namespace quillery_host;
-
-// Why a password file could not be read, with the number of its cause as a
-// document's load would give it.
-std::string PasswordFileProblem(int err) {
-  switch (err) {
-    case ENOENT: return "no such file (" + std::to_string(DOC_LOAD_NOT_FOUND) + ")";
-    case EACCES:
-    case EPERM: return "permission denied (" + std::to_string(DOC_LOAD_PERMISSIONS) + ")";
-    default: return ReadProblem(err, kPasswordFileLimit) + " (" + std::to_string(DOC_LOAD_NOT_OPEN) + ")";
-  }
-}
-
-// Reads the file of a password option into password; 0, or the exit status
-// after the error line.
-int TakePasswordFile(const HostOptions& opt, const std::string& path, std::string& password) {
-  if (const int err = ReadPasswordFile(path, password)) {
-    fprintf(stderr, "cannot read the password file %s: %s\n", Printable(path).c_str(),
-            PasswordFileProblem(err).c_str());
-    return TroubleStatus(opt);
-  }
-  // The ciphers take a password as a C string: a NUL byte would end it there
-  // and leave a file protected by its first few bytes only.
-  if (password.find('\0') != std::string::npos) {
-    fprintf(stderr, "cannot use the password file %s: it holds a NUL byte, which would cut the password short\n",
-            Printable(path).c_str());
-    return kExitUsage;
-  }
-  return kExitOk;
-}
 
 // The status of a failure that ends the program from outside the command's
 // work: 1, but 2 for compare (its 1 means "different"), once the command is
@@ -58,11 +24,8 @@ int Run(int argc, char** argv) {
   const int parsed = ParseCommandLine(argc, argv, opt);
   if (parsed != kRunCommand) return FinishOutput(parsed, kExitFailed);
   g_troubleStatus = TroubleStatus(opt);
-  if (opt.hasPassword)
-    if (int status = TakePasswordFile(opt, opt.passwordFile, opt.password)) return status;
-  if (opt.hasToPassword)
-    if (int status = TakePasswordFile(opt, opt.toPasswordFile, opt.toPassword)) return status;
-  InstallInterruptHandler();
+  // The command reads the password files once it has decided its outputs,
+  // and then takes over Ctrl-C (InstallInterruptHandler).
   return FinishOutput(RunCommand(opt), TroubleStatus(opt));
 }
 

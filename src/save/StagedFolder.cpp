@@ -29,7 +29,9 @@ const char kAside[] = "-old";
 // marker.
 const char kMarker[] = ".quillery-staging";
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW* ftw) {
+  // The top and its marker go after the walk (RemoveFolderTree).
+  if (ftw->level == 0 || (ftw->level == 1 && strcmp(path + ftw->base, kMarker) == 0)) return 0;
   // Depth first, so a folder is empty when its turn comes; an entry that
   // stays is reported by the folder above it.
   remove(path);
@@ -138,6 +140,10 @@ bool IsStagingName(const std::string& name, const std::string& leaf) {
 
 bool RemoveFolderTree(const std::string& path) {
   nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  // The marker last: a removal killed halfway leaves a folder that the
+  // next run still tells for a leftover of its own, and removes.
+  unlinkat(AT_FDCWD, (path + "/" + kMarker).c_str(), 0);
+  remove(path.c_str());
   struct stat st;
   return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }

@@ -17,7 +17,8 @@
 // user's folder of a similar name, or a copy of a leftover, is never
 // removed. The marker leaves a folder when it is committed in its place; a
 // replaced folder gets one before it is moved aside, and loses it again if
-// it returns.
+// it returns. A marked folder loses its marker last when it is removed, so a
+// run killed while it removes one still leaves a leftover the next removes.
 //
 // Owned by one save, used by the thread that saves. Build() names the build
 // folder (with a trailing slash) from Begin to Commit or Discard, otherwise
@@ -89,8 +90,8 @@ class StagedFolder {
   int m_lock = -1;         // the build folder, opened and locked
 };
 
-// Removes path and everything below it, never following a link. False when
-// something stayed.
+// Removes path and everything below it, never following a link; a staging
+// marker in it goes last. False when something stayed.
 bool RemoveFolderTree(const std::string& path);
 
 }  // namespace quillery

@@ -66,15 +66,6 @@ TEST(HostInterrupt, TermAndHangupCancelASaveAndAnExportSaysSoAtOnce) {
   EXPECT_FALSE(Exists(t / "x.html"));
 }
 
-// The system call the process is in, as /proc shows it ("1 0x1 ..." for a
-// write to its standard output); empty when it cannot be read.
-std::string SystemCall(pid_t pid) {
-  std::ifstream f("/proc/" + std::to_string(pid) + "/syscall");
-  std::string line;
-  std::getline(f, line);
-  return line;
-}
-
 // Whether a SIGINT waits to be handled by the process.
 bool SigintPending(pid_t pid) {
   std::ifstream f("/proc/" + std::to_string(pid) + "/status");
@@ -106,16 +97,11 @@ TEST(HostInterrupt, ASecondCtrlCEndsTheHostAtOnceOutsideAnInstall) {
   call.args = {"info", t / "a.qyd"};
   const pid_t pid = StartHost(call, "/proc/self/fd/" + std::to_string(fds[1]), t / "err.txt");
   const std::string writing = std::to_string(SYS_write) + " 0x1 ";
-  auto waitUntilWriting = [&] {
-    for (int i = 0; i < 20000; ++i, usleep(500))
-      if (SystemCall(pid).rfind(writing, 0) == 0) return true;
-    return false;
-  };
   bool ended = false;
-  if (waitUntilWriting()) {
+  if (WaitUntilInCall(pid, writing)) {
     kill(pid, SIGINT);
     for (int i = 0; i < 20000 && SigintPending(pid); ++i) usleep(500);
-    EXPECT_TRUE(waitUntilWriting());  // the first signal did not end it
+    EXPECT_TRUE(WaitUntilInCall(pid, writing));  // the first signal did not end it
     kill(pid, SIGINT);
     int st = 0;
     for (int i = 0; i < 20000 && !ended; ++i, usleep(500)) ended = waitpid(pid, &st, WNOHANG) == pid;

@@ -146,6 +146,23 @@ inline bool WaitUntilOpen(pid_t pid, const std::string& path) {
   return open;
 }
 
+// The system call the process is in, as /proc shows it ("1 0x1 ..." for a
+// write to its standard output); empty when it cannot be read.
+inline std::string SystemCall(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/syscall");
+  std::string line;
+  std::getline(f, line);
+  return line;
+}
+
+// Waits until the process is in the system call whose line starts with
+// prefix (SystemCall), up to about 10 s; false if it never is.
+inline bool WaitUntilInCall(pid_t pid, const std::string& prefix) {
+  for (int i = 0; i < 20000; ++i, usleep(500))
+    if (SystemCall(pid).rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
 // One answer at a prompt: when the prompt's text shows (once more), reply
 // is called (the program waits there meanwhile) and what it gives is typed.
 struct PromptReply {

@@ -4,9 +4,11 @@
 // name held when the command began is all it replaces; only a regular file
 // is written; a copy is a new document, a rewrite in place keeps the owner.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <string>
@@ -94,6 +96,35 @@ TEST(HostTarget, AFileThatAppearsAtTheOutputMeanwhileIsNotReplaced) {
                                                        return rename((out + ".new").c_str(), out.c_str()) ? "" : "pw";
                                                      }}});
     EXPECT_TRUE(r.status == 1 && r.err.find(out) != std::string::npos && ReadAll(out) == "precious") << r.err;
+  }
+}
+
+// A password read from the standard input (a terminal, a slow pipe) is read
+// after the host decided about its outputs: a file put at the page's name,
+// or a folder at its side folder's, while it waits there stays.
+TEST(HostTarget, WhatAppearsAtAnOutputWhileAPasswordIsPipedInStays) {
+  if (SystemCall(getpid()).empty()) GTEST_SKIP() << "no /proc/PID/syscall on this kernel";
+  TempDir t;
+  WriteFile(t / "pw", "pw\n");
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "--to-password-file", t / "pw", "generate", "30", t / "in.qye"}).status, 0);
+  for (const std::string made : {"r.html", "r_files"}) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    HostCall call;
+    call.args = {"-q", "-f", "--password-file", "-", "convert", t / "in.qye", t / "r.html"};
+    call.stdinFile = "/proc/self/fd/" + std::to_string(fds[0]);
+    const pid_t pid = StartHost(call, t / "out.txt", t / "err.txt");
+    close(fds[0]);
+    EXPECT_TRUE(WaitUntilInCall(pid, std::to_string(SYS_read) + " 0x0 ")) << SystemCall(pid);
+    if (made == "r.html") WriteFile(t / made, "mine");
+    else EXPECT_EQ(mkdir((t / made).c_str(), 0700) + mkdir((t / (made + "/mine")).c_str(), 0700), 0);
+    EXPECT_EQ(write(fds[1], "pw\n", 3), 3);
+    close(fds[1]);
+    EXPECT_EQ(WaitHost(pid), 1);
+    const std::string err = ReadAll(t / "err.txt");
+    EXPECT_TRUE(err.find(t / made) != std::string::npos && err.find("(13)") != std::string::npos) << err;
+    EXPECT_TRUE(made == "r.html" ? ReadAll(t / made) == "mine" : Exists(t / (made + "/mine"))) << made;
+    unlink((t / "r.html").c_str());
   }
 }
 
