@@ -268,15 +268,10 @@ int TempFile::Create(const std::string& path, bool database) {
         SetFailureReason("the name is too long for the temporary file a save writes first (" + m_leaf + ")");
       return err;
     }
-    // Something has the name: a link (removed, never followed), a leftover
-    // of a save that died (unlocked: removed), or a save that runs now.
+    // Something has the name: a leftover of a save that died (unlocked:
+    // removed), a save that runs now, or anything else (stays).
     struct stat st;
     if (fstatat(dfd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISLNK(st.st_mode)) {
-      xLog(LOG_WARNING, "Save: removing the link at the temporary name [%s]\n", path.c_str());
-      unlinkat(dfd, leaf, 0);
-      continue;
-    }
     if (!LooksLikeTempFile(st)) break;
     const int old = openat(dfd, leaf, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (old < 0) {
@@ -307,10 +302,12 @@ int TempFile::Create(const std::string& path, bool database) {
   close(dfd);
   // Whatever else is there was not made by a save: it stays, and is named.
   struct stat st;
-  const bool folder = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  const bool seen = lstat(path.c_str(), &st) == 0;
+  const char* what = seen && S_ISDIR(st.st_mode)   ? " is in the way (a folder)"
+                     : seen && S_ISLNK(st.st_mode) ? " is in the way (a symbolic link)"
+                                                   : " is in the way (not a temporary file of a save)";
   xLog(LOG_ERROR, "Save: [%s] is in the way and was not made by a save\n", path.c_str());
-  SetFailureReason(m_leaf + (folder ? " is in the way (a folder)" : " is in the way (not a temporary file of a save)") +
-                   ": move it away");
+  SetFailureReason(m_leaf + what + ": move it away");
   return EEXIST;
 }
 

@@ -12,8 +12,8 @@
 //    the next save of the same target removes it. A leftover is known only
 //    by its look (a regular file with one link, this user's, mode 0600,
 //    unlocked): a user's file that looks so is taken for one. Anything else
-//    at that name (a folder, a FIFO, a user's file of another mode, owner
-//    or link count) is never removed: the save fails and names it. Every
+//    at that name (a folder, a FIFO, a symbolic link, a user's file of
+//    another mode, owner or link count) is never removed: the save fails and names it. Every
 //    byte is written through its descriptor (Descriptor), never through a
 //    reopened name. It gets the target's final mode and owner just before
 //    it becomes the target, and it takes the target's name (through the
@@ -94,14 +94,15 @@ class TempFile {
 
   // Creates path exclusively (0600) and locks it. A file already there that
   // a save made (regular, one link, this user's, mode 0600) and no running
-  // save holds is a leftover and is removed first; a link there is removed
-  // (never followed). For a database (written by SQLite through the name,
-  // which may keep a journal at path + "-journal") a journal that looks
-  // like the leftover goes with it, and any other file at the journal's
-  // name is in the way: SQLite would take it for the new file's journal.
-  // 0, EBUSY when another save of the same target runs, EEXIST when
-  // something else is in the way, or the errno of the failed creation (the
-  // failure reason names the file for EEXIST and ENAMETOOLONG).
+  // save holds is a leftover and is removed first; anything else there (a
+  // symbolic link too, never followed) stays. For a database (written by
+  // SQLite through the name, which may keep a journal at path +
+  // "-journal") a journal that looks like the leftover goes with it, and
+  // any other file at the journal's name is in the way: SQLite would take
+  // it for the new file's journal. 0, EBUSY when another save of the same
+  // target runs, EEXIST when something else is in the way, or the errno of
+  // the failed creation (the failure reason names the file for EEXIST and
+  // ENAMETOOLONG).
   int Create(const std::string& path, bool database = false);
   const std::string& Path() const { return m_path; }
   bool IsOpen() const { return m_fd >= 0; }
