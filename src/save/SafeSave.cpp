@@ -127,23 +127,52 @@ std::string FinalPath(const std::string& path) {
   return p;  // a loop of links: opening it fails with ELOOP
 }
 
+// The object a state found, held open until the last copy of the state
+// goes. O_PATH: it needs no read permission (only the folders' search),
+// opens no FIFO or device for I/O, and closing it leaves the process's
+// POSIX record locks on the file alone (closing any other descriptor of a
+// database would drop the locks SQLite holds on it through its own).
+struct TargetState::Held {
+  explicit Held(int f) : fd(f) {}
+  ~Held() { close(fd); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  const int fd;
+};
+
 TargetState TargetState::Of(const std::string& name) { return OfEntry(FinalPath(name)); }
 
 TargetState TargetState::OfEntry(const std::string& path) {
   TargetState state;
   state.path = path;
   struct stat st;
-  state.exists = lstat(state.path.c_str(), &st) == 0;
-  if (state.exists) {
-    state.dev = st.st_dev;
-    state.ino = st.st_ino;
+  const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 && fstat(fd, &st) == 0) {
+    state.m_held = std::make_shared<Held>(fd);
+  } else {
+    if (fd >= 0) close(fd);
+    // Nothing there, or no descriptor to spare (the save that follows
+    // needs more and fails): then the look is all there is.
+    if (lstat(path.c_str(), &st) != 0) return state;
   }
+  state.exists = true;
+  state.dev = st.st_dev;
+  state.ino = st.st_ino;
+  state.type = st.st_mode & S_IFMT;
   return state;
 }
 
 bool TargetState::Holds() const {
-  const TargetState now = Of(path);
-  return now.path == path && SameFileAs(now);
+  if (FinalPath(path) != path) return false;  // a link put there meanwhile
+  struct stat st;
+  return exists ? IsAt(AT_FDCWD, path, type) : lstat(path.c_str(), &st) != 0;
+}
+
+bool TargetState::IsAt(int dirFd, const std::string& name, mode_t wanted) const {
+  // The object found is held open: no other file has its number.
+  struct stat st;
+  return exists && type == wanted && fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         st.st_dev == dev && st.st_ino == ino && (st.st_mode & S_IFMT) == type;
 }
 
 std::string TargetState::ChangedReason(const char* kind) const {
@@ -152,15 +181,12 @@ std::string TargetState::ChangedReason(const char* kind) const {
 }
 
 int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::string& to,
-                    const TargetState& decided) {
+                    const TargetState& decided, mode_t wanted) {
   // Only after the exchange is what came out looked at: a file or folder
   // moved onto the place at any moment before is never replaced, it is put
   // back.
   if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0) return errno;
-  struct stat out;
-  if (fstatat(fromDir, from.c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 && out.st_dev == decided.dev &&
-      out.st_ino == decided.ino)
-    return 0;
+  if (decided.IsAt(fromDir, from, wanted)) return 0;
   if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0)
     xLog(LOG_ERROR, "Save: what was at [%s] could not be put back from [%s]: %s\n", to.c_str(), from.c_str(),
          strerror(errno));
@@ -366,14 +392,11 @@ int TempFile::PlaceNew(const std::string& leaf) {
 
 int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
   const char* own = m_leaf.c_str();
-  // Only the file the save found there is replaced.
-  const int rc = ExchangeDecided(m_dirFd, m_leaf, m_dirFd, leaf, target);
+  // Only the regular file the save found there is replaced.
+  const int rc = ExchangeDecided(m_dirFd, m_leaf, m_dirFd, leaf, target, S_IFREG);
   if (rc == EINVAL || rc == ENOSYS) {
     // A file system that cannot exchange: a look, then a rename.
-    struct stat st;
-    if (fstatat(m_dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != target.dev ||
-        st.st_ino != target.ino)
-      return EEXIST;
+    if (!target.IsAt(m_dirFd, leaf, S_IFREG)) return EEXIST;
     return renameat(m_dirFd, own, m_dirFd, leaf.c_str()) == 0 ? 0 : errno;
   }
   if (rc != 0) return rc;
