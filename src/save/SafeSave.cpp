@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/FaultPoint.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "save/InstallSection.h"
@@ -187,9 +188,19 @@ int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::
   // back.
   if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0) return errno;
   if (decided.IsAt(fromDir, from, wanted)) return 0;
-  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0)
+  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0) {
+    // Both names stay taken, each by the other's: the reason says where.
+    const int err = errno;
+    const char* kind = wanted == S_IFDIR ? "folder" : "file";
+    std::string folder, placeLeaf, fromLeaf;
+    SplitFolderAndName(decided.path, folder, placeLeaf);
+    SplitFolderAndName(from, folder, fromLeaf);
     xLog(LOG_ERROR, "Save: what was at [%s] could not be put back from [%s]: %s\n", to.c_str(), from.c_str(),
-         strerror(errno));
+         strerror(err));
+    SetFailureReason(decided.path + " is no longer the " + kind +
+                     " it was when the save began and could not be put back (" + strerror(err) +
+                     "): it is now at " + fromLeaf + ", the new " + kind + " at " + placeLeaf);
+  }
   return EEXIST;
 }
 
@@ -401,11 +412,17 @@ int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
   }
   if (rc != 0) return rc;
   // The old target, now under the temporary name, is what the save
-  // replaces, and goes. A stop cannot come between (the install section
-  // holds a hard stop; the signal-time list removes only this object's
-  // own file, which that is not); a kill leaves it there, with its own
-  // mode: a file no save takes for its leftover unless it looks like one.
-  if (unlinkat(m_dirFd, own, 0) != 0)
+  // replaces, and goes, only while that name is still it (held open by
+  // target, its number is no other file's): another save may have taken
+  // it for a leftover and made its own file there, or the user put one
+  // there. A stop cannot come between (the install section holds a hard
+  // stop; the signal-time list removes only this object's own file, which
+  // that is not); a kill leaves it there, with its own mode: a file no
+  // save takes for its leftover unless it looks like one.
+  FaultPoint("replaced-file");
+  if (!target.IsAt(m_dirFd, m_leaf, S_IFREG))
+    xLog(LOG_WARNING, "Save: [%s] is no longer the replaced file; it stays\n", m_path.c_str());
+  else if (unlinkat(m_dirFd, own, 0) != 0)
     xLog(LOG_ERROR, "Save: the replaced file, now at [%s], could not be removed: %s\n", m_path.c_str(),
          strerror(errno));
   return 0;

@@ -90,7 +90,8 @@ struct TargetState {
 // descriptor, or AT_FDCWD) in one step, to put from in place of what the
 // save decided to replace at to. What comes out (now at from) must be that
 // file or folder, of type wanted: else the two are exchanged back, and
-// EEXIST. EINVAL or ENOSYS when the file system cannot exchange (the caller
+// EEXIST (where even that fails, the failure reason says where each now
+// is). EINVAL or ENOSYS when the file system cannot exchange (the caller
 // falls back to a look and a rename); 0 or errno.
 int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::string& to,
                     const TargetState& decided, mode_t wanted);
@@ -143,8 +144,9 @@ class TempFile {
   // exchanged back); only where the file system cannot exchange is the
   // name looked at before a plain rename. ESTALE when the temporary name
   // no longer refers to the file this object created. On success the file
-  // is the target, the old target is removed, and the file is no longer
-  // removed. 0 or errno.
+  // is the target, the old target is removed (only while the temporary
+  // name still refers to it), and the file is no longer removed. 0 or
+  // errno.
   int RenameOver(const TargetState& target);
   // Unlinks the file (and for a database its journal) now, while the name
   // still refers to the file this object created.

@@ -326,7 +326,12 @@ void StagedFolder::Unlock() {
 
 void StagedFolder::RemoveReplaced() {
   if (m_replaced.empty() || m_installed) return;
-  if (!RemoveFolderTree(m_replaced)) xLog(LOG_ERROR, "Save: cannot remove [%s]\n", m_replaced.c_str());
+  // Only while the name still is the folder replaced (held open by the
+  // decided state, its number is no other folder's).
+  if (!m_decided.IsAt(AT_FDCWD, m_replaced, S_IFDIR))
+    xLog(LOG_WARNING, "Save: [%s] is no longer the replaced folder; it stays\n", m_replaced.c_str());
+  else if (!RemoveFolderTree(m_replaced))
+    xLog(LOG_ERROR, "Save: cannot remove [%s]\n", m_replaced.c_str());
   m_replaced.clear();
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/FaultPoint.h"
 #include "save/SafeSave.h"
 #include "common/NoteBuilder.h"
 #include "common/TempDir.h"
@@ -490,6 +491,31 @@ TEST_F(LoadSaveTest, ASwappedTemporaryNameIsNeitherWrittenNorInstalled) {
   EXPECT_EQ(ReadAll(victim), "victim");
   EXPECT_EQ(ReadAll(path), before);
   EXPECT_FALSE(Exists(fresh));
+}
+
+// The file a save replaced is removed from the temporary name only while
+// that name is still it: a user's file put there in between (mode 0644,
+// which no save takes for a leftover) stays, and the save is done.
+std::string g_usersPart;
+void PutAUsersFileAtThePart(const char* point) {
+  if (std::string(point) != "replaced-file") return;
+  unlink(g_usersPart.c_str());
+  std::ofstream(g_usersPart) << "mine";
+  chmod(g_usersPart.c_str(), 0644);
+}
+
+TEST_F(LoadSaveTest, OnlyTheReplacedFileIsRemovedFromTheTemporaryName) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string path = dir / "a.qyd";
+  { std::ofstream(path) << "old"; }
+  g_usersPart = path + ".part";
+  quillery::SetFaultHook(PutAUsersFileAtThePart);
+  const int result = SaveAll(doc, path, false);
+  quillery::SetFaultHook(nullptr);
+  EXPECT_EQ(result, DOC_SAVE_OK);
+  EXPECT_EQ(ReadAll(path + ".part"), "mine");
+  EXPECT_NE(ReadAll(path).find("\tA\t"), std::string::npos) << ReadAll(path);
 }
 
 // The free space asked for is no more than what is written: the size of
