@@ -11,9 +11,11 @@
 // "deflate-chunk" (IOLayerDeflateParallel, before each chunk it deflates),
 // "password-change" (DocumentSave, once a save has committed the document's
 // own encrypted file and before its password changes; a test stops the
-// process there as a host's hard stop would) and "install-pair" (a save that
+// process there as a host's hard stop would), "install-pair" (a save that
 // installs a file with its folder, on the saving thread: the folder is in
-// its place, the file not yet).
+// its place, the file not yet) and "replaced-file" (TempFile, on the saving
+// thread: its file is in the target's place, the replaced file at the
+// temporary name and not yet removed).
 //
 // Threading: the hook is process-wide; it is set while no work runs and is
 // called on whatever thread reaches a point.

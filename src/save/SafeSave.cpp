@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/FaultPoint.h"
 #include "base/FileUtil.h"
 #include "base/Log.h"
 #include "save/InstallSection.h"
@@ -127,23 +128,52 @@ std::string FinalPath(const std::string& path) {
   return p;  // a loop of links: opening it fails with ELOOP
 }
 
+// The object a state found, held open until the last copy of the state
+// goes. O_PATH: it needs no read permission (only the folders' search),
+// opens no FIFO or device for I/O, and closing it leaves the process's
+// POSIX record locks on the file alone (closing any other descriptor of a
+// database would drop the locks SQLite holds on it through its own).
+struct TargetState::Held {
+  explicit Held(int f) : fd(f) {}
+  ~Held() { close(fd); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  const int fd;
+};
+
 TargetState TargetState::Of(const std::string& name) { return OfEntry(FinalPath(name)); }
 
 TargetState TargetState::OfEntry(const std::string& path) {
   TargetState state;
   state.path = path;
   struct stat st;
-  state.exists = lstat(state.path.c_str(), &st) == 0;
-  if (state.exists) {
-    state.dev = st.st_dev;
-    state.ino = st.st_ino;
+  const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 && fstat(fd, &st) == 0) {
+    state.m_held = std::make_shared<Held>(fd);
+  } else {
+    if (fd >= 0) close(fd);
+    // Nothing there, or no descriptor to spare (the save that follows
+    // needs more and fails): then the look is all there is.
+    if (lstat(path.c_str(), &st) != 0) return state;
   }
+  state.exists = true;
+  state.dev = st.st_dev;
+  state.ino = st.st_ino;
+  state.type = st.st_mode & S_IFMT;
   return state;
 }
 
 bool TargetState::Holds() const {
-  const TargetState now = Of(path);
-  return now.path == path && SameFileAs(now);
+  if (FinalPath(path) != path) return false;  // a link put there meanwhile
+  struct stat st;
+  return exists ? IsAt(AT_FDCWD, path, type) : lstat(path.c_str(), &st) != 0;
+}
+
+bool TargetState::IsAt(int dirFd, const std::string& name, mode_t wanted) const {
+  // The object found is held open: no other file has its number.
+  struct stat st;
+  return exists && type == wanted && fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         st.st_dev == dev && st.st_ino == ino && (st.st_mode & S_IFMT) == type;
 }
 
 std::string TargetState::ChangedReason(const char* kind) const {
@@ -152,18 +182,25 @@ std::string TargetState::ChangedReason(const char* kind) const {
 }
 
 int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::string& to,
-                    const TargetState& decided) {
+                    const TargetState& decided, mode_t wanted) {
   // Only after the exchange is what came out looked at: a file or folder
   // moved onto the place at any moment before is never replaced, it is put
   // back.
   if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0) return errno;
-  struct stat out;
-  if (fstatat(fromDir, from.c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 && out.st_dev == decided.dev &&
-      out.st_ino == decided.ino)
-    return 0;
-  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0)
+  if (decided.IsAt(fromDir, from, wanted)) return 0;
+  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_EXCHANGE) != 0) {
+    // Both names stay taken, each by the other's: the reason says where.
+    const int err = errno;
+    const char* kind = wanted == S_IFDIR ? "folder" : "file";
+    std::string folder, placeLeaf, fromLeaf;
+    SplitFolderAndName(decided.path, folder, placeLeaf);
+    SplitFolderAndName(from, folder, fromLeaf);
     xLog(LOG_ERROR, "Save: what was at [%s] could not be put back from [%s]: %s\n", to.c_str(), from.c_str(),
-         strerror(errno));
+         strerror(err));
+    SetFailureReason(decided.path + " is no longer the " + kind +
+                     " it was when the save began and could not be put back (" + strerror(err) +
+                     "): it is now at " + fromLeaf + ", the new " + kind + " at " + placeLeaf);
+  }
   return EEXIST;
 }
 
@@ -268,15 +305,10 @@ int TempFile::Create(const std::string& path, bool database) {
         SetFailureReason("the name is too long for the temporary file a save writes first (" + m_leaf + ")");
       return err;
     }
-    // Something has the name: a link (removed, never followed), a leftover
-    // of a save that died (unlocked: removed), or a save that runs now.
+    // Something has the name: a leftover of a save that died (unlocked:
+    // removed), a save that runs now, or anything else (stays).
     struct stat st;
     if (fstatat(dfd, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISLNK(st.st_mode)) {
-      xLog(LOG_WARNING, "Save: removing the link at the temporary name [%s]\n", path.c_str());
-      unlinkat(dfd, leaf, 0);
-      continue;
-    }
     if (!LooksLikeTempFile(st)) break;
     const int old = openat(dfd, leaf, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (old < 0) {
@@ -307,10 +339,12 @@ int TempFile::Create(const std::string& path, bool database) {
   close(dfd);
   // Whatever else is there was not made by a save: it stays, and is named.
   struct stat st;
-  const bool folder = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  const bool seen = lstat(path.c_str(), &st) == 0;
+  const char* what = seen && S_ISDIR(st.st_mode)   ? " is in the way (a folder)"
+                     : seen && S_ISLNK(st.st_mode) ? " is in the way (a symbolic link)"
+                                                   : " is in the way (not a temporary file of a save)";
   xLog(LOG_ERROR, "Save: [%s] is in the way and was not made by a save\n", path.c_str());
-  SetFailureReason(m_leaf + (folder ? " is in the way (a folder)" : " is in the way (not a temporary file of a save)") +
-                   ": move it away");
+  SetFailureReason(m_leaf + what + ": move it away");
   return EEXIST;
 }
 
@@ -369,23 +403,26 @@ int TempFile::PlaceNew(const std::string& leaf) {
 
 int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
   const char* own = m_leaf.c_str();
-  // Only the file the save found there is replaced.
-  const int rc = ExchangeDecided(m_dirFd, m_leaf, m_dirFd, leaf, target);
+  // Only the regular file the save found there is replaced.
+  const int rc = ExchangeDecided(m_dirFd, m_leaf, m_dirFd, leaf, target, S_IFREG);
   if (rc == EINVAL || rc == ENOSYS) {
     // A file system that cannot exchange: a look, then a rename.
-    struct stat st;
-    if (fstatat(m_dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != target.dev ||
-        st.st_ino != target.ino)
-      return EEXIST;
+    if (!target.IsAt(m_dirFd, leaf, S_IFREG)) return EEXIST;
     return renameat(m_dirFd, own, m_dirFd, leaf.c_str()) == 0 ? 0 : errno;
   }
   if (rc != 0) return rc;
   // The old target, now under the temporary name, is what the save
-  // replaces, and goes. A stop cannot come between (the install section
-  // holds a hard stop; the signal-time list removes only this object's
-  // own file, which that is not); a kill leaves it there, with its own
-  // mode: a file no save takes for its leftover unless it looks like one.
-  if (unlinkat(m_dirFd, own, 0) != 0)
+  // replaces, and goes, only while that name is still it (held open by
+  // target, its number is no other file's): another save may have taken
+  // it for a leftover and made its own file there, or the user put one
+  // there. A stop cannot come between (the install section holds a hard
+  // stop; the signal-time list removes only this object's own file, which
+  // that is not); a kill leaves it there, with its own mode: a file no
+  // save takes for its leftover unless it looks like one.
+  FaultPoint("replaced-file");
+  if (!target.IsAt(m_dirFd, m_leaf, S_IFREG))
+    xLog(LOG_WARNING, "Save: [%s] is no longer the replaced file; it stays\n", m_path.c_str());
+  else if (unlinkat(m_dirFd, own, 0) != 0)
     xLog(LOG_ERROR, "Save: the replaced file, now at [%s], could not be removed: %s\n", m_path.c_str(),
          strerror(errno));
   return 0;

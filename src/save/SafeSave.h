@@ -12,8 +12,8 @@
 //    the next save of the same target removes it. A leftover is known only
 //    by its look (a regular file with one link, this user's, mode 0600,
 //    unlocked): a user's file that looks so is taken for one. Anything else
-//    at that name (a folder, a FIFO, a user's file of another mode, owner
-//    or link count) is never removed: the save fails and names it. Every
+//    at that name (a folder, a FIFO, a symbolic link, a user's file of
+//    another mode, owner or link count) is never removed: the save fails and names it. Every
 //    byte is written through its descriptor (Descriptor), never through a
 //    reopened name. It gets the target's final mode and owner just before
 //    it becomes the target, and it takes the target's name (through the
@@ -31,6 +31,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 
 namespace quillery {
@@ -43,14 +44,22 @@ std::string FinalPath(const std::string& path);
 // What a save found at its target before it began, and so the one thing
 // its install may replace: nothing, for a target that was missing (a file
 // that appears at the name meanwhile stays, and the install fails), or the
-// file of that device and inode, only while the name still refers to it.
-// Decided once, as early as the caller can (a host before it loads the
-// input), so that a file put there during a long load is never replaced.
+// file (or folder) of that device, inode and type, only while the name
+// still refers to it. Decided once, as early as the caller can (a host
+// before it loads the input), so that a file put there during a long load
+// is never replaced.
+//
+// The object found is kept open (a descriptor shared by every copy of the
+// state, closed with the last copy) until the install: while it is open
+// its inode number cannot be given to another file, so a file deleted and
+// made again at the name never passes for the one found. Copies may be
+// made and compared on any thread; the descriptor is never used for I/O.
 struct TargetState {
   std::string path;  // the final path (FinalPath) of the name given
   bool exists = false;
   dev_t dev = 0;
   ino_t ino = 0;
+  mode_t type = 0;  // st_mode & S_IFMT of what exists
 
   // The state of the name's final path now.
   static TargetState Of(const std::string& name);
@@ -59,23 +68,33 @@ struct TargetState {
   static TargetState OfEntry(const std::string& path);
   // Whether both name the same file, or both no file.
   bool SameFileAs(const TargetState& other) const {
-    return exists == other.exists && (!exists || (dev == other.dev && ino == other.ino));
+    return exists == other.exists &&
+           (!exists || (dev == other.dev && ino == other.ino && type == other.type));
   }
-  // Whether the final path is still in this state.
+  // Whether the final path is still in this state (a look, nothing opened).
   bool Holds() const;
+  // Whether name (relative to dirFd, or AT_FDCWD; a link not followed) is
+  // now the object found, and that object is of type wanted (S_IFREG,
+  // S_IFDIR). False for a state of nothing.
+  bool IsAt(int dirFd, const std::string& name, mode_t wanted) const;
   // The failure reason when it no longer is, naming the file in the way
   // (kind: "file", or "folder" for a folder's place).
   std::string ChangedReason(const char* kind = "file") const;
+
+ private:
+  struct Held;
+  std::shared_ptr<const Held> m_held;  // the object found, open; null for nothing
 };
 
 // Exchanges the names from and to (each relative to its folder's
 // descriptor, or AT_FDCWD) in one step, to put from in place of what the
 // save decided to replace at to. What comes out (now at from) must be that
-// file or folder: else the two are exchanged back, and EEXIST. EINVAL or
-// ENOSYS when the file system cannot exchange (the caller falls back to a
-// look and a rename); 0 or errno.
+// file or folder, of type wanted: else the two are exchanged back, and
+// EEXIST (where even that fails, the failure reason says where each now
+// is). EINVAL or ENOSYS when the file system cannot exchange (the caller
+// falls back to a look and a rename); 0 or errno.
 int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::string& to,
-                    const TargetState& decided);
+                    const TargetState& decided, mode_t wanted);
 
 // The mode a file replacing path gets: the existing file's permission bits,
 // else 0666 minus the umask.
@@ -94,14 +113,15 @@ class TempFile {
 
   // Creates path exclusively (0600) and locks it. A file already there that
   // a save made (regular, one link, this user's, mode 0600) and no running
-  // save holds is a leftover and is removed first; a link there is removed
-  // (never followed). For a database (written by SQLite through the name,
-  // which may keep a journal at path + "-journal") a journal that looks
-  // like the leftover goes with it, and any other file at the journal's
-  // name is in the way: SQLite would take it for the new file's journal.
-  // 0, EBUSY when another save of the same target runs, EEXIST when
-  // something else is in the way, or the errno of the failed creation (the
-  // failure reason names the file for EEXIST and ENAMETOOLONG).
+  // save holds is a leftover and is removed first; anything else there (a
+  // symbolic link too, never followed) stays. For a database (written by
+  // SQLite through the name, which may keep a journal at path +
+  // "-journal") a journal that looks like the leftover goes with it, and
+  // any other file at the journal's name is in the way: SQLite would take
+  // it for the new file's journal. 0, EBUSY when another save of the same
+  // target runs, EEXIST when something else is in the way, or the errno of
+  // the failed creation (the failure reason names the file for EEXIST and
+  // ENAMETOOLONG).
   int Create(const std::string& path, bool database = false);
   const std::string& Path() const { return m_path; }
   bool IsOpen() const { return m_fd >= 0; }
@@ -120,11 +140,13 @@ class TempFile {
   // target was missing only where nothing is now, else only while the name
   // still refers to target's file (EEXIST otherwise: see ChangedReason).
   // An existing target is exchanged with the file in one step and the file
-  // that came out must be target's (else the two are exchanged back); only
-  // where the file system cannot exchange is the name looked at before a
-  // plain rename. ESTALE when the temporary name no longer refers to the
-  // file this object created. On success the file is the target, the old
-  // target is removed, and the file is no longer removed. 0 or errno.
+  // that came out must be target's regular file (else the two are
+  // exchanged back); only where the file system cannot exchange is the
+  // name looked at before a plain rename. ESTALE when the temporary name
+  // no longer refers to the file this object created. On success the file
+  // is the target, the old target is removed (only while the temporary
+  // name still refers to it), and the file is no longer removed. 0 or
+  // errno.
   int RenameOver(const TargetState& target);
   // Unlinks the file (and for a database its journal) now, while the name
   // still refers to the file this object created.

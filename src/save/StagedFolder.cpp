@@ -115,12 +115,12 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 // again once it is there, and put back when the rename fails.
 int SwapInto(const std::string& from, const std::string& to, const std::string& aside, const TargetState& decided,
              bool& swapped) {
-  const int rc = ExchangeDecided(AT_FDCWD, from, AT_FDCWD, to, decided);
+  const int rc = ExchangeDecided(AT_FDCWD, from, AT_FDCWD, to, decided, S_IFDIR);
   swapped = rc == 0;
   if (rc != EINVAL && rc != ENOSYS) return rc;
-  if (!TargetState::OfEntry(to).SameFileAs(decided)) return EEXIST;
+  if (!decided.IsAt(AT_FDCWD, to, S_IFDIR)) return EEXIST;
   if (rename(to.c_str(), aside.c_str()) != 0) return errno;
-  int err = TargetState::OfEntry(aside).SameFileAs(decided) ? RenameNoReplace(from, to) : EEXIST;
+  int err = decided.IsAt(AT_FDCWD, aside, S_IFDIR) ? RenameNoReplace(from, to) : EEXIST;
   if (err != 0 && RenameNoReplace(aside, to) != 0)
     xLog(LOG_ERROR, "Save: cannot put [%s] back in [%s]\n", aside.c_str(), to.c_str());
   return err;
@@ -231,15 +231,14 @@ int StagedFolder::Finish() {
 int StagedFolder::Install() {
   if (m_build.empty() || m_installed) return 0;
   const std::string build = m_build.substr(0, m_build.size() - 1);
-  struct stat st;
   int err = 0;
   m_swapped = false;
   if (!m_decided.exists) {
     err = RenameNoReplace(build, m_final);
-  } else if (!TargetState::OfEntry(m_final).SameFileAs(m_decided)) {
-    err = EEXIST;
-  } else if (lstat(m_final.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  } else if (m_decided.type != S_IFDIR && m_decided.IsAt(AT_FDCWD, m_final, m_decided.type)) {
     err = ENOTDIR;
+  } else if (!m_decided.IsAt(AT_FDCWD, m_final, S_IFDIR)) {
+    err = EEXIST;
   } else {
     // The folder moved out of the place is marked first, so that a kill
     // before it is removed leaves a folder the next run removes; a folder
@@ -333,7 +332,12 @@ void StagedFolder::Unlock() {
 
 void StagedFolder::RemoveReplaced() {
   if (m_replaced.empty() || m_installed) return;
-  if (!RemoveFolderTree(m_replaced)) xLog(LOG_ERROR, "Save: cannot remove [%s]\n", m_replaced.c_str());
+  // Only while the name still is the folder replaced (held open by the
+  // decided state, its number is no other folder's).
+  if (!m_decided.IsAt(AT_FDCWD, m_replaced, S_IFDIR))
+    xLog(LOG_WARNING, "Save: [%s] is no longer the replaced folder; it stays\n", m_replaced.c_str());
+  else if (!RemoveFolderTree(m_replaced))
+    xLog(LOG_ERROR, "Save: cannot remove [%s]\n", m_replaced.c_str());
   m_replaced.clear();
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/FaultPoint.h"
 #include "save/SafeSave.h"
 #include "common/NoteBuilder.h"
 #include "common/TempDir.h"
@@ -160,17 +161,25 @@ TEST_F(LoadSaveTest, AReplacedFileKeepsItsModeAndLinksAreWrittenThrough) {
   ASSERT_EQ(SaveAll(doc, real, false), DOC_SAVE_OK);
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);  // not the temporary files' 0600
   ASSERT_EQ(symlink("real.qyd", link.c_str()), 0);
-  // A link planted at the temporary name is removed, never written through.
+  // A link planted at the temporary name is never written through, nor
+  // removed: the save fails, naming it.
   const std::string victim = dir / "victim";
   { std::ofstream(victim) << "untouched"; }
   ASSERT_EQ(symlink(victim.c_str(), (real + ".part").c_str()), 0);
   doc.GetNodeByIdx(0).SetTitle("through the link");
-  ASSERT_EQ(SaveAll(doc, link, false), DOC_SAVE_OK);
+  const std::string before = ReadAll(real);
+  quillery::ClearFailureReason();
+  ASSERT_EQ(SaveAll(doc, link, false), DOC_SAVE_NOT_OPEN);
+  EXPECT_EQ(quillery::TakeFailureReason(), "real.qyd.part is in the way (a symbolic link): move it away");
   struct stat st, target;
+  EXPECT_TRUE(lstat((real + ".part").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadAll(victim), "untouched");
+  EXPECT_EQ(ReadAll(real), before);
+  ASSERT_EQ(unlink((real + ".part").c_str()), 0);
+  ASSERT_EQ(SaveAll(doc, link, false), DOC_SAVE_OK);
   EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
   EXPECT_TRUE(stat(real.c_str(), &target) == 0 && (target.st_mode & 0777) == 0640u);
   EXPECT_NE(ReadAll(real).find("through the link"), std::string::npos);
-  EXPECT_EQ(ReadAll(victim), "untouched");
   EXPECT_FALSE(Exists(real + ".part"));
 }
 
@@ -482,6 +491,31 @@ TEST_F(LoadSaveTest, ASwappedTemporaryNameIsNeitherWrittenNorInstalled) {
   EXPECT_EQ(ReadAll(victim), "victim");
   EXPECT_EQ(ReadAll(path), before);
   EXPECT_FALSE(Exists(fresh));
+}
+
+// The file a save replaced is removed from the temporary name only while
+// that name is still it: a user's file put there in between (mode 0644,
+// which no save takes for a leftover) stays, and the save is done.
+std::string g_usersPart;
+void PutAUsersFileAtThePart(const char* point) {
+  if (std::string(point) != "replaced-file") return;
+  unlink(g_usersPart.c_str());
+  std::ofstream(g_usersPart) << "mine";
+  chmod(g_usersPart.c_str(), 0644);
+}
+
+TEST_F(LoadSaveTest, OnlyTheReplacedFileIsRemovedFromTheTemporaryName) {
+  NoteDocument doc;
+  Fill(doc);
+  const std::string path = dir / "a.qyd";
+  { std::ofstream(path) << "old"; }
+  g_usersPart = path + ".part";
+  quillery::SetFaultHook(PutAUsersFileAtThePart);
+  const int result = SaveAll(doc, path, false);
+  quillery::SetFaultHook(nullptr);
+  EXPECT_EQ(result, DOC_SAVE_OK);
+  EXPECT_EQ(ReadAll(path + ".part"), "mine");
+  EXPECT_NE(ReadAll(path).find("\tA\t"), std::string::npos) << ReadAll(path);
 }
 
 // The free space asked for is no more than what is written: the size of

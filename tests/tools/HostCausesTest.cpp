@@ -22,17 +22,19 @@ bool Has(const std::string& text, const std::string& piece) { return text.find(p
 TEST(HostCauses, WhatNoSaveMadeAtTheTemporaryNameStaysAndIsNamed) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "5", t / "x.qyd"}).status, 0);
-  // A user's file (0644), a folder and a FIFO where a save writes first;
-  // a file of a save's mode that has a second name (a user's hard link),
-  // and, where the test may give it away, one of another user.
+  // A user's file (0644), a folder, a FIFO and a symbolic link where a
+  // save writes first; a file of a save's mode that has a second name (a
+  // user's hard link), and, where the test may give it away, one of
+  // another user.
   WriteFile(t / "notes.qyd.part", "mine");
+  ASSERT_EQ(symlink("notes.qyd.part", (t / "sym.qyd.part").c_str()), 0);
   ASSERT_EQ(chmod((t / "notes.qyd.part").c_str(), 0644), 0);
   ASSERT_EQ(mkdir((t / "dir.qyd.part").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo((t / "fifo.qyd.part").c_str(), 0600), 0);
   WriteFile(t / "kept", "mine");
   ASSERT_EQ(chmod((t / "kept").c_str(), 0600), 0);
   ASSERT_EQ(link((t / "kept").c_str(), (t / "linked.qyd.part").c_str()), 0);
-  std::vector<std::string> names = {"notes.qyd", "dir.qyd", "fifo.qyd", "linked.qyd"};
+  std::vector<std::string> names = {"notes.qyd", "dir.qyd", "fifo.qyd", "sym.qyd", "linked.qyd"};
   if (geteuid() == 0) {
     WriteFile(t / "theirs.qyd.part", "theirs");
     ASSERT_EQ(chmod((t / "theirs.qyd.part").c_str(), 0600), 0);
@@ -48,6 +50,8 @@ TEST(HostCauses, WhatNoSaveMadeAtTheTemporaryNameStaysAndIsNamed) {
   }
   EXPECT_EQ(ReadAll(t / "notes.qyd.part"), "mine");
   EXPECT_EQ(ReadAll(t / "linked.qyd.part"), "mine");
+  struct stat st;
+  EXPECT_TRUE(lstat((t / "sym.qyd.part").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
   // A name the file system takes, too long once the suffix is added.
   const std::string longName = t / (std::string(250, 'n') + ".qyd");
   const HostRun r = RunHost(t.Path(), {"convert", t / "x.qyd", longName});

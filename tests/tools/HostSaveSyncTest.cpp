@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using quillery_test::HostCall;
 using quillery_test::HostRun;
 using quillery_test::PreloadList;
@@ -112,6 +114,62 @@ TEST(HostSaveSync, AFileMovedOntoTheTargetBeforeTheRenameStays) {
   EXPECT_NE(ReadAll(t / "err").find("it was left as it is (13)"), std::string::npos) << ReadAll(t / "err");
   EXPECT_TRUE(ReadAll(t / "old.qyd") == "moved on meanwhile") << "the file moved onto the target was replaced";
   EXPECT_FALSE(quillery_test::Exists(t / "old.qyd.part"));
+}
+
+// What is made at an output name while the save is stopped between its sync
+// and its install, after what was there was deleted, is not what the
+// command began with, even where the file system gives it the deleted one's
+// inode number at once (as ext4 does): a file, a folder or a database made
+// at a native file's, a database's or an export's page's or side folder's
+// name stays, whether the names are exchanged or (where they cannot be) the
+// place is looked at before a rename, and the save fails with 13.
+TEST(HostSaveSync, WhatIsMadeAtTheOutputNameMeanwhileStays) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "--seed", "2", "generate", "10", t / "other.qydb"}).status, 0);
+  const std::string other = ReadAll(t / "other.qydb");
+  struct Case {
+    std::string output;  // the file the command writes
+    std::string place;   // the name deleted and made again
+    std::string made;    // what is made there: "file", "folder" or "database"
+  };
+  const Case cases[] = {
+      {"n.qyd", "n.qyd", "file"},   {"n.qyd", "n.qyd", "folder"},     {"f.qydb", "f.qydb", "database"},
+      {"r.html", "r.html", "file"}, {"r.html", "r_files", "folder"},
+  };
+  for (const bool exchange : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.place + " made again as a " + c.made + (exchange ? "" : ", no exchange"));
+      const std::string out = t / c.output, place = t / c.place;
+      // What the output names held when the command began: an old native
+      // file, a database's name holding no database (replaced whole; one
+      // whose content is replaced through SQLite syncs nothing of its own
+      // before its install: see HostTarget), an export's page and side
+      // folder.
+      fs::remove_all(out);
+      fs::remove_all(t / "r_files");
+      quillery_test::WriteFile(out, "old");
+      if (c.output == "r.html") fs::create_directory(t / "r_files");
+      HostCall call;
+      call.args = {"-q", "-f", "convert", t / "a.qyd", out};
+      if (!exchange) call.env = {"QY_NO_EXCHANGE=1"};
+      const pid_t pid = quillery_test::StartHostStoppedAtSync(call, "/" + c.output + ".part", t / "out", t / "err");
+      ASSERT_GT(pid, 0) << "the save did not stop at its sync";
+      fs::remove_all(place);
+      if (c.made == "file") quillery_test::WriteFile(place, "mine");
+      if (c.made == "folder") fs::create_directory(place);
+      if (c.made == "database") quillery_test::WriteFile(place, other);
+      kill(pid, SIGCONT);
+      EXPECT_EQ(quillery_test::WaitHost(pid), 1);
+      EXPECT_NE(ReadAll(t / "err").find("(13)"), std::string::npos) << ReadAll(t / "err");
+      if (c.made == "folder") {
+        EXPECT_TRUE(fs::is_directory(place) && fs::is_empty(place));
+      } else {
+        EXPECT_EQ(ReadAll(place), c.made == "file" ? "mine" : other);
+      }
+      EXPECT_FALSE(quillery_test::Exists(out + ".part") || quillery_test::Exists(place + ".part"));
+    }
+  }
 }
 
 }  // namespace

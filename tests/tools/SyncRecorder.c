@@ -20,7 +20,10 @@
  * "sync:SUFFIX" or "move:SUFFIX", the calling thread raises the signal
  * QY_RAISE_SIGNAL (a number; SIGINT without it) once, right after the
  * first successful sync of a file whose path ends in SUFFIX, or move to
- * such a path, so that it lands before the call returns to the host. */
+ * such a path, so that it lands before the call returns to the host.
+ *
+ * With QY_NO_EXCHANGE set, a renameat2 asked to exchange two names fails
+ * with EINVAL, as on a file system that cannot exchange. */
 
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -146,6 +149,10 @@ int renameat(int fromDir, const char* from, int toDir, const char* to) {
 }
 
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned int flags) {
+  if ((flags & RENAME_EXCHANGE) && getenv("QY_NO_EXCHANGE")) {
+    errno = EINVAL;
+    return -1;
+  }
   struct stat st;
   const int known = SourceOf(fromDir, from, 0, &st);
   return Moved(REAL(renameat2)(fromDir, from, toDir, to, flags), known, &st, from, to);

@@ -194,9 +194,10 @@ TEST(ZlibHtml, DumpWritesTheMarkup) {
 }
 
 // A dump writes only the file it created itself, through its descriptor: a
-// link planted at the temporary name is not followed, and a name given
-// with an output file is never opened. The output keeps the mode of the
-// file it replaces and nothing is left beside it.
+// link planted at the temporary name is neither followed nor removed (the
+// dump fails), and a name given with an output file is never opened. The
+// output keeps the mode of the file it replaces and nothing is left beside
+// it.
 TEST(ZlibHtml, ADumpWritesOnlyTheFileItCreated) {
   TempDir dir;
   Sample s;
@@ -207,6 +208,11 @@ TEST(ZlibHtml, ADumpWritesOnlyTheFileItCreated) {
   ASSERT_EQ(chmod(out.c_str(), 0640), 0);
   ASSERT_EQ(symlink(victim.c_str(), (out + ".part").c_str()), 0);
   FormatIO_ZlibHTML fmt;
+  EXPECT_FALSE(fmt.DumpFile((dir / "d.qyz").c_str(), out.c_str(), nullptr));
+  EXPECT_EQ(ReadFile(out), "old");
+  struct stat link;
+  EXPECT_TRUE(lstat((out + ".part").c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+  ASSERT_EQ(unlink((out + ".part").c_str()), 0);
   ASSERT_TRUE(fmt.DumpFile((dir / "d.qyz").c_str(), out.c_str(), nullptr));
   EXPECT_EQ(ReadFile(out), s.html);
   EXPECT_EQ(ReadFile(victim), "victim");
