@@ -532,7 +532,9 @@ const Command kCommands[] = {
 Decided Decide(const Command& c, const HostOptions& opt) {
   if (!c.writes) return Decided();
   const std::string& out = opt.args.back();
-  return Decided{quillery::TargetState::Of(out), c.exports ? DecidedFolder(opt, out) : quillery::TargetState()};
+  // Only an export has a side folder (a state holds what it found open).
+  const bool exporting = c.exports && NoteDocument::GetFormatFromFileName(out) == FORMAT_HTML;
+  return Decided{quillery::TargetState::Of(out), exporting ? DecidedFolder(opt, out) : quillery::TargetState()};
 }
 
 }  // namespace
