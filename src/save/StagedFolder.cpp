@@ -235,10 +235,10 @@ int StagedFolder::Install() {
   m_swapped = false;
   if (!m_decided.exists) {
     err = RenameNoReplace(build, m_final);
-  } else if (m_decided.type != S_IFDIR && m_decided.IsAt(AT_FDCWD, m_final, m_decided.type)) {
-    err = ENOTDIR;
-  } else if (!m_decided.IsAt(AT_FDCWD, m_final, S_IFDIR)) {
+  } else if (!m_decided.IsAt(AT_FDCWD, m_final, m_decided.type)) {
     err = EEXIST;
+  } else if (m_decided.type != S_IFDIR) {
+    err = ENOTDIR;
   } else {
     // The folder moved out of the place is marked first, so that a kill
     // before it is removed leaves a folder the next run removes; a folder
