@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HostRunner.h"
@@ -165,6 +166,35 @@ TEST(HostSqlite, AFileTooShortForOnePageIsNoDocument) {
     EXPECT_TRUE(ReadAll(f) == before) << name;
   }
   EXPECT_FALSE(Exists(t / "out.qyd") || Exists(t / "out.qydb"));
+}
+
+// A database that holds tables but not the document's notes table (renamed,
+// dropped, or another program's database) is no document: it is neither
+// read as an empty one nor given the document's tables beside its own.
+TEST(HostSqlite, ADatabaseWithTablesButNoNotesTableIsNoDocument) {
+  TempDir t;
+  const std::string g = t / "g.qydb";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20", g}).status, 0);
+  const std::pair<std::string, std::string> files[] = {{"renamed.qydb", "ALTER TABLE notes RENAME TO notes_old"},
+                                                       {"dropped.qydb", "DROP TABLE notes"},
+                                                       {"other.qydb", ""}};
+  for (const auto& file : files) {
+    const std::string f = t / file.first;
+    if (file.second.empty()) {
+      ASSERT_EQ(RawSqlite(f).Exec("CREATE TABLE t (a); INSERT INTO t VALUES (1)"), "");
+    } else {
+      WriteFile(f, ReadAll(g));
+      ASSERT_EQ(RawSqlite(f).Exec(file.second), "");
+    }
+    const std::string before = ReadAll(f);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"info", f}, {"compare", f, g}, {"-q", "convert", f, f}}) {
+      const HostRun r = RunHost(t.Path(), args);
+      EXPECT_EQ(r.status, args[0] == "compare" ? 2 : 1) << args[0] << " " << file.first;
+      EXPECT_EQ(r.err, "cannot load " + f + ": not a valid document of its format (damaged or of another kind) (5)\n");
+    }
+    EXPECT_TRUE(ReadAll(f) == before) << file.first;
+  }
 }
 
 // The load reads on past what it cannot read (a note row without its ID, an
