@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HostRunner.h"
@@ -126,11 +127,9 @@ TEST(HostSqlite, DamagedOrEmptyDatabasesAreRefusedAndLeftAsTheyAre) {
   std::string bytes = ReadAll(t / "t.qydb");
   bytes.resize(bytes.size() - 100);  // the end of the file is lost
   WriteFile(t / "t.qydb", bytes);
-  WriteFile(t / "one.qydb", "x");
   WriteFile(t / "empty.qydb", "");
   const std::vector<std::vector<std::string>> calls = {{"convert", t / "t.qydb", t / "out.qyd"},
                                                        {"convert", t / "t.qydb", t / "out.qydb"},
-                                                       {"info", t / "one.qydb"},
                                                        {"info", t / "empty.qydb"}};
   for (const std::vector<std::string>& args : calls) {
     HostRun r = RunHost(t.Path(), args);
@@ -139,8 +138,63 @@ TEST(HostSqlite, DamagedOrEmptyDatabasesAreRefusedAndLeftAsTheyAre) {
   }
   EXPECT_FALSE(Exists(t / "out.qyd") || Exists(t / "out.qydb"));
   EXPECT_TRUE(ReadAll(t / "t.qydb") == bytes);
-  EXPECT_EQ(ReadAll(t / "one.qydb"), "x");
   EXPECT_EQ(ReadAll(t / "empty.qydb"), "");
+}
+
+// A file of a few bytes holds no database, nor one enciphered page: every
+// command says it is no document, writes nothing and leaves it as it was.
+// (SQLite reads one byte as an empty database, which a load would make a
+// new document, and a few enciphered bytes as a wrong key.)
+TEST(HostSqlite, AFileTooShortForOnePageIsNoDocument) {
+  TempDir t;
+  const std::string g = t / "g.qyde";
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"-q", "generate", "20", g})).status, 0);
+  WriteFile(t / "one.qydb", "x");
+  WriteFile(t / "one.qyde", "x");
+  WriteFile(t / "cut.qyde", ReadAll(g).substr(0, 17));
+  for (const std::string name : {"one.qydb", "one.qyde", "cut.qyde"}) {
+    const std::string f = t / name, before = ReadAll(f);
+    std::vector<std::vector<std::string>> calls = {
+        {"info", f}, {"compare", f, g}, {"-q", "convert", f, f}, {"-q", "convert", f, t / "out.qyd"}};
+    if (name.back() == 'e') calls.push_back({"dump", f, t / "out.qydb"});
+    for (const std::vector<std::string>& args : calls) {
+      const HostRun r = RunHost(t.Path(), WithPassword(t.Path(), args));
+      EXPECT_EQ(r.status, args[0] == "compare" ? 2 : 1) << args[0] << " " << name;
+      EXPECT_EQ(r.err, "cannot " + std::string(args[0] == "dump" ? "dump " : "load ") + f +
+                           ": not a valid document of its format (damaged or of another kind) (5)\n");
+    }
+    EXPECT_TRUE(ReadAll(f) == before) << name;
+  }
+  EXPECT_FALSE(Exists(t / "out.qyd") || Exists(t / "out.qydb"));
+}
+
+// A database that holds tables but not the document's notes table (renamed,
+// dropped, or another program's database) is no document: it is neither
+// read as an empty one nor given the document's tables beside its own.
+TEST(HostSqlite, ADatabaseWithTablesButNoNotesTableIsNoDocument) {
+  TempDir t;
+  const std::string g = t / "g.qydb";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20", g}).status, 0);
+  const std::pair<std::string, std::string> files[] = {{"renamed.qydb", "ALTER TABLE notes RENAME TO notes_old"},
+                                                       {"dropped.qydb", "DROP TABLE notes"},
+                                                       {"other.qydb", ""}};
+  for (const auto& file : files) {
+    const std::string f = t / file.first;
+    if (file.second.empty()) {
+      ASSERT_EQ(RawSqlite(f).Exec("CREATE TABLE t (a); INSERT INTO t VALUES (1)"), "");
+    } else {
+      WriteFile(f, ReadAll(g));
+      ASSERT_EQ(RawSqlite(f).Exec(file.second), "");
+    }
+    const std::string before = ReadAll(f);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"info", f}, {"compare", f, g}, {"-q", "convert", f, f}}) {
+      const HostRun r = RunHost(t.Path(), args);
+      EXPECT_EQ(r.status, args[0] == "compare" ? 2 : 1) << args[0] << " " << file.first;
+      EXPECT_EQ(r.err, "cannot load " + f + ": not a valid document of its format (damaged or of another kind) (5)\n");
+    }
+    EXPECT_TRUE(ReadAll(f) == before) << file.first;
+  }
 }
 
 // The load reads on past what it cannot read (a note row without its ID, an

@@ -18,7 +18,8 @@
 //    held by another process.
 //  - When _bLoadedByAnotherProcess is set, the object never begins, commits
 //    by itself or rolls back a transaction on its own.
-//  - _nDetectedVersion is computed at most once per object (-1 until then).
+//  - _nDetectedVersion is computed at most once per object (-1 until then);
+//    it is never NOT_A_DOCUMENT (such a file is refused).
 //  - After a load with _bReadOnlyLoad the connection is read-only and
 //    _bLoadedByAnotherProcess is set: nothing (upgrade, index, repair,
 //    transaction, hot-journal rollback) ever writes the file. Its one read
@@ -160,6 +161,14 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   // ---- Versions and upgrades ----
   // The schema version found by probing tables, columns and one index.
   int CalcFormatVersion() const;
+  // Reads the schema (a failure stays in err, and the result is -1), then
+  // probes it: CalcFormatVersion, except that version 0, which gets the
+  // whole schema, is only a database with an empty schema (no table, view,
+  // index or trigger: a new document). One that holds something but lacks
+  // the notes table (another program's database, or a document whose notes
+  // table is gone) gives NOT_A_DOCUMENT.
+  static constexpr int NOT_A_DOCUMENT = -2;
+  int ReadFormatVersion(CppSQLite3Exception& err) const;
   // Detects the version and upgrades a writable file step by step to the
   // latest one; every failure stays in err.
   void CheckFormatUpgrade(CppSQLite3Exception& err);

@@ -188,6 +188,12 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   _db.open(source, &err, true);
   _db.setBusyTimeout(BUSY_TIMEOUT_MS);
   if (password && *password) _db.setPassword(password, &err);
+  const std::string tooShort = err.errorCode() == 0 ? quillery::SqliteShortFileProblem(_db) : std::string();
+  if (!tooShort.empty()) {
+    xLog(LOG_ERROR, "Sqlite dump: [%s] is no database: %s\n", source, tooShort.c_str());
+    Close();
+    return false;
+  }
   // A source cut short is damaged: its copy would look whole. (Its schema
   // may be of any version: a dump copies pages, it loads no document.)
   _db.execDML("BEGIN", &err);

@@ -371,6 +371,13 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   if (e1.errorCode() == 0 && hasPassword) _db.setPassword(_strPassword.c_str(), &e1);
   if (e1.errorCode() == 0 && _pfnTrace) _db.trace(_pfnTrace, _pTraceData);
   _strPath = path;
+  // Before the first statement, which reads the file's first page.
+  const std::string tooShort = e1.errorCode() == 0 ? SqliteShortFileProblem(_db) : std::string();
+  if (!tooShort.empty()) {
+    xLog(LOG_ERROR, "Sqlite load: [%s] is no database: %s\n", path, tooShort.c_str());
+    xLog(LOG_WARNING, "Format error 1.\n");
+    return DOC_LOAD_FORMAT_ERROR;
+  }
   if (e1.errorCode() == 0) _db.execDML("PRAGMA synchronous=FULL", &e1);
   if (e1.errorCode() != 0) return OpenFailure(_db.handle(), e1, hasPassword, "%s\n", "Format error 1.\n");
   // A read-only load reads one state of the file from here to its close:
@@ -446,10 +453,14 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     const bool ownRead = !_bReadOnlyLoad && !_bInTransaction;
     CppSQLite3Exception schema;
     if (ownRead) _db.execDML("BEGIN", &schema);
-    if (schema.errorCode() == 0) _db.execQuery("SELECT count(*) FROM sqlite_master", &schema);
-    const int version = schema.errorCode() == 0 ? CalcFormatVersion() : -1;
+    const int version = schema.errorCode() == 0 ? ReadFormatVersion(schema) : -1;
     if (ownRead) _db.execDML("ROLLBACK", nullptr);
     if (schema.errorCode() != 0) return OpenFailure(_db.handle(), schema, hasPassword, "%s\n", "Format error 3.\n");
+    if (version == NOT_A_DOCUMENT) {
+      xLog(LOG_ERROR, "Error loading .qydb/.qyde: the database holds tables but not the document's notes table\n");
+      xLog(LOG_WARNING, "Format error 3.\n");
+      return DOC_LOAD_FORMAT_ERROR;
+    }
     if (version < LATEST_FORMAT_VERSION) {
       xLog(LOG_ERROR, "Error loading .qydb/.qyde: format version %d cannot be upgraded to %d here (%s)\n", version,
            LATEST_FORMAT_VERSION, _bReadOnlyLoad ? "opened read-only" : "read-only or shared file");

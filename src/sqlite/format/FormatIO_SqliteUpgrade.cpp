@@ -159,6 +159,19 @@ int FormatIO_Sqlite::CalcFormatVersion() const {
   return LATEST_FORMAT_VERSION;
 }
 
+int FormatIO_Sqlite::ReadFormatVersion(CppSQLite3Exception& err) const {
+  // The probes cannot tell a missing column from a schema that could not be
+  // read (a lock held elsewhere, a wrong key, a file that is no database).
+  long long objects = 0;
+  {
+    CppSQLite3Query q = _db.execQuery("SELECT count(*) FROM sqlite_master", &err);
+    if (err.errorCode() != 0) return -1;
+    if (!q.eof()) objects = q.getInt64Field(0, 0);
+  }
+  const int version = CalcFormatVersion();
+  return version == 0 && objects > 0 ? NOT_A_DOCUMENT : version;
+}
+
 int FormatIO_Sqlite::getTableColumnsCount(const char* table) const {
   const std::string sql = std::string("SELECT * from [") + table + "] LIMIT 1";
   CppSQLite3Exception e;
@@ -485,17 +498,20 @@ void FormatIO_Sqlite::CheckFormatUpgrade(CppSQLite3Exception& err) {
     xLog(LOG_ERROR, "Sqlite format [alter db]: Error: %s\n", Msg(err));
     return;
   }
-  // The version probes cannot tell a missing column from a schema that could
-  // not be read (a lock held elsewhere, a wrong key, a file that is no
-  // database), so the schema is read first, under the savepoint's lock.
-  { CppSQLite3Query q = _db.execQuery("SELECT count(*) FROM sqlite_master", &err); }
+  // The schema is read (and probed) under the savepoint's lock.
+  const int found = ReadFormatVersion(err);
+  if (found == NOT_A_DOCUMENT && _nDetectedVersion < 0) {
+    // Our tables would be created beside what it holds, and it would read
+    // as an empty document.
+    quillery::SqliteReport(&err, SQLITE_CORRUPT, "the database holds tables but not the document's notes table");
+  }
   if (err.errorCode() != 0) {
     xLog(LOG_ERROR, "%s\n", Msg(err));
     UndoSavepoint(_db, "qy_upgrade", outermost);
     return;
   }
   if (_nDetectedVersion < 0) {
-    _nDetectedVersion = CalcFormatVersion();
+    _nDetectedVersion = found;
     _bHasIsTaskColumn = _db.getTableColExists("notes", "is_task");
   }
   if (_nDetectedVersion == LATEST_FORMAT_VERSION) {

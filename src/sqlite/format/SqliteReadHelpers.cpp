@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -36,6 +37,17 @@ std::string SqliteFileSizeProblem(CppSQLite3DB& db, int64_t pages) {
   if (SqliteUsesWal(db) ? size % pageSize == 0 : size == pages * pageSize) return std::string();
   return "it has " + std::to_string(size) + " bytes, not " + std::to_string(pages) + " pages of " +
          std::to_string(pageSize) + " bytes";
+}
+
+std::string SqliteShortFileProblem(CppSQLite3DB& db) {
+  constexpr long long kSmallestPage = 512;
+  // The name SQLite opened (symbolic links resolved), not the one given.
+  const char* name = db.handle() ? sqlite3_db_filename(db.handle(), "main") : nullptr;
+  struct stat st;
+  if (!name || !*name || stat(name, &st) != 0) return std::string();  // no file (in memory), or SQLite tells
+  const long long size = static_cast<long long>(st.st_size);
+  if (size == 0 || size >= kSmallestPage) return std::string();
+  return "it has " + std::to_string(size) + (size == 1 ? " byte" : " bytes") + ", less than one page of a database";
 }
 
 void SqliteStopOnCancel(CppSQLite3DB& db, bool stop) {

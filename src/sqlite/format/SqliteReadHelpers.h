@@ -37,6 +37,14 @@ bool SqliteUsesWal(CppSQLite3DB& db);
 // damaged however much of it SQLite would still read.
 std::string SqliteFileSizeProblem(CppSQLite3DB& db, int64_t pages);
 
+// What makes the open database's file too short to be one, empty when
+// nothing: a file that is not empty but shorter than SQLite's smallest page
+// (512 bytes) holds no database, nor one enciphered page. SQLite itself
+// reads a file of one byte as an empty database (into which a load would
+// write a new document) and an enciphered one of a few bytes as a wrong key,
+// so this is asked before the first read. An empty file is a new database.
+std::string SqliteShortFileProblem(CppSQLite3DB& db);
+
 // Whether a long statement on the connection (the tree of a big document,
 // a fetch, an upgrade) stops with SQLITE_INTERRUPT once the work is
 // cancelled (Ctrl-C), or runs to its end.

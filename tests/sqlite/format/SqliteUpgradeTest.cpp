@@ -138,9 +138,10 @@ std::string BuildVersion18(RawSqlite& raw) {
 
 TEST(SqliteUpgrade, EveryVersionIsDetectedAndUpgraded) {
   // A latest-version file with the feature of one probe taken away is found
-  // at that version and upgraded back to the latest shape.
+  // at that version and upgraded back to the latest shape; version 0 is a
+  // database without any table.
   const char* kTakeAway[21] = {
-      "DROP TABLE notes",
+      nullptr,
       "ALTER TABLE notes DROP COLUMN is_readonly",
       "ALTER TABLE notes DROP COLUMN note_clone_id",
       "ALTER TABLE notes DROP COLUMN syntax_highlight",
@@ -168,8 +169,12 @@ TEST(SqliteUpgrade, EveryVersionIsDetectedAndUpgraded) {
     const std::string path = dir / "doc.qydb";
     {
       RawSqlite raw(path);
-      ASSERT_EQ(Latest(raw), "");
-      ASSERT_EQ(raw.Exec(kTakeAway[version]), "");
+      if (version == 0) {
+        ASSERT_EQ(raw.Exec("PRAGMA user_version=1"), "");
+      } else {
+        ASSERT_EQ(Latest(raw), "");
+        ASSERT_EQ(raw.Exec(kTakeAway[version]), "");
+      }
     }
     EXPECT_EQ(Detect(path), version);
     LogCapture cap;
