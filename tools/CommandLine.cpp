@@ -194,7 +194,10 @@ const CommandHelp kCommandHelp[] = {
      "or an encrypted database (.qyde) as a plain one (.qydb)",
      "The contents are written as they are, in the native markup, whatever OUT's\n"
      "extension: under an .html name they read back as one note (an .html file is\n"
-     "read as a page). A .qyd OUT keeps the note tree.\n",
+     "read as a page). A .qyd OUT keeps the note tree. A container cut short, with\n"
+     "a damaged stream, or of a version this program does not read fails as its\n"
+     "load does, and nothing is written (an old .qye of version 1 holds no length:\n"
+     "only a text its load takes, one that ends its body, is written).\n",
      "quillery dump notes.qyz plain.qyd", kStatuses},
     {"generate", "N OUT", "write a sample document of N notes with every feature", "",
      "quillery --seed 7 generate 3000 sample.qyd", kStatuses},

@@ -155,6 +155,19 @@ struct PaddingStripper {
   }
 };
 
+// Writes what it is fed to a dump's output and parses it with reader (a load into a
+// document of its own), which then tells whether it was a whole document.
+struct DumpAndRead {
+  File64* out;
+  HTMLParser* reader;
+
+  static void Feed(const char* data, int len, void* self) {
+    auto* both = static_cast<DumpAndRead*>(self);
+    DumpRedirector(data, len, both->out);
+    ParseRedirector(data, len, both->reader);
+  }
+};
+
 // The cipher and decoder stages of a read chain after its file stage, then last (the
 // sink). Returns the zlib stage (null for version 1) through zlib; false when zlib
 // failed to start (last is then deleted).
@@ -342,7 +355,18 @@ bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* pa
   if (!complete) return false;
   const quillery::ScopedSecret pw(password);
   if (UnknownVersion(pw.Get(), h, src)) return false;
-  PaddingStripper stripper(DumpRedirector, &out);
+  const bool digestOk = DigestMatches(pw.Get(), h);
+  if (!digestOk) xLog(LOG_WARNING, "Password hashes do not match\n");
+  // A version 1 payload carries no length, and one cut at a block's end deciphers
+  // cleanly: only its text tells that it is whole. So its markup is also read as a
+  // load reads it, into a document of its own, and the dump is whole only when that
+  // load takes it (the cut-off check and all).
+  const bool readBack = h.version == 1 && digestOk;
+  NoteDocument readBackDoc;
+  FormatIO_EncHTML reader;
+  DumpAndRead both{&out, &reader};
+  PaddingStripper stripper(readBack ? DumpAndRead::Feed : DumpRedirector,
+                           readBack ? static_cast<void*>(&both) : static_cast<void*>(&out));
   IOLayerRedirect* redirect = new IOLayerRedirect;
   if (h.version == 1)
     redirect->SetCallback(PaddingStripper::Feed, &stripper);
@@ -353,19 +377,19 @@ bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* pa
     xLog(LOG_WARNING, "Error loading document: internal error detected in Zlib\n");
     return false;
   }
-  const bool digestOk = DigestMatches(pw.Get(), h);
-  if (!digestOk) xLog(LOG_WARNING, "Password hashes do not match\n");
   const int64_t fileSize = File64::FileSize(src);
   LimitPayload(h, fileSize, *fileLayer, zlib);
   xLog(LOG_INFO, "Document file size: %d\n", ClampToInt(fileSize));
 
+  if (readBack) reader.BeginLoad(readBackDoc, -1, src, fileSize);
   quillery::PumpPayload(io, in, false, fileSize);
   io.Finalize();
   if (h.version == 1) stripper.Finish();
   if (zlib)
     xLog(LOG_INFO, "Zlib processed bytes: %d, written out: %d\n", ClampToInt(zlib->GetTotalIn()),
          ClampToInt(zlib->GetTotalOut()));
-  const bool decoded = quillery::PayloadResult(io, *fileLayer, zlib) == 0;
+  bool decoded = quillery::PayloadResult(io, *fileLayer, zlib) == 0;
+  if (readBack && reader.FinishLoad(decoded ? DOC_LOAD_OK : DOC_LOAD_FORMAT_ERROR) != DOC_LOAD_OK) decoded = false;
   const bool written = out.Close();
   return digestOk && decoded && written;
 }

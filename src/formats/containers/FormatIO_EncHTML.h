@@ -64,8 +64,9 @@ class FormatIO_EncHTML : public FormatIO_HTML {
   bool IsEncrypted() override { return true; }
   // Writes the decoded markup of src into dst (created 0600: it is plain text). False
   // for an empty password, a wrong password, a short header, the tag of a version it
-  // does not read (nothing is deciphered), a damaged payload or a failed write; what
-  // decoded stays in dst for recovery.
+  // does not read (nothing is deciphered), a damaged payload, a version 1 text that its
+  // load would refuse (one cut short: such a payload holds no length) or a failed
+  // write; what decoded stays in dst for recovery.
   bool DumpFile(const char* src, const char* dst, const char* password) override;
 
   int m_nVersion;  // 1, 2 or 3

@@ -243,4 +243,27 @@ TEST(EncHtml, DumpWritesTheMarkup) {
   EXPECT_FALSE(Exists(dir / "e.html"));
 }
 
+// A version 1 payload has no length and deciphers cleanly wherever a block ends: a
+// dump of one is whole only when a load takes its text (the body ends), else false
+// and the output stays as it was.
+TEST(EncHtml, ADumpOfACutVersion1FileFails) {
+  TempDir dir;
+  Sample s;
+  const std::string file = oracle::MakeEnc(1, kPw, s.html);
+  const std::string path = dir / "v1.qye", out = dir / "v1.html";
+  const size_t body = 36 + s.html.rfind("</BODY>") / 8 * 8;  // the block where the body ends
+  for (size_t n : {size_t{36}, size_t{44}, 36 + (file.size() - 36) / 16 * 8, body}) {
+    SCOPED_TRACE(n);
+    WriteFile(path, file.substr(0, n));
+    WriteFile(out, "old");
+    FormatIO_EncHTML fmt;
+    EXPECT_FALSE(fmt.DumpFile(path.c_str(), out.c_str(), kPw));
+    EXPECT_EQ("old", ReadFile(out));
+  }
+  WriteFile(path, file);
+  FormatIO_EncHTML fmt;
+  EXPECT_TRUE(fmt.DumpFile(path.c_str(), out.c_str(), kPw));
+  EXPECT_EQ(s.html, ReadFile(out));
+}
+
 }  // namespace
