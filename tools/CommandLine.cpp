@@ -9,7 +9,6 @@
 
 #include "HostFormats.h"
 #include "OutputText.h"
-#include "TerminalController.h"
 #include "base/Log.h"
 #include "model/FormatIO_Base.h"
 #include "model/NoteDocument.h"
@@ -304,7 +303,8 @@ std::string IdleOption(const HostOptions& opt) {
       return "--password-file does nothing here: no encrypted document (.qye, .qyde) is read, nor written "
              "without --to-password-file";
   }
-  if (opt.cloneMode >= 0 && opt.cloneMode != TerminalController::kKeepClones && two) {
+  if (opt.cloneMode >= 0 && two) {
+    // Any mode, 3 too: an export has no clones to keep.
     const int target = NoteDocument::GetFormatFromFileName(a[2]);
     if (target == FORMAT_HTML) return "--clone-mode does nothing for an .html export: it writes every clone's text";
     if (opt.cloneMode == 4 && (target == FORMAT_QYDB || target == FORMAT_QYDE))
