@@ -176,10 +176,16 @@ struct CommandHelp {
 const char kStatuses[] = "0 done, 1 failed, 2 wrong usage, 130 interrupted (Ctrl-C;\n143 SIGTERM, 129 SIGHUP)";
 
 const CommandHelp kCommandHelp[] = {
-    {"info", "FILE", "format, notes, depth, title, author, UID, generator, size of a document", "",
+    {"info", "FILE",
+     "format, notes, depth, title, author, UID, generator (none for a\n"
+     "database), size of a document",
+     "Of a database, info reads the note tree and counts the pictures,\n"
+     "attachments and links without reading the note texts; of any other\n"
+     "document, all of it.\n",
      "quillery info notes.qyd",
-     "0 done, 1 failed, or the file is damaged (what was read of it is printed),\n"
-     "2 wrong usage, 130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP)"},
+     "0 done, 1 failed, or a part of what it reads is damaged\n"
+     "(what was read of it is printed), 2 wrong usage,\n"
+     "130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP)"},
     {"convert", "IN OUT", "load IN and save it as OUT; formats come from the extensions",
      "An existing OUT is replaced only with --force; converting a file onto itself\n"
      "in its own format (to change its password, or to upgrade it) needs none. A file\n"
