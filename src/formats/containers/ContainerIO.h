@@ -4,7 +4,8 @@
 // big-endian header integers, exact reads and writes of header fields, the stream-size
 // patch, the salt source, password wiping, the report of an unknown version tag and
 // the clean-up of a failed save.
-// Stateless; nothing here owns a file.
+// Stateless (ReportUnknownVersion only sets the process's failure reason); nothing here
+// owns a file.
 
 #include <cstddef>
 #include <cstdint>
