@@ -9,7 +9,6 @@
 
 #include "HostFormats.h"
 #include "OutputText.h"
-#include "TerminalController.h"
 #include "base/Log.h"
 #include "model/FormatIO_Base.h"
 #include "model/NoteDocument.h"
@@ -177,10 +176,16 @@ struct CommandHelp {
 const char kStatuses[] = "0 done, 1 failed, 2 wrong usage, 130 interrupted (Ctrl-C;\n143 SIGTERM, 129 SIGHUP)";
 
 const CommandHelp kCommandHelp[] = {
-    {"info", "FILE", "format, notes, depth, title, author, UID, generator, size of a document", "",
+    {"info", "FILE",
+     "format, notes, depth, title, author, UID, generator (none for a\n"
+     "database), size of a document",
+     "Of a database, info reads the note tree and counts the pictures,\n"
+     "attachments and links without reading the note texts; of any other\n"
+     "document, all of it.\n",
      "quillery info notes.qyd",
-     "0 done, 1 failed, or the file is damaged (what was read of it is printed),\n"
-     "2 wrong usage, 130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP)"},
+     "0 done, 1 failed, or a part of what it reads is damaged\n"
+     "(what was read of it is printed), 2 wrong usage,\n"
+     "130 interrupted (Ctrl-C; 143 SIGTERM, 129 SIGHUP)"},
     {"convert", "IN OUT", "load IN and save it as OUT; formats come from the extensions",
      "An existing OUT is replaced only with --force; converting a file onto itself\n"
      "in its own format (to change its password, or to upgrade it) needs none. A file\n"
@@ -194,7 +199,10 @@ const CommandHelp kCommandHelp[] = {
      "or an encrypted database (.qyde) as a plain one (.qydb)",
      "The contents are written as they are, in the native markup, whatever OUT's\n"
      "extension: under an .html name they read back as one note (an .html file is\n"
-     "read as a page). A .qyd OUT keeps the note tree.\n",
+     "read as a page). A .qyd OUT keeps the note tree. A container cut short, with\n"
+     "a damaged stream, or of a version this program does not read fails as its\n"
+     "load does, and nothing is written (an old .qye of version 1 holds no length:\n"
+     "only a text its load takes, one that ends its body, is written).\n",
      "quillery dump notes.qyz plain.qyd", kStatuses},
     {"generate", "N OUT", "write a sample document of N notes with every feature", "",
      "quillery --seed 7 generate 3000 sample.qyd", kStatuses},
@@ -301,7 +309,8 @@ std::string IdleOption(const HostOptions& opt) {
       return "--password-file does nothing here: no encrypted document (.qye, .qyde) is read, nor written "
              "without --to-password-file";
   }
-  if (opt.cloneMode >= 0 && opt.cloneMode != TerminalController::kKeepClones && two) {
+  if (opt.cloneMode >= 0 && two) {
+    // Any mode, 3 too: an export has no clones to keep.
     const int target = NoteDocument::GetFormatFromFileName(a[2]);
     if (target == FORMAT_HTML) return "--clone-mode does nothing for an .html export: it writes every clone's text";
     if (opt.cloneMode == 4 && (target == FORMAT_QYDB || target == FORMAT_QYDE))

@@ -79,7 +79,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 // An existing output is replaced only when the user asked for it: a typo in
-// an output name must not wipe a notebook. A dangling symlink counts too.
+// an output name must not wipe a notebook. A dangling symlink counts too
+// (a save writes the file it points at), and is named as what it is.
 // An export's side folder is an output too: the export replaces it whole.
 int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* verb) {
   if (opt.force) return kExitOk;
@@ -88,6 +89,11 @@ int CheckOverwrite(const HostOptions& opt, const std::string& out, const char* v
     struct stat st;
     if (path.empty() || lstat(path.c_str(), &st) != 0) continue;
     const std::string what = path == out ? std::string("it") : Printable(path);
+    struct stat target;
+    if (path == out && S_ISLNK(st.st_mode) && stat(path.c_str(), &target) != 0)
+      return Fail(verb, out,
+                  WithSaveCode("it is a symbolic link to a missing file (use --force to write the file it points at)",
+                               kKeptTarget));
     return Fail(verb, out, WithSaveCode(what + " exists (use --force to replace it)", kKeptTarget));
   }
   return kExitOk;

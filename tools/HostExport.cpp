@@ -67,6 +67,7 @@ bool SetExportOption(const std::string& name, const char* value, ExportOptions& 
     const long depth = strtol(value, &end, 10);
     if (errno != 0 || !end || *end || depth < 0 || depth > 100) return false;
     out.tocDepth = static_cast<int>(depth);
+    out.toc = true;
   } else if (name == "--numbering") {
     out.numbering = true;
   } else if (name == "--headings") {
@@ -109,7 +110,7 @@ std::string IdleOption(const ExportOptions& o) {
         {o.numbering, "--numbering", "the navigation tree holds no numbers"},
         {!o.styleSheet.empty(), o.embedStyle ? "--embed-style" : "--style-sheet",
          "the pages use the template's style sheet"},
-        {o.tocDepth > 0, "--toc", "the navigation tree is the table of contents"},
+        {o.toc, "--toc", "the navigation tree is the table of contents"},
         {o.headings, "--headings", "each note page has its title as its heading"},
         {o.tagsAsClasses, "--tags-as-classes", "no element of its pages takes the classes"},
         {o.files, "--files", "its pictures and attachments are always files"},

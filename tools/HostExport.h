@@ -18,6 +18,7 @@ namespace quillery_host {
 struct ExportOptions {
   bool given = false;          // at least one of the options below was given
   bool frames = false;         // --frames
+  bool toc = false;            // --toc was given (0 too)
   int tocDepth = 0;            // --toc DEPTH
   bool numbering = false;      // --numbering
   bool headings = false;       // --headings

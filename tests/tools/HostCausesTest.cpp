@@ -152,7 +152,9 @@ TEST(HostCauses, OptionsThatChangeNothingAreWrongUsage) {
       {"--password-file", t / "pw", "--to-password-file", t / "pw", "convert", t / "x.qyd", t / "a.qye"},
       {"--password-file", t / "pw", "info", t / "x.qyd"},
       {"--clone-mode", "2", "convert", t / "x.qyd", t / "a.html"},
+      {"--clone-mode", "3", "convert", t / "x.qyd", t / "a.html"},
       {"--clone-mode", "4", "convert", t / "x.qyd", t / "a.qydb"},
+      {"--frames", "--toc", "0", "convert", t / "x.qyd", t / "a.html"},
   };
   for (const auto& args : idle) {
     const HostRun r = RunHost(t.Path(), args);

@@ -60,6 +60,14 @@ TEST(HostConventions, AnExistingOutputIsReplacedOnlyWithForce) {
   EXPECT_EQ(Status(t, {"dump", "--force", t / "b.qyz", t / "c.qyd"}), 0);
   EXPECT_TRUE(ReadAll(t / "c.qyd") == original);
   EXPECT_EQ(Status(t, {"convert", t / "a.qyd", t / "a.qyd"}), 0);  // onto itself: a new password
+  // A symbolic link to a missing file is named as what it is; --force writes that file.
+  ASSERT_EQ(symlink("new.qyd", (t / "link.qyd").c_str()), 0);
+  r = RunHost(t.Path(), {"convert", t / "a.qyd", t / "link.qyd"});
+  EXPECT_EQ(r.err, "cannot save " + (t / "link.qyd") +
+                       ": it is a symbolic link to a missing file (use --force to write the file it points at) (13)\n");
+  EXPECT_FALSE(Exists(t / "new.qyd"));
+  EXPECT_EQ(Status(t, {"convert", "-f", t / "a.qyd", t / "link.qyd"}), 0);
+  EXPECT_TRUE(Exists(t / "new.qyd"));
 }
 
 // compare follows cmp and diff: 0 equal, 1 different, 2 trouble.

@@ -155,8 +155,18 @@ TEST(HostRoundTrip, DumpWritesTheDecodedDocument) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadAll(out), ReadAll(t / "a.qyd")) << ext;  // the same document, the same bytes
   }
+  // The tag of a version this program does not read: no document, whatever the
+  // password, and nothing written.
+  std::string tagged = ReadAll(t / "a.qye");
+  tagged.replace(8, 4, "enc9");
+  WriteFile(t / "t.qye", tagged);
+  HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", t / "t.qye", t / "x.html"}));
+  EXPECT_EQ(r.err, "cannot dump " + (t / "t.qye") +
+                       ": not a valid document of its format: its version tag \"enc9\" names no version "
+                       "this program reads (5)\n");
+  EXPECT_FALSE(Exists(t / "x.html"));
   WriteFile(t / "wrong", "nope");
-  HostRun r = RunHost(t.Path(), {"--password-file", t / "wrong", "dump", t / "a.qye", t / "x.html"});
+  r = RunHost(t.Path(), {"--password-file", t / "wrong", "dump", t / "a.qye", t / "x.html"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(LineCount(r.err), 1) << r.err;
   EXPECT_FALSE(Exists(t / "x.html"));  // nothing half-decoded is left

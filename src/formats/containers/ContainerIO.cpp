@@ -18,6 +18,7 @@
 #include "io/IOProcess.h"
 #include "io/IOReadAhead.h"
 #include "model/FormatIO_Base.h"
+#include "save/SafeSave.h"
 
 namespace quillery {
 
@@ -77,6 +78,26 @@ bool OpenDumpFiles(const FormatIO_Base& fmt, const char* src, File64& in, const 
     return false;
   }
   return true;
+}
+
+void ReportUnknownVersion(const char* kind, const unsigned char* tag, int n, const char* path) {
+  // The tag in quotes, each byte that is no printable ASCII as \xNN.
+  std::string text = "\"";
+  for (int i = 0; i < n; ++i) {
+    char byte[8];
+    if (tag[i] >= 0x20 && tag[i] < 0x7F && tag[i] != '"' && tag[i] != '\\') {
+      byte[0] = static_cast<char>(tag[i]);
+      byte[1] = '\0';
+    } else {
+      snprintf(byte, sizeof(byte), "\\x%02X", tag[i]);
+    }
+    text += byte;
+  }
+  text += "\"";
+  xLog(LOG_ERROR, "The %s document's version tag %s names no version this program reads: %s\n", kind,
+       text.c_str(), path ? path : "");
+  SetFailureReason("not a valid document of its format: its version tag " + text +
+                   " names no version this program reads");
 }
 
 int ClampToInt(std::int64_t v) {

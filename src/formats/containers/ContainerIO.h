@@ -2,8 +2,10 @@
 
 // Small helpers shared by the encrypted and the compressed document containers:
 // big-endian header integers, exact reads and writes of header fields, the stream-size
-// patch, the salt source, password wiping and the clean-up of a failed save.
-// Stateless; nothing here owns a file.
+// patch, the salt source, password wiping, the report of an unknown version tag and
+// the clean-up of a failed save.
+// Stateless (ReportUnknownVersion only sets the process's failure reason); nothing here
+// owns a file.
 
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +63,11 @@ void DiscardFailedOutput(const std::string& path, bool append, std::int64_t cont
 // (FormatIO_Base::SetOutputFile; DumpFile gives one through DumpThroughTempFile);
 // logs which one failed and returns false then.
 bool OpenDumpFiles(const FormatIO_Base& fmt, const char* src, File64& in, const char* dst, File64& out);
+
+// Logs, and gives as the failure reason (SetFailureReason), that the container at
+// path carries the version tag tag (n bytes), which names no version this program
+// reads; kind ("encrypted", "compressed") names the container in the log.
+void ReportUnknownVersion(const char* kind, const unsigned char* tag, int n, const char* path);
 
 // A 64-bit count for an "%d" log field, clamped to the int range.
 int ClampToInt(std::int64_t v);

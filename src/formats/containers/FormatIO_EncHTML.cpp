@@ -33,6 +33,10 @@ const char kMagic[] = "QUILLERY";
 
 struct EncHeader {
   int version = 1;
+  // The bytes after the magic read "enc" and a version other than 2 and 3: a tag
+  // of a version this program does not read, unless they begin a version 1 digest.
+  bool unknownTag = false;
+  unsigned char tag[4] = {};
   unsigned char salt[FormatIO_EncHTML::kSaltSize] = {};
   unsigned char digest[20] = {};
   unsigned char reserved[8] = {};
@@ -47,7 +51,7 @@ bool ReadEncHeader(File64& file, EncHeader& h, bool& magicOk) {
   magicOk = false;
   if (!ReadExact(file, magic, 8)) return false;
   magicOk = std::memcmp(magic, kMagic, 8) == 0;
-  unsigned char tag[4];
+  unsigned char* tag = h.tag;
   if (!ReadExact(file, tag, 4)) return false;
   if (std::memcmp(tag, "enc3", 4) == 0 || std::memcmp(tag, "enc2", 4) == 0) {
     h.version = tag[3] - '0';
@@ -56,6 +60,7 @@ bool ReadEncHeader(File64& file, EncHeader& h, bool& magicOk) {
   } else {
     // Version 1 has no tag: these were the first bytes of the digest.
     h.version = 1;
+    h.unknownTag = std::memcmp(tag, "enc", 3) == 0;
     std::memcpy(h.digest, tag, 4);
     if (!ReadExact(file, h.digest + 4, 16)) return false;
   }
@@ -84,6 +89,17 @@ bool DigestMatches(const std::string& password, const EncHeader& h) {
   unsigned char expected[20];
   PasswordDigest(password, h.version, h.salt, expected);
   return CRYPTO_memcmp(expected, h.digest, sizeof(expected)) == 0;
+}
+
+// True (logged, with the failure reason set) when the header carries the tag of a
+// version this program does not read: such a file is no document it could tell a
+// password of, and nothing of it is deciphered. A version 1 file whose digest happens
+// to begin with "enc" (one in 2^24) still opens with its password: only that
+// password's digest begins with those four bytes.
+bool UnknownVersion(const std::string& password, const EncHeader& h, const char* path) {
+  if (!h.unknownTag || DigestMatches(password, h)) return false;
+  quillery::ReportUnknownVersion("encrypted", h.tag, sizeof(h.tag), path);
+  return true;
 }
 
 // The stream size caps zlib's input and, rounded up to whole blocks, the cipher text
@@ -139,6 +155,19 @@ struct PaddingStripper {
   }
 };
 
+// Writes what it is fed to a dump's output and parses it with reader (a load into a
+// document of its own), which then tells whether it was a whole document.
+struct DumpAndRead {
+  File64* out;
+  HTMLParser* reader;
+
+  static void Feed(const char* data, int len, void* self) {
+    auto* both = static_cast<DumpAndRead*>(self);
+    DumpRedirector(data, len, both->out);
+    ParseRedirector(data, len, both->reader);
+  }
+};
+
 // The cipher and decoder stages of a read chain after its file stage, then last (the
 // sink). Returns the zlib stage (null for version 1) through zlib; false when zlib
 // failed to start (last is then deleted).
@@ -190,6 +219,7 @@ int FormatIO_EncHTML::Load(const char* path, NoteDocument& doc, int parentIdx) {
   EncHeader h;
   bool magicOk = false;
   if (!ReadEncHeader(file, h, magicOk) || !magicOk) return DOC_LOAD_FORMAT_ERROR;
+  if (UnknownVersion(m_strPassword, h, path)) return DOC_LOAD_FORMAT_ERROR;
   if (!DigestMatches(m_strPassword, h)) {
     xLog(LOG_INFO, "Wrong password for encrypted document: %s\n", path);
     return DOC_LOAD_WRONG_PASSWORD;
@@ -324,7 +354,19 @@ bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* pa
   if (!magicOk) xLog(LOG_WARNING, "Format header signature doesn't match\n");
   if (!complete) return false;
   const quillery::ScopedSecret pw(password);
-  PaddingStripper stripper(DumpRedirector, &out);
+  if (UnknownVersion(pw.Get(), h, src)) return false;
+  const bool digestOk = DigestMatches(pw.Get(), h);
+  if (!digestOk) xLog(LOG_WARNING, "Password hashes do not match\n");
+  // A version 1 payload carries no length, and one cut at a block's end deciphers
+  // cleanly: only its text tells that it is whole. So its markup is also read as a
+  // load reads it, into a document of its own, and the dump is whole only when that
+  // load takes it (the cut-off check and all).
+  const bool readBack = h.version == 1 && digestOk;
+  NoteDocument readBackDoc;
+  FormatIO_EncHTML reader;
+  DumpAndRead both{&out, &reader};
+  PaddingStripper stripper(readBack ? DumpAndRead::Feed : DumpRedirector,
+                           readBack ? static_cast<void*>(&both) : static_cast<void*>(&out));
   IOLayerRedirect* redirect = new IOLayerRedirect;
   if (h.version == 1)
     redirect->SetCallback(PaddingStripper::Feed, &stripper);
@@ -335,19 +377,19 @@ bool FormatIO_EncHTML::DumpFile(const char* src, const char* dst, const char* pa
     xLog(LOG_WARNING, "Error loading document: internal error detected in Zlib\n");
     return false;
   }
-  const bool digestOk = DigestMatches(pw.Get(), h);
-  if (!digestOk) xLog(LOG_WARNING, "Password hashes do not match\n");
   const int64_t fileSize = File64::FileSize(src);
   LimitPayload(h, fileSize, *fileLayer, zlib);
   xLog(LOG_INFO, "Document file size: %d\n", ClampToInt(fileSize));
 
+  if (readBack) reader.BeginLoad(readBackDoc, -1, src, fileSize);
   quillery::PumpPayload(io, in, false, fileSize);
   io.Finalize();
   if (h.version == 1) stripper.Finish();
   if (zlib)
     xLog(LOG_INFO, "Zlib processed bytes: %d, written out: %d\n", ClampToInt(zlib->GetTotalIn()),
          ClampToInt(zlib->GetTotalOut()));
-  const bool decoded = quillery::PayloadResult(io, *fileLayer, zlib) == 0;
+  bool decoded = quillery::PayloadResult(io, *fileLayer, zlib) == 0;
+  if (readBack && reader.FinishLoad(decoded ? DOC_LOAD_OK : DOC_LOAD_FORMAT_ERROR) != DOC_LOAD_OK) decoded = false;
   const bool written = out.Close();
   return digestOk && decoded && written;
 }

@@ -12,7 +12,10 @@
 //   version 1: "QUILLERY" | SHA-1(password) (20) | reserved (8) | payload from 36
 //              (the HTML itself, not compressed)
 //
-// Any 4 bytes after the magic other than "enc3" and "enc2" mean version 1. The cipher
+// Any 4 bytes after the magic other than "enc3" and "enc2" mean version 1, except
+// "enc" and another byte: the tag of a version this program does not read, refused
+// (5) without deciphering anything unless the password's version 1 digest happens to
+// begin with those bytes. The cipher
 // key is the password's bytes as given (no salt, no derivation: other readers of
 // these files rely on it); the salt only varies the digest and comes from the
 // system's cryptographic random source. This keeps casual readers out and nothing
@@ -49,7 +52,8 @@ class FormatIO_EncHTML : public FormatIO_HTML {
   static void SaltPassword(std::string& password, const unsigned char salt[kSaltSize]);
 
   // 0, 1 cancelled, 2 missing, 3 empty or wrong password, 5 not a readable container
-  // (bad magic, short header, damaged payload, no document inside), 7 unreadable,
+  // (bad magic, the tag of an unknown version, short header, damaged payload, no
+  // document inside), 7 unreadable,
   // 8 the inflate stream could not be set up, 12 out of memory.
   int Load(const char* path, NoteDocument& doc, int parentIdx) override;
   int Save(const char* path, RecursiveTreeWalker& walker) override;
@@ -59,8 +63,10 @@ class FormatIO_EncHTML : public FormatIO_HTML {
   int GetFormat() override { return FORMAT_QYE; }
   bool IsEncrypted() override { return true; }
   // Writes the decoded markup of src into dst (created 0600: it is plain text). False
-  // for an empty password, a wrong password, a short header, a damaged payload or a
-  // failed write; what decoded stays in dst for recovery.
+  // for an empty password, a wrong password, a short header, the tag of a version it
+  // does not read (nothing is deciphered), a damaged payload, a version 1 text that its
+  // load would refuse (one cut short: such a payload holds no length) or a failed
+  // write; what decoded stays in dst for recovery.
   bool DumpFile(const char* src, const char* dst, const char* password) override;
 
   int m_nVersion;  // 1, 2 or 3

@@ -27,12 +27,17 @@ const char kMagic[] = "QUILLERY";
 const char kTag[] = "zlib1";
 
 // Reads the header after the magic check's 8 bytes: tag, reserved bytes and stream
-// size. False on a short read.
-bool ReadHeaderRest(File64& file, unsigned char reserved[8], std::uint64_t& streamSize) {
-  char tag[5];
+// size. False on a short read, and (logged, with the failure reason set) when the tag
+// is not "zlib1", the one version there is: the stream of another is not decoded.
+bool ReadHeaderRest(File64& file, const char* path, unsigned char reserved[8], std::uint64_t& streamSize) {
+  unsigned char tag[5];
   unsigned char size[8];
   if (!ReadExact(file, tag, 5) || !ReadExact(file, reserved, 8) || !ReadExact(file, size, 8))
     return false;
+  if (std::memcmp(tag, kTag, 5) != 0) {
+    quillery::ReportUnknownVersion("compressed", tag, 5, path);
+    return false;
+  }
   streamSize = quillery::LoadBE64(size);
   return true;
 }
@@ -78,7 +83,9 @@ int FormatIO_ZlibHTML::Load(const char* path, NoteDocument& doc, int parentIdx) 
   io.PushLayer(ahead.NewCollector());
 
   std::uint64_t streamSize = 0;
-  if (!ReadHeaderRest(file, m_reserved, streamSize)) return DOC_LOAD_FORMAT_ERROR;
+  unsigned char reserved[8];
+  if (!ReadHeaderRest(file, path, reserved, streamSize)) return DOC_LOAD_FORMAT_ERROR;
+  std::memcpy(m_reserved, reserved, sizeof(m_reserved));
   m_nVersion = 1;
   SetStreamLimit(*zlib, streamSize);
   const int64_t fileSize = File64::FileSize(path);
@@ -187,7 +194,7 @@ bool FormatIO_ZlibHTML::DumpFile(const char* src, const char* dst, const char* p
   io.PushLayer(sink);
   unsigned char reserved[8];
   std::uint64_t streamSize = 0;
-  if (!ReadHeaderRest(in, reserved, streamSize)) return false;
+  if (!ReadHeaderRest(in, src, reserved, streamSize)) return false;
   SetStreamLimit(*zlib, streamSize);
   const int64_t fileSize = File64::FileSize(src);
   xLog(LOG_INFO, "Zlib stream size as read from file is: %d\n",

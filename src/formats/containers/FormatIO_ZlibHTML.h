@@ -4,7 +4,7 @@
 // text, deflated at level 4 with the zlib header, behind a 29-byte header:
 //
 //   offset 0  "QUILLERY"     8 bytes, no terminator
-//   offset 8  "zlib1"        5 bytes (any tag loads)
+//   offset 8  "zlib1"        5 bytes (the only version: any other tag is refused)
 //   offset 13 reserved       8 bytes, carried through unchanged
 //   offset 21 stream size    unsigned 64-bit big-endian: the zlib stream's length
 //   offset 29 the zlib stream
@@ -37,8 +37,9 @@ class FormatIO_ZlibHTML : public FormatIO_HTML {
   FormatIO_ZlibHTML();
   ~FormatIO_ZlibHTML() override;
 
-  // 0, 1 cancelled, 2 missing, 5 not a readable container (bad magic, short header,
-  // damaged or unfinished stream, no document inside), 7 unreadable, 8 the inflate
+  // 0, 1 cancelled, 2 missing, 5 not a readable container (bad magic, a tag other
+  // than "zlib1", short header, damaged or unfinished stream, no document inside),
+  // 7 unreadable, 8 the inflate
   // stream could not be set up, 12 out of memory.
   int Load(const char* path, NoteDocument& doc, int parentIdx) override;
   int Save(const char* path, RecursiveTreeWalker& walker) override;
@@ -48,7 +49,7 @@ class FormatIO_ZlibHTML : public FormatIO_HTML {
   int GetFormat() override { return FORMAT_QYZ; }
   // Writes the decompressed markup of src into dst (created 0600); the password is not
   // used. True when the whole stream decoded and dst was written; a damaged stream
-  // still leaves what decoded in dst.
+  // still leaves what decoded in dst, another version's tag nothing.
   bool DumpFile(const char* src, const char* dst, const char* password) override;
 
   int m_nVersion;                // 1: "zlib1" is the only version

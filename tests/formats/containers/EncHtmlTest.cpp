@@ -109,7 +109,7 @@ TEST(EncHtml, HeadersThatLoadAndHeadersThatDoNot) {
 
   for (size_t n = 0; n < 52; ++n) EXPECT_EQ(5, loads(good.substr(0, n))) << n;
   std::string damagedTag = good;
-  damagedTag[11] = '9';  // read as version 1: the digest does not match
+  damagedTag[8] = 'x';  // no tag: read as version 1, whose digest does not match
   EXPECT_EQ(3, loads(damagedTag));
   std::string smaller = good;
   smaller.replace(44, 8, oracle::BE64(oracle::ReadBE64(good, 44) - 9));
@@ -123,6 +123,40 @@ TEST(EncHtml, HeadersThatLoadAndHeadersThatDoNot) {
   wrongMagic[7] = 'x';
   EXPECT_EQ(5, loads(wrongMagic));
   EXPECT_EQ(5, loads(oracle::MakeEnc(2, kPw, s.html).substr(0, 47)));
+}
+
+// "enc" and a version this program does not read is no version 1 digest: whatever
+// the password, the file is refused as no document (never as a wrong password), and
+// nothing of it is deciphered, by a load or a dump. Only a version 1 file whose
+// password's digest begins with those bytes opens, with that password.
+TEST(EncHtml, AnUnknownVersionTagIsNoDocument) {
+  TempDir dir;
+  Sample s;
+  const std::string path = dir / "t.qye";
+  for (const char* tag : {"enc9", "enc1", "enc4", "enc\xFF"}) {
+    SCOPED_TRACE(tag);
+    for (int version = 2; version <= 3; ++version) {
+      std::string file = oracle::MakeEnc(version, kPw, s.html);
+      file.replace(8, 4, tag);
+      WriteFile(path, file);
+      for (const char* pw : {kPw, "another"}) {
+        NoteDocument doc;
+        EXPECT_EQ(5, LoadE(path, doc, pw));
+        EXPECT_EQ(0, doc.GetNodeCount());
+        FormatIO_EncHTML fmt;
+        WriteFile(dir / "t.html", "old");
+        EXPECT_FALSE(fmt.DumpFile(path.c_str(), (dir / "t.html").c_str(), pw));
+        EXPECT_EQ("old", ReadFile(dir / "t.html"));
+      }
+    }
+  }
+  const char kEncDigest[] = "pw40462066";  // its SHA-1 begins with "enc\xC6"
+  ASSERT_EQ("enc", oracle::Sha1(kEncDigest).substr(0, 3));
+  WriteFile(path, oracle::MakeEnc(1, kEncDigest, s.html));
+  NoteDocument doc, refused;
+  EXPECT_EQ(0, LoadE(path, doc, kEncDigest));
+  EXPECT_EQ(s.html, Render(doc));
+  EXPECT_EQ(5, LoadE(path, refused, kPw));
 }
 
 TEST(EncHtml, AnObjectKeepsTheVersionAndReservedBytesItLoaded) {
@@ -207,6 +241,29 @@ TEST(EncHtml, DumpWritesTheMarkup) {
   EXPECT_FALSE(fmt.DumpFile((dir / "d.qye").c_str(), (dir / "w.html").c_str(), "wrong"));
   EXPECT_FALSE(fmt.DumpFile((dir / "d.qye").c_str(), (dir / "e.html").c_str(), ""));
   EXPECT_FALSE(Exists(dir / "e.html"));
+}
+
+// A version 1 payload has no length and deciphers cleanly wherever a block ends: a
+// dump of one is whole only when a load takes its text (the body ends), else false
+// and the output stays as it was.
+TEST(EncHtml, ADumpOfACutVersion1FileFails) {
+  TempDir dir;
+  Sample s;
+  const std::string file = oracle::MakeEnc(1, kPw, s.html);
+  const std::string path = dir / "v1.qye", out = dir / "v1.html";
+  const size_t body = 36 + s.html.rfind("</BODY>") / 8 * 8;  // the block where the body ends
+  for (size_t n : {size_t{36}, size_t{44}, 36 + (file.size() - 36) / 16 * 8, body}) {
+    SCOPED_TRACE(n);
+    WriteFile(path, file.substr(0, n));
+    WriteFile(out, "old");
+    FormatIO_EncHTML fmt;
+    EXPECT_FALSE(fmt.DumpFile(path.c_str(), out.c_str(), kPw));
+    EXPECT_EQ("old", ReadFile(out));
+  }
+  WriteFile(path, file);
+  FormatIO_EncHTML fmt;
+  EXPECT_TRUE(fmt.DumpFile(path.c_str(), out.c_str(), kPw));
+  EXPECT_EQ(s.html, ReadFile(out));
 }
 
 }  // namespace
