@@ -503,6 +503,9 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base, public HtmlFormat
   bool m_bDocReadOnly;               // "property:read_only" for the document
   bool m_bLastNoteRead;
   bool m_bBodyEnded;                 // </BODY> or </HTML> was read
+  // BODY showed this program's generator; unlike m_bForeignHtml, which a
+  // table in a note turns on, it stays for the whole document.
+  bool m_bOwnGenerator = false;
   int m_nLastNote;
   int64_t m_nInputSize;              // -1 when unknown
   // The current note was added without an ID, which its title anchor is
