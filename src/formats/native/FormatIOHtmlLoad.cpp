@@ -237,6 +237,8 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
   m_nInputSize = inputSize;
 
   m_arExtImages.clear();
+  m_nPicturesLeftOut = 0;
+  m_strFirstLeftOut.clear();
   m_mapRemappedIDs.clear();
   m_nFirstNewIdx = doc.GetNodeCount();
   m_strDocTitle.clear();
