@@ -100,6 +100,8 @@ class Host {
     doc.m_nCurrentNoteIdx = doc.m_nLastNoteIdx;
     // A load that ended before it saw the cancel flag still counts as stopped.
     if (WasInterrupted()) return Fail(verb, path, WithCode(LoadResultText(DOC_LOAD_ABORTED), DOC_LOAD_ABORTED));
+    const std::string leftOut = LeftOutText(doc.GetLoader());
+    if (!leftOut.empty()) fprintf(stderr, "%s: %s\n", Printable(path).c_str(), leftOut.c_str());
     return kExitOk;
   }
 

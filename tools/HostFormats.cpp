@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "OutputText.h"
 #include "model/FileFormatFactory.h"
 #include "formats/export/FormatIOHtmlExport.h"
 #include "formats/native/FormatIOHtml.h"
@@ -51,6 +52,18 @@ void RegisterFormats() {
   // The model hashes a note's HTML through the native writer.
   InstallNativeRenderer();
   for (const FormatEntry& f : kFormats) FileFormatFactory::Get().Register(f.id, f.create);
+}
+
+std::string LeftOutText(const FormatIO_Base* loader) {
+  const auto* html = dynamic_cast<const FormatIO_HTML*>(loader);
+  const int n = html ? html->PicturesLeftOut() : 0;
+  if (n == 0) return std::string();
+  const std::string& first = html->FirstPictureLeftOut();
+  return std::to_string(n) + (n == 1 ? " picture" : " pictures") +
+         " left out: a document holds only embedded PNG and JPEG pictures (" +
+         (first.empty() ? std::string(n == 1 ? "it has" : "the first has") + " no source"
+                        : std::string(n == 1 ? "its" : "the first's") + " source: " + Printable(first)) +
+         ")";
 }
 
 std::string FormatName(int formatId) {

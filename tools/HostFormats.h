@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class FormatIO_Base;
+
 namespace quillery_host {
 
 // Registers every format the host supports, and the native writer as the
@@ -29,6 +31,11 @@ bool IsEncryptedFormat(int formatId);
 // password when one is given), when it is older than the one this program
 // writes; 0 when it is not older, or when its schema cannot be read.
 int OlderDatabaseVersion(const std::string& path, const char* password);
+
+// What the load by loader left out of its document because no document can
+// hold it (pictures that are not embedded PNG or JPEG pictures), as the end
+// of a line; empty when it left out nothing.
+std::string LeftOutText(const FormatIO_Base* loader);
 
 // "wrong or empty password" and the like, for DocLoadResult and DocSaveResult.
 std::string LoadResultText(int result);

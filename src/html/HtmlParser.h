@@ -67,6 +67,10 @@ class HTMLParser {
   // As above; `closed` tells whether the value's closing quote was found (false
   // when the value ran to the end of a tag with a missing or mismatched quote).
   static bool ExtractParam(const std::string& params, const char* name, std::string& value, bool& closed);
+  // The value of attribute `name` as HTML reads it: the name in any case, the value
+  // in double quotes, in apostrophes or bare (up to the next blank), blanks allowed
+  // around "="; entity-decoded, not trimmed. The first attribute of the name counts.
+  static bool ReadAttribute(const std::string& params, const char* name, std::string& value);
   // One property ("name:value;") of a style text, trimmed, not decoded.
   static bool ExtractParamValue(const std::string& style, const char* name, std::string& value);
 

@@ -110,17 +110,26 @@ void HTMLParser::StripExtraWhiteSpace(std::string& text) {
   text.swap(out);
 }
 
-// Walks the parameter text attribute by attribute, so that a name is matched only
-// where an attribute name stands: text inside another attribute's quoted value
-// (a title "x name='b'") is never taken for an attribute.
-bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::string& value) {
-  bool closed = false;
-  return ExtractParam(params, name, value, closed);
+namespace {
+
+// Where an attribute's value stands in a tag's parameter text.
+struct ValueSpan {
+  size_t begin = 0, end = 0;
+  bool closed = false;  // a quoted value's closing quote was found
+};
+
+bool NameMatches(const char* at, size_t len, const char* name, size_t nameLen, bool anyCase) {
+  return len == nameLen && (anyCase ? g_ascii_strncasecmp(at, name, len) == 0 : memcmp(at, name, len) == 0);
 }
 
-bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::string& value, bool& closed) {
-  value.clear();
-  closed = false;
+// Walks the parameter text attribute by attribute, so that a name is matched only
+// where an attribute name stands: text inside another attribute's quoted value
+// (a title "x name='b'") is never taken for an attribute. The first attribute of
+// the name counts. As HTML reads attributes (`html`), the name matches in any
+// ASCII case and an unquoted value counts, running to the next blank; otherwise
+// the name's case must match and only a quoted value counts. One pass: linear in
+// the parameter text.
+bool FindValue(const std::string& params, const char* name, bool html, ValueSpan& span) {
   if (!name || !*name) return false;
   const size_t nameLen = strlen(name);
   const char* p = params.data();
@@ -139,7 +148,7 @@ bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::
     }
     size_t start = i;
     while (i < n && !IsParamSeparator(p[i]) && p[i] != '=' && p[i] != '"' && p[i] != '\'') ++i;
-    const bool match = (i - start == nameLen) && memcmp(p + start, name, nameLen) == 0;
+    const bool match = NameMatches(p + start, i - start, name, nameLen, html);
     size_t j = i;
     while (j < n && IsBlank(p[j])) ++j;
     if (j >= n || p[j] != '=') {
@@ -154,20 +163,54 @@ bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::
       const char* q = static_cast<const char*>(memchr(p + j + 1, quote, n - j - 1));
       size_t valueEnd = q ? size_t(q - p) : n;
       if (match) {
-        closed = q != nullptr;
-        value.assign(p + j + 1, valueEnd - j - 1);
-        trimstring(value);
-        UnescapeChars(value);
+        span.begin = j + 1;
+        span.end = valueEnd;
+        span.closed = q != nullptr;
         return true;
       }
       i = q ? valueEnd + 1 : n;
     } else {
-      // An unquoted value does not count; it runs to the next blank.
+      // An unquoted value runs to the next blank.
+      const size_t valueBegin = j;
       while (j < n && !IsBlank(p[j])) ++j;
+      if (match && html) {
+        span.begin = valueBegin;
+        span.end = j;
+        span.closed = true;
+        return true;
+      }
       i = j;
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::string& value) {
+  bool closed = false;
+  return ExtractParam(params, name, value, closed);
+}
+
+bool HTMLParser::ExtractParam(const std::string& params, const char* name, std::string& value, bool& closed) {
+  value.clear();
+  closed = false;
+  ValueSpan span;
+  if (!FindValue(params, name, false, span)) return false;
+  closed = span.closed;
+  value.assign(params, span.begin, span.end - span.begin);
+  trimstring(value);
+  UnescapeChars(value);
+  return true;
+}
+
+bool HTMLParser::ReadAttribute(const std::string& params, const char* name, std::string& value) {
+  value.clear();
+  ValueSpan span;
+  if (!FindValue(params, name, true, span)) return false;
+  value.assign(params, span.begin, span.end - span.begin);
+  UnescapeChars(value);
+  return true;
 }
 
 bool HTMLParser::ExtractParamValue(const std::string& style, const char* name, std::string& value) {

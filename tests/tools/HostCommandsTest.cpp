@@ -219,3 +219,13 @@ TEST(HostCommandLine, HtmlExportOptionsReachThePage) {
   EXPECT_FALSE(Exists(t / "x.qyz"));
   EXPECT_FALSE(Exists(t / "y.html"));
 }
+
+// A picture that no document can hold (not an embedded PNG or JPEG) is left
+// out, and the command says so without being asked.
+TEST(HostCommandLine, PicturesLeftOutAreTold) {
+  TempDir t;
+  WriteFile(t / "page.html", "<html><body>a<img src=\"pic.gif\">b<IMG SRC=http://x/y.png></body></html>");
+  const HostRun r = RunHost(t.Path(), {"-q", "convert", t / "page.html", t / "doc.qyd"});
+  EXPECT_EQ(r.status, 0);
+  ExpectOneLine(r, {t / "page.html", "2 pictures left out", "pic.gif"});
+}

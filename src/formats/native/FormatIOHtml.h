@@ -153,6 +153,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base, public HtmlFormat
   std::string GetGenerator() const override { return m_strGenerator; }
   std::string GetGeneratorVersion() const override { return m_strGeneratorVersion; }
   std::string GetFormatVersion() const override { return m_strFormatVersion; }
+  // The pictures of the last load that a document cannot hold (any source
+  // but an embedded PNG or JPEG: a web address, a file, another kind) and
+  // were left out, and the source of the first (cut at 30 characters).
+  int PicturesLeftOut() const { return m_nPicturesLeftOut; }
+  const std::string& FirstPictureLeftOut() const { return m_strFirstLeftOut; }
   void ReleaseFile() override;
   bool KeepFile(const char* path) override;
 
@@ -503,6 +508,11 @@ class FormatIO_HTML : public HTMLParser, public FormatIO_Base, public HtmlFormat
   bool m_bDocReadOnly;               // "property:read_only" for the document
   bool m_bLastNoteRead;
   bool m_bBodyEnded;                 // </BODY> or </HTML> was read
+  // BODY showed this program's generator; unlike m_bForeignHtml, which a
+  // table in a note turns on, it stays for the whole document.
+  bool m_bOwnGenerator = false;
+  int m_nPicturesLeftOut = 0;        // see PicturesLeftOut
+  std::string m_strFirstLeftOut;
   int m_nLastNote;
   int64_t m_nInputSize;              // -1 when unknown
   // The current note was added without an ID, which its title anchor is

@@ -13,6 +13,7 @@
 #include "base/StringUtf8.h"
 #include "base/StringUtil.h"
 #include "formats/native/FormatIOHtml.h"
+#include "html/HtmlTextUtils.h"
 #include "model/NoteDocument.h"
 #include "model/NoteNode.h"
 #include "model/FormatIO_DynamicBase.h"
@@ -20,6 +21,33 @@
 namespace {
 
 const char kBase64Marker[] = "base64,";
+// The blanks HTML allows around a URL in an attribute.
+const char kHtmlSpace[] = " \t\n\f\r";
+
+bool EqualsNoCase(const std::string& s, size_t from, size_t to, const char* word) {
+  const size_t a = s.find_first_not_of(kHtmlSpace, from);
+  if (a == std::string::npos || a >= to) return !*word;
+  size_t b = s.find_last_not_of(kHtmlSpace, to - 1) + 1;
+  return b - a == strlen(word) && g_ascii_strncasecmp(s.data() + a, word, b - a) == 0;
+}
+
+// A picture this format holds: a "data:" URL of a PNG or a JPEG in base64
+// ("data:image/png;base64,..."), scheme, media type and "base64" in any case,
+// around blanks. Sets where the payload begins and which kind it is.
+bool IsEmbeddedPicture(const std::string& src, size_t& payload, bool& png) {
+  const size_t at = src.find_first_not_of(kHtmlSpace);
+  if (at == std::string::npos || src.size() - at < 5 || g_ascii_strncasecmp(src.data() + at, "data:", 5) != 0)
+    return false;
+  const size_t comma = src.find(',', at + 5);
+  if (comma == std::string::npos) return false;
+  const size_t type = src.find(';', at + 5);
+  const size_t last = src.rfind(';', comma);
+  if (type == std::string::npos || type > comma || !EqualsNoCase(src, last + 1, comma, "base64")) return false;
+  png = EqualsNoCase(src, at + 5, type, "image/png");
+  if (!png && !EqualsNoCase(src, at + 5, type, "image/jpeg")) return false;
+  payload = comma + 1;
+  return true;
+}
 
 // A "data:" URL that carries base64 bytes: an attachment, even when empty.
 bool IsDataUrl(const std::string& url) {
@@ -240,30 +268,32 @@ void FormatIO_HTML::AddAttachment() {
 void FormatIO_HTML::ExtractImageData(const std::string& p) {
   NoteNode* note = CurrentNote();
   if (!note) return;
+  // The picture's name and bytes come from its own attributes, however an
+  // editor spelt them; another attribute that quotes a data URL is only text.
   std::string name;
-  HTMLParser::ExtractParam(p, "title", name);
+  HTMLParser::ReadAttribute(p, "title", name);
+  trimstring(name);
+  std::string src;
+  HTMLParser::ReadAttribute(p, "src", src);
+  size_t payload = 0;
   bool png = true;
-  size_t pos = p.find("src=\"data:image/png;base64,");
-  if (pos == std::string::npos) {
-    pos = p.find("src=\"data:image/jpeg;base64,");
-    png = false;
-  }
-  if (pos != std::string::npos) {
-    const size_t start = p.find(',', pos) + 1;
-    size_t end = p.find('"', start);
-    if (end == std::string::npos) end = p.size();
+  if (IsEmbeddedPicture(src, payload, png)) {
     std::string bytes;
-    b64decode(p.data() + start, static_cast<int>(end - start), bytes);
+    b64decode(src.data() + payload, static_cast<int>(src.size() - payload), bytes);
     if (m_nSection == 1) {
-      SetCustomIcon(*note, name, bytes, png, static_cast<int>(end - start));
+      SetCustomIcon(*note, name, bytes, png, static_cast<int>(src.size() - payload));
     } else if (m_pDoc->AddNotePicture(*note, m_nInsertPos, name, bytes, png, -1, -1)) {
       ++m_nTextPos;
       ++m_nInsertPos;
     }
     return;
   }
-  std::string src;
-  HTMLParser::ExtractParam(p, "src", src);
+  src.erase(src.find_last_not_of(kHtmlSpace) + 1);  // (npos + 1: all of it)
+  src.erase(0, src.find_first_not_of(kHtmlSpace));
+  const std::string shown = src.size() > 30 ? src.substr(0, 30) + "..." : src;
+  // A document holds only the pictures it embeds: whatever else it names is
+  // left out, and the load says so (m_nPicturesLeftOut).
+  if (m_nPicturesLeftOut++ == 0) m_strFirstLeftOut = shown;
   if (src.compare(0, 4, "http") == 0) {
     tExtImage img;
     img.strTitle = name;
@@ -273,7 +303,6 @@ void FormatIO_HTML::ExtractImageData(const std::string& p) {
     m_arExtImages.push_back(img);
     return;
   }
-  const std::string shown = src.size() > 30 ? src.substr(0, 30) + "..." : src;
   xLog(LOG_WARNING, "Skipped embedding image: %s\n", shown.c_str());
 }
 

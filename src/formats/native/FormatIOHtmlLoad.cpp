@@ -237,6 +237,8 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
   m_nInputSize = inputSize;
 
   m_arExtImages.clear();
+  m_nPicturesLeftOut = 0;
+  m_strFirstLeftOut.clear();
   m_mapRemappedIDs.clear();
   m_nFirstNewIdx = doc.GetNodeCount();
   m_strDocTitle.clear();
@@ -271,6 +273,7 @@ void FormatIO_HTML::BeginLoad(NoteDocument& doc, int parentIdx, const char* path
   m_bDocReadOnly = false;
   m_bLastNoteRead = false;
   m_bBodyEnded = false;
+  m_bOwnGenerator = false;
   m_nLastNote = -1;
   m_bIDPending = false;
   FormatIO_Base* loader = doc.GetLoader();
@@ -295,7 +298,9 @@ int FormatIO_HTML::FinishLoad(int result) {
   // This program always closes the body of what it writes, so a document of
   // its own that stops before that was cut off (a copy or a disk that gave
   // out): loading the notes read so far would let the next save drop the rest.
-  if (!m_bContentsOnly && !m_bNoNewNote && !m_bForeignHtml && !m_bBodyEnded) {
+  // Whatever markup its notes hold (a table reads as foreign HTML) does not
+  // change who wrote it.
+  if (!m_bContentsOnly && !m_bNoNewNote && m_bOwnGenerator && !m_bBodyEnded) {
     doc.BlockMapRecalc(false);
     xLog(LOG_ERROR, "Document ends before its body does: the file is cut off\n");
     m_nParentIdx = m_nLoadParentIdx;

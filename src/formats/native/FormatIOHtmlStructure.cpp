@@ -369,6 +369,7 @@ void FormatIO_HTML::OnBody() {
   m_bStructureSeen = true;
   m_bForeignHtml = m_strGenerator.empty() || m_strGeneratorVersion.empty() ||
                    m_strGenerator.find("Quillery") == std::string::npos;
+  m_bOwnGenerator = !m_bForeignHtml;
   if (m_bDocValues && m_bTitleSeen) m_pDoc->SetTitle(m_strDocTitle);
   if (!m_bContentsOnly && !m_bNoNewNote) {
     OnNoteCompleted();

@@ -109,6 +109,12 @@ TEST(HtmlReaderFile, CutOffDocumentIsRefused) {
   EXPECT_EQ(5, fmt.Load(path.c_str(), doc, -1));
   EXPECT_FALSE(fmt.m_bFileLocked);
   EXPECT_TRUE(CanLockExclusive(path));
+  // A table cell in one note reads that note as foreign HTML, but the
+  // document is still this program's: cut, it is refused just the same.
+  std::string table = whole;
+  table.insert(table.find("<DD>") + 4, "a<TD>b");
+  NoteDocument doc1;
+  EXPECT_EQ(5, LoadString(doc1, table.substr(0, table.size() / 2)));
 
   // Without the final </HTML> the body still ended: that loads.
   NoteDocument doc2;

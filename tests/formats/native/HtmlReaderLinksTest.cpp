@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
+
 #include "HtmlReaderTestUtil.h"
 #include "base/Base64.h"
 #include "base/Log.h"
@@ -126,7 +128,6 @@ TEST(HtmlReaderLinks, PicturesKeepTheirBytes) {
   NoteDocument doc;
   NoteNode& n = Note(doc, "<img title=\"p&quot;1\" src=\"data:image/png;base64," + B64(png) + "\">ab<b>c</b>" +
                               "<img title=\"j\" src=\"data:image/jpeg;base64," + B64(jpg) + "\">" +
-                              "<img src='data:image/png;base64," + B64(png) + "'>" +
                               "<img title=\"w\" src=\"http://example.org/x.png\">" +
                               "<img src=\"local/folder/with/a/long/name/picture.png\">");
   const PictureList& pics = n.m_objText.m_lstPictures;
@@ -141,8 +142,38 @@ TEST(HtmlReaderLinks, PicturesKeepTheirBytes) {
   // The picture counts one position.
   EXPECT_EQ(3, n.m_objText.m_lstFmt[0].nOffset);
   EXPECT_EQ(4, n.m_objText.m_lstFmt[1].nOffset);
-  EXPECT_TRUE(log.Has("Skipped embedding image: data:image/png;base64,iVBORw0K...\n"));
   EXPECT_TRUE(log.Has("Skipped embedding image: local/folder/with/a/long/name/...\n"));
+}
+
+// A picture's name and bytes come from its own attributes in any spelling
+// HTML allows, never from another attribute that quotes a data URL; what a
+// document cannot hold is counted for the load to tell.
+TEST(HtmlReaderLinks, PicturesAreReadFromTheirOwnSource) {
+  const std::string png = EncodeImage("png", 3, 2), jpg = EncodeImage("jpeg", 4, 4);
+  std::string bare = B64(png);  // an unquoted value ends at a blank
+  bare.erase(std::remove(bare.begin(), bare.end(), '\n'), bare.end());
+  const struct {
+    std::string img, name, bytes;
+  } cases[] = {
+      {"<IMG TITLE=\"a\" SRC=DATA:image/PNG;base64," + bare + ">", "a", png},
+      {"<img title='b' src = ' data:Image/Jpeg;Base64," + B64(jpg) + "'>", "b", jpg},
+      {"<img alt='src=\"data:image/png;base64,QUFBQQ==\"' src=\"data:image/png;base64," + B64(png) + "\">", "", png},
+  };
+  for (const auto& c : cases) {
+    NoteDocument doc;
+    ASSERT_EQ(0, LoadString(doc, OneNote(c.img)));
+    const PictureList& pics = doc.GetNodeByIdx(0).m_objText.m_lstPictures;
+    EXPECT_EQ(1, pics.GetSize()) << c.img.substr(0, 40);
+    if (pics.GetSize() != 1) continue;
+    EXPECT_EQ(c.name, pics[0].strName);
+    EXPECT_EQ(c.bytes, pics[0].strEncoded) << c.img.substr(0, 40);
+    EXPECT_EQ(c.bytes == png, pics[0].bPNG);
+  }
+  NoteDocument doc;
+  FormatIO_HTML fmt;
+  ASSERT_EQ(0, LoadString(doc, OneNote("<img src=\"data:image/gif;base64,R0lGOD\">a<img>"), &fmt));
+  EXPECT_EQ(2, fmt.PicturesLeftOut());
+  EXPECT_EQ("data:image/gif;base64,R0lGOD", fmt.FirstPictureLeftOut());
 }
 
 TEST(HtmlReaderLinks, ExternalPicturesAreCollected) {
