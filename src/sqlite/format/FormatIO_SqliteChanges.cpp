@@ -94,8 +94,11 @@ void FormatIO_Sqlite::OnNodeInsert(NoteNode& note, bool shiftSiblings) {
 }
 
 void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
-  static const char* const kTables[] = {"notes",      "notes_tree", "custom_properties", "tags_notes", "attachments",
-                                        "images",     "formatting", "links",             "tasks"};
+  // Every table with rows of the note's own (links to it from other notes
+  // and the document's bookmarks are theirs).
+  static const char* const kTables[] = {"notes",  "notes_tree", "custom_properties", "tags_notes", "attachments",
+                                        "images", "formatting", "links",             "tasks",      "icons",
+                                        "anchors"};
   const char* id = note.m_strID.c_str();
   auto bindID = [id](CppSQLite3Statement& st, CppSQLite3Exception& err) { st.bind(1, id, &err); };
   for (const char* table : kTables)
