@@ -347,13 +347,18 @@ int XWriteThrough(sqlite3_file* file, const void* data, int amt, sqlite3_int64 o
   return f->real->pMethods->xWrite(f->real, data, amt, off);
 }
 
+thread_local int t_writeRefusal = 0;  // see CodecVfsWriteRefusal
+
 // A write refused by the file-size limit or the quota is a full disk, as
 // the platform layer reports a write refused for want of space: the
-// caller then says so instead of reporting an I/O error.
+// caller then says so instead of reporting an I/O error. Which of the
+// three it was is kept for the caller's reason.
 int XWrite(sqlite3_file* file, const void* data, int amt, sqlite3_int64 off) {
   errno = 0;
-  const int rc = XWriteThrough(file, data, amt, off);
-  if (rc == SQLITE_IOERR_WRITE && (errno == EFBIG || errno == EDQUOT)) return SQLITE_FULL;
+  int rc = XWriteThrough(file, data, amt, off);
+  const int sys = errno;
+  if (rc == SQLITE_IOERR_WRITE && (sys == EFBIG || sys == EDQUOT)) rc = SQLITE_FULL;
+  if (rc == SQLITE_FULL) t_writeRefusal = sys == EFBIG || sys == EDQUOT ? sys : ENOSPC;
   return rc;
 }
 
@@ -592,5 +597,7 @@ void CodecVfsSetCodec(sqlite3_file* file, Codec* codec) {
 void CodecVfsKeyChanged(sqlite3_file* file) { Cf(file)->filePageSize = 0; }
 
 void CodecVfsSetWriteHook(CodecVfsWriteHook hook) { g_writeHook.store(hook); }
+
+int CodecVfsWriteRefusal() { return t_writeRefusal; }
 
 }  // namespace quillery

@@ -39,6 +39,11 @@ void CodecVfsSetCodec(sqlite3_file* file, Codec* codec);
 // Forgets the page size learnt from the file (after a key change).
 void CodecVfsKeyChanged(sqlite3_file* file);
 
+// The system error behind the last write of this thread that the layer
+// reported as a full disk (SQLITE_FULL): ENOSPC, EFBIG (the file-size limit)
+// or EDQUOT; 0 before the first. Later successful writes keep it.
+int CodecVfsWriteRefusal();
+
 // For tests: called before every write to a main database or journal file
 // (journal = false for the database file itself); a non-zero result fails the
 // write with that code.

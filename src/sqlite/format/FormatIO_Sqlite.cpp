@@ -10,6 +10,7 @@
 
 #include "base/Globals.h"
 #include "base/Log.h"
+#include "sqlite/format/SqliteResults.h"
 #include "sqlite/format/SqliteSchema.h"
 
 FormatIO_Sqlite::TraceFn FormatIO_Sqlite::_pfnTrace = nullptr;
@@ -58,6 +59,13 @@ void FormatIO_Sqlite::StartTransaction() const {
 }
 
 void FormatIO_Sqlite::CommitTransaction(CppSQLite3Exception& err) const {
+  if (_bChangeLost && !_bLoadedByAnotherProcess) {
+    // What did arrive without what was lost is a state the document never
+    // had: the file stays as last saved.
+    xLog(LOG_ERROR, "Sqlite format: not committed: changes since the last save could not be written\n");
+    if (err.errorCode() == 0) err = CppSQLite3Exception(CPPSQLITE_ERROR, "changes since the last save were lost");
+    return;
+  }
   sqlite3* db = _db.handle();
   const bool wasOpen = db && !sqlite3_get_autocommit(db);
   if (ExecInto(_db, "COMMIT TRANSACTION", err, "%s\n") || !wasOpen || !sqlite3_get_autocommit(db)) return;
@@ -69,7 +77,44 @@ void FormatIO_Sqlite::CommitTransaction(CppSQLite3Exception& err) const {
   // transaction open, and a later commit may still succeed.
   xLog(LOG_ERROR, "Sqlite format: the commit was rolled back; the changes since the last save are not in the file\n");
   ChangeNotWritten();
-  StartTransaction();
+  if (sqlite3_get_autocommit(db)) StartTransaction();
+}
+
+namespace {
+
+// Sets _bChangeLost; the first time, with the result and reason a save is to
+// report, from the connection's last failure (each writer records a lost
+// change right after the statement that failed).
+void RecordLoss(const FormatIO_Sqlite& fmt) {
+  if (fmt._bChangeLost) return;
+  sqlite3* db = fmt._db.handle();
+  fmt._strLostReason.clear();
+  fmt._nLostResult =
+      db ? quillery::SqliteSaveResult(sqlite3_extended_errcode(db), db, DOC_SAVE_COMMIT_FAILED, &fmt._strLostReason)
+         : DOC_SAVE_COMMIT_FAILED;
+  // A change that a Ctrl-C stopped does not make a later save a cancelled one.
+  if (fmt._nLostResult == DOC_SAVE_ABORTED) fmt._nLostResult = DOC_SAVE_COMMIT_FAILED;
+  fmt._bChangeLost = true;
+}
+
+}  // namespace
+
+void FormatIO_Sqlite::ChangeNotWritten() const {
+  RecordLoss(*this);
+  BeforeChange();
+}
+
+void FormatIO_Sqlite::TransactionDropped() const {
+  xLog(LOG_ERROR, "Sqlite format: SQLite dropped the transaction; the changes since the last save are not in the "
+                  "file\n");
+  RecordLoss(*this);
+  CppSQLite3Exception err;
+  StartTransaction(err);
+  if (err.errorCode() == 0) return;
+  // Outside a transaction every change would be committed by itself: the
+  // connection writes nothing more (changes fail and are lost as well).
+  _db.execDML("PRAGMA query_only=ON", nullptr);
+  _bInTransaction = false;
 }
 
 void FormatIO_Sqlite::CommitTransaction() const {

@@ -5,7 +5,12 @@
 // as the document is open. Load reads the tree and the document-wide data;
 // note contents are fetched on demand; every change of the model is written
 // at once into the open transaction; a save to the same path commits and
-// begins again; Close rolls back whatever was not saved.
+// begins again; Close rolls back whatever was not saved. When SQLite drops
+// the transaction on its own (a write or read that failed: a full disk, the
+// file-size limit, an I/O error), the changes since the last save are lost
+// to the file: the next transaction is begun before any further change is
+// written, and every later save to the file fails, which stays as last
+// saved.
 //
 // Ownership: the object owns its connection (_db); it points at its document
 // (FormatIO_Base::m_pDoc) without owning it; the document owns the object.
@@ -26,7 +31,13 @@
 //    transaction lasts from the open to Close, so everything fetched comes
 //    from the state of the file the tree was read from.
 //  - _bChangeLost is cleared only when the object attaches to a file (a
-//    load, or a save that builds a new file from the document).
+//    load, or a save that builds a new file from the document); while it is
+//    set, nothing is committed to the file (CommitTransaction refuses), and
+//    _nLostResult and _strLostReason tell the failure that set it.
+//  - While _bInTransaction is set and the file is not held by another
+//    process, a change is written only inside a transaction (BeforeChange);
+//    when none can be begun, the connection is made query-only and
+//    _bInTransaction cleared.
 //
 // Member functions are implemented per topic in FormatIO_Sqlite<Topic>.cpp.
 
@@ -35,6 +46,8 @@
 #include <unordered_map>
 #include <string>
 #include <vector>
+
+#include <sqlite3.h>
 
 #include "sqlite/access/CppSQLite3.h"
 #include "model/FormatIO_DynamicBase.h"
@@ -122,12 +135,25 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   void StartTransaction() const;
   // "COMMIT TRANSACTION" (also when the file is held by another process).
   // A commit that SQLite rolled back is recorded as lost changes
-  // (ChangeNotWritten) and the next transaction begun.
+  // (ChangeNotWritten) and the next transaction begun. Once a change was
+  // lost, nothing is committed: err gets a failure.
   void CommitTransaction(CppSQLite3Exception& err) const;
   void CommitTransaction() const;
   bool InTransaction() const { return _bInTransaction; }
-  // Records that a change could not be written (see _bChangeLost).
-  void ChangeNotWritten() const { _bChangeLost = true; }
+  // Records that a change could not be written (see _bChangeLost), with the
+  // connection's last failure as the cause a save reports when it is the
+  // first; a failure after which SQLite dropped the transaction is dealt
+  // with as BeforeChange does.
+  void ChangeNotWritten() const;
+  // Runs before each change is written to the file: when the long-running
+  // transaction is meant to be open but SQLite has dropped it, records the
+  // loss and begins the next one, so that no change is committed on its
+  // own. One flag test and one SQLite call while the transaction is there.
+  void BeforeChange() const {
+    if (_bInTransaction && !_bLoadedByAnotherProcess && _db.isOpen() && sqlite3_get_autocommit(_db.handle()))
+      TransactionDropped();
+  }
+  void TransactionDropped() const;
   // Must run before any other use of SQLite in the process.
   static void RegisterSqlTraceHandler(TraceFn fn, void* context);
   static bool RegisterErrLogHandler(ErrLogFn fn, void* context);
@@ -244,7 +270,7 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   int _nDetectedVersion = -1;   // probed schema version; -1 until computed
   int _nFormatVersion = -1;     // options row format_version; -1 when absent
   mutable CppSQLite3DB _db;     // the connection
-  bool _bInTransaction = false; // inside the long-running transaction
+  mutable bool _bInTransaction = false;  // inside the long-running transaction
   std::string _strPath;         // the database path, set by Load
   std::string _strPassword;     // page-encryption password; empty = plain
   bool _bHasIsTaskColumn = false;  // notes still has the old is_task column
@@ -254,10 +280,14 @@ class FormatIO_Sqlite : public FormatIO_DynamicBase {
   int _nFirstLoadedIdx = -1;    // the document's note count when Load began
   // A change since the file was loaded or last saved could not be written
   // (a read-only file, a lock held elsewhere, a full disk, a commit that
-  // SQLite rolled back): the file no longer follows the document, and a
-  // save to it must not report success.
+  // SQLite rolled back, a transaction SQLite dropped): the file no longer
+  // follows the document, and a save to it must not report success.
   mutable bool _bChangeLost = false;
   bool _bReadOnlyLoad = false;  // the next Load opens the file read-only
+  // What a save to the file reports while _bChangeLost is set: the result
+  // and failure reason of the failure that set it.
+  mutable int _nLostResult = 0;
+  mutable std::string _strLostReason;
 
   static TraceFn _pfnTrace;
   static void* _pTraceData;

@@ -1,8 +1,9 @@
 // The fine-grained change handlers of the SQLite document format: tree
 // changes (insert, delete, ID change, expand/collapse all), text edits that
 // move pictures, attachments, pictures, tags and custom icons. Each writes
-// at once into the long-running transaction, logs a failure and returns;
-// none of them commits.
+// at once into the long-running transaction (begun again first when SQLite
+// dropped it: BeforeChange), logs a failure and returns; none of them
+// commits.
 //
 // Index arguments name an item of the note's in-memory list (a removal is
 // reported while the item is still there); an index outside the list is
@@ -62,6 +63,7 @@ bool ValidIndex(const char* what, const NoteNode& note, int index, int count) {
 // Tree
 
 void FormatIO_Sqlite::OnNodeInsert(NoteNode& note, bool shiftSiblings) {
+  BeforeChange();
   const char* sqlNote = _bHasIsTaskColumn
                             ? "INSERT INTO notes (note_id, note_clone_id, note_title, is_finished, is_task) "
                               "VALUES (?, ?, ?, 0, 0)"
@@ -94,8 +96,12 @@ void FormatIO_Sqlite::OnNodeInsert(NoteNode& note, bool shiftSiblings) {
 }
 
 void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
-  static const char* const kTables[] = {"notes",      "notes_tree", "custom_properties", "tags_notes", "attachments",
-                                        "images",     "formatting", "links",             "tasks"};
+  BeforeChange();
+  // Every table with rows of the note's own (links to it from other notes
+  // and the document's bookmarks are theirs).
+  static const char* const kTables[] = {"notes",  "notes_tree", "custom_properties", "tags_notes", "attachments",
+                                        "images", "formatting", "links",             "tasks",      "icons",
+                                        "anchors"};
   const char* id = note.m_strID.c_str();
   auto bindID = [id](CppSQLite3Statement& st, CppSQLite3Exception& err) { st.bind(1, id, &err); };
   for (const char* table : kTables)
@@ -117,6 +123,7 @@ void FormatIO_Sqlite::OnNodeDeleted(NoteNode& note, bool shiftSiblings) {
 }
 
 bool FormatIO_Sqlite::ModifyNoteID(const std::string& oldID, const std::string& newID) {
+  BeforeChange();
   static const char* const kStatements[] = {
       "UPDATE notes SET note_id=%Q WHERE note_id=%Q",
       "UPDATE notes_tree SET note_id=%Q WHERE note_id=%Q",
@@ -157,6 +164,7 @@ bool FormatIO_Sqlite::ModifyNoteID(const std::string& oldID, const std::string& 
 }
 
 void FormatIO_Sqlite::OnExpandAll() {
+  BeforeChange();
   CppSQLite3Exception err;
   _db.execDML("UPDATE notes_tree SET is_expanded=1", &err);
   if (SqlFailed(err)) {
@@ -166,6 +174,7 @@ void FormatIO_Sqlite::OnExpandAll() {
 }
 
 void FormatIO_Sqlite::OnCollapseAll() {
+  BeforeChange();
   CppSQLite3Exception err;
   _db.execDML("UPDATE notes_tree SET is_expanded=0", &err);
   if (SqlFailed(err)) {
@@ -187,6 +196,7 @@ void FormatIO_Sqlite::OnNodeTxtDelete(NoteNode& note, int offset, int length) {
 }
 
 void FormatIO_Sqlite::ShiftPictures(const NoteNode& note, int from, int delta) const {
+  BeforeChange();
   RunBound(
       *this, "UPDATE images SET note_offset=note_offset+? WHERE note_id=? AND note_offset>=?",
       [&](CppSQLite3Statement& st, CppSQLite3Exception& err) {
@@ -198,6 +208,7 @@ void FormatIO_Sqlite::ShiftPictures(const NoteNode& note, int from, int delta) c
 }
 
 void FormatIO_Sqlite::OnNodeUpdate_ReadOnly(NoteNode& note) {
+  BeforeChange();
   CppSQLite3Buffer sql;
   sql.format("UPDATE notes SET is_readonly=? WHERE note_id='%q'", note.m_strID.c_str());
   CppSQLite3Exception err;
@@ -216,11 +227,13 @@ void FormatIO_Sqlite::OnNodeUpdate_ReadOnly(NoteNode& note) {
 // Attachments
 
 void FormatIO_Sqlite::OnNodeAttAdded(NoteNode& note, int index) {
+  BeforeChange();
   CppSQLite3Exception err;
   if (!quillery::InsertAttachmentRow(_db, note, index, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodeAttRemoved(NoteNode& note, int index) {
+  BeforeChange();
   if (!ValidIndex("att del", note, index, static_cast<int>(note.m_lstAttachments.size()))) return;
   const char* id = note.m_strID.c_str();
   CppSQLite3Buffer sql;
@@ -243,6 +256,7 @@ void FormatIO_Sqlite::OnNodeAttRemoved(NoteNode& note, int index) {
 }
 
 void FormatIO_Sqlite::OnNodeAttUpdated(NoteNode& note, int index) {
+  BeforeChange();
   if (!ValidIndex("att update", note, index, static_cast<int>(note.m_lstAttachments.size()))) return;
   const AttInfo& att = note.m_lstAttachments[index];
   CppSQLite3Buffer sql;
@@ -265,16 +279,19 @@ void FormatIO_Sqlite::OnNodeAttUpdated(NoteNode& note, int index) {
 // Pictures
 
 void FormatIO_Sqlite::OnNodePixAdded(NoteNode& note, PixInfo& pix, const std::string& encodedBytes) {
+  BeforeChange();
   CppSQLite3Exception err;
   if (!quillery::InsertPictureRow(_db, note, pix, &encodedBytes, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodePixAdded(NoteNode& note, PixInfo& pix) {
+  BeforeChange();
   CppSQLite3Exception err;
   if (!quillery::InsertPictureRow(_db, note, pix, nullptr, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodePixRemoved(NoteNode& note, int index) {
+  BeforeChange();
   const PictureList& pics = note.m_objText.m_lstPictures;
   if (!ValidIndex("pix delete", note, index, pics.GetSize())) return;
   // A read-only load writes nothing: a repair that drops a picture is made
@@ -287,6 +304,7 @@ void FormatIO_Sqlite::OnNodePixRemoved(NoteNode& note, int index) {
 }
 
 void FormatIO_Sqlite::OnNodePixMoved(NoteNode& note, int index) const {
+  BeforeChange();
   const PictureList& pics = note.m_objText.m_lstPictures;
   if (!ValidIndex("pix move", note, index, pics.GetSize())) return;
   const PixInfo& pix = pics.GetAt(index);
@@ -305,11 +323,13 @@ void FormatIO_Sqlite::OnNodePixMoved(NoteNode& note, int index) const {
 // Tags
 
 void FormatIO_Sqlite::OnNodeTagAdded(NoteNode& note, const std::string& tag) {
+  BeforeChange();
   CppSQLite3Exception err;
   if (!quillery::InsertTagRow(_db, note, tag, err)) ChangeNotWritten();
 }
 
 void FormatIO_Sqlite::OnNodeTagRemoved(NoteNode& note, const std::string& tag) {
+  BeforeChange();
   CppSQLite3Buffer sql;
   sql.format(
       "SELECT id FROM tags_notes, tags WHERE note_id='%q' AND tags.tag_id=tags_notes.tag_id AND tags.tag_name=?",
@@ -341,6 +361,7 @@ void FormatIO_Sqlite::OnNodeTagRemoved(NoteNode& note, const std::string& tag) {
 }
 
 void FormatIO_Sqlite::OnRemoveTag(const std::string& tag) {
+  BeforeChange();
   CppSQLite3Exception err;
   CppSQLite3Statement stmt = _db.compileStatement("DELETE FROM tags WHERE tag_name=?", &err);
   if (!SqlFailed(err)) {
@@ -382,6 +403,7 @@ void FormatIO_Sqlite::OnNodeCustomIconSet(NoteNode& note, PixInfo& pix) {
 }
 
 void FormatIO_Sqlite::OnNodeCustomIconRemoved(NoteNode& note) {
+  BeforeChange();
   CppSQLite3Buffer sql;
   sql.format("DELETE FROM icons WHERE note_id='%q'", note.m_strID.c_str());
   ExecOrLog(*this, "icon delete", sql);

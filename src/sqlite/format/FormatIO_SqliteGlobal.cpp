@@ -15,6 +15,7 @@ using quillery::SqlErrorText;
 using quillery::SqlFailed;
 
 void FormatIO_Sqlite::StoreGlobalData() {
+  BeforeChange();
   SaveGlobalOptions();
   UpdateDocBookmarks();
   SaveGlobalCustomProperties();

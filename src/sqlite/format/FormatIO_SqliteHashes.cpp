@@ -86,6 +86,7 @@ bool FormatIO_Sqlite::UpdateHashes(bool oneStep) {
     xLog(LOG_INFO, "Sqlite format, skip note text/app hash recalculation (probably a plugin)\n");
     return false;
   }
+  BeforeChange();
   const std::string limit = oneStep ? " LIMIT 1" : "";
   bool changed = false;
 

@@ -305,13 +305,11 @@ class BuildGuard {
   int Failed(int result) {
     sqlite3* db = m_fmt._db.handle();
     if (!db || result == DOC_SAVE_ABORTED) return result;
-    const int sys = sqlite3_system_errno(db);
-    if ((sqlite3_errcode(db) & 0xff) == SQLITE_FULL || sys == ENOSPC || sys == EFBIG || sys == EDQUOT) {
-      quillery::ClearFailureReason();  // the full disk is the cause, whatever step saw it
-      quillery::SetFailureReason(quillery::ReasonForErrno(sys == EFBIG || sys == EDQUOT ? sys : ENOSPC));
-      return DOC_SAVE_WRITE_ERROR;
-    }
-    return result;
+    std::string reason;
+    if (!quillery::SqliteNoRoom(sqlite3_extended_errcode(db), db, &reason)) return result;
+    quillery::ClearFailureReason();  // the full disk is the cause, whatever step saw it
+    quillery::SetFailureReason(reason);
+    return DOC_SAVE_WRITE_ERROR;
   }
 
   // 0, or the DocSaveResult of a failed installation or reopening.
@@ -376,12 +374,10 @@ int CommitToOwnFile(FormatIO_Sqlite& fmt) {
     xLog(LOG_ERROR, "Error saving .qydb/.qyde: changes since the last save could not be written%s\n",
          readOnly ? " (the file is read-only)" : "");
     if (readOnly) return DOC_SAVE_NOT_WRITABLE;
-    // The connection's last failure names the cause (a folder that may not
-    // be written, a full disk) when the change that was lost was the last.
-    return fmt._db.isOpen()
-               ? quillery::SqliteSaveResult(sqlite3_extended_errcode(fmt._db.handle()), fmt._db.handle(),
-                                            DOC_SAVE_COMMIT_FAILED)
-               : DOC_SAVE_COMMIT_FAILED;
+    // The failure of the first lost change names the cause (a folder that
+    // may not be written, a full disk, the file-size limit).
+    if (!fmt._strLostReason.empty()) quillery::SetFailureReason(fmt._strLostReason);
+    return fmt._nLostResult;
   }
   CppSQLite3Exception err;
   if (shared) {

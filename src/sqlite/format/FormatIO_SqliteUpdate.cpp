@@ -265,6 +265,7 @@ bool FormatIO_Sqlite::WriteNoteRows(NoteNode& note, unsigned int mask, bool newN
                                     bool ownSavepoint) {
   mask &= NIF_ALL;
   if (mask == 0) return true;
+  BeforeChange();
   // A new note has no stored rows to take missing bytes from.
   if (!newNote) quillery::LoadMissingBytes(_db, note, mask);
   // All parts of one update are kept or dropped together: a failure half

@@ -10,6 +10,7 @@
 #include "base/FileUtil.h"
 #include "model/FormatIO_Base.h"
 #include "save/SafeSave.h"
+#include "sqlite/codec/CodecVfs.h"
 
 namespace quillery {
 
@@ -57,18 +58,34 @@ Cause CauseOf(int rc, sqlite3* db) {
   return Cause::kOther;
 }
 
-// What a reader is told of a cause that has a reason of its own.
-void SetReason(Cause cause, int rc, sqlite3* db) {
+// Why a file could not grow: a full disk, the file-size limit or the quota.
+// A write the file layer refused is reported to SQLite as a full disk
+// whatever the system said (CodecVfs.h); the layer keeps which it was.
+int NoRoomErrno(int rc, sqlite3* db) {
+  const int primary = rc & 0xff;
+  const int sys = SystemErrno(primary, db);
+  if (sys == ENOSPC || sys == EFBIG || sys == EDQUOT) return sys;
+  const int refused = primary == SQLITE_FULL ? CodecVfsWriteRefusal() : 0;
+  return refused ? refused : ENOSPC;
+}
+
+// What a reader is told of a cause that has a reason of its own ("" for
+// the others).
+std::string ReasonOf(Cause cause, int rc, sqlite3* db) {
   switch (cause) {
-    case Cause::kBusy: SetFailureReason("in use by another program"); break;
-    case Cause::kDiskFull: SetFailureReason(ReasonForErrno(ENOSPC)); break;
+    case Cause::kBusy: return "in use by another program";
+    case Cause::kDiskFull: return ReasonForErrno(NoRoomErrno(rc, db));
     case Cause::kNotPermitted:
-      SetFailureReason(FolderMayNotBeWritten(rc, db)
-                           ? "permission denied: its folder may not be written (SQLite keeps its journal files there)"
-                           : std::string("permission denied: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
-      break;
-    default: break;
+      return FolderMayNotBeWritten(rc, db)
+                 ? "permission denied: its folder may not be written (SQLite keeps its journal files there)"
+                 : std::string("permission denied: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    default: return std::string();
   }
+}
+
+void SetReason(Cause cause, int rc, sqlite3* db) {
+  const std::string reason = ReasonOf(cause, rc, db);
+  if (!reason.empty()) SetFailureReason(reason);
 }
 
 }  // namespace
@@ -87,13 +104,21 @@ int SqliteLoadResult(int rc, sqlite3* db, bool hasPassword, int otherwise) {
   }
 }
 
-int SqliteSaveResult(int rc, sqlite3* db, int otherwise) {
+bool SqliteNoRoom(int rc, sqlite3* db, std::string* reason) {
+  if (CauseOf(rc, db) != Cause::kDiskFull) return false;
+  if (reason) *reason = ReasonOf(Cause::kDiskFull, rc, db);
+  return true;
+}
+
+int SqliteSaveResult(int rc, sqlite3* db, int otherwise, std::string* reason) {
   const Cause cause = CauseOf(rc, db);
+  if (reason) *reason = ReasonOf(cause, rc, db);
+  else SetReason(cause, rc, db);
   switch (cause) {
-    case Cause::kBusy: SetReason(cause, rc, db); return DOC_SAVE_RENAME_FAILED;
-    case Cause::kDiskFull: SetReason(cause, rc, db); return DOC_SAVE_WRITE_ERROR;
+    case Cause::kBusy: return DOC_SAVE_RENAME_FAILED;
+    case Cause::kDiskFull: return DOC_SAVE_WRITE_ERROR;
     case Cause::kNoMemory: return DOC_SAVE_NO_MEMORY;
-    case Cause::kNotPermitted: SetReason(cause, rc, db); return DOC_SAVE_NOT_WRITABLE;
+    case Cause::kNotPermitted: return DOC_SAVE_NOT_WRITABLE;
     case Cause::kCancelled: return DOC_SAVE_ABORTED;
     case Cause::kWriteFailed: return DOC_SAVE_WRITE_ERROR;
     default: return otherwise;

@@ -8,7 +8,11 @@
 // number of its own; what names no cause keeps the caller's result.
 //
 // Stateless functions; they only read the connection's last system error
-// and set the failure reason (SetFailureReason) of the causes that have one.
+// (and the file layer's record of the last write it refused for want of
+// room) and set the failure reason (SetFailureReason) of the causes that
+// have one.
+
+#include <string>
 
 struct sqlite3;
 
@@ -22,8 +26,14 @@ namespace quillery {
 int SqliteLoadResult(int rc, sqlite3* db, bool hasPassword, int otherwise);
 
 // The DocSaveResult for rc on db (db may be null): 3 busy (in use), 10 disk
-// full or a failed write, 12 out of memory, 11 not writable, 1 cancelled;
-// otherwise.
-int SqliteSaveResult(int rc, sqlite3* db, int otherwise);
+// full (the file-size limit, the quota) or a failed write, 12 out of memory,
+// 11 not writable, 1 cancelled; otherwise. With reason given, the failure
+// reason goes there ("" for a cause without one) instead of being set.
+int SqliteSaveResult(int rc, sqlite3* db, int otherwise, std::string* reason = nullptr);
+
+// Whether rc on db means that a file could not grow (a full disk, the
+// file-size limit, the quota); reason, when given, then gets what a reader
+// is told of it.
+bool SqliteNoRoom(int rc, sqlite3* db, std::string* reason);
 
 }  // namespace quillery

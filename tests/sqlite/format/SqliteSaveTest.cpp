@@ -47,6 +47,9 @@ void LimitFileSize(rlim_t bytes) {
   setrlimit(RLIMIT_FSIZE, &lim);
 }
 
+// The failure reason of a write refused by the file-size limit.
+const char kNoGrowth[] = "writing failed: the file would exceed the file-size limit";
+
 using AnswerController = quillery_test::CloneAnswerController;
 
 class SqliteSave : public ::testing::Test {
@@ -478,7 +481,7 @@ TEST_F(SqliteSave, DiskFullAtCommitFailsAndTheFileKeepsItsLastSave) {
     RecursiveTreeWalker walker(d);
     return f->Save(path.c_str(), walker);
   });
-  EXPECT_EQ(r, 5);
+  EXPECT_EQ(r, 10);
   EXPECT_EQ(C("PRAGMA integrity_check"), "ok");
   EXPECT_EQ(C("SELECT note_title FROM notes WHERE note_id='TOP'"), "Top 'quoted' & more");
   EXPECT_EQ(C("SELECT count(*) FROM attachments"), "2");
@@ -492,9 +495,49 @@ TEST_F(SqliteSave, DiskFullWhileBuildingANewDatabaseFails) {
     LimitFileSize(64 * 1024);
     int result = -1;
     SaveNew(d, path, &result);
-    return result == 10 && quillery::TakeFailureReason() == "writing failed: disk full" ? 0 : 20 + result;
+    return result == 10 && quillery::TakeFailureReason() == kNoGrowth ? 0 : 20 + result;
   });
   EXPECT_EQ(r, 0);  // the cause is named, not taken for a failed step
+}
+
+// A change too large for SQLite's page cache writes pages before the
+// commit; when the file cannot grow, SQLite drops the whole transaction.
+// No later change reaches the file outside one, and every later save fails
+// with the cause, keeping the file as last saved.
+TEST_F(SqliteSave, AWriteThatFailsBeforeTheCommitFailsEveryLaterSave) {
+  NoteDocument a;
+  SaveAndLoad(a);
+  RecursiveTreeWalker walker(a);
+  ASSERT_EQ(a.Save(path.c_str(), walker, false), 0);
+  const int r = InChild([&] {
+    auto* f = dynamic_cast<FormatIO_Sqlite*>(a.GetLoader());
+    NoteNode& top = a.GetNodeByIdx(a.GetIdxFromID("TOP"));
+    NoteNode& last = a.GetNodeByIdx(a.GetIdxFromID("LAST"));
+    last.m_strTitle = "Before";
+    if (!f->OnNodeUpdate(last, NIF_TITLE, false, nullptr)) return 90;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return 91;
+    LimitFileSize(st.st_size);
+    AttInfo big;
+    big.strName = "big";
+    big.strData = std::string(12 << 20, 'b');
+    big.strCode = "BIG";
+    top.m_lstAttachments.push_back(big);
+    if (f->OnNodeUpdate(top, NIF_ATTACHMENTS, false, nullptr)) return 92;
+    for (int i = 0; i < 3; ++i) {
+      last.m_strTitle = "After " + std::to_string(i);
+      f->OnNodeUpdate(last, NIF_TITLE, false, nullptr);
+      if (a.Save(path.c_str(), walker, false) != DOC_SAVE_WRITE_ERROR) return 93;
+      if (quillery::TakeFailureReason() != kNoGrowth) return 94;
+    }
+    return 0;
+  });
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(C("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(C("SELECT note_title FROM notes WHERE note_id='LAST'"), "Last");
+  EXPECT_EQ(C("SELECT count(*) FROM attachments"), "2");
+  a.Close();
+  FileFormatFactory::Get().Register(FORMAT_QYDB, nullptr);
 }
 
 // Every write to a database file (not to its journal) finds the disk full.
@@ -527,7 +570,9 @@ TEST_F(SqliteSave, ACommitThatSqliteRolledBackFailsEveryLaterSaveToTheFile) {
     EXPECT_TRUE(failing[i](*f, p));
     quillery::CodecVfsSetWriteHook(nullptr);
     EXPECT_TRUE(f->InTransaction() && !sqlite3_get_autocommit(f->_db.handle()));
-    EXPECT_EQ(f->Save(p.c_str(), walker), DOC_SAVE_COMMIT_FAILED);
+    quillery::ClearFailureReason();
+    EXPECT_EQ(f->Save(p.c_str(), walker), DOC_SAVE_WRITE_ERROR);
+    EXPECT_EQ(quillery::TakeFailureReason(), "writing failed: disk full");
   }
 }
 
