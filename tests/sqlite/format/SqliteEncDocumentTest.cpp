@@ -152,14 +152,18 @@ TEST_F(SqliteEncDocument, AHardStopBetweenTheCommitAndTheReKeyTellsTheTruth) {
 }
 
 // A program may end with an encrypted document still open in static
-// storage: the document, made before the codec served its first file, is
-// destroyed after everything made later and closes its database then. The
-// test program runs again as a child that does just that; it must end
-// cleanly (under the sanitizers, with nothing reported).
+// storage, with a change written and not saved: the document, made before
+// the codec served its first file, is destroyed after everything made
+// later and rolls its database back then. The test program runs again as a
+// child that does just that; it must end cleanly (under the sanitizers,
+// with nothing reported), and the file holds what was saved.
 TEST_F(SqliteEncDocument, AProgramMayEndWithADocumentStillOpen) {
   if (const char* open = getenv("QY_OPEN_AT_EXIT")) {
     static NoteDocument still;
     if (still.Load(open, "secret") != DOC_LOAD_OK) _exit(2);
+    NoteNode& note = still.GetNodeByIdx(0);
+    note.SetTitle("not saved");
+    if (!still.GetDynamicLoader()->OnNodeUpdate(note, NIF_TITLE, false, nullptr)) _exit(3);
     return;
   }
   NoteDocument doc;
@@ -179,6 +183,9 @@ TEST_F(SqliteEncDocument, AProgramMayEndWithADocumentStillOpen) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << ReadAll(err);
   EXPECT_EQ(ReadAll(err), "");
+  NoteDocument back;
+  ASSERT_EQ(LoadAll(back, path, "secret"), DOC_LOAD_OK);
+  ExpectEqual(doc, back);
 }
 
 }  // namespace
