@@ -21,9 +21,9 @@
 //    (TargetState); only then (where the file system can exchange) does it
 //    get the target's mode and owner, so that until its install it looks
 //    like the leftover it would be (a kill in the instant between leaves
-//    the target with mode 0600). Unless released, the destructor removes it (and,
-//    for a database's file, the journal SQLite may have left beside it),
-//    again only while its name refers to it;
+//    the target with mode 0600). Unless released, the destructor removes
+//    it (and, for a database's file, the journal SQLite may have left
+//    beside it), again only while its name refers to it;
 //  - IsHeldByAnother: the native formats' shared lock of an open document;
 //  - the failure reason: one line naming why a save or load failed, for the
 //    host's error message (the result codes are coarser).
@@ -187,8 +187,9 @@ class TempFile {
 
 // Puts the complete file of temp, already forced to the disk (Sync), in
 // the place of target (in the same folder): refused with EBUSY while
-// another program holds it, then the target's mode and the rename (see
-// RenameOver). 0 or errno; on failure the target is untouched.
+// another program holds it, then the target's mode decided and the rename,
+// which gives it (see RenameOver). 0 or errno; on failure the target is
+// untouched.
 int ReplaceWithTempFile(TempFile& temp, const TargetState& target);
 
 // Unlinks every temporary file of live TempFile objects (and a database's
