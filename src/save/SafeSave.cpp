@@ -350,18 +350,33 @@ int TempFile::Create(const std::string& path, bool database) {
 
 int TempFile::ApplyTargetMode(const std::string& target) {
   if (m_fd < 0) return EBADF;
-  struct stat st;
-  mode_t mode = TargetMode(target);
-  struct stat own;
+  m_mode = TargetMode(target);
+  m_modeDecided = true;
+  m_owner.reset();
+  struct stat st, own;
   if (stat(target.c_str(), &st) == 0 && fstat(m_fd, &own) == 0 &&
-      (own.st_uid != st.st_uid || own.st_gid != st.st_gid)) {
+      (own.st_uid != st.st_uid || own.st_gid != st.st_gid))
+    m_owner = std::make_pair(st.st_uid, st.st_gid);
+  return 0;
+}
+
+int TempFile::GiveDecidedMode() {
+  if (!m_modeDecided) return 0;
+  mode_t mode = m_mode;
+  struct stat own;
+  if (m_owner && fstat(m_fd, &own) == 0) {
     // The owner too where the process may give it (root rewriting another
     // user's file in place), else at least the group.
-    const bool kept = fchown(m_fd, st.st_uid, st.st_gid) == 0 || own.st_gid == st.st_gid ||
-                      fchown(m_fd, static_cast<uid_t>(-1), st.st_gid) == 0;
+    const uid_t uid = m_owner->first;
+    const gid_t gid = m_owner->second;
+    const bool kept =
+        fchown(m_fd, uid, gid) == 0 || own.st_gid == gid || fchown(m_fd, static_cast<uid_t>(-1), gid) == 0;
     if (!kept) mode &= ~static_cast<mode_t>(070);
   }
-  return fchmod(m_fd, mode) == 0 ? 0 : errno;
+  // On the disk with the name: a crash after the save must not bring the
+  // file back with the mode it was written with.
+  if (fchmod(m_fd, mode) != 0 || fsync(m_fd) != 0) return errno;
+  return 0;
 }
 
 int TempFile::Sync() {
@@ -391,14 +406,27 @@ int TempFile::RenameOver(const TargetState& target) {
   return 0;
 }
 
-int TempFile::PlaceNew(const std::string& leaf) {
-  int rc = renameat2(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), RENAME_NOREPLACE);
+namespace {
+
+// Moves from to the free name to in dirFd, never over another file. 0 or errno.
+int MoveToFreeName(int dirFd, const char* from, const char* to) {
+  int rc = renameat2(dirFd, from, dirFd, to, RENAME_NOREPLACE);
   if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
     // A file system without that flag: a hard link never replaces a name.
-    rc = linkat(m_dirFd, m_leaf.c_str(), m_dirFd, leaf.c_str(), 0);
-    if (rc == 0) unlinkat(m_dirFd, m_leaf.c_str(), 0);
+    rc = linkat(dirFd, from, dirFd, to, 0);
+    if (rc == 0) unlinkat(dirFd, from, 0);
   }
   return rc == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+int TempFile::PlaceNew(const std::string& leaf) {
+  if (const int e = MoveToFreeName(m_dirFd, m_leaf.c_str(), leaf.c_str())) return e;
+  const int e = GiveDecidedMode();
+  if (e != 0 && MoveToFreeName(m_dirFd, leaf.c_str(), m_leaf.c_str()) != 0)
+    xLog(LOG_ERROR, "Save: [%s] could not be given its mode nor taken back: %s\n", leaf.c_str(), strerror(e));
+  return e;
 }
 
 int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
@@ -406,11 +434,22 @@ int TempFile::ExchangeWith(const TargetState& target, const std::string& leaf) {
   // Only the regular file the save found there is replaced.
   const int rc = ExchangeDecided(m_dirFd, m_leaf, m_dirFd, leaf, target, S_IFREG);
   if (rc == EINVAL || rc == ENOSYS) {
-    // A file system that cannot exchange: a look, then a rename.
+    // A file system that cannot exchange: a look, then a rename, which
+    // nothing could undo; so the mode comes first there.
+    if (const int e = GiveDecidedMode()) return e;
     if (!target.IsAt(m_dirFd, leaf, S_IFREG)) return EEXIST;
     return renameat(m_dirFd, own, m_dirFd, leaf.c_str()) == 0 ? 0 : errno;
   }
   if (rc != 0) return rc;
+  // The mode is given only now that the file has the target's name: until
+  // then it has the one that tells a killed save's leftover. Where it
+  // cannot be given, the replaced file is put back.
+  if (const int e = GiveDecidedMode()) {
+    if (renameat2(m_dirFd, own, m_dirFd, leaf.c_str(), RENAME_EXCHANGE) != 0)
+      xLog(LOG_ERROR, "Save: [%s] could not be given its mode nor put back: %s\n", target.path.c_str(),
+           strerror(e));
+    return e;
+  }
   // The old target, now under the temporary name, is what the save
   // replaces, and goes, only while that name is still it (held open by
   // target, its number is no other file's): another save may have taken

@@ -15,13 +15,15 @@
 //    at that name (a folder, a FIFO, a symbolic link, a user's file of
 //    another mode, owner or link count) is never removed: the save fails and names it. Every
 //    byte is written through its descriptor (Descriptor), never through a
-//    reopened name. It gets the target's final mode and owner just before
-//    it becomes the target, and it takes the target's name (through the
-//    folder's descriptor) only while its name still refers to the file it
-//    created, and only over what the save found at the target when it
-//    began (TargetState). Unless released, the destructor removes it (and,
-//    for a database's file, the journal SQLite may have left beside it),
-//    again only while its name refers to it;
+//    reopened name. It takes the target's name (through the folder's
+//    descriptor) only while its name still refers to the file it created,
+//    and only over what the save found at the target when it began
+//    (TargetState); only then (where the file system can exchange) does it
+//    get the target's mode and owner, so that until its install it looks
+//    like the leftover it would be (a kill in the instant between leaves
+//    the target with mode 0600). Unless released, the destructor removes
+//    it (and, for a database's file, the journal SQLite may have left
+//    beside it), again only while its name refers to it;
 //  - IsHeldByAnother: the native formats' shared lock of an open document;
 //  - the failure reason: one line naming why a save or load failed, for the
 //    host's error message (the result codes are coarser).
@@ -32,7 +34,9 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace quillery {
 
@@ -129,10 +133,13 @@ class TempFile {
   // written; -1 when none is open. It stays the object's.
   int Descriptor() const { return m_fd; }
 
-  // Gives the file the mode, owner and group of target (existing), as far
-  // as this process may set them, or 0666 minus the umask for a new one.
-  // Group permissions are dropped when the group cannot be kept, so no
-  // other group gets to read it. 0 or errno.
+  // Decides the mode, owner and group of target (existing) for the file,
+  // or 0666 minus the umask for a new one. RenameOver gives them, as far
+  // as this process may set them, once the file has the target's name:
+  // until then it keeps 0600, so that a save killed before its install
+  // leaves a leftover the next save knows. Group permissions are dropped
+  // when the group cannot be kept, so no other group gets to read it. 0 or
+  // errno.
   int ApplyTargetMode(const std::string& target);
   // Forces the bytes to the disk. 0 or errno.
   int Sync();
@@ -142,11 +149,13 @@ class TempFile {
   // An existing target is exchanged with the file in one step and the file
   // that came out must be target's regular file (else the two are
   // exchanged back); only where the file system cannot exchange is the
-  // name looked at before a plain rename. ESTALE when the temporary name
-  // no longer refers to the file this object created. On success the file
-  // is the target, the old target is removed (only while the temporary
-  // name still refers to it), and the file is no longer removed. 0 or
-  // errno.
+  // name looked at before a plain rename. Then the file gets the mode
+  // ApplyTargetMode decided, forced to the disk (where the file system
+  // cannot exchange, before the rename); where that fails, what was at the
+  // target's name is put back. ESTALE when the temporary name no longer
+  // refers to the file this object created. On success the file is the
+  // target, the old target is removed (only while the temporary name still
+  // refers to it), and the file is no longer removed. 0 or errno.
   int RenameOver(const TargetState& target);
   // Unlinks the file (and for a database its journal) now, while the name
   // still refers to the file this object created.
@@ -162,18 +171,25 @@ class TempFile {
   // The two ways of RenameOver, to the target's last component leaf.
   int PlaceNew(const std::string& leaf);
   int ExchangeWith(const TargetState& target, const std::string& leaf);
+  // Gives the file the mode (and owner) ApplyTargetMode decided and forces
+  // it to the disk; nothing when none was decided. 0 or errno.
+  int GiveDecidedMode();
   std::string m_path;
   std::string m_leaf;  // the last component of m_path
   bool m_database = false;
   int m_fd = -1;
   int m_dirFd = -1;    // the folder the file was created in
   int m_slot = -1;     // entry in the signal-time list
+  bool m_modeDecided = false;
+  mode_t m_mode = 0;
+  std::optional<std::pair<uid_t, gid_t>> m_owner;  // the target's, when not the file's
 };
 
 // Puts the complete file of temp, already forced to the disk (Sync), in
 // the place of target (in the same folder): refused with EBUSY while
-// another program holds it, then the target's mode and the rename (see
-// RenameOver). 0 or errno; on failure the target is untouched.
+// another program holds it, then the target's mode decided and the rename,
+// which gives it (see RenameOver). 0 or errno; on failure the target is
+// untouched.
 int ReplaceWithTempFile(TempFile& temp, const TargetState& target);
 
 // Unlinks every temporary file of live TempFile objects (and a database's

@@ -4,7 +4,9 @@
 // (tests/tools/SyncRecorder.c). Every file moved must have been synced before
 // it moved, and the file the target names at the end must have been synced,
 // whether the save wrote the target in place or under another name, for a
-// native file as for a new database and a dump's copy.
+// native file as for a new database and a dump's copy; a file moved there
+// gets the target's mode only once it has the name, and is synced again
+// after that.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -43,18 +45,23 @@ std::string Check(const std::string& log, const std::string& target, int* moves)
   std::string wrong;
   std::istringstream lines(log);
   std::string kind, dev, ino, rest;
+  const std::string named = InodeOf(target);
+  bool namedSinceMove = false;  // the file named at the end synced since its last move
   *moves = 0;
   while (lines >> kind >> dev >> ino) {
     std::getline(lines, rest);
     const std::string inode = dev + " " + ino;
     if (kind == "sync") {
       synced.insert(inode);
+      namedSinceMove = namedSinceMove || inode == named;
     } else {
       ++*moves;
       if (!synced.count(inode)) wrong += "moved before it was synced:" + rest + "\n";
+      if (inode == named) namedSinceMove = false;
     }
   }
-  if (!synced.count(InodeOf(target))) wrong += "the file named " + target + " was never synced\n";
+  if (!synced.count(named)) wrong += "the file named " + target + " was never synced\n";
+  if (!namedSinceMove) wrong += "the file named " + target + " was not synced after it got the name\n";
   return wrong;
 }
 
@@ -169,6 +176,36 @@ TEST(HostSaveSync, WhatIsMadeAtTheOutputNameMeanwhileStays) {
       }
       EXPECT_FALSE(quillery_test::Exists(out + ".part") || quillery_test::Exists(place + ".part"));
     }
+  }
+}
+
+// A save killed right before its install (the exchange with the file it
+// replaces, the rename of a new database) leaves its temporary file as the
+// leftover it is: the next save of that name removes it and is done, and
+// the file replaced keeps its mode.
+TEST(HostSaveSync, ASaveKilledBeforeItsInstallLeavesALeftoverTheNextSaveRemoves) {
+  TempDir t;
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "20", t / "a.qyd"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "--seed", "2", "generate", "10", t / "old.qyd"}).status, 0);
+  ASSERT_EQ(chmod((t / "old.qyd").c_str(), 0640), 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  for (const std::string name : {"old.qyd", "new.qydb"}) {
+    SCOPED_TRACE(name);
+    const std::string out = t / name;
+    HostCall call;
+    call.args = {"-q", "-f", "convert", t / "a.qyd", out};
+    call.env = {"LD_PRELOAD=" + PreloadList(), "QY_RAISE_BEFORE=move:" + name,
+                "QY_RAISE_SIGNAL=" + std::to_string(SIGKILL)};
+    ASSERT_EQ(RunHost(t.Path(), call).status, 128 + SIGKILL);
+    struct stat st;
+    ASSERT_EQ(stat((out + ".part").c_str(), &st), 0) << "the save was not killed before its install";
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    const HostRun again = RunHost(t.Path(), {"-q", "-f", "convert", t / "a.qyd", out});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_FALSE(quillery_test::Exists(out + ".part"));
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, name == "old.qyd" ? 0640u : 0666u & ~mask);
   }
 }
 

@@ -21,6 +21,9 @@
  * QY_RAISE_SIGNAL (a number; SIGINT without it) once, right after the
  * first successful sync of a file whose path ends in SUFFIX, or move to
  * such a path, so that it lands before the call returns to the host.
+ * With QY_RAISE_BEFORE set to "move:SUFFIX" it raises the signal once right
+ * before the first move to such a path instead (the move then does not
+ * happen unless the signal lets the host go on).
  *
  * With QY_NO_EXCHANGE set, a renameat2 asked to exchange two names fails
  * with EINVAL, as on a file system that cannot exchange. */
@@ -58,10 +61,10 @@ static void Record(const char* what, const struct stat* st, const char* from, co
 
 static int g_raised;
 
-/* Raises the signal once when what ("sync" or "move") and path match
- * QY_RAISE_AFTER. */
-static void MaybeRaise(const char* what, const char* path) {
-  const char* spec = getenv("QY_RAISE_AFTER");
+/* Raises the signal once when what ("sync" or "move") and path match the
+ * setting named var (QY_RAISE_AFTER, QY_RAISE_BEFORE). */
+static void MaybeRaise(const char* var, const char* what, const char* path) {
+  const char* spec = getenv(var);
   const char* sig = getenv("QY_RAISE_SIGNAL");
   const size_t n = strlen(what);
   if (g_raised || !spec || !path || strncmp(spec, what, n) != 0 || spec[n] != ':') return;
@@ -106,7 +109,7 @@ static void RecordSync(int fd) {
   const ssize_t n = readlink(link, path, sizeof(path) - 1);
   if (n > 0) {
     path[n] = 0;
-    MaybeRaise("sync", path);
+    MaybeRaise("QY_RAISE_AFTER", "sync", path);
   }
 }
 
@@ -132,19 +135,21 @@ static int Moved(int rc, int known, struct stat* st, const char* from, const cha
   if (rc != 0) return rc;
   if (!known) st->st_dev = st->st_ino = 0; /* a move of a file nobody can have synced */
   Record("move", st, from, to);
-  MaybeRaise("move", to);
+  MaybeRaise("QY_RAISE_AFTER", "move", to);
   return rc;
 }
 
 int rename(const char* from, const char* to) {
   struct stat st;
   const int known = SourceOf(AT_FDCWD, from, 0, &st);
+  MaybeRaise("QY_RAISE_BEFORE", "move", to);
   return Moved(REAL(rename)(from, to), known, &st, from, to);
 }
 
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
   struct stat st;
   const int known = SourceOf(fromDir, from, 0, &st);
+  MaybeRaise("QY_RAISE_BEFORE", "move", to);
   return Moved(REAL(renameat)(fromDir, from, toDir, to), known, &st, from, to);
 }
 
@@ -155,17 +160,20 @@ int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned
   }
   struct stat st;
   const int known = SourceOf(fromDir, from, 0, &st);
+  MaybeRaise("QY_RAISE_BEFORE", "move", to);
   return Moved(REAL(renameat2)(fromDir, from, toDir, to, flags), known, &st, from, to);
 }
 
 int link(const char* from, const char* to) {
   struct stat st;
   const int known = SourceOf(AT_FDCWD, from, 0, &st);
+  MaybeRaise("QY_RAISE_BEFORE", "move", to);
   return Moved(REAL(link)(from, to), known, &st, from, to);
 }
 
 int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
   struct stat st;
   const int known = SourceOf(fromDir, from, (flags & AT_SYMLINK_FOLLOW) != 0, &st);
+  MaybeRaise("QY_RAISE_BEFORE", "move", to);
   return Moved(REAL(linkat)(fromDir, from, toDir, to, flags), known, &st, from, to);
 }

@@ -49,10 +49,17 @@ struct CodecFile {
 
 constexpr int kRealOffset = (sizeof(CodecFile) + 15) & ~15;
 
-std::mutex g_registryMutex;
-std::map<const char*, CodecFile*>& Registry() {
-  static std::map<const char*, CodecFile*> registry;
-  return registry;
+// The open main database files by name, for their journals to find. Made
+// on first use and never destroyed: a database may be closed at exit after
+// every static made later is gone (a document in static storage, made
+// before its first load). It is empty by then, or still reachable.
+struct FileRegistry {
+  std::mutex mutex;
+  std::map<const char*, CodecFile*> files;
+};
+FileRegistry& Registry() {
+  static FileRegistry* const registry = new FileRegistry;
+  return *registry;
 }
 std::atomic<CodecVfsWriteHook> g_writeHook{nullptr};
 
@@ -291,8 +298,9 @@ int XClose(sqlite3_file* file) {
   CodecFile* f = Cf(file);
   int rc = f->real->pMethods ? f->real->pMethods->xClose(f->real) : SQLITE_OK;
   if (f->kind == Kind::MainDb) {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    Registry().erase(f->dbName);
+    FileRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.files.erase(f->dbName);
   }
   sqlite3CodecFree(f->codec);
   OPENSSL_cleanse(f->tempKey, sizeof(f->tempKey));
@@ -471,9 +479,10 @@ int XOpen(sqlite3_vfs* vfs, sqlite3_filename zName, sqlite3_file* file, int flag
     f->kind = Kind::Wal;
   }
   if (f->kind == Kind::Journal || f->kind == Kind::Wal) {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    auto it = Registry().find(sqlite3_filename_database(zName));
-    if (it != Registry().end()) f->main = it->second;
+    FileRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto it = registry.files.find(sqlite3_filename_database(zName));
+    if (it != registry.files.end()) f->main = it->second;
   }
   if (WalRefused(f)) {
     f->~CodecFile();
@@ -491,8 +500,9 @@ int XOpen(sqlite3_vfs* vfs, sqlite3_filename zName, sqlite3_file* file, int flag
   }
   if (f->kind == Kind::MainDb) {
     f->dbName = zName;
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    Registry()[zName] = f;
+    FileRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.files[zName] = f;
   }
   f->base.pMethods = &kMethods;
   return SQLITE_OK;

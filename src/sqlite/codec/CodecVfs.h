@@ -17,6 +17,8 @@
 // that finds it holds. A write-ahead log is refused for a keyed file.
 // Temporary files (statement journals, temporary databases, sort files, the
 // copies made by VACUUM) are enciphered with a random key of their own.
+// The layer's state is never destroyed, so a file may be closed at exit
+// (a document in static storage still open).
 
 #include <sqlite3.h>
 

@@ -1,10 +1,19 @@
 #include "sqlite/codec/PageCodec.h"
 
 #include <cstring>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <sqlite3.h>
 
 namespace {
+
+// OpenSSL frees its state in an exit handler that its first use registers,
+// and a database may be closed after that (a document in static storage,
+// made before that use, rolls back its open transaction when destroyed
+// at exit, deciphering journal pages). The cipher must outlive every file
+// it serves: OpenSSL is told, while the program starts and before any use,
+// to keep its state until the process is gone.
+[[maybe_unused]] const bool g_cipherKeptAtExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 // The password padding of the PDF standard security handler.
 const unsigned char kPadding[32] = {

@@ -15,6 +15,9 @@
 // equal; they differ only while the file is being re-keyed (no read key: a
 // plain file is being enciphered; no write key: it is being deciphered). The
 // page size is the one of the file the codec serves, set by the file layer.
+// A codec works until the process ends, also in a file closed at exit after
+// static storage made later is gone: OpenSSL is kept from freeing its state
+// in an exit handler (the process sets that up before main).
 
 #include <cstdint>
 

@@ -2,9 +2,12 @@
 // with a password comes back only with it, and the backups made when it is
 // saved again are enciphered with it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <fstream>
 #include <sstream>
@@ -146,6 +149,43 @@ TEST_F(SqliteEncDocument, AHardStopBetweenTheCommitAndTheReKeyTellsTheTruth) {
   const int code = WEXITSTATUS(status);
   ASSERT_TRUE(code == 0 || code == 130) << code;
   EXPECT_EQ(CountRows(path, "notes", code == 0 ? "new" : "old"), notes) << code;
+}
+
+// A program may end with an encrypted document still open in static
+// storage, with a change written and not saved: the document, made before
+// the codec served its first file, is destroyed after everything made
+// later and rolls its database back then. The test program runs again as a
+// child that does just that; it must end cleanly (under the sanitizers,
+// with nothing reported), and the file holds what was saved.
+TEST_F(SqliteEncDocument, AProgramMayEndWithADocumentStillOpen) {
+  if (const char* open = getenv("QY_OPEN_AT_EXIT")) {
+    static NoteDocument still;
+    if (still.Load(open, "secret") != DOC_LOAD_OK) _exit(2);
+    NoteNode& note = still.GetNodeByIdx(0);
+    note.SetTitle("not saved");
+    if (!still.GetDynamicLoader()->OnNodeUpdate(note, NIF_TITLE, false, nullptr)) _exit(3);
+    return;
+  }
+  NoteDocument doc;
+  qysqlw::EveryFeatureDocument(doc);
+  const std::string path = dir / "doc.qyde", err = dir / "child.err";
+  ASSERT_EQ(SaveAs(doc, path, "secret", false), DOC_SAVE_OK);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open("/dev/null", O_WRONLY), fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || fd < 0 || dup2(out, 1) < 0 || dup2(fd, 2) < 0 || setenv("QY_OPEN_AT_EXIT", path.c_str(), 1) != 0)
+      _exit(126);
+    execl("/proc/self/exe", "child", "--gtest_filter=SqliteEncDocument.AProgramMayEndWithADocumentStillOpen",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << ReadAll(err);
+  EXPECT_EQ(ReadAll(err), "");
+  NoteDocument back;
+  ASSERT_EQ(LoadAll(back, path, "secret"), DOC_LOAD_OK);
+  ExpectEqual(doc, back);
 }
 
 }  // namespace
