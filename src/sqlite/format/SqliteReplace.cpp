@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "save/InstallSection.h"
+#include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "save/SafeSave.h"
@@ -114,11 +115,10 @@ bool IsForeign(int rc) {
   return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
-// Opens the target as a database of key and reads its schema: a hot
-// journal is rolled back, and a target locked for writing answers busy.
-int OpenTarget(Connection& c, const std::string& target, const std::string& key, bool create) {
-  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-  const int rc = c.Open(target, flags, key);
+// Opens the existing target as a database of key and reads its schema: a
+// hot journal is rolled back, and a target locked for writing answers busy.
+int OpenTarget(Connection& c, const std::string& target, const std::string& key) {
+  const int rc = c.Open(target, SQLITE_OPEN_READWRITE, key);
   if (rc != SQLITE_OK) return rc;
   return c.Exec("SELECT count(*) FROM sqlite_master");
 }
@@ -149,6 +149,17 @@ int ReplaceForeign(TempFile& built, const TargetState& state, bool hadJournal) {
     return DOC_SAVE_RENAME_FAILED;
   }
   return DOC_SAVE_OK;
+}
+
+// A file at a new target's journal name: SQLite would take it for the
+// journal of the database it makes there, and delete it beside the empty
+// file. Whatever it is, the save did not make it: it stays, and the save
+// fails naming it.
+int JournalInTheWay(const std::string& target) {
+  xLog(LOG_ERROR, "Save: [%s-journal] is in the way of a new database and was not left by a save\n", target.c_str());
+  SetFailureReason(GetBaseName(target) +
+                   "-journal is in the way (SQLite would take it for the journal of the new file): move it away");
+  return DOC_SAVE_NOT_OPEN;
 }
 
 // Stops a long copy at Ctrl-C.
@@ -194,7 +205,7 @@ void RestoreTarget(Connection& dst, const std::string& target, const std::string
   if (!Exists(target + "-journal")) return;
   dst.Close();
   Connection again;
-  if (OpenTarget(again, target, key, false) != SQLITE_OK || Exists(target + "-journal"))
+  if (OpenTarget(again, target, key) != SQLITE_OK || Exists(target + "-journal"))
     xLog(LOG_ERROR, "Save: the journal of [%s] could not be rolled back (%s)\n", target.c_str(),
          again.Handle() ? sqlite3_errmsg(again.Handle()) : "not opened");
 }
@@ -203,7 +214,6 @@ void RestoreTarget(Connection& dst, const std::string& target, const std::string
 
 int InstallDatabase(TempFile& built, const TargetState& state, const std::string& key) {
   const std::string& target = state.path;
-  const bool exists = state.exists;
   // A file that appeared at a new target's name, or another file that took
   // an existing one's, is not the save's to replace.
   auto changed = [&state]() {
@@ -211,9 +221,11 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
     return DOC_SAVE_RENAME_FAILED;
   };
   if (!state.Holds()) return changed();
-  if (!exists && !Exists(target + "-journal")) {
+  if (!state.exists) {
     int err = built.ApplyTargetMode(target);
     if (err == 0) err = built.Sync();
+    // Looked at last, just before the file takes the name.
+    if (err == 0 && Exists(target + "-journal")) return JournalInTheWay(target);
     if (err == 0) err = built.RenameOver(state);
     if (err == 0) return DOC_SAVE_OK;
     if (err == EEXIST) return changed();
@@ -223,10 +235,10 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
 
   Connection dst;
   const bool hadJournal = Exists(target + "-journal");
-  int rc = OpenTarget(dst, target, key, !exists);
+  int rc = OpenTarget(dst, target, key);
   // The file SQLite opened is the one found: the name still refers to it
   // now that SQLite holds it open (and read its schema).
-  if (exists && !state.Holds()) return changed();
+  if (!state.Holds()) return changed();
   if (IsForeign(rc)) {
     dst.Close();
     return ReplaceForeign(built, state, hadJournal);
@@ -270,10 +282,10 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
 }
 
 int ProbeDatabaseTarget(const std::string& target, const std::string& key) {
-  if (!Exists(target)) return DOC_SAVE_OK;
-  Connection c;
   const bool hadJournal = Exists(target + "-journal");
-  int rc = OpenTarget(c, target, key, false);
+  if (!Exists(target)) return hadJournal ? JournalInTheWay(target) : DOC_SAVE_OK;
+  Connection c;
+  int rc = OpenTarget(c, target, key);
   if (IsForeign(rc)) {
     if (!hadJournal) return DOC_SAVE_OK;  // decided when it is replaced
     SetFailureReason(kForeignJournal);

@@ -15,9 +15,10 @@
 // rename only when it has no journal and no process holds SQLite's lock on
 // it. Only what the save found at the target when it began is replaced
 // (TargetState): a new target is the renamed file, never replacing one
-// that appears meanwhile (unless a stale journal lies there, which SQLite
-// then removes), and an existing one only while its name still refers to
-// the file found.
+// that appears meanwhile, and an existing one only while its name still
+// refers to the file found. A file at a new target's journal name (which
+// SQLite would take for the new file's journal, and delete) is no
+// journal of the save's: it stays, and the save fails naming it.
 
 #include <string>
 
@@ -35,7 +36,8 @@ int InstallDatabase(TempFile& built, const TargetState& target, const std::strin
 // Whether a save could replace the existing database target now: 0, or the
 // DocSaveResult (with its reason) of a target that another program holds or
 // that may not be written. Rolls a hot journal of the target back. A target
-// that does not exist, or is no database of this key, passes.
+// that does not exist passes unless a file lies at its journal's name; one
+// that is no database of this key passes unless it has a journal.
 int ProbeDatabaseTarget(const std::string& target, const std::string& key);
 
 }  // namespace quillery
