@@ -24,6 +24,11 @@ namespace {
 // How long a save waits for another program to let go of its target.
 const int kTargetBusyMs = 2000;
 
+// Pages the copy into a target writes per backup step. Ctrl-C is looked at
+// between steps, so it stops the copy within one step; a step this long
+// (4 MB of the usual 4 KB pages) costs nothing next to its writes.
+const int kPagesPerStep = 1024;
+
 // SQLite's lock bytes in a database file (the pending byte, the reserved
 // byte and the shared range), as its unix file layer places them.
 const off_t kSqliteLockStart = 0x40000000;
@@ -162,8 +167,19 @@ int JournalInTheWay(const std::string& target) {
   return DOC_SAVE_NOT_OPEN;
 }
 
-// Stops a long copy at Ctrl-C.
-int CancelCheck(void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }
+// Copies every page of src into dst in one transaction on dst, in steps
+// with a look at Ctrl-C before each: a cancel ends the backup before its
+// last step, which rolls the transaction back (SQLITE_INTERRUPT). The
+// last step commits. SQLITE_OK, or the failure.
+int CopyPages(sqlite3* dst, sqlite3* src) {
+  sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
+  if (!backup) return sqlite3_errcode(dst);
+  int rc = SQLITE_OK;
+  while (rc == SQLITE_OK)
+    rc = ProgressInfo::IsCanceled() ? SQLITE_INTERRUPT : sqlite3_backup_step(backup, kPagesPerStep);
+  const int finish = sqlite3_backup_finish(backup);
+  return rc == SQLITE_DONE ? finish : rc;
+}
 
 // The first column of a one-row PRAGMA, "" when it gives none.
 std::string PragmaText(sqlite3* db, const char* sql) {
@@ -254,20 +270,13 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
   // One transaction on the target: its journal keeps the old pages until
   // every new one is written, so a crash leaves the old document.
   // From the first new page until the commit or the rollback, a hard stop
-  // waits (Ctrl-C still cancels: the copy then rolls back).
+  // waits (Ctrl-C before the last step cancels: the copy then rolls back).
   InstallSection install;
-  sqlite3_progress_handler(dst.Handle(), 1000, CancelCheck, nullptr);
-  sqlite3_backup* backup = sqlite3_backup_init(dst.Handle(), "main", src.Handle(), "main");
-  if (!backup) rc = sqlite3_errcode(dst.Handle());
-  if (backup) {
-    rc = sqlite3_backup_step(backup, -1);
-    const int finish = sqlite3_backup_finish(backup);
-    if (rc == SQLITE_DONE) rc = finish;
-  }
+  rc = CopyPages(dst.Handle(), src.Handle());
   if (rc != SQLITE_OK) {
     // The message and code before the restore, which may run statements.
-    const int result = ProgressInfo::IsCanceled() ? DOC_SAVE_ABORTED : Failure(dst.Handle(), rc, target);
-    sqlite3_progress_handler(dst.Handle(), 0, nullptr, nullptr);
+    if (rc == SQLITE_INTERRUPT) xLog(LOG_INFO, "Save: the copy into [%s] was cancelled\n", target.c_str());
+    const int result = rc == SQLITE_INTERRUPT ? DOC_SAVE_ABORTED : Failure(dst.Handle(), rc, target);
     RestoreTarget(dst, target, key, wasWal);
     return result;
   }

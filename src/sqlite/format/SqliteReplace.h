@@ -7,8 +7,10 @@
 // target is opened (which rolls a hot journal back and respects the locks
 // of every other connection) and the new pages are copied in with the
 // online backup, one transaction on the target, so that a crash leaves
-// either the old or the new document; a copy that fails (a full disk) is
-// rolled back through SQLite, leaving the target as it was and no journal.
+// either the old or the new document; a copy that fails (a full disk) or
+// that Ctrl-C stops (looked at between steps of the copy, until the last
+// one, which commits) is rolled back through SQLite, leaving the target as
+// it was and no journal.
 // A target in write-ahead-log mode with pages of another size leaves that
 // mode for the copy and returns to it. A target that cannot be opened as a
 // database of this key (another password, no database) is replaced by a
