@@ -61,7 +61,8 @@ TEST(HostCauses, WhatNoSaveMadeAtTheTemporaryNameStaysAndIsNamed) {
 // A file at the name of a temporary file's journal is SQLite's business
 // only beside a database save's own file: a native save never removes it,
 // whether it cleans a leftover, fails, or is stopped at once, and a
-// database save names it rather than let SQLite take it for its journal.
+// database save names it rather than let SQLite take it for its journal,
+// as it does a file at a new database's own journal name.
 TEST(HostCauses, AUsersFileAtTheJournalsNameStays) {
   TempDir t;
   ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", t / "x.qyd"}).status, 0);
@@ -96,6 +97,29 @@ TEST(HostCauses, AUsersFileAtTheJournalsNameStays) {
   EXPECT_TRUE(r.status == 1 && Has(r.err, "z.qydb.part-journal is in the way") && Has(r.err, "(14)")) << r.err;
   EXPECT_EQ(ReadAll(t / "z.qydb.part-journal"), "mine");
   EXPECT_FALSE(Exists(t / "z.qydb") || Exists(t / "z.qydb.part"));
+  // One at a new database's own journal name, there from the start or made
+  // while the save syncs its file, which SQLite would delete beside it.
+  unlink((t / "z.qydb.part-journal").c_str());
+  for (bool fromTheStart : {true, false}) {
+    SCOPED_TRACE(fromTheStart);
+    call = HostCall();
+    call.args = {"convert", t / "x.qyd", t / "z.qydb"};
+    if (fromTheStart) {
+      WriteFile(t / "z.qydb-journal", "mine");
+      r = RunHost(t.Path(), call);
+    } else {
+      const pid_t stopped = StartHostStoppedAtSync(call, "/z.qydb.part", t / "out", t / "err");
+      ASSERT_GT(stopped, 0) << "the save did not stop at its sync";
+      WriteFile(t / "z.qydb-journal", "mine");
+      kill(stopped, SIGCONT);
+      r.status = WaitHost(stopped);
+      r.err = ReadAll(t / "err");
+    }
+    EXPECT_TRUE(r.status == 1 && Has(r.err, "z.qydb-journal is in the way") && Has(r.err, "(14)")) << r.err;
+    EXPECT_EQ(ReadAll(t / "z.qydb-journal"), "mine");
+    EXPECT_FALSE(Exists(t / "z.qydb") || Exists(t / "z.qydb.part"));
+    unlink((t / "z.qydb-journal").c_str());
+  }
 }
 
 TEST(HostCauses, SpecialFilesNamedForTheirContentsAreRefusedUnread) {

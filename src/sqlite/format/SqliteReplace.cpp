@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "save/InstallSection.h"
+#include "base/FileUtil.h"
 #include "base/Log.h"
 #include "base/Progress.h"
 #include "save/SafeSave.h"
@@ -22,6 +23,11 @@ namespace {
 
 // How long a save waits for another program to let go of its target.
 const int kTargetBusyMs = 2000;
+
+// Pages the copy into a target writes per backup step. Ctrl-C is looked at
+// between steps, so it stops the copy within one step; a step this long
+// (4 MB of the usual 4 KB pages) costs nothing next to its writes.
+const int kPagesPerStep = 1024;
 
 // SQLite's lock bytes in a database file (the pending byte, the reserved
 // byte and the shared range), as its unix file layer places them.
@@ -114,11 +120,10 @@ bool IsForeign(int rc) {
   return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
-// Opens the target as a database of key and reads its schema: a hot
-// journal is rolled back, and a target locked for writing answers busy.
-int OpenTarget(Connection& c, const std::string& target, const std::string& key, bool create) {
-  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-  const int rc = c.Open(target, flags, key);
+// Opens the existing target as a database of key and reads its schema: a
+// hot journal is rolled back, and a target locked for writing answers busy.
+int OpenTarget(Connection& c, const std::string& target, const std::string& key) {
+  const int rc = c.Open(target, SQLITE_OPEN_READWRITE, key);
   if (rc != SQLITE_OK) return rc;
   return c.Exec("SELECT count(*) FROM sqlite_master");
 }
@@ -151,8 +156,30 @@ int ReplaceForeign(TempFile& built, const TargetState& state, bool hadJournal) {
   return DOC_SAVE_OK;
 }
 
-// Stops a long copy at Ctrl-C.
-int CancelCheck(void*) { return ProgressInfo::IsCanceled() ? 1 : 0; }
+// A file at a new target's journal name: SQLite would take it for the
+// journal of the database it makes there, and delete it beside the empty
+// file. Whatever it is, the save did not make it: it stays, and the save
+// fails naming it.
+int JournalInTheWay(const std::string& target) {
+  xLog(LOG_ERROR, "Save: [%s-journal] is in the way of a new database and was not left by a save\n", target.c_str());
+  SetFailureReason(GetBaseName(target) +
+                   "-journal is in the way (SQLite would take it for the journal of the new file): move it away");
+  return DOC_SAVE_NOT_OPEN;
+}
+
+// Copies every page of src into dst in one transaction on dst, in steps
+// with a look at Ctrl-C before each: a cancel ends the backup before its
+// last step, which rolls the transaction back (SQLITE_INTERRUPT). The
+// last step commits. SQLITE_OK, or the failure.
+int CopyPages(sqlite3* dst, sqlite3* src) {
+  sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
+  if (!backup) return sqlite3_errcode(dst);
+  int rc = SQLITE_OK;
+  while (rc == SQLITE_OK)
+    rc = ProgressInfo::IsCanceled() ? SQLITE_INTERRUPT : sqlite3_backup_step(backup, kPagesPerStep);
+  const int finish = sqlite3_backup_finish(backup);
+  return rc == SQLITE_DONE ? finish : rc;
+}
 
 // The first column of a one-row PRAGMA, "" when it gives none.
 std::string PragmaText(sqlite3* db, const char* sql) {
@@ -194,7 +221,7 @@ void RestoreTarget(Connection& dst, const std::string& target, const std::string
   if (!Exists(target + "-journal")) return;
   dst.Close();
   Connection again;
-  if (OpenTarget(again, target, key, false) != SQLITE_OK || Exists(target + "-journal"))
+  if (OpenTarget(again, target, key) != SQLITE_OK || Exists(target + "-journal"))
     xLog(LOG_ERROR, "Save: the journal of [%s] could not be rolled back (%s)\n", target.c_str(),
          again.Handle() ? sqlite3_errmsg(again.Handle()) : "not opened");
 }
@@ -203,7 +230,6 @@ void RestoreTarget(Connection& dst, const std::string& target, const std::string
 
 int InstallDatabase(TempFile& built, const TargetState& state, const std::string& key) {
   const std::string& target = state.path;
-  const bool exists = state.exists;
   // A file that appeared at a new target's name, or another file that took
   // an existing one's, is not the save's to replace.
   auto changed = [&state]() {
@@ -211,9 +237,11 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
     return DOC_SAVE_RENAME_FAILED;
   };
   if (!state.Holds()) return changed();
-  if (!exists && !Exists(target + "-journal")) {
+  if (!state.exists) {
     int err = built.ApplyTargetMode(target);
     if (err == 0) err = built.Sync();
+    // Looked at last, just before the file takes the name.
+    if (err == 0 && Exists(target + "-journal")) return JournalInTheWay(target);
     if (err == 0) err = built.RenameOver(state);
     if (err == 0) return DOC_SAVE_OK;
     if (err == EEXIST) return changed();
@@ -223,10 +251,10 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
 
   Connection dst;
   const bool hadJournal = Exists(target + "-journal");
-  int rc = OpenTarget(dst, target, key, !exists);
+  int rc = OpenTarget(dst, target, key);
   // The file SQLite opened is the one found: the name still refers to it
   // now that SQLite holds it open (and read its schema).
-  if (exists && !state.Holds()) return changed();
+  if (!state.Holds()) return changed();
   if (IsForeign(rc)) {
     dst.Close();
     return ReplaceForeign(built, state, hadJournal);
@@ -242,20 +270,13 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
   // One transaction on the target: its journal keeps the old pages until
   // every new one is written, so a crash leaves the old document.
   // From the first new page until the commit or the rollback, a hard stop
-  // waits (Ctrl-C still cancels: the copy then rolls back).
+  // waits (Ctrl-C before the last step cancels: the copy then rolls back).
   InstallSection install;
-  sqlite3_progress_handler(dst.Handle(), 1000, CancelCheck, nullptr);
-  sqlite3_backup* backup = sqlite3_backup_init(dst.Handle(), "main", src.Handle(), "main");
-  if (!backup) rc = sqlite3_errcode(dst.Handle());
-  if (backup) {
-    rc = sqlite3_backup_step(backup, -1);
-    const int finish = sqlite3_backup_finish(backup);
-    if (rc == SQLITE_DONE) rc = finish;
-  }
+  rc = CopyPages(dst.Handle(), src.Handle());
   if (rc != SQLITE_OK) {
     // The message and code before the restore, which may run statements.
-    const int result = ProgressInfo::IsCanceled() ? DOC_SAVE_ABORTED : Failure(dst.Handle(), rc, target);
-    sqlite3_progress_handler(dst.Handle(), 0, nullptr, nullptr);
+    if (rc == SQLITE_INTERRUPT) xLog(LOG_INFO, "Save: the copy into [%s] was cancelled\n", target.c_str());
+    const int result = rc == SQLITE_INTERRUPT ? DOC_SAVE_ABORTED : Failure(dst.Handle(), rc, target);
     RestoreTarget(dst, target, key, wasWal);
     return result;
   }
@@ -270,10 +291,10 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
 }
 
 int ProbeDatabaseTarget(const std::string& target, const std::string& key) {
-  if (!Exists(target)) return DOC_SAVE_OK;
-  Connection c;
   const bool hadJournal = Exists(target + "-journal");
-  int rc = OpenTarget(c, target, key, false);
+  if (!Exists(target)) return hadJournal ? JournalInTheWay(target) : DOC_SAVE_OK;
+  Connection c;
+  int rc = OpenTarget(c, target, key);
   if (IsForeign(rc)) {
     if (!hadJournal) return DOC_SAVE_OK;  // decided when it is replaced
     SetFailureReason(kForeignJournal);
