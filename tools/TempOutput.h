@@ -27,7 +27,9 @@ class TempOutput {
   // 0, or the errno of the failed creation (EBUSY: another save of the
   // target runs).
   int Error() const { return m_error; }
-  const std::string& Path() const { return m_temp.Path(); }
+  // The path SQLite opens it by: it reaches the folder the file was made
+  // in, however that folder's path changed (TempFile::OpenPath).
+  const std::string& Path() const { return m_temp.OpenPath(); }
   // The descriptor of the exclusive create, through which a plain file is
   // written (a database is written by SQLite through Path).
   int Descriptor() const { return m_temp.Descriptor(); }

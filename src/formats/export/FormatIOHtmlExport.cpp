@@ -110,6 +110,11 @@ int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
 int FormatIO_HTMLExport::PrepareExportFolders() {
   _strExportSubName = quillery::ExportSubName(m_strPath);
   _strExportSubDir = quillery::ExportSubDir(m_strPath);
+  // Beside the page in the folder the save decided on, however that
+  // folder's path changed since (a link made on the way is not followed).
+  if (const quillery::TargetState* page = TargetStateGiven())
+    _strExportSubDir = quillery::PathInFolder(page->Folder(), _strExportSubName,
+                                              _strExportSubDir.substr(0, _strExportSubDir.size() - 1)) + "/";
   m_pageAnchors.clear();
   m_pWalker = nullptr;
   m_side.reset();
@@ -151,6 +156,7 @@ int FormatIO_HTMLExport::ClaimSideFolder(quillery::TargetState& decided) {
   // that is not the one the caller found there before the save began.
   const std::string place = _strExportSubDir.substr(0, _strExportSubDir.size() - 1);
   decided = quillery::TargetState::OfEntry(place);
+  decided.name = _strExportSubName;  // the place may be reached through its folder's descriptor
   if (const quillery::TargetState* given = FolderStateGiven()) {
     const bool same = given->SameFileAs(decided);
     decided = *given;

@@ -235,7 +235,7 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
   dst.Exec("PRAGMA synchronous=FULL");
 
   Connection src;
-  rc = src.Open(built.Path(), SQLITE_OPEN_READONLY, key);
+  rc = src.Open(built.OpenPath(), SQLITE_OPEN_READONLY, key);
   if (rc != SQLITE_OK) return Failure(src.Handle(), rc, built.Path());
   const bool wasWal = LeaveWalForCopy(dst, src, rc);
   if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
