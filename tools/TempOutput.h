@@ -7,7 +7,8 @@
 // database replaces an existing database's content through SQLite. Until
 // then the target is untouched; a temporary file that was not committed is
 // removed by the destructor (and by the interrupt handler on a hard stop).
-// A symbolic link at the target is written through. Only what the host
+// A symbolic link at the target when the host decided is written through
+// (never one made later, at the target or on its way). Only what the host
 // found at the target before it began is replaced (quillery::TargetState).
 //
 // Ownership: owns its temporary file. Threading: the host's main thread.
