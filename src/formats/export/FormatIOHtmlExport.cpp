@@ -154,9 +154,11 @@ int FormatIO_HTMLExport::ClaimSideFolder(quillery::TargetState& decided) {
   // The side folder of an earlier export is replaced whole, with the host's
   // consent; anything else in its place is never replaced, nor a folder
   // that is not the one the caller found there before the save began.
-  const std::string place = _strExportSubDir.substr(0, _strExportSubDir.size() - 1);
+  // (By its path, which failures name: the build goes where the page's
+  // folder is, and only the folder found is replaced.)
+  const std::string subDir = quillery::ExportSubDir(m_strPath);
+  const std::string place = subDir.substr(0, subDir.size() - 1);
   decided = quillery::TargetState::OfEntry(place);
-  decided.name = _strExportSubName;  // the place may be reached through its folder's descriptor
   if (const quillery::TargetState* given = FolderStateGiven()) {
     const bool same = given->SameFileAs(decided);
     decided = *given;
