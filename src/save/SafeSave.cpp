@@ -187,6 +187,8 @@ TargetState TargetState::OfEntry(const std::string& path) {
 
 int TargetState::Folder() const { return m_folder ? m_folder->fd : -1; }
 
+bool TargetState::StatFound(struct stat& st) const { return m_held && fstat(m_held->fd, &st) == 0; }
+
 bool TargetState::Leads() const {
   // The name is resolved again as it was at the start; its folder is
   // followed wherever a link on the way now leads.
@@ -262,12 +264,19 @@ int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::
   return EEXIST;
 }
 
-mode_t TargetMode(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+namespace {
+// The mode of a new file: 0666 minus the umask.
+mode_t NewFileMode() {
   const mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
+}
+}  // namespace
+
+mode_t TargetMode(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+  return NewFileMode();
 }
 
 bool IsHeldByAnother(const std::string& path, int waitMs) {
@@ -418,16 +427,26 @@ int TempFile::CreateIn(int folder, const std::string& path, bool database) {
 }
 
 int TempFile::ApplyTargetMode(const std::string& target) {
-  if (m_fd < 0) return EBADF;
   struct stat st;
-  mode_t mode = TargetMode(target);
+  const bool found = stat(target.c_str(), &st) == 0;
+  return ApplyModeOf(found ? &st : nullptr, TargetMode(target));
+}
+
+int TempFile::ApplyTargetMode(const TargetState& target) {
+  struct stat st;
+  if (target.StatFound(st)) return ApplyModeOf(&st, st.st_mode & 07777);
+  // A new file (or one found with no descriptor to spare: the look then).
+  return target.exists ? ApplyTargetMode(target.path) : ApplyModeOf(nullptr, NewFileMode());
+}
+
+int TempFile::ApplyModeOf(const struct stat* st, mode_t mode) {
+  if (m_fd < 0) return EBADF;
   struct stat own;
-  if (stat(target.c_str(), &st) == 0 && fstat(m_fd, &own) == 0 &&
-      (own.st_uid != st.st_uid || own.st_gid != st.st_gid)) {
+  if (st && fstat(m_fd, &own) == 0 && (own.st_uid != st->st_uid || own.st_gid != st->st_gid)) {
     // The owner too where the process may give it (root rewriting another
     // user's file in place), else at least the group.
-    const bool kept = fchown(m_fd, st.st_uid, st.st_gid) == 0 || own.st_gid == st.st_gid ||
-                      fchown(m_fd, static_cast<uid_t>(-1), st.st_gid) == 0;
+    const bool kept = fchown(m_fd, st->st_uid, st->st_gid) == 0 || own.st_gid == st->st_gid ||
+                      fchown(m_fd, static_cast<uid_t>(-1), st->st_gid) == 0;
     if (!kept) mode &= ~static_cast<mode_t>(070);
   }
   return fchmod(m_fd, mode) == 0 ? 0 : errno;
@@ -540,7 +559,7 @@ int ReplaceWithTempFile(TempFile& temp, const TargetState& target) {
   // (the rename itself never follows one).
   if (!target.Holds()) return EEXIST;
   int err = IsHeldByAnother(target.path, 1000) ? EBUSY : 0;
-  if (err == 0) err = temp.ApplyTargetMode(target.path);
+  if (err == 0) err = temp.ApplyTargetMode(target);
   if (err == 0) err = temp.RenameOver(target);
   return err;
 }

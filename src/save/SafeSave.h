@@ -29,6 +29,7 @@
 // Every TempFile alive is also listed for RemovePendingTempFiles, which a
 // signal handler may call (async-signal-safe) before it ends the process.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -94,6 +95,9 @@ struct TargetState {
   // The failure reason when it no longer is, naming the name given
   // (kind: "file", or "folder" for a folder's place).
   std::string ChangedReason(const char* kind = "file") const;
+  // The status of the object found, through its descriptor (so never of
+  // another file at the name by now); false for nothing.
+  bool StatFound(struct stat& st) const;
   // The folder decided on, held open (O_PATH), or -1 when there was none.
   int Folder() const;
   // The last component of the final path.
@@ -170,6 +174,9 @@ class TempFile {
   // Group permissions are dropped when the group cannot be kept, so no
   // other group gets to read it. 0 or errno.
   int ApplyTargetMode(const std::string& target);
+  // Likewise from the file target found (nothing: a new one), never from
+  // what its name leads to by now.
+  int ApplyTargetMode(const TargetState& target);
   // Forces the bytes to the disk. 0 or errno.
   int Sync();
   // Renames the file over target's final name in the folder it was made
@@ -200,6 +207,8 @@ class TempFile {
   int PlaceNew(const std::string& leaf);
   int ExchangeWith(const TargetState& target, const std::string& leaf);
   int CreateIn(int folder, const std::string& path, bool database);
+  // ApplyTargetMode of the target whose status is st (null: a new one).
+  int ApplyModeOf(const struct stat* st, mode_t mode);
   std::string m_path;
   std::string m_open;  // see OpenPath
   std::string m_leaf;  // the last component of m_path

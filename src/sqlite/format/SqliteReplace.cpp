@@ -141,7 +141,7 @@ int ReplaceForeign(TempFile& built, const TargetState& state, bool hadJournal) {
     SetFailureReason(ReasonForErrno(errno));
     return DOC_SAVE_NOT_WRITABLE;
   }
-  int err = built.ApplyTargetMode(target);
+  int err = built.ApplyTargetMode(state);
   if (err == 0) err = built.Sync();
   if (err == 0) err = built.RenameOver(state);
   if (err != 0) {
@@ -212,7 +212,7 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
   };
   if (!state.Holds()) return changed();
   if (!exists && !Exists(target + "-journal")) {
-    int err = built.ApplyTargetMode(target);
+    int err = built.ApplyTargetMode(state);
     if (err == 0) err = built.Sync();
     if (err == 0) err = built.RenameOver(state);
     if (err == 0) return DOC_SAVE_OK;
