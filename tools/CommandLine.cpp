@@ -190,7 +190,8 @@ const CommandHelp kCommandHelp[] = {
      "An existing OUT is replaced only with --force; converting a file onto itself\n"
      "in its own format (to change its password, or to upgrade it) needs none. A file\n"
      "that appears at OUT while a password is read or IN loads is left as it is, and\n"
-     "the command fails.\n"
+     "the command fails; so is a symbolic link made then at OUT or on its way: OUT is\n"
+     "written only where it led when the command began.\n"
      "An export (an .html OUT) also writes the folder NAME_files beside it (NAME:\n"
      "OUT without its extension), an output like OUT.\n",
      "quillery --to-password-file new.pw convert notes.qyd notes.qye", kStatuses},

@@ -9,7 +9,7 @@ namespace quillery_host {
 
 TempOutput::TempOutput(const quillery::TargetState& target, bool database)
     : m_target(target), m_database(database) {
-  m_error = m_temp.Create(quillery::TempFile::NameFor(m_target.path), m_database);
+  m_error = m_temp.Create(m_target, m_database);
 }
 
 int TempOutput::Commit() {

@@ -7,7 +7,8 @@
 // database replaces an existing database's content through SQLite. Until
 // then the target is untouched; a temporary file that was not committed is
 // removed by the destructor (and by the interrupt handler on a hard stop).
-// A symbolic link at the target is written through. Only what the host
+// A symbolic link at the target when the host decided is written through
+// (never one made later, at the target or on its way). Only what the host
 // found at the target before it began is replaced (quillery::TargetState).
 //
 // Ownership: owns its temporary file. Threading: the host's main thread.
@@ -27,7 +28,9 @@ class TempOutput {
   // 0, or the errno of the failed creation (EBUSY: another save of the
   // target runs).
   int Error() const { return m_error; }
-  const std::string& Path() const { return m_temp.Path(); }
+  // The path SQLite opens it by: it reaches the folder the file was made
+  // in, however that folder's path changed (TempFile::OpenPath).
+  const std::string& Path() const { return m_temp.OpenPath(); }
   // The descriptor of the exclusive create, through which a plain file is
   // written (a database is written by SQLite through Path).
   int Descriptor() const { return m_temp.Descriptor(); }

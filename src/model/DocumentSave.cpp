@@ -109,16 +109,21 @@ int DocumentSave::Run() {
 }
 
 // The format and the file the name given opens: a save through a symbolic
-// link writes the file it points at. Only a regular file is replaced.
+// link writes the file it points at. Only a regular file is replaced. A
+// target the caller decided on stays the place the save writes: the name
+// must still lead there, in the state found.
 int DocumentSave::FindTarget() {
   m_state = quillery::TargetState::Of(m_path);
   m_target = m_state.path;
-  if (m_opt.expected && !m_opt.expected->SameFileAs(m_state)) {
-    xLog(LOG_ERROR, "Save: [%s] changed since the save was decided\n", m_target.c_str());
+  if (m_opt.expected) {
     quillery::TargetState decided = *m_opt.expected;
+    if (!decided.SameFileAs(m_state) || !decided.Holds()) {
+      xLog(LOG_ERROR, "Save: [%s] changed since the save was decided\n", m_target.c_str());
+      quillery::SetFailureReason(decided.ChangedReason());
+      return DOC_SAVE_RENAME_FAILED;
+    }
     decided.path = m_target;
-    quillery::SetFailureReason(decided.ChangedReason());
-    return DOC_SAVE_RENAME_FAILED;
+    m_state = decided;
   }
   m_format = m_opt.format != 0 ? m_opt.format : NoteDocument::GetFormatFromFileName(m_path);
   if (m_format < 1) {
@@ -217,7 +222,7 @@ void DocumentSave::PrepareFormat() {
 // that dies leaves no half-written target. The format writes through its
 // descriptor.
 int DocumentSave::CreateOutput() {
-  if (const int e = m_part.Create(quillery::TempFile::NameFor(m_target))) {
+  if (const int e = m_part.Create(m_state)) {
     xLog(LOG_ERROR, "Save: cannot create the temporary file for [%s]: %s\n", m_target.c_str(), strerror(e));
     quillery::SetFailureReason(quillery::ReasonForErrno(e));
     return e == EBUSY ? DOC_SAVE_RENAME_FAILED : quillery::SaveResultForErrno(e);

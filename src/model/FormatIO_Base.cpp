@@ -27,7 +27,7 @@ bool FormatIO_Base::DumpThroughTempFile(const char* src, const char* dst, const 
     return false;
   }
   quillery::TempFile temp;
-  if (const int err = temp.Create(quillery::TempFile::NameFor(target))) {
+  if (const int err = temp.Create(state)) {
     xLog(LOG_WARNING, "Failed to open output file: [%s] (%s)\n", dst, quillery::ReasonForErrno(err).c_str());
     return false;
   }

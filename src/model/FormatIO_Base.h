@@ -186,7 +186,9 @@ class FormatIO_Base {
   // (a file given by the caller is removed by the caller).
   bool OwnsOutput() const { return m_nOutputFd < 0; }
   // What the save found at its target before it began, for a format that
-  // installs its own target (InstallsOwnTarget): it replaces only that.
+  // installs its own target (InstallsOwnTarget): it replaces only that; and
+  // for one that writes more beside its file (an export's side folder), the
+  // folder it decided on (TargetState::Folder), where that goes.
   // folder: what it found at the place of the folder that goes with the
   // file (an export's side folder; TargetState::OfEntry), the one folder
   // the save may replace there. Null (the default): as the format finds

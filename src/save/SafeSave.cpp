@@ -141,20 +141,42 @@ struct TargetState::Held {
   const int fd;
 };
 
-TargetState TargetState::Of(const std::string& name) { return OfEntry(FinalPath(name)); }
+TargetState TargetState::Of(const std::string& name) {
+  TargetState state = OfEntry(FinalPath(name));
+  state.name = name;
+  state.m_entry = false;
+  return state;
+}
 
 TargetState TargetState::OfEntry(const std::string& path) {
   TargetState state;
   state.path = path;
+  state.name = path;
+  state.m_entry = true;
+  std::string dir;
+  SplitFolderAndName(path, dir, state.m_leaf);
   struct stat st;
-  const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  // The folder first: what is found is then looked for in it, not at a
+  // path that may lead elsewhere by the time it is opened.
+  int folder = state.m_leaf.empty() ? -1 : open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0 && fstat(folder, &st) == 0) {
+    state.m_folder = std::make_shared<Held>(folder);
+    state.m_folderDev = st.st_dev;
+    state.m_folderIno = st.st_ino;
+  } else if (folder >= 0) {
+    close(folder);
+    folder = -1;
+  }
+  const int at = folder >= 0 ? folder : AT_FDCWD;
+  const char* name = folder >= 0 ? state.m_leaf.c_str() : path.c_str();
+  const int fd = openat(at, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0 && fstat(fd, &st) == 0) {
     state.m_held = std::make_shared<Held>(fd);
   } else {
     if (fd >= 0) close(fd);
     // Nothing there, or no descriptor to spare (the save that follows
     // needs more and fails): then the look is all there is.
-    if (lstat(path.c_str(), &st) != 0) return state;
+    if (fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return state;
   }
   state.exists = true;
   state.dev = st.st_dev;
@@ -163,10 +185,27 @@ TargetState TargetState::OfEntry(const std::string& path) {
   return state;
 }
 
-bool TargetState::Holds() const {
-  if (FinalPath(path) != path) return false;  // a link put there meanwhile
+int TargetState::Folder() const { return m_folder ? m_folder->fd : -1; }
+
+bool TargetState::StatFound(struct stat& st) const { return m_held && fstat(m_held->fd, &st) == 0; }
+
+bool TargetState::Leads() const {
+  // The name is resolved again as it was at the start; its folder is
+  // followed wherever a link on the way now leads.
+  std::string dir, leaf;
+  SplitFolderAndName(m_entry ? name : FinalPath(name), dir, leaf);
   struct stat st;
-  return exists ? IsAt(AT_FDCWD, path, type) : lstat(path.c_str(), &st) != 0;
+  const bool there = stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (!m_folder) return !there;  // none then, none now
+  return there && leaf == m_leaf && st.st_dev == m_folderDev && st.st_ino == m_folderIno;
+}
+
+bool TargetState::Holds() const {
+  if (!Leads()) return false;  // a link put at the name or on its way meanwhile
+  const int at = m_folder ? m_folder->fd : AT_FDCWD;
+  const std::string& entry = m_folder ? m_leaf : path;
+  struct stat st;
+  return exists ? IsAt(at, entry, type) : fstatat(at, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0;
 }
 
 bool TargetState::IsAt(int dirFd, const std::string& name, mode_t wanted) const {
@@ -177,8 +216,29 @@ bool TargetState::IsAt(int dirFd, const std::string& name, mode_t wanted) const 
 }
 
 std::string TargetState::ChangedReason(const char* kind) const {
-  return exists ? path + " is no longer the " + kind + " it was when the save began; it was left as it is"
-                : std::string("a ") + kind + " appeared at " + path + " meanwhile; it was left as it is";
+  const std::string& given = name.empty() ? path : name;
+  if (!Leads()) {
+    const std::string now = m_entry ? given : FinalPath(given);
+    return given + " no longer leads where it did when the save began (a symbolic link at it or on its way " +
+           "changed meanwhile" + (now != given && now != path ? "; it leads to " + now + " now" : std::string()) +
+           "); it was left as it is";
+  }
+  if (exists) return given + " is no longer the " + kind + " it was when the save began; it was left as it is";
+  // Said as what is there now, in the place decided.
+  struct stat st;
+  const bool seen = m_folder ? fstatat(m_folder->fd, m_leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                             : lstat(path.c_str(), &st) == 0;
+  const std::string what = !seen                  ? std::string("a ") + kind
+                           : S_ISLNK(st.st_mode) ? "a symbolic link"
+                           : S_ISDIR(st.st_mode) ? "a folder"
+                                                 : "a file";
+  return what + " appeared at " + given + " meanwhile; it was left as it is";
+}
+
+std::string PathInFolder(int dirFd, const std::string& leaf, const std::string& otherwise) {
+  static const bool kProc = access("/proc/self/fd", X_OK) == 0;
+  if (!kProc || dirFd < 0) return otherwise;
+  return "/proc/self/fd/" + std::to_string(dirFd) + "/" + leaf;
 }
 
 int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::string& to,
@@ -197,19 +257,26 @@ int ExchangeDecided(int fromDir, const std::string& from, int toDir, const std::
     SplitFolderAndName(from, folder, fromLeaf);
     xLog(LOG_ERROR, "Save: what was at [%s] could not be put back from [%s]: %s\n", to.c_str(), from.c_str(),
          strerror(err));
-    SetFailureReason(decided.path + " is no longer the " + kind +
+    SetFailureReason((decided.name.empty() ? decided.path : decided.name) + " is no longer the " + kind +
                      " it was when the save began and could not be put back (" + strerror(err) +
                      "): it is now at " + fromLeaf + ", the new " + kind + " at " + placeLeaf);
   }
   return EEXIST;
 }
 
-mode_t TargetMode(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+namespace {
+// The mode of a new file: 0666 minus the umask.
+mode_t NewFileMode() {
   const mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
+}
+}  // namespace
+
+mode_t TargetMode(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+  return NewFileMode();
 }
 
 bool IsHeldByAnother(const std::string& path, int waitMs) {
@@ -249,20 +316,30 @@ void TempFile::Close() {
   if (m_dirFd >= 0) close(m_dirFd);
   m_fd = -1;
   m_dirFd = -1;
+  m_open = m_path;  // the folder's descriptor is gone
 }
 
 bool TempFile::NameIsOurs() const { return NameRefersTo(m_fd, m_dirFd, m_leaf.c_str()); }
 
-int TempFile::Create(const std::string& path, bool database) {
+int TempFile::Create(const std::string& path, bool database) { return CreateIn(-1, path, database); }
+
+int TempFile::Create(const TargetState& target, bool database) {
+  return CreateIn(target.Folder(), NameFor(target.path), database);
+}
+
+int TempFile::CreateIn(int folder, const std::string& path, bool database) {
   if (m_fd >= 0) Remove();
   m_path = path;
+  m_open = path;
   m_database = database;
   std::string dir;
   SplitFolderAndName(path, dir, m_leaf);
   if (m_leaf.empty()) return EISDIR;
   // Every later step (the create, the check before the rename, the rename
-  // and the removal) works in this one folder, however its path changes.
-  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // and the removal) works in this one folder, however its path changes:
+  // the one the target decided on, where it holds one.
+  const int dfd = folder >= 0 ? openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                              : open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return errno;
   const char* leaf = m_leaf.c_str();
   char journal[NAME_MAX + 1];
@@ -295,6 +372,7 @@ int TempFile::Create(const std::string& path, bool database) {
       }
       m_fd = fd;
       m_dirFd = dfd;
+      m_open = PathInFolder(dfd, m_leaf, path);
       m_slot = TakeSlot(fd, dfd, m_leaf, database);
       return 0;
     }
@@ -336,10 +414,10 @@ int TempFile::Create(const std::string& path, bool database) {
     }
     close(old);
   }
-  close(dfd);
   // Whatever else is there was not made by a save: it stays, and is named.
   struct stat st;
-  const bool seen = lstat(path.c_str(), &st) == 0;
+  const bool seen = fstatat(dfd, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  close(dfd);
   const char* what = seen && S_ISDIR(st.st_mode)   ? " is in the way (a folder)"
                      : seen && S_ISLNK(st.st_mode) ? " is in the way (a symbolic link)"
                                                    : " is in the way (not a temporary file of a save)";
@@ -349,14 +427,26 @@ int TempFile::Create(const std::string& path, bool database) {
 }
 
 int TempFile::ApplyTargetMode(const std::string& target) {
+  struct stat st;
+  const bool found = stat(target.c_str(), &st) == 0;
+  return DecideModeOf(found ? &st : nullptr, TargetMode(target));
+}
+
+int TempFile::ApplyTargetMode(const TargetState& target) {
+  struct stat st;
+  if (target.StatFound(st)) return DecideModeOf(&st, st.st_mode & 07777);
+  // A new file (or one found with no descriptor to spare: the look then).
+  return target.exists ? ApplyTargetMode(target.path) : DecideModeOf(nullptr, NewFileMode());
+}
+
+int TempFile::DecideModeOf(const struct stat* st, mode_t mode) {
   if (m_fd < 0) return EBADF;
-  m_mode = TargetMode(target);
+  m_mode = mode;
   m_modeDecided = true;
   m_owner.reset();
-  struct stat st, own;
-  if (stat(target.c_str(), &st) == 0 && fstat(m_fd, &own) == 0 &&
-      (own.st_uid != st.st_uid || own.st_gid != st.st_gid))
-    m_owner = std::make_pair(st.st_uid, st.st_gid);
+  struct stat own;
+  if (st && fstat(m_fd, &own) == 0 && (own.st_uid != st->st_uid || own.st_gid != st->st_gid))
+    m_owner = std::make_pair(st->st_uid, st->st_gid);
   return 0;
 }
 
@@ -389,7 +479,13 @@ int TempFile::RenameOver(const TargetState& target) {
   std::string dir, leaf, ownDir, ownLeaf;
   SplitFolderAndName(target.path, dir, leaf);
   SplitFolderAndName(m_path, ownDir, ownLeaf);
-  if (dir != ownDir || leaf.empty()) return EXDEV;  // the temporary file lives beside its target
+  // The temporary file lives beside its target: in the folder the target
+  // decided on, where it holds one.
+  struct stat own, decided;
+  const bool beside = target.Folder() >= 0 ? fstat(m_dirFd, &own) == 0 && fstat(target.Folder(), &decided) == 0 &&
+                                                 own.st_dev == decided.st_dev && own.st_ino == decided.st_ino
+                                           : dir == ownDir;
+  if (!beside || leaf.empty()) return EXDEV;
   // Another program that can write the folder may have put something else
   // under the temporary name: that is never installed.
   if (!NameIsOurs()) {
@@ -500,8 +596,11 @@ void CountReadFailure() { ++g_readFailures; }
 unsigned long ReadFailures() { return g_readFailures; }
 
 int ReplaceWithTempFile(TempFile& temp, const TargetState& target) {
+  // A look first, so that nothing below reads through a link made meanwhile
+  // (the rename itself never follows one).
+  if (!target.Holds()) return EEXIST;
   int err = IsHeldByAnother(target.path, 1000) ? EBUSY : 0;
-  if (err == 0) err = temp.ApplyTargetMode(target.path);
+  if (err == 0) err = temp.ApplyTargetMode(target);
   if (err == 0) err = temp.RenameOver(target);
   return err;
 }

@@ -31,6 +31,7 @@
 // Every TempFile alive is also listed for RemovePendingTempFiles, which a
 // signal handler may call (async-signal-safe) before it ends the process.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -53,13 +54,23 @@ std::string FinalPath(const std::string& path);
 // before it loads the input), so that a file put there during a long load
 // is never replaced.
 //
-// The object found is kept open (a descriptor shared by every copy of the
-// state, closed with the last copy) until the install: while it is open
-// its inode number cannot be given to another file, so a file deleted and
-// made again at the name never passes for the one found. Copies may be
-// made and compared on any thread; the descriptor is never used for I/O.
+// Where the name led is decided then too: the folder of the final path is
+// held open, and the save makes its temporary file in that folder and
+// installs it there under the final name, however the path to it changes.
+// A symbolic link made at the name or on its way meanwhile is never
+// followed: the name no longer leads to the place decided (Leads), and the
+// install fails, leaving it; a link that was there at the start is
+// followed, as the path is.
+//
+// The object found and the folder are kept open (descriptors shared by
+// every copy of the state, closed with the last copy) until the install:
+// while it is open its inode number cannot be given to another file, so a
+// file deleted and made again at the name never passes for the one found.
+// Copies may be made and compared on any thread; the descriptors are never
+// used for I/O.
 struct TargetState {
   std::string path;  // the final path (FinalPath) of the name given
+  std::string name;  // the name given, which failures name
   bool exists = false;
   dev_t dev = 0;
   ino_t ino = 0;
@@ -75,20 +86,42 @@ struct TargetState {
     return exists == other.exists &&
            (!exists || (dev == other.dev && ino == other.ino && type == other.type));
   }
-  // Whether the final path is still in this state (a look, nothing opened).
+  // Whether the name given still leads to the place decided: the same last
+  // component in the same folder (a look, nothing opened).
+  bool Leads() const;
+  // Whether the name still leads there and the place is still in this
+  // state (a look, nothing opened).
   bool Holds() const;
   // Whether name (relative to dirFd, or AT_FDCWD; a link not followed) is
   // now the object found, and that object is of type wanted (S_IFREG,
   // S_IFDIR). False for a state of nothing.
   bool IsAt(int dirFd, const std::string& name, mode_t wanted) const;
-  // The failure reason when it no longer is, naming the file in the way
+  // The failure reason when it no longer is, naming the name given
   // (kind: "file", or "folder" for a folder's place).
   std::string ChangedReason(const char* kind = "file") const;
+  // The status of the object found, through its descriptor (so never of
+  // another file at the name by now); false for nothing.
+  bool StatFound(struct stat& st) const;
+  // The folder decided on, held open (O_PATH), or -1 when there was none.
+  int Folder() const;
+  // The last component of the final path.
+  const std::string& Leaf() const { return m_leaf; }
 
  private:
   struct Held;
-  std::shared_ptr<const Held> m_held;  // the object found, open; null for nothing
+  std::shared_ptr<const Held> m_held;    // the object found, open; null for nothing
+  std::shared_ptr<const Held> m_folder;  // the folder of the final path, open; null when none
+  dev_t m_folderDev = 0;
+  ino_t m_folderIno = 0;
+  std::string m_leaf;
+  bool m_entry = false;  // made by OfEntry: a link at the name is not followed
 };
+
+// A path that reaches leaf in the folder open as dirFd whatever becomes of
+// the folder's own path (through /proc/self/fd), for what opens files by
+// name (SQLite, a folder's walk); otherwise where /proc is not there. Valid
+// while dirFd stays open.
+std::string PathInFolder(int dirFd, const std::string& leaf, const std::string& otherwise);
 
 // Exchanges the names from and to (each relative to its folder's
 // descriptor, or AT_FDCWD) in one step, to put from in place of what the
@@ -127,7 +160,14 @@ class TempFile {
   // the failed creation (the failure reason names the file for EEXIST and
   // ENAMETOOLONG).
   int Create(const std::string& path, bool database = false);
+  // Likewise NameFor(target.path), made in the folder target decided on
+  // (TargetState::Folder) however its path changed since; by the path
+  // where it held none.
+  int Create(const TargetState& target, bool database = false);
   const std::string& Path() const { return m_path; }
+  // The path through which the file is opened by name (SQLite): one that
+  // reaches the folder it was made in (PathInFolder) while it is open.
+  const std::string& OpenPath() const { return m_open; }
   bool IsOpen() const { return m_fd >= 0; }
   // The descriptor of the exclusive create, through which the file is
   // written; -1 when none is open. It stays the object's.
@@ -141,9 +181,13 @@ class TempFile {
   // when the group cannot be kept, so no other group gets to read it. 0 or
   // errno.
   int ApplyTargetMode(const std::string& target);
+  // Likewise from the file target found (nothing: a new one), never from
+  // what its name leads to by now.
+  int ApplyTargetMode(const TargetState& target);
   // Forces the bytes to the disk. 0 or errno.
   int Sync();
-  // Renames the file over target.path, a name in the same folder: when
+  // Renames the file over target's final name in the folder it was made
+  // in, which must be the one target decided on (EXDEV otherwise): when
   // target was missing only where nothing is now, else only while the name
   // still refers to target's file (EEXIST otherwise: see ChangedReason).
   // An existing target is exchanged with the file in one step and the file
@@ -174,7 +218,11 @@ class TempFile {
   // Gives the file the mode (and owner) ApplyTargetMode decided and forces
   // it to the disk; nothing when none was decided. 0 or errno.
   int GiveDecidedMode();
+  int CreateIn(int folder, const std::string& path, bool database);
+  // ApplyTargetMode of the target whose status is st (null: a new one).
+  int DecideModeOf(const struct stat* st, mode_t mode);
   std::string m_path;
+  std::string m_open;  // see OpenPath
   std::string m_leaf;  // the last component of m_path
   bool m_database = false;
   int m_fd = -1;
@@ -186,10 +234,11 @@ class TempFile {
 };
 
 // Puts the complete file of temp, already forced to the disk (Sync), in
-// the place of target (in the same folder): refused with EBUSY while
-// another program holds it, then the target's mode decided and the rename,
-// which gives it (see RenameOver). 0 or errno; on failure the target is
-// untouched.
+// the place of target (in the same folder): refused with EEXIST when the
+// name no longer leads there or the place changed (TargetState::Holds),
+// with EBUSY while another program holds it, then the target's mode decided
+// and the rename, which gives it (see RenameOver). 0 or errno; on failure
+// the target is untouched.
 int ReplaceWithTempFile(TempFile& temp, const TargetState& target);
 
 // Unlinks every temporary file of live TempFile objects (and a database's

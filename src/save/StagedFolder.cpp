@@ -168,6 +168,10 @@ int StagedFolder::Begin(const std::string& finalDir, const TargetState& decided)
   Discard();
   RemoveReplaced();
   m_final = finalDir.size() > 1 && finalDir.back() == '/' ? finalDir.substr(0, finalDir.size() - 1) : finalDir;
+  // Every step from here works in the folder the place is in now, however
+  // its path changes (a link made on the way is not followed).
+  m_place = TargetState::OfEntry(m_final);
+  m_final = PathInFolder(m_place.Folder(), m_place.Leaf(), m_final);
   m_decided = decided;
   m_decided.path = m_final;
   RemoveLeftovers();

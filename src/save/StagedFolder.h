@@ -43,7 +43,8 @@ class StagedFolder {
   StagedFolder& operator=(const StagedFolder&) = delete;
 
   // Makes the build folder for the folder finalDir (a path, a trailing '/'
-  // allowed). decided: what its place held when the save began
+  // allowed), in the folder that path leads to now, where every later step
+  // works. decided: what its place held when the save began
   // (TargetState::OfEntry), the one folder the install may replace (whole;
   // the caller has the consent to replace it); nothing: the folder goes in
   // only where nothing is. 0, or the errno of the failed creation.
@@ -81,7 +82,8 @@ class StagedFolder {
   void RemoveLeftovers();
   void Unlock();
 
-  std::string m_final;     // the folder's place, without the trailing slash
+  TargetState m_place;     // holds the folder of the place open
+  std::string m_final;     // the folder's place, without the trailing slash (PathInFolder)
   std::string m_build;     // the build folder with a trailing slash, or empty
   std::string m_replaced;  // where the replaced folder waits, or empty
   TargetState m_decided;   // what the install may replace (see Begin)

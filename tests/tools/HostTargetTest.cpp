@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "HostRunner.h"
@@ -140,6 +141,70 @@ TEST(HostTarget, WhatAppearsAtAnOutputWhileAPasswordIsPipedInStays) {
     EXPECT_TRUE(made == "r.html" ? ReadAll(t / made) == "mine" : Exists(t / (made + "/mine"))) << made;
     unlink((t / "r.html").c_str());
   }
+}
+
+// A symbolic link made at a new output's name (and side folder's), or in
+// place of the folder on its way, once the command decided where the name
+// leads is never followed: made during the load (at the password prompt)
+// or while the save is stopped before its install, with or without -f and
+// with either install, it stays, nothing is written where it points, and
+// the command fails with 13 naming the output. One there from the start is
+// followed.
+TEST(HostTarget, ALinkMadeAtANewOutputOrOnItsWayIsNotFollowed) {
+  TempDir t;
+  ASSERT_EQ(Quillery(t, {"-q", "generate", "30", t / "in.qye"}).status, 0);
+  const std::string dir = t / "sub", moved = t / "moved", elsewhere = t / "else";
+  for (const std::string out : {"n.qyd", "r.html"}) {
+    const std::string name = dir + "/" + out, side = dir + "/r_files";
+    for (const bool onTheWay : {false, true}) {
+      for (const bool atInstall : {false, true}) {
+        for (const bool exchange : {true, false}) {
+          SCOPED_TRACE(out + (onTheWay ? " folder" : " name") + (atInstall ? " at install" : " at load") +
+                       (exchange ? "" : ", no exchange, no -f"));
+          for (const std::string& d : {dir, moved, elsewhere}) std::filesystem::remove_all(d);
+          ASSERT_EQ(mkdir(dir.c_str(), 0700) + mkdir(elsewhere.c_str(), 0700), 0);
+          auto plant = [&] {
+            if (onTheWay) return rename(dir.c_str(), moved.c_str()) == 0 && symlink("else", dir.c_str()) == 0;
+            return symlink(("../else/" + out).c_str(), name.c_str()) == 0 &&
+                   (out != "r.html" || symlink("../else/r_files", side.c_str()) == 0);
+          };
+          HostCall call;
+          call.args = {"-q", "convert", t / "in.qye", name};
+          if (exchange) call.args.insert(call.args.begin(), "-f");
+          else call.env = {"QY_NO_EXCHANGE=1"};
+          HostRun r;
+          if (atInstall) {
+            call.env.push_back("QUILLERY_PASSWORD=pw");
+            const pid_t pid = StartHostStoppedAtSync(call, "/" + out + ".part", t / "out", t / "err");
+            ASSERT_GT(pid, 0) << "the save did not stop at its sync";
+            EXPECT_TRUE(plant());
+            kill(pid, SIGCONT);
+            r.status = WaitHost(pid);
+            r.err = ReadAll(t / "err");
+          } else {
+            r = RunAtPrompts(t.Path(), call, {{"Password for ", [&] { return plant() ? "pw" : ""; }}});
+          }
+          EXPECT_EQ(r.status, 1);
+          // The reason names the output given (the page, or the side folder
+          // that goes in first), not where the link points.
+          const std::string why = r.err.substr(std::min(r.err.size(), ("cannot save " + name + ": ").size()));
+          EXPECT_TRUE(r.err.rfind("cannot save " + name + ": ", 0) == 0 &&
+                      (why.rfind(name + " ", 0) == 0 || why.find(" at " + side + " ") != std::string::npos) &&
+                      r.err.find("(13)") != std::string::npos)
+              << r.err;
+          EXPECT_TRUE(std::filesystem::is_empty(elsewhere)) << "written where the link points";
+          EXPECT_TRUE(std::filesystem::is_symlink(onTheWay ? dir : name));
+          if (onTheWay) {
+            EXPECT_TRUE(std::filesystem::is_empty(moved));
+          }
+        }
+      }
+    }
+  }
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(symlink("else", dir.c_str()), 0);
+  EXPECT_EQ(Quillery(t, {"-q", "convert", t / "in.qye", dir + "/n.qyd"}).status, 0);
+  EXPECT_TRUE(Exists(elsewhere + "/n.qyd"));
 }
 
 // dump -f refuses what convert refuses: a FIFO, named or through a link.

@@ -110,6 +110,11 @@ int FormatIO_HTMLExport::Save(const char* path, RecursiveTreeWalker& walker) {
 int FormatIO_HTMLExport::PrepareExportFolders() {
   _strExportSubName = quillery::ExportSubName(m_strPath);
   _strExportSubDir = quillery::ExportSubDir(m_strPath);
+  // Beside the page in the folder the save decided on, however that
+  // folder's path changed since (a link made on the way is not followed).
+  if (const quillery::TargetState* page = TargetStateGiven())
+    _strExportSubDir = quillery::PathInFolder(page->Folder(), _strExportSubName,
+                                              _strExportSubDir.substr(0, _strExportSubDir.size() - 1)) + "/";
   m_pageAnchors.clear();
   m_pWalker = nullptr;
   m_side.reset();
@@ -149,7 +154,10 @@ int FormatIO_HTMLExport::ClaimSideFolder(quillery::TargetState& decided) {
   // The side folder of an earlier export is replaced whole, with the host's
   // consent; anything else in its place is never replaced, nor a folder
   // that is not the one the caller found there before the save began.
-  const std::string place = _strExportSubDir.substr(0, _strExportSubDir.size() - 1);
+  // (By its path, which failures name: the build goes where the page's
+  // folder is, and only the folder found is replaced.)
+  const std::string subDir = quillery::ExportSubDir(m_strPath);
+  const std::string place = subDir.substr(0, subDir.size() - 1);
   decided = quillery::TargetState::OfEntry(place);
   if (const quillery::TargetState* given = FolderStateGiven()) {
     const bool same = given->SameFileAs(decided);

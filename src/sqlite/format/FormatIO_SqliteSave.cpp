@@ -444,8 +444,8 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   _bInTransaction = false;
   _bChangeLost = false;
   const quillery::TargetState* given = TargetStateGiven();
-  const quillery::TargetState state =
-      given && given->path == quillery::FinalPath(path) ? *given : quillery::TargetState::Of(path);
+  // The place decided on, however the name leads by now (Holds tells).
+  const quillery::TargetState state = given ? *given : quillery::TargetState::Of(path);
   const std::string& target = state.path;
   // A file that took the target's name since the save was decided is not
   // even opened (SQLite would roll back a journal of it).
@@ -455,14 +455,14 @@ int FormatIO_Sqlite::Save(const char* path, RecursiveTreeWalker& walker) {
   }
   if (int probe = quillery::ProbeDatabaseTarget(target, _strPassword)) return probe;
   quillery::TempFile built;
-  if (int e = built.Create(quillery::TempFile::NameFor(target), true)) {
+  if (int e = built.Create(state, true)) {
     quillery::SetFailureReason(quillery::ReasonForErrno(e));
     return e == EBUSY ? DOC_SAVE_RENAME_FAILED : quillery::SaveResultForErrno(e);
   }
   BuildGuard guard(*this, built);
   const unsigned long readFailures = quillery::ReadFailures();
   CppSQLite3Exception err;
-  _db.open(built.Path().c_str(), &err);
+  _db.open(built.OpenPath().c_str(), &err);
   if (!SqlFailed(err)) {
     _db.setBusyTimeout(BUSY_TIMEOUT_MS);
     if (!_strPassword.empty()) _db.setPassword(_strPassword.c_str(), &err);

@@ -146,7 +146,7 @@ int ReplaceForeign(TempFile& built, const TargetState& state, bool hadJournal) {
     SetFailureReason(ReasonForErrno(errno));
     return DOC_SAVE_NOT_WRITABLE;
   }
-  int err = built.ApplyTargetMode(target);
+  int err = built.ApplyTargetMode(state);
   if (err == 0) err = built.Sync();
   if (err == 0) err = built.RenameOver(state);
   if (err != 0) {
@@ -238,7 +238,7 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
   };
   if (!state.Holds()) return changed();
   if (!state.exists) {
-    int err = built.ApplyTargetMode(target);
+    int err = built.ApplyTargetMode(state);
     if (err == 0) err = built.Sync();
     // Looked at last, just before the file takes the name.
     if (err == 0 && Exists(target + "-journal")) return JournalInTheWay(target);
@@ -263,7 +263,7 @@ int InstallDatabase(TempFile& built, const TargetState& state, const std::string
   dst.Exec("PRAGMA synchronous=FULL");
 
   Connection src;
-  rc = src.Open(built.Path(), SQLITE_OPEN_READONLY, key);
+  rc = src.Open(built.OpenPath(), SQLITE_OPEN_READONLY, key);
   if (rc != SQLITE_OK) return Failure(src.Handle(), rc, built.Path());
   const bool wasWal = LeaveWalForCopy(dst, src, rc);
   if (rc != SQLITE_OK) return Failure(dst.Handle(), rc, target);
