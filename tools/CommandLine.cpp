@@ -194,7 +194,9 @@ const CommandHelp kCommandHelp[] = {
      "or an encrypted database (.qyde) as a plain one (.qydb)",
      "The contents are written as they are, in the native markup, whatever OUT's\n"
      "extension: under an .html name they read back as one note (an .html file is\n"
-     "read as a page). A .qyd OUT keeps the note tree.\n",
+     "read as a page). A .qyd OUT keeps the note tree. An encrypted database is\n"
+     "copied only when SQLite's full check passes (every page, and each index\n"
+     "against its table); otherwise nothing is written.\n",
      "quillery dump notes.qyz plain.qyd", kStatuses},
     {"generate", "N OUT", "write a sample document of N notes with every feature", "",
      "quillery --seed 7 generate 3000 sample.qyd", kStatuses},

@@ -275,6 +275,27 @@ TEST(HostSqlite, AnIndexThatLostEntriesIsAPartThatDoesNotRead) {
   EXPECT_EQ(RunHost(t.Path(), {"-q", "convert", added, added}).status, 0);
 }
 
+// A dump copies only what SQLite's full check passes: an index that lost
+// entries, though every page reads, is damage, and nothing is written.
+TEST(HostSqlite, ADumpCopiesOnlyWhatTheFullCheckPasses) {
+  TempDir t;
+  const std::string enc = t / "e.qyde";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", t / "p.qydb"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"-q", "convert", t / "p.qydb", enc})).status, 0);
+  KeepHalfOfTheLinksIndex(enc, "correct horse");
+  {
+    RawSqlite db(enc);
+    Key(db, "correct horse");
+    ASSERT_EQ(db.Scalar("PRAGMA quick_check"), "ok");
+  }
+  const std::string before = ReadAll(enc);
+  const HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", enc, t / "out.qydb"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "cannot dump " + (t / "out.qydb") + ": a part of the document could not be read (damaged file?) (17)\n");
+  EXPECT_FALSE(Exists(t / "out.qydb"));
+  EXPECT_TRUE(ReadAll(enc) == before);
+}
+
 TEST(HostSqlite, ReadOnlyCommandsLeaveTheirDatabasesByteIdentical) {
   TempDir t;
   const std::string a = t / "a.qydb";
