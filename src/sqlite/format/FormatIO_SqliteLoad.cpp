@@ -483,10 +483,13 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
   if (ownRead) _db.execDML("BEGIN", &counted);
   std::string unmatched = quillery::sqlite_schema::UnmatchedIndex(_db, counted);
   if (ownRead) _db.execDML("ROLLBACK", nullptr);
-  const int countFailure = SqliteLoadResult(counted.errorCode(), _db.handle(), false, DOC_LOAD_FORMAT_ERROR);
-  if (counted.errorCode() != 0) xLog(LOG_ERROR, "%s\n", SqliteMessage(counted));
-  if (counted.errorCode() != 0 && countFailure != DOC_LOAD_FORMAT_ERROR) return countFailure;  // not the file's fault
-  if (counted.errorCode() != 0) unmatched = "its indexes could not be counted";
+  if (counted.errorCode() != 0) {
+    xLog(LOG_ERROR, "%s\n", SqliteMessage(counted));
+    // A busy file, a cancel, no memory: not the file's fault.
+    const int result = SqliteLoadResult(counted.errorCode(), _db.handle(), false, DOC_LOAD_FORMAT_ERROR);
+    if (result != DOC_LOAD_FORMAT_ERROR) return result;
+    unmatched = "its indexes could not be counted";
+  }
   if (!unmatched.empty()) {
     xLog(LOG_ERROR, "Error loading .qydb/.qyde: the file is damaged: %s\n", unmatched.c_str());
     quillery::CountReadFailure();
