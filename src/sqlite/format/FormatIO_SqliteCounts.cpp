@@ -169,7 +169,10 @@ int SqliteLoadRun::ReadOutline(TreeOutline& out) {
   }
   out.levels = deepest + 1;
 
-  const int r = ReadOptions();
+  // On this thread while the counter (LoadOutline) counts on its own.
+  int r = CheckIndexes();
+  if (r >= 0) return r;
+  r = ReadOptions();
   if (r >= 0) return r;
   return m_e3.errorCode() != 0 ? FormatIO_Sqlite::OUTLINE_NEEDS_LOAD : DOC_LOAD_OK;
 }

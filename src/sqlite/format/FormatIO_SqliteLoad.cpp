@@ -474,26 +474,6 @@ int FormatIO_Sqlite::OpenForLoad(const char* path) {
     quillery::SetFailureReason("the file is damaged: it lacks " + missing);
     return DOC_LOAD_FORMAT_ERROR;
   }
-  // An index that lost entries hides their rows from the reads through it,
-  // without an error: counted in the state the load reads (a file another
-  // process holds, read in no transaction, in one read of its own), it is
-  // a part that does not read, as is a count that fails on a damaged page.
-  const bool ownRead = !_bReadOnlyLoad && !_bInTransaction;
-  CppSQLite3Exception counted;
-  if (ownRead) _db.execDML("BEGIN", &counted);
-  std::string unmatched = quillery::sqlite_schema::UnmatchedIndex(_db, counted);
-  if (ownRead) _db.execDML("ROLLBACK", nullptr);
-  if (counted.errorCode() != 0) {
-    xLog(LOG_ERROR, "%s\n", SqliteMessage(counted));
-    // A busy file, a cancel, no memory: not the file's fault.
-    const int result = SqliteLoadResult(counted.errorCode(), _db.handle(), false, DOC_LOAD_FORMAT_ERROR);
-    if (result != DOC_LOAD_FORMAT_ERROR) return result;
-    unmatched = "its indexes could not be counted";
-  }
-  if (!unmatched.empty()) {
-    xLog(LOG_ERROR, "Error loading .qydb/.qyde: the file is damaged: %s\n", unmatched.c_str());
-    quillery::CountReadFailure();
-  }
   return -1;
 }
 

@@ -81,6 +81,11 @@ class SqliteLoadRun {
 
  private:
   // Each returns -1 to go on, else the load's result.
+  // Counts the indexes of the document's tables against their tables'
+  // rows in the state the load reads (sqlite_schema::UnmatchedIndex): one
+  // that does not match is a part that does not read (logged and counted,
+  // and the load goes on), and so is a count that fails on the file.
+  int CheckIndexes();
   int ReadTree();
   // Gives the notes of m_parentsToRemap the new IDs of their parents.
   void RemapParents();
