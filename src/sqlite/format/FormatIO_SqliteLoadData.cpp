@@ -101,11 +101,14 @@ int SqliteLoadRun::CheckIndexes() {
     if (result != DOC_LOAD_FORMAT_ERROR) return result;
     unmatched = "its indexes could not be counted";
   }
-  if (!unmatched.empty()) {
-    xLog(LOG_ERROR, "Error loading .qydb/.qyde: the file is damaged: %s\n", unmatched.c_str());
-    quillery::CountReadFailure();
-  }
+  ReportUnmatchedIndex(unmatched);
   return -1;
+}
+
+void ReportUnmatchedIndex(const std::string& unmatched) {
+  if (unmatched.empty()) return;
+  xLog(LOG_ERROR, "Error loading .qydb/.qyde: the file is damaged: %s\n", unmatched.c_str());
+  quillery::CountReadFailure();
 }
 
 int64_t SqliteLoadRun::Count(const char* sql) {
