@@ -203,7 +203,9 @@ const CommandHelp kCommandHelp[] = {
      "read as a page). A .qyd OUT keeps the note tree. A container cut short, with\n"
      "a damaged stream, or of a version this program does not read fails as its\n"
      "load does, and nothing is written (an old .qye of version 1 holds no length:\n"
-     "only a text its load takes, one that ends its body, is written).\n",
+     "only a text its load takes, one that ends its body, is written). An encrypted\n"
+     "database is copied only when SQLite's full check passes (every page, and each\n"
+     "index against its table); otherwise nothing is written.\n",
      "quillery dump notes.qyz plain.qyd", kStatuses},
     {"generate", "N OUT", "write a sample document of N notes with every feature", "",
      "quillery --seed 7 generate 3000 sample.qyd", kStatuses},

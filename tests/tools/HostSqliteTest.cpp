@@ -14,6 +14,8 @@
 #include "HostRunner.h"
 #include "common/RawSqlite.h"
 #include "common/TempDir.h"
+#include "sqlite/codec/CodecVfs.h"
+#include "sqlite/codec/SqliteCodecApi.h"
 
 using namespace quillery_test;
 
@@ -252,6 +254,100 @@ TEST(HostSqlite, ADatabaseThatDoesNotReadWholeIsReportedAndNothingIsWritten) {
   EXPECT_TRUE(ReadAll(enc) == encrypted);
   // What reads whole still does.
   EXPECT_EQ(RunHost(t.Path(), {"-q", "convert", good, good}).status, 0);
+}
+
+// Keys a connection to an encrypted database (before its first read).
+void Key(RawSqlite& db, const std::string& key) {
+  ASSERT_EQ(sqlite3_key(db.handle(), key.data(), static_cast<int>(key.size())), SQLITE_OK);
+}
+
+// Makes the index of the links' note IDs hold the links of even row IDs
+// only, while its definition still names every link: every page reads, and
+// SQLite reads the index without an error.
+void KeepHalfOfTheLinksIndex(const std::string& path, const std::string& key = "") {
+  quillery::CodecVfsRegister();
+  RawSqlite db(path);
+  if (!key.empty()) Key(db, key);
+  ASSERT_EQ(db.Exec("DROP INDEX IDX_LINKS; CREATE INDEX [IDX_LINKS] ON [links]([note_id] DESC) WHERE lnk_id%2=0; "
+                    "PRAGMA writable_schema=ON; UPDATE sqlite_master SET sql='CREATE INDEX [IDX_LINKS] ON "
+                    "[links]([note_id] DESC)' WHERE name='IDX_LINKS'"),
+            "");
+}
+
+// Gives the notes' key index (of their IDs) the pages of an index that
+// holds the notes of even row IDs only.
+void KeepHalfOfTheNoteKeyIndex(const std::string& path) {
+  {
+    RawSqlite db(path);
+    ASSERT_EQ(db.Exec("CREATE UNIQUE INDEX half ON notes(note_id) WHERE rowid%2=0"), "");
+    const std::string keyRoot = db.Scalar("SELECT rootpage FROM sqlite_master WHERE name='sqlite_autoindex_notes_1'");
+    const std::string halfRoot = db.Scalar("SELECT rootpage FROM sqlite_master WHERE name='half'");
+    ASSERT_EQ(db.Exec("PRAGMA writable_schema=ON; UPDATE sqlite_master SET rootpage=" + halfRoot +
+                      " WHERE name='sqlite_autoindex_notes_1'; UPDATE sqlite_master SET rootpage=" + keyRoot +
+                      " WHERE name='half'"),
+              "");
+  }
+  ASSERT_EQ(RawSqlite(path).Exec("DROP INDEX half"), "");
+}
+
+// An index that lost entries (of a per-note table, or the notes' own key)
+// hides their rows from every read through it, without an error: it is a
+// part that does not read. Indexes another program added, a partial one
+// among them, are no damage.
+TEST(HostSqlite, AnIndexThatLostEntriesIsAPartThatDoesNotRead) {
+  TempDir t;
+  const std::string good = t / "good.qydb", links = t / "links.qydb", key = t / "key.qydb", added = t / "added.qydb";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", good}).status, 0);
+  for (const std::string& f : {links, key, added}) WriteFile(f, ReadAll(good));
+  KeepHalfOfTheLinksIndex(links);
+  KeepHalfOfTheNoteKeyIndex(key);
+  ASSERT_EQ(RawSqlite(key).Scalar("SELECT count(*) FROM notes"), "150");
+  ASSERT_EQ(RawSqlite(added).Exec("CREATE INDEX mine ON links(target_url, note_id); "
+                                  "CREATE INDEX part ON attachments(note_id) WHERE att_id%2=0"),
+            "");
+
+  const std::string unread = ": a part of the document could not be read (damaged file?) (17)\n";
+  const std::string damaged = ": the file is damaged: a part of it could not be read (5)\n";
+  for (const std::string& f : {links, key}) {
+    const std::string before = ReadAll(f);
+    HostRun r = RunHost(t.Path(), {"-q", "convert", f, f});
+    EXPECT_EQ(r.err, "cannot save " + f + unread);
+    EXPECT_TRUE(ReadAll(f) == before) << f;
+    r = RunHost(t.Path(), {"-q", "convert", f, t / "out.qyd"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cannot save " + (t / "out.qyd") + unread);
+    EXPECT_FALSE(Exists(t / "out.qyd"));
+    r = RunHost(t.Path(), {"-q", "--ignore-uid", "compare", good, f});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "cannot load " + f + damaged);
+    r = RunHost(t.Path(), {"info", f});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cannot load " + f + damaged);
+  }
+  const HostRun r = RunHost(t.Path(), {"--ignore-uid", "compare", good, added});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(RunHost(t.Path(), {"-q", "convert", added, added}).status, 0);
+}
+
+// A dump copies only what SQLite's full check passes: an index that lost
+// entries, though every page reads, is damage, and nothing is written.
+TEST(HostSqlite, ADumpCopiesOnlyWhatTheFullCheckPasses) {
+  TempDir t;
+  const std::string enc = t / "e.qyde";
+  ASSERT_EQ(RunHost(t.Path(), {"-q", "generate", "300", t / "p.qydb"}).status, 0);
+  ASSERT_EQ(RunHost(t.Path(), WithPassword(t.Path(), {"-q", "convert", t / "p.qydb", enc})).status, 0);
+  KeepHalfOfTheLinksIndex(enc, "correct horse");
+  {
+    RawSqlite db(enc);
+    Key(db, "correct horse");
+    ASSERT_EQ(db.Scalar("PRAGMA quick_check"), "ok");
+  }
+  const std::string before = ReadAll(enc);
+  const HostRun r = RunHost(t.Path(), WithPassword(t.Path(), {"dump", enc, t / "out.qydb"}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "cannot dump " + (t / "out.qydb") + ": a part of the document could not be read (damaged file?) (17)\n");
+  EXPECT_FALSE(Exists(t / "out.qydb"));
+  EXPECT_TRUE(ReadAll(enc) == before);
 }
 
 TEST(HostSqlite, ReadOnlyCommandsLeaveTheirDatabasesByteIdentical) {

@@ -68,12 +68,19 @@ bool CopyAllPages(sqlite3* target, sqlite3* source) {
   return copied;
 }
 
-// The first thing wrong with the pages of the open database (SQLite's
-// quick check: each table and index read whole, every page in its place);
-// empty when the check answered "ok", or when it could not run: err then
-// tells why.
-std::string FirstPageProblem(CppSQLite3DB& db, CppSQLite3Exception& err) {
-  CppSQLite3Query q = db.execQuery("PRAGMA quick_check(1)", &err);
+// The first thing wrong with the open database by SQLite's full check:
+// each table and index read whole, every page in its place, and every row
+// found in each of its table's indexes under its own key, with no index
+// entry left over (a page check alone passes an index that lost entries or
+// holds other keys, which a copy would keep as a sound file). Empty when
+// the check answered "ok", or when it could not run: err then tells why.
+std::string FirstProblem(CppSQLite3DB& db, CppSQLite3Exception& err) {
+  // The check looks each row up in every index of its table, in the
+  // table's order, all over the index: with the default cache of 2 MB the
+  // pages of a large index would be read (and, under a key, deciphered)
+  // again and again. The cache grows only as far as the file needs.
+  db.execDML("PRAGMA cache_size=-65536", &err);
+  CppSQLite3Query q = db.execQuery("PRAGMA integrity_check(1)", &err);
   if (err.errorCode() != 0) return std::string();
   const std::string verdict = q.eof() ? std::string("the page check gave no verdict") : q.getStringField(0, "");
   return verdict == "ok" ? std::string() : verdict;
@@ -195,7 +202,9 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
     return false;
   }
   // A source cut short is damaged: its copy would look whole. (Its schema
-  // may be of any version: a dump copies pages, it loads no document.)
+  // may be of any version: a dump copies pages, it loads no document.) The
+  // measure, the check below and the copy read one state of the file: a
+  // writer elsewhere waits until the copy is done.
   _db.execDML("BEGIN", &err);
   // (Read through the error record, which keeps SQLite's code: a damaged
   // schema reads as damage, a first page that is no database as a key.)
@@ -205,7 +214,6 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
     if (err.errorCode() == 0 && !count.eof()) pages = count.getInt64Field(0, -1);
   }
   const std::string problem = err.errorCode() == 0 ? quillery::SqliteFileSizeProblem(_db, pages) : std::string();
-  _db.execDML("ROLLBACK", nullptr);
   if (!problem.empty()) {
     xLog(LOG_ERROR, "Sqlite dump: [%s] is damaged: %s\n", source, problem.c_str());
     Close();
@@ -213,19 +221,21 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
   }
   // The copy takes the pages as they are: one that does not read (a page
   // overwritten, or under a key one whose bytes changed) would become a
-  // plain page of garbage, in a copy that looks whole. Every page is read
-  // through its table or index first, and pages that could not be checked
-  // are not copied. (A failure that says nothing of the pages, such as a
-  // wrong key, copies nothing either: the caller tells it, as a load does.)
+  // plain page of garbage, in a copy that looks whole, and so would an
+  // index that no longer matches its table. The whole database is checked
+  // first, indexes against their tables included, and what could not be
+  // checked is not copied. (A failure that says nothing of the pages, such
+  // as a wrong key, copies nothing either: the caller tells it, as a load
+  // does.)
   std::string damage;
-  if (err.errorCode() == 0) damage = FirstPageProblem(_db, err);
+  if (err.errorCode() == 0) damage = FirstProblem(_db, err);
   if (err.errorCode() != 0) {
     if (SaysNothingOfThePages(err.errorCode())) {
       xLog(LOG_ERROR, "Sqlite dump: [%s] could not be read: %s\n", source, quillery::SqliteMessage(err));
       Close();
       return false;
     }
-    damage = std::string("its pages could not be checked: ") + quillery::SqliteMessage(err);
+    damage = std::string("it could not be checked: ") + quillery::SqliteMessage(err);
   }
   if (!damage.empty()) {
     quillery::CountReadFailure();
@@ -234,6 +244,7 @@ bool FormatIO_Sqlite::DumpFile(const char* source, const char* target, const cha
     return false;
   }
   const bool ok = FormatIO_Sqlite::BackupTo(target);
+  _db.execDML("ROLLBACK", nullptr);
   Close();
   return ok;
 }

@@ -74,13 +74,14 @@ int FormatIO_Sqlite::LoadOutline(const char* path, NoteDocument& doc, quillery::
     // that read, which lasts until the count is done, and no writer can
     // commit meanwhile. With a write-ahead log writers can, and the count
     // might read a later state: it is not started (the caller counts on
-    // the load's own connection then).
+    // the load's own connection then). The counter counts the indexes as
+    // well, on a thread of its own, while this one reads the outline.
     const bool count = counter && !quillery::SqliteUsesWal(_db);
     if (count) counter->Start(path, _strPassword);
     quillery::SqliteLoadRun run(*this, doc);
     run.docLoader = doc.GetLoader();
-    r = run.ReadOutline(out);
-    if (r == DOC_LOAD_OK && count) counter->Wait();
+    r = run.ReadOutline(out, !count);
+    if (r == DOC_LOAD_OK && count && counter->Wait()) quillery::ReportUnmatchedIndex(counter->UnmatchedIndex());
   }
   Close();
   return r;
@@ -100,7 +101,7 @@ const char* const kOutlineSql =
 
 }  // namespace
 
-int SqliteLoadRun::ReadOutline(TreeOutline& out) {
+int SqliteLoadRun::ReadOutline(TreeOutline& out, bool checkIndexes) {
   std::vector<std::string>& ids = out.ids;
   std::vector<std::string> parentIds;
   std::vector<int> positions;
@@ -169,7 +170,9 @@ int SqliteLoadRun::ReadOutline(TreeOutline& out) {
   }
   out.levels = deepest + 1;
 
-  const int r = ReadOptions();
+  int r = checkIndexes ? CheckIndexes() : -1;
+  if (r >= 0) return r;
+  r = ReadOptions();
   if (r >= 0) return r;
   return m_e3.errorCode() != 0 ? FormatIO_Sqlite::OUTLINE_NEEDS_LOAD : DOC_LOAD_OK;
 }

@@ -14,6 +14,7 @@
 #include "sqlite/format/SqliteLoadSteps.h"
 #include "sqlite/format/SqliteReadHelpers.h"
 #include "sqlite/format/SqliteResults.h"
+#include "sqlite/format/SqliteSchema.h"
 
 namespace quillery {
 
@@ -27,6 +28,8 @@ const char* const kBookmarksSql = "select node_id, book_title FROM bookmarks ORD
 }  // namespace
 
 int SqliteLoadRun::ReadDocument() {
+  int r = CheckIndexes();
+  if (r >= 0) return r;
   xLog(LOG_DEBUG, "Sqlite load note tree\n");
   if (m_fmt.m_bReportProgress) {
     const int64_t notes = Count("select count(*) from notes");
@@ -37,7 +40,7 @@ int SqliteLoadRun::ReadDocument() {
   }
   m_nProgress = 0;
 
-  int r = ReadTree();
+  r = ReadTree();
   if (r >= 0) return r;
   xLog(LOG_DEBUG, "Sqlite: done loading note tree\n");
   m_doc.m_nNodeCounter = m_doc.GetNodeCount();
@@ -79,6 +82,33 @@ int SqliteLoadRun::ReadDocument() {
     return DOC_LOAD_ABORTED;
   }
   return DOC_LOAD_OK;
+}
+
+int SqliteLoadRun::CheckIndexes() {
+  // An index that lost entries hides their rows from the reads through it,
+  // without an error. The load's reads are inside its read (read-only) or
+  // its long-running transaction; a file another process holds, read in
+  // no transaction, is counted in one read of its own.
+  const bool ownRead = !m_fmt._bReadOnlyLoad && !m_fmt._bInTransaction;
+  CppSQLite3Exception counted;
+  if (ownRead) m_fmt._db.execDML("BEGIN", &counted);
+  std::string unmatched = sqlite_schema::UnmatchedIndex(m_fmt._db, counted);
+  if (ownRead) m_fmt._db.execDML("ROLLBACK", nullptr);
+  if (counted.errorCode() != 0) {
+    xLog(LOG_ERROR, "%s\n", SqliteMessage(counted));
+    // A busy file, a cancel, no memory: not the file's fault.
+    const int result = SqliteLoadResult(counted.errorCode(), m_fmt._db.handle(), false, DOC_LOAD_FORMAT_ERROR);
+    if (result != DOC_LOAD_FORMAT_ERROR) return result;
+    unmatched = "its indexes could not be counted";
+  }
+  ReportUnmatchedIndex(unmatched);
+  return -1;
+}
+
+void ReportUnmatchedIndex(const std::string& unmatched) {
+  if (unmatched.empty()) return;
+  xLog(LOG_ERROR, "Error loading .qydb/.qyde: the file is damaged: %s\n", unmatched.c_str());
+  quillery::CountReadFailure();
 }
 
 int64_t SqliteLoadRun::Count(const char* sql) {

@@ -24,6 +24,7 @@
 #include "sqlite/access/CppSQLite3.h"
 #include "sqlite/format/FormatIO_Sqlite.h"
 #include "sqlite/format/SqliteReadHelpers.h"
+#include "sqlite/format/SqliteSchema.h"
 
 namespace quillery {
 
@@ -156,66 +157,100 @@ bool ReadNoteContents(CppSQLite3DB& db, ContentByStoredId& out, bool logFailure)
 SqliteContentCounter::~SqliteContentCounter() {
   m_abandon = true;
   if (m_worker.joinable()) m_worker.join();
+  if (m_checker.joinable()) m_checker.join();
 }
 
 void SqliteContentCounter::Start(const std::string& path, const std::string& password) {
   if (m_worker.joinable()) m_worker.join();
+  if (m_checker.joinable()) m_checker.join();
   m_path = path;
   m_password = password;
   m_ok = false;
+  m_checked = false;
+  m_unmatched.clear();
   m_abandon = false;
   m_rows = ContentByStoredId();
   m_pending = true;
-  // The worker's thread comes from the thread budget; without one Wait
-  // counts on the calling thread.
-  if (m_share.Take(1) == 0) return;
-  try {
-    m_worker = std::thread(&SqliteContentCounter::Run, this);
-  } catch (const std::exception& e) {
-    xLog(LOG_DEBUG, "Sqlite content count: no worker thread (%s)\n", e.what());
-    m_share.Release();
+  // Each worker's thread comes from the thread budget; what gets none, Wait
+  // does on the calling thread.
+  if (m_share.Take(1) == 1) {
+    try {
+      m_worker = std::thread(&SqliteContentCounter::Run, this);
+    } catch (const std::exception& e) {
+      xLog(LOG_DEBUG, "Sqlite content count: no worker thread (%s)\n", e.what());
+      m_share.Release();
+    }
+  }
+  if (m_checkShare.Take(1) == 1) {
+    try {
+      m_checker = std::thread(&SqliteContentCounter::RunCheck, this);
+    } catch (const std::exception& e) {
+      xLog(LOG_DEBUG, "Sqlite index count: no worker thread (%s)\n", e.what());
+      m_checkShare.Release();
+    }
   }
 }
 
 const ContentByStoredId* SqliteContentCounter::Wait() {
   if (m_worker.joinable()) m_worker.join();
   else if (m_pending) Run();
+  if (m_checker.joinable()) m_checker.join();
+  else if (m_pending) RunCheck();
   m_pending = false;
   m_share.Release();
-  return m_ok ? &m_rows : nullptr;
+  m_checkShare.Release();
+  return m_ok && m_checked ? &m_rows : nullptr;
+}
+
+bool SqliteContentCounter::OpenReader(CppSQLite3DB& db) {
+  db.setBusyTimeout(FormatIO_Sqlite::BUSY_TIMEOUT_MS);
+  CppSQLite3Exception err;
+  // Read-only: this connection never writes, not even to roll back a hot
+  // journal (the load's own connection reports such a file).
+  db.open(m_path.c_str(), &err, true);
+  if (err.errorCode() == 0 && !m_password.empty()) db.setPassword(m_password.c_str(), &err);
+  if (err.errorCode() != 0 || !db.handle()) {
+    xLog(LOG_DEBUG, "Sqlite content count: cannot open [%s]: %s\n", m_path.c_str(), SqliteMessage(err));
+    return false;
+  }
+  sqlite3_busy_handler(db.handle(), BusyWaitUnlessCanceled, nullptr);
+  sqlite3_progress_handler(
+      db.handle(), 1000,
+      [](void* abandon) {
+        return ProgressInfo::IsCanceled() || static_cast<std::atomic<bool>*>(abandon)->load() ? 1 : 0;
+      },
+      &m_abandon);
+  // One read for all the queries: they count one state of the file.
+  db.execDML("BEGIN", &err);
+  return err.errorCode() == 0;
 }
 
 void SqliteContentCounter::Run() {
   try {
     CppSQLite3DB db;
-    db.setBusyTimeout(FormatIO_Sqlite::BUSY_TIMEOUT_MS);
-    CppSQLite3Exception err;
-    // Read-only: this connection never writes, not even to roll back a hot
-    // journal (the load's own connection reports such a file).
-    db.open(m_path.c_str(), &err, true);
-    if (err.errorCode() == 0 && !m_password.empty()) db.setPassword(m_password.c_str(), &err);
-    if (err.errorCode() != 0 || !db.handle()) {
-      xLog(LOG_DEBUG, "Sqlite content count: cannot open [%s]: %s\n", m_path.c_str(), SqliteMessage(err));
-      return;
-    }
-    sqlite3_busy_handler(db.handle(), BusyWaitUnlessCanceled, nullptr);
-    sqlite3_progress_handler(
-        db.handle(), 1000,
-        [](void* abandon) {
-          return ProgressInfo::IsCanceled() || static_cast<std::atomic<bool>*>(abandon)->load() ? 1 : 0;
-        },
-        &m_abandon);
-    // One read for all the queries: they count one state of the file.
-    db.execDML("BEGIN", &err);
-    m_ok = err.errorCode() == 0 && ReadNoteContents(db, m_rows, false);
-    if (!m_ok) m_rows = ContentByStoredId();
+    m_ok = OpenReader(db) && ReadNoteContents(db, m_rows, false);
   } catch (const std::exception& e) {
     xLog(LOG_DEBUG, "Sqlite content count failed: %s\n", e.what());
     m_ok = false;
-    m_rows = ContentByStoredId();
   } catch (...) {
     m_ok = false;
-    m_rows = ContentByStoredId();
+  }
+  if (!m_ok) m_rows = ContentByStoredId();
+}
+
+void SqliteContentCounter::RunCheck() {
+  try {
+    CppSQLite3DB db;
+    CppSQLite3Exception err;
+    const bool open = OpenReader(db);
+    if (open) m_unmatched = sqlite_schema::UnmatchedIndex(db, err);
+    m_checked = open && err.errorCode() == 0;
+    if (err.errorCode() != 0) xLog(LOG_DEBUG, "Sqlite index count failed: %s\n", SqliteMessage(err));
+  } catch (const std::exception& e) {
+    xLog(LOG_DEBUG, "Sqlite index count failed: %s\n", e.what());
+    m_checked = false;
+  } catch (...) {
+    m_checked = false;
   }
 }
 

@@ -5,16 +5,18 @@
 // FormatIO_Sqlite::CountNoteContents, which adds them up over the notes of
 // a document).
 //
-// SqliteContentCounter reads them on a worker thread (one thread of the
-// budget, base/ThreadBudget.h; without one, Wait counts on the calling
-// thread) through a read-only connection of its own, so that the counting
-// runs while the document's tree is being loaded. Ownership across threads: between Start and Wait
-// the worker alone touches the connection, the rows and the result; the
-// starting thread touches them only after Wait has joined the worker. The
-// worker catches everything it could throw and reports it as a failed
-// count; Ctrl-C (ProgressInfo's cancel flag) stops its queries. The
-// destructor stops the worker's queries (through an atomic flag) and waits
-// for it.
+// SqliteContentCounter reads them on a worker thread, and on a second one
+// counts the indexes of the document's tables against their tables' rows
+// (sqlite_schema::UnmatchedIndex), each through a read-only connection of
+// its own (a thread of the budget each, base/ThreadBudget.h; without one,
+// Wait does that part on the calling thread), so that both run while the
+// document's tree is being read. Ownership across threads: between Start
+// and Wait each worker alone touches its connection and its results (the
+// rows and m_ok; the index verdict and m_checked); the starting thread
+// touches them only after Wait has joined the workers. A worker catches
+// everything it could throw and reports it as a failure; Ctrl-C
+// (ProgressInfo's cancel flag) stops its queries. The destructor stops the
+// workers' queries (through an atomic flag) and waits for them.
 
 #include <atomic>
 #include <string>
@@ -80,12 +82,20 @@ class SqliteContentCounter {
   // encrypted one, empty for none). The file is opened read-only.
   void Start(const std::string& path, const std::string& password);
   // Waits for the count; the rows, or nullptr when it was never started or
-  // failed (a busy, damaged or not yet upgraded file, a wrong key: the
-  // caller counts on its own connection and reports what is wrong).
+  // either part failed (a busy, damaged or not yet upgraded file, a wrong
+  // key: the caller counts on its own connection and reports what is
+  // wrong).
   const ContentByStoredId* Wait();
+  // Once Wait gave the rows: the index that does not match its table, as
+  // sqlite_schema::UnmatchedIndex tells it; empty when every one matches.
+  const std::string& UnmatchedIndex() const { return m_unmatched; }
 
  private:
+  // Opens the file read-only on db, with the cancel and busy handlers, and
+  // begins the read that all its queries share; false when that fails.
+  bool OpenReader(CppSQLite3DB& db);
   void Run();
+  void RunCheck();
 
   std::string m_path;
   std::string m_password;
@@ -95,6 +105,10 @@ class SqliteContentCounter {
   std::thread m_worker;
   ContentByStoredId m_rows;
   bool m_ok = false;
+  ThreadShare m_checkShare;            // the index check's thread, from the budget
+  std::thread m_checker;
+  std::string m_unmatched;
+  bool m_checked = false;              // the indexes were counted
 };
 
 }  // namespace quillery

@@ -72,8 +72,9 @@ class SqliteLoadRun {
   // the DocLoadResult of the load.
   int ReadDocument();
   // The outline of the tree and the options instead (see
-  // FormatIO_Sqlite::LoadOutline).
-  int ReadOutline(TreeOutline& out);
+  // FormatIO_Sqlite::LoadOutline); checkIndexes: counts the indexes too
+  // (CheckIndexes), unless the caller has them counted elsewhere.
+  int ReadOutline(TreeOutline& out, bool checkIndexes);
 
   std::string targetParent;          // ID of the note the file's top level goes under
   int siblingOffset = 0;             // children the target parent had before
@@ -81,6 +82,11 @@ class SqliteLoadRun {
 
  private:
   // Each returns -1 to go on, else the load's result.
+  // Counts the indexes of the document's tables against their tables'
+  // rows in the state the load reads (sqlite_schema::UnmatchedIndex): one
+  // that does not match is a part that does not read (logged and counted,
+  // and the load goes on), and so is a count that fails on the file.
+  int CheckIndexes();
   int ReadTree();
   // Gives the notes of m_parentsToRemap the new IDs of their parents.
   void RemapParents();
@@ -135,6 +141,11 @@ class SqliteLoadRun {
 // a file is merged into one, none when the document keeps no database. A
 // merged file never takes repairs of a document it does not hold.
 FormatIO_DynamicBase* TreeWriterOf(FormatIO_Sqlite& fmt);
+
+// Logs and counts as a part that does not read (CountReadFailure) an index
+// that does not match its table, as sqlite_schema::UnmatchedIndex tells it;
+// nothing when unmatched is empty.
+void ReportUnmatchedIndex(const std::string& unmatched);
 
 // Whether the load runs for the document's own file rather than merging a
 // file into it: the format is the document's loader, or the document had no

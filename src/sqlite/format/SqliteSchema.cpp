@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -257,6 +259,61 @@ std::string MissingSchemaPart(CppSQLite3DB& db) {
   for (const TableColumns& tc : kColumns)
     for (const std::string& col : tc.columns)
       if (!db.getTableColExists(tc.table.c_str(), col.c_str())) return tc.table + "." + col;
+  return std::string();
+}
+
+namespace {
+
+// A statement text that sqlite3_mprintf made, freed with the object.
+class PrintedSql {
+ public:
+  explicit PrintedSql(char* sql) : m_sql(sql) {
+    if (!m_sql) throw std::bad_alloc();
+  }
+  ~PrintedSql() { sqlite3_free(m_sql); }
+  PrintedSql(const PrintedSql&) = delete;
+  PrintedSql& operator=(const PrintedSql&) = delete;
+  const char* c_str() const { return m_sql; }
+
+ private:
+  char* m_sql;
+};
+
+// The first column of the one row of sql; -1 after a failure.
+int64_t CountOf(CppSQLite3DB& db, const PrintedSql& sql, CppSQLite3Exception& err) {
+  int64_t n = -1;
+  {
+    CppSQLite3Query q = db.execQuery(sql.c_str(), &err);
+    if (err.errorCode() == 0 && !q.eof()) n = q.getInt64Field(0, -1);
+  }
+  return n;
+}
+
+}  // namespace
+
+std::string UnmatchedIndex(CppSQLite3DB& db, CppSQLite3Exception& err) {
+  for (const char* table : kTableNames) {
+    std::vector<std::string> indexes;
+    {
+      const PrintedSql sql(sqlite3_mprintf("SELECT name FROM pragma_index_list(%Q) WHERE partial=0", table));
+      CppSQLite3Query q = db.execQuery(sql.c_str(), &err);
+      for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) indexes.emplace_back(q.getStringField(0, ""));
+    }
+    if (err.errorCode() != 0) return std::string();
+    if (indexes.empty()) continue;
+    const int64_t rows = CountOf(db, PrintedSql(sqlite3_mprintf("SELECT count(*) FROM \"%w\" NOT INDEXED", table)), err);
+    for (const std::string& index : indexes) {
+      if (err.errorCode() != 0) return std::string();
+      // Without a WHERE clause SQLite counts the table through its smallest
+      // index, whichever INDEXED BY names; with one it scans the index named.
+      const PrintedSql sql(
+          sqlite3_mprintf("SELECT count(*) FROM \"%w\" INDEXED BY \"%w\" WHERE 1", table, index.c_str()));
+      const int64_t entries = CountOf(db, sql, err);
+      if (err.errorCode() == 0 && entries != rows)
+        return "index " + index + " of table " + table + " holds " + std::to_string(entries) + " entries for " +
+               std::to_string(rows) + " rows";
+    }
+  }
   return std::string();
 }
 

@@ -4,10 +4,12 @@
 // 16 tables and 15 indexes, each with IF NOT EXISTS so that running them on
 // an existing database changes nothing. The upgrade steps reuse the same
 // statements, so a table created by an upgrade has the shape of a new file.
+// The checks of an opened file against the schema are here too.
 
 #include <string>
 
 class CppSQLite3DB;
+class CppSQLite3Exception;
 
 namespace quillery {
 namespace sqlite_schema {
@@ -68,6 +70,22 @@ extern const char* const kCreateNoteLookupIndexSql[kNoteLookupIndexCount];
 // names these columns, so a file without one would load as a document
 // with parts missing.
 std::string MissingSchemaPart(CppSQLite3DB& db);
+
+// The first index of a table of this schema whose entries are not as many
+// as its table's rows, as "index NAME of table T holds N entries for M
+// rows"; empty when every one matches. The reads look rows up through the
+// indexes, and SQLite reads an index that lost entries without an error:
+// the rows it lost would be missing from the document. Every index of
+// these tables is counted, those another program added included; a partial
+// index (with WHERE) holds only the rows its condition names and is left
+// out. The rows are counted in the table's own b-tree (NOT INDEXED), the
+// entries by a scan of the index alone (INDEXED BY); neither reads a row's
+// values. An index with as many entries as rows but other keys is not
+// noticed (PRAGMA integrity_check notices that, at many times the cost). Run it
+// inside the read that the load's other reads use, so that it counts the
+// state they read. A count that fails leaves its error in err (the result is
+// then empty).
+std::string UnmatchedIndex(CppSQLite3DB& db, CppSQLite3Exception& err);
 
 }  // namespace sqlite_schema
 }  // namespace quillery
