@@ -173,21 +173,18 @@ void SqliteContentCounter::Start(const std::string& path, const std::string& pas
   m_pending = true;
   // Each worker's thread comes from the thread budget; what gets none, Wait
   // does on the calling thread.
-  if (m_share.Take(1) == 1) {
-    try {
-      m_worker = std::thread(&SqliteContentCounter::Run, this);
-    } catch (const std::exception& e) {
-      xLog(LOG_DEBUG, "Sqlite content count: no worker thread (%s)\n", e.what());
-      m_share.Release();
-    }
-  }
-  if (m_checkShare.Take(1) == 1) {
-    try {
-      m_checker = std::thread(&SqliteContentCounter::RunCheck, this);
-    } catch (const std::exception& e) {
-      xLog(LOG_DEBUG, "Sqlite index count: no worker thread (%s)\n", e.what());
-      m_checkShare.Release();
-    }
+  StartWorker(m_share, m_worker, &SqliteContentCounter::Run, "content count");
+  StartWorker(m_checkShare, m_checker, &SqliteContentCounter::RunCheck, "index count");
+}
+
+void SqliteContentCounter::StartWorker(ThreadShare& share, std::thread& worker, void (SqliteContentCounter::*job)(),
+                                       const char* what) {
+  if (share.Take(1) != 1) return;
+  try {
+    worker = std::thread(job, this);
+  } catch (const std::exception& e) {
+    xLog(LOG_DEBUG, "Sqlite %s: no worker thread (%s)\n", what, e.what());
+    share.Release();
   }
 }
 

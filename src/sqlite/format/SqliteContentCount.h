@@ -96,6 +96,9 @@ class SqliteContentCounter {
   bool OpenReader(CppSQLite3DB& db);
   void Run();
   void RunCheck();
+  // Runs job on worker, a thread from share, when the budget grants one;
+  // else Wait runs it on the calling thread.
+  void StartWorker(ThreadShare& share, std::thread& worker, void (SqliteContentCounter::*job)(), const char* what);
 
   std::string m_path;
   std::string m_password;
