@@ -264,26 +264,17 @@ std::string MissingSchemaPart(CppSQLite3DB& db) {
 
 namespace {
 
-// A statement text that sqlite3_mprintf made, freed with the object.
-class PrintedSql {
- public:
-  explicit PrintedSql(char* sql) : m_sql(sql) {
-    if (!m_sql) throw std::bad_alloc();
-  }
-  ~PrintedSql() { sqlite3_free(m_sql); }
-  PrintedSql(const PrintedSql&) = delete;
-  PrintedSql& operator=(const PrintedSql&) = delete;
-  const char* c_str() const { return m_sql; }
-
- private:
-  char* m_sql;
-};
+// The statement text the buffer was given; out of memory when it has none.
+const char* Sql(const CppSQLite3Buffer& sql) {
+  if (!sql) throw std::bad_alloc();
+  return sql;
+}
 
 // The first column of the one row of sql; -1 after a failure.
-int64_t CountOf(CppSQLite3DB& db, const PrintedSql& sql, CppSQLite3Exception& err) {
+int64_t CountOf(CppSQLite3DB& db, const CppSQLite3Buffer& sql, CppSQLite3Exception& err) {
   int64_t n = -1;
   {
-    CppSQLite3Query q = db.execQuery(sql.c_str(), &err);
+    CppSQLite3Query q = db.execQuery(Sql(sql), &err);
     if (err.errorCode() == 0 && !q.eof()) n = q.getInt64Field(0, -1);
   }
   return n;
@@ -295,19 +286,21 @@ std::string UnmatchedIndex(CppSQLite3DB& db, CppSQLite3Exception& err) {
   for (const char* table : kTableNames) {
     std::vector<std::string> indexes;
     {
-      const PrintedSql sql(sqlite3_mprintf("SELECT name FROM pragma_index_list(%Q) WHERE partial=0", table));
-      CppSQLite3Query q = db.execQuery(sql.c_str(), &err);
+      CppSQLite3Buffer sql;
+      sql.format("SELECT name FROM pragma_index_list(%Q) WHERE partial=0", table);
+      CppSQLite3Query q = db.execQuery(Sql(sql), &err);
       for (; err.errorCode() == 0 && !q.eof(); q.nextRow(&err)) indexes.emplace_back(q.getStringField(0, ""));
     }
     if (err.errorCode() != 0) return std::string();
     if (indexes.empty()) continue;
-    const int64_t rows = CountOf(db, PrintedSql(sqlite3_mprintf("SELECT count(*) FROM \"%w\" NOT INDEXED", table)), err);
+    CppSQLite3Buffer sql;
+    sql.format("SELECT count(*) FROM \"%w\" NOT INDEXED", table);
+    const int64_t rows = CountOf(db, sql, err);
     for (const std::string& index : indexes) {
       if (err.errorCode() != 0) return std::string();
       // Without a WHERE clause SQLite counts the table through its smallest
       // index, whichever INDEXED BY names; with one it scans the index named.
-      const PrintedSql sql(
-          sqlite3_mprintf("SELECT count(*) FROM \"%w\" INDEXED BY \"%w\" WHERE 1", table, index.c_str()));
+      sql.format("SELECT count(*) FROM \"%w\" INDEXED BY \"%w\" WHERE 1", table, index.c_str());
       const int64_t entries = CountOf(db, sql, err);
       if (err.errorCode() == 0 && entries != rows)
         return "index " + index + " of table " + table + " holds " + std::to_string(entries) + " entries for " +
